@@ -1,0 +1,245 @@
+#include "launcher/Application.h"
+#include "launcher/ApplicationAsyncHttpDownloader.h"
+#include "launcher/Deployment.h"
+
+#include <QMutexLocker>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+namespace Orvane {
+namespace Launcher {
+
+Application::Application(const QString& p_Name, const QString& p_FolderName)
+    : m_Name(p_Name), m_FolderName(p_FolderName)
+{
+    qRegisterMetaType<HTTP_DownloadFileRequest*>("HTTP_DownloadFileRequest*");
+    m_NetworkManager = new QNetworkAccessManager(this);
+}
+
+Application::~Application() = default;
+
+bool Application::IsInstalled()
+{
+    return GetLocalSetting(SettingKey(".Installed"), false).toBool();
+}
+
+QString Application::GetInstallationPath()
+{
+    m_InstallationPath = GetLocalSetting(SettingKey(".InstallFolder"), QString()).toString();
+    return m_InstallationPath;
+}
+
+void Application::PostMainTask(Task p_Task)
+{
+    QMutexLocker l_Lock(&m_MainTasksMutex);
+    m_MainTasks.push_back(std::move(p_Task));
+}
+
+void Application::PostWorkerTask(Task p_Task)
+{
+    QMutexLocker l_Lock(&m_WorkerTasksMutex);
+    m_WorkerTasks.push_back(std::move(p_Task));
+}
+
+namespace {
+bool TakeFront(std::deque<Task>& p_Queue, QMutex& p_Mutex, Task& p_Task)
+{
+    QMutexLocker l_Lock(&p_Mutex);
+    if (p_Queue.empty())
+        return false;
+    p_Task = std::move(p_Queue.front());
+    p_Queue.pop_front();
+    return true;
+}
+} // namespace
+
+bool Application::TakeMainTask(Task& p_Task)
+{
+    return TakeFront(m_MainTasks, m_MainTasksMutex, p_Task);
+}
+
+bool Application::TakeWorkerTask(Task& p_Task)
+{
+    return TakeFront(m_WorkerTasks, m_WorkerTasksMutex, p_Task);
+}
+
+void Application::AddSpeedSample(qint64 p_BytesPerSecond)
+{
+    if (m_SpeedSampleIndex >= 20)
+        m_SpeedSampleIndex = 0;
+    m_SpeedSamples[m_SpeedSampleIndex++] = p_BytesPerSecond;
+    qint64 l_Sum = 0;
+    for (qint64 l_Sample : m_SpeedSamples)
+        l_Sum += l_Sample;
+    m_Status.Speed = l_Sum / 20;
+}
+
+// ---------------------------------------------------------------------------
+// File downloads: one thread per file.
+
+HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString p_Path, bool p_Resume)
+{
+    auto* l_Downloader = new ApplicationAsyncHttpDownloader();
+    l_Downloader->moveToThread(l_Downloader);
+    l_Downloader->m_ReportError = ShowMessageBox;
+    l_Downloader->m_PostToApplication = [this](Task p_Task) { PostWorkerTask(std::move(p_Task)); };
+    // The record is freed on this object's thread, after every queued slot that reads it.
+    l_Downloader->m_ReleaseRecord = [this](HTTP_DownloadFileRequest* p_Request) {
+        QMetaObject::invokeMethod(this, [p_Request] { delete p_Request; }, Qt::QueuedConnection);
+    };
+
+    connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), this,
+            SLOT(AppInt_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), Qt::DirectConnection);
+    connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)), this,
+            SLOT(AppInt_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)), Qt::DirectConnection);
+    connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), this,
+            SLOT(AppInt_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), Qt::DirectConnection);
+
+    m_SpeedTimer.restart();
+    return l_Downloader->Start(p_Url, p_Path, p_Resume);
+}
+
+void Application::AppInt_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request)
+{
+    emit OnHTTPDownloadProgressUpdate(p_Request);
+}
+
+void Application::AppInt_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest* p_Request)
+{
+    emit OnHTTPDownloadProgressComplete(p_Request);
+}
+
+void Application::AppInt_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* p_Request)
+{
+    emit OnHTTPDownloadRestarted(p_Request);
+}
+
+// ---------------------------------------------------------------------------
+// In-memory content requests.
+
+HTTP_GetContentRequest* Application::HTTP_GetContent(QString p_Url, std::function<void(QString, QByteArray*)> p_OnDone,
+                                                     std::function<void(QNetworkReply::NetworkError)> p_OnError)
+{
+    auto* l_Request = new HTTP_GetContentRequest();
+    l_Request->Url = p_Url;
+    l_Request->OnDone = std::move(p_OnDone);
+
+    QMutexLocker l_Lock(&m_ContentRequestsMutex);
+    QNetworkReply* l_Reply = m_NetworkManager->get(QNetworkRequest(QUrl(p_Url, QUrl::TolerantMode)));
+    connect(l_Reply, SIGNAL(readyRead()), this, SLOT(HTTP_GetContent_OnReadyRead()));
+    connect(l_Reply, SIGNAL(finished()), this, SLOT(HTTP_GetContent_DownloadFinished()));
+    connect(
+        l_Reply, Compat::ReplyError, l_Reply,
+        [p_OnError, l_Reply](QNetworkReply::NetworkError p_Error) {
+            if (p_Error != QNetworkReply::RemoteHostClosedError && p_Error != QNetworkReply::UnknownContentError)
+                return;
+            if (p_OnError)
+                p_OnError(p_Error);
+            l_Reply->abort();
+        },
+        Qt::DirectConnection);
+    l_Request->Reply = l_Reply;
+    m_ContentRequests[l_Reply] = l_Request;
+    return l_Request;
+}
+
+void Application::HTTP_GetContent_OnReadyRead()
+{
+    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
+    HTTP_GetContentRequest* l_Request = nullptr;
+    {
+        QMutexLocker l_Lock(&m_ContentRequestsMutex);
+        auto l_It = m_ContentRequests.find(l_Reply);
+        if (l_It != m_ContentRequests.end())
+            l_Request = l_It->second;
+    }
+    if (l_Request && l_Reply)
+        l_Request->Data.append(l_Reply->readAll());
+}
+
+void Application::HTTP_GetContent_DownloadFinished()
+{
+    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
+    HTTP_GetContentRequest* l_Request = nullptr;
+    {
+        QMutexLocker l_Lock(&m_ContentRequestsMutex);
+        auto l_It = m_ContentRequests.find(l_Reply);
+        if (l_It == m_ContentRequests.end())
+            return;
+        l_Request = l_It->second;
+        m_ContentRequests.erase(l_It);
+    }
+    // Bytes that arrived with the finish but without their own readyRead.
+    if (l_Reply->isOpen() && l_Reply->bytesAvailable() > 0)
+        l_Request->Data.append(l_Reply->readAll());
+    if (l_Request->OnDone)
+        l_Request->OnDone(QString(l_Request->Url), &l_Request->Data);
+    l_Reply->deleteLater();
+    delete l_Request;
+}
+
+// ---------------------------------------------------------------------------
+// Content-size requests. A request without an answer (network error, stall)
+// counts as size 0, so that the caller's phase can start.
+
+void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize)
+{
+    auto* l_Request = new HTTP_GetContentSizeRequest();
+    l_Request->Url = p_Url;
+    l_Request->OnSize = std::move(p_OnSize);
+
+    QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
+    QNetworkReply* l_Reply = m_NetworkManager->get(QNetworkRequest(QUrl(p_Url, QUrl::TolerantMode)));
+    connect(l_Reply, SIGNAL(metaDataChanged()), this, SLOT(HTTP_GetContentSize_MedaDataChanged()));
+
+    auto l_Unanswered = [this, l_Reply]() {
+        HTTP_GetContentSizeRequest* l_Pending = nullptr;
+        {
+            QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
+            auto l_It = m_ContentSizeRequests.find(l_Reply);
+            if (l_It == m_ContentSizeRequests.end())
+                return;
+            l_Pending = l_It->second;
+            m_ContentSizeRequests.erase(l_It);
+        }
+        qWarning() << "Application::HTTP_GetContentSize no answer for" << l_Pending->Url;
+        if (l_Pending->OnSize)
+            l_Pending->OnSize(QString(l_Pending->Url), 0);
+        l_Reply->abort();
+        l_Reply->deleteLater();
+        delete l_Pending;
+    };
+    connect(l_Reply, &QNetworkReply::finished, this, l_Unanswered);
+    auto* l_Timer = new QTimer(l_Reply);
+    l_Timer->setSingleShot(true);
+    connect(l_Timer, &QTimer::timeout, this, l_Unanswered);
+    l_Timer->start(Deployment::SizeTimeoutMs());
+
+    l_Request->Reply = l_Reply;
+    m_ContentSizeRequests[l_Reply] = l_Request;
+}
+
+void Application::HTTP_GetContentSize_MedaDataChanged()
+{
+    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
+    HTTP_GetContentSizeRequest* l_Request = nullptr;
+    {
+        QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
+        auto l_It = m_ContentSizeRequests.find(l_Reply);
+        if (l_It == m_ContentSizeRequests.end())
+            return;
+        l_Request = l_It->second;
+        m_ContentSizeRequests.erase(l_It);
+    }
+    quint64 l_Size = l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
+    if (l_Request->OnSize)
+        l_Request->OnSize(QString(l_Request->Url), l_Size);
+    l_Reply->abort();
+    l_Reply->deleteLater();
+    delete l_Request;
+}
+
+} // namespace Launcher
+} // namespace Orvane

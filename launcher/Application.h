@@ -1,0 +1,168 @@
+#pragma once
+#include "launcher/HTTP_ContentRequests.h"
+#include "launcher/HTTP_DownloadFileRequest.h"
+#include "launcher/LauncherLocale.h"
+
+#include <QMutex>
+#include <QNetworkReply>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include "launcher/QtCompat.h"
+#include <QVariant>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <utility>
+#include <vector>
+
+class QNetworkAccessManager;
+
+namespace Orvane {
+namespace Launcher {
+
+namespace ApplicationRessource {
+enum Type
+{
+    AppBackground            = 0,
+    AppBackgroundColor       = 1,
+    AppBackgroundPosition    = 2,
+    AppIcon                  = 3,
+    AppIconActive            = 4,
+    AppNewsSubCategoriesList = 5,
+    AppSliderID              = 6,
+    AppReserved              = 7, ///< a kind this module does not provide
+    DefaultNewsImg           = 8,
+};
+} // namespace ApplicationRessource
+
+/// Status record the host displays; every write is followed by setting m_StateChanged.
+struct ApplicationStatus
+{
+    int32_t ApplicationState = 0; ///< 0 initialising, 1 not installed, 2 installed
+    int32_t DownloadStatus = 0;   ///< 0 turn, 1 game running, 2 preparing, 3 downloading, 4 stopped, 5 checking
+    bool Busy = false;
+    int32_t Percent = 0;
+    int64_t Done = 0;
+    int64_t Total = 0;
+    int64_t Speed = 0;
+    QString Detail;
+    int32_t DetailValue = 0;
+    bool DetailVisible = false;
+    QString Message;
+};
+
+using Task = std::function<void()>;
+
+/// The interface the launcher host drives. Member order is part of the contract.
+class Application : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Host callback table, filled by the host before Init.
+    void (*ShowMessageBox)(QString p_Text, bool p_Flag) = nullptr;
+    QVariant (*GetLocalSetting)(QString p_Key, QVariant p_Default) = nullptr;
+    void (*SetLocalSetting)(QString p_Key, QVariant p_Value) = nullptr;
+    QStringList (*GetLocalSettingKeys)() = nullptr;
+    void (*RemoveLocalSetting)(QString p_Key) = nullptr;
+    LauncherLocale (*GetLauncherLocale)() = nullptr;
+    bool (*IsDownloadLocked)() = nullptr;
+    void (*LockDownload)() = nullptr;
+    void (*UnlockDownload)() = nullptr;
+    bool (*IsLauncherRunning)() = nullptr;
+    bool (*IsDevChannel)() = nullptr;
+    void* m_HostWords[5] = {nullptr, nullptr, nullptr, nullptr, nullptr}; ///< the host's own
+
+    bool m_StateChanged = false;
+    QString m_Name;
+    QString m_FolderName;
+    QString m_InstallationPath;
+
+    QNetworkAccessManager* m_NetworkManager = nullptr;
+
+    std::map<QNetworkReply*, void*> m_UnusedRequests;
+    QMutex m_UnusedRequestsMutex{QMutex::Recursive};
+    std::map<QNetworkReply*, HTTP_GetContentRequest*> m_ContentRequests;
+    QMutex m_ContentRequestsMutex{QMutex::Recursive};
+    std::map<QNetworkReply*, HTTP_GetContentSizeRequest*> m_ContentSizeRequests;
+    QMutex m_ContentSizeRequestsMutex{QMutex::Recursive};
+
+    std::deque<Task> m_MainTasks;
+    QMutex m_MainTasksMutex;
+    std::deque<Task> m_WorkerTasks;
+    QMutex m_WorkerTasksMutex;
+    std::deque<Task> m_HostTasks; ///< the host's own
+    QMutex m_HostTasksMutex;
+    qint64 m_HostNumber = 0;
+    QMutex m_HostMutex{QMutex::Recursive};
+
+    ApplicationStatus m_Status;
+
+    qint64 m_SpeedSamples[20] = {};
+    int m_SpeedSampleIndex = 0;
+    Compat::ElapsedTimer m_SpeedTimer; ///< paces the speed samples (progress-report timer)
+
+public:
+    Application(const QString& p_Name, const QString& p_FolderName);
+    ~Application() override;
+
+    // Virtual operations, in slot order.
+    virtual void Init() = 0;
+    virtual void Uninit() = 0;
+    virtual QString const GetRessource(ApplicationRessource::Type p_Ressource) = 0;
+    virtual bool IsGameRunning() { return false; }
+    virtual void Install(const QString& p_Folder, bool p_NewFolder) { Q_UNUSED(p_Folder); Q_UNUSED(p_NewFolder); }
+    virtual bool Start(QString p_Login, QString p_Password) { Q_UNUSED(p_Login); Q_UNUSED(p_Password); return false; }
+    virtual void Repair() {}
+    virtual void RebuildManifests() {}
+    virtual void Uninstall(bool p_DeleteFiles) { Q_UNUSED(p_DeleteFiles); }
+    virtual void StopDownload() {}
+    virtual void ResumeDownload() {}
+    virtual std::vector<std::pair<QString, QString>> GetAvailableLocales() = 0;
+    virtual QString GetAppLocale() = 0;
+    virtual void SetAppLocale(QString p_Tag) = 0;
+    virtual bool IsCASCApp() { return false; }
+    virtual void EnableCASC() {}
+    virtual std::vector<QString> GetCustomIconAnimation() { return {}; }
+    virtual int GetCustomIconAnimationFramerate() { return 0; }
+
+    bool IsInstalled();
+    QString GetInstallationPath();
+
+    /// Local-setting key: application key followed by the suffix (".Installed" ...).
+    QString SettingKey(const QString& p_Suffix) const { return m_FolderName + p_Suffix; }
+
+    // Task queues: the module appends, the host takes from the front.
+    void PostMainTask(Task p_Task);
+    void PostWorkerTask(Task p_Task);
+    bool TakeMainTask(Task& p_Task);
+    bool TakeWorkerTask(Task& p_Task);
+
+    /// Stores one speed sample in the ring and recomputes Speed.
+    void AddSpeedSample(qint64 p_BytesPerSecond);
+
+    // HTTP operations.
+    HTTP_DownloadFileRequest* HTTP_DownloadFile(QString p_Url, QString p_Path, bool p_Resume);
+    HTTP_GetContentRequest* HTTP_GetContent(QString p_Url, std::function<void(QString, QByteArray*)> p_OnDone,
+                                            std::function<void(QNetworkReply::NetworkError)> p_OnError);
+    void HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize);
+
+signals:
+    void OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request);
+    void OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest* p_Request);
+    void OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* p_Request);
+
+private slots:
+    void AppInt_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request);
+    void AppInt_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest* p_Request);
+    void AppInt_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* p_Request);
+    void HTTP_GetContent_OnReadyRead();
+    void HTTP_GetContent_DownloadFinished();
+    void HTTP_GetContentSize_MedaDataChanged();
+};
+
+} // namespace Launcher
+} // namespace Orvane

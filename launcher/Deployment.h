@@ -1,0 +1,35 @@
+#pragma once
+#include <QString>
+
+namespace Orvane {
+namespace Launcher {
+
+/// Deployment constants and transfer tuning. Built-in defaults come from the
+/// build; the server URL, CDN host and timeouts can be overridden at run time
+/// through environment variables (a staging server, a test).
+class Deployment
+{
+public:
+    /// Application server base URL, always ending with "/" (KESTRUN_SERVER_URL).
+    static QString ServerBaseUrl();
+    /// Default CDN host of the content store (KESTRUN_CDN_HOST).
+    static QString DefaultCdnHost();
+    /// Host of the news placeholder image.
+    static QString NewsImageHost();
+
+    /// A transfer that receives nothing for this long is aborted (KESTRUN_STALL_TIMEOUT_MS).
+    static int StallTimeoutMs();
+    /// Bound of one transfer's read buffer (KESTRUN_READ_BUFFER_BYTES).
+    static qint64 ReadBufferBytes();
+    /// Self-restarts in a row without progress before a transfer is given up (KESTRUN_MAX_SELF_RESTARTS).
+    static int MaxSelfRestarts();
+    /// A size request with no answer for this long counts as size 0 (KESTRUN_SIZE_TIMEOUT_MS).
+    static int SizeTimeoutMs();
+
+private:
+    static QString Text(const char* p_Variable, const char* p_Default);
+    static qint64 Number(const char* p_Variable, qint64 p_Default);
+};
+
+} // namespace Launcher
+} // namespace Orvane

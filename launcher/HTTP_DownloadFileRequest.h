@@ -1,0 +1,39 @@
+#pragma once
+#include <QMetaType>
+#include <QString>
+#include "launcher/QtCompat.h"
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+class QNetworkReply;
+
+namespace Orvane {
+namespace Launcher {
+
+/// One file download, shared by the downloader thread (which writes it) and the
+/// application (which reads it and writes StopRequested).
+struct HTTP_DownloadFileRequest
+{
+    QString Url;
+    QString FilePath;
+    QNetworkReply* Reply = nullptr;
+    Compat::ElapsedTimer SpeedTimer;
+    qint64 SpeedSampleBytes = 0;
+    qint64 BytesPerSecond = 0;
+    uint8_t FilePercent = 0;
+    qint64 ReceivedBytes = 0;
+    qint64 ProgressBase = 0;
+    qint64 ContentLength = 0;
+    qint64 FileSize = 0;
+    std::atomic<bool> StopRequested{false};
+    bool RestartPending = false;
+    bool Resume = false;
+    std::function<void()> OnRestart = [] {};
+    std::atomic<bool> Stopped{false};
+};
+
+} // namespace Launcher
+} // namespace Orvane
+
+Q_DECLARE_METATYPE(Orvane::Launcher::HTTP_DownloadFileRequest*)

@@ -1,0 +1,33 @@
+#pragma once
+// The operating-system calls of the module. Standard C++ types only, so that the
+// Windows implementation builds without Qt. Paths are UTF-8.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Orvane {
+namespace Launcher {
+
+class Platform
+{
+public:
+    /// True when the 64-bit client suits this machine (64-bit Windows under
+    /// IsWow64Process, or a 64-bit build elsewhere).
+    static bool Is64BitSystem();
+
+    /// Clears the read-only attribute (Windows) or adds the owner write bit (POSIX).
+    static bool ClearReadOnly(const std::string& p_Path);
+    /// Removes every write bit: read-only for everyone.
+    static bool MakeReadOnly(const std::string& p_Path);
+    /// Read, write and execute for everyone; clears the read-only attribute.
+    static bool MakeFullPermissions(const std::string& p_Path);
+
+    /// Bytes free for the current user on the volume holding p_Path; -1 when unknown.
+    static int64_t FreeDiskSpace(const std::string& p_Path);
+
+    /// Executable paths of the running processes, one per entry.
+    static std::vector<std::string> RunningExecutables();
+};
+
+} // namespace Launcher
+} // namespace Orvane

@@ -1,0 +1,86 @@
+#include "launcher/Platform.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cctype>
+
+namespace Orvane {
+namespace Launcher {
+
+bool Platform::Is64BitSystem()
+{
+    return sizeof(void*) == 8;
+}
+
+namespace {
+bool ChangeMode(const std::string& p_Path, mode_t p_Set, mode_t p_Clear)
+{
+    struct stat l_Stat;
+    if (::stat(p_Path.c_str(), &l_Stat) != 0)
+        return false;
+    mode_t l_Mode = (l_Stat.st_mode & 07777 & ~p_Clear) | p_Set;
+    return ::chmod(p_Path.c_str(), l_Mode) == 0;
+}
+} // namespace
+
+bool Platform::ClearReadOnly(const std::string& p_Path)
+{
+    return ChangeMode(p_Path, S_IWUSR, 0);
+}
+
+bool Platform::MakeReadOnly(const std::string& p_Path)
+{
+    return ChangeMode(p_Path, 0, S_IWUSR | S_IWGRP | S_IWOTH);
+}
+
+bool Platform::MakeFullPermissions(const std::string& p_Path)
+{
+    return ::chmod(p_Path.c_str(), 0777) == 0;
+}
+
+int64_t Platform::FreeDiskSpace(const std::string& p_Path)
+{
+    std::string l_Path = p_Path.empty() ? std::string(".") : p_Path;
+    struct statvfs l_Stat;
+    // Walk up to the nearest folder that exists (the install folder may not yet).
+    while (::statvfs(l_Path.c_str(), &l_Stat) != 0)
+    {
+        std::string::size_type l_Slash = l_Path.find_last_of('/', l_Path.size() > 1 ? l_Path.size() - 2 : 0);
+        if (l_Slash == std::string::npos)
+        {
+            if (::statvfs(".", &l_Stat) != 0)
+                return -1;
+            break;
+        }
+        l_Path = l_Slash == 0 ? std::string("/") : l_Path.substr(0, l_Slash);
+    }
+    return int64_t(l_Stat.f_bavail) * int64_t(l_Stat.f_frsize);
+}
+
+std::vector<std::string> Platform::RunningExecutables()
+{
+    std::vector<std::string> l_Paths;
+    DIR* l_Proc = ::opendir("/proc");
+    if (!l_Proc)
+        return l_Paths;
+    while (struct dirent* l_Entry = ::readdir(l_Proc))
+    {
+        if (!std::isdigit(static_cast<unsigned char>(l_Entry->d_name[0])))
+            continue;
+        std::string l_Link = std::string("/proc/") + l_Entry->d_name + "/exe";
+        char l_Target[PATH_MAX];
+        ssize_t l_Size = ::readlink(l_Link.c_str(), l_Target, sizeof(l_Target) - 1);
+        if (l_Size <= 0)
+            continue;
+        l_Paths.emplace_back(l_Target, size_t(l_Size));
+    }
+    ::closedir(l_Proc);
+    return l_Paths;
+}
+
+} // namespace Launcher
+} // namespace Orvane

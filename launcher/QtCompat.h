@@ -1,0 +1,38 @@
+#pragma once
+// Spellings that changed between Qt 5.12 (the real host) and 5.15.
+#include <QtGlobal>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <QNetworkReply>
+#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
+#include <QElapsedTimer>
+#else
+#include <QTime>
+#endif
+
+namespace Orvane {
+namespace Compat {
+
+#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
+/// Times speed samples and progress reports (QTime's timing calls are deprecated in 5.14).
+using ElapsedTimer = QElapsedTimer;
+constexpr auto SkipEmptyParts = Qt::SkipEmptyParts;
+constexpr auto KeepEmptyParts = Qt::KeepEmptyParts;
+inline QTextStream& endl(QTextStream& s) { return Qt::endl(s); }
+#else
+using ElapsedTimer = QTime;
+constexpr auto SkipEmptyParts = QString::SkipEmptyParts;
+constexpr auto KeepEmptyParts = QString::KeepEmptyParts;
+inline QTextStream& endl(QTextStream& s) { return ::endl(s); }
+#endif
+
+/// The reply's error signal (renamed errorOccurred in 5.15).
+#if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
+constexpr auto ReplyError = &QNetworkReply::errorOccurred;
+#else
+constexpr auto ReplyError = static_cast<void (QNetworkReply::*)(QNetworkReply::NetworkError)>(&QNetworkReply::error);
+#endif
+
+} // namespace Compat
+} // namespace Orvane

@@ -1,0 +1,207 @@
+#include "launcher/StandartApplication.h"
+#include "launcher/InstallFolder.h"
+#include "launcher/Platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+namespace Orvane {
+namespace Launcher {
+
+StandartApplication::StandartApplication(const QString& p_Name, const QString& p_FolderName)
+    : Application(p_Name, p_FolderName)
+{
+    connect(this, SIGNAL(OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), this,
+            SLOT(App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)));
+    connect(this, SIGNAL(OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)), this,
+            SLOT(App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)));
+    connect(this, SIGNAL(OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), this,
+            SLOT(App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)));
+}
+
+StandartApplication::~StandartApplication() = default;
+
+void StandartApplication::SetPercent(qint64 p_Done, qint64 p_Total)
+{
+    m_Status.Percent = int32_t(p_Done * 100 / (p_Total == 0 ? 1 : p_Total));
+}
+
+void StandartApplication::Init()
+{
+    m_Status.ApplicationState = 0;
+    StateChanged();
+    PostMainTask([this] { RequestVersion(); });
+}
+
+void StandartApplication::OnManifestReceived()
+{
+    QString l_Folder = GetInstallationPath();
+    if (!l_Folder.endsWith('/'))
+        l_Folder += '/';
+    QString l_Current = QDir::currentPath();
+    if (!l_Current.endsWith('/'))
+        l_Current += '/';
+
+    if (IsInstalled() && l_Folder == l_Current)
+    {
+        l_Folder += m_Name + "/";
+        SetLocalSetting(SettingKey(".InstallFolder"), l_Folder);
+        m_FullScan = true;
+        m_InstallationPath = l_Folder;
+    }
+
+    m_DownloadList.clear();
+
+    if (!IsInstalled())
+    {
+        m_Status.ApplicationState = 1;
+        StateChanged();
+        SetLocalSetting(SettingKey(".ManifestBuilt"), false);
+    }
+    else
+    {
+        m_Status.ApplicationState = 2;
+        m_Status.Detail = m_Manifest.BuildStr;
+        m_Status.DetailVisible = true;
+        m_Status.DetailValue = 0;
+        m_Status.Done = 0;
+        m_Status.Total = qint64(m_Manifest.BaseFiles.size());
+        m_Status.Percent = 0;
+        m_Status.Busy = true;
+        m_Status.DownloadStatus = 5;
+        StateChanged();
+        PostWorkerTask([this] { BuildBaseList(); });
+    }
+
+    ApplyFileAttributes();
+    AfterOnManifestReceived();
+}
+
+void StandartApplication::Install(const QString& p_Folder, bool p_NewFolder)
+{
+    SetLocalSetting(SettingKey(".Installed"), true);
+    SetLocalSetting(SettingKey(".InstallFolder"), p_Folder);
+    m_FullScan = !p_NewFolder;
+    if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
+        SetLocalSetting(SettingKey(".ManifestBuilt"), true);
+
+    QString l_Folder = GetInstallationPath();
+    if (p_NewFolder)
+    {
+        for (const char* l_Name : {"ToDownloadBase.db", "ToDownload.db", "ToDownloadCASC.db"})
+            if (QFile::exists(l_Folder + l_Name))
+                QFile::remove(l_Folder + l_Name);
+    }
+
+    OnInstall();
+    OnManifestReceived();
+}
+
+void StandartApplication::Repair()
+{
+    if (!IsInstalled())
+        return;
+    m_FullScan = true;
+    OnManifestReceived();
+}
+
+void StandartApplication::RebuildManifests()
+{
+    StopDownload();
+    QString l_Folder = GetInstallationPath();
+    for (const char* l_Name : {"ToDownloadCASC.db", "ToDownloadBase.db", "ToDownload.db"})
+        if (QFile::exists(l_Folder + l_Name))
+            QFile::remove(l_Folder + l_Name);
+    m_FullScan = false;
+    if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
+        SetLocalSetting(SettingKey(".ManifestBuilt"), true);
+    OnManifestReceived();
+}
+
+void StandartApplication::Uninstall(bool p_DeleteFiles)
+{
+    if (p_DeleteFiles)
+    {
+        InstallFolder l_Folder(m_InstallationPath);
+        for (const std::vector<ManifestFile>* l_List : {&m_Manifest.BaseFiles, &m_Manifest.StreamedFiles})
+        {
+            for (const ManifestFile& l_Entry : *l_List)
+            {
+                // Only paths inside the install folder are ever deleted.
+                if (!l_Folder.Contains(l_Entry.Path))
+                    continue;
+                QString l_Path = m_InstallationPath + l_Entry.Path;
+                for (const QString& l_Extra : {l_Path + ".part", l_Path})
+                {
+                    QFile l_File(l_Extra);
+                    if (!l_File.exists())
+                        continue;
+                    Platform::ClearReadOnly(QFile::encodeName(l_Extra).toStdString());
+                    l_File.setPermissions(l_File.permissions() | QFileDevice::WriteOwner | QFileDevice::WriteUser);
+                    if (!l_File.remove())
+                        ShowMessageBox("File " + l_Extra + " error : " + l_File.errorString(), false);
+                    else
+                        l_Folder.RemoveEmptyParents(l_Extra);
+                }
+            }
+        }
+        for (const char* l_Name : {"ToDownloadBase.db", "ToDownload.db", "ToDownloadCASC.db"})
+            if (!m_InstallationPath.isEmpty() && QFile::exists(m_InstallationPath + l_Name))
+                QFile::remove(m_InstallationPath + l_Name);
+    }
+
+    QString l_Needle = m_FolderName + ".";
+    for (const QString& l_Key : GetLocalSettingKeys())
+        if (l_Key.contains(l_Needle, Qt::CaseInsensitive))
+            RemoveLocalSetting(l_Key);
+
+    m_DownloadList.clear();
+    m_CurrentRequest = nullptr;
+    OnManifestReceived();
+}
+
+void StandartApplication::StopDownload()
+{
+    if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
+    {
+        m_Status.ApplicationState = 2;
+        m_Status.DetailVisible = false;
+        m_Status.DetailValue = 0;
+        m_Status.Busy = false;
+        StateChanged();
+        return;
+    }
+
+    if (m_CurrentRequest)
+    {
+        m_CurrentRequest->StopRequested = true;
+        while (!m_CurrentRequest->Stopped)
+            QThread::msleep(10);
+        UnlockDownload();
+        m_Status.DownloadStatus = 4;
+        StateChanged();
+    }
+    else if (m_WaitingForSpace || !m_CASCMode)
+    {
+        m_Status.DownloadStatus = 4;
+        StateChanged();
+    }
+    // The content store is never entered for this game; its stop comes with it.
+}
+
+std::vector<std::pair<QString, QString>> StandartApplication::GetAvailableLocales()
+{
+    std::vector<std::pair<QString, QString>> l_Locales;
+    for (const auto& l_Entry : m_Manifest.AvailableLocales)
+        l_Locales.push_back(l_Entry.second);
+    return l_Locales;
+}
+
+QString StandartApplication::GetAppLocale()
+{
+    return GetLocalSetting(SettingKey(".InstallLocale"), GetLauncherLocale()._Tag).toString();
+}
+
+} // namespace Launcher
+} // namespace Orvane

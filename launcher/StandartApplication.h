@@ -1,0 +1,117 @@
+#pragma once
+#include "launcher/Application.h"
+#include "launcher/Manifest.h"
+
+#include <QStringList>
+#include <vector>
+
+namespace Orvane {
+namespace CASC {
+class CASCApplication;
+}
+namespace Launcher {
+
+class ApplicationAsyncHttpDownloader;
+
+/// A game delivered as plain files: remote build information, manifest,
+/// download queue with verification, lifecycle and launch.
+class StandartApplication : public Application
+{
+    Q_OBJECT
+
+public:
+    QString m_BaseUrl;   ///< selected base URL of file downloads
+    QString m_BuildName; ///< build named by the version document
+    Manifest m_Manifest;
+    std::vector<ManifestFile> m_DownloadList;
+    bool m_BasePhase = false;
+    unsigned m_CurrentIndex = 0;
+    unsigned m_AnswerCount = 0;
+    ApplicationAsyncHttpDownloader* m_CurrentDownloader = nullptr; ///< unused: records come from HTTP_DownloadFile
+    bool m_FullScan = false;
+    QStringList m_CdnList;
+    bool m_CASCMode = false;
+    int m_CASCStep = 0;
+    CASC::CASCApplication* m_CASCApplication = nullptr;
+
+    // Download queue state.
+    qint64 m_CompletedBytes = 0;
+    HTTP_DownloadFileRequest* m_CurrentRequest = nullptr;
+    unsigned m_RetryCount = 0;
+    /// Paths given up on after the restart limit in this run (kept in their list file).
+    QStringList m_GivenUp;
+    /// The phase waits stopped for free space (ResumeDownload carries on).
+    bool m_WaitingForSpace = false;
+
+public:
+    StandartApplication(const QString& p_Name, const QString& p_FolderName);
+    ~StandartApplication() override;
+
+    // Lifecycle.
+    void Init() override;
+    void Uninit() override {}
+    bool IsGameRunning() override;
+    void Install(const QString& p_Folder, bool p_NewFolder) override;
+    bool Start(QString p_Login, QString p_Password) override;
+    void Repair() override;
+    void RebuildManifests() override;
+    void Uninstall(bool p_DeleteFiles) override;
+    void StopDownload() override;
+    void ResumeDownload() override;
+    std::vector<std::pair<QString, QString>> GetAvailableLocales() override;
+    QString GetAppLocale() override;
+    virtual void OnInstall() {}
+    virtual void AfterOnManifestReceived() {}
+
+    void OnManifestReceived();
+
+    // Remote build information.
+    void RequestVersion();
+    void OnVersionReceived(QByteArray* p_Data);
+    void RequestBuildInfo();
+    void OnBuildInfoReceived(QByteArray* p_Data);
+    void RequestCdnList();
+    void OnCdnListReceived(QByteArray* p_Data);
+    /// Sets m_BaseUrl for the file (0x40: the application server, else a random CDN).
+    void SelectBaseUrl(const ManifestFile& p_File, bool p_Log);
+    QString RandomCdnBaseUrl();
+    void CheckContentStore();
+
+    // Download manifest.
+    void BuildBaseList();
+    void StartStreamedPhase(bool p_WaitForTurn);
+    void BuildStreamedList(bool p_WaitForTurn);
+    void RequestFileSizes();
+    void RequestSizesOfList(bool p_WaitForTurn);
+    void UpdateListFile(QString p_AppendPath);
+    QString CurrentListFile();
+
+    // Download queue.
+    void StartBaseDownloads();
+    void StartStreamedDownloads(bool p_WaitForTurn);
+    void WaitForStreamedTurn();
+    void DownloadCurrentFile();
+    void ApplyFileAttributes();
+    void RestartCurrent(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request, const char* p_Line);
+    /// True when the volume has room for what remains; otherwise tells the user and waits stopped.
+    bool CheckFreeSpace();
+
+    // Launch and client configuration.
+    void PatchWoWTextFile(QString p_FilePath, QString p_Key, QString p_Line, bool p_Create);
+    static bool FindGameProcess(QString p_Folder, QStringList p_Names, QString* p_Candidate);
+    /// The matching of FindGameProcess on lines of a process list.
+    static bool MatchGameProcess(const QStringList& p_Lines, const QString& p_Folder, const QStringList& p_Names,
+                                 QString* p_Candidate);
+
+    /// Sets m_StateChanged (after every write of the status record).
+    void StateChanged() { m_StateChanged = true; }
+    void SetPercent(qint64 p_Done, qint64 p_Total);
+
+private slots:
+    void App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request);
+    void App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest* p_Request);
+    void App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* p_Request);
+};
+
+} // namespace Launcher
+} // namespace Orvane

@@ -1,0 +1,115 @@
+// Remote build information and CDN selection.
+#include "launcher/Deployment.h"
+#include "launcher/QtCompat.h"
+#include "launcher/StandartApplication.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdlib>
+
+namespace Orvane {
+namespace Launcher {
+
+void StandartApplication::RequestVersion()
+{
+    QString l_Url = Deployment::ServerBaseUrl() + m_FolderName +
+                    (IsDevChannel() ? QStringLiteral("/version_dev.json") : QStringLiteral("/version.json"));
+    HTTP_GetContent(
+        l_Url, [this](QString, QByteArray* p_Data) { OnVersionReceived(p_Data); }, [](QNetworkReply::NetworkError) {});
+}
+
+void StandartApplication::OnVersionReceived(QByteArray* p_Data)
+{
+    QJsonParseError l_Error;
+    QJsonDocument l_Document = QJsonDocument::fromJson(QString::fromUtf8(*p_Data).toUtf8(), &l_Error);
+    if (l_Error.error != QJsonParseError::NoError || !l_Document.isObject())
+    {
+        ShowMessageBox("Failed to get " + m_Name + " remote configuration.", false);
+        return;
+    }
+    m_BuildName = l_Document.object().value("build").toString();
+    PostMainTask([this] { RequestBuildInfo(); });
+}
+
+void StandartApplication::RequestBuildInfo()
+{
+    QString l_Url = Deployment::ServerBaseUrl() + m_FolderName + "/builds/" + m_BuildName + "/info.json";
+    HTTP_GetContent(
+        l_Url, [this](QString, QByteArray* p_Data) { OnBuildInfoReceived(p_Data); },
+        [](QNetworkReply::NetworkError) {});
+}
+
+void StandartApplication::OnBuildInfoReceived(QByteArray* p_Data)
+{
+    bool l_Ok = false;
+    m_Manifest = ParseManifest(*p_Data, &l_Ok);
+    if (!l_Ok)
+    {
+        ShowMessageBox("Failed to get " + m_Name + " remote build infos.", false);
+        return;
+    }
+    PostMainTask([this] { RequestCdnList(); });
+}
+
+void StandartApplication::RequestCdnList()
+{
+    HTTP_GetContent(
+        Deployment::ServerBaseUrl() + "cdns.info", [this](QString, QByteArray* p_Data) { OnCdnListReceived(p_Data); },
+        [](QNetworkReply::NetworkError) {});
+}
+
+void StandartApplication::OnCdnListReceived(QByteArray* p_Data)
+{
+    // Line ends and surrounding blanks are not part of a host name; empty entries are no host.
+    m_CdnList.clear();
+    for (const QString& l_Host : QString::fromUtf8(*p_Data).split(' ', Compat::KeepEmptyParts))
+    {
+        QString l_Trimmed = l_Host.trimmed();
+        if (!l_Trimmed.isEmpty())
+            m_CdnList.append(l_Trimmed);
+    }
+    m_BaseUrl = RandomCdnBaseUrl();
+    qWarning() << "Selected CDN " << m_Name << " " << m_BaseUrl;
+
+    m_FullScan = false;
+    if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
+    {
+        SetLocalSetting(SettingKey(".ManifestBuilt"), true);
+        m_FullScan = true;
+    }
+    OnManifestReceived();
+}
+
+QString StandartApplication::RandomCdnBaseUrl()
+{
+    // Without any CDN host the application server serves the files itself.
+    if (m_CdnList.isEmpty())
+        return Deployment::ServerBaseUrl();
+    return "http://" + m_CdnList.at(std::rand() % m_CdnList.size()) + "/";
+}
+
+void StandartApplication::SelectBaseUrl(const ManifestFile& p_File, bool p_Log)
+{
+    if (p_File.Flags & FlagFromServer)
+    {
+        m_BaseUrl = Deployment::ServerBaseUrl();
+        return;
+    }
+    m_BaseUrl = RandomCdnBaseUrl();
+    if (p_Log)
+        qWarning() << "Selected CDN " << m_Name << " " << m_BaseUrl;
+}
+
+void StandartApplication::CheckContentStore()
+{
+    // The content-store orchestrator is started here when ".IsCASCEnabled" is true;
+    // this game keeps the setting false and is served as plain files.
+    if (!GetLocalSetting(SettingKey(".IsCASCEnabled"), false).toBool())
+        return;
+    qWarning() << "StandartApplication::CheckContentStore content store not available in this build";
+}
+
+} // namespace Launcher
+} // namespace Orvane
