@@ -80,8 +80,13 @@ void FakeHost::Detach()
     // Finish the clean-up actions that were already queued (downloader threads).
     if (m_App)
     {
+        size_t l_Pending = 0;
+        {
+            QMutexLocker l_Lock(&m_App->m_WorkerTasksMutex);
+            l_Pending = m_App->m_WorkerTasks.size();
+        }
         Task l_Task;
-        while (m_App->TakeWorkerTask(l_Task))
+        while (l_Pending-- > 0 && m_App->TakeWorkerTask(l_Task))
             l_Task();
     }
     m_App = nullptr;
