@@ -1,0 +1,311 @@
+#include "tools/PublishOptions.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace Orvane {
+namespace Publish {
+
+namespace {
+
+/// A single folder name that cannot climb out of its parent or hide a separator.
+bool IsSafeSegment(const QString& p_Text)
+{
+    if (p_Text.isEmpty() || p_Text == "." || p_Text == "..")
+        return false;
+    for (QChar l_C : p_Text)
+        if (l_C == '/' || l_C == '\\' || l_C == ':' || l_C.unicode() < 0x20 || l_C == ' ')
+            return false;
+    return true;
+}
+
+bool SplitAssignment(const QString& p_Value, QString& p_Left, QString& p_Right)
+{
+    int l_Equal = p_Value.lastIndexOf('=');
+    if (l_Equal <= 0)
+        return false;
+    p_Left = p_Value.left(l_Equal);
+    p_Right = p_Value.mid(l_Equal + 1);
+    return true;
+}
+
+bool ParseFlags(const QString& p_Text, int32_t& p_Flags)
+{
+    bool l_Ok = false;
+    qlonglong l_Value = p_Text.startsWith("0x", Qt::CaseInsensitive) ? p_Text.mid(2).toLongLong(&l_Ok, 16)
+                                                                     : p_Text.toLongLong(&l_Ok, 10);
+    if (!l_Ok || l_Value < 0 || l_Value > 0x7fffffff)
+        return false;
+    p_Flags = int32_t(l_Value);
+    return true;
+}
+
+} // namespace
+
+QString PublishOptions::HelpText()
+{
+    return QStringLiteral(
+        "Usage: orvane-publish [options] INPUT_FOLDER OUTPUT_FOLDER\n"
+        "\n"
+        "Publishes the files of INPUT_FOLDER as one build of a game, laid out as the\n"
+        "application server and the CDN hosts serve it (OUTPUT_FOLDER is their web root):\n"
+        "  OUTPUT/cdns.info                        CDN hosts, separated by spaces\n"
+        "  OUTPUT/APP/version.json                 {\"build\": ID}\n"
+        "  OUTPUT/APP/version_dev.json             with --dev or --dev-only\n"
+        "  OUTPUT/APP/builds/ID/info.json          the build's download manifest\n"
+        "  OUTPUT/APP/files/XX/MD5                 each file, named by its MD5 digest\n"
+        "Files are stored by content, so builds published into the same folder share\n"
+        "identical files and older builds stay intact. The version document is written\n"
+        "last: clients never see a build whose files are not all in place.\n"
+        "\n"
+        "Options:\n"
+        "  --build ID               build identifier (required; a folder name)\n"
+        "  --build-str TEXT         build text shown to players (default: ID)\n"
+        "  --build-number N         build number, 0 to 65535 (default: 0)\n"
+        "  --app KEY                application key (default: wow_bfa)\n"
+        "  --locale-offer TAG=NAME  a language offered by the build (repeatable)\n"
+        "  --streamed GLOB          files fetched after the base files (repeatable)\n"
+        "  --flag GLOB=FLAGS        flags of matching files, decimal or 0x hex; flags of\n"
+        "                           several matching patterns are OR'ed (repeatable)\n"
+        "  --locale GLOB=TAG        language of matching files; TAG must be offered\n"
+        "                           (repeatable; two different tags for one file is an error)\n"
+        "  --exclude GLOB           leave matching files out (repeatable)\n"
+        "  --cdn HOST[:PORT]        a CDN host (repeatable; none: clients use the server)\n"
+        "  --dev                    also publish to the development channel\n"
+        "  --dev-only               publish to the development channel only\n"
+        "  --quiet                  print nothing but errors\n"
+        "  --help                   show this text\n"
+        "\n"
+        "GLOB is matched against the whole path relative to INPUT_FOLDER, with '/'\n"
+        "separators: '*' matches any characters including '/', '?' one character,\n"
+        "'[a-z]' a class. Example: --streamed 'Data/*' --flag 'Wow.exe=0x08'\n"
+        "                          --locale 'Data/frFR/*=frFR'\n"
+        "\n"
+        "Flags: 0x01 read-only, 0x02 full permissions, 0x08 32-bit client, 0x10 64-bit\n"
+        "client, 0x20 tracked, 0x40 from the application server, 0x80 presence suffices.\n"
+        "\n"
+        "Exit status: 0 published, 1 failure (nothing published), 2 usage error.\n");
+}
+
+PublishOptions::ParseResult PublishOptions::Parse(const QStringList& p_Arguments, PublishOptions& p_Options,
+                                                  QString& p_Error)
+{
+    QStringList l_Positional;
+    for (int l_I = 1; l_I < p_Arguments.size(); ++l_I)
+    {
+        QString l_Arg = p_Arguments.at(l_I);
+        if (!l_Arg.startsWith("--") || l_Arg == "--")
+        {
+            if (l_Arg == "--")
+            {
+                l_Positional += p_Arguments.mid(l_I + 1);
+                break;
+            }
+            l_Positional.append(l_Arg);
+            continue;
+        }
+        QString l_Value;
+        bool l_Inline = false;
+        int l_Equal = l_Arg.indexOf('=');
+        if (l_Equal > 0)
+        {
+            l_Value = l_Arg.mid(l_Equal + 1);
+            l_Arg = l_Arg.left(l_Equal);
+            l_Inline = true;
+        }
+        static const QStringList s_Switches = {"--help", "--dev", "--dev-only", "--quiet"};
+        static const QStringList s_Valued = {"--build",  "--build-str", "--build-number", "--app",
+                                             "--locale-offer", "--streamed", "--flag", "--locale",
+                                             "--exclude", "--cdn"};
+        if (s_Switches.contains(l_Arg))
+        {
+            if (l_Inline)
+            {
+                p_Error = l_Arg + " takes no value";
+                return ParseResult::UsageError;
+            }
+            if (l_Arg == "--help")
+                return ParseResult::Help;
+            if (l_Arg == "--dev")
+                p_Options.m_Dev = true;
+            else if (l_Arg == "--dev-only")
+                p_Options.m_DevOnly = true;
+            else
+                p_Options.m_Quiet = true;
+            continue;
+        }
+        if (!s_Valued.contains(l_Arg))
+        {
+            p_Error = "unknown option " + l_Arg;
+            return ParseResult::UsageError;
+        }
+        if (!l_Inline)
+        {
+            if (l_I + 1 >= p_Arguments.size())
+            {
+                p_Error = l_Arg + " needs a value";
+                return ParseResult::UsageError;
+            }
+            l_Value = p_Arguments.at(++l_I);
+        }
+
+        const QString l_Written = l_Arg + " '" + l_Value + "'";
+        QString l_Left;
+        QString l_Right;
+        if (l_Arg == "--build")
+        {
+            if (!IsSafeSegment(l_Value))
+            {
+                p_Error = "the build id must be a plain folder name: " + l_Written;
+                return ParseResult::UsageError;
+            }
+            p_Options.m_BuildId = l_Value;
+        }
+        else if (l_Arg == "--build-str")
+            p_Options.m_BuildStr = l_Value;
+        else if (l_Arg == "--build-number")
+        {
+            bool l_Ok = false;
+            int l_Number = l_Value.toInt(&l_Ok);
+            if (!l_Ok || l_Number < 0 || l_Number > 65535)
+            {
+                p_Error = "the build number must be between 0 and 65535: " + l_Written;
+                return ParseResult::UsageError;
+            }
+            p_Options.m_BuildNumber = l_Number;
+        }
+        else if (l_Arg == "--app")
+        {
+            if (!IsSafeSegment(l_Value))
+            {
+                p_Error = "the application key must be a plain folder name: " + l_Written;
+                return ParseResult::UsageError;
+            }
+            p_Options.m_AppKey = l_Value;
+        }
+        else if (l_Arg == "--locale-offer")
+        {
+            int l_Equal2 = l_Value.indexOf('=');
+            if (l_Equal2 <= 0 || l_Value.mid(l_Equal2 + 1).isEmpty())
+            {
+                p_Error = "expected TAG=NAME: " + l_Written;
+                return ParseResult::UsageError;
+            }
+            QString l_Tag = l_Value.left(l_Equal2);
+            if (p_Options.m_Locales.count(l_Tag))
+            {
+                p_Error = "locale offered twice: " + l_Written;
+                return ParseResult::UsageError;
+            }
+            p_Options.m_Locales[l_Tag] = l_Value.mid(l_Equal2 + 1);
+        }
+        else if (l_Arg == "--streamed" || l_Arg == "--exclude")
+        {
+            GlobPattern l_Pattern(l_Value);
+            if (l_Value.isEmpty() || !l_Pattern.IsValid())
+            {
+                p_Error = "invalid pattern: " + l_Written;
+                return ParseResult::UsageError;
+            }
+            (l_Arg == "--streamed" ? p_Options.m_Streamed : p_Options.m_Excluded).push_back(l_Pattern);
+        }
+        else if (l_Arg == "--flag")
+        {
+            FlagRule l_Rule;
+            if (!SplitAssignment(l_Value, l_Left, l_Right) || !ParseFlags(l_Right, l_Rule.m_Flags))
+            {
+                p_Error = "expected GLOB=FLAGS (decimal or 0x hex): " + l_Written;
+                return ParseResult::UsageError;
+            }
+            l_Rule.m_Pattern = GlobPattern(l_Left);
+            if (!l_Rule.m_Pattern.IsValid())
+            {
+                p_Error = "invalid pattern: " + l_Written;
+                return ParseResult::UsageError;
+            }
+            l_Rule.m_Option = l_Written;
+            p_Options.m_FlagRules.push_back(l_Rule);
+        }
+        else if (l_Arg == "--locale")
+        {
+            LocaleRule l_Rule;
+            if (!SplitAssignment(l_Value, l_Left, l_Right) || l_Right.isEmpty())
+            {
+                p_Error = "expected GLOB=TAG: " + l_Written;
+                return ParseResult::UsageError;
+            }
+            l_Rule.m_Pattern = GlobPattern(l_Left);
+            l_Rule.m_Tag = l_Right;
+            l_Rule.m_Option = l_Written;
+            if (!l_Rule.m_Pattern.IsValid())
+            {
+                p_Error = "invalid pattern: " + l_Written;
+                return ParseResult::UsageError;
+            }
+            p_Options.m_LocaleRules.push_back(l_Rule);
+        }
+        else if (l_Arg == "--cdn")
+        {
+            bool l_Bad = l_Value.isEmpty();
+            for (QChar l_C : l_Value)
+                if (l_C.isSpace() || l_C == '/' || l_C == '\\' || l_C.unicode() < 0x20)
+                    l_Bad = true;
+            if (l_Bad)
+            {
+                p_Error = "a CDN host is HOST or HOST:PORT, without spaces or '/': " + l_Written;
+                return ParseResult::UsageError;
+            }
+            p_Options.m_CdnHosts.append(l_Value);
+        }
+    }
+
+    if (l_Positional.size() != 2)
+    {
+        p_Error = "expected INPUT_FOLDER and OUTPUT_FOLDER";
+        return ParseResult::UsageError;
+    }
+    if (p_Options.m_BuildId.isEmpty())
+    {
+        p_Error = "--build is required";
+        return ParseResult::UsageError;
+    }
+    if (p_Options.m_BuildStr.isEmpty())
+        p_Options.m_BuildStr = p_Options.m_BuildId;
+    // A file tagged with a language the build does not offer would be dropped by
+    // every client without a word.
+    for (const LocaleRule& l_Rule : p_Options.m_LocaleRules)
+        if (!p_Options.m_Locales.count(l_Rule.m_Tag))
+        {
+            p_Error = "locale '" + l_Rule.m_Tag + "' is not offered (add --locale-offer " + l_Rule.m_Tag +
+                      "=NAME): " + l_Rule.m_Option;
+            return ParseResult::UsageError;
+        }
+
+    p_Options.m_InputDir = QDir::cleanPath(QFileInfo(l_Positional.at(0)).absoluteFilePath());
+    p_Options.m_OutputDir = QDir::cleanPath(QFileInfo(l_Positional.at(1)).absoluteFilePath());
+    if (!QFileInfo(p_Options.m_InputDir).isDir())
+    {
+        p_Error = "input folder not found: " + l_Positional.at(0);
+        return ParseResult::UsageError;
+    }
+    QString l_InputReal = QFileInfo(p_Options.m_InputDir).canonicalFilePath();
+    QString l_OutputProbe = p_Options.m_OutputDir;
+    // Compare real paths: the output folder may not exist yet, so resolve its nearest existing parent.
+    QString l_Suffix;
+    while (!QFileInfo::exists(l_OutputProbe) && l_OutputProbe != QDir::rootPath())
+    {
+        l_Suffix = "/" + QFileInfo(l_OutputProbe).fileName() + l_Suffix;
+        l_OutputProbe = QFileInfo(l_OutputProbe).absolutePath();
+    }
+    QString l_OutputReal = QDir::cleanPath(QFileInfo(l_OutputProbe).canonicalFilePath() + l_Suffix);
+    if (l_OutputReal == l_InputReal || l_OutputReal.startsWith(l_InputReal + "/") ||
+        l_InputReal.startsWith(l_OutputReal + "/"))
+    {
+        p_Error = "the input and output folders must not contain one another";
+        return ParseResult::UsageError;
+    }
+    return ParseResult::Ok;
+}
+
+} // namespace Publish
+} // namespace Orvane
