@@ -57,7 +57,9 @@ void StandartApplication::OnManifestReceived()
     {
         m_Status.ApplicationState = 1;
         StateChanged();
-        SetLocalSetting(SettingKey(".ManifestBuilt"), false);
+        // Absent reads as false: an uninstall leaves no setting of the application behind.
+        if (GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
+            SetLocalSetting(SettingKey(".ManifestBuilt"), false);
     }
     else
     {
@@ -121,6 +123,9 @@ void StandartApplication::RebuildManifests()
 
 void StandartApplication::Uninstall(bool p_DeleteFiles)
 {
+    // A transfer left running would go on writing into the forgotten installation.
+    StopDownload();
+
     if (p_DeleteFiles)
     {
         InstallFolder l_Folder(m_InstallationPath);
@@ -137,7 +142,7 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
                     QFile l_File(l_Extra);
                     if (!l_File.exists())
                         continue;
-                    Platform::ClearReadOnly(QFile::encodeName(l_Extra).toStdString());
+                    Platform::ClearReadOnly(l_Extra.toUtf8().toStdString());
                     l_File.setPermissions(l_File.permissions() | QFileDevice::WriteOwner | QFileDevice::WriteUser);
                     if (!l_File.remove())
                         ShowMessageBox("File " + l_Extra + " error : " + l_File.errorString(), false);

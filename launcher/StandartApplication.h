@@ -42,6 +42,8 @@ public:
     QStringList m_GivenUp;
     /// The phase waits stopped for free space (ResumeDownload carries on).
     bool m_WaitingForSpace = false;
+    /// This application holds the launcher's download turn.
+    bool m_HoldsTurn = false;
 
 public:
     StandartApplication(const QString& p_Name, const QString& p_FolderName);
@@ -95,8 +97,21 @@ public:
     void RestartCurrent(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request, const char* p_Line);
     /// True when the volume has room for what remains; otherwise tells the user and waits stopped.
     bool CheckFreeSpace();
+    /// Bytes free on the volume of p_Folder (-1 unknown); tests replace it to simulate a full disk.
+    virtual qint64 AvailableDiskSpace(const QString& p_Folder);
+    /// Keeps the entry listed for the next run and tells the user once.
+    void GiveUpCurrent(const ManifestFile& p_Entry, const char* p_Line);
+    /// LockDownload / UnlockDownload, keeping them paired.
+    void TakeDownloadTurn();
+    void ReleaseDownloadTurn();
+    /// IsLauncherRunning, true when the host gave none.
+    bool LauncherRunning();
+    /// True when the install folder is set and p_RelativePath stays inside it.
+    bool InsideInstallFolder(const QString& p_RelativePath);
 
     // Launch and client configuration.
+    /// Whether the 64-bit client suits this machine (Platform::Is64BitSystem; tests replace it).
+    static bool (*s_Is64BitSystem)();
     void PatchWoWTextFile(QString p_FilePath, QString p_Key, QString p_Line, bool p_Create);
     static bool FindGameProcess(QString p_Folder, QStringList p_Names, QString* p_Candidate);
     /// The matching of FindGameProcess on lines of a process list.

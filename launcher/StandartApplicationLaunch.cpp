@@ -1,15 +1,167 @@
 // Game launch, client configuration and running-game detection.
 #include "launcher/StandartApplication.h"
+#include "launcher/Platform.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+#include <QTextStream>
 
 namespace Orvane {
 namespace Launcher {
 
-bool StandartApplication::IsGameRunning() { return false; }
-bool StandartApplication::Start(QString, QString) { return false; }
-void StandartApplication::PatchWoWTextFile(QString, QString, QString, bool) {}
-bool StandartApplication::FindGameProcess(QString, QStringList, QString*) { return false; }
-bool StandartApplication::MatchGameProcess(const QStringList&, const QString&, const QStringList&, QString*)
+bool (*StandartApplication::s_Is64BitSystem)() = &Platform::Is64BitSystem;
+
+bool StandartApplication::Start(QString p_Login, QString p_Password)
 {
+    Q_UNUSED(p_Login);
+    Q_UNUSED(p_Password);
+
+    StopDownload();
+    ApplyFileAttributes();
+
+    int32_t l_Flag = FlagClient32;
+    if (s_Is64BitSystem())
+    {
+        for (const ManifestFile& l_Entry : m_Manifest.BaseFiles)
+        {
+            if (l_Entry.Flags & FlagClient64)
+            {
+                l_Flag = FlagClient64;
+                break;
+            }
+        }
+    }
+
+    for (const ManifestFile& l_Entry : m_Manifest.BaseFiles)
+    {
+        if (!(l_Entry.Flags & l_Flag))
+            continue;
+        QString l_Path = m_InstallationPath + l_Entry.Path;
+        qWarning().noquote().nospace() << "Start " << l_Path;
+        if (!QProcess::startDetached(l_Path, QStringList() << QStringLiteral("-noautolaunch64bit")))
+        {
+            // The host must not believe the game is starting.
+            qWarning().noquote() << "StandartApplication::Start the system refused to start" << l_Path;
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+void StandartApplication::PatchWoWTextFile(QString p_FilePath, QString p_Key, QString p_Line, bool p_Create)
+{
+    QFile l_File(p_FilePath);
+    if (l_File.exists())
+    {
+        // A file that cannot be read is left as it is: rewriting it would lose the user's settings.
+        if (!l_File.open(QIODevice::ReadOnly))
+        {
+            qWarning().noquote() << "StandartApplication::PatchWoWTextFile cannot read" << p_FilePath << ":"
+                                 << l_File.errorString();
+            return;
+        }
+        QStringList l_Kept;
+        QTextStream l_In(&l_File);
+        while (!l_In.atEnd())
+        {
+            QString l_Line = l_In.readLine();
+            if (!l_Line.contains(p_Key, Qt::CaseInsensitive))
+                l_Kept << l_Line;
+        }
+        bool l_ReadOk = l_In.status() == QTextStream::Ok && l_File.error() == QFileDevice::NoError;
+        l_File.close();
+        if (!l_ReadOk)
+        {
+            qWarning().noquote() << "StandartApplication::PatchWoWTextFile read error on" << p_FilePath;
+            return;
+        }
+        if (!QFileInfo(p_FilePath).isWritable())
+        {
+            qWarning().noquote() << "StandartApplication::PatchWoWTextFile read-only file" << p_FilePath;
+            return;
+        }
+
+        QByteArray l_Text;
+        for (const QString& l_Line : l_Kept)
+            l_Text += l_Line.toLocal8Bit() + '\n';
+        l_Text += p_Line.toLocal8Bit() + '\n';
+
+        // Written aside and renamed over the old file, so a full disk or a kill keeps the old one.
+        QSaveFile l_Out(p_FilePath);
+        if (!l_Out.open(QIODevice::WriteOnly) || l_Out.write(l_Text) != l_Text.size() || !l_Out.commit())
+            qWarning().noquote() << "StandartApplication::PatchWoWTextFile cannot write" << p_FilePath << ":"
+                                 << l_Out.errorString();
+        return;
+    }
+
+    if (!p_Create)
+        return;
+    QDir().mkpath(QFileInfo(p_FilePath).absolutePath());
+    QSaveFile l_Out(p_FilePath);
+    QByteArray l_Text = p_Line.toUtf8();
+    if (!l_Out.open(QIODevice::WriteOnly) || l_Out.write(l_Text) != l_Text.size() || !l_Out.commit())
+        qWarning().noquote() << "StandartApplication::PatchWoWTextFile cannot create" << p_FilePath << ":"
+                             << l_Out.errorString();
+}
+
+bool StandartApplication::IsGameRunning()
+{
+    QString l_Candidate;
+    QStringList l_Names{QStringLiteral("wow.exe"), QStringLiteral("wow-64.exe"),
+                        QStringLiteral("macos/world of warcraft")};
+    bool l_Result = FindGameProcess(m_InstallationPath, l_Names, &l_Candidate);
+    qWarning().noquote().nospace() << m_Name << " IsGameRunning : " << l_Result;
+    qWarning().noquote().nospace() << "Candidate is : " << l_Candidate;
+    return l_Result;
+}
+
+bool StandartApplication::FindGameProcess(QString p_Folder, QStringList p_Names, QString* p_Candidate)
+{
+    if (p_Folder.trimmed().isEmpty())
+        return false;
+
+    QStringList l_Lines;
+    for (const std::string& l_Path : Platform::RunningExecutables())
+        l_Lines << QString::fromUtf8(l_Path.data(), int(l_Path.size()));
+    return MatchGameProcess(l_Lines, p_Folder, p_Names, p_Candidate);
+}
+
+bool StandartApplication::MatchGameProcess(const QStringList& p_Lines, const QString& p_Folder,
+                                           const QStringList& p_Names, QString* p_Candidate)
+{
+    if (p_Folder.trimmed().isEmpty())
+        return false;
+    // A folder typed with Windows separators still matches the normalised lines.
+    QString l_Folder = p_Folder;
+    l_Folder.replace('\\', '/');
+
+    for (const QString& l_Raw : p_Lines)
+    {
+        QString l_Line = l_Raw;
+        l_Line.remove('"');
+        l_Line.replace('\\', '/');
+        l_Line = l_Line.toLower().trimmed();
+        if (l_Line.size() < 4)
+            continue;
+        if (!l_Line.contains(l_Folder, Qt::CaseInsensitive)
+            || l_Line.contains(QLatin1String("CorvellaLauncher.exe"), Qt::CaseInsensitive)
+            || l_Line.contains(QLatin1String("MirrowLauncher.exe"), Qt::CaseInsensitive))
+            continue;
+        for (const QString& l_Name : p_Names)
+        {
+            if (l_Line.contains(l_Name, Qt::CaseInsensitive))
+            {
+                if (p_Candidate)
+                    *p_Candidate = l_Line;
+                return true;
+            }
+        }
+    }
     return false;
 }
 
