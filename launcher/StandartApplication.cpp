@@ -183,12 +183,18 @@ void StandartApplication::StopDownload()
         m_CurrentRequest->StopRequested = true;
         while (!m_CurrentRequest->Stopped)
             QThread::msleep(10);
-        UnlockDownload();
+        // The stopped transfer is over: its late completion changes nothing, and
+        // the entry keeps its index and its list line for ResumeDownload.
+        m_CurrentRequest = nullptr;
+        m_RetryCount = 0;
+        ReleaseDownloadTurn();
         m_Status.DownloadStatus = 4;
         StateChanged();
     }
     else if (m_WaitingForSpace || !m_CASCMode)
     {
+        // Between two files: the next one is not started (DownloadCurrentFile checks the status).
+        ReleaseDownloadTurn();
         m_Status.DownloadStatus = 4;
         StateChanged();
     }

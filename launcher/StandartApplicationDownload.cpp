@@ -1,20 +1,402 @@
 // Download queue and verification.
+#include "launcher/DownloadListFile.h"
+#include "launcher/FileHasher.h"
+#include "launcher/InstallFolder.h"
+#include "launcher/Platform.h"
 #include "launcher/StandartApplication.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
 
 namespace Orvane {
 namespace Launcher {
 
-void StandartApplication::StartBaseDownloads() {}
-void StandartApplication::StartStreamedDownloads(bool) {}
-void StandartApplication::WaitForStreamedTurn() {}
-void StandartApplication::DownloadCurrentFile() {}
-void StandartApplication::ApplyFileAttributes() {}
-void StandartApplication::RestartCurrent(const ManifestFile&, HTTP_DownloadFileRequest*, const char*) {}
-bool StandartApplication::CheckFreeSpace() { return true; }
-void StandartApplication::ResumeDownload() {}
-void StandartApplication::App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*) {}
-void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*) {}
-void StandartApplication::App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*) {}
+namespace {
+const unsigned MaxRestarts = 5;
+const char* const EmptyMd5 = "D41D8CD98F00B204E9800998ECF8427E";
+
+std::string NativePath(const QString& p_Path)
+{
+    return QFile::encodeName(p_Path).toStdString();
+}
+
+QString FormatBytes(qint64 p_Bytes)
+{
+    if (p_Bytes < 1024 * 1024)
+        return QString::number(p_Bytes) + " bytes";
+    if (p_Bytes < qint64(1024) * 1024 * 1024)
+        return QString::number(double(p_Bytes) / (1024.0 * 1024.0), 'f', 1) + " MB";
+    return QString::number(double(p_Bytes) / (1024.0 * 1024.0 * 1024.0), 'f', 2) + " GB";
+}
+} // namespace
+
+bool StandartApplication::LauncherRunning()
+{
+    return !IsLauncherRunning || IsLauncherRunning();
+}
+
+bool StandartApplication::InsideInstallFolder(const QString& p_RelativePath)
+{
+    return InstallFolder(m_InstallationPath).Contains(p_RelativePath);
+}
+
+void StandartApplication::TakeDownloadTurn()
+{
+    if (m_HoldsTurn)
+        return;
+    m_HoldsTurn = true;
+    if (LockDownload)
+        LockDownload();
+}
+
+void StandartApplication::ReleaseDownloadTurn()
+{
+    if (!m_HoldsTurn)
+        return;
+    m_HoldsTurn = false;
+    if (UnlockDownload)
+        UnlockDownload();
+}
+
+qint64 StandartApplication::AvailableDiskSpace(const QString& p_Folder)
+{
+    return Platform::FreeDiskSpace(NativePath(p_Folder));
+}
+
+bool StandartApplication::CheckFreeSpace()
+{
+    // Bytes still to fetch; what partial files already hold is on disk.
+    qint64 l_Needed = m_Status.Total - m_CompletedBytes;
+    for (size_t l_I = m_CurrentIndex; l_I < m_DownloadList.size(); ++l_I)
+        l_Needed -= QFileInfo(m_InstallationPath + m_DownloadList[l_I].Path + ".part").size();
+    const qint64 l_Free = AvailableDiskSpace(m_InstallationPath);
+    if (l_Needed <= 0 || l_Free < 0 || l_Free >= l_Needed)
+    {
+        m_WaitingForSpace = false;
+        return true;
+    }
+    qWarning() << "StandartApplication::CheckFreeSpace short of space" << l_Needed << l_Free;
+    m_WaitingForSpace = true;
+    ReleaseDownloadTurn();
+    m_Status.DownloadStatus = 4;
+    StateChanged();
+    ShowMessageBox("Not enough free disk space to download " + m_Name + " into " + m_InstallationPath + ": " +
+                       FormatBytes(l_Needed) + " needed, " + FormatBytes(l_Free) +
+                       " free. Free some space, then resume the download.",
+                   false);
+    return false;
+}
+
+void StandartApplication::StartBaseDownloads()
+{
+    if (m_DownloadList.empty())
+    {
+        StartStreamedPhase(false);
+        return;
+    }
+    // A stop that came while the sizes were requested holds until ResumeDownload.
+    const bool l_Stopped = m_Status.DownloadStatus == 4;
+    m_BasePhase = true;
+    m_Status.DownloadStatus = l_Stopped ? 4 : 3;
+    m_Status.Message = QStringLiteral("Downloading base files...");
+    StateChanged();
+    m_CurrentIndex = 0;
+    m_CompletedBytes = 0;
+    if (l_Stopped || !CheckFreeSpace())
+        return;
+    SelectBaseUrl(m_DownloadList[0], false);
+    PostMainTask([this] { DownloadCurrentFile(); });
+}
+
+void StandartApplication::StartStreamedDownloads(bool p_WaitForTurn)
+{
+    if (m_DownloadList.empty())
+    {
+        m_Status.ApplicationState = 2;
+        m_Status.DetailVisible = false;
+        m_Status.DetailValue = 0;
+        m_Status.Busy = false;
+        StateChanged();
+        return;
+    }
+    if (p_WaitForTurn)
+    {
+        WaitForStreamedTurn();
+        return;
+    }
+    const bool l_Stopped = m_Status.DownloadStatus == 4;
+    m_Status.DownloadStatus = l_Stopped ? 4 : 3;
+    m_Status.Message = QStringLiteral("Downloading streammed files...");
+    StateChanged();
+    m_CurrentIndex = 0;
+    m_CompletedBytes = 0;
+    if (l_Stopped || !CheckFreeSpace())
+        return;
+    SelectBaseUrl(m_DownloadList[0], false);
+    PostMainTask([this] { DownloadCurrentFile(); });
+}
+
+void StandartApplication::WaitForStreamedTurn()
+{
+    if (!LauncherRunning())
+        return;
+    const bool l_GameRunning = IsGameRunning();
+    m_Status.Percent = 100;
+    m_Status.DownloadStatus = l_GameRunning ? 1 : 0;
+    m_Status.Message.clear();
+    StateChanged();
+    if (!l_GameRunning && (m_HoldsTurn || !IsDownloadLocked || !IsDownloadLocked()))
+    {
+        TakeDownloadTurn();
+        StartStreamedDownloads(false);
+        return;
+    }
+    PostWorkerTask([this] {
+        QThread::msleep(100);
+        WaitForStreamedTurn();
+    });
+}
+
+void StandartApplication::DownloadCurrentFile()
+{
+    // Nothing to do after a stop between two files, or while a transfer already runs.
+    if (m_Status.DownloadStatus == 4 || m_CurrentRequest || m_CurrentIndex >= m_DownloadList.size())
+        return;
+    const ManifestFile l_Entry = m_DownloadList[m_CurrentIndex];
+    if (!InsideInstallFolder(l_Entry.Path))
+        return;
+    const QString l_Part = m_InstallationPath + l_Entry.Path + ".part";
+    QDir().mkpath(QFileInfo(l_Part).absolutePath());
+    m_CurrentRequest = HTTP_DownloadFile(m_BaseUrl + m_FolderName + "/" + l_Entry.Location, l_Part, true);
+}
+
+void StandartApplication::ApplyFileAttributes()
+{
+    InstallFolder l_Folder(m_InstallationPath);
+    for (const ManifestFile& l_File : m_Manifest.BaseFiles)
+    {
+        if (!LauncherRunning())
+            return;
+        if (!(l_File.Flags & (FlagReadOnly | FlagFullPermissions)) || !l_Folder.Contains(l_File.Path))
+            continue;
+        const QString l_Path = m_InstallationPath + l_File.Path;
+        if (!QFileInfo(l_Path).isFile())
+            continue;
+        if (l_File.Flags & FlagReadOnly)
+            Platform::MakeReadOnly(NativePath(l_Path));
+        if (l_File.Flags & FlagFullPermissions)
+            Platform::MakeFullPermissions(NativePath(l_Path));
+    }
+}
+
+void StandartApplication::RestartCurrent(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request,
+                                         const char* p_Line)
+{
+    qWarning().noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
+    const ManifestFile l_Copy = p_Entry;
+    m_DownloadList.push_back(l_Copy);
+    UpdateListFile(l_Copy.Path);
+    m_Status.Total += p_Request->ContentLength;
+    ++m_RetryCount;
+    StateChanged();
+}
+
+void StandartApplication::GiveUpCurrent(const ManifestFile& p_Entry, const char* p_Line)
+{
+    if (p_Line)
+        qWarning().noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
+    // Kept in its list file, so that the next run fetches it again.
+    UpdateListFile(p_Entry.Path);
+    const QString l_Path = m_InstallationPath + p_Entry.Path;
+    if (m_GivenUp.contains(p_Entry.Path))
+        return;
+    m_GivenUp.append(p_Entry.Path);
+    ShowMessageBox("File " + l_Path + " error : the download could not be verified after " +
+                       QString::number(MaxRestarts) + " attempts; it will be fetched again at the next update.",
+                   false);
+}
+
+void StandartApplication::ResumeDownload()
+{
+    if (m_CASCMode)
+    {
+        // The content store is never entered for this game; it resumes its own phases.
+        m_Status.DownloadStatus = 3;
+        StateChanged();
+        return;
+    }
+    if (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size())
+    {
+        m_Status.ApplicationState = 2;
+        m_Status.DetailVisible = false;
+        m_Status.DetailValue = 0;
+        m_Status.Busy = false;
+        StateChanged();
+        return;
+    }
+    // Already transferring: a second resume must not start the file twice.
+    if (m_CurrentRequest && !m_CurrentRequest->StopRequested)
+        return;
+    if (!LauncherRunning())
+        return;
+
+    const bool l_GameRunning = IsGameRunning();
+    m_Status.Percent = 100;
+    m_Status.DownloadStatus = l_GameRunning ? 1 : 0;
+    StateChanged();
+    if (l_GameRunning || (!m_HoldsTurn && IsDownloadLocked && IsDownloadLocked()))
+    {
+        PostWorkerTask([this] {
+            QThread::msleep(100);
+            ResumeDownload();
+        });
+        return;
+    }
+
+    TakeDownloadTurn();
+    if (!CheckFreeSpace())
+        return;
+    m_Status.DownloadStatus = 3;
+    SetPercent(m_Status.Done, m_Status.Total);
+    StateChanged();
+    SelectBaseUrl(m_DownloadList[m_CurrentIndex], true);
+    PostMainTask([this] { DownloadCurrentFile(); });
+}
+
+void StandartApplication::App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request)
+{
+    if (p_Request != m_CurrentRequest)
+        return;
+    m_Status.Done = m_CompletedBytes + p_Request->ReceivedBytes;
+    SetPercent(m_Status.Done, m_Status.Total);
+    if (m_SpeedTimer.elapsed() >= 500)
+    {
+        AddSpeedSample(p_Request->BytesPerSecond);
+        m_SpeedTimer.restart();
+    }
+    StateChanged();
+}
+
+void StandartApplication::App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* p_Request)
+{
+    // A transfer that was stopped stays stopped.
+    if (p_Request->StopRequested)
+        return;
+    m_CurrentRequest = p_Request;
+}
+
+void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest* p_Request)
+{
+    // Completions of a stopped or replaced transfer change nothing.
+    if (p_Request != m_CurrentRequest || m_CurrentIndex >= m_DownloadList.size())
+        return;
+    const ManifestFile l_Entry = m_DownloadList[m_CurrentIndex];
+    const QString l_Final = m_InstallationPath + l_Entry.Path;
+    const QString l_Part = l_Final + ".part";
+    const bool l_Stopped = p_Request->StopRequested;
+
+    if (l_Stopped)
+    {
+        // Not a completion: the entry keeps its line and its index; ResumeDownload continues its ".part".
+        m_RetryCount = 0;
+    }
+    else if (!InsideInstallFolder(l_Entry.Path))
+    {
+        qWarning() << "StandartApplication::App_OnHTTPDownloadProgressComplete outside the install folder"
+                   << l_Entry.Path;
+    }
+    else
+    {
+        // A file counts with all its bytes, including those a resume found on disk.
+        m_CompletedBytes += p_Request->ReceivedBytes;
+
+        // An empty file produces no write, so its ".part" may never have been created.
+        if (l_Entry.Md5 == QLatin1String(EmptyMd5) && p_Request->ContentLength == 0 && !QFileInfo::exists(l_Part))
+        {
+            QFile l_Empty(l_Part);
+            l_Empty.open(QIODevice::WriteOnly);
+        }
+        FileHasher::Result l_Result;
+        const QString l_Md5 = FileHasher::Md5(l_Part, [this] { return LauncherRunning(); }, &l_Result);
+        if (l_Result == FileHasher::Interrupted)
+            return; // closing: the ".part" and the list line stay for the next run
+        if (l_Result != FileHasher::Done || l_Md5 != l_Entry.Md5)
+        {
+            // Bad bytes never reach the final name; the next transfer starts from scratch.
+            QFile::remove(l_Part);
+            const bool l_Unreadable = l_Result != FileHasher::Done;
+            if (m_RetryCount < MaxRestarts)
+                RestartCurrent(l_Entry, p_Request,
+                               l_Unreadable ? "(IO) Download restarted for " : "(MD5) Download restarted for ");
+            else
+                GiveUpCurrent(l_Entry, "(ToManyRetry) Download aborded for ");
+        }
+        else
+        {
+            QFile l_Old(l_Final);
+            if (l_Old.exists())
+            {
+                Platform::ClearReadOnly(NativePath(l_Final));
+                l_Old.setPermissions(l_Old.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteUser |
+                                                            QFileDevice::WriteGroup | QFileDevice::WriteOther));
+                if (!l_Old.remove())
+                    ShowMessageBox("File " + l_Final + " error : " + l_Old.errorString(), false);
+            }
+            if (!QFile::rename(l_Part, l_Final))
+            {
+                if (m_RetryCount < MaxRestarts)
+                    RestartCurrent(l_Entry, p_Request, "(RENAME) Download restarted for ");
+                else
+                    GiveUpCurrent(l_Entry, "(ToManyRetry) Download aborded for ");
+            }
+            else
+            {
+                if (l_Entry.Flags & FlagReadOnly)
+                    Platform::MakeReadOnly(NativePath(l_Final));
+                if (l_Entry.Flags & FlagFullPermissions)
+                    Platform::MakeFullPermissions(NativePath(l_Final));
+                // Only now, with the file in place, does its line leave the list.
+                UpdateListFile(QString());
+            }
+        }
+    }
+
+    m_Status.Done = m_CompletedBytes;
+    SetPercent(m_CompletedBytes, m_Status.Total);
+    if (p_Request->FileSize > p_Request->SpeedSampleBytes)
+        AddSpeedSample(p_Request->FileSize - p_Request->SpeedSampleBytes);
+    StateChanged();
+    m_CurrentRequest = nullptr;
+    if (l_Stopped)
+        return;
+
+    ++m_CurrentIndex;
+    if (m_CurrentIndex < m_DownloadList.size())
+    {
+        SelectBaseUrl(m_DownloadList[m_CurrentIndex], true);
+        PostMainTask([this] { DownloadCurrentFile(); });
+        return;
+    }
+    if (m_BasePhase)
+    {
+        StartStreamedPhase(false);
+        return;
+    }
+    ReleaseDownloadTurn();
+    m_Status.ApplicationState = 2;
+    m_Status.DetailVisible = false;
+    m_Status.DetailValue = 0;
+    m_Status.Busy = false;
+    m_Status.Message.clear();
+    StateChanged();
+    PostMainTask([this] {
+        m_CurrentRequest = nullptr;
+        m_DownloadList.clear();
+    });
+}
 
 } // namespace Launcher
 } // namespace Orvane

@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <cstdlib>
 
@@ -62,16 +63,13 @@ void StandartApplication::RequestCdnList()
 
 void StandartApplication::OnCdnListReceived(QByteArray* p_Data)
 {
-    // Line ends and surrounding blanks are not part of a host name; empty entries are no host.
+    // Line ends and other blanks are not part of a host name; empty entries are no host.
     m_CdnList.clear();
-    for (const QString& l_Host : QString::fromUtf8(*p_Data).split(' ', Compat::KeepEmptyParts))
-    {
-        QString l_Trimmed = l_Host.trimmed();
-        if (!l_Trimmed.isEmpty())
-            m_CdnList.append(l_Trimmed);
-    }
+    for (const QString& l_Host : QString::fromUtf8(*p_Data).split(QRegularExpression(QStringLiteral("\\s+")),
+                                                                  Compat::SkipEmptyParts))
+        m_CdnList.append(l_Host);
     m_BaseUrl = RandomCdnBaseUrl();
-    qWarning() << "Selected CDN " << m_Name << " " << m_BaseUrl;
+    qWarning().noquote().nospace() << "Selected CDN " << m_Name << " " << m_BaseUrl;
 
     m_FullScan = false;
     if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
@@ -99,7 +97,7 @@ void StandartApplication::SelectBaseUrl(const ManifestFile& p_File, bool p_Log)
     }
     m_BaseUrl = RandomCdnBaseUrl();
     if (p_Log)
-        qWarning() << "Selected CDN " << m_Name << " " << m_BaseUrl;
+        qWarning().noquote().nospace() << "Selected CDN " << m_Name << " " << m_BaseUrl;
 }
 
 void StandartApplication::CheckContentStore()

@@ -1,0 +1,43 @@
+#include "launcher/FileHasher.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+
+namespace Orvane {
+namespace Launcher {
+
+QString FileHasher::Md5(const QString& p_Path, const std::function<bool()>& p_KeepGoing, Result* p_Result)
+{
+    Result l_Ignored;
+    Result& l_Result = p_Result ? *p_Result : l_Ignored;
+    QFile l_File(p_Path);
+    if (!l_File.open(QIODevice::ReadOnly))
+    {
+        l_Result = OpenFailed;
+        return QString();
+    }
+    QCryptographicHash l_Hash(QCryptographicHash::Md5);
+    char l_Block[BlockSize];
+    for (;;)
+    {
+        if (p_KeepGoing && !p_KeepGoing())
+        {
+            l_Result = Interrupted;
+            return QString();
+        }
+        qint64 l_Read = l_File.read(l_Block, BlockSize);
+        if (l_Read < 0)
+        {
+            l_Result = ReadFailed;
+            return QString();
+        }
+        if (l_Read == 0)
+            break;
+        l_Hash.addData(l_Block, int(l_Read));
+    }
+    l_Result = Done;
+    return QString::fromLatin1(l_Hash.result().toHex().toUpper());
+}
+
+} // namespace Launcher
+} // namespace Orvane
