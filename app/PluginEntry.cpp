@@ -4,6 +4,8 @@
 
 #include <QPointer>
 
+#include <mutex>
+
 namespace {
 
 #define KESTRUN_METADATA_BYTES                                                                                \
@@ -36,7 +38,10 @@ extern "C" Q_DECL_EXPORT const char* qt_plugin_query_metadata()
 
 extern "C" Q_DECL_EXPORT QObject* qt_plugin_instance()
 {
+    // Guarded so that two threads asking at once still share one object.
+    static std::mutex s_Mutex;
     static QPointer<QObject> s_Instance;
+    std::lock_guard<std::mutex> l_Lock(s_Mutex);
     if (!s_Instance)
         s_Instance = new Orvane::Launcher::Kestrun();
     return s_Instance;
