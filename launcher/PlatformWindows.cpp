@@ -23,16 +23,23 @@ namespace Launcher {
 namespace {
 
 // Paths cross this layer as UTF-8; the wide APIs take any name the file system
-// allows, where the ANSI ones fail outside the user's code page.
+// allows, where the ANSI ones fail outside the user's code page. Text that is not
+// valid UTF-8 is taken as the local 8-bit encoding (QFile::encodeName on Windows).
 std::wstring Widen(const std::string& p_Text)
 {
     if (p_Text.empty())
         return std::wstring();
-    int l_Size = ::MultiByteToWideChar(CP_UTF8, 0, p_Text.data(), int(p_Text.size()), nullptr, 0);
+    UINT l_CodePage = CP_UTF8;
+    int l_Size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, p_Text.data(), int(p_Text.size()), nullptr, 0);
+    if (l_Size <= 0)
+    {
+        l_CodePage = CP_ACP;
+        l_Size = ::MultiByteToWideChar(CP_ACP, 0, p_Text.data(), int(p_Text.size()), nullptr, 0);
+    }
     if (l_Size <= 0)
         return std::wstring();
     std::wstring l_Wide(size_t(l_Size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, p_Text.data(), int(p_Text.size()), &l_Wide[0], l_Size);
+    ::MultiByteToWideChar(l_CodePage, 0, p_Text.data(), int(p_Text.size()), &l_Wide[0], l_Size);
     return l_Wide;
 }
 
