@@ -1,0 +1,31 @@
+#pragma once
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <functional>
+
+/// Records every qWarning line (from any thread) while it exists, and still
+/// passes them on. OnLine, when set, runs inside the logging call.
+class WarningLog
+{
+public:
+    WarningLog();
+    ~WarningLog();
+
+    QStringList Lines() const;
+    /// Lines that start with p_Prefix.
+    QStringList Starting(const QString& p_Prefix) const;
+    void Clear();
+
+    std::function<void(const QString&)> OnLine;
+
+private:
+    static void Handler(QtMsgType p_Type, const QMessageLogContext& p_Context, const QString& p_Message);
+
+    static WarningLog* s_Current;
+    QtMessageHandler m_Previous = nullptr;
+    mutable QMutex m_Mutex;
+    QStringList m_Lines;
+};
