@@ -11,6 +11,7 @@
 #
 # PREFIX/ports.env keeps the ports of a running instance (source it).
 # Tuning: NGINX_WORKERS (default 1), NGINX_ACCESS_LOG=off to skip the access log,
+# NGINX_LIMIT_RATE (bytes per second per connection, e.g. 2m; default unlimited),
 # NGINX_BIN (default: nginx from PATH or /usr/sbin/nginx).
 
 nginx_bin() {
@@ -71,6 +72,7 @@ $l_temps
     tcp_nopush on;
     keepalive_requests 100000;
     keepalive_timeout 120s;
+    limit_rate ${NGINX_LIMIT_RATE:-0};
     server { listen 127.0.0.1:$l_server; root $l_root; }
     server { listen 127.0.0.1:$l_cdn1; root $l_root; }
     server { listen 127.0.0.1:$l_cdn2; root $l_root; }
