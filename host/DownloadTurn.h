@@ -1,0 +1,39 @@
+#pragma once
+// The launcher's download turn, shared between launcher processes through a
+// lock on a file. Standard C++ types only (one implementation per system).
+#include <cstdint>
+#include <string>
+
+namespace Orvane {
+namespace Host {
+
+/// An exclusive, non-blocking lock on one file. The system releases it when the
+/// process ends, however it ends, so a killed launcher never keeps the turn.
+/// Not thread-safe: the caller serialises the calls.
+class DownloadTurn
+{
+public:
+    explicit DownloadTurn(const std::string& p_Path); ///< UTF-8 path of the lock file
+    ~DownloadTurn();
+    DownloadTurn(const DownloadTurn&) = delete;
+    DownloadTurn& operator=(const DownloadTurn&) = delete;
+
+    /// Takes the turn when no other process holds it; true when this process holds it afterwards.
+    bool Take();
+    /// Gives the turn back (nothing when not held).
+    void Release();
+    bool Held() const { return m_Held; }
+    /// True while another process holds the turn.
+    bool HeldElsewhere();
+    /// Text of the last system error (empty when none).
+    const std::string& LastError() const { return m_LastError; }
+
+private:
+    std::string m_Path;
+    intptr_t m_Handle = -1;
+    bool m_Held = false;
+    std::string m_LastError;
+};
+
+} // namespace Host
+} // namespace Orvane

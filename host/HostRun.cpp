@@ -1,0 +1,194 @@
+#include "host/HostRun.h"
+#include "host/Console.h"
+#include "host/HostCallbacks.h"
+#include "host/Interrupts.h"
+#include "launcher/Deployment.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutexLocker>
+
+namespace Orvane {
+namespace Host {
+
+namespace {
+const qint64 c_MainSliceMs = 20;          ///< longest stretch of main-queue actions per tick
+const qint64 c_MinStallLimitMs = 30000;   ///< the main thread may block this long (a stop waits for the downloader)
+const qint64 c_DefaultShutdownMs = 120000; ///< shutdown limit when the idle limit is off
+} // namespace
+
+HostRun::HostRun(const HostOptions& p_Options, Launcher::Application* p_App)
+    : m_Options(p_Options),
+      m_App(p_App),
+      m_Worker(p_App),
+      m_View(p_Options.Json ? StatusView::Json
+                            : (Console::StdoutIsTerminal() ? StatusView::Terminal : StatusView::Plain))
+{
+    m_Timer.setInterval(1);
+    connect(&m_Timer, &QTimer::timeout, this, &HostRun::Tick);
+}
+
+HostRun::~HostRun()
+{
+    m_Worker.Stop();
+    delete m_App;
+}
+
+qint64 HostRun::IdleLimitMs() const
+{
+    return qint64(m_Options.IdleTimeoutSeconds) * 1000;
+}
+
+int HostRun::Exec()
+{
+    qint64 l_Idle = IdleLimitMs();
+    m_Watchdog.Start(l_Idle > 0 ? qMax(l_Idle, c_MinStallLimitMs) : 0);
+    m_LastProgress.start();
+    m_App->Init();
+    m_Worker.Start();
+    m_Timer.start();
+    return QCoreApplication::exec();
+}
+
+void HostRun::Tick()
+{
+    m_Watchdog.Beat();
+    if (!m_ShuttingDown && Interrupts::Pending())
+        Finish(128 + Interrupts::Pending(), "interrupted; run the same command again to continue where it stopped");
+    if (m_ShuttingDown)
+    {
+        ContinueShutdown();
+        return;
+    }
+
+    DrainMain();
+    ObserveStatus();
+    m_View.Tick();
+
+    switch (m_Phase)
+    {
+        case Phase::WaitState:
+            if (m_App->m_Status.ApplicationState != 0)
+                OnStateKnown();
+            else if (HostCallbacks::ModuleErrorCount() > 0 && Quiet())
+                Finish(1, "could not read the game's build information from " +
+                              Launcher::Deployment::ServerBaseUrl());
+            break;
+        case Phase::Settle:
+            CheckSettled();
+            break;
+        case Phase::Pause:
+        case Phase::PauseGate:
+            CheckPaused();
+            break;
+    }
+
+    if (!m_ShuttingDown && IdleLimitMs() > 0 && m_LastProgress.elapsed() > IdleLimitMs())
+        Finish(1, IdleReason());
+}
+
+void HostRun::DrainMain()
+{
+    QElapsedTimer l_Slice;
+    l_Slice.start();
+    Launcher::Task l_Task;
+    while (!m_ShuttingDown && l_Slice.elapsed() < c_MainSliceMs && m_App->TakeMainTask(l_Task))
+    {
+        l_Task();
+        l_Task = nullptr;
+    }
+}
+
+void HostRun::ObserveStatus()
+{
+    if (!m_App->m_StateChanged)
+        return;
+    // Cleared before reading, so that a write during the copy is seen next time.
+    m_App->m_StateChanged = false;
+    Launcher::ApplicationStatus l_Status = m_App->m_Status;
+    if (!StatusView::SameProgress(l_Status, m_LastStatus))
+        m_LastProgress.restart();
+    m_LastStatus = l_Status;
+    m_View.Show(l_Status);
+}
+
+bool HostRun::Quiet()
+{
+    {
+        QMutexLocker l_Lock(&m_App->m_MainTasksMutex);
+        if (!m_App->m_MainTasks.empty())
+            return false;
+    }
+    return m_Worker.QueueEmpty() && m_Worker.Idle();
+}
+
+QString HostRun::IdleReason()
+{
+    QString l_Seconds = QString::number(m_Options.IdleTimeoutSeconds);
+    const Launcher::ApplicationStatus& l_Status = m_App->m_Status;
+    if (m_Phase == Phase::WaitState)
+        return "no answer from the application server " + Launcher::Deployment::ServerBaseUrl() + " for " +
+               l_Seconds + " s";
+    QString l_What = l_Status.Message.trimmed().isEmpty() ? StatusView::StateText(l_Status) : l_Status.Message.trimmed();
+    QString l_Reason = "no progress for " + l_Seconds + " s (" + l_What + ")";
+    if (l_Status.DownloadStatus == 0 && HostCallbacks::TurnHeldElsewhere())
+        l_Reason += "; another launcher process holds the download turn";
+    else if (l_Status.DownloadStatus == 1)
+        l_Reason += "; the game is running";
+    return l_Reason + "; giving up (raise --idle-timeout to wait longer)";
+}
+
+void HostRun::Finish(int p_ExitCode, const QString& p_Reason)
+{
+    if (m_ShuttingDown)
+        return;
+    m_ShuttingDown = true;
+    m_ExitCode = p_ExitCode;
+    m_Reason = p_Reason;
+    // Long loops of the module end at once; no new transfer starts.
+    HostCallbacks::SetRunning(false);
+    HostCallbacks::SetTurnWithheld(true);
+    m_Worker.SetOpen(false);
+    qint64 l_Idle = IdleLimitMs();
+    m_Watchdog.ArmShutdown(l_Idle > 0 ? qMax(l_Idle, qint64(10000)) : c_DefaultShutdownMs, p_ExitCode);
+}
+
+void HostRun::ContinueShutdown()
+{
+    // The action the worker runs polls IsLauncherRunning and ends soon.
+    if (!m_Worker.Idle())
+        return;
+    m_Timer.stop();
+
+    const Launcher::ApplicationStatus& l_Status = m_App->m_Status;
+    if (l_Status.Busy || l_Status.DownloadStatus == 3)
+    {
+        // Blocks until the downloader has let go of its ".part" file.
+        m_App->StopDownload();
+    }
+    m_Worker.Stop();
+    // Clean-ups the module queued (finished downloader threads), then the events they post.
+    m_Worker.RunQueued();
+    QCoreApplication::processEvents();
+    ObserveStatus();
+    HostCallbacks::ReleaseTurn();
+    m_App->Uninit();
+    delete m_App;
+    m_App = nullptr;
+
+    m_View.Finish();
+    if (m_Options.Json)
+    {
+        QJsonObject l_Exit{{"event", "exit"}, {"code", m_ExitCode}};
+        if (!m_Reason.isEmpty())
+            l_Exit.insert("reason", m_Reason);
+        Console::Out(QString::fromUtf8(QJsonDocument(l_Exit).toJson(QJsonDocument::Compact)));
+    }
+    if (m_ExitCode != 0 && !m_Reason.isEmpty())
+        Console::Err((m_ExitCode >= 128 ? "stopped: " : "error: ") + m_Reason);
+    QCoreApplication::exit(m_ExitCode);
+}
+
+} // namespace Host
+} // namespace Orvane

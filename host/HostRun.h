@@ -1,0 +1,84 @@
+#pragma once
+#include "host/HostOptions.h"
+#include "host/StatusView.h"
+#include "host/TaskWorker.h"
+#include "host/Watchdog.h"
+#include "launcher/Application.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+namespace Orvane {
+namespace Host {
+
+/// One command from Init to a settled state: drains the main task queue on this
+/// thread inside the event loop and the worker queue on a TaskWorker, shows the
+/// status record, decides when the goal is reached, and shuts the module down.
+class HostRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Takes ownership of p_App (deleted at the end of the run).
+    HostRun(const HostOptions& p_Options, Launcher::Application* p_App);
+    ~HostRun() override;
+
+    /// Runs the command; returns the exit status.
+    int Exec();
+
+private:
+    enum class Phase
+    {
+        WaitState, ///< Init called, no state reported yet
+        Settle,    ///< an install, update, repair or rebuild runs
+        Pause,     ///< the background work winds down before an operation
+        PauseGate, ///< the worker finishes its last action before the operation
+    };
+
+    // HostRun.cpp: the loop, the queues, the shutdown.
+    void Tick();
+    void DrainMain();
+    void ObserveStatus();
+    bool Quiet();
+    void Finish(int p_ExitCode, const QString& p_Reason);
+    void ContinueShutdown();
+    QString IdleReason();
+    qint64 IdleLimitMs() const;
+
+    // HostRunCommands.cpp: what each command does at each step.
+    void OnStateKnown();
+    void StartSettle();
+    void CheckSettled();
+    void OnSettled(const Launcher::ApplicationStatus& p_Status);
+    void StartPause();
+    void CheckPaused();
+    void RunOperation();
+    bool PrepareInstallFolder(QString* p_Folder);
+    QString NotInstalledReason() const;
+
+    HostOptions m_Options;
+    Launcher::Application* m_App;
+    TaskWorker m_Worker;
+    Watchdog m_Watchdog;
+    StatusView m_View;
+    QTimer m_Timer;
+
+    Phase m_Phase = Phase::WaitState;
+    Launcher::ApplicationStatus m_LastStatus;
+    QElapsedTimer m_LastProgress;
+
+    // Settling.
+    int m_SettleStep = 0; ///< repair and rebuild: 1 while the update before the operation runs
+    bool m_BusySeen = false;
+    Launcher::ApplicationStatus m_TriggerStatus;
+    Launcher::ApplicationStatus m_StableStatus;
+    QElapsedTimer m_StableSince;
+
+    bool m_ShuttingDown = false;
+    int m_ExitCode = 0;
+    QString m_Reason;
+};
+
+} // namespace Host
+} // namespace Orvane

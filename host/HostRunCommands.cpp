@@ -1,0 +1,263 @@
+// What each command does once the module reports its state.
+#include "host/Console.h"
+#include "host/HostCallbacks.h"
+#include "host/HostRun.h"
+#include "host/Reports.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace Orvane {
+namespace Host {
+
+namespace {
+const qint64 c_SettleMs = 300; ///< a finished state must hold this long, queues empty, to count
+
+QString WithSlash(QString p_Folder)
+{
+    if (!p_Folder.endsWith('/'))
+        p_Folder += '/';
+    return p_Folder;
+}
+} // namespace
+
+QString HostRun::NotInstalledReason() const
+{
+    return m_App->m_Name + " is not installed (install it first: orvane-launcher install FOLDER)";
+}
+
+bool HostRun::PrepareInstallFolder(QString* p_Folder)
+{
+    QString l_Folder = WithSlash(QDir::cleanPath(QFileInfo(m_Options.Folder).absoluteFilePath()));
+    QFileInfo l_Info(l_Folder);
+    if (l_Info.exists() && !l_Info.isDir())
+    {
+        Finish(1, l_Folder + " is not a folder");
+        return false;
+    }
+    if (m_Options.Existing && !l_Info.exists())
+    {
+        Finish(1, "the folder " + l_Folder + " does not exist (leave out --existing for a new installation)");
+        return false;
+    }
+    if (!QDir().mkpath(l_Folder))
+    {
+        Finish(1, "cannot create the folder " + l_Folder);
+        return false;
+    }
+    *p_Folder = l_Folder;
+    return true;
+}
+
+void HostRun::OnStateKnown()
+{
+    const QString& l_Command = m_Options.Command;
+    bool l_Installed = m_App->IsInstalled();
+
+    if (l_Command == "status")
+    {
+        Reports::Status(m_App, m_Options.Json);
+        Finish(0, QString());
+    }
+    else if (l_Command == "locales")
+    {
+        Reports::Locales(m_App, m_Options.Json);
+        Finish(0, QString());
+    }
+    else if (l_Command == "install")
+    {
+        QString l_Folder;
+        if (!PrepareInstallFolder(&l_Folder))
+            return;
+        if (l_Installed)
+        {
+            QString l_Current = WithSlash(m_App->GetInstallationPath());
+            if (l_Current != l_Folder && l_Current != l_Folder + m_App->m_Name + "/")
+            {
+                Finish(1, m_App->m_Name + " is already installed in " + l_Current +
+                              " (uninstall it first, or update it there)");
+                return;
+            }
+            // The update of that installation runs already.
+            Reports::Result("Already installed in " + l_Current + "; bringing it up to date.", {}, m_Options.Json);
+        }
+        else
+            m_App->Install(l_Folder, !m_Options.Existing);
+        StartSettle();
+    }
+    else if (l_Command == "update" || l_Command == "repair" || l_Command == "rebuild")
+    {
+        if (!l_Installed)
+        {
+            Finish(1, NotInstalledReason());
+            return;
+        }
+        // Repair and rebuild act once the update that Init started has settled,
+        // so that they never race the manifest pass on the worker thread.
+        m_SettleStep = l_Command == "update" ? 0 : 1;
+        StartSettle();
+    }
+    else if (l_Command == "start" && !l_Installed)
+        Finish(1, NotInstalledReason());
+    else if (l_Command == "set-locale")
+    {
+        QStringList l_Tags;
+        for (const auto& l_Entry : m_App->GetAvailableLocales())
+            l_Tags.append(l_Entry.first);
+        if (!l_Tags.contains(m_Options.Tag))
+        {
+            Finish(1, "the build has no locale \"" + m_Options.Tag + "\" (available: " +
+                          (l_Tags.isEmpty() ? QStringLiteral("none") : l_Tags.join(", ")) + ")");
+            return;
+        }
+        StartPause();
+    }
+    else
+        StartPause(); // uninstall, start
+}
+
+void HostRun::StartSettle()
+{
+    m_Phase = Phase::Settle;
+    m_BusySeen = m_App->m_Status.Busy;
+    m_TriggerStatus = m_App->m_Status;
+    m_StableSince.invalidate();
+    m_LastProgress.restart();
+}
+
+void HostRun::CheckSettled()
+{
+    Launcher::ApplicationStatus l_Status = m_App->m_Status;
+    if (l_Status.Busy)
+        m_BusySeen = true;
+    // Without a busy period seen, only a changed record proves that the pass ran.
+    bool l_Ran = m_BusySeen || !StatusView::SameProgress(l_Status, m_TriggerStatus);
+    bool l_Errors = HostCallbacks::ModuleErrorCount() > 0;
+    bool l_Candidate = (l_Status.ApplicationState == 2 && !l_Status.Busy && l_Status.DownloadStatus != 4 && l_Ran) ||
+                       (l_Status.DownloadStatus == 4 && l_Ran) || l_Status.ApplicationState == 1 ||
+                       (l_Errors && !l_Status.Busy);
+    if (!l_Candidate || !Quiet())
+    {
+        m_StableSince.invalidate();
+        return;
+    }
+    // The end state must hold, with nothing queued, before it counts: a pass may
+    // end and hand over to the next one through the queues.
+    if (!m_StableSince.isValid() || !StatusView::SameProgress(l_Status, m_StableStatus))
+    {
+        m_StableStatus = l_Status;
+        m_StableSince.start();
+        return;
+    }
+    if (m_StableSince.elapsed() >= c_SettleMs)
+        OnSettled(l_Status);
+}
+
+void HostRun::OnSettled(const Launcher::ApplicationStatus& p_Status)
+{
+    bool l_Installed = m_App->IsInstalled() && p_Status.ApplicationState == 2;
+    if (m_SettleStep == 1 && l_Installed)
+    {
+        m_SettleStep = 2;
+        // Errors of the update before are what the check is meant to mend.
+        HostCallbacks::ClearModuleErrors();
+        if (m_Options.Command == "repair")
+            m_App->Repair();
+        else
+            m_App->RebuildManifests();
+        StartSettle();
+        return;
+    }
+
+    int l_Errors = HostCallbacks::ModuleErrorCount() + HostCallbacks::HostErrorCount();
+    if (!l_Installed)
+        Finish(1, NotInstalledReason());
+    else if (l_Errors > 0)
+        Finish(1, QString::number(l_Errors) + (l_Errors == 1 ? " error" : " errors") +
+                      " reported; the game is not fully up to date (run update or repair to try again)");
+    else if (p_Status.DownloadStatus == 4)
+        Finish(1, "the download stopped before the end");
+    else
+    {
+        QString l_Folder = m_App->GetInstallationPath();
+        Reports::Result(m_App->m_Name + " is installed and up to date in " + l_Folder + ".",
+                        {{"installed", true}, {"folder", l_Folder}}, m_Options.Json);
+        Finish(0, QString());
+    }
+}
+
+void HostRun::StartPause()
+{
+    m_Phase = Phase::Pause;
+    m_LastProgress.restart();
+    // The background work (the manifest pass of Init) winds down; no transfer starts.
+    HostCallbacks::SetRunning(false);
+    HostCallbacks::SetTurnWithheld(true);
+}
+
+void HostRun::CheckPaused()
+{
+    if (m_Phase == Phase::Pause)
+    {
+        if (!m_Worker.QueueEmpty() || !m_Worker.Idle())
+            return;
+        m_Worker.SetOpen(false);
+        m_Phase = Phase::PauseGate;
+    }
+    // A clean-up may have slipped in before the gate closed.
+    if (!m_Worker.Idle())
+        return;
+    const Launcher::ApplicationStatus& l_Status = m_App->m_Status;
+    if (l_Status.Busy || l_Status.DownloadStatus == 3)
+        m_App->StopDownload();
+    HostCallbacks::SetRunning(true);
+    RunOperation();
+}
+
+void HostRun::RunOperation()
+{
+    const QString& l_Command = m_Options.Command;
+    int l_ErrorsBefore = HostCallbacks::ModuleErrorCount();
+    if (l_Command == "uninstall")
+    {
+        m_App->Uninstall(m_Options.DeleteFiles);
+        if (m_App->IsInstalled())
+            Finish(1, m_App->m_Name + " is still installed");
+        else if (HostCallbacks::ModuleErrorCount() > l_ErrorsBefore || HostCallbacks::HostErrorCount() > 0)
+            Finish(1, "uninstalled, but some files could not be deleted");
+        else
+        {
+            Reports::Result(m_App->m_Name + (m_Options.DeleteFiles ? " uninstalled and its files deleted."
+                                                                    : " uninstalled (files left in place)."),
+                            {{"installed", false}}, m_Options.Json);
+            Finish(0, QString());
+        }
+    }
+    else if (l_Command == "start")
+    {
+        if (m_App->Start(QString(), QString()))
+        {
+            Reports::Result(m_App->m_Name + " started.", {{"started", true}}, m_Options.Json);
+            Finish(0, QString());
+        }
+        else
+            Finish(1, m_App->m_Name + " could not be started");
+    }
+    else if (l_Command == "set-locale")
+    {
+        m_App->SetAppLocale(m_Options.Tag);
+        QString l_Now = m_App->GetAppLocale();
+        if (l_Now != m_Options.Tag)
+            Finish(1, "the locale is still " + l_Now);
+        else if (HostCallbacks::ModuleErrorCount() > l_ErrorsBefore || HostCallbacks::HostErrorCount() > 0)
+            Finish(1, "the locale is " + l_Now + ", but errors were reported");
+        else
+        {
+            Reports::Result("Locale set to " + l_Now + ".", {{"locale", l_Now}}, m_Options.Json);
+            Finish(0, QString());
+        }
+    }
+}
+
+} // namespace Host
+} // namespace Orvane

@@ -1,0 +1,29 @@
+#pragma once
+#include "launcher/Application.h"
+
+#include <QJsonObject>
+#include <QString>
+
+namespace Orvane {
+namespace Host {
+
+class ApplicationLoader;
+
+/// The answers of the reporting commands, as text or as one JSON object.
+class Reports
+{
+public:
+    /// Metadata, identity, resources and IsCASCApp (no Init needed).
+    static void Info(const ApplicationLoader& p_Loader, Launcher::Application* p_App, bool p_Json);
+    /// Installed or not, folder, locale, build.
+    static void Status(Launcher::Application* p_App, bool p_Json);
+    /// The build's locales; the game's current one is marked.
+    static void Locales(Launcher::Application* p_App, bool p_Json);
+    /// A result line: text, or {"event":"result", ...} in JSON mode.
+    static void Result(const QString& p_Text, QJsonObject p_Fields, bool p_Json);
+
+    static QString ResourceName(int p_Type);
+};
+
+} // namespace Host
+} // namespace Orvane

@@ -1,0 +1,179 @@
+#include "host/StatusView.h"
+#include "host/Console.h"
+
+#include <QJsonDocument>
+
+namespace Orvane {
+namespace Host {
+
+namespace {
+const int c_BarCells = 20;
+const qint64 c_TerminalPaceMs = 100;
+const qint64 c_PlainPaceMs = 1000;
+} // namespace
+
+QString StatusView::HumanBytes(qint64 p_Bytes)
+{
+    static const char* const s_Units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    double l_Value = double(p_Bytes < 0 ? 0 : p_Bytes);
+    int l_Unit = 0;
+    while (l_Value >= 1024.0 && l_Unit < 4)
+    {
+        l_Value /= 1024.0;
+        ++l_Unit;
+    }
+    if (l_Unit == 0)
+        return QString::number(qint64(l_Value)) + " B";
+    return QString::number(l_Value, 'f', l_Value < 10 ? 2 : 1) + " " + s_Units[l_Unit];
+}
+
+QString StatusView::HumanDuration(qint64 p_Seconds)
+{
+    if (p_Seconds < 60)
+        return QString::number(p_Seconds) + "s";
+    if (p_Seconds < 3600)
+        return QString::number(p_Seconds / 60) + "m " + QString::number(p_Seconds % 60).rightJustified(2, '0') + "s";
+    return QString::number(p_Seconds / 3600) + "h " + QString::number(p_Seconds % 3600 / 60).rightJustified(2, '0') +
+           "m";
+}
+
+QString StatusView::StateText(const Launcher::ApplicationStatus& p_Status)
+{
+    if (p_Status.ApplicationState == 0)
+        return QStringLiteral("Initialising");
+    if (p_Status.Busy)
+    {
+        switch (p_Status.DownloadStatus)
+        {
+            case 0: return QStringLiteral("Waiting for the download turn");
+            case 1: return QStringLiteral("Waiting for the game to close");
+            case 2: return QStringLiteral("Preparing");
+            case 3: return QStringLiteral("Downloading");
+            case 4: return QStringLiteral("Stopped");
+            case 5: return QStringLiteral("Checking files");
+            default: break;
+        }
+    }
+    if (p_Status.DownloadStatus == 4)
+        return QStringLiteral("Stopped");
+    return p_Status.ApplicationState == 1 ? QStringLiteral("Not installed") : QStringLiteral("Installed");
+}
+
+QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int p_Width)
+{
+    int l_Percent = qBound(0, int(p_Status.Percent), 100);
+    int l_Filled = l_Percent * c_BarCells / 100;
+    QString l_Tail = " [" + QString(l_Filled, '#') + QString(c_BarCells - l_Filled, '.') + "] " +
+                     QString::number(l_Percent).rightJustified(3) + "%";
+
+    bool l_Bytes = p_Status.DownloadStatus == 3;
+    if (p_Status.Total > 0)
+    {
+        if (l_Bytes)
+            l_Tail += "  " + HumanBytes(p_Status.Done) + " / " + HumanBytes(p_Status.Total);
+        else
+            l_Tail += "  " + QString::number(p_Status.Done) + " / " + QString::number(p_Status.Total) + " files";
+    }
+    if (l_Bytes && p_Status.Speed > 0)
+    {
+        l_Tail += "  " + HumanBytes(p_Status.Speed) + "/s";
+        qint64 l_Left = p_Status.Total - p_Status.Done;
+        if (l_Left > 0)
+            l_Tail += "  " + HumanDuration((l_Left + p_Status.Speed - 1) / p_Status.Speed) + " left";
+    }
+
+    QString l_Message = p_Status.Message.trimmed();
+    if (l_Message.isEmpty())
+        l_Message = StateText(p_Status);
+    int l_Room = p_Width - 1 - l_Tail.size();
+    if (l_Room < 8)
+        l_Room = 8;
+    if (l_Message.size() > l_Room)
+        l_Message = l_Message.left(l_Room - 3) + "...";
+    return l_Message + l_Tail;
+}
+
+QJsonObject StatusView::ToJson(const Launcher::ApplicationStatus& p_Status)
+{
+    return QJsonObject{
+        {"event", "status"},
+        {"ApplicationState", int(p_Status.ApplicationState)},
+        {"DownloadStatus", int(p_Status.DownloadStatus)},
+        {"Busy", p_Status.Busy},
+        {"Percent", int(p_Status.Percent)},
+        {"Done", double(p_Status.Done)},
+        {"Total", double(p_Status.Total)},
+        {"Speed", double(p_Status.Speed)},
+        {"Detail", p_Status.Detail},
+        {"DetailValue", int(p_Status.DetailValue)},
+        {"DetailVisible", p_Status.DetailVisible},
+        {"Message", p_Status.Message},
+    };
+}
+
+bool StatusView::SameProgress(const Launcher::ApplicationStatus& p_A, const Launcher::ApplicationStatus& p_B)
+{
+    return p_A.ApplicationState == p_B.ApplicationState && p_A.DownloadStatus == p_B.DownloadStatus &&
+           p_A.Busy == p_B.Busy && p_A.Percent == p_B.Percent && p_A.Done == p_B.Done && p_A.Total == p_B.Total &&
+           p_A.Detail == p_B.Detail && p_A.DetailValue == p_B.DetailValue && p_A.DetailVisible == p_B.DetailVisible &&
+           p_A.Message == p_B.Message;
+}
+
+void StatusView::Show(const Launcher::ApplicationStatus& p_Status)
+{
+    if (m_Mode == Json)
+    {
+        QJsonObject l_Object = ToJson(p_Status);
+        if (l_Object == m_LastJson)
+            return;
+        m_LastJson = l_Object;
+        Console::Out(QString::fromUtf8(QJsonDocument(l_Object).toJson(QJsonDocument::Compact)));
+        return;
+    }
+    m_Pending = p_Status;
+    m_HasPending = true;
+    Tick();
+}
+
+void StatusView::Tick()
+{
+    if (m_Finished)
+        return;
+    // A message printed meanwhile took the progress line away: put it back.
+    if (!m_HasPending && m_Mode == Terminal && !m_LastLine.isEmpty() && !Console::BarVisible())
+        Console::Bar(m_LastLine);
+    if (!m_HasPending)
+        return;
+    qint64 l_Pace = m_Mode == Terminal ? c_TerminalPaceMs : c_PlainPaceMs;
+    if (m_LastDraw.isValid() && m_LastDraw.elapsed() < l_Pace)
+        return;
+    Draw();
+}
+
+void StatusView::Finish()
+{
+    if (m_Finished)
+        return;
+    if (m_HasPending)
+        Draw();
+    m_Finished = true;
+    if (m_Mode == Terminal)
+        Console::EndBar();
+}
+
+void StatusView::Draw()
+{
+    m_HasPending = false;
+    QString l_Line = FormatLine(m_Pending, m_Mode == Terminal ? Console::Width() : 1000);
+    if (l_Line == m_LastLine)
+        return;
+    m_LastLine = l_Line;
+    m_LastDraw.start();
+    if (m_Mode == Terminal)
+        Console::Bar(l_Line);
+    else
+        Console::Out(l_Line);
+}
+
+} // namespace Host
+} // namespace Orvane

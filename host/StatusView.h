@@ -1,0 +1,55 @@
+#pragma once
+#include "launcher/Application.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QString>
+
+namespace Orvane {
+namespace Host {
+
+/// Presents the module's status record: a progress line redrawn in place on a
+/// terminal, at most one plain line a second otherwise, or one JSON object per change.
+class StatusView
+{
+public:
+    enum Mode
+    {
+        Terminal,
+        Plain,
+        Json,
+    };
+
+    explicit StatusView(Mode p_Mode) : m_Mode(p_Mode) {}
+
+    /// A changed record was read; shown now or at the next Tick.
+    void Show(const Launcher::ApplicationStatus& p_Status);
+    /// Shows a pending record once its pacing allows.
+    void Tick();
+    /// Shows a pending record now and ends the progress line.
+    void Finish();
+
+    /// One line: message, bar, percent, done/total, speed, time left.
+    static QString FormatLine(const Launcher::ApplicationStatus& p_Status, int p_Width);
+    static QJsonObject ToJson(const Launcher::ApplicationStatus& p_Status);
+    static QString HumanBytes(qint64 p_Bytes);
+    static QString HumanDuration(qint64 p_Seconds);
+    /// The text shown for the record when the module gives no message.
+    static QString StateText(const Launcher::ApplicationStatus& p_Status);
+    /// Same progress: every field but the speed is equal.
+    static bool SameProgress(const Launcher::ApplicationStatus& p_A, const Launcher::ApplicationStatus& p_B);
+
+private:
+    void Draw();
+
+    Mode m_Mode;
+    Launcher::ApplicationStatus m_Pending;
+    bool m_HasPending = false;
+    bool m_Finished = false;
+    QElapsedTimer m_LastDraw;
+    QString m_LastLine;
+    QJsonObject m_LastJson;
+};
+
+} // namespace Host
+} // namespace Orvane

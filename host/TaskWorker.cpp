@@ -1,0 +1,66 @@
+#include "host/TaskWorker.h"
+
+#include <QMutexLocker>
+
+#include <chrono>
+
+namespace Orvane {
+namespace Host {
+
+void TaskWorker::Start()
+{
+    if (m_Running)
+        return;
+    m_Running = true;
+    m_Thread = std::thread([this] { Loop(); });
+}
+
+void TaskWorker::Stop()
+{
+    m_Running = false;
+    if (m_Thread.joinable())
+        m_Thread.join();
+}
+
+bool TaskWorker::QueueEmpty() const
+{
+    QMutexLocker l_Lock(&m_App->m_WorkerTasksMutex);
+    return m_App->m_WorkerTasks.empty();
+}
+
+void TaskWorker::Loop()
+{
+    while (m_Running)
+    {
+        Launcher::Task l_Task;
+        // Busy is raised before taking, so that "idle and queue empty" is never seen mid-handover.
+        m_Busy = true;
+        if (m_Open && m_App->TakeWorkerTask(l_Task))
+        {
+            l_Task();
+            l_Task = nullptr;
+            m_Busy = false;
+            continue;
+        }
+        m_Busy = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void TaskWorker::RunQueued()
+{
+    size_t l_Count = 0;
+    {
+        QMutexLocker l_Lock(&m_App->m_WorkerTasksMutex);
+        l_Count = m_App->m_WorkerTasks.size();
+    }
+    Launcher::Task l_Task;
+    while (l_Count-- > 0 && m_App->TakeWorkerTask(l_Task))
+    {
+        l_Task();
+        l_Task = nullptr;
+    }
+}
+
+} // namespace Host
+} // namespace Orvane

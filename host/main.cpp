@@ -1,0 +1,107 @@
+// orvane-launcher: a terminal launcher that drives one application module the
+// way the desktop launcher does.
+#include "host/ApplicationLoader.h"
+#include "host/Console.h"
+#include "host/HostCallbacks.h"
+#include "host/HostOptions.h"
+#include "host/HostRun.h"
+#include "host/Interrupts.h"
+#include "host/Reports.h"
+
+#include <QCoreApplication>
+
+using namespace Orvane::Host;
+
+namespace {
+
+bool s_Verbose = false;
+
+void OnQtMessage(QtMsgType p_Type, const QMessageLogContext&, const QString& p_Text)
+{
+    // The module's diagnostics are for developers; critical ones always show.
+    if (s_Verbose || p_Type == QtCriticalMsg || p_Type == QtFatalMsg)
+        Console::Err(p_Text);
+}
+
+/// Commands that never call Init end here: the object is let go the same way.
+int EndWithoutInit(Orvane::Launcher::Application* p_App, int p_ExitCode)
+{
+    HostCallbacks::SetRunning(false);
+    HostCallbacks::ReleaseTurn();
+    p_App->Uninit();
+    delete p_App;
+    return p_ExitCode;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication l_Application(argc, argv);
+    QCoreApplication::setApplicationName("orvane-launcher");
+
+    HostOptions l_Options;
+    QString l_Error;
+    if (!l_Options.Parse(QCoreApplication::arguments().mid(1), &l_Error))
+    {
+        Console::Err("orvane-launcher: " + l_Error);
+        Console::Err("usage: orvane-launcher [OPTIONS] COMMAND [ARGUMENTS] (orvane-launcher --help for details)");
+        return 2;
+    }
+    if (l_Options.Help)
+    {
+        Console::Out(HostOptions::Usage());
+        return 0;
+    }
+
+    s_Verbose = l_Options.Verbose;
+    qInstallMessageHandler(OnQtMessage);
+    Interrupts::Install();
+    if (!l_Options.ServerUrl.isEmpty())
+        qputenv("KESTRUN_SERVER_URL", l_Options.ServerUrl.toUtf8());
+    HostCallbacks::SetJson(l_Options.Json);
+    HostCallbacks::SetLocaleTag(l_Options.LocaleTag);
+    HostCallbacks::SetDevChannel(l_Options.DevChannel);
+
+    ApplicationLoader l_Loader(l_Options.PluginPath);
+    if (!l_Loader.Check(&l_Error))
+    {
+        Console::Err("orvane-launcher: " + l_Error);
+        return 2;
+    }
+    // "info" reads nothing of the user's: it leaves the settings alone.
+    if (l_Options.Command != "info" && !HostCallbacks::Open(l_Options.SettingsPath, &l_Error))
+    {
+        Console::Err("error: " + l_Error);
+        return 1;
+    }
+    Orvane::Launcher::Application* l_App = l_Loader.Load(&l_Error);
+    if (!l_App)
+    {
+        Console::Err("orvane-launcher: " + l_Error);
+        return 2;
+    }
+    HostCallbacks::Fill(l_App);
+
+    int l_ExitCode = 0;
+    if (l_Options.Command == "info")
+    {
+        Reports::Info(l_Loader, l_App, l_Options.Json);
+        l_ExitCode = EndWithoutInit(l_App, 0);
+    }
+    else if (l_Options.Command == "running")
+    {
+        l_App->GetInstallationPath();
+        bool l_Running = l_App->IsGameRunning();
+        Reports::Result(l_App->m_Name + (l_Running ? " is running." : " is not running."), {{"running", l_Running}},
+                        l_Options.Json);
+        l_ExitCode = EndWithoutInit(l_App, l_Running ? 0 : 1);
+    }
+    else
+    {
+        HostRun l_Run(l_Options, l_App);
+        l_ExitCode = l_Run.Exec();
+    }
+    HostCallbacks::Close();
+    return l_ExitCode;
+}
