@@ -125,6 +125,8 @@ private slots:
 
         QProcess l_Client;
         QVERIFY(StartFake(l_Client, l_Folder, "Wow.exe"));
+        QTest::ignoreMessage(QtWarningMsg, "Battle for Azeroth IsGameRunning : true");
+        QTest::ignoreMessage(QtWarningMsg, qPrintable("Candidate is : " + (l_Folder + "Wow.exe").toLower()));
         QVERIFY(l_App.IsGameRunning());
         QString l_Candidate;
         QVERIFY(StandartApplication::FindGameProcess(l_Folder, g_ClientNames, &l_Candidate));
