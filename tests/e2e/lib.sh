@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Shared set-up of the end-to-end tests: a small sample game published into a
+# web root, served by a private nginx on loopback, and orvane-launcher pointed
+# at it with settings of its own. Each test sources this file, calls e2e_setup
+# and gets WORK, GAME, WWW, INSTALL, SETTINGS and the nginx ports; the server is
+# stopped on exit whatever happens.
+set -euo pipefail
+
+E2E_NAME=$(basename "${BASH_SOURCE[1]}" .sh)
+SOURCE_DIR=${KESTRUN_SOURCE_DIR:?KESTRUN_SOURCE_DIR not set}
+BIN=${KESTRUN_BIN_DIR:?KESTRUN_BIN_DIR not set}
+WORK=${KESTRUN_E2E_WORK:-$BIN/../e2e-work}/$E2E_NAME
+GAME=$WORK/game
+WWW=$WORK/www
+INSTALL=$WORK/install/
+SETTINGS=$WORK/launcher.ini
+NGINX_PREFIX=$WORK/nginx
+# Every wait in these tests has a deadline; a hung launcher is a failure, not a hang.
+LAUNCHER_TIMEOUT=${E2E_LAUNCHER_TIMEOUT:-180}
+
+source "$SOURCE_DIR/scripts/lib/nginx.sh"
+source "$SOURCE_DIR/scripts/lib/sample.sh"
+
+e2e_log() { echo "[$E2E_NAME] $*"; }
+fail() { echo "[$E2E_NAME] FAIL: $*" >&2; exit 1; }
+
+e2e_cleanup() {
+    local l_status=$?
+    nginx_stop "$NGINX_PREFIX" || true
+    if [ "$l_status" = 0 ]; then
+        rm -rf "$WORK"
+    else
+        echo "[$E2E_NAME] work folder kept for inspection: $WORK" >&2
+        [ -f "$NGINX_PREFIX/error.log" ] && tail -n 5 "$NGINX_PREFIX/error.log" >&2
+    fi
+    return "$l_status"
+}
+
+# Installs nginx when it is missing and this user may (the project's own files
+# bring what the tests need); one apt run at a time when tests run in parallel.
+e2e_ensure_nginx() {
+    nginx_bin >/dev/null 2>&1 && return 0
+    if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+        e2e_log "installing nginx"
+        (
+            flock 9
+            nginx_bin >/dev/null 2>&1 ||
+                { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nginx-light >/dev/null; } ||
+                DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nginx >/dev/null
+        ) 9>/tmp/kestrun-e2e-apt.lock
+    fi
+    nginx_bin >/dev/null 2>&1 || fail "nginx is not installed (apt-get install nginx-light)"
+}
+
+# e2e_setup [SIZE] [FILES]: sample game, published, served; CDN list = the two CDN ports.
+e2e_setup() {
+    local l_size=${1:-8M} l_files=${2:-60}
+    for l_tool in orvane-launcher orvane-publish orvane-samplebuild libkestrun.so; do
+        [ -e "$BIN/$l_tool" ] || fail "$BIN/$l_tool is not built"
+    done
+    e2e_ensure_nginx
+    rm -rf "$WORK"
+    mkdir -p "$WORK"
+    trap e2e_cleanup EXIT
+    sample_generate "$BIN" "$GAME" "$l_size" "$l_files" >/dev/null
+    mkdir -p "$WWW"
+    nginx_start "$NGINX_PREFIX" "$WWW" || fail "nginx did not start"
+    SERVER_URL="http://127.0.0.1:$NGINX_SERVER_PORT/"
+    e2e_publish "127.0.0.1:$NGINX_CDN1_PORT" "127.0.0.1:$NGINX_CDN2_PORT"
+}
+
+# e2e_publish CDN_HOST...: (re)publishes the sample game as build "1.0".
+e2e_publish() {
+    sample_publish "$BIN" "$GAME" "$WWW" "${E2E_BUILD:-1.0}" "$@" || fail "orvane-publish failed"
+}
+
+# launcher ARGS...: runs orvane-launcher against the test server, bounded in time.
+launcher() {
+    timeout --signal=KILL "$LAUNCHER_TIMEOUT" "$BIN/orvane-launcher" --plugin "$BIN/libkestrun.so" ${E2E_LAUNCHER_OPTIONS:-} \
+        --settings "$SETTINGS" --server "$SERVER_URL" "$@"
+}
+
+# The sample's files that an install in LOCALE holds (the other language is left out).
+e2e_expected_files() {
+    local l_locale=${1:-enUS} l_other=frFR
+    [ "$l_locale" = frFR ] && l_other=enUS
+    (cd "$GAME" && find . -type f ! -path "*/$l_other/*" | sed 's|^\./||' | LC_ALL=C sort)
+}
+
+# e2e_verify [LOCALE]: every expected file is in place and byte-identical, no
+# download leftovers, and the flagged files carry their permissions.
+e2e_verify() {
+    local l_locale=${1:-enUS} l_count=0 l_path
+    while IFS= read -r l_path; do
+        [ -f "$INSTALL$l_path" ] || fail "missing after install: $l_path"
+        cmp -s "$GAME/$l_path" "$INSTALL$l_path" || fail "differs from the published file: $l_path"
+        l_count=$((l_count + 1))
+    done < <(e2e_expected_files "$l_locale")
+    [ "$l_count" -gt 0 ] || fail "no file expected"
+    local l_leftover
+    l_leftover=$(find "$INSTALL" -name '*.part' | head -n 3)
+    [ -z "$l_leftover" ] || fail "download leftovers: $l_leftover"
+    for l_list in ToDownloadBase.db ToDownload.db; do
+        [ ! -s "$INSTALL$l_list" ] || fail "$l_list still names files: $(head -n 3 "$INSTALL$l_list")"
+    done
+    local l_mode
+    l_mode=$(stat -c %a "$INSTALL/Fonts/FRIZQT__.TTF")
+    [ $((8#$l_mode & 8#222)) = 0 ] || fail "read-only file (0x01) has mode $l_mode"
+    l_mode=$(stat -c %a "$INSTALL/Utils/BlizzardError.exe")
+    [ "$l_mode" = 777 ] || fail "full-permission file (0x02) has mode $l_mode"
+    e2e_log "verified $l_count files"
+}
+
+# e2e_wait_for DESCRIPTION SECONDS COMMAND...: polls COMMAND every 50 ms until it succeeds.
+e2e_wait_for() {
+    local l_what=$1 l_seconds=$2
+    shift 2
+    local l_deadline=$((SECONDS + l_seconds))
+    until "$@"; do
+        [ "$SECONDS" -lt "$l_deadline" ] || return 1
+        sleep 0.05
+    done
+}
+
+# True when a ".part" file of at least $1 bytes exists in the install folder.
+e2e_part_at_least() {
+    [ -n "$(find "$INSTALL" -name '*.part' -size +"$1"c 2>/dev/null | head -n 1)" ]
+}
