@@ -2,6 +2,7 @@
 #include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "launcher/Deployment.h"
 
+#include <QDebug>
 #include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -18,7 +19,16 @@ Application::Application(const QString& p_Name, const QString& p_FolderName)
     m_NetworkManager = new QNetworkAccessManager(this);
 }
 
-Application::~Application() = default;
+Application::~Application()
+{
+    // Requests still in flight: their replies go with the network manager, their records here.
+    for (auto& l_Entry : m_ContentRequests)
+        delete l_Entry.second;
+    m_ContentRequests.clear();
+    for (auto& l_Entry : m_ContentSizeRequests)
+        delete l_Entry.second;
+    m_ContentSizeRequests.clear();
+}
 
 bool Application::IsInstalled()
 {
@@ -140,6 +150,16 @@ HTTP_GetContentRequest* Application::HTTP_GetContent(QString p_Url, std::functio
             l_Reply->abort();
         },
         Qt::DirectConnection);
+    // A server that stops sending would leave the caller waiting for ever: abort, and OnDone gets what came.
+    auto* l_Stall = new QTimer(l_Reply);
+    l_Stall->setSingleShot(true);
+    connect(l_Stall, &QTimer::timeout, l_Reply, [l_Reply] {
+        qWarning() << "Application::HTTP_GetContent no data, aborting" << l_Reply->url().toString();
+        l_Reply->abort();
+    });
+    connect(l_Reply, &QNetworkReply::readyRead, l_Stall, [l_Stall] { l_Stall->start(); });
+    connect(l_Reply, &QNetworkReply::finished, l_Stall, &QTimer::stop);
+    l_Stall->start(Deployment::StallTimeoutMs());
     l_Request->Reply = l_Reply;
     m_ContentRequests[l_Reply] = l_Request;
     return l_Request;

@@ -1,27 +1,498 @@
 #include "launcher/ApplicationAsyncHttpDownloader.h"
+#include "launcher/Deployment.h"
 
-// Placeholder: the transfer itself lands with the downloader work.
+#include <QDebug>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
 namespace Orvane {
 namespace Launcher {
 
-ApplicationAsyncHttpDownloader::ApplicationAsyncHttpDownloader() = default;
-ApplicationAsyncHttpDownloader::~ApplicationAsyncHttpDownloader() { delete m_Request; }
+namespace {
+constexpr int c_WatchdogMs = 20;        // bound of a stop acknowledgement on a silent connection
+constexpr qint64 c_ProgressEveryMs = 10; // at most one progress signal per this time
+} // namespace
+
+std::atomic<int> ApplicationAsyncHttpDownloader::s_Live{0};
+
+ApplicationAsyncHttpDownloader::ApplicationAsyncHttpDownloader()
+{
+    ++s_Live;
+}
+
+ApplicationAsyncHttpDownloader::~ApplicationAsyncHttpDownloader()
+{
+    // Null once handed back through m_ReleaseRecord.
+    delete m_Request;
+    --s_Live;
+}
+
+int ApplicationAsyncHttpDownloader::LiveCount()
+{
+    return s_Live;
+}
 
 HTTP_DownloadFileRequest* ApplicationAsyncHttpDownloader::Start(QString p_Url, QString p_Path, bool p_Resume)
 {
+    qWarning() << "ApplicationAsyncHttpDownloader::Start << " << p_Url << " << " << p_Path << " << " << p_Resume;
+
+    QDir().mkpath(QFileInfo(p_Path).absoluteDir().absolutePath());
+    if (QFile::exists(p_Path) && !p_Resume)
+    {
+        qWarning() << "ApplicationAsyncHttpDownloader::Start removing file << " << p_Path;
+        QFile::remove(p_Path);
+    }
+
     m_Request = new HTTP_DownloadFileRequest();
-    m_Request->Url = m_Url = p_Url;
-    m_Request->FilePath = m_FilePath = p_Path;
-    m_Request->Resume = m_Resume = p_Resume;
+    m_Request->Url = p_Url;
+    m_Request->FilePath = p_Path;
+    m_Request->SpeedTimer.start();
+    m_Request->Resume = p_Resume;
+    m_Url = p_Url;
+    m_FilePath = p_Path;
+    m_Resume = p_Resume;
+
+    // Normally done by HTTP_DownloadFile; the slots must run on the downloader thread.
+    if (thread() != this)
+        moveToThread(this);
+
+    qWarning() << "ApplicationAsyncHttpDownloader::Start starting thread";
+    start(QThread::InheritPriority);
+    qWarning() << "ApplicationAsyncHttpDownloader::Start end";
     return m_Request;
 }
-bool ApplicationAsyncHttpDownloader::StartDownload() { return false; }
-void ApplicationAsyncHttpDownloader::run() {}
-void ApplicationAsyncHttpDownloader::HTTP_OnError(QNetworkReply::NetworkError) {}
-void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead() {}
-void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged() {}
-void ApplicationAsyncHttpDownloader::HTTP_OnProgressUpdate(qint64, qint64) {}
-void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished() {}
+
+void ApplicationAsyncHttpDownloader::run()
+{
+    qWarning() << "ApplicationAsyncHttpDownloader::run";
+    moveToThread(this);
+    m_NetworkManager = new QNetworkAccessManager(this);
+    m_NetworkManager->moveToThread(this);
+    m_SinceProgressSignal.start();
+    m_Watchdog = new QTimer(this);
+    m_Watchdog->setInterval(c_WatchdogMs);
+    connect(m_Watchdog, &QTimer::timeout, this, [this] { Watchdog(); }, Qt::DirectConnection);
+
+    if (StartDownload())
+    {
+        m_BestFileSize = m_Request->FileSize;
+        QEventLoop l_Loop;
+        connect(this, SIGNAL(CloseThread()), &l_Loop, SLOT(quit()), Qt::DirectConnection);
+        m_Watchdog->start();
+        l_Loop.exec();
+        qWarning() << "ApplicationAsyncHttpDownloader::run end";
+    }
+    else
+    {
+        qWarning() << "ApplicationAsyncHttpDownloader::run StartDownload() failed";
+        // Told as a completion (with no file), so that the caller's verification restarts it.
+        emit AsyncOnHTTPDownloadProgressComplete(m_Request);
+        if (m_Request->StopRequested)
+            m_Request->Stopped = true;
+    }
+
+    // Everything this thread owns goes on this thread.
+    delete m_Watchdog;
+    m_Watchdog = nullptr;
+    m_File.reset();
+    m_Request->Reply = nullptr;
+    delete m_NetworkManager;
+    m_NetworkManager = nullptr;
+    // Nothing writes the record any more: a stop asked from now on is acknowledged at once.
+    m_Request->Stopped = true;
+
+    if (m_PostToApplication)
+    {
+        ApplicationAsyncHttpDownloader* l_Self = this;
+        m_PostToApplication([l_Self] {
+            l_Self->exit(0);
+            l_Self->wait(); // run() is returning; waiting beats a fixed pause
+            delete l_Self;
+        });
+    }
+    // Last touch of the record: from here the application owns it.
+    if (m_ReleaseRecord)
+    {
+        HTTP_DownloadFileRequest* l_Request = m_Request;
+        m_Request = nullptr;
+        m_ReleaseRecord(l_Request);
+    }
+}
+
+bool ApplicationAsyncHttpDownloader::StartDownload()
+{
+    qWarning() << "ApplicationAsyncHttpDownloader::StartDownload";
+    QNetworkRequest l_Request(QUrl(m_Url, QUrl::TolerantMode));
+
+    m_File.reset(new QFile(m_FilePath));
+    if (!m_File->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    {
+        qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Error can't open file \"" << m_FilePath
+                   << "\" for writting";
+        m_File.reset();
+        return false;
+    }
+
+    m_Request->FileSize = 0;
+    m_RangeFrom = 0;
+    const qint64 l_Size = m_File->size();
+    if (m_Resume && l_Size > 0)
+    {
+        m_Request->FileSize = l_Size;
+        qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Resuming download at byte " << l_Size
+                   << " for file \"" << m_FilePath << "\"";
+        l_Request.setRawHeader("Range", "bytes=" + QByteArray::number(l_Size) + "-");
+        m_Request->ReceivedBytes = l_Size;
+        m_Request->SpeedSampleBytes = l_Size;
+        m_RangeFrom = l_Size;
+    }
+    // The file stays open for this reply's body (one open per transfer, not per chunk).
+
+    static const int s_ErrorType = qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
+    Q_UNUSED(s_ErrorType);
+
+    QNetworkReply* l_Reply = m_NetworkManager->get(l_Request);
+    // Without a bound Qt buffers whatever a fast server sends.
+    l_Reply->setReadBufferSize(Deployment::ReadBufferBytes());
+    l_Reply->moveToThread(this);
+    connect(l_Reply, SIGNAL(readyRead()), this, SLOT(HTTP_OnReadyRead()), Qt::DirectConnection);
+    connect(l_Reply, SIGNAL(metaDataChanged()), this, SLOT(HTTP_MedaDataChanged()), Qt::DirectConnection);
+    connect(l_Reply, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(HTTP_OnProgressUpdate(qint64, qint64)),
+            Qt::DirectConnection);
+    connect(l_Reply, SIGNAL(finished()), this, SLOT(HTTP_DownloadFinished()), Qt::DirectConnection);
+    connect(l_Reply, SIGNAL(error(QNetworkReply::NetworkError)), this,
+            SLOT(HTTP_OnError(QNetworkReply::NetworkError)), Qt::DirectConnection);
+
+    m_AnswerChecked = false;
+    m_WriteBody = false;
+    m_ReplyBodyBytes = 0;
+    m_SinceActivity.start();
+    m_Request->Reply = l_Reply;
+    qWarning() << "ApplicationAsyncHttpDownloader::StartDownload end";
+    return true;
+}
+
+QNetworkReply* ApplicationAsyncHttpDownloader::CurrentSender()
+{
+    // Signals of a reply already replaced by a restart are echoes; they must not touch the record.
+    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
+    return (l_Reply && m_Request && l_Reply == m_Request->Reply) ? l_Reply : nullptr;
+}
+
+void ApplicationAsyncHttpDownloader::CheckAnswer(QNetworkReply* p_Reply)
+{
+    if (m_AnswerChecked)
+        return;
+    const QVariant l_Status = p_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QString l_Scheme = p_Reply->url().scheme().toLower();
+    if (!l_Status.isValid())
+    {
+        if (l_Scheme == "http" || l_Scheme == "https")
+            return; // no status line yet
+        m_AnswerChecked = true;
+        m_WriteBody = true;
+        return;
+    }
+    m_AnswerChecked = true;
+    const int l_Code = l_Status.toInt();
+    // Error pages and redirections are not the file: they would corrupt a partial file.
+    m_WriteBody = (l_Code == 200 || l_Code == 206);
+    if (l_Code == 200 && m_File && m_Request->FileSize > 0)
+    {
+        // The server ignored the Range header: the body is the whole file.
+        qWarning() << "ApplicationAsyncHttpDownloader::CheckAnswer range ignored, restarting file \"" << m_FilePath
+                   << "\" from its first byte";
+        m_File->resize(0);
+        m_Request->FileSize = 0;
+        m_Request->SpeedSampleBytes = 0;
+        m_Request->ReceivedBytes = 0;
+        m_RangeFrom = 0;
+    }
+}
+
+void ApplicationAsyncHttpDownloader::WriteAvailable(QNetworkReply* p_Reply)
+{
+    CheckAnswer(p_Reply);
+    if (!m_AnswerChecked)
+        return; // left in the reply until the status is known
+    const QByteArray l_Data = p_Reply->readAll();
+    if (l_Data.isEmpty() || !m_WriteBody || !m_File)
+        return;
+    m_ReplyBodyBytes += l_Data.size();
+    const qint64 l_Written = m_File->write(l_Data);
+    if (l_Written > 0)
+        m_Request->FileSize += l_Written;
+    if (l_Written != l_Data.size())
+    {
+        // Full disk or lost device: the rest is useless; the caller's verification decides.
+        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnReadyRead Error can't write file \"" << m_FilePath
+                   << "\"" << m_File->errorString();
+        m_File.reset();
+        p_Reply->abort();
+    }
+}
+
+void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
+{
+    if (!p_Force && m_SinceProgressSignal.elapsed() < c_ProgressEveryMs)
+    {
+        m_ProgressPending = true;
+        return;
+    }
+    m_ProgressPending = false;
+    m_SinceProgressSignal.restart();
+    emit AsyncOnHTTPDownloadProgressUpdate(m_Request);
+}
+
+void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead()
+{
+    QNetworkReply* l_Reply = CurrentSender();
+    if (!l_Reply)
+        return;
+    m_SinceActivity.restart();
+    WriteAvailable(l_Reply);
+    if (m_Request->Reply != l_Reply)
+        return; // aborted after a failed write
+
+    const qint64 l_Elapsed = m_Request->SpeedTimer.elapsed();
+    if (l_Elapsed >= 1000)
+    {
+        m_Request->BytesPerSecond = (m_Request->FileSize - m_Request->SpeedSampleBytes) * 1000 / l_Elapsed;
+        m_Request->SpeedSampleBytes = m_Request->FileSize;
+        m_Request->SpeedTimer.restart();
+    }
+
+    EmitProgress(false);
+    if (m_Request->StopRequested)
+        l_Reply->abort();
+}
+
+void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged()
+{
+    QNetworkReply* l_Reply = CurrentSender();
+    if (!l_Reply)
+        return;
+    m_SinceActivity.restart();
+    m_Request->ContentLength = qint64(l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong());
+    CheckAnswer(l_Reply);
+    if (m_Request->StopRequested)
+        l_Reply->abort();
+}
+
+void ApplicationAsyncHttpDownloader::HTTP_OnProgressUpdate(qint64 p_CurrentBytes, qint64 p_TotalBytes)
+{
+    QNetworkReply* l_Reply = CurrentSender();
+    if (!l_Reply)
+        return;
+    m_SinceActivity.restart();
+    qint64 l_Denominator = m_Request->ProgressBase + p_TotalBytes;
+    if (l_Denominator == 0)
+        l_Denominator = 1;
+    // An unknown total (-1) gives 0, never a negative or wrapped percentage.
+    qint64 l_Percent = l_Denominator > 0 ? (m_Request->ProgressBase + p_CurrentBytes) * 100 / l_Denominator : 0;
+    m_Request->FilePercent = uint8_t(std::min<qint64>(100, std::max<qint64>(0, l_Percent)));
+    m_Request->ReceivedBytes = m_Request->ProgressBase + p_CurrentBytes;
+
+    EmitProgress(false);
+    if (m_Request->StopRequested)
+        l_Reply->abort();
+}
+
+bool ApplicationAsyncHttpDownloader::AllowSelfRestart()
+{
+    if (m_Request->StopRequested)
+        return false; // a stop wins over a restart
+    if (m_Request->FileSize > m_BestFileSize)
+    {
+        m_BestFileSize = m_Request->FileSize;
+        m_RestartsWithoutProgress = 0;
+    }
+    if (m_RestartsWithoutProgress >= Deployment::MaxSelfRestarts())
+    {
+        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError giving up after" << m_RestartsWithoutProgress
+                   << "restarts without progress for \"" << m_Url << "\"";
+        return false;
+    }
+    ++m_RestartsWithoutProgress;
+    return true;
+}
+
+void ApplicationAsyncHttpDownloader::HTTP_OnError(QNetworkReply::NetworkError p_Error)
+{
+    QNetworkReply* l_Reply = CurrentSender();
+    if (!l_Reply)
+        return;
+
+    switch (p_Error)
+    {
+    case QNetworkReply::RemoteHostClosedError:
+        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::RemoteHostClosedError";
+        if (AllowSelfRestart())
+        {
+            m_Request->RestartPending = true;
+            m_Request->OnRestart = [this] { Reissue(); };
+        }
+        l_Reply->abort();
+        break;
+    case QNetworkReply::UnknownContentError:
+        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError";
+        if (AllowSelfRestart())
+        {
+            m_Request->RestartPending = true;
+            m_Request->OnRestart = [this] { FreshRestart(); };
+        }
+        l_Reply->abort();
+        break;
+    case QNetworkReply::OperationCanceledError:
+        break; // the echo of an abort
+    default:
+        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError error \"" << p_Error << "\"";
+        if (m_ReportError)
+            m_ReportError("Http Error " + QString::number(int(p_Error)), false);
+        break;
+    }
+}
+
+void ApplicationAsyncHttpDownloader::Reissue()
+{
+    m_Request->RestartPending = false;
+    m_Request->OnRestart = [] {};
+    if (!m_Resume)
+    {
+        // Without resume the new body starts at byte 0: never append it to the old one.
+        QFile::resize(m_FilePath, 0);
+        m_Request->FileSize = 0;
+        m_Request->ReceivedBytes = 0;
+        m_Request->SpeedSampleBytes = 0;
+    }
+    if (!StartDownload())
+    {
+        EndTransfer();
+        return;
+    }
+    emit AsyncOnHTTPDownloadRestarted(m_Request);
+}
+
+void ApplicationAsyncHttpDownloader::FreshRestart()
+{
+    qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError removing file \""
+               << m_FilePath << "\"";
+    QFile::remove(m_FilePath);
+
+    m_Request->SpeedSampleBytes = 0;
+    m_Request->ProgressBase = 0;
+    m_Request->ReceivedBytes = 0;
+    m_Request->BytesPerSecond = 0;
+    m_Request->FilePercent = 0;
+    m_Request->OnRestart = [] {};
+    m_Request->RestartPending = false;
+    // StopRequested and Stopped are left alone: clearing them could lose a stop asked meanwhile.
+    m_Request->SpeedTimer.restart();
+
+    qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError restarting download "
+                  "for \""
+               << m_Url << "\"";
+    if (!StartDownload())
+    {
+        EndTransfer();
+        return;
+    }
+    emit AsyncOnHTTPDownloadRestarted(m_Request);
+}
+
+void ApplicationAsyncHttpDownloader::EndTransfer()
+{
+    if (m_ProgressPending)
+        EmitProgress(true); // the last progress is always sent
+    emit AsyncOnHTTPDownloadProgressComplete(m_Request);
+    if (m_Request->StopRequested)
+        m_Request->Stopped = true;
+    emit CloseThread();
+}
+
+void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
+{
+    auto* l_Sender = qobject_cast<QNetworkReply*>(sender());
+    QNetworkReply* l_Reply = CurrentSender();
+    if (!l_Reply)
+    {
+        if (l_Sender)
+            l_Sender->deleteLater();
+        return;
+    }
+
+    qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished << " << bool(m_Request->StopRequested)
+               << " << " << m_Request->Resume << " << " << m_Request->RestartPending;
+
+    // Bytes that came with the finish (not after an abort: those are dropped by Qt).
+    if (l_Reply->error() == QNetworkReply::NoError && l_Reply->bytesAvailable() > 0)
+        WriteAvailable(l_Reply);
+    m_File.reset();
+
+    // Qt can end a reply whose connection closed mid-body without an error: same as a closed connection.
+    if (l_Reply->error() == QNetworkReply::NoError && !m_Request->RestartPending && !m_Request->StopRequested &&
+        m_WriteBody && m_Request->ContentLength > 0 && m_ReplyBodyBytes < m_Request->ContentLength)
+    {
+        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished body cut short at" << m_ReplyBodyBytes
+                   << "of" << m_Request->ContentLength << "bytes";
+        if (AllowSelfRestart())
+        {
+            m_Request->RestartPending = true;
+            m_Request->OnRestart = [this] { Reissue(); };
+        }
+    }
+
+    const bool l_Stop = m_Request->StopRequested;
+    if (l_Stop && !m_Request->Resume)
+        QFile::remove(m_FilePath);
+
+    l_Reply->close();
+    l_Reply->deleteLater();
+    m_Request->Reply = nullptr;
+
+    const bool l_Restart = m_Request->RestartPending && !l_Stop;
+    if (!l_Restart)
+    {
+        m_Request->RestartPending = false;
+        m_Request->OnRestart = [] {};
+        EndTransfer();
+    }
+    else
+    {
+        std::function<void()> l_OnRestart = m_Request->OnRestart;
+        l_OnRestart();
+    }
+    qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished end";
+}
+
+void ApplicationAsyncHttpDownloader::Watchdog()
+{
+    if (m_ProgressPending && m_SinceProgressSignal.elapsed() >= c_ProgressEveryMs)
+        EmitProgress(true);
+    QNetworkReply* l_Reply = m_Request ? m_Request->Reply : nullptr;
+    if (!l_Reply)
+        return;
+    if (m_Request->StopRequested)
+    {
+        // A stalled connection sends no more events: the stop is acted on here.
+        l_Reply->abort();
+        return;
+    }
+    if (m_SinceActivity.elapsed() >= Deployment::StallTimeoutMs())
+    {
+        qWarning() << "ApplicationAsyncHttpDownloader::Watchdog nothing received for" << m_SinceActivity.elapsed()
+                   << "ms, aborting \"" << m_Url << "\"";
+        l_Reply->abort();
+    }
+}
 
 } // namespace Launcher
 } // namespace Orvane

@@ -1,11 +1,15 @@
 #pragma once
 #include "launcher/HTTP_DownloadFileRequest.h"
+#include "launcher/QtCompat.h"
 
 #include <QNetworkReply>
 #include <QString>
 #include <QThread>
+#include <atomic>
 #include <functional>
+#include <memory>
 
+class QFile;
 class QNetworkAccessManager;
 class QTimer;
 
@@ -36,6 +40,9 @@ public:
     HTTP_DownloadFileRequest* Start(QString p_Url, QString p_Path, bool p_Resume);
     bool StartDownload();
 
+    /// Downloaders not yet deleted by their clean-up action (threads that may still touch the application).
+    static int LiveCount();
+
 protected:
     void run() override;
 
@@ -51,6 +58,31 @@ private slots:
     void HTTP_MedaDataChanged();
     void HTTP_OnProgressUpdate(qint64 p_CurrentBytes, qint64 p_TotalBytes);
     void HTTP_DownloadFinished();
+
+private:
+    QNetworkReply* CurrentSender();
+    void CheckAnswer(QNetworkReply* p_Reply);
+    void WriteAvailable(QNetworkReply* p_Reply);
+    void EmitProgress(bool p_Force);
+    bool AllowSelfRestart();
+    void Reissue();
+    void FreshRestart();
+    void EndTransfer();
+    void Watchdog();
+
+    std::unique_ptr<QFile> m_File;    ///< open for the whole transfer of one reply
+    QTimer* m_Watchdog = nullptr;     ///< stop requests, stalls and the last progress signal
+    Compat::ElapsedTimer m_SinceActivity;
+    Compat::ElapsedTimer m_SinceProgressSignal;
+    bool m_ProgressPending = false;
+    bool m_AnswerChecked = false;
+    bool m_WriteBody = false;
+    qint64 m_RangeFrom = 0;
+    qint64 m_ReplyBodyBytes = 0;      ///< body bytes of the current reply, checked against its Content-Length
+    qint64 m_BestFileSize = 0;
+    int m_RestartsWithoutProgress = 0;
+
+    static std::atomic<int> s_Live;
 };
 
 } // namespace Launcher

@@ -112,6 +112,10 @@ private slots:
         QCOMPARE(l_Closed.Body, l_Bytes.left(5000));
         // Applied once only.
         QCOMPARE(Get(l_Manager, l_Server.Url("a.bin")).Body, l_Bytes);
+        l_Server.SetFault("/a.bin", l_Fault);
+        Result l_ClosedRange = Get(l_Manager, l_Server.Url("a.bin"), "bytes=1000-");
+        QCOMPARE(l_ClosedRange.Error, QNetworkReply::RemoteHostClosedError);
+        QCOMPARE(l_ClosedRange.Body, l_Bytes.mid(1000, 5000));
 
         l_Fault = TestHttpServer::Fault();
         l_Fault.IgnoreRange = true;
