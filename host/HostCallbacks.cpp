@@ -106,8 +106,10 @@ bool HostCallbacks::Open(const QString& p_SettingsPath, QString* p_Error)
         std::lock_guard<std::mutex> l_Lock(S().SettingsMutex);
         S().SettingsPath = l_Info.absoluteFilePath();
     }
+    // Not "<settings>.lock": QSettings locks its file under that name while it writes.
+    const QString l_TurnFile = l_Info.absolutePath() + "/" + l_Info.completeBaseName() + ".download.lock";
     std::lock_guard<std::mutex> l_Lock(S().TurnMutex);
-    S().Turn.reset(new DownloadTurn(QFile::encodeName(l_Info.absoluteFilePath() + ".lock").toStdString()));
+    S().Turn.reset(new DownloadTurn(QFile::encodeName(l_TurnFile).toStdString()));
     return true;
 }
 

@@ -70,8 +70,6 @@ private:
 
     // Settling.
     int m_SettleStep = 0; ///< repair and rebuild: 1 while the update before the operation runs
-    bool m_BusySeen = false;
-    Launcher::ApplicationStatus m_TriggerStatus;
     Launcher::ApplicationStatus m_StableStatus;
     QElapsedTimer m_StableSince;
 

@@ -118,9 +118,10 @@ void HostRun::OnStateKnown()
 
 void HostRun::StartSettle()
 {
+    // Every way here (Init of an installed game, Install, Repair, RebuildManifests)
+    // ran OnManifestReceived, which raises Busy and queues the manifest pass in one
+    // step on this thread: from now on a finished state is the end of that pass.
     m_Phase = Phase::Settle;
-    m_BusySeen = m_App->m_Status.Busy;
-    m_TriggerStatus = m_App->m_Status;
     m_StableSince.invalidate();
     m_LastProgress.restart();
 }
@@ -128,13 +129,9 @@ void HostRun::StartSettle()
 void HostRun::CheckSettled()
 {
     Launcher::ApplicationStatus l_Status = m_App->m_Status;
-    if (l_Status.Busy)
-        m_BusySeen = true;
-    // Without a busy period seen, only a changed record proves that the pass ran.
-    bool l_Ran = m_BusySeen || !StatusView::SameProgress(l_Status, m_TriggerStatus);
     bool l_Errors = HostCallbacks::ModuleErrorCount() > 0;
-    bool l_Candidate = (l_Status.ApplicationState == 2 && !l_Status.Busy && l_Status.DownloadStatus != 4 && l_Ran) ||
-                       (l_Status.DownloadStatus == 4 && l_Ran) || l_Status.ApplicationState == 1 ||
+    bool l_Candidate = (l_Status.ApplicationState == 2 && !l_Status.Busy) || l_Status.DownloadStatus == 4 ||
+                       l_Status.ApplicationState == 1 ||
                        (l_Errors && !l_Status.Busy);
     if (!l_Candidate || !Quiet())
     {

@@ -86,7 +86,8 @@ void Reports::Status(Launcher::Application* p_App, bool p_Json)
     QString l_Folder = p_App->GetInstallationPath();
     QString l_Locale = p_App->GetAppLocale();
     const Launcher::ApplicationStatus& l_Status = p_App->m_Status;
-    QString l_Build = l_Status.DetailVisible ? l_Status.Detail : QString();
+    // OnManifestReceived puts the build text there for an installed game; the pass may have hidden it since.
+    QString l_Build = l_Installed ? l_Status.Detail : QString();
 
     if (p_Json)
     {

@@ -66,15 +66,18 @@ QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int 
     QString l_Tail = " [" + QString(l_Filled, '#') + QString(c_BarCells - l_Filled, '.') + "] " +
                      QString::number(l_Percent).rightJustified(3) + "%";
 
-    bool l_Bytes = p_Status.DownloadStatus == 3;
-    if (p_Status.Total > 0)
+    // Bytes while transferring (or stopped in a transfer), sizes summed while preparing, files while checking.
+    bool l_Bytes = p_Status.DownloadStatus == 3 || p_Status.DownloadStatus == 4;
+    if (p_Status.Total > 0 && (p_Status.Busy || p_Status.DownloadStatus == 4))
     {
         if (l_Bytes)
             l_Tail += "  " + HumanBytes(p_Status.Done) + " / " + HumanBytes(p_Status.Total);
-        else
+        else if (p_Status.DownloadStatus == 2)
+            l_Tail += "  " + HumanBytes(p_Status.Total) + " to fetch";
+        else if (p_Status.DownloadStatus == 5)
             l_Tail += "  " + QString::number(p_Status.Done) + " / " + QString::number(p_Status.Total) + " files";
     }
-    if (l_Bytes && p_Status.Speed > 0)
+    if (p_Status.Busy && p_Status.DownloadStatus == 3 && p_Status.Speed > 0)
     {
         l_Tail += "  " + HumanBytes(p_Status.Speed) + "/s";
         qint64 l_Left = p_Status.Total - p_Status.Done;
