@@ -135,6 +135,7 @@ HTTP_GetContentRequest* Application::HTTP_GetContent(QString p_Url, std::functio
     auto* l_Request = new HTTP_GetContentRequest();
     l_Request->Url = p_Url;
     l_Request->OnDone = std::move(p_OnDone);
+    l_Request->OnError = p_OnError;
 
     QMutexLocker l_Lock(&m_ContentRequestsMutex);
     QNetworkReply* l_Reply = m_NetworkManager->get(QNetworkRequest(QUrl(p_Url, QUrl::TolerantMode)));
@@ -194,6 +195,19 @@ void Application::HTTP_GetContent_DownloadFinished()
     // Bytes that arrived with the finish but without their own readyRead.
     if (l_Reply->isOpen() && l_Reply->bytesAvailable() > 0)
         l_Request->Data.append(l_Reply->readAll());
+    // Qt can end a reply whose connection closed mid-body without an error; the caller hears of it
+    // as of any closed connection. (A compressed body is counted after decoding: no check then.)
+    bool l_HasLength = false;
+    const qint64 l_Length = l_Reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&l_HasLength);
+    const QByteArray l_Encoding = l_Reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (l_Reply->error() == QNetworkReply::NoError && l_HasLength && l_Request->Data.size() < l_Length &&
+        (l_Encoding.isEmpty() || l_Encoding == "identity"))
+    {
+        qWarning() << "Application::HTTP_GetContent body cut short at" << l_Request->Data.size() << "of" << l_Length
+                   << "bytes for" << l_Request->Url;
+        if (l_Request->OnError)
+            l_Request->OnError(QNetworkReply::RemoteHostClosedError);
+    }
     if (l_Request->OnDone)
         l_Request->OnDone(QString(l_Request->Url), &l_Request->Data);
     l_Reply->deleteLater();

@@ -438,8 +438,11 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
     m_File.reset();
 
     // Qt can end a reply whose connection closed mid-body without an error: same as a closed connection.
+    // (A compressed body is counted after decoding, so its length says nothing here.)
+    const QByteArray l_Encoding = l_Reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (l_Reply->error() == QNetworkReply::NoError && !m_Request->RestartPending && !m_Request->StopRequested &&
-        m_WriteBody && m_Request->ContentLength > 0 && m_ReplyBodyBytes < m_Request->ContentLength)
+        m_WriteBody && (l_Encoding.isEmpty() || l_Encoding == "identity") && m_Request->ContentLength > 0 &&
+        m_ReplyBodyBytes < m_Request->ContentLength)
     {
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished body cut short at" << m_ReplyBodyBytes
                    << "of" << m_Request->ContentLength << "bytes";

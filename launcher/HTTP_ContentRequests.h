@@ -1,9 +1,8 @@
 #pragma once
 #include <QByteArray>
+#include <QNetworkReply>
 #include <QString>
 #include <functional>
-
-class QNetworkReply;
 
 namespace Orvane {
 namespace Launcher {
@@ -15,6 +14,8 @@ struct HTTP_GetContentRequest
     std::function<void(QString, QByteArray*)> OnDone;
     QNetworkReply* Reply = nullptr;
     QByteArray Data;
+    /// The caller's error action, also told of a body cut short that Qt reports as complete.
+    std::function<void(QNetworkReply::NetworkError)> OnError;
 };
 
 /// One content-size request (HTTP_GetContentSize).

@@ -152,6 +152,11 @@ private:
         QString l_FilePath;
         bool l_Found = false;
         m_Owner->Plan(p_Request, l_Bytes, l_FilePath, l_Found, m_Fault);
+        if (m_Fault.NoAnswer)
+        {
+            m_Busy = true; // later requests on this connection wait for ever too
+            return;
+        }
 
         m_Memory.clear();
         m_File.reset();

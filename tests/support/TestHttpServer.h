@@ -45,6 +45,7 @@ public:
         qint64 CloseAfterBytes = -1;  ///< close the connection after this many body bytes (0: right after the headers)
         qint64 StallAfterBytes = -1;  ///< stop sending after this many body bytes (0: right after the headers), connection left open
         qint64 BytesPerSecond = 0;    ///< throttle the body to about this rate; 0: as fast as the client reads
+        bool NoAnswer = false;        ///< read the request and never answer (connection left open)
         int Times = -1;               ///< requests it applies to, then it is cleared; -1: every request
     };
 
