@@ -1,3 +1,6 @@
+#include "support/FakeHost.h"
+#include "support/TestApplication.h"
+#include "support/TestHttpServer.h"
 #include "launcher/Manifest.h"
 
 #include <QCryptographicHash>
@@ -416,6 +419,59 @@ private slots:
         QVERIFY(Snapshot(l_Out) == l_Before);
         QCOMPARE(QDir(l_Out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({"cdns.info", "wow_bfa"}));
+    }
+
+    void roundTripInstallsByteForByte()
+    {
+        // The web root orvane-publish made, served as the application server and the CDN.
+        const QString l_Out = m_Temp.path() + "/served";
+        TestHttpServer l_Server;
+        QVERIFY(l_Server.Start());
+        const QString l_Host = "127.0.0.1:" + QString::number(l_Server.Port());
+        RunResult l_Run = Publish({"--build", "rt", "--locale-offer", "enUS=English", "--locale-offer", "frFR=French",
+                                   "--streamed", "Data/*", "--locale", "Data/frFR/*=frFR", "--locale",
+                                   "Data/enUS/*=enUS", "--flag", "Wow.exe=0x08", "--flag", "Wow-64.exe=0x50",
+                                   "--flag", "Interface/copy1.txt=0x01", "--flag", "Interface/copy2.txt=0x02",
+                                   "--flag", ".hidden=0x20", "--flag", "Interface/empty.txt=0x80", "--cdn", l_Host,
+                                   m_Input, l_Out});
+        QVERIFY2(l_Run.ExitCode == 0, qPrintable(l_Run.Err));
+        l_Server.SetFileRoot(l_Out);
+        qputenv("KESTRUN_SERVER_URL", l_Server.BaseUrl().toUtf8());
+
+        QTemporaryDir l_Install;
+        const QString l_Folder = l_Install.path() + "/";
+        TestApplication l_App;
+        FakeHost l_Host2;
+        l_Host2.Locale = LauncherLocaleByTag("enUS");
+        l_Host2.Attach(&l_App);
+        l_App.Init();
+        QVERIFY(l_Host2.WaitFor([&] { return l_App.m_Status.ApplicationState == 1; }));
+        l_App.Install(l_Folder, true);
+        const bool l_Done = l_Host2.WaitFor(
+            [&] { return l_App.m_Status.ApplicationState == 2 && !l_App.m_Status.Busy; }, 60000);
+        l_Host2.Detach();
+        QVERIFY(l_Done);
+        {
+            std::lock_guard<std::recursive_mutex> l_Lock(l_Host2.Mutex);
+            QVERIFY2(l_Host2.Errors.isEmpty(), qPrintable(l_Host2.Errors.join("; ")));
+        }
+
+        // Every file of the installed language, byte for byte; the other language stays out.
+        QMap<QString, QByteArray> l_Input = Snapshot(m_Input);
+        for (auto l_It = l_Input.constBegin(); l_It != l_Input.constEnd(); ++l_It)
+        {
+            if (l_It.key().startsWith("Data/frFR/"))
+                QVERIFY2(!QFileInfo::exists(l_Folder + l_It.key()), qPrintable(l_It.key()));
+            else
+                QVERIFY2(ReadBytes(l_Folder + l_It.key()) == l_It.value() && QFileInfo::exists(l_Folder + l_It.key()),
+                         qPrintable(l_It.key()));
+        }
+        QCOMPARE(QFileInfo(l_Folder + "Interface/copy1.txt").permissions() &
+                     (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther),
+                 QFileDevice::Permissions());
+        QVERIFY(QFileInfo(l_Folder + "Interface/copy2.txt").permissions() & QFileDevice::ExeOther);
+        QDirIterator l_Parts(l_Folder, {"*.part"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QVERIFY(!l_Parts.hasNext());
     }
 };
 
