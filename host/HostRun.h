@@ -6,6 +6,7 @@
 #include "launcher/Application.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 
@@ -56,6 +57,8 @@ private:
     void RunOperation();
     bool PrepareInstallFolder(QString* p_Folder);
     QString NotInstalledReason() const;
+    /// A result (p_Final) or a notice of the run, after the progress shown so far.
+    void Say(const QString& p_Text, const QJsonObject& p_Fields, bool p_Final);
 
     HostOptions m_Options;
     Launcher::Application* m_App;
@@ -70,6 +73,7 @@ private:
 
     // Settling.
     int m_SettleStep = 0; ///< repair and rebuild: 1 while the update before the operation runs
+    bool m_Verifying = false; ///< the full check after errors runs
     Launcher::ApplicationStatus m_StableStatus;
     QElapsedTimer m_StableSince;
 

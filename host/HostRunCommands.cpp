@@ -56,11 +56,13 @@ void HostRun::OnStateKnown()
 
     if (l_Command == "status")
     {
+        m_View.Finish();
         Reports::Status(m_App, m_Options.Json);
         Finish(0, QString());
     }
     else if (l_Command == "locales")
     {
+        m_View.Finish();
         Reports::Locales(m_App, m_Options.Json);
         Finish(0, QString());
     }
@@ -79,7 +81,7 @@ void HostRun::OnStateKnown()
                 return;
             }
             // The update of that installation runs already.
-            Reports::Result("Already installed in " + l_Current + "; bringing it up to date.", {}, m_Options.Json);
+            Say("Already installed in " + l_Current + "; bringing it up to date.", {}, false);
         }
         else
             m_App->Install(l_Folder, !m_Options.Existing);
@@ -114,6 +116,21 @@ void HostRun::OnStateKnown()
     }
     else
         StartPause(); // uninstall, start
+}
+
+void HostRun::Say(const QString& p_Text, const QJsonObject& p_Fields, bool p_Final)
+{
+    // The progress shown so far comes first, so that the lines read in order.
+    if (p_Final)
+    {
+        m_View.Finish();
+        Reports::Result(p_Text, p_Fields, m_Options.Json);
+    }
+    else
+    {
+        m_View.Flush();
+        Reports::Notice(p_Text, m_Options.Json);
+    }
 }
 
 void HostRun::StartSettle()
@@ -166,19 +183,36 @@ void HostRun::OnSettled(const Launcher::ApplicationStatus& p_Status)
         return;
     }
 
+    // Errors on the way (a CDN host down, a transfer restarted) may have been
+    // recovered: a full check tells, and only what it leaves reported counts.
+    if (l_Installed && !m_Verifying && p_Status.DownloadStatus != 4 && HostCallbacks::ModuleErrorCount() > 0 &&
+        HostCallbacks::HostErrorCount() == 0)
+    {
+        m_Verifying = true;
+        int l_Count = HostCallbacks::ModuleErrorCount();
+        Say(QString::number(l_Count) + (l_Count == 1 ? " error" : " errors") +
+                " reported on the way; checking every file before concluding.",
+            {}, false);
+        HostCallbacks::ClearModuleErrors();
+        m_App->Repair();
+        StartSettle();
+        return;
+    }
+
     int l_Errors = HostCallbacks::ModuleErrorCount() + HostCallbacks::HostErrorCount();
     if (!l_Installed)
         Finish(1, NotInstalledReason());
     else if (l_Errors > 0)
         Finish(1, QString::number(l_Errors) + (l_Errors == 1 ? " error" : " errors") +
-                      " reported; the game is not fully up to date (run update or repair to try again)");
+                      (m_Verifying ? " reported by the check of every file" : " reported") +
+                      "; the game is not fully up to date (run update or repair to try again)");
     else if (p_Status.DownloadStatus == 4)
         Finish(1, "the download stopped before the end");
     else
     {
         QString l_Folder = m_App->GetInstallationPath();
-        Reports::Result(m_App->m_Name + " is installed and up to date in " + l_Folder + ".",
-                        {{"installed", true}, {"folder", l_Folder}}, m_Options.Json);
+        Say(m_App->m_Name + " is installed and up to date in " + l_Folder + ".",
+            {{"installed", true}, {"folder", l_Folder}}, true);
         Finish(0, QString());
     }
 }
@@ -224,9 +258,9 @@ void HostRun::RunOperation()
             Finish(1, "uninstalled, but some files could not be deleted");
         else
         {
-            Reports::Result(m_App->m_Name + (m_Options.DeleteFiles ? " uninstalled and its files deleted."
-                                                                    : " uninstalled (files left in place)."),
-                            {{"installed", false}}, m_Options.Json);
+            Say(m_App->m_Name + (m_Options.DeleteFiles ? " uninstalled and its files deleted."
+                                                        : " uninstalled (files left in place)."),
+                {{"installed", false}}, true);
             Finish(0, QString());
         }
     }
@@ -234,7 +268,7 @@ void HostRun::RunOperation()
     {
         if (m_App->Start(QString(), QString()))
         {
-            Reports::Result(m_App->m_Name + " started.", {{"started", true}}, m_Options.Json);
+            Say(m_App->m_Name + " started.", {{"started", true}}, true);
             Finish(0, QString());
         }
         else
@@ -250,7 +284,7 @@ void HostRun::RunOperation()
             Finish(1, "the locale is " + l_Now + ", but errors were reported");
         else
         {
-            Reports::Result("Locale set to " + l_Now + ".", {{"locale", l_Now}}, m_Options.Json);
+            Say("Locale set to " + l_Now + ".", {{"locale", l_Now}}, true);
             Finish(0, QString());
         }
     }

@@ -137,5 +137,13 @@ void Reports::Result(const QString& p_Text, QJsonObject p_Fields, bool p_Json)
     PrintJson(p_Fields);
 }
 
+void Reports::Notice(const QString& p_Text, bool p_Json)
+{
+    if (p_Json)
+        PrintJson(QJsonObject{{"event", "notice"}, {"text", p_Text}});
+    else
+        Console::Out(p_Text);
+}
+
 } // namespace Host
 } // namespace Orvane

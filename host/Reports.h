@@ -22,6 +22,9 @@ public:
     /// A result line: text, or {"event":"result", ...} in JSON mode.
     static void Result(const QString& p_Text, QJsonObject p_Fields, bool p_Json);
 
+    /// A notice of the run: text, or {"event":"notice", ...} in JSON mode.
+    static void Notice(const QString& p_Text, bool p_Json);
+
     static QString ResourceName(int p_Type);
 };
 

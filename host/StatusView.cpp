@@ -153,6 +153,12 @@ void StatusView::Tick()
     Draw();
 }
 
+void StatusView::Flush()
+{
+    if (m_HasPending && !m_Finished)
+        Draw();
+}
+
 void StatusView::Finish()
 {
     if (m_Finished)

@@ -26,6 +26,8 @@ public:
     void Show(const Launcher::ApplicationStatus& p_Status);
     /// Shows a pending record once its pacing allows.
     void Tick();
+    /// Shows a pending record now.
+    void Flush();
     /// Shows a pending record now and ends the progress line.
     void Finish();
 

@@ -465,7 +465,59 @@ private slots:
         QCOMPARE(ReadFile(l_Game.Folder + "/Wow.exe"), l_Game.Build.Files[0].Bytes);
     }
 
+    void recoveredErrorsDoNotFailTheInstall()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        // The size request and the first transfer get a server error; the restart gets the file.
+        TestHttpServer::Fault l_Fault;
+        l_Fault.Status = 500;
+        l_Fault.Times = 2;
+        l_Game.Server.SetFault("/wow_bfa/files/Data/base.bin", l_Fault);
+        Outcome l_Outcome = Run(l_Game.Args({"install", l_Game.Folder}));
+        QVERIFY2(l_Outcome.Code == 0, qPrintable(Describe(l_Outcome)));
+        QVERIFY2(l_Outcome.Err.contains("error: "), qPrintable(Describe(l_Outcome)));
+        QVERIFY(l_Outcome.Out.contains("checking every file"));
+        QCOMPARE(l_Game.Wrong(), QStringList());
+    }
+
 #ifdef Q_OS_UNIX
+    void ctrlCDuringATransferLeavesItResumable()
+    {
+        Published l_Game;
+        l_Game.Build.Add("Data/big.bin", Bytes(4 * 1024 * 1024, 9));
+        QVERIFY(l_Game.Start());
+        TestHttpServer::Fault l_Slow;
+        l_Slow.BytesPerSecond = 512 * 1024;
+        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+
+        QProcess l_Process;
+        l_Process.setProcessEnvironment(CleanEnvironment());
+        l_Process.start(Launcher(), l_Game.Args({"install", l_Game.Folder}));
+        QVERIFY(l_Process.waitForStarted(10000));
+        const QString l_Part = l_Game.Folder + "/Data/big.bin.part";
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Part).size() > 256 * 1024; }, 30000));
+        ::kill(pid_t(l_Process.processId()), SIGINT);
+        QVERIFY(l_Process.waitForFinished(30000));
+        QString l_Err = QString::fromUtf8(l_Process.readAllStandardError());
+        QVERIFY2(l_Process.exitCode() == 130, qPrintable(l_Err));
+        QVERIFY(l_Err.contains("interrupted"));
+        const qint64 l_Kept = QFileInfo(l_Part).size();
+        QVERIFY(l_Kept > 256 * 1024 && l_Kept < 4 * 1024 * 1024);
+        QVERIFY(!QFile::exists(l_Game.Folder + "/Data/big.bin"));
+
+        // The next run continues from the ".part" file.
+        l_Game.Server.ClearFaults();
+        l_Game.Server.ClearRequests();
+        Outcome l_Update = Run(l_Game.Args({"update"}));
+        QVERIFY2(l_Update.Code == 0, qPrintable(Describe(l_Update)));
+        QCOMPARE(l_Game.Wrong(), QStringList());
+        bool l_Resumed = false;
+        for (const TestHttpServer::Request& l_Request : l_Game.Server.Requests("/wow_bfa/files/Data/big.bin"))
+            l_Resumed = l_Resumed || (l_Request.Range.startsWith("bytes=") && l_Request.Range != "bytes=0-");
+        QVERIFY(l_Resumed);
+    }
+
     void downloadTurnOfAnotherLauncher()
     {
         Published l_Game;
