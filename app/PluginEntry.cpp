@@ -29,6 +29,12 @@ __attribute__((section(".qtmetad"), used)) const char g_KestrunMetaData[] = {KES
 __attribute__((section(".qtmetadata"), used)) const char g_KestrunMetaData[] = {KESTRUN_METADATA_BYTES};
 #endif
 
+#if defined(__GNUC__) || defined(__clang__)
+// The launcher's locale table belongs to the shared interface: the module carries its own
+// copy, built when the library is loaded and destroyed when it is unloaded.
+__attribute__((used)) const Orvane::Launcher::LauncherLocale* const g_ModuleLocales = Orvane::Launcher::g_LauncherLocales;
+#endif
+
 } // namespace
 
 extern "C" Q_DECL_EXPORT const char* qt_plugin_query_metadata()
