@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <memory>
+
 namespace Orvane {
 namespace Launcher {
 
@@ -96,8 +98,10 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     l_Downloader->m_ReportError = ShowMessageBox;
     l_Downloader->m_PostToApplication = [this](Task p_Task) { PostWorkerTask(std::move(p_Task)); };
     // The record is freed on this object's thread, after every queued slot that reads it.
+    // Owned by the queued call: freed after it ran, or with it when this object goes first.
     l_Downloader->m_ReleaseRecord = [this](HTTP_DownloadFileRequest* p_Request) {
-        QMetaObject::invokeMethod(this, [p_Request] { delete p_Request; }, Qt::QueuedConnection);
+        std::shared_ptr<HTTP_DownloadFileRequest> l_Owned(p_Request);
+        QMetaObject::invokeMethod(this, [l_Owned] {}, Qt::QueuedConnection);
     };
 
     connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), this,

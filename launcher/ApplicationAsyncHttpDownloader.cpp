@@ -64,10 +64,13 @@ HTTP_DownloadFileRequest* ApplicationAsyncHttpDownloader::Start(QString p_Url, Q
     if (thread() != this)
         moveToThread(this);
 
+    // A short transfer can end, hand the record back and be cleaned up before start() returns:
+    // nothing of this object is touched after it.
+    HTTP_DownloadFileRequest* l_Request = m_Request;
     qWarning() << "ApplicationAsyncHttpDownloader::Start starting thread";
     start(QThread::InheritPriority);
     qWarning() << "ApplicationAsyncHttpDownloader::Start end";
-    return m_Request;
+    return l_Request;
 }
 
 void ApplicationAsyncHttpDownloader::run()

@@ -202,6 +202,7 @@ private slots:
     void startFailureIsReportedAsCompletion();
     void recordOutlivesTheDownloader();
     void largeFileFromDiskWithSmallBuffer();
+    void recordFreedWhenTheApplicationGoesFirst();
 };
 
 void tst_Downloader::transfers_data()
@@ -517,6 +518,24 @@ void tst_Downloader::largeFileFromDiskWithSmallBuffer()
     QCOMPARE(l_Harness.Completions, 1);
     QCOMPARE(l_Harness.Restarts, 1);
     QVERIFY(ReadFile(l_Target) == l_Body);
+}
+
+void tst_Downloader::recordFreedWhenTheApplicationGoesFirst()
+{
+    // The record's release is queued to the application; an application deleted before that runs
+    // must not leak it (the sanitizer build reports leaks).
+    FakeHost l_Host;
+    auto* l_App = new TestApp();
+    l_Host.Attach(l_App);
+    TestHttpServer l_Server;
+    QVERIFY(l_Server.Start());
+    l_Server.SetResource("/f", Pattern(1000));
+    QTemporaryDir l_Dir;
+    l_App->HTTP_DownloadFile(l_Server.Url("/f"), l_Dir.filePath("f.part"), false);
+    QVERIFY(Harness::BlockUntil([] { return ApplicationAsyncHttpDownloader::LiveCount() == 0; }));
+    l_Host.Detach();
+    delete l_App;
+    QCOMPARE(ReadFile(l_Dir.filePath("f.part")), Pattern(1000));
 }
 
 QTEST_MAIN(tst_Downloader)

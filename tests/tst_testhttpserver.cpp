@@ -108,13 +108,15 @@ private slots:
         l_Fault.Times = 1;
         l_Server.SetFault("/a.bin", l_Fault);
         Result l_Closed = Get(l_Manager, l_Server.Url("a.bin"));
-        QCOMPARE(l_Closed.Error, QNetworkReply::RemoteHostClosedError);
+        // Qt 5 sometimes ends a reply cut short by a close without an error: the bytes tell.
+        QVERIFY(l_Closed.Error == QNetworkReply::RemoteHostClosedError || l_Closed.Error == QNetworkReply::NoError);
         QCOMPARE(l_Closed.Body, l_Bytes.left(5000));
         // Applied once only.
         QCOMPARE(Get(l_Manager, l_Server.Url("a.bin")).Body, l_Bytes);
         l_Server.SetFault("/a.bin", l_Fault);
         Result l_ClosedRange = Get(l_Manager, l_Server.Url("a.bin"), "bytes=1000-");
-        QCOMPARE(l_ClosedRange.Error, QNetworkReply::RemoteHostClosedError);
+        QVERIFY(l_ClosedRange.Error == QNetworkReply::RemoteHostClosedError ||
+                l_ClosedRange.Error == QNetworkReply::NoError);
         QCOMPARE(l_ClosedRange.Body, l_Bytes.mid(1000, 5000));
 
         l_Fault = TestHttpServer::Fault();
