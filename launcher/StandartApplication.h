@@ -44,6 +44,8 @@ public:
     bool m_WaitingForSpace = false;
     /// This application holds the launcher's download turn.
     bool m_HoldsTurn = false;
+    /// CDN hosts that delivered nothing in this run; avoided while another host remains.
+    QStringList m_FailedCdnHosts;
 
 public:
     StandartApplication(const QString& p_Name, const QString& p_FolderName);
@@ -77,6 +79,8 @@ public:
     /// Sets m_BaseUrl for the file (0x40: the application server, else a random CDN).
     void SelectBaseUrl(const ManifestFile& p_File, bool p_Log);
     QString RandomCdnBaseUrl();
+    /// Notes the CDN host of p_Url as failing (its transfer delivered nothing).
+    void MarkCdnFailed(const QString& p_Url);
     void CheckContentStore();
 
     // Download manifest.

@@ -327,6 +327,8 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
         {
             // Bad bytes never reach the final name; the next transfer starts from scratch.
             QFile::remove(l_Part);
+            if (p_Request->FileSize == 0)
+                MarkCdnFailed(p_Request->Url);
             const bool l_Unreadable = l_Result != FileHasher::Done;
             if (m_RetryCount < MaxRestarts)
                 RestartCurrent(l_Entry, p_Request,

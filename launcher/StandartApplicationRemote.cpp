@@ -65,6 +65,7 @@ void StandartApplication::OnCdnListReceived(QByteArray* p_Data)
 {
     // Line ends and other blanks are not part of a host name; empty entries are no host.
     m_CdnList.clear();
+    m_FailedCdnHosts.clear();
     for (const QString& l_Host : QString::fromUtf8(*p_Data).split(QRegularExpression(QStringLiteral("\\s+")),
                                                                   Compat::SkipEmptyParts))
         m_CdnList.append(l_Host);
@@ -85,7 +86,25 @@ QString StandartApplication::RandomCdnBaseUrl()
     // Without any CDN host the application server serves the files itself.
     if (m_CdnList.isEmpty())
         return Deployment::ServerBaseUrl();
-    return "http://" + m_CdnList.at(std::rand() % m_CdnList.size()) + "/";
+    // A host that is down would otherwise use up the restarts of every file sent to it.
+    QStringList l_Hosts;
+    for (const QString& l_Host : m_CdnList)
+        if (!m_FailedCdnHosts.contains(l_Host))
+            l_Hosts.append(l_Host);
+    if (l_Hosts.isEmpty())
+        l_Hosts = m_CdnList;
+    return "http://" + l_Hosts.at(std::rand() % l_Hosts.size()) + "/";
+}
+
+void StandartApplication::MarkCdnFailed(const QString& p_Url)
+{
+    for (const QString& l_Host : m_CdnList)
+    {
+        if (!p_Url.startsWith("http://" + l_Host + "/") || m_FailedCdnHosts.contains(l_Host))
+            continue;
+        qWarning() << "StandartApplication::MarkCdnFailed avoiding CDN host" << l_Host;
+        m_FailedCdnHosts.append(l_Host);
+    }
 }
 
 void StandartApplication::SelectBaseUrl(const ManifestFile& p_File, bool p_Log)

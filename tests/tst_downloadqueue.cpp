@@ -458,6 +458,27 @@ private slots:
         VerifyInstalled();
     }
 
+    /// With one of two CDN hosts down the install still completes: the dead host is avoided
+    /// after its first failure instead of using up the restarts.
+    void oneCdnHostDown()
+    {
+        for (int l_I = 0; l_I < 16; ++l_I)
+            m_Build.Add(QString("Data/f%1.MPQ").arg(l_I), Bytes(2000, l_I), l_I % 2 ? 0x20 : 0, QString(), l_I > 11);
+        Publish();
+        TestHttpServer l_Dead;
+        QVERIFY(l_Dead.Start());
+        const quint16 l_DeadPort = l_Dead.Port();
+        l_Dead.Stop();
+        m_Server->SetResource("/srv/cdns.info",
+                              QString("127.0.0.1:%1 127.0.0.1:%2").arg(l_DeadPort).arg(m_Server->Port()).toUtf8());
+        WarningLog l_Log;
+        QVERIFY(FreshInstall());
+        VerifyInstalled();
+        QVERIFY(m_App->m_GivenUp.isEmpty());
+        QVERIFY(m_App->m_RetryCount <= 2); // one failure per phase at most
+        QCOMPARE(l_Log.Starting("(ToManyRetry)").size(), 0);
+    }
+
     /// A write that fails (the ".part" cannot be written) is never taken for a finished file.
     void writeFailureIsNotACompletion()
     {
