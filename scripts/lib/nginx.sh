@@ -11,7 +11,8 @@
 #
 # PREFIX/ports.env keeps the ports of a running instance (source it).
 # Tuning: NGINX_WORKERS (default 1), NGINX_ACCESS_LOG=off to skip the access log,
-# NGINX_LIMIT_RATE (bytes per second per connection, e.g. 2m; default unlimited),
+# NGINX_LIMIT_RATE (bytes per second per request after a first second at that rate, e.g. 2m;
+# default unlimited), NGINX_SERVER_EXTRA (directives added to each server block),
 # NGINX_BIN (default: nginx from PATH or /usr/sbin/nginx).
 
 nginx_bin() {
@@ -73,9 +74,9 @@ $l_temps
     keepalive_requests 100000;
     keepalive_timeout 120s;
     limit_rate ${NGINX_LIMIT_RATE:-0};
-    server { listen 127.0.0.1:$l_server; root $l_root; }
-    server { listen 127.0.0.1:$l_cdn1; root $l_root; }
-    server { listen 127.0.0.1:$l_cdn2; root $l_root; }
+    server { listen 127.0.0.1:$l_server; root $l_root; ${NGINX_SERVER_EXTRA:-} }
+    server { listen 127.0.0.1:$l_cdn1; root $l_root; ${NGINX_SERVER_EXTRA:-} }
+    server { listen 127.0.0.1:$l_cdn2; root $l_root; ${NGINX_SERVER_EXTRA:-} }
 }
 EOF
 }

@@ -53,6 +53,8 @@ e2e_ensure_nginx() {
 }
 
 # e2e_setup [SIZE] [FILES]: sample game, published, served; CDN list = the two CDN ports.
+# With E2E_SLOW_FILE=PATH (and E2E_SLOW_RATE, default 512k), that one file is served
+# slowly, so that a test can stop or kill the launcher while it is being fetched.
 e2e_setup() {
     local l_size=${1:-8M} l_files=${2:-60}
     for l_tool in orvane-launcher orvane-publish orvane-samplebuild libkestrun.so; do
@@ -64,6 +66,13 @@ e2e_setup() {
     trap e2e_cleanup EXIT
     sample_generate "$BIN" "$GAME" "$l_size" "$l_files" >/dev/null
     mkdir -p "$WWW"
+    if [ -n "${E2E_SLOW_FILE:-}" ]; then
+        # Files are published under their digest: files/XX/MD5.
+        local l_md5
+        l_md5=$(md5sum "$GAME/$E2E_SLOW_FILE" | cut -c1-32 | tr a-f A-F)
+        E2E_SLOW_URL=/wow_bfa/files/${l_md5:0:2}/$l_md5
+        export NGINX_SERVER_EXTRA="location = $E2E_SLOW_URL { limit_rate ${E2E_SLOW_RATE:-512k}; }"
+    fi
     nginx_start "$NGINX_PREFIX" "$WWW" || fail "nginx did not start"
     SERVER_URL="http://127.0.0.1:$NGINX_SERVER_PORT/"
     e2e_publish "127.0.0.1:$NGINX_CDN1_PORT" "127.0.0.1:$NGINX_CDN2_PORT"
@@ -78,6 +87,29 @@ e2e_publish() {
 launcher() {
     timeout --signal=KILL "$LAUNCHER_TIMEOUT" "$BIN/orvane-launcher" --plugin "$BIN/libkestrun.so" ${E2E_LAUNCHER_OPTIONS:-} \
         --settings "$SETTINGS" --server "$SERVER_URL" "$@"
+}
+
+# launcher_bg ARGS...: starts orvane-launcher in the background, without the
+# timeout wrapper, so that LAUNCHER_PID is the launcher itself (a signal sent to
+# it reaches it); output goes to $WORK/launcher-bg.log.
+launcher_bg() {
+    "$BIN/orvane-launcher" --plugin "$BIN/libkestrun.so" ${E2E_LAUNCHER_OPTIONS:-} \
+        --settings "$SETTINGS" --server "$SERVER_URL" "$@" >"$WORK/launcher-bg.log" 2>&1 &
+    LAUNCHER_PID=$!
+}
+
+# e2e_wait_exit PID SECONDS: waits for a background launcher; its status in WAIT_STATUS.
+e2e_wait_exit() {
+    local l_deadline=$((SECONDS + $2))
+    while kill -0 "$1" 2>/dev/null; do
+        if [ "$SECONDS" -ge "$l_deadline" ]; then
+            kill -KILL "$1" 2>/dev/null || true
+            fail "the launcher (pid $1) did not exit within $2 s"
+        fi
+        sleep 0.05
+    done
+    WAIT_STATUS=0
+    wait "$1" || WAIT_STATUS=$?
 }
 
 # The sample's files that an install in LOCALE holds (the other language is left out).
