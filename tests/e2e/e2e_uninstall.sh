@@ -16,7 +16,9 @@ done < <(e2e_expected_files enUS)
 l_left=$(find "$INSTALL" \( -name '*.part' -o -name 'ToDownload*.db' \) | head -n 3)
 [ -z "$l_left" ] || fail "left after uninstall: $l_left"
 [ -f "$INSTALL/my-notes.txt" ] || fail "uninstall deleted a file that is not part of the build"
-[ -d "$WORK/install" ] || fail "uninstall removed the install folder's parent side"
+[ -z "$(find "$INSTALL" -mindepth 1 -type d -empty | head -n 3)" ] ||
+    fail "folders emptied by the uninstall remain: $(find "$INSTALL" -mindepth 1 -type d -empty | head -n 3)"
+[ -d "$WORK" ] || fail "uninstall removed the install folder's parent"
 if [ -f "$SETTINGS" ] && grep -qi 'wow_bfa\.' "$SETTINGS"; then
     fail "settings of the application remain: $(grep -i 'wow_bfa\.' "$SETTINGS" | head -n 3)"
 fi
