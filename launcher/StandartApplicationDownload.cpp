@@ -282,8 +282,9 @@ void StandartApplication::App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequ
 
 void StandartApplication::App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* p_Request)
 {
-    // A transfer that was stopped stays stopped.
-    if (p_Request->StopRequested)
+    // A transfer that was stopped stays stopped; one of an earlier pass is not the current one.
+    if (p_Request->StopRequested || m_CurrentIndex >= m_DownloadList.size() ||
+        p_Request->FilePath != m_InstallationPath + m_DownloadList[m_CurrentIndex].Path + ".part")
         return;
     m_CurrentRequest = p_Request;
 }
@@ -291,8 +292,18 @@ void StandartApplication::App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* 
 void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest* p_Request)
 {
     // Completions of a stopped or replaced transfer change nothing.
-    if (p_Request != m_CurrentRequest || m_CurrentIndex >= m_DownloadList.size())
+    if (p_Request != m_CurrentRequest)
         return;
+    const bool l_Downloading = m_Status.DownloadStatus == 3 || m_Status.DownloadStatus == 4;
+    if (!l_Downloading || m_CurrentIndex >= m_DownloadList.size() ||
+        p_Request->FilePath != m_InstallationPath + m_DownloadList[m_CurrentIndex].Path + ".part")
+    {
+        // A new pass (repair, install) began while this transfer ran: none of its entries is done.
+        m_CurrentRequest = nullptr;
+        if (m_Status.DownloadStatus == 3 && m_CurrentIndex < m_DownloadList.size())
+            PostMainTask([this] { DownloadCurrentFile(); });
+        return;
+    }
     const ManifestFile l_Entry = m_DownloadList[m_CurrentIndex];
     const QString l_Final = m_InstallationPath + l_Entry.Path;
     const QString l_Part = l_Final + ".part";

@@ -375,6 +375,31 @@ private slots:
         QCOMPARE(Errors(), QStringList());
     }
 
+    /// A repair asked while a file is being fetched still ends with the build in place.
+    void repairDuringATransfer()
+    {
+        m_Build.Add("Data/small.MPQ", Bytes(1000, 2));
+        m_Build.Add("Data/big.MPQ", Bytes(1024 * 1024, 1), 0x20);
+        Publish();
+        TestHttpServer::Fault l_Slow;
+        l_Slow.BytesPerSecond = 512 * 1024;
+        l_Slow.Times = 2; // its size request and its first transfer
+        m_Server->SetFault(TestBuild::ServedPath(m_Build.Files[1]), l_Slow);
+        WarningLog l_Log;
+        Launch();
+        QVERIFY(m_Host->WaitFor([&] { return m_App->m_Status.ApplicationState == 1; }));
+        m_App->Install(m_Folder, true);
+        QVERIFY(m_Host->WaitFor([&] { return QFileInfo(m_Folder + "Data/big.MPQ.part").size() > 50000; }));
+        // The new pass starts with another file than the one still in flight.
+        QVERIFY(QFile::remove(m_Folder + "Data/small.MPQ"));
+        m_App->Repair();
+        QVERIFY(WaitIdle());
+        VerifyInstalled();
+        QCOMPARE(DownloadListFile(m_Folder + "ToDownloadBase.db").Read(), QStringList());
+        QCOMPARE(Errors(), QStringList());
+        QCOMPARE(l_Log.Starting("(IO)").size() + l_Log.Starting("(MD5)").size(), 0);
+    }
+
     /// A stop between two files: the next file is not started until ResumeDownload.
     void stopBetweenFiles()
     {
