@@ -433,6 +433,14 @@ private slots:
         QVERIFY(l_Status.Out.contains(QRegularExpression("Installed:\\s+yes")));
         QVERIFY(l_Status.Out.contains(l_Game.Build.BuildStr));
 
+        // The game's language: set through the module, kept in the settings, shown by locales.
+        Outcome l_SetLocale = Run(l_Game.Args({"set-locale", "frFR"}));
+        QVERIFY2(l_SetLocale.Code == 0, qPrintable(Describe(l_SetLocale)));
+        QCOMPARE(l_Game.Setting("wow_bfa.InstallLocale").toString(), QString("frFR"));
+        Outcome l_Locales = Run(l_Game.Args({"locales"}));
+        QVERIFY2(l_Locales.Code == 0, qPrintable(Describe(l_Locales)));
+        QVERIFY(l_Locales.Out.contains("* frFR"));
+
         // A second install elsewhere is refused; the game stays where it is.
         Outcome l_Elsewhere = Run(l_Game.Args({"install", l_Game.Temp.path() + "/Other"}));
         QVERIFY2(l_Elsewhere.Code == 1, qPrintable(Describe(l_Elsewhere)));
