@@ -367,6 +367,20 @@ private slots:
                  QString("frFR"));
     }
 
+    void devChannelReadsItsOwnVersionDocument()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        for (bool l_Dev : {false, true})
+        {
+            l_Game.Server.ClearRequests();
+            Outcome l_Outcome = Run(l_Game.Args({"status"}, l_Dev ? QStringList{"--dev-channel"} : QStringList{}));
+            QVERIFY2(l_Outcome.Code == 0, qPrintable(Describe(l_Outcome)));
+            QCOMPARE(l_Game.Server.Requests("/srv/wow_bfa/version_dev.json").size(), l_Dev ? 1 : 0);
+            QCOMPARE(l_Game.Server.Requests("/srv/wow_bfa/version.json").size(), l_Dev ? 0 : 1);
+        }
+    }
+
     void localesOfTheBuild()
     {
         Published l_Game;
