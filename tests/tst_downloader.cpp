@@ -196,6 +196,7 @@ private slots:
     void httpErrors();
     void stop_data();
     void stop();
+    void stopWinsOverSelfRestarts();
     void stallTimeoutReportsCompletion();
     void selfRestartsAreBounded_data();
     void selfRestartsAreBounded();
@@ -399,6 +400,27 @@ void tst_Downloader::stop()
     }
     else
         QVERIFY(!QFile::exists(l_Target));
+}
+
+void tst_Downloader::stopWinsOverSelfRestarts()
+{
+    // A server that rejects every request keeps the downloader restarting; a stop asked meanwhile
+    // is neither lost nor delayed to the end of the restarts.
+    ScopedEnv l_Max("KESTRUN_MAX_SELF_RESTARTS", "100000");
+    Harness l_Harness;
+    l_Harness.Server.SetResource("/f", Pattern(1000));
+    TestHttpServer::Fault l_Fault;
+    l_Fault.Status = 416;
+    l_Harness.Server.SetFault("/f", l_Fault);
+
+    HTTP_DownloadFileRequest* l_Request = l_Harness.Download("/f", l_Harness.Dir.filePath("f.part"), true);
+    QTRY_VERIFY_WITH_TIMEOUT(l_Harness.Restarts > 0, 20000);
+    l_Request->StopRequested = true;
+    QVERIFY(Harness::BlockUntil([l_Request] { return bool(l_Request->Stopped); }));
+    QTRY_COMPARE_WITH_TIMEOUT(l_Harness.Completions, 1, 20000);
+    QVERIFY(l_Harness.WaitIdle());
+    QVERIFY(l_Harness.Completion.StopRequested);
+    QVERIFY(l_Harness.Server.Requests("/f").size() < 1000);
 }
 
 void tst_Downloader::stallTimeoutReportsCompletion()
