@@ -101,7 +101,7 @@ nginx_start() {
         # Daemon mode: the command returns once the ports are bound, with a failure status if they cannot be.
         if "$l_bin" -p "$l_prefix" -e "$l_prefix/error.log" -c "$l_prefix/nginx.conf" 2>>"$l_prefix/error.log"; then
             NGINX_SERVER_PORT=$l_server NGINX_CDN1_PORT=$l_cdn1 NGINX_CDN2_PORT=$l_cdn2
-            NGINX_PID=$(cat "$l_prefix/nginx.pid" 2>/dev/null)
+            NGINX_PID=$(cat "$l_prefix/nginx.pid" 2>/dev/null) || true
             printf 'NGINX_SERVER_PORT=%s\nNGINX_CDN1_PORT=%s\nNGINX_CDN2_PORT=%s\nNGINX_PID=%s\n' \
                 "$l_server" "$l_cdn1" "$l_cdn2" "$NGINX_PID" >"$l_prefix/ports.env"
             export NGINX_SERVER_PORT NGINX_CDN1_PORT NGINX_CDN2_PORT NGINX_PID
@@ -136,7 +136,7 @@ nginx_stop() {
     local l_prefix=$1 l_pid l_i
     [ -d "$l_prefix" ] || return 0
     l_prefix=$(cd "$l_prefix" && pwd)
-    l_pid=$(cat "$l_prefix/nginx.pid" 2>/dev/null)
+    l_pid=$(cat "$l_prefix/nginx.pid" 2>/dev/null) || true # callers may run under set -e
     nginx_owns_pid "$l_prefix" "$l_pid" || { rm -f "$l_prefix/ports.env"; return 0; }
     kill -TERM "$l_pid" 2>/dev/null
     for l_i in $(seq 1 100); do
