@@ -1,0 +1,63 @@
+#pragma once
+#include "app/Kestrun.h"
+#include "support/FakeHost.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+inline bool WriteFile(const QString& p_Path, const QByteArray& p_Data)
+{
+    QDir().mkpath(QFileInfo(p_Path).absolutePath());
+    QFile l_File(p_Path);
+    return l_File.open(QIODevice::WriteOnly | QIODevice::Truncate) && l_File.write(p_Data) == p_Data.size();
+}
+
+inline QByteArray ReadFile(const QString& p_Path)
+{
+    QFile l_File(p_Path);
+    return l_File.open(QIODevice::ReadOnly) ? l_File.readAll() : QByteArray("<unreadable>");
+}
+
+/// The game in a temporary folder. The host's callbacks answer but its queues
+/// are not drained: what an operation posts stays queued for the test to count.
+struct GameFixture
+{
+    QTemporaryDir Temp;
+    Orvane::Launcher::Kestrun App;
+    FakeHost Host; // after App: detaches before the application goes
+    QString Folder = Temp.path() + "/Battle for Azeroth/";
+
+    explicit GameFixture(bool p_Installed = false)
+    {
+        Host.Attach(&App);
+        Host.Detach();
+        QDir().mkpath(Folder);
+        if (p_Installed)
+            MarkInstalled();
+    }
+
+    void MarkInstalled()
+    {
+        Host.Settings["wow_bfa.Installed"] = true;
+        Host.Settings["wow_bfa.InstallFolder"] = Folder;
+        App.GetInstallationPath();
+    }
+
+    void Add(int32_t p_Flags, const QString& p_Path, bool p_Streamed = false)
+    {
+        Orvane::Launcher::ManifestFile l_File;
+        l_File.Flags = p_Flags;
+        l_File.Path = l_File.Location = p_Path;
+        (p_Streamed ? App.m_Manifest.StreamedFiles : App.m_Manifest.BaseFiles).push_back(l_File);
+    }
+
+    QString Config() const { return Folder + "WTF/Config.wtf"; }
+
+    size_t WorkerTasks()
+    {
+        QMutexLocker l_Lock(&App.m_WorkerTasksMutex);
+        return App.m_WorkerTasks.size();
+    }
+};
