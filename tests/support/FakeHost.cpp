@@ -1,19 +1,27 @@
 #include "FakeHost.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QtTest>
 
 using namespace Orvane::Launcher;
 
 FakeHost* FakeHost::s_Current = nullptr;
 
+namespace {
+// The callback table holds plain functions: they reach the host through Current().
+FakeHost& Host() { return *FakeHost::Current(); }
+using Lock = std::lock_guard<std::recursive_mutex>;
+} // namespace
+
 FakeHost::FakeHost()
 {
     s_Current = this;
     Locale = g_LauncherLocales[0];
     m_MainTimer.setInterval(1);
-    connect(&m_MainTimer, &QTimer::timeout, this, &FakeHost::DrainMain);
+    connect(&m_MainTimer, &QTimer::timeout, this, [this] {
+        Task l_Task;
+        for (int l_Count = 0; m_App && l_Count < 64 && m_App->TakeMainTask(l_Task); ++l_Count)
+            l_Task();
+    });
 }
 
 FakeHost::~FakeHost()
@@ -23,31 +31,27 @@ FakeHost::~FakeHost()
         s_Current = nullptr;
 }
 
-namespace {
-FakeHost& Host() { return *FakeHost::Current(); }
-} // namespace
-
 void FakeHost::Attach(Application* p_App)
 {
     m_App = p_App;
-    p_App->ShowMessageBox = [](QString p_Text, bool p_Flag) {
-        std::lock_guard<std::recursive_mutex> l_Lock(Host().Mutex);
-        (p_Flag ? Host().Notices : Host().Errors).append(p_Text);
+    p_App->ShowMessageBox = [](QString p_Text, bool p_Notice) {
+        Lock l_Lock(Host().Mutex);
+        (p_Notice ? Host().Notices : Host().Errors).append(p_Text);
     };
     p_App->GetLocalSetting = [](QString p_Key, QVariant p_Default) {
-        std::lock_guard<std::recursive_mutex> l_Lock(Host().Mutex);
+        Lock l_Lock(Host().Mutex);
         return Host().Settings.value(p_Key, p_Default);
     };
     p_App->SetLocalSetting = [](QString p_Key, QVariant p_Value) {
-        std::lock_guard<std::recursive_mutex> l_Lock(Host().Mutex);
+        Lock l_Lock(Host().Mutex);
         Host().Settings[p_Key] = p_Value;
     };
     p_App->GetLocalSettingKeys = []() {
-        std::lock_guard<std::recursive_mutex> l_Lock(Host().Mutex);
+        Lock l_Lock(Host().Mutex);
         return QStringList(Host().Settings.keys());
     };
     p_App->RemoveLocalSetting = [](QString p_Key) {
-        std::lock_guard<std::recursive_mutex> l_Lock(Host().Mutex);
+        Lock l_Lock(Host().Mutex);
         Host().Settings.remove(p_Key);
     };
     p_App->GetLauncherLocale = []() { return Host().Locale; };
@@ -59,11 +63,11 @@ void FakeHost::Attach(Application* p_App)
 
     m_MainTimer.start();
     m_WorkerRunning = true;
-    m_Worker = std::thread([this] {
+    m_Worker = std::thread([this, p_App] {
         while (m_WorkerRunning)
         {
             Task l_Task;
-            if (m_App && m_App->TakeWorkerTask(l_Task))
+            if (p_App->TakeWorkerTask(l_Task))
                 l_Task();
             else
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -77,27 +81,18 @@ void FakeHost::Detach()
     m_WorkerRunning = false;
     if (m_Worker.joinable())
         m_Worker.join();
-    // Finish the clean-up actions that were already queued (downloader threads).
-    if (m_App)
+    if (!m_App)
+        return;
+    // Run the worker tasks already queued (the clean-up of downloader threads), not those they add.
+    size_t l_Pending = 0;
     {
-        size_t l_Pending = 0;
-        {
-            QMutexLocker l_Lock(&m_App->m_WorkerTasksMutex);
-            l_Pending = m_App->m_WorkerTasks.size();
-        }
-        Task l_Task;
-        while (l_Pending-- > 0 && m_App->TakeWorkerTask(l_Task))
-            l_Task();
+        QMutexLocker l_Lock(&m_App->m_WorkerTasksMutex);
+        l_Pending = m_App->m_WorkerTasks.size();
     }
-    m_App = nullptr;
-}
-
-void FakeHost::DrainMain()
-{
     Task l_Task;
-    int l_Count = 0;
-    while (m_App && l_Count++ < 64 && m_App->TakeMainTask(l_Task))
+    while (l_Pending-- > 0 && m_App->TakeWorkerTask(l_Task))
         l_Task();
+    m_App = nullptr;
 }
 
 bool FakeHost::WaitFor(const std::function<bool()>& p_Condition, int p_TimeoutMs)

@@ -29,7 +29,6 @@ public:
     void Attach(Orvane::Launcher::Application* p_App);
     /// Stops draining (before the application is deleted).
     void Detach();
-
     /// Processes events (and so the main queue) until p_Condition holds or the time is up.
     bool WaitFor(const std::function<bool()>& p_Condition, int p_TimeoutMs = 20000);
 
@@ -49,8 +48,6 @@ public:
     std::recursive_mutex Mutex; ///< guards Settings, Notices, Errors
 
 private:
-    void DrainMain();
-
     static FakeHost* s_Current;
     Orvane::Launcher::Application* m_App = nullptr;
     QTimer m_MainTimer;

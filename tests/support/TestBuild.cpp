@@ -2,9 +2,18 @@
 #include "TestHttpServer.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+namespace {
+QString LocationOf(const TestBuild::File& p_File)
+{
+    return p_File.Location.isEmpty() ? "files/" + p_File.Path : p_File.Location;
+}
+} // namespace
 
 TestBuild::File& TestBuild::Add(const QString& p_Path, const QByteArray& p_Bytes, int p_Flags,
                                 const QString& p_Locale, bool p_Streamed)
@@ -31,38 +40,28 @@ QString TestBuild::ServerUrl(const TestHttpServer& p_Server)
 
 QString TestBuild::ServedPath(const File& p_File)
 {
-    QString l_Location = p_File.Location.isEmpty() ? "files/" + p_File.Path : p_File.Location;
-    return ((p_File.Flags & 0x40) ? "/srv/wow_bfa/" : "/wow_bfa/") + l_Location;
-}
-
-QString TestBuild::LocationOf(const File& p_File) const
-{
-    return p_File.Location.isEmpty() ? "files/" + p_File.Path : p_File.Location;
+    return ((p_File.Flags & 0x40) ? "/srv/wow_bfa/" : "/wow_bfa/") + LocationOf(p_File);
 }
 
 QByteArray TestBuild::ManifestJson() const
 {
-    QJsonObject l_Root;
-    l_Root["build_id"] = Build;
-    l_Root["build_str"] = BuildStr;
-    l_Root["build_number"] = 30993;
-    QJsonArray l_Locales;
+    QJsonArray l_Locales, l_Base, l_Streamed;
     for (const auto& l_Locale : Locales)
         l_Locales.append(QJsonObject{{"tag", l_Locale.first}, {"name", l_Locale.second}});
-    l_Root["available_locales"] = l_Locales;
-    QJsonArray l_Base, l_Streamed;
     for (const File& l_File : Files)
-    {
-        QJsonObject l_Object{{"location", LocationOf(l_File)},
-                             {"path", l_File.Path},
-                             {"md5", l_File.Md5.isEmpty() ? Md5Of(l_File.Bytes) : l_File.Md5},
-                             {"flags", l_File.Flags},
-                             {"locale", l_File.Locale}};
-        (l_File.Streamed ? l_Streamed : l_Base).append(l_Object);
-    }
-    l_Root["content"] = QJsonObject{{"base_win", l_Base}};
-    l_Root["streamed_content"] = l_Streamed;
-    return QJsonDocument(l_Root).toJson();
+        (l_File.Streamed ? l_Streamed : l_Base)
+            .append(QJsonObject{{"location", LocationOf(l_File)},
+                                {"path", l_File.Path},
+                                {"md5", l_File.Md5.isEmpty() ? Md5Of(l_File.Bytes) : l_File.Md5},
+                                {"flags", l_File.Flags},
+                                {"locale", l_File.Locale}});
+    return QJsonDocument(QJsonObject{{"build_id", Build},
+                                     {"build_str", BuildStr},
+                                     {"build_number", 30993},
+                                     {"available_locales", l_Locales},
+                                     {"content", QJsonObject{{"base_win", l_Base}}},
+                                     {"streamed_content", l_Streamed}})
+        .toJson();
 }
 
 void TestBuild::Publish(TestHttpServer& p_Server) const
@@ -74,4 +73,29 @@ void TestBuild::Publish(TestHttpServer& p_Server) const
     p_Server.SetResource("/srv/cdns.info", QString("127.0.0.1:%1\n").arg(p_Server.Port()).toUtf8());
     for (const File& l_File : Files)
         p_Server.SetResource(ServedPath(l_File), l_File.Bytes);
+}
+
+QByteArray TestBuild::Pattern(int p_Size, int p_Seed)
+{
+    QByteArray l_Bytes(p_Size, '\0');
+    quint32 l_State = quint32(p_Seed) * 2654435761u + 1;
+    for (int l_I = 0; l_I < p_Size; ++l_I)
+    {
+        l_State = l_State * 1103515245u + 12345u;
+        l_Bytes[l_I] = char(l_State >> 16);
+    }
+    return l_Bytes;
+}
+
+QByteArray TestBuild::Read(const QString& p_Path)
+{
+    QFile l_File(p_Path);
+    return l_File.open(QIODevice::ReadOnly) ? l_File.readAll() : QByteArray();
+}
+
+bool TestBuild::Write(const QString& p_Path, const QByteArray& p_Bytes)
+{
+    QDir().mkpath(QFileInfo(p_Path).absolutePath());
+    QFile l_File(p_Path);
+    return l_File.open(QIODevice::WriteOnly) && l_File.write(p_Bytes) == p_Bytes.size();
 }

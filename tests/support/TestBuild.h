@@ -37,9 +37,16 @@ public:
     static QString ServerUrl(const TestHttpServer& p_Server);
     /// Path on the server the file is fetched from (CDN, or the application server for flag 0x40).
     static QString ServedPath(const File& p_File);
-    QString LocationOf(const File& p_File) const;
 
     QByteArray ManifestJson() const;
     /// Version document, manifest, "cdns.info" and every file.
     void Publish(TestHttpServer& p_Server) const;
+
+    // Files on disk for tests.
+    /// p_Size bytes that differ with p_Seed.
+    static QByteArray Pattern(int p_Size, int p_Seed);
+    /// The file's bytes; empty when it cannot be read.
+    static QByteArray Read(const QString& p_Path);
+    /// Writes p_Bytes, creating the folders on the way.
+    static bool Write(const QString& p_Path, const QByteArray& p_Bytes);
 };

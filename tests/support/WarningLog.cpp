@@ -1,7 +1,5 @@
 #include "WarningLog.h"
 
-#include <QMutexLocker>
-
 WarningLog* WarningLog::s_Current = nullptr;
 
 WarningLog::WarningLog()
@@ -19,7 +17,9 @@ WarningLog::~WarningLog()
 void WarningLog::Handler(QtMsgType p_Type, const QMessageLogContext& p_Context, const QString& p_Message)
 {
     WarningLog* l_Log = s_Current;
-    if (l_Log && p_Type == QtWarningMsg)
+    if (!l_Log)
+        return;
+    if (p_Type == QtWarningMsg)
     {
         {
             QMutexLocker l_Lock(&l_Log->m_Mutex);
@@ -28,7 +28,7 @@ void WarningLog::Handler(QtMsgType p_Type, const QMessageLogContext& p_Context, 
         if (l_Log->OnLine)
             l_Log->OnLine(p_Message);
     }
-    if (l_Log && l_Log->m_Previous)
+    if (l_Log->m_Previous)
         l_Log->m_Previous(p_Type, p_Context, p_Message);
 }
 
@@ -45,10 +45,4 @@ QStringList WarningLog::Starting(const QString& p_Prefix) const
         if (l_Line.startsWith(p_Prefix))
             l_Found.append(l_Line);
     return l_Found;
-}
-
-void WarningLog::Clear()
-{
-    QMutexLocker l_Lock(&m_Mutex);
-    m_Lines.clear();
 }

@@ -1,8 +1,6 @@
 #pragma once
 #include <QMutex>
-#include <QString>
 #include <QStringList>
-#include <QtGlobal>
 
 #include <functional>
 
@@ -17,7 +15,6 @@ public:
     QStringList Lines() const;
     /// Lines that start with p_Prefix.
     QStringList Starting(const QString& p_Prefix) const;
-    void Clear();
 
     std::function<void(const QString&)> OnLine;
 
