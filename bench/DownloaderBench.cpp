@@ -2,8 +2,8 @@
 // Fetches each URL in turn through Application::HTTP_DownloadFile (one downloader
 // thread per file, as the download queue does) into FOLDER/<n>, then prints
 // "files bytes seconds" on one line. Driven by bench/downloader.sh.
-#include "launcher/Application.h"
 #include "launcher/ApplicationAsyncHttpDownloader.h"
+#include "tests/support/BareApplication.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,18 +21,6 @@
 using namespace Orvane::Launcher;
 
 namespace {
-
-class BenchApp : public Application
-{
-public:
-    BenchApp() : Application("Bench", "bench") {}
-    void Init() override {}
-    void Uninit() override {}
-    QString const GetRessource(ApplicationRessource::Type) override { return QString(); }
-    std::vector<std::pair<QString, QString>> GetAvailableLocales() override { return {}; }
-    QString GetAppLocale() override { return QString(); }
-    void SetAppLocale(QString) override {}
-};
 
 void Report(QString p_Text, bool)
 {
@@ -79,7 +67,7 @@ int main(int argc, char** argv)
     }
     QDir().mkpath(l_Folder);
 
-    BenchApp l_App;
+    BareApplication l_App;
     l_App.ShowMessageBox = Report;
     // The host's worker queue: runs the downloaders' clean-up actions.
     std::atomic<bool> l_Running{true};
