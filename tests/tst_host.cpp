@@ -181,7 +181,7 @@ private slots:
         QTest::newRow("plugin of another interface")
             << QStringList{"--plugin", KESTRUN_OTHER_PLUGIN_PATH, "--server", "%closed", "status"} << 2
             << "\"Orvane.OtherInterface\"";
-        QTest::newRow("not a plugin") << QStringList{"--plugin", KESTRUN_SOURCE_DIR "/tests/tst_host.cpp", "status"} << 2
+        QTest::newRow("not a plugin") << QStringList{"--plugin", KESTRUN_SOURCE_DIR "/README.md", "status"} << 2
                                       << "not a Qt plugin";
         QTest::newRow("missing plugin") << QStringList{"--plugin", KESTRUN_BIN_DIR "/none.so", "status"} << 2
                                         << "plugin not found";
