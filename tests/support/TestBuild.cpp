@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 
 namespace {
 QString LocationOf(const TestBuild::File& p_File)
@@ -18,13 +19,7 @@ QString LocationOf(const TestBuild::File& p_File)
 TestBuild::File& TestBuild::Add(const QString& p_Path, const QByteArray& p_Bytes, int p_Flags,
                                 const QString& p_Locale, bool p_Streamed)
 {
-    File l_File;
-    l_File.Path = p_Path;
-    l_File.Bytes = p_Bytes;
-    l_File.Flags = p_Flags;
-    l_File.Locale = p_Locale;
-    l_File.Streamed = p_Streamed;
-    Files.append(l_File);
+    Files.append(File{p_Path, p_Bytes, p_Flags, p_Locale, p_Streamed, QString(), QString()});
     return Files.last();
 }
 
@@ -78,12 +73,9 @@ void TestBuild::Publish(TestHttpServer& p_Server) const
 QByteArray TestBuild::Pattern(int p_Size, int p_Seed)
 {
     QByteArray l_Bytes(p_Size, '\0');
-    quint32 l_State = quint32(p_Seed) * 2654435761u + 1;
-    for (int l_I = 0; l_I < p_Size; ++l_I)
-    {
-        l_State = l_State * 1103515245u + 12345u;
-        l_Bytes[l_I] = char(l_State >> 16);
-    }
+    QRandomGenerator l_Random(static_cast<quint32>(p_Seed));
+    for (char& l_Byte : l_Bytes)
+        l_Byte = char(l_Random.generate());
     return l_Bytes;
 }
 
