@@ -146,7 +146,9 @@ private slots:
         bool l_Ok = true;
         const QJsonObject l_Info = Events(l_Json.Out, "info", &l_Ok).value(0);
         QVERIFY2(l_Json.Code == 0 && l_Ok, qPrintable(l_Json.Describe()));
-        QCOMPARE(l_Info.value("folder").toString(), QString("wow_bfa"));
+        QCOMPARE(l_Info.value("name").toString() + "/" + l_Info.value("folder").toString(),
+                 QString("Battle for Azeroth/wow_bfa"));
+        QCOMPARE(l_Info.value("IsCASCApp").toBool(true), false);
         const QJsonArray l_Resources = l_Info.value("resources").toArray();
         QCOMPARE(l_Resources.size(), 9);
         for (int l_I = 0; l_I < 9; ++l_I)
