@@ -27,6 +27,7 @@ public:
     bool Write(const QStringList& p_Lines) const;
 
     /// Drops every line equal to p_Remove, then appends p_Append when it is not empty.
+    /// An existing list that would not change is left as it is.
     bool Update(const QString& p_Remove, const QString& p_Append) const;
 
 private:

@@ -11,7 +11,8 @@ QString FileHasher::Md5(const QString& p_Path, const std::function<bool()>& p_Ke
     Result l_Ignored;
     Result& l_Result = p_Result ? *p_Result : l_Ignored;
     QFile l_File(p_Path);
-    if (!l_File.open(QIODevice::ReadOnly))
+    // Blocks go straight to the hash: a buffered file would copy every byte once more.
+    if (!l_File.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
     {
         l_Result = OpenFailed;
         return QString();
