@@ -51,7 +51,8 @@ void StandartApplication::OnManifestReceived()
         m_InstallationPath = l_Folder;
     }
 
-    m_DownloadList.clear();
+    // Any pass still checking or asking for sizes ends here.
+    const quint64 l_Pass = BeginPass();
 
     if (!IsInstalled())
     {
@@ -73,7 +74,7 @@ void StandartApplication::OnManifestReceived()
         m_Status.Busy = true;
         m_Status.DownloadStatus = 5;
         StateChanged();
-        PostWorkerTask([this] { BuildBaseList(); });
+        PostWorkerTask([this, l_Pass] { BuildBaseList(l_Pass); });
     }
 
     ApplyFileAttributes();
@@ -82,6 +83,8 @@ void StandartApplication::OnManifestReceived()
 
 void StandartApplication::Install(const QString& p_Folder, bool p_NewFolder)
 {
+    // A running check must not write its lists into the folder being set up.
+    BeginPass();
     SetLocalSetting(SettingKey(".Installed"), true);
     SetLocalSetting(SettingKey(".InstallFolder"), p_Folder);
     m_FullScan = !p_NewFolder;
@@ -111,6 +114,8 @@ void StandartApplication::Repair()
 void StandartApplication::RebuildManifests()
 {
     StopDownload();
+    // A running check must not write a list after they are deleted.
+    BeginPass();
     QString l_Folder = GetInstallationPath();
     for (const char* l_Name : {"ToDownloadCASC.db", "ToDownloadBase.db", "ToDownload.db"})
         if (QFile::exists(l_Folder + l_Name))
@@ -123,8 +128,9 @@ void StandartApplication::RebuildManifests()
 
 void StandartApplication::Uninstall(bool p_DeleteFiles)
 {
-    // A transfer left running would go on writing into the forgotten installation.
+    // A transfer left running would go on writing into the forgotten installation, a check its lists.
     StopDownload();
+    BeginPass();
 
     if (p_DeleteFiles)
     {
@@ -170,11 +176,7 @@ void StandartApplication::StopDownload()
 {
     if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
     {
-        m_Status.ApplicationState = 2;
-        m_Status.DetailVisible = false;
-        m_Status.DetailValue = 0;
-        m_Status.Busy = false;
-        StateChanged();
+        ShowInstalled();
         return;
     }
 

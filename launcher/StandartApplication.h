@@ -2,7 +2,9 @@
 #include "launcher/Application.h"
 #include "launcher/Manifest.h"
 
+#include <QMutex>
 #include <QStringList>
+#include <atomic>
 #include <vector>
 
 namespace Orvane {
@@ -46,6 +48,12 @@ public:
     bool m_HoldsTurn = false;
     /// CDN hosts that delivered nothing in this run; avoided while another host remains.
     QStringList m_FailedCdnHosts;
+    /// Number of the current manifest pass. A newer pass (Install, Repair, RebuildManifests,
+    /// Uninstall, new build information) supersedes an older one, whose queued or running
+    /// steps then end without touching the download list, the list files or the status.
+    std::atomic<quint64> m_Pass{0};
+    /// Held while a pass commits its results, so that a newer pass never starts half-way.
+    QMutex m_PassMutex{QMutex::Recursive};
 
 public:
     StandartApplication(const QString& p_Name, const QString& p_FolderName);
@@ -83,19 +91,34 @@ public:
     void MarkCdnFailed(const QString& p_Url);
     void CheckContentStore();
 
-    // Download manifest.
+    // Download manifest. Without a pass number, a step runs as part of the current pass.
+    /// Starts a new manifest pass: older ones stop at their next check. Returns its number.
+    quint64 BeginPass();
+    bool PassCurrent(quint64 p_Pass) const { return p_Pass == m_Pass; }
     void BuildBaseList();
+    void BuildBaseList(quint64 p_Pass);
     void StartStreamedPhase(bool p_WaitForTurn);
+    void StartStreamedPhase(bool p_WaitForTurn, quint64 p_Pass);
     void BuildStreamedList(bool p_WaitForTurn);
+    void BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass);
     void RequestFileSizes();
-    void RequestSizesOfList(bool p_WaitForTurn);
+    void RequestFileSizes(quint64 p_Pass);
+    void RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass);
     void UpdateListFile(QString p_AppendPath);
     QString CurrentListFile();
 
     // Download queue.
+    /// ApplicationState 2 with nothing going on: Detail hidden, not busy.
+    void ShowInstalled();
+    /// Shows the wait for the download turn; takes it and returns true when the game is not running and
+    /// the turn is free, else posts p_Retry to the worker queue after 100 ms and returns false.
+    bool TakeTurnOrRetry(bool p_ClearMessage, std::function<void()> p_Retry);
+    /// Starts the phase's downloads from the first entry (held after a stop or when space is short).
+    void BeginDownloads(const QString& p_Message);
     void StartBaseDownloads();
     void StartStreamedDownloads(bool p_WaitForTurn);
     void WaitForStreamedTurn();
+    void WaitForStreamedTurn(quint64 p_Pass);
     void DownloadCurrentFile();
     void ApplyFileAttributes();
     void RestartCurrent(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request, const char* p_Line);

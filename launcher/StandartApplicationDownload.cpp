@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutexLocker>
 #include <QThread>
 
 namespace Orvane {
@@ -90,6 +91,50 @@ bool StandartApplication::CheckFreeSpace()
     return false;
 }
 
+void StandartApplication::ShowInstalled()
+{
+    m_Status.ApplicationState = 2;
+    m_Status.DetailVisible = false;
+    m_Status.DetailValue = 0;
+    m_Status.Busy = false;
+    StateChanged();
+}
+
+bool StandartApplication::TakeTurnOrRetry(bool p_ClearMessage, std::function<void()> p_Retry)
+{
+    const bool l_GameRunning = IsGameRunning();
+    m_Status.Percent = 100;
+    m_Status.DownloadStatus = l_GameRunning ? 1 : 0;
+    if (p_ClearMessage)
+        m_Status.Message.clear();
+    StateChanged();
+    if (!l_GameRunning && (m_HoldsTurn || !IsDownloadLocked || !IsDownloadLocked()))
+    {
+        TakeDownloadTurn();
+        return true;
+    }
+    PostWorkerTask([p_Retry] {
+        QThread::msleep(100);
+        p_Retry();
+    });
+    return false;
+}
+
+void StandartApplication::BeginDownloads(const QString& p_Message)
+{
+    // A stop that came while the sizes were requested holds until ResumeDownload.
+    const bool l_Stopped = m_Status.DownloadStatus == 4;
+    m_Status.DownloadStatus = l_Stopped ? 4 : 3;
+    m_Status.Message = p_Message;
+    StateChanged();
+    m_CurrentIndex = 0;
+    m_CompletedBytes = 0;
+    if (l_Stopped || !CheckFreeSpace())
+        return;
+    SelectBaseUrl(m_DownloadList[0], false);
+    PostMainTask([this] { DownloadCurrentFile(); });
+}
+
 void StandartApplication::StartBaseDownloads()
 {
     if (m_DownloadList.empty())
@@ -97,29 +142,15 @@ void StandartApplication::StartBaseDownloads()
         StartStreamedPhase(false);
         return;
     }
-    // A stop that came while the sizes were requested holds until ResumeDownload.
-    const bool l_Stopped = m_Status.DownloadStatus == 4;
     m_BasePhase = true;
-    m_Status.DownloadStatus = l_Stopped ? 4 : 3;
-    m_Status.Message = QStringLiteral("Downloading base files...");
-    StateChanged();
-    m_CurrentIndex = 0;
-    m_CompletedBytes = 0;
-    if (l_Stopped || !CheckFreeSpace())
-        return;
-    SelectBaseUrl(m_DownloadList[0], false);
-    PostMainTask([this] { DownloadCurrentFile(); });
+    BeginDownloads(QStringLiteral("Downloading base files..."));
 }
 
 void StandartApplication::StartStreamedDownloads(bool p_WaitForTurn)
 {
     if (m_DownloadList.empty())
     {
-        m_Status.ApplicationState = 2;
-        m_Status.DetailVisible = false;
-        m_Status.DetailValue = 0;
-        m_Status.Busy = false;
-        StateChanged();
+        ShowInstalled();
         return;
     }
     if (p_WaitForTurn)
@@ -127,37 +158,21 @@ void StandartApplication::StartStreamedDownloads(bool p_WaitForTurn)
         WaitForStreamedTurn();
         return;
     }
-    const bool l_Stopped = m_Status.DownloadStatus == 4;
-    m_Status.DownloadStatus = l_Stopped ? 4 : 3;
-    m_Status.Message = QStringLiteral("Downloading streammed files...");
-    StateChanged();
-    m_CurrentIndex = 0;
-    m_CompletedBytes = 0;
-    if (l_Stopped || !CheckFreeSpace())
-        return;
-    SelectBaseUrl(m_DownloadList[0], false);
-    PostMainTask([this] { DownloadCurrentFile(); });
+    BeginDownloads(QStringLiteral("Downloading streammed files..."));
 }
 
 void StandartApplication::WaitForStreamedTurn()
 {
-    if (!LauncherRunning())
+    WaitForStreamedTurn(m_Pass);
+}
+
+void StandartApplication::WaitForStreamedTurn(quint64 p_Pass)
+{
+    QMutexLocker l_Lock(&m_PassMutex);
+    if (!LauncherRunning() || !PassCurrent(p_Pass))
         return;
-    const bool l_GameRunning = IsGameRunning();
-    m_Status.Percent = 100;
-    m_Status.DownloadStatus = l_GameRunning ? 1 : 0;
-    m_Status.Message.clear();
-    StateChanged();
-    if (!l_GameRunning && (m_HoldsTurn || !IsDownloadLocked || !IsDownloadLocked()))
-    {
-        TakeDownloadTurn();
+    if (TakeTurnOrRetry(true, [this, p_Pass] { WaitForStreamedTurn(p_Pass); }))
         StartStreamedDownloads(false);
-        return;
-    }
-    PostWorkerTask([this] {
-        QThread::msleep(100);
-        WaitForStreamedTurn();
-    });
 }
 
 void StandartApplication::DownloadCurrentFile()
@@ -230,11 +245,7 @@ void StandartApplication::ResumeDownload()
     }
     if (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size())
     {
-        m_Status.ApplicationState = 2;
-        m_Status.DetailVisible = false;
-        m_Status.DetailValue = 0;
-        m_Status.Busy = false;
-        StateChanged();
+        ShowInstalled();
         return;
     }
     // Already transferring: a second resume must not start the file twice.
@@ -243,20 +254,8 @@ void StandartApplication::ResumeDownload()
     if (!LauncherRunning())
         return;
 
-    const bool l_GameRunning = IsGameRunning();
-    m_Status.Percent = 100;
-    m_Status.DownloadStatus = l_GameRunning ? 1 : 0;
-    StateChanged();
-    if (l_GameRunning || (!m_HoldsTurn && IsDownloadLocked && IsDownloadLocked()))
-    {
-        PostWorkerTask([this] {
-            QThread::msleep(100);
-            ResumeDownload();
-        });
+    if (!TakeTurnOrRetry(false, [this] { ResumeDownload(); }))
         return;
-    }
-
-    TakeDownloadTurn();
     if (!CheckFreeSpace())
         return;
     m_Status.DownloadStatus = 3;
@@ -399,12 +398,8 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
         return;
     }
     ReleaseDownloadTurn();
-    m_Status.ApplicationState = 2;
-    m_Status.DetailVisible = false;
-    m_Status.DetailValue = 0;
-    m_Status.Busy = false;
     m_Status.Message.clear();
-    StateChanged();
+    ShowInstalled();
     PostMainTask([this] {
         m_CurrentRequest = nullptr;
         m_DownloadList.clear();

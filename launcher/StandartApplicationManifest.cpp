@@ -7,8 +7,8 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutexLocker>
 #include <QSet>
-#include <QThread>
 #include <QVector>
 
 namespace Orvane {
@@ -17,6 +17,8 @@ namespace Launcher {
 namespace {
 const char* const BaseListName = "ToDownloadBase.db";
 const char* const StreamedListName = "ToDownload.db";
+
+using FileFilter = std::function<bool(const ManifestFile&)>;
 
 bool LocaleSelected(const ManifestFile& p_File, const QString& p_Locale)
 {
@@ -45,19 +47,93 @@ DiskState CheckOnDisk(const QString& p_Path, const ManifestFile& p_File, const s
     return (l_Result == FileHasher::Done && l_Md5 == p_File.Md5) ? DiskState::Good : DiskState::Damaged;
 }
 
-/// Indices of the files of p_Files by path, so that list lines are matched in constant time.
-QHash<QString, QVector<int>> IndexByPath(const std::vector<ManifestFile>& p_Files)
+/// Compares the files of p_Files that p_Wanted accepts with the disk, in manifest order, and appends
+/// those to fetch to p_Found. p_Progress(number) is asked before each file and stops the check with false.
+bool CheckFiles(const std::vector<ManifestFile>& p_Files, const QString& p_Folder, const FileFilter& p_Wanted,
+                const std::function<bool(size_t)>& p_Progress, const std::function<bool()>& p_KeepGoing,
+                std::vector<ManifestFile>* p_Found)
 {
-    QHash<QString, QVector<int>> l_Index;
-    l_Index.reserve(int(p_Files.size()));
     for (size_t l_I = 0; l_I < p_Files.size(); ++l_I)
-        l_Index[p_Files[l_I].Path].append(int(l_I));
-    return l_Index;
+    {
+        if (!p_Progress(l_I + 1))
+            return false;
+        const ManifestFile& l_File = p_Files[l_I];
+        if (!p_Wanted(l_File))
+            continue;
+        DiskState l_State = CheckOnDisk(p_Folder + l_File.Path, l_File, p_KeepGoing);
+        if (l_State == DiskState::Interrupted)
+            return false;
+        if (l_State != DiskState::Good)
+            p_Found->push_back(l_File);
+    }
+    return true;
+}
+
+/// Appends, for each line of p_Lines not yet seen (p_Seen holds the paths already taken), every file of
+/// p_Files with that path which p_Take accepts. False when p_KeepGoing stopped it.
+bool AddListedFiles(const QStringList& p_Lines, const std::vector<ManifestFile>& p_Files, QSet<QString> p_Seen,
+                    const FileFilter& p_Take, const std::function<bool()>& p_KeepGoing,
+                    std::vector<ManifestFile>* p_Found)
+{
+    // Indices by path, so that each line is matched in constant time.
+    QHash<QString, QVector<int>> l_ByPath;
+    l_ByPath.reserve(int(p_Files.size()));
+    for (size_t l_I = 0; l_I < p_Files.size(); ++l_I)
+        l_ByPath[p_Files[l_I].Path].append(int(l_I));
+    for (const QString& l_Line : p_Lines)
+    {
+        if (!p_KeepGoing())
+            return false;
+        auto l_It = l_ByPath.constFind(l_Line);
+        if (p_Seen.contains(l_Line) || l_It == l_ByPath.constEnd())
+            continue;
+        p_Seen.insert(l_Line);
+        for (int l_Index : *l_It)
+            if (p_Take(p_Files[size_t(l_Index)]))
+                p_Found->push_back(p_Files[size_t(l_Index)]);
+    }
+    return true;
+}
+
+/// Paths of p_Files carrying every bit of p_Flags (all of them for 0).
+QStringList PathsOf(const std::vector<ManifestFile>& p_Files, int32_t p_Flags)
+{
+    QStringList l_Paths;
+    for (const ManifestFile& l_File : p_Files)
+        if ((l_File.Flags & p_Flags) == p_Flags)
+            l_Paths.append(l_File.Path);
+    return l_Paths;
+}
+
+/// Shows the check of file p_Number of p_Count; false once the pass is superseded or the launcher closes.
+bool ShowCheckProgress(StandartApplication& p_App, quint64 p_Pass, size_t p_Number, size_t p_Count)
+{
+    QMutexLocker l_Lock(&p_App.m_PassMutex);
+    if (!p_App.LauncherRunning() || !p_App.PassCurrent(p_Pass))
+        return false;
+    p_App.m_Status.Done = qint64(p_Number);
+    p_App.m_Status.Percent = int32_t(100 * p_Number / p_Count);
+    p_App.StateChanged();
+    return true;
 }
 } // namespace
 
+quint64 StandartApplication::BeginPass()
+{
+    QMutexLocker l_Lock(&m_PassMutex);
+    m_DownloadList.clear();
+    return ++m_Pass;
+}
+
 void StandartApplication::BuildBaseList()
 {
+    BuildBaseList(m_Pass);
+}
+
+void StandartApplication::BuildBaseList(quint64 p_Pass)
+{
+    if (!PassCurrent(p_Pass))
+        return;
     m_BasePhase = true;
     m_GivenUp.clear();
     const QString l_Locale = GetAppLocale();
@@ -65,72 +141,55 @@ void StandartApplication::BuildBaseList()
     DownloadListFile l_ListFile(l_Folder + BaseListName);
     // A list that was never written says nothing about the disk: check the tracked files as a full scan does.
     const bool l_Scan = m_FullScan || !l_ListFile.Exists();
-    auto l_KeepGoing = [this] { return LauncherRunning(); };
-
-    QStringList l_Lines;
     const std::vector<ManifestFile>& l_Files = m_Manifest.BaseFiles;
-    const size_t l_Count = l_Files.size();
-    for (size_t l_I = 0; l_I < l_Count; ++l_I)
-    {
-        if (!LauncherRunning())
-            return;
-        m_Status.Done = qint64(l_I + 1);
-        m_Status.Percent = int32_t(100 * (l_I + 1) / l_Count);
-        StateChanged();
+    auto l_KeepGoing = [this, p_Pass] { return LauncherRunning() && PassCurrent(p_Pass); };
+    auto l_Progress = [this, p_Pass, &l_Files](size_t p_Number) {
+        return ShowCheckProgress(*this, p_Pass, p_Number, l_Files.size());
+    };
 
-        const ManifestFile& l_File = l_Files[l_I];
-        const bool l_Tracked = (l_File.Flags & FlagTracked) != 0;
-        if (!LocaleSelected(l_File, l_Locale) || (l_Tracked && !l_Scan) || !InsideInstallFolder(l_File.Path))
-            continue;
-        DiskState l_State = CheckOnDisk(l_Folder + l_File.Path, l_File, l_KeepGoing);
-        if (l_State == DiskState::Interrupted)
+    std::vector<ManifestFile> l_Found;
+    auto l_Wanted = [&](const ManifestFile& p_File) {
+        return LocaleSelected(p_File, l_Locale) && (l_Scan || !(p_File.Flags & FlagTracked)) &&
+               InsideInstallFolder(p_File.Path);
+    };
+    if (!CheckFiles(l_Files, l_Folder, l_Wanted, l_Progress, l_KeepGoing, &l_Found))
+        return;
+    if (!l_Scan)
+    {
+        auto l_Take = [&](const ManifestFile& p_File) {
+            return LocaleSelected(p_File, l_Locale) && InsideInstallFolder(p_File.Path) &&
+                   !((p_File.Flags & FlagPresenceOnly) && QFileInfo::exists(l_Folder + p_File.Path));
+        };
+        QSet<QString> l_Checked;
+        for (const ManifestFile& l_File : l_Found)
+            l_Checked.insert(l_File.Path);
+        if (!AddListedFiles(l_ListFile.Read(), l_Files, l_Checked, l_Take, l_KeepGoing, &l_Found))
             return;
-        if (l_State == DiskState::Good)
-            continue;
-        m_DownloadList.push_back(l_File);
-        if (l_Tracked)
-            l_Lines.append(l_File.Path);
     }
 
+    QMutexLocker l_Lock(&m_PassMutex);
+    if (!PassCurrent(p_Pass))
+        return;
+    // Written whole at the end: an interrupted scan leaves the previous list in place.
     if (l_Scan)
-    {
-        // Written whole at the end: an interrupted scan leaves the previous list in place.
-        l_ListFile.Write(l_Lines);
-    }
-    else
-    {
-        const QHash<QString, QVector<int>> l_ByPath = IndexByPath(l_Files);
-        QSet<QString> l_Listed;
-        for (const ManifestFile& l_Entry : m_DownloadList)
-            l_Listed.insert(l_Entry.Path);
-        for (const QString& l_Line : l_ListFile.Read())
-        {
-            if (!LauncherRunning())
-                return;
-            auto l_It = l_ByPath.constFind(l_Line);
-            if (l_Listed.contains(l_Line) || l_It == l_ByPath.constEnd())
-                continue;
-            l_Listed.insert(l_Line);
-            for (int l_Index : *l_It)
-            {
-                const ManifestFile& l_File = l_Files[size_t(l_Index)];
-                if (!LocaleSelected(l_File, l_Locale) || !InsideInstallFolder(l_File.Path))
-                    continue;
-                if ((l_File.Flags & FlagPresenceOnly) && QFileInfo::exists(l_Folder + l_File.Path))
-                    continue;
-                m_DownloadList.push_back(l_File);
-            }
-        }
-    }
-
+        l_ListFile.Write(PathsOf(l_Found, FlagTracked));
+    m_DownloadList.insert(m_DownloadList.end(), l_Found.begin(), l_Found.end());
     if (m_DownloadList.empty())
-        StartStreamedPhase(true);
+        StartStreamedPhase(true, p_Pass);
     else
-        RequestFileSizes();
+        RequestFileSizes(p_Pass);
 }
 
 void StandartApplication::StartStreamedPhase(bool p_WaitForTurn)
 {
+    StartStreamedPhase(p_WaitForTurn, m_Pass);
+}
+
+void StandartApplication::StartStreamedPhase(bool p_WaitForTurn, quint64 p_Pass)
+{
+    QMutexLocker l_Lock(&m_PassMutex);
+    if (!PassCurrent(p_Pass))
+        return;
     m_BasePhase = false;
     m_Status.DetailVisible = false;
     m_Status.DetailValue = 0;
@@ -141,71 +200,55 @@ void StandartApplication::StartStreamedPhase(bool p_WaitForTurn)
     m_Status.DownloadStatus = 5;
     StateChanged();
     m_DownloadList.clear();
-    PostWorkerTask([this, p_WaitForTurn] { BuildStreamedList(p_WaitForTurn); });
+    PostWorkerTask([this, p_WaitForTurn, p_Pass] { BuildStreamedList(p_WaitForTurn, p_Pass); });
 }
 
 void StandartApplication::BuildStreamedList(bool p_WaitForTurn)
 {
+    BuildStreamedList(p_WaitForTurn, m_Pass);
+}
+
+void StandartApplication::BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass)
+{
+    if (!PassCurrent(p_Pass))
+        return;
     const QString l_Locale = GetAppLocale();
     const QString l_Folder = m_InstallationPath;
     DownloadListFile l_ListFile(l_Folder + StreamedListName);
     // Also covers a run killed during the base phase, before this list was ever written.
     const bool l_Scan = m_FullScan || !l_ListFile.Exists();
     const std::vector<ManifestFile>& l_Files = m_Manifest.StreamedFiles;
+    auto l_KeepGoing = [this, p_Pass] { return LauncherRunning() && PassCurrent(p_Pass); };
+    auto l_Wanted = [&](const ManifestFile& p_File) {
+        return LocaleSelected(p_File, l_Locale) && InsideInstallFolder(p_File.Path);
+    };
 
+    std::vector<ManifestFile> l_Found;
     if (!l_Scan)
     {
-        const QHash<QString, QVector<int>> l_ByPath = IndexByPath(l_Files);
-        QSet<QString> l_Seen;
-        for (const QString& l_Line : l_ListFile.Read())
-        {
-            auto l_It = l_ByPath.constFind(l_Line);
-            if (l_Seen.contains(l_Line) || l_It == l_ByPath.constEnd())
-                continue;
-            l_Seen.insert(l_Line);
-            for (int l_Index : *l_It)
-            {
-                const ManifestFile& l_File = l_Files[size_t(l_Index)];
-                if (LocaleSelected(l_File, l_Locale) && InsideInstallFolder(l_File.Path))
-                    m_DownloadList.push_back(l_File);
-            }
-        }
+        if (!AddListedFiles(l_ListFile.Read(), l_Files, {}, l_Wanted, l_KeepGoing, &l_Found))
+            return;
     }
     else
     {
-        auto l_KeepGoing = [this] { return LauncherRunning(); };
-        QStringList l_Lines;
-        const size_t l_Count = l_Files.size();
-        for (size_t l_I = 0; l_I < l_Count; ++l_I)
-        {
-            if (!LauncherRunning())
-                return;
-            m_Status.Done = qint64(l_I + 1);
-            m_Status.Percent = int32_t(100 * (l_I + 1) / l_Count);
-            StateChanged();
-            const ManifestFile& l_File = l_Files[l_I];
-            if (!LocaleSelected(l_File, l_Locale) || !InsideInstallFolder(l_File.Path))
-                continue;
-            DiskState l_State = CheckOnDisk(l_Folder + l_File.Path, l_File, l_KeepGoing);
-            if (l_State == DiskState::Interrupted)
-                return;
-            if (l_State == DiskState::Good)
-                continue;
-            m_DownloadList.push_back(l_File);
-            l_Lines.append(l_File.Path);
-        }
-        l_ListFile.Write(l_Lines);
+        auto l_Progress = [this, p_Pass, &l_Files](size_t p_Number) {
+            return ShowCheckProgress(*this, p_Pass, p_Number, l_Files.size());
+        };
+        if (!CheckFiles(l_Files, l_Folder, l_Wanted, l_Progress, l_KeepGoing, &l_Found))
+            return;
     }
 
+    QMutexLocker l_Lock(&m_PassMutex);
+    if (!PassCurrent(p_Pass))
+        return;
+    if (l_Scan)
+        l_ListFile.Write(PathsOf(l_Found, 0));
+    m_DownloadList.insert(m_DownloadList.end(), l_Found.begin(), l_Found.end());
     if (m_DownloadList.empty())
     {
         if (!p_WaitForTurn)
             ReleaseDownloadTurn();
-        m_Status.ApplicationState = 2;
-        m_Status.DetailVisible = false;
-        m_Status.DetailValue = 0;
-        m_Status.Busy = false;
-        StateChanged();
+        ShowInstalled();
         PostMainTask([this] { CheckContentStore(); });
         return;
     }
@@ -218,28 +261,21 @@ void StandartApplication::BuildStreamedList(bool p_WaitForTurn)
     StateChanged();
     m_AnswerCount = 0;
     m_CurrentIndex = 0;
-    RequestSizesOfList(p_WaitForTurn);
+    RequestSizesOfList(p_WaitForTurn, p_Pass);
 }
 
 void StandartApplication::RequestFileSizes()
 {
-    if (!LauncherRunning())
-        return;
-    const bool l_GameRunning = IsGameRunning();
-    m_Status.Percent = 100;
-    m_Status.DownloadStatus = l_GameRunning ? 1 : 0;
-    m_Status.Message.clear();
-    StateChanged();
-    if (l_GameRunning || (!m_HoldsTurn && IsDownloadLocked && IsDownloadLocked()))
-    {
-        PostWorkerTask([this] {
-            QThread::msleep(100);
-            RequestFileSizes();
-        });
-        return;
-    }
+    RequestFileSizes(m_Pass);
+}
 
-    TakeDownloadTurn();
+void StandartApplication::RequestFileSizes(quint64 p_Pass)
+{
+    QMutexLocker l_Lock(&m_PassMutex);
+    if (!LauncherRunning() || !PassCurrent(p_Pass))
+        return;
+    if (!TakeTurnOrRetry(true, [this, p_Pass] { RequestFileSizes(p_Pass); }))
+        return;
     m_Status.Percent = 100;
     m_Status.Busy = true;
     m_Status.Done = 0;
@@ -249,16 +285,20 @@ void StandartApplication::RequestFileSizes()
     StateChanged();
     m_AnswerCount = 0;
     m_CurrentIndex = 0;
-    RequestSizesOfList(false);
+    RequestSizesOfList(false, p_Pass);
 }
 
-void StandartApplication::RequestSizesOfList(bool p_WaitForTurn)
+void StandartApplication::RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass)
 {
-    auto l_StartPhase = [this, p_WaitForTurn] {
-        if (m_BasePhase)
-            PostMainTask([this] { StartBaseDownloads(); });
-        else
-            PostMainTask([this, p_WaitForTurn] { StartStreamedDownloads(p_WaitForTurn); });
+    auto l_StartPhase = [this, p_WaitForTurn, p_Pass] {
+        PostMainTask([this, p_WaitForTurn, p_Pass] {
+            if (!PassCurrent(p_Pass))
+                return;
+            if (m_BasePhase)
+                StartBaseDownloads();
+            else
+                StartStreamedDownloads(p_WaitForTurn);
+        });
     };
     const size_t l_Count = m_DownloadList.size();
     if (l_Count == 0)
@@ -268,15 +308,18 @@ void StandartApplication::RequestSizesOfList(bool p_WaitForTurn)
     }
     for (size_t l_I = 0; l_I < l_Count && LauncherRunning(); ++l_I)
     {
-        PostMainTask([this, l_I, l_StartPhase] {
-            if (l_I >= m_DownloadList.size())
+        PostMainTask([this, l_I, l_StartPhase, p_Pass] {
+            // Answers of a superseded pass count for nothing: the new pass asks again.
+            if (!PassCurrent(p_Pass) || l_I >= m_DownloadList.size())
                 return;
             const ManifestFile l_Entry = m_DownloadList[l_I];
             SelectBaseUrl(l_Entry, false);
             qWarning().noquote().nospace() << m_Name << " Fetch file " << l_Entry.Location << " " << m_BaseUrl;
             HTTP_GetContentSize(m_BaseUrl + m_FolderName + "/" + l_Entry.Location,
-                                [this, l_Entry, l_StartPhase](QString, quint64 p_Size) {
+                                [this, l_Entry, l_StartPhase, p_Pass](QString, quint64 p_Size) {
                                     qWarning().noquote().nospace() << m_Name << " Fetched file " << l_Entry.Location;
+                                    if (!PassCurrent(p_Pass))
+                                        return;
                                     m_Status.Total += qint64(p_Size);
                                     StateChanged();
                                     if (++m_AnswerCount == m_DownloadList.size())
