@@ -96,6 +96,7 @@ void ApplicationAsyncHttpDownloader::run()
     else
     {
         qWarning() << "ApplicationAsyncHttpDownloader::run StartDownload() failed";
+        PostCleanUp();
         // Told as a completion (with no file), so that the caller's verification restarts it.
         emit AsyncOnHTTPDownloadProgressComplete(m_Request);
         if (m_Request->StopRequested)
@@ -112,15 +113,7 @@ void ApplicationAsyncHttpDownloader::run()
     // Nothing writes the record any more: a stop asked from now on is acknowledged at once.
     m_Request->Stopped = true;
 
-    if (m_PostToApplication)
-    {
-        ApplicationAsyncHttpDownloader* l_Self = this;
-        m_PostToApplication([l_Self] {
-            l_Self->exit(0);
-            l_Self->wait(); // run() is returning; waiting beats a fixed pause
-            delete l_Self;
-        });
-    }
+    PostCleanUp();
     // Last touch of the record: from here the application owns it.
     if (m_ReleaseRecord)
     {
@@ -128,6 +121,19 @@ void ApplicationAsyncHttpDownloader::run()
         m_Request = nullptr;
         m_ReleaseRecord(l_Request);
     }
+}
+
+void ApplicationAsyncHttpDownloader::PostCleanUp()
+{
+    if (m_CleanUpPosted || !m_PostToApplication)
+        return;
+    m_CleanUpPosted = true;
+    ApplicationAsyncHttpDownloader* l_Self = this;
+    m_PostToApplication([l_Self] {
+        l_Self->exit(0);
+        l_Self->wait(); // run() is returning; waiting beats a fixed pause
+        delete l_Self;
+    });
 }
 
 bool ApplicationAsyncHttpDownloader::StartDownload()
@@ -415,6 +421,9 @@ void ApplicationAsyncHttpDownloader::EndTransfer()
 {
     if (m_ProgressPending)
         EmitProgress(true); // the last progress is always sent
+    // Queued before the completion is told: whoever sees the completion and then an
+    // empty worker queue knows that this thread is gone and no longer touches the application.
+    PostCleanUp();
     emit AsyncOnHTTPDownloadProgressComplete(m_Request);
     if (m_Request->StopRequested)
         m_Request->Stopped = true;

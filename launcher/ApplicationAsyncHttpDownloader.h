@@ -69,6 +69,8 @@ private:
     void FreshRestart();
     void EndTransfer();
     void Watchdog();
+    /// Queues the clean-up action (once): it waits for this thread to end, then deletes the downloader.
+    void PostCleanUp();
 
     std::unique_ptr<QFile> m_File;    ///< open for the whole transfer of one reply
     QTimer* m_Watchdog = nullptr;     ///< stop requests, stalls and the last progress signal
@@ -81,6 +83,7 @@ private:
     qint64 m_ReplyBodyBytes = 0;      ///< body bytes of the current reply, checked against its Content-Length
     qint64 m_BestFileSize = 0;
     int m_RestartsWithoutProgress = 0;
+    bool m_CleanUpPosted = false;
 
     static std::atomic<int> s_Live;
 };
