@@ -4,6 +4,7 @@
 #include "host/Interrupts.h"
 #include "launcher/Deployment.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,6 +28,9 @@ HostRun::HostRun(const HostOptions& p_Options, Launcher::Application* p_App)
 {
     m_Timer.setInterval(1);
     connect(&m_Timer, &QTimer::timeout, this, &HostRun::Tick);
+    m_Soon.setSingleShot(true);
+    m_Soon.setInterval(0);
+    connect(&m_Soon, &QTimer::timeout, this, &HostRun::Tick);
 }
 
 HostRun::~HostRun()
@@ -48,7 +52,23 @@ int HostRun::Exec()
     m_App->Init();
     m_Worker.Start();
     m_Timer.start();
+    connect(QAbstractEventDispatcher::instance(thread()), &QAbstractEventDispatcher::aboutToBlock, this,
+            &HostRun::BeforeWait);
     return QCoreApplication::exec();
+}
+
+void HostRun::BeforeWait()
+{
+    // Most actions are queued on this thread by the module's own slots and callbacks (a finished
+    // transfer queues the next one): they need no wait for the poll timer.
+    if (!m_ShuttingDown && !m_Soon.isActive() && (m_App->m_StateChanged || !MainQueueEmpty()))
+        m_Soon.start();
+}
+
+bool HostRun::MainQueueEmpty()
+{
+    QMutexLocker l_Lock(&m_App->m_MainTasksMutex);
+    return m_App->m_MainTasks.empty();
 }
 
 void HostRun::Tick()
@@ -115,12 +135,7 @@ void HostRun::ObserveStatus()
 
 bool HostRun::Quiet()
 {
-    {
-        QMutexLocker l_Lock(&m_App->m_MainTasksMutex);
-        if (!m_App->m_MainTasks.empty())
-            return false;
-    }
-    return m_Worker.QueueEmpty() && m_Worker.Idle();
+    return MainQueueEmpty() && m_Worker.QueueEmpty() && m_Worker.Idle();
 }
 
 QString HostRun::IdleReason()
@@ -144,6 +159,7 @@ void HostRun::Finish(int p_ExitCode, const QString& p_Reason)
     if (m_ShuttingDown)
         return;
     m_ShuttingDown = true;
+    m_Soon.stop();
     m_ExitCode = p_ExitCode;
     m_Reason = p_Reason;
     // Long loops of the module end at once; no new transfer starts.

@@ -39,6 +39,9 @@ private:
 
     // HostRun.cpp: the loop, the queues, the shutdown.
     void Tick();
+    /// Before the event loop sleeps: actions queued meanwhile run at once rather than at the next tick.
+    void BeforeWait();
+    bool MainQueueEmpty();
     void DrainMain();
     void ObserveStatus();
     bool Quiet();
@@ -65,17 +68,20 @@ private:
     TaskWorker m_Worker;
     Watchdog m_Watchdog;
     StatusView m_View;
-    QTimer m_Timer;
+    QTimer m_Timer; ///< polls for what other threads queue
+    QTimer m_Soon;  ///< a tick as soon as the pending events are handled
 
     Phase m_Phase = Phase::WaitState;
     Launcher::ApplicationStatus m_LastStatus;
     QElapsedTimer m_LastProgress;
 
     // Settling.
-    int m_SettleStep = 0; ///< repair and rebuild: 1 while the update before the operation runs
     bool m_Verifying = false; ///< the full check after errors runs
     Launcher::ApplicationStatus m_StableStatus;
-    QElapsedTimer m_StableSince;
+    /// An end state seen with nothing queued; it counts once a marker posted then has come back
+    /// through the event queue (every event posted before it was handled) and nothing changed.
+    quint64 m_SettleMark = 0;
+    bool m_MarkBack = false;
 
     bool m_ShuttingDown = false;
     int m_ExitCode = 0;

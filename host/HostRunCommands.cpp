@@ -11,8 +11,6 @@ namespace Orvane {
 namespace Host {
 
 namespace {
-const qint64 c_SettleMs = 300; ///< a finished state must hold this long, queues empty, to count
-
 QString WithSlash(QString p_Folder)
 {
     if (!p_Folder.endsWith('/'))
@@ -94,9 +92,12 @@ void HostRun::OnStateKnown()
             Finish(1, NotInstalledReason());
             return;
         }
-        // Repair and rebuild act once the update that Init started has settled,
-        // so that they never race the manifest pass on the worker thread.
-        m_SettleStep = l_Command == "update" ? 0 : 1;
+        // Repair and rebuild start a new pass at once: the one Init started stops
+        // at its next check, so every file is checked once.
+        if (l_Command == "repair")
+            m_App->Repair();
+        else if (l_Command == "rebuild")
+            m_App->RebuildManifests();
         StartSettle();
     }
     else if (l_Command == "start" && !l_Installed)
@@ -139,7 +140,7 @@ void HostRun::StartSettle()
     // ran OnManifestReceived, which raises Busy and queues the manifest pass in one
     // step on this thread: from now on a finished state is the end of that pass.
     m_Phase = Phase::Settle;
-    m_StableSince.invalidate();
+    m_SettleMark = 0;
     m_LastProgress.restart();
 }
 
@@ -152,37 +153,37 @@ void HostRun::CheckSettled()
                        (l_Errors && !l_Status.Busy);
     if (!l_Candidate || !Quiet())
     {
-        m_StableSince.invalidate();
+        m_SettleMark = 0;
         return;
     }
-    // The end state must hold, with nothing queued, before it counts: a pass may
-    // end and hand over to the next one through the queues.
-    if (!m_StableSince.isValid() || !StatusView::SameProgress(l_Status, m_StableStatus))
+    // A pass hands over to the next step through the queues and through queued signals (a
+    // finished transfer): the end state counts once every event posted before it was handled
+    // and it still holds, with nothing queued.
+    if (m_SettleMark == 0 || !StatusView::SameProgress(l_Status, m_StableStatus))
     {
+        static quint64 s_Marks = 0;
+        const quint64 l_Mark = ++s_Marks;
         m_StableStatus = l_Status;
-        m_StableSince.start();
+        m_SettleMark = l_Mark;
+        m_MarkBack = false;
+        QMetaObject::invokeMethod(
+            this,
+            [this, l_Mark] {
+                if (m_SettleMark != l_Mark || m_ShuttingDown)
+                    return;
+                m_MarkBack = true;
+                Tick();
+            },
+            Qt::QueuedConnection);
         return;
     }
-    if (m_StableSince.elapsed() >= c_SettleMs)
+    if (m_MarkBack)
         OnSettled(l_Status);
 }
 
 void HostRun::OnSettled(const Launcher::ApplicationStatus& p_Status)
 {
     bool l_Installed = m_App->IsInstalled() && p_Status.ApplicationState == 2;
-    if (m_SettleStep == 1 && l_Installed)
-    {
-        m_SettleStep = 2;
-        // Errors of the update before are what the check is meant to mend.
-        HostCallbacks::ClearModuleErrors();
-        if (m_Options.Command == "repair")
-            m_App->Repair();
-        else
-            m_App->RebuildManifests();
-        StartSettle();
-        return;
-    }
-
     // Errors on the way (a CDN host down, a transfer restarted) may have been
     // recovered: a full check tells, and only what it leaves reported counts.
     if (l_Installed && !m_Verifying && p_Status.DownloadStatus != 4 && HostCallbacks::ModuleErrorCount() > 0 &&
