@@ -48,10 +48,11 @@ QMap<QString, QByteArray> Snapshot(const QString& p_Root)
 
 QString VersionOf(const QString& p_Out, const QString& p_Document)
 {
-    return QJsonDocument::fromJson(TestBuild::Read(p_Out + "/wow_bfa/" + p_Document)).object().value("build").toString();
+    const QByteArray l_Json = TestBuild::Read(p_Out + "/wow_bfa/" + p_Document);
+    return QJsonDocument::fromJson(l_Json).object().value("build").toString();
 }
 
-/// The manifest's files by path; "streamed" files carry a "*" before their path.
+/// The manifest's files by path; streamed files carry a "*" before their path.
 QMap<QString, ManifestFile> ManifestFiles(const QString& p_Out, const QString& p_Build, Manifest* p_Manifest = nullptr)
 {
     bool l_Ok = false;
