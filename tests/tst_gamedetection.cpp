@@ -29,8 +29,9 @@ private slots:
                            "\"" + l_Game + "Wow.exe\"       \r", ""}
             << l_Folder << "c:/games/battle for azeroth/wow.exe";
         QTest::newRow("earlier launchers are not the game")
-            << QStringList{l_Game + "CorvellaLauncher.exe", l_Game + "Wow-64.exe tools\\MirrowLauncher.exe"} << l_Folder
-            << "";
+            << QStringList{l_Game + "CorvellaLauncher.exe", l_Game + "Wow.exe tools\\CorvellaLauncher.exe",
+                           l_Game + "Wow-64.exe tools\\MirrowLauncher.exe"}
+            << l_Folder << "";
         QTest::newRow("client after earlier launchers")
             << QStringList{l_Game + "MIRROWLAUNCHER.EXE", l_Game + "Wow.exe"} << l_Folder
             << "c:/games/battle for azeroth/wow.exe";
@@ -43,7 +44,7 @@ private slots:
         QTest::newRow("macOS client bundle")
             << QStringList{"/Applications/BfA/World of Warcraft.app/Contents/MacOS/World of Warcraft"}
             << "/Applications/BfA/" << "/applications/bfa/world of warcraft.app/contents/macos/world of warcraft";
-        QTest::newRow("blank folder") << QStringList{l_Game + "Wow.exe"} << "   " << "";
+        QTest::newRow("blank folder") << QStringList{l_Game + "Wow.exe"} << " " << "";
     }
 
     void matchLines()

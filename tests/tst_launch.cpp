@@ -62,6 +62,8 @@ private slots:
         QTest::newRow("both bits, 32-bit") << false << QStringList{"16:Wow-64.exe", "24:WowAny.exe"} << "WowAny.exe";
         QTest::newRow("first in list order") << false << QStringList{"8:Wow.exe", "8:Bin/Old.exe"} << "Wow.exe";
         QTest::newRow("no manifest") << true << QStringList{} << "";
+        // The host must not believe the game is starting.
+        QTest::newRow("start refused by the system") << false << QStringList{"8:NotAFile/"} << "";
     }
 
     void startChoosesClient()
@@ -80,15 +82,6 @@ private slots:
         if (!expected.isEmpty()) // started detached, from the launcher's folder
             QCOMPARE(l_Game.Started(),
                      QStringList({QFileInfo(expected).fileName(), "-noautolaunch64bit", QDir::currentPath()}));
-    }
-
-    void startRefusedBySystem()
-    {
-        g_Fake64 = false;
-        Game l_Game;
-        l_Game.Host.Settings["wow_bfa.FirstStart"] = false;
-        l_Game.Add(FlagClient32, "Missing.exe");
-        QVERIFY(!l_Game.App.Start("", "")); // the host must not believe the game is starting
     }
 
     void firstStartNotice_data()
@@ -155,94 +148,71 @@ private slots:
         QVERIFY(!QFileInfo(l_Game.Folder + "Cache").isSymLink());
     }
 
-    // OnInstall (empty tag) or SetAppLocale on an existing Config.wtf.
+    // OnInstall, or SetAppLocale with a tag, on Config.wtf.
     void editsConfig_data()
     {
-        QTest::addColumn<QString>("tag");
-        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<int>("mode"); // permissions set before the call (0: none); -1: a folder in its place
+        QTest::addColumn<QByteArray>("before"); // null: no file
         QTest::addColumn<QByteArray>("after");
         QTest::newRow("window lines replaced, CRLF becomes LF")
-            << "" << QByteArray("SET gxWindow \"0\"\r\nSET gxWindowSize \"1024x768\"\r\nSET textLocale \"enUS\"")
+            << true << "OnInstall" << 0
+            << QByteArray("SET gxWindow \"0\"\r\nSET gxWindowSize \"1024x768\"\r\nSET textLocale \"enUS\"")
             << "SET textLocale \"enUS\"\n" + g_Window;
         QTest::newRow("keys in any letter case and in comments")
-            << "" << QByteArray("set GXWINDOW \"0\"\n# gxmaximize was 1\nSET accountName \"J\xc3\xa9r\xc3\xb4me\"\n")
+            << true << "OnInstall" << 0
+            << QByteArray("set GXWINDOW \"0\"\n# gxmaximize was 1\nSET accountName \"J\xc3\xa9r\xc3\xb4me\"\n")
             << "SET accountName \"J\xc3\xa9r\xc3\xb4me\"\n" + g_Window;
+        QTest::newRow("no file") << true << "OnInstall" << 0 << QByteArray() << g_Window;
         QTest::newRow("locale frFR")
-            << "frFR"
+            << true << "frFR" << 0
             << QByteArray("SET textLocale \"enUS\"\nSET TEXTLOCALE \"deDE\"\nSET textLocaleOverride \"1\"\n"
                           "-- textlocale was here\nSET audioLocale \"enUS\"\nSET playIntroMovie \"1\"\nSET gxWindow \"1\"\n")
             << QByteArray("SET gxWindow \"1\"\nSET textLocale \"frFR\"\nSET audioLocale \"frFR\"\nSET playIntroMovie \"7\"\n");
+        // Left untouched: neither the setting nor the file changes.
+        const QByteArray l_Line("SET textLocale \"enUS\"\n");
+        QTest::newRow("locale of a game not installed") << false << "frFR" << 0 << l_Line << l_Line;
+        QTest::newRow("tag breaking the line") << true << "frFR\nSET gxWindow \"0\"" << 0 << l_Line << l_Line;
+        QTest::newRow("tag with a quote") << true << "fr\"FR" << 0 << l_Line << l_Line;
+        QTest::newRow("empty tag") << true << "" << 0 << l_Line << l_Line;
+        QTest::newRow("no read permission") << true << "OnInstall" << int(QFileDevice::WriteOwner) << l_Line << l_Line;
+        QTest::newRow("read-only") << true << "OnInstall" << int(QFileDevice::ReadOwner) << l_Line << l_Line;
+        QTest::newRow("a folder in its place") << true << "OnInstall" << -1 << l_Line << l_Line;
     }
 
     void editsConfig()
     {
-        QFETCH(QString, tag);
+        QFETCH(bool, installed);
+        QFETCH(QString, call);
+        QFETCH(int, mode);
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, after);
-        Game l_Game;
-        QVERIFY(WriteFile(l_Game.Config(), before));
-        tag.isEmpty() ? l_Game.App.OnInstall() : l_Game.App.SetAppLocale(tag);
-        QCOMPARE(ReadFile(l_Game.Config()), after);
-        QCOMPARE(l_Game.App.GetAppLocale(), tag.isEmpty() ? QString("enUS") : tag);
-    }
-
-    void configCreatedWhenMissing()
-    {
-        Game l_Game;
-        l_Game.App.PatchWoWTextFile(l_Game.Folder + "Other/Config.wtf", "gxWindow", "SET gxWindow \"1\"", false);
-        QVERIFY(!QFileInfo::exists(l_Game.Folder + "Other"));
-        l_Game.App.PatchWoWTextFile(l_Game.Config(), "gxWindow", "SET gxWindow \"1\"", true);
-        QCOMPARE(ReadFile(l_Game.Config()), QByteArray("SET gxWindow \"1\""));
-        l_Game.App.OnInstall(); // the second call reads that single line
-        QCOMPARE(ReadFile(l_Game.Config()), g_Window);
-    }
-
-    void setAppLocaleRefused_data()
-    {
-        QTest::addColumn<bool>("installed");
-        QTest::addColumn<QString>("tag");
-        QTest::newRow("not installed") << false << "frFR";
-        QTest::newRow("tag breaking the line") << true << "frFR\nSET gxWindow \"0\"";
-        QTest::newRow("tag with a quote") << true << "fr\"FR";
-        QTest::newRow("empty tag") << true << "";
-    }
-
-    void setAppLocaleRefused()
-    {
-        QFETCH(bool, installed);
-        QFETCH(QString, tag);
         Game l_Game(installed);
         l_Game.Host.Settings["wow_bfa.InstallFolder"] = l_Game.Folder;
-        QVERIFY(WriteFile(l_Game.Config(), "SET textLocale \"enUS\"\n"));
-        l_Game.App.SetAppLocale(tag);
-        QVERIFY(!l_Game.Host.Settings.contains("wow_bfa.InstallLocale"));
-        QCOMPARE(ReadFile(l_Game.Config()), QByteArray("SET textLocale \"enUS\"\n"));
-    }
-
-    void configLeftAlone_data()
-    {
-        QTest::addColumn<int>("mode"); // -1: a folder in its place
-        QTest::newRow("no read permission") << int(QFileDevice::WriteOwner);
-        QTest::newRow("read-only") << int(QFileDevice::ReadOwner);
-        QTest::newRow("a folder") << -1;
-    }
-
-    void configLeftAlone()
-    {
-        QFETCH(int, mode);
-        Game l_Game;
         const QString l_File = mode < 0 ? l_Game.Config() + "/inner" : l_Game.Config();
-        QVERIFY(WriteFile(l_File, "SET gxWindow \"0\"\n"));
-        if (mode >= 0)
+        QVERIFY(before.isNull() || WriteFile(l_File, before));
+        if (mode > 0)
         {
             QVERIFY(QFile::setPermissions(l_File, QFileDevice::Permissions(mode)));
             QFile l_Probe(l_File);
             if (l_Probe.open(QIODevice::ReadWrite))
                 QSKIP("this user reads and writes any file (root)");
         }
-        l_Game.App.OnInstall();
+        call == "OnInstall" ? l_Game.App.OnInstall() : l_Game.App.SetAppLocale(call);
         QFile::setPermissions(l_File, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QCOMPARE(ReadFile(l_File), QByteArray("SET gxWindow \"0\"\n"));
+        QCOMPARE(ReadFile(l_File), after);
+        const bool l_LocaleSet = call != "OnInstall" && after != before;
+        QCOMPARE(l_Game.Host.Settings.value("wow_bfa.InstallLocale").toString(), l_LocaleSet ? call : QString());
+    }
+
+    void configCreatedWithoutLineEnd()
+    {
+        Game l_Game;
+        l_Game.App.PatchWoWTextFile(l_Game.Config(), "gxWindow", "SET gxWindow \"1\"", true);
+        QCOMPARE(ReadFile(l_Game.Config()), QByteArray("SET gxWindow \"1\""));
+        l_Game.App.OnInstall(); // the second call reads that single line
+        QCOMPARE(ReadFile(l_Game.Config()), g_Window);
     }
 };
 

