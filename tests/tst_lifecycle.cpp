@@ -167,8 +167,27 @@ private slots:
         for (const QString& l_Key : l_Others)
             l_Game.Host.Settings[l_Key] = 1;
 
+        // A transfer in flight, acknowledging a stop a little later, as the downloader thread does at its next event.
+        HTTP_DownloadFileRequest l_Request;
+        l_Game.App.m_DownloadList.resize(2);
+        l_Game.App.m_CurrentIndex = 1;
+        l_Game.App.m_CurrentRequest = &l_Request;
+        l_Game.App.m_HoldsTurn = true;
+        std::thread l_Transfer([&l_Request] {
+            while (!l_Request.StopRequested)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            l_Request.Stopped = true;
+        });
+
         l_Game.App.Uninstall(deleteFiles);
 
+        const bool l_Acknowledged = l_Request.Stopped; // the uninstall waited for it
+        l_Request.StopRequested = true;
+        l_Transfer.join();
+        QVERIFY(l_Acknowledged);
+        QCOMPARE(int(l_Game.Host.UnlockCount), 1);
+        QVERIFY(l_Game.App.m_CurrentRequest == nullptr && l_Game.App.m_DownloadList.empty());
         QCOMPARE(l_Game.Host.Settings.keys(), l_Others);
         QCOMPARE(l_Game.App.m_Status.ApplicationState, 1);
         QCOMPARE(l_Game.WorkerTasks(), size_t(0));
@@ -206,31 +225,6 @@ private slots:
         QDir::setCurrent(l_Previous);
         QVERIFY(l_Kept);
         QVERIFY(!l_Game.App.IsInstalled());
-    }
-
-    void uninstallStopsTransfer()
-    {
-        Game l_Game(true);
-        HTTP_DownloadFileRequest l_Request;
-        l_Game.App.m_DownloadList.resize(2);
-        l_Game.App.m_CurrentIndex = 1;
-        l_Game.App.m_CurrentRequest = &l_Request;
-        l_Game.App.m_HoldsTurn = true;
-        // Acknowledges the stop a little later, the way the downloader thread does at its next event.
-        std::thread l_Transfer([&l_Request] {
-            while (!l_Request.StopRequested)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            l_Request.Stopped = true;
-        });
-        l_Game.App.Uninstall(true);
-        const bool l_Acknowledged = l_Request.Stopped; // the uninstall waited for it
-        l_Request.StopRequested = true;
-        l_Transfer.join();
-        QVERIFY(l_Acknowledged);
-        QCOMPARE(int(l_Game.Host.UnlockCount), 1);
-        QVERIFY(l_Game.App.m_CurrentRequest == nullptr);
-        QCOMPARE(l_Game.App.m_Status.ApplicationState, 1);
     }
 
     void stopWithNothingLeft_data()
