@@ -1,5 +1,6 @@
 #include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "launcher/Deployment.h"
+#include "launcher/ReadBackHasher.h"
 
 #include <QDebug>
 #include <QDir>
@@ -30,6 +31,7 @@ ApplicationAsyncHttpDownloader::ApplicationAsyncHttpDownloader()
 
 ApplicationAsyncHttpDownloader::~ApplicationAsyncHttpDownloader()
 {
+    m_ReadBack.reset();
     // Null once handed back through m_ReleaseRecord.
     delete m_Request;
     --s_Live;
@@ -104,6 +106,7 @@ void ApplicationAsyncHttpDownloader::run()
     }
 
     // Everything this thread owns goes on this thread.
+    m_ReadBack.reset();
     delete m_Watchdog;
     m_Watchdog = nullptr;
     m_File.reset();
@@ -121,6 +124,11 @@ void ApplicationAsyncHttpDownloader::run()
         m_Request = nullptr;
         m_ReleaseRecord(l_Request);
     }
+}
+
+void ApplicationAsyncHttpDownloader::DropReadBack()
+{
+    m_ReadBack.reset();
 }
 
 void ApplicationAsyncHttpDownloader::PostCleanUp()
@@ -219,6 +227,7 @@ void ApplicationAsyncHttpDownloader::CheckAnswer(QNetworkReply* p_Reply)
         // The server ignored the Range header: the body is the whole file.
         qWarning() << "ApplicationAsyncHttpDownloader::CheckAnswer range ignored, restarting file \"" << m_FilePath
                    << "\" from its first byte";
+        DropReadBack();
         m_File->resize(0);
         m_Request->FileSize = 0;
         m_Request->SpeedSampleBytes = 0;
@@ -238,7 +247,14 @@ void ApplicationAsyncHttpDownloader::WriteAvailable(QNetworkReply* p_Reply)
     m_ReplyBodyBytes += l_Data.size();
     const qint64 l_Written = m_File->write(l_Data);
     if (l_Written > 0)
+    {
         m_Request->FileSize += l_Written;
+        // A large file is checked while it arrives rather than read back whole at the end.
+        if (!m_ReadBack && m_Request->FileSize >= c_ReadBackFromBytes)
+            m_ReadBack.reset(new ReadBackHasher(m_FilePath));
+        if (m_ReadBack)
+            m_ReadBack->Written(m_Request->FileSize);
+    }
     if (l_Written != l_Data.size())
     {
         // Full disk or lost device: the rest is useless; the caller's verification decides.
@@ -377,6 +393,7 @@ void ApplicationAsyncHttpDownloader::Reissue()
     if (!m_Resume)
     {
         // Without resume the new body starts at byte 0: never append it to the old one.
+        DropReadBack();
         QFile::resize(m_FilePath, 0);
         m_Request->FileSize = 0;
         m_Request->ReceivedBytes = 0;
@@ -394,6 +411,7 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
 {
     qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError removing file \""
                << m_FilePath << "\"";
+    DropReadBack();
     QFile::remove(m_FilePath);
 
     m_Request->SpeedSampleBytes = 0;
@@ -421,6 +439,19 @@ void ApplicationAsyncHttpDownloader::EndTransfer()
 {
     if (m_ProgressPending)
         EmitProgress(true); // the last progress is always sent
+    if (m_ReadBack)
+    {
+        // The file is closed: what is left of it is read now. A stop needs no check.
+        m_File.reset();
+        QString l_Md5;
+        qint64 l_Bytes = 0;
+        if (m_ReadBack->Finish([this] { return !m_Request->StopRequested; }, &l_Md5, &l_Bytes))
+        {
+            m_Request->ReadBackMd5 = l_Md5;
+            m_Request->ReadBackBytes = l_Bytes;
+        }
+        DropReadBack();
+    }
     // Queued before the completion is told: whoever sees the completion and then an
     // empty worker queue knows that this thread is gone and no longer touches the application.
     PostCleanUp();
@@ -467,7 +498,10 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
 
     const bool l_Stop = m_Request->StopRequested;
     if (l_Stop && !m_Request->Resume)
+    {
+        DropReadBack();
         QFile::remove(m_FilePath);
+    }
 
     l_Reply->close();
     l_Reply->deleteLater();

@@ -16,6 +16,8 @@ class QTimer;
 namespace Orvane {
 namespace Launcher {
 
+class ReadBackHasher;
+
 /// Downloads one URL into one file on a thread of its own.
 class ApplicationAsyncHttpDownloader : public QThread
 {
@@ -71,8 +73,14 @@ private:
     void Watchdog();
     /// Queues the clean-up action (once): it waits for this thread to end, then deletes the downloader.
     void PostCleanUp();
+    /// Before the file is truncated or removed: what was read back of it no longer counts.
+    void DropReadBack();
+
+    /// A file that grows past this is read back and hashed while it is written.
+    static constexpr qint64 c_ReadBackFromBytes = 1024 * 1024;
 
     std::unique_ptr<QFile> m_File;    ///< open for the whole transfer of one reply
+    std::unique_ptr<ReadBackHasher> m_ReadBack;
     QTimer* m_Watchdog = nullptr;     ///< stop requests, stalls and the last progress signal
     Compat::ElapsedTimer m_SinceActivity;
     Compat::ElapsedTimer m_SinceProgressSignal;

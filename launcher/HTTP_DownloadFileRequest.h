@@ -31,6 +31,10 @@ struct HTTP_DownloadFileRequest
     bool Resume = false;
     std::function<void()> OnRestart = [] {};
     std::atomic<bool> Stopped{false};
+    /// MD5 (upper-case hexadecimal) of the file as read back from disk by the downloader while it
+    /// wrote it, and the number of bytes read; empty when it was not read back. Set before the completion.
+    QString ReadBackMd5;
+    qint64 ReadBackBytes = 0;
 };
 
 } // namespace Launcher

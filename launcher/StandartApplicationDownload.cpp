@@ -329,8 +329,13 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
             QFile l_Empty(l_Part);
             l_Empty.open(QIODevice::WriteOnly);
         }
-        FileHasher::Result l_Result;
-        const QString l_Md5 = FileHasher::Md5(l_Part, [this] { return LauncherRunning(); }, &l_Result);
+        FileHasher::Result l_Result = FileHasher::Done;
+        QString l_Md5;
+        // Read back by the downloader while it wrote the file, unless the file changed since.
+        if (!p_Request->ReadBackMd5.isEmpty() && QFileInfo(l_Part).size() == p_Request->ReadBackBytes)
+            l_Md5 = p_Request->ReadBackMd5;
+        else
+            l_Md5 = FileHasher::Md5(l_Part, [this] { return LauncherRunning(); }, &l_Result);
         if (l_Result == FileHasher::Interrupted)
             return; // closing: the ".part" and the list line stay for the next run
         if (l_Result != FileHasher::Done || l_Md5 != l_Entry.Md5)
