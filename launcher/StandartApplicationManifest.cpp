@@ -9,7 +9,12 @@
 #include <QHash>
 #include <QMutexLocker>
 #include <QSet>
+#include <QThread>
+#include <QThreadPool>
 #include <QVector>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <deque>
 
 namespace Orvane {
 namespace Launcher {
@@ -49,22 +54,48 @@ DiskState CheckOnDisk(const QString& p_Path, const ManifestFile& p_File, const s
 
 /// Compares the files of p_Files that p_Wanted accepts with the disk, in manifest order, and appends
 /// those to fetch to p_Found. p_Progress(number) is asked before each file and stops the check with false.
+/// The next file is already read while one is hashed (two streams at most, gentle on a spinning disk);
+/// results are taken in manifest order.
 bool CheckFiles(const std::vector<ManifestFile>& p_Files, const QString& p_Folder, const FileFilter& p_Wanted,
                 const std::function<bool(size_t)>& p_Progress, const std::function<bool()>& p_KeepGoing,
                 std::vector<ManifestFile>* p_Found)
 {
+    QThreadPool l_Pool;
+    const int l_Streams = qBound(1, QThread::idealThreadCount(), 2);
+    l_Pool.setMaxThreadCount(l_Streams);
+    std::deque<std::pair<size_t, QFuture<DiskState>>> l_Checks; // started, in manifest order
+    size_t l_Next = 0;
+    auto l_Start = [&] {
+        for (; l_Checks.size() < size_t(l_Streams) && l_Next < p_Files.size(); ++l_Next)
+        {
+            if (!p_Wanted(p_Files[l_Next]))
+                continue;
+            const ManifestFile l_File = p_Files[l_Next];
+            const QString l_Path = p_Folder + l_File.Path;
+            l_Checks.emplace_back(l_Next, QtConcurrent::run(&l_Pool, [l_Path, l_File, p_KeepGoing] {
+                                      return CheckOnDisk(l_Path, l_File, p_KeepGoing);
+                                  }));
+        }
+    };
+    // Stopped early: the checks still running see p_KeepGoing turn false at their next block.
+    auto l_Stop = [&] {
+        for (auto& l_Check : l_Checks)
+            l_Check.second.waitForFinished();
+        return false;
+    };
     for (size_t l_I = 0; l_I < p_Files.size(); ++l_I)
     {
         if (!p_Progress(l_I + 1))
-            return false;
-        const ManifestFile& l_File = p_Files[l_I];
-        if (!p_Wanted(l_File))
-            continue;
-        DiskState l_State = CheckOnDisk(p_Folder + l_File.Path, l_File, p_KeepGoing);
+            return l_Stop();
+        l_Start();
+        if (l_Checks.empty() || l_Checks.front().first != l_I)
+            continue; // not wanted
+        const DiskState l_State = l_Checks.front().second.result();
+        l_Checks.pop_front();
         if (l_State == DiskState::Interrupted)
-            return false;
+            return l_Stop();
         if (l_State != DiskState::Good)
-            p_Found->push_back(l_File);
+            p_Found->push_back(p_Files[l_I]);
     }
     return true;
 }
