@@ -29,6 +29,13 @@ public:
     const std::string& LastError() const { return m_LastError; }
 
 private:
+    // The system's side, one implementation per system; handles are -1 when invalid.
+    static intptr_t OpenFile(const std::string& p_Path, std::string& p_Error);
+    /// 1 when locked, 0 when another open file holds the lock, -1 on an error (p_Error set).
+    static int TryLock(intptr_t p_Handle, const std::string& p_Path, std::string& p_Error);
+    static void Unlock(intptr_t p_Handle);
+    static void CloseFile(intptr_t p_Handle);
+
     std::string m_Path;
     intptr_t m_Handle = -1;
     bool m_Held = false;
