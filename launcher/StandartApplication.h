@@ -101,6 +101,8 @@ public:
     void StartStreamedPhase(bool p_WaitForTurn, quint64 p_Pass);
     void BuildStreamedList(bool p_WaitForTurn);
     void BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass);
+    /// The streamed list is built: the end of the pass, or its size requests.
+    void StartStreamedSizes(bool p_WaitForTurn, quint64 p_Pass);
     void RequestFileSizes();
     void RequestFileSizes(quint64 p_Pass);
     void RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass);

@@ -126,16 +126,6 @@ bool AddListedFiles(const QStringList& p_Lines, const std::vector<ManifestFile>&
     return true;
 }
 
-/// Paths of p_Files carrying every bit of p_Flags (all of them for 0).
-QStringList PathsOf(const std::vector<ManifestFile>& p_Files, int32_t p_Flags)
-{
-    QStringList l_Paths;
-    for (const ManifestFile& l_File : p_Files)
-        if ((l_File.Flags & p_Flags) == p_Flags)
-            l_Paths.append(l_File.Path);
-    return l_Paths;
-}
-
 /// Shows the check of file p_Number of p_Count; false once the pass is superseded or the launcher closes.
 bool ShowCheckProgress(StandartApplication& p_App, quint64 p_Pass, size_t p_Number, size_t p_Count)
 {
@@ -147,6 +137,85 @@ bool ShowCheckProgress(StandartApplication& p_App, quint64 p_Pass, size_t p_Numb
     p_App.StateChanged();
     return true;
 }
+
+/// What one phase's list is built from.
+struct ListSource
+{
+    ListSource(const std::vector<ManifestFile>& p_Files, const QString& p_Folder, const char* p_ListName,
+               bool p_FullScan, FileFilter p_Tracked, bool p_SkipPresentListed)
+        : Files(p_Files), Folder(p_Folder), ListFile(p_Folder + p_ListName), Scan(p_FullScan || !ListFile.Exists()),
+          Tracked(std::move(p_Tracked)), SkipPresentListed(p_SkipPresentListed)
+    {
+    }
+
+    const std::vector<ManifestFile>& Files;
+    const QString Folder;
+    const DownloadListFile ListFile;
+    /// A full scan, or a list file never written (it says nothing about the disk, also after a run killed
+    /// before it was first written): the files it tracks are compared with the disk too, and it is rewritten.
+    const bool Scan;
+    const FileFilter Tracked; ///< the files the list file names; empty: every file
+    const bool SkipPresentListed; ///< a listed file with flag 0x80 that exists is not fetched
+};
+
+/// Collects the files of a phase to fetch (language selected, inside the install folder): those the list
+/// file does not track, and in a scan all of them, are compared with the disk; without a scan the tracked
+/// ones come from the list file's lines. False when the pass is superseded or the launcher closes.
+bool CollectFiles(StandartApplication& p_App, quint64 p_Pass, const ListSource& p_Source,
+                  std::vector<ManifestFile>* p_Found)
+{
+    const QString l_Locale = p_App.GetAppLocale();
+    auto l_KeepGoing = [&p_App, p_Pass] { return p_App.LauncherRunning() && p_App.PassCurrent(p_Pass); };
+    auto l_Selected = [&](const ManifestFile& p_File) {
+        return LocaleSelected(p_File, l_Locale) && p_App.InsideInstallFolder(p_File.Path);
+    };
+    if (p_Source.Scan || p_Source.Tracked)
+    {
+        auto l_Check = [&](const ManifestFile& p_File) {
+            return (p_Source.Scan || !p_Source.Tracked(p_File)) && l_Selected(p_File);
+        };
+        auto l_Progress = [&](size_t p_Number) {
+            return ShowCheckProgress(p_App, p_Pass, p_Number, p_Source.Files.size());
+        };
+        if (!CheckFiles(p_Source.Files, p_Source.Folder, l_Check, l_Progress, l_KeepGoing, p_Found))
+            return false;
+    }
+    if (p_Source.Scan)
+        return true;
+    QSet<QString> l_Checked;
+    for (const ManifestFile& l_File : *p_Found)
+        l_Checked.insert(l_File.Path);
+    auto l_Take = [&](const ManifestFile& p_File) {
+        return l_Selected(p_File) && !(p_Source.SkipPresentListed && (p_File.Flags & FlagPresenceOnly) &&
+                                       QFileInfo::exists(p_Source.Folder + p_File.Path));
+    };
+    return AddListedFiles(p_Source.ListFile.Read(), p_Source.Files, l_Checked, l_Take, l_KeepGoing, p_Found);
+}
+
+/// Builds a phase's list. Unless stopped, under the pass lock: rewrites the list file after a scan (whole,
+/// at the end: an interrupted scan leaves the previous list), adds the files to the download list, and runs
+/// p_Then, the next step of the pass.
+void BuildList(StandartApplication& p_App, quint64 p_Pass, const ListSource& p_Source,
+               const std::function<void()>& p_Then)
+{
+    std::vector<ManifestFile> l_Found;
+    if (!CollectFiles(p_App, p_Pass, p_Source, &l_Found))
+        return;
+    QMutexLocker l_Lock(&p_App.m_PassMutex);
+    if (!p_App.PassCurrent(p_Pass))
+        return;
+    if (p_Source.Scan)
+    {
+        QStringList l_Lines;
+        for (const ManifestFile& l_File : l_Found)
+            if (!p_Source.Tracked || p_Source.Tracked(l_File))
+                l_Lines.append(l_File.Path);
+        p_Source.ListFile.Write(l_Lines);
+    }
+    p_App.m_DownloadList.insert(p_App.m_DownloadList.end(), l_Found.begin(), l_Found.end());
+    p_Then();
+}
+
 } // namespace
 
 quint64 StandartApplication::BeginPass()
@@ -167,48 +236,15 @@ void StandartApplication::BuildBaseList(quint64 p_Pass)
         return;
     m_BasePhase = true;
     m_GivenUp.clear();
-    const QString l_Locale = GetAppLocale();
-    const QString l_Folder = m_InstallationPath;
-    DownloadListFile l_ListFile(l_Folder + BaseListName);
-    // A list that was never written says nothing about the disk: check the tracked files as a full scan does.
-    const bool l_Scan = m_FullScan || !l_ListFile.Exists();
-    const std::vector<ManifestFile>& l_Files = m_Manifest.BaseFiles;
-    auto l_KeepGoing = [this, p_Pass] { return LauncherRunning() && PassCurrent(p_Pass); };
-    auto l_Progress = [this, p_Pass, &l_Files](size_t p_Number) {
-        return ShowCheckProgress(*this, p_Pass, p_Number, l_Files.size());
-    };
-
-    std::vector<ManifestFile> l_Found;
-    auto l_Wanted = [&](const ManifestFile& p_File) {
-        return LocaleSelected(p_File, l_Locale) && (l_Scan || !(p_File.Flags & FlagTracked)) &&
-               InsideInstallFolder(p_File.Path);
-    };
-    if (!CheckFiles(l_Files, l_Folder, l_Wanted, l_Progress, l_KeepGoing, &l_Found))
-        return;
-    if (!l_Scan)
-    {
-        auto l_Take = [&](const ManifestFile& p_File) {
-            return LocaleSelected(p_File, l_Locale) && InsideInstallFolder(p_File.Path) &&
-                   !((p_File.Flags & FlagPresenceOnly) && QFileInfo::exists(l_Folder + p_File.Path));
-        };
-        QSet<QString> l_Checked;
-        for (const ManifestFile& l_File : l_Found)
-            l_Checked.insert(l_File.Path);
-        if (!AddListedFiles(l_ListFile.Read(), l_Files, l_Checked, l_Take, l_KeepGoing, &l_Found))
-            return;
-    }
-
-    QMutexLocker l_Lock(&m_PassMutex);
-    if (!PassCurrent(p_Pass))
-        return;
-    // Written whole at the end: an interrupted scan leaves the previous list in place.
-    if (l_Scan)
-        l_ListFile.Write(PathsOf(l_Found, FlagTracked));
-    m_DownloadList.insert(m_DownloadList.end(), l_Found.begin(), l_Found.end());
-    if (m_DownloadList.empty())
-        StartStreamedPhase(true, p_Pass);
-    else
-        RequestFileSizes(p_Pass);
+    auto l_Tracked = [](const ManifestFile& p_File) { return (p_File.Flags & FlagTracked) != 0; };
+    BuildList(*this, p_Pass,
+              ListSource(m_Manifest.BaseFiles, m_InstallationPath, BaseListName, m_FullScan, l_Tracked, true),
+              [this, p_Pass] {
+                  if (m_DownloadList.empty())
+                      StartStreamedPhase(true, p_Pass);
+                  else
+                      RequestFileSizes(p_Pass);
+              });
 }
 
 void StandartApplication::StartStreamedPhase(bool p_WaitForTurn)
@@ -243,38 +279,13 @@ void StandartApplication::BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass)
 {
     if (!PassCurrent(p_Pass))
         return;
-    const QString l_Locale = GetAppLocale();
-    const QString l_Folder = m_InstallationPath;
-    DownloadListFile l_ListFile(l_Folder + StreamedListName);
-    // Also covers a run killed during the base phase, before this list was ever written.
-    const bool l_Scan = m_FullScan || !l_ListFile.Exists();
-    const std::vector<ManifestFile>& l_Files = m_Manifest.StreamedFiles;
-    auto l_KeepGoing = [this, p_Pass] { return LauncherRunning() && PassCurrent(p_Pass); };
-    auto l_Wanted = [&](const ManifestFile& p_File) {
-        return LocaleSelected(p_File, l_Locale) && InsideInstallFolder(p_File.Path);
-    };
+    BuildList(*this, p_Pass, ListSource(m_Manifest.StreamedFiles, m_InstallationPath, StreamedListName, m_FullScan,
+                                        FileFilter(), false),
+              [this, p_WaitForTurn, p_Pass] { StartStreamedSizes(p_WaitForTurn, p_Pass); });
+}
 
-    std::vector<ManifestFile> l_Found;
-    if (!l_Scan)
-    {
-        if (!AddListedFiles(l_ListFile.Read(), l_Files, {}, l_Wanted, l_KeepGoing, &l_Found))
-            return;
-    }
-    else
-    {
-        auto l_Progress = [this, p_Pass, &l_Files](size_t p_Number) {
-            return ShowCheckProgress(*this, p_Pass, p_Number, l_Files.size());
-        };
-        if (!CheckFiles(l_Files, l_Folder, l_Wanted, l_Progress, l_KeepGoing, &l_Found))
-            return;
-    }
-
-    QMutexLocker l_Lock(&m_PassMutex);
-    if (!PassCurrent(p_Pass))
-        return;
-    if (l_Scan)
-        l_ListFile.Write(PathsOf(l_Found, 0));
-    m_DownloadList.insert(m_DownloadList.end(), l_Found.begin(), l_Found.end());
+void StandartApplication::StartStreamedSizes(bool p_WaitForTurn, quint64 p_Pass)
+{
     if (m_DownloadList.empty())
     {
         if (!p_WaitForTurn)
@@ -283,15 +294,7 @@ void StandartApplication::BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass)
         PostMainTask([this] { CheckContentStore(); });
         return;
     }
-
-    m_Status.Percent = 100;
-    m_Status.Busy = true;
-    m_Status.Total = 0;
-    m_Status.DownloadStatus = 2;
-    m_Status.Message = QStringLiteral("Requesting files size...");
-    StateChanged();
-    m_AnswerCount = 0;
-    m_CurrentIndex = 0;
+    // No turn check here; Done keeps its value.
     RequestSizesOfList(p_WaitForTurn, p_Pass);
 }
 
@@ -307,20 +310,21 @@ void StandartApplication::RequestFileSizes(quint64 p_Pass)
         return;
     if (!TakeTurnOrRetry(true, [this, p_Pass] { RequestFileSizes(p_Pass); }))
         return;
+    m_Status.Done = 0;
+    RequestSizesOfList(false, p_Pass);
+}
+
+void StandartApplication::RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass)
+{
     m_Status.Percent = 100;
     m_Status.Busy = true;
-    m_Status.Done = 0;
     m_Status.Total = 0;
     m_Status.DownloadStatus = 2;
     m_Status.Message = QStringLiteral("Requesting files size...");
     StateChanged();
     m_AnswerCount = 0;
     m_CurrentIndex = 0;
-    RequestSizesOfList(false, p_Pass);
-}
 
-void StandartApplication::RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass)
-{
     auto l_StartPhase = [this, p_WaitForTurn, p_Pass] {
         PostMainTask([this, p_WaitForTurn, p_Pass] {
             if (!PassCurrent(p_Pass))
