@@ -56,6 +56,20 @@ void Application::PostWorkerTask(Task p_Task)
 }
 
 namespace {
+/// The record of p_Reply in a request table (taken out of it with p_Take); null when the table has none.
+template <typename Record>
+Record* FindRequest(std::map<QNetworkReply*, Record*>& p_Table, QMutex& p_Mutex, QNetworkReply* p_Reply, bool p_Take)
+{
+    QMutexLocker l_Lock(&p_Mutex);
+    auto l_It = p_Table.find(p_Reply);
+    if (l_It == p_Table.end())
+        return nullptr;
+    Record* l_Record = l_It->second;
+    if (p_Take)
+        p_Table.erase(l_It);
+    return l_Record;
+}
+
 bool TakeFront(std::deque<Task>& p_Queue, QMutex& p_Mutex, Task& p_Task)
 {
     QMutexLocker l_Lock(&p_Mutex);
@@ -173,13 +187,7 @@ HTTP_GetContentRequest* Application::HTTP_GetContent(QString p_Url, std::functio
 void Application::HTTP_GetContent_OnReadyRead()
 {
     auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
-    HTTP_GetContentRequest* l_Request = nullptr;
-    {
-        QMutexLocker l_Lock(&m_ContentRequestsMutex);
-        auto l_It = m_ContentRequests.find(l_Reply);
-        if (l_It != m_ContentRequests.end())
-            l_Request = l_It->second;
-    }
+    HTTP_GetContentRequest* l_Request = FindRequest(m_ContentRequests, m_ContentRequestsMutex, l_Reply, false);
     if (l_Request && l_Reply)
         l_Request->Data.append(l_Reply->readAll());
 }
@@ -187,15 +195,9 @@ void Application::HTTP_GetContent_OnReadyRead()
 void Application::HTTP_GetContent_DownloadFinished()
 {
     auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
-    HTTP_GetContentRequest* l_Request = nullptr;
-    {
-        QMutexLocker l_Lock(&m_ContentRequestsMutex);
-        auto l_It = m_ContentRequests.find(l_Reply);
-        if (l_It == m_ContentRequests.end())
-            return;
-        l_Request = l_It->second;
-        m_ContentRequests.erase(l_It);
-    }
+    HTTP_GetContentRequest* l_Request = FindRequest(m_ContentRequests, m_ContentRequestsMutex, l_Reply, true);
+    if (!l_Request)
+        return;
     // Bytes that arrived with the finish but without their own readyRead.
     if (l_Reply->isOpen() && l_Reply->bytesAvailable() > 0)
         l_Request->Data.append(l_Reply->readAll());
@@ -233,15 +235,10 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
     connect(l_Reply, SIGNAL(metaDataChanged()), this, SLOT(HTTP_GetContentSize_MedaDataChanged()));
 
     auto l_Unanswered = [this, l_Reply]() {
-        HTTP_GetContentSizeRequest* l_Pending = nullptr;
-        {
-            QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
-            auto l_It = m_ContentSizeRequests.find(l_Reply);
-            if (l_It == m_ContentSizeRequests.end())
-                return;
-            l_Pending = l_It->second;
-            m_ContentSizeRequests.erase(l_It);
-        }
+        HTTP_GetContentSizeRequest* l_Pending =
+            FindRequest(m_ContentSizeRequests, m_ContentSizeRequestsMutex, l_Reply, true);
+        if (!l_Pending)
+            return;
         qWarning() << "Application::HTTP_GetContentSize no answer for" << l_Pending->Url;
         if (l_Pending->OnSize)
             l_Pending->OnSize(QString(l_Pending->Url), 0);
@@ -262,15 +259,10 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
 void Application::HTTP_GetContentSize_MedaDataChanged()
 {
     auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
-    HTTP_GetContentSizeRequest* l_Request = nullptr;
-    {
-        QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
-        auto l_It = m_ContentSizeRequests.find(l_Reply);
-        if (l_It == m_ContentSizeRequests.end())
-            return;
-        l_Request = l_It->second;
-        m_ContentSizeRequests.erase(l_It);
-    }
+    HTTP_GetContentSizeRequest* l_Request =
+        FindRequest(m_ContentSizeRequests, m_ContentSizeRequestsMutex, l_Reply, true);
+    if (!l_Request)
+        return;
     quint64 l_Size = l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
     if (l_Request->OnSize)
         l_Request->OnSize(QString(l_Request->Url), l_Size);

@@ -331,6 +331,14 @@ void ApplicationAsyncHttpDownloader::HTTP_OnProgressUpdate(qint64 p_CurrentBytes
         l_Reply->abort();
 }
 
+void ApplicationAsyncHttpDownloader::PlanRestart(void (ApplicationAsyncHttpDownloader::*p_Restart)())
+{
+    if (!AllowSelfRestart())
+        return;
+    m_Request->RestartPending = true;
+    m_Request->OnRestart = [this, p_Restart] { (this->*p_Restart)(); };
+}
+
 bool ApplicationAsyncHttpDownloader::AllowSelfRestart()
 {
     if (m_Request->StopRequested)
@@ -360,20 +368,12 @@ void ApplicationAsyncHttpDownloader::HTTP_OnError(QNetworkReply::NetworkError p_
     {
     case QNetworkReply::RemoteHostClosedError:
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::RemoteHostClosedError";
-        if (AllowSelfRestart())
-        {
-            m_Request->RestartPending = true;
-            m_Request->OnRestart = [this] { Reissue(); };
-        }
+        PlanRestart(&ApplicationAsyncHttpDownloader::Reissue);
         l_Reply->abort();
         break;
     case QNetworkReply::UnknownContentError:
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError";
-        if (AllowSelfRestart())
-        {
-            m_Request->RestartPending = true;
-            m_Request->OnRestart = [this] { FreshRestart(); };
-        }
+        PlanRestart(&ApplicationAsyncHttpDownloader::FreshRestart);
         l_Reply->abort();
         break;
     case QNetworkReply::OperationCanceledError:
@@ -489,11 +489,7 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
     {
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished body cut short at" << m_ReplyBodyBytes
                    << "of" << m_Request->ContentLength << "bytes";
-        if (AllowSelfRestart())
-        {
-            m_Request->RestartPending = true;
-            m_Request->OnRestart = [this] { Reissue(); };
-        }
+        PlanRestart(&ApplicationAsyncHttpDownloader::Reissue);
     }
 
     const bool l_Stop = m_Request->StopRequested;
