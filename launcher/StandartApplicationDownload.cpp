@@ -6,7 +6,6 @@
 #include "launcher/StandartApplication.h"
 
 #include <QDebug>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -183,8 +182,8 @@ void StandartApplication::DownloadCurrentFile()
     const ManifestFile l_Entry = m_DownloadList[m_CurrentIndex];
     if (!InsideInstallFolder(l_Entry.Path))
         return;
+    // The downloader creates the file's folder.
     const QString l_Part = m_InstallationPath + l_Entry.Path + ".part";
-    QDir().mkpath(QFileInfo(l_Part).absolutePath());
     m_CurrentRequest = HTTP_DownloadFile(m_BaseUrl + m_FolderName + "/" + l_Entry.Location, l_Part, true);
 }
 
