@@ -14,6 +14,14 @@ namespace {
 
 constexpr int c_NobodyListening = -1; // as a fault's status: the request goes to a port nobody listens on
 
+template <class T, class V>
+Fault With(T Fault::*p_Field, V p_Value)
+{
+    Fault l_Fault;
+    l_Fault.*p_Field = T(p_Value);
+    return l_Fault;
+}
+
 /// What one content request's callbacks received, in order.
 struct ContentResult
 {
@@ -89,24 +97,14 @@ private slots:
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<int>("received"); // at most these first bytes of the body; -1: all of it; -2: an error page
 
-        Fault l_Fault;
-        QTest::newRow("200") << l_Fault << QStringList{"done"} << -1;
-        l_Fault.OmitContentLength = true;
-        QTest::newRow("no Content-Length") << l_Fault << QStringList{"done"} << -1;
-        l_Fault = Fault();
-        l_Fault.Status = 404;
-        QTest::newRow("404: OnDone, not OnError") << l_Fault << QStringList{"done"} << -2;
-        l_Fault.Status = 416;
-        QTest::newRow("416: UnknownContentError, then OnDone") << l_Fault << QStringList{"error 299", "done"} << -2;
-        l_Fault.Status = c_NobodyListening;
-        QTest::newRow("nobody listening: OnDone") << l_Fault << QStringList{"done"} << 0;
-        l_Fault = Fault();
-        l_Fault.CloseAfterBytes = 70000;
+        QTest::newRow("200") << Fault() << QStringList{"done"} << -1;
+        QTest::newRow("404: OnDone, not OnError") << With(&Fault::Status, 404) << QStringList{"done"} << -2;
+        QTest::newRow("nobody listening: OnDone") << With(&Fault::Status, c_NobodyListening) << QStringList{"done"}
+                                                  << 0;
         QTest::newRow("closed mid-body: RemoteHostClosedError, then OnDone with what came")
-            << l_Fault << QStringList{"error 2", "done"} << 70000;
-        l_Fault = Fault();
-        l_Fault.StallAfterBytes = 1000;
-        QTest::newRow("stalled: OnDone with what came") << l_Fault << QStringList{"done"} << 1000;
+            << With(&Fault::CloseAfterBytes, 70000) << QStringList{"error 2", "done"} << 70000;
+        QTest::newRow("stalled: OnDone with what came") << With(&Fault::StallAfterBytes, 1000) << QStringList{"done"}
+                                                        << 1000;
     }
 
     void content()
@@ -117,9 +115,8 @@ private slots:
         if (fault.StallAfterBytes >= 0)
             qputenv("KESTRUN_STALL_TIMEOUT_MS", "300");
         m_Server.SetFault("/doc", fault);
-        Fault l_Slow;
-        l_Slow.BytesPerSecond = 2000000; // slow enough for the two transfers to interleave
-        m_Server.SetFault("/other", l_Slow);
+        // Slow enough for the two transfers to interleave.
+        m_Server.SetFault("/other", With(&Fault::BytesPerSecond, 2000000));
 
         auto l_Result = Get(UrlFor(fault));
         auto l_Other = Get(m_Server.Url("other")); // at the same time, whatever happens to the first
@@ -140,16 +137,10 @@ private slots:
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<quint64>("size");
 
-        Fault l_Fault;
-        QTest::newRow("Content-Length") << l_Fault << quint64(m_Body.size());
-        l_Fault.OmitContentLength = true;
-        QTest::newRow("no Content-Length: 0") << l_Fault << quint64(0);
-        l_Fault = Fault();
-        l_Fault.NoAnswer = true;
-        QTest::newRow("no answer: 0 after the time-out") << l_Fault << quint64(0);
-        l_Fault = Fault();
-        l_Fault.Status = c_NobodyListening;
-        QTest::newRow("nobody listening: 0") << l_Fault << quint64(0);
+        QTest::newRow("Content-Length") << Fault() << quint64(m_Body.size());
+        QTest::newRow("no Content-Length: 0") << With(&Fault::OmitContentLength, true) << quint64(0);
+        QTest::newRow("no answer: 0 after the time-out") << With(&Fault::NoAnswer, true) << quint64(0);
+        QTest::newRow("nobody listening: 0") << With(&Fault::Status, c_NobodyListening) << quint64(0);
     }
 
     void sizes()
@@ -177,9 +168,7 @@ private slots:
     {
         // Records of requests in flight are freed with the application (the sanitizer build reports
         // leaks), and no callback runs afterwards.
-        Fault l_Fault;
-        l_Fault.NoAnswer = true;
-        m_Server.SetFault("/doc", l_Fault);
+        m_Server.SetFault("/doc", With(&Fault::NoAnswer, true));
         bool l_Called = false;
         m_App->HTTP_GetContent(
             m_Server.Url("doc"), [&](QString, QByteArray*) { l_Called = true; },

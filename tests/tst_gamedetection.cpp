@@ -22,12 +22,10 @@ private slots:
         QTest::addColumn<QString>("candidate"); // empty: not found
         const QString l_Folder = "c:/games/battle for azeroth/";
         const QString l_Game = "C:\\Games\\Battle for Azeroth\\";
-        QTest::newRow("64-bit client") << QStringList{l_Game + "Wow-64.exe"} << l_Folder
-                                       << "c:/games/battle for azeroth/wow-64.exe";
         QTest::newRow("wmic output: header, blank lines, quotes, padding")
             << QStringList{"ExecutablePath          \r", "", "   \r", "C:\\Windows\\system32\\svchost.exe   \r",
-                           "\"" + l_Game + "Wow.exe\"       \r", ""}
-            << l_Folder << "c:/games/battle for azeroth/wow.exe";
+                           "\"" + l_Game + "Wow-64.exe\"       \r", ""}
+            << l_Folder << "c:/games/battle for azeroth/wow-64.exe";
         QTest::newRow("earlier launchers are not the game")
             << QStringList{l_Game + "CorvellaLauncher.exe", l_Game + "Wow.exe tools\\CorvellaLauncher.exe",
                            l_Game + "Wow-64.exe tools\\MirrowLauncher.exe"}

@@ -17,7 +17,7 @@ inline bool WriteFile(const QString& p_Path, const QByteArray& p_Data)
 inline QByteArray ReadFile(const QString& p_Path)
 {
     QFile l_File(p_Path);
-    return l_File.open(QIODevice::ReadOnly) ? l_File.readAll() : QByteArray("<unreadable>");
+    return l_File.open(QIODevice::ReadOnly) ? l_File.readAll() : QByteArray();
 }
 
 /// The game in a temporary folder. The host's callbacks answer but its queues
@@ -34,12 +34,8 @@ struct GameFixture
         Host.Attach(&App);
         Host.Detach();
         QDir().mkpath(Folder);
-        if (p_Installed)
-            MarkInstalled();
-    }
-
-    void MarkInstalled()
-    {
+        if (!p_Installed)
+            return;
         Host.Settings["wow_bfa.Installed"] = true;
         Host.Settings["wow_bfa.InstallFolder"] = Folder;
         App.GetInstallationPath();

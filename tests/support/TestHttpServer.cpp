@@ -33,6 +33,11 @@ bool ParseRange(const QByteArray& p_Value, qint64 p_Size, qint64& p_From, qint64
     return l_Ok && p_To >= p_From;
 }
 
+QString NormalPath(const QString& p_Path)
+{
+    return p_Path.startsWith('/') ? p_Path : "/" + p_Path;
+}
+
 } // namespace
 
 /// One client connection: answers its requests one after the other, streaming each body.
@@ -44,10 +49,7 @@ public:
     {
         m_Socket->setParent(this);
         m_Pace.setInterval(c_PaceMs);
-        connect(&m_Pace, &QTimer::timeout, this, [this] {
-            Refill();
-            Pump();
-        });
+        connect(&m_Pace, &QTimer::timeout, this, [this] { Refill(); Pump(); });
         connect(m_Socket, &QTcpSocket::readyRead, this, [this] {
             m_Input += m_Socket->readAll();
             if (!m_Busy)
@@ -55,8 +57,7 @@ public:
         });
         connect(m_Socket, &QTcpSocket::bytesWritten, this, [this] { Pump(); });
         connect(m_Socket, &QTcpSocket::disconnected, this, [this] {
-            m_Busy = false;
-            m_Pace.stop();
+            m_Busy = false; // the pace timer may still fire before the deletion
             deleteLater();
         });
     }
@@ -89,8 +90,7 @@ private:
         const qint64 l_Size = m_File ? m_File->size() : m_Memory.size();
 
         int l_Status = m_Fault.Status != 0 ? m_Fault.Status : l_Found ? 200 : 404;
-        qint64 l_From = 0;
-        qint64 l_To = l_Size - 1;
+        qint64 l_From = 0, l_To = l_Size - 1;
         QByteArray l_Extra;
         if (l_Status == 200 && !p_Request.Range.isEmpty() && !m_Fault.IgnoreRange)
         {
@@ -115,11 +115,9 @@ private:
 
         QByteArray l_Header = "HTTP/1.1 " + QByteArray::number(l_Status) + (l_Status < 300 ? " OK" : " Error") +
                               "\r\nAccept-Ranges: bytes\r\n" + l_Extra;
-        if (m_Fault.OmitContentLength)
-            l_Header += "Connection: close\r\n";
-        else
-            l_Header += "Content-Length: " + QByteArray::number(m_End - m_Position) + "\r\n";
-        m_Socket->write(l_Header + "\r\n");
+        l_Header += m_Fault.OmitContentLength ? QByteArray("Connection: close")
+                                              : "Content-Length: " + QByteArray::number(m_End - m_Position);
+        m_Socket->write(l_Header + "\r\n\r\n");
         Refill();
         if (m_Fault.BytesPerSecond > 0)
             m_Pace.start();
@@ -129,40 +127,25 @@ private:
     void Refill() { m_Budget = m_Fault.BytesPerSecond * c_PaceMs / 1000 + 1; }
 
     /// Body bytes left before p_Limit (a fault's byte count, -1: none).
-    qint64 Left(qint64 p_Limit) const
-    {
-        return p_Limit >= 0 ? p_Limit - m_Sent : std::numeric_limits<qint64>::max();
-    }
+    qint64 Left(qint64 p_Limit) const { return p_Limit >= 0 ? p_Limit - m_Sent : std::numeric_limits<qint64>::max(); }
 
     void Pump()
     {
         while (m_Busy && m_Socket->bytesToWrite() < c_MaxQueuedBytes)
         {
             if (Left(m_Fault.CloseAfterBytes) <= 0)
-            {
-                Finish(true); // graceful: what was written still reaches the client
-                return;
-            }
+                return Finish(true); // graceful: what was written still reaches the client
             if (Left(m_Fault.StallAfterBytes) <= 0)
-            {
-                m_Pace.stop(); // the client waits; the connection stays open
-                return;
-            }
+                return m_Pace.stop(); // the client waits; the connection stays open
             if (m_Position >= m_End)
-            {
-                Finish(m_Fault.OmitContentLength);
-                return;
-            }
+                return Finish(m_Fault.OmitContentLength);
             qint64 l_Chunk = std::min({c_ChunkBytes, m_End - m_Position, Left(m_Fault.CloseAfterBytes),
                                        Left(m_Fault.StallAfterBytes)});
             if (m_Fault.BytesPerSecond > 0 && (l_Chunk = std::min(l_Chunk, m_Budget)) <= 0)
                 return; // the pace timer refills the budget
             const QByteArray l_Data = m_File ? m_File->read(l_Chunk) : m_Memory.mid(int(m_Position), int(l_Chunk));
             if (l_Data.isEmpty())
-            {
-                m_Socket->abort(); // the file shrank under us
-                return;
-            }
+                return m_Socket->abort(); // the file shrank under us
             m_Socket->write(l_Data);
             m_Position += l_Data.size();
             m_Sent += l_Data.size();
@@ -196,11 +179,7 @@ private:
 };
 
 TestHttpServer::TestHttpServer(QObject*) {}
-
-TestHttpServer::~TestHttpServer()
-{
-    Stop();
-}
+TestHttpServer::~TestHttpServer() { Stop(); }
 
 bool TestHttpServer::Start()
 {
@@ -246,13 +225,6 @@ QString TestHttpServer::Url(const QString& p_Path) const
 {
     return BaseUrl() + (p_Path.startsWith('/') ? p_Path.mid(1) : p_Path);
 }
-
-namespace {
-QString NormalPath(const QString& p_Path)
-{
-    return p_Path.startsWith('/') ? p_Path : "/" + p_Path;
-}
-} // namespace
 
 void TestHttpServer::SetResource(const QString& p_Path, const QByteArray& p_Bytes)
 {
