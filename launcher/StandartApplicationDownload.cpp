@@ -167,11 +167,14 @@ void StandartApplication::WaitForStreamedTurn()
 
 void StandartApplication::WaitForStreamedTurn(quint64 p_Pass)
 {
-    QMutexLocker l_Lock(&m_PassMutex);
-    if (!LauncherRunning() || !PassCurrent(p_Pass))
-        return;
-    if (TakeTurnOrRetry(true, [this, p_Pass] { WaitForStreamedTurn(p_Pass); }))
-        StartStreamedDownloads(false);
+    {
+        QMutexLocker l_Lock(&m_PassMutex);
+        if (!LauncherRunning() || !PassCurrent(p_Pass) ||
+            !TakeTurnOrRetry(true, [this, p_Pass] { WaitForStreamedTurn(p_Pass); }))
+            return;
+    }
+    // Not under the pass lock: a short disk is told through the host, which may wait for its own thread.
+    StartStreamedDownloads(false);
 }
 
 void StandartApplication::DownloadCurrentFile()
