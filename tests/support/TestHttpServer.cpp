@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -183,8 +184,6 @@ TestHttpServer::~TestHttpServer() { Stop(); }
 
 bool TestHttpServer::Start()
 {
-    if (m_Thread)
-        return m_Port != 0;
     m_Thread = new QThread();
     m_Listener = new QTcpServer();
     m_Listener->moveToThread(m_Thread);
@@ -207,13 +206,11 @@ void TestHttpServer::Stop()
 {
     if (!m_Thread)
         return;
-    QTcpServer* l_Listener = m_Listener;
+    QTcpServer* l_Listener = std::exchange(m_Listener, nullptr);
     QMetaObject::invokeMethod(l_Listener, [l_Listener] { delete l_Listener; }, Qt::BlockingQueuedConnection);
-    m_Listener = nullptr;
     m_Thread->quit();
     m_Thread->wait();
-    delete m_Thread;
-    m_Thread = nullptr;
+    delete std::exchange(m_Thread, nullptr);
 }
 
 QString TestHttpServer::BaseUrl() const
