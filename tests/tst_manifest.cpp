@@ -20,25 +20,18 @@ QStringList Paths(const std::vector<ManifestFile>& p_List)
     return l_Paths;
 }
 
-/// An application with host callbacks whose queues nobody drains, so that a list pass runs
-/// and can be inspected on the test thread.
-struct Pass
+/// One list pass: what is on disk before, what the lists then hold.
+struct ListCase
 {
-    TestApplication App;
-    FakeHost Host;
-    Pass(const QString& p_Folder, const TestBuild& p_Build, const QString& p_Locale)
-    {
-        Host.Attach(&App);
-        Host.Detach();
-        Host.Settings["wow_bfa.Installed"] = true;
-        Host.Settings["wow_bfa.InstallFolder"] = p_Folder;
-        Host.Settings["wow_bfa.InstallLocale"] = p_Locale;
-        bool l_Ok = false;
-        App.m_Manifest = ParseManifest(p_Build.ManifestJson(), &l_Ok);
-        App.GetInstallationPath();
-    }
+    QStringList Disk; ///< "path=bytes"
+    QByteArray BaseList, StreamedList; ///< "<none>": no list file
+    bool FullScan;
+    QString Locale;
+    QStringList Base, Streamed;
+    QByteArray BaseAfter, StreamedAfter;
 };
 } // namespace
+Q_DECLARE_METATYPE(ListCase)
 
 class tst_manifest : public QObject
 {
@@ -79,25 +72,16 @@ private slots:
         QCOMPARE(l_Ok, ok);
         QCOMPARE(int(l_Manifest.BaseFiles.size() + l_Manifest.StreamedFiles.size()), kept);
         QCOMPARE(l_Log.Starting("ParseManifest").size(), ok ? 2 - kept : 0);
-        if (!ok)
-            QVERIFY(l_Manifest.AvailableLocales.empty());
+        QVERIFY(ok || l_Manifest.AvailableLocales.empty());
     }
 
-    /// Any line end reads the same; a rewrite is UTF-8 with LF and leaves no temporary file.
-    void listFile_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("LF") << QByteArray("a/x.MPQ\nb.MPQ\n");
-        QTest::newRow("CR LF") << QByteArray("a/x.MPQ\r\nb.MPQ\r\n");
-        QTest::newRow("no final end") << QByteArray("a/x.MPQ\r\nb.MPQ");
-        QTest::newRow("blank lines") << QByteArray("\na/x.MPQ\n\n\r\nb.MPQ\n");
-    }
+    /// Any line end, blank lines and a missing final end read the same; a rewrite is UTF-8 with LF
+    /// and leaves no temporary file.
     void listFile()
     {
-        QFETCH(QByteArray, bytes);
         QTemporaryDir l_Dir;
         const QString l_Path = l_Dir.path() + "/ToDownload.db";
-        QVERIFY(TestBuild::Write(l_Path, bytes));
+        QVERIFY(TestBuild::Write(l_Path, "\na/x.MPQ\r\n\r\n\nb.MPQ"));
         DownloadListFile l_List(l_Path);
         QCOMPARE(l_List.Read(), QStringList({"a/x.MPQ", "b.MPQ"}));
         QVERIFY(l_List.Update("a/x.MPQ", QString::fromUtf8("Data/été.MPQ")));
@@ -111,45 +95,25 @@ private slots:
     /// there is none.
     void buildsTheLists_data()
     {
-        QTest::addColumn<QStringList>("disk"); ///< "path=bytes"
-        QTest::addColumn<QByteArray>("baseList");
-        QTest::addColumn<QByteArray>("streamedList");
-        QTest::addColumn<bool>("fullScan");
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QStringList>("base");
-        QTest::addColumn<QStringList>("streamed");
-        QTest::addColumn<QByteArray>("baseAfter");
-        QTest::addColumn<QByteArray>("streamedAfter");
-        const QByteArray l_None("<none>");
-        QTest::newRow("fresh folder")
-            << QStringList{"Data/plain.MPQ=plain", "Data/s2.MPQ=s2"} << l_None << l_None << false << "frFR"
-            << QStringList{"Wow.exe", "Data/t1.MPQ", "Data/t2.MPQ", "Data/presence.MPQ", "Data/frFR/f.MPQ"}
-            << QStringList{"Data/s1.MPQ", "Data/frFR/s.MPQ"}
-            << QByteArray("Data/t1.MPQ\nData/t2.MPQ\nData/presence.MPQ\nData/frFR/f.MPQ\n")
-            << QByteArray("Data/s1.MPQ\nData/frFR/s.MPQ\n");
+        QTest::addColumn<ListCase>("row");
+        QTest::newRow("fresh folder") << ListCase{
+            {"Data/plain.MPQ=plain", "Data/s2.MPQ=s2"}, "<none>", "<none>", false, "frFR",
+            {"Wow.exe", "Data/t1.MPQ", "Data/t2.MPQ", "Data/presence.MPQ", "Data/frFR/f.MPQ"},
+            {"Data/s1.MPQ", "Data/frFR/s.MPQ"},
+            "Data/t1.MPQ\nData/t2.MPQ\nData/presence.MPQ\nData/frFR/f.MPQ\n", "Data/s1.MPQ\nData/frFR/s.MPQ\n"};
         const QByteArray l_Base("Data/t2.MPQ\r\nData/presence.MPQ\r\nData/enUS/e.MPQ\r\nData/t2.MPQ\r\nnot/listed\r\n");
-        QTest::newRow("lists trusted")
-            << QStringList{"Wow.exe=exe", "Data/plain.MPQ=damaged", "Data/presence.MPQ=other bytes"} << l_Base
-            << QByteArray("Data/s2.MPQ\r\nData/s2.MPQ\r\n") << false << "frFR"
-            << QStringList{"Data/plain.MPQ", "Data/t2.MPQ"} << QStringList{"Data/s2.MPQ"} << l_Base
-            << QByteArray("Data/s2.MPQ\r\nData/s2.MPQ\r\n");
-        QTest::newRow("full scan")
-            << QStringList{"Wow.exe=exe", "Data/plain.MPQ=plain", "Data/t1.MPQ=t1", "Data/t2.MPQ=BAD",
-                           "Data/presence.MPQ=anything", "Data/enUS/e.MPQ=e", "Data/s1.MPQ=s1", "Data/s2.MPQ=s2"}
-            << QByteArray("Data/t1.MPQ\n") << QByteArray("Data/s1.MPQ\n") << true << "enUS"
-            << QStringList{"Data/t2.MPQ"} << QStringList() << QByteArray("Data/t2.MPQ\n") << QByteArray("");
+        const QByteArray l_Streamed("Data/s2.MPQ\r\nData/s2.MPQ\r\n");
+        QTest::newRow("lists trusted") << ListCase{
+            {"Wow.exe=exe", "Data/plain.MPQ=damaged", "Data/presence.MPQ=other bytes"}, l_Base, l_Streamed, false,
+            "frFR", {"Data/plain.MPQ", "Data/t2.MPQ"}, {"Data/s2.MPQ"}, l_Base, l_Streamed};
+        QTest::newRow("full scan") << ListCase{
+            {"Wow.exe=exe", "Data/plain.MPQ=plain", "Data/t1.MPQ=t1", "Data/t2.MPQ=BAD", "Data/presence.MPQ=anything",
+             "Data/enUS/e.MPQ=e", "Data/s1.MPQ=s1", "Data/s2.MPQ=s2"},
+            "Data/t1.MPQ\n", "Data/s1.MPQ\n", true, "enUS", {"Data/t2.MPQ"}, {}, "Data/t2.MPQ\n", ""};
     }
     void buildsTheLists()
     {
-        QFETCH(QStringList, disk);
-        QFETCH(QByteArray, baseList);
-        QFETCH(QByteArray, streamedList);
-        QFETCH(bool, fullScan);
-        QFETCH(QString, locale);
-        QFETCH(QStringList, base);
-        QFETCH(QStringList, streamed);
-        QFETCH(QByteArray, baseAfter);
-        QFETCH(QByteArray, streamedAfter);
+        QFETCH(ListCase, row);
         TestBuild l_Build;
         l_Build.Add("Wow.exe", "exe", 0x08);
         l_Build.Add("Data/plain.MPQ", "plain");
@@ -163,40 +127,33 @@ private slots:
         l_Build.Add("Data/frFR/s.MPQ", "sf", 0, "frFR", true);
         QTemporaryDir l_Dir;
         const QString l_Folder = l_Dir.path() + "/game/";
-        for (const QString& l_File : disk)
+        for (const QString& l_File : row.Disk)
             QVERIFY(TestBuild::Write(l_Folder + l_File.section('=', 0, 0), l_File.section('=', 1).toUtf8()));
-        if (baseList != "<none>")
-            QVERIFY(TestBuild::Write(l_Folder + "ToDownloadBase.db", baseList));
-        if (streamedList != "<none>")
-            QVERIFY(TestBuild::Write(l_Folder + "ToDownload.db", streamedList));
+        for (const auto& l_List : {qMakePair(QString("ToDownloadBase.db"), row.BaseList),
+                                   qMakePair(QString("ToDownload.db"), row.StreamedList)})
+            QVERIFY(l_List.second == "<none>" || TestBuild::Write(l_Folder + l_List.first, l_List.second));
 
-        Pass l_Pass(l_Folder, l_Build, locale);
-        l_Pass.App.m_FullScan = fullScan;
-        l_Pass.App.BuildBaseList();
-        QCOMPARE(Paths(l_Pass.App.m_DownloadList), base);
-        QCOMPARE(TestBuild::Read(l_Folder + "ToDownloadBase.db"), baseAfter);
-        l_Pass.App.m_DownloadList.clear();
-        l_Pass.App.BuildStreamedList(false);
-        QCOMPARE(Paths(l_Pass.App.m_DownloadList), streamed);
-        QCOMPARE(TestBuild::Read(l_Folder + "ToDownload.db"), streamedAfter);
-        QCOMPARE(l_Pass.Host.LockCount.load(), 1);
-        QCOMPARE(l_Pass.Host.UnlockCount.load(), streamed.isEmpty() ? 1 : 0);
-    }
-
-    /// Interrupted by the launcher closing, a scan writes no partial list.
-    void closingLauncherKeepsTheList()
-    {
-        QTemporaryDir l_Dir;
-        const QByteArray l_Listed("Data/s0.MPQ\nData/s1.MPQ\nData/s2.MPQ\n");
-        TestBuild l_Build;
-        for (int l_I = 0; l_I < 3; ++l_I)
-            l_Build.Add(QString("Data/s%1.MPQ").arg(l_I), "s", 0, QString(), true);
-        QVERIFY(TestBuild::Write(l_Dir.path() + "/ToDownload.db", l_Listed));
-        Pass l_Pass(l_Dir.path() + "/", l_Build, "enUS");
-        l_Pass.App.m_FullScan = true;
-        l_Pass.Host.LauncherRunning = false;
-        l_Pass.App.BuildStreamedList(false);
-        QCOMPARE(TestBuild::Read(l_Dir.path() + "/ToDownload.db"), l_Listed);
+        // Host callbacks whose queues nobody drains: the pass runs on the test thread.
+        TestApplication l_App;
+        FakeHost l_Host;
+        l_Host.Attach(&l_App);
+        l_Host.Detach();
+        l_Host.Settings["wow_bfa.Installed"] = true;
+        l_Host.Settings["wow_bfa.InstallFolder"] = l_Folder;
+        l_Host.Settings["wow_bfa.InstallLocale"] = row.Locale;
+        bool l_Ok = false;
+        l_App.m_Manifest = ParseManifest(l_Build.ManifestJson(), &l_Ok);
+        l_App.GetInstallationPath();
+        l_App.m_FullScan = row.FullScan;
+        l_App.BuildBaseList();
+        QCOMPARE(Paths(l_App.m_DownloadList), row.Base);
+        QCOMPARE(TestBuild::Read(l_Folder + "ToDownloadBase.db"), row.BaseAfter);
+        l_App.m_DownloadList.clear();
+        l_App.BuildStreamedList(false);
+        QCOMPARE(Paths(l_App.m_DownloadList), row.Streamed);
+        QCOMPARE(TestBuild::Read(l_Folder + "ToDownload.db"), row.StreamedAfter);
+        QCOMPARE(l_Host.LockCount.load(), 1);
+        QCOMPARE(l_Host.UnlockCount.load(), row.Streamed.isEmpty() ? 1 : 0);
     }
 };
 
