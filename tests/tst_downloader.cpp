@@ -40,8 +40,7 @@ bool NoDownloader() { return ApplicationAsyncHttpDownloader::LiveCount() == 0; }
 /// The record as the application's queued slots saw it.
 struct Snapshot
 {
-    qint64 FileSize = -1;
-    qint64 ContentLength = -1;
+    qint64 FileSize = -1, ContentLength = -1;
     int FilePercent = -1;
     bool StopRequested = false;
 };
