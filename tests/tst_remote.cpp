@@ -118,19 +118,15 @@ private slots:
         WarningLog l_Log;
         QVERIFY(RunChain());
         QCOMPARE(m_App->m_CdnList, hosts);
-        const QString l_Line = "Selected CDN Battle for Azeroth " + m_App->m_BaseUrl;
-        QCOMPARE(l_Log.Starting("Selected CDN "), QStringList({l_Line}));
+        QCOMPARE(l_Log.Starting("Selected CDN "), QStringList({"Selected CDN Battle for Azeroth " + m_App->m_BaseUrl}));
         ManifestFile l_Cdn, l_Server;
         l_Server.Flags = 0x40;
+        m_App->SelectBaseUrl(l_Server, false);
+        QCOMPARE(m_App->m_BaseUrl, Deployment::ServerBaseUrl());
         QStringList l_Seen;
         for (int l_I = 0; l_I < 100; ++l_I)
-        {
-            m_App->SelectBaseUrl(l_Server, false);
-            QCOMPARE(m_App->m_BaseUrl, Deployment::ServerBaseUrl());
-            m_App->SelectBaseUrl(l_Cdn, false);
-            if (!l_Seen.contains(m_App->m_BaseUrl))
-                l_Seen.append(m_App->m_BaseUrl);
-        }
+            m_App->SelectBaseUrl(l_Cdn, false), l_Seen << m_App->m_BaseUrl;
+        l_Seen.removeDuplicates();
         l_Seen.sort();
         QCOMPARE(l_Seen, hosts.isEmpty() ? QStringList({Deployment::ServerBaseUrl()})
                                          : QStringList({"http://a.example/", "http://b.example/"}));
