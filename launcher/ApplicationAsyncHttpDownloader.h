@@ -67,7 +67,8 @@ private:
     void WriteAvailable(QNetworkReply* p_Reply);
     void EmitProgress(bool p_Force);
     bool AllowSelfRestart();
-    /// Unless a stop or the restart limit forbids it, the finish of the current reply runs p_Restart instead of completing.
+    /// Unless a stop or the restart limit forbids it, the finish of the current reply runs
+    /// p_Restart instead of completing.
     void PlanRestart(void (ApplicationAsyncHttpDownloader::*p_Restart)());
     void Reissue();
     void FreshRestart();
