@@ -22,7 +22,10 @@ int Publish(const QStringList& p_Arguments, QString* p_Err = nullptr)
     l_Process.start(QStringLiteral(KESTRUN_BIN_DIR "/orvane-publish"), p_Arguments);
     const bool l_Finished = l_Process.waitForFinished(60000) && l_Process.exitStatus() == QProcess::NormalExit;
     if (!l_Finished)
-        l_Process.kill(), l_Process.waitForFinished();
+    {
+        l_Process.kill();
+        l_Process.waitForFinished();
+    }
     if (p_Err)
         *p_Err = QString::fromUtf8(l_Process.readAllStandardError());
     return l_Finished ? l_Process.exitCode() : -1;

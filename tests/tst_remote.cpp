@@ -125,7 +125,10 @@ private slots:
         QCOMPARE(m_App->m_BaseUrl, Deployment::ServerBaseUrl());
         QStringList l_Seen;
         for (int l_I = 0; l_I < 100; ++l_I)
-            m_App->SelectBaseUrl(l_Cdn, false), l_Seen << m_App->m_BaseUrl;
+        {
+            m_App->SelectBaseUrl(l_Cdn, false);
+            l_Seen << m_App->m_BaseUrl;
+        }
         l_Seen.removeDuplicates();
         l_Seen.sort();
         QCOMPARE(l_Seen, hosts.isEmpty() ? QStringList({Deployment::ServerBaseUrl()})
