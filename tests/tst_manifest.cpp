@@ -1,6 +1,5 @@
 // The download manifest, the list files and the building of the download lists.
-#include "support/FakeHost.h"
-#include "support/TestApplication.h"
+#include "support/GameFixture.h"
 #include "support/TestBuild.h"
 #include "support/WarningLog.h"
 #include "launcher/DownloadListFile.h"
@@ -125,25 +124,17 @@ private slots:
         l_Build.Add("Data/s1.MPQ", "s1", 0, QString(), true);
         l_Build.Add("Data/s2.MPQ", "s2", 0, QString(), true);
         l_Build.Add("Data/frFR/s.MPQ", "sf", 0, "frFR", true);
-        QTemporaryDir l_Dir;
-        const QString l_Folder = l_Dir.path() + "/game/";
+        GameFixture l_Game(true); // queues nobody drains: the pass runs on the test thread
+        const QString l_Folder = l_Game.Folder;
         for (const QString& l_File : row.Disk)
             QVERIFY(TestBuild::Write(l_Folder + l_File.section('=', 0, 0), l_File.section('=', 1).toUtf8()));
         for (const auto& l_List : {qMakePair(QString("ToDownloadBase.db"), row.BaseList),
                                    qMakePair(QString("ToDownload.db"), row.StreamedList)})
             QVERIFY(l_List.second == "<none>" || TestBuild::Write(l_Folder + l_List.first, l_List.second));
-
-        // Host callbacks whose queues nobody drains: the pass runs on the test thread.
-        TestApplication l_App;
-        FakeHost l_Host;
-        l_Host.Attach(&l_App);
-        l_Host.Detach();
-        l_Host.Settings["wow_bfa.Installed"] = true;
-        l_Host.Settings["wow_bfa.InstallFolder"] = l_Folder;
-        l_Host.Settings["wow_bfa.InstallLocale"] = row.Locale;
+        l_Game.Host.Settings["wow_bfa.InstallLocale"] = row.Locale;
+        Kestrun& l_App = l_Game.App;
         bool l_Ok = false;
         l_App.m_Manifest = ParseManifest(l_Build.ManifestJson(), &l_Ok);
-        l_App.GetInstallationPath();
         l_App.m_FullScan = row.FullScan;
         l_App.BuildBaseList();
         QCOMPARE(Paths(l_App.m_DownloadList), row.Base);
@@ -152,8 +143,8 @@ private slots:
         l_App.BuildStreamedList(false);
         QCOMPARE(Paths(l_App.m_DownloadList), row.Streamed);
         QCOMPARE(TestBuild::Read(l_Folder + "ToDownload.db"), row.StreamedAfter);
-        QCOMPARE(l_Host.LockCount.load(), 1);
-        QCOMPARE(l_Host.UnlockCount.load(), row.Streamed.isEmpty() ? 1 : 0);
+        QCOMPARE(l_Game.Host.LockCount.load(), 1);
+        QCOMPARE(l_Game.Host.UnlockCount.load(), row.Streamed.isEmpty() ? 1 : 0);
     }
 };
 
