@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <tuple>
+
 using namespace Orvane::Launcher;
 
 namespace {
@@ -223,35 +225,28 @@ private slots:
         QVERIFY(l_Files.contains("Interface/copy1.txt") && !l_Files.contains("Interface/copy2.txt"));
     }
 
-    /// A bad command line is refused with a message and writes nothing.
-    void usageErrors()
-    {
-        const QString l_Out = m_Temp.path() + "/refused";
-        const QList<QPair<QStringList, QString>> l_Cases{
-            {{"--bild", "x", m_Input, l_Out}, "unknown option --bild"},
-            {{"--build", "..", m_Input, l_Out}, "plain folder name"}};
-        for (const auto& l_Case : l_Cases)
-        {
-            QString l_Err;
-            QCOMPARE(Publish(l_Case.first, &l_Err), 2);
-            QVERIFY2(l_Err.contains(l_Case.second), qPrintable(l_Err));
-            QVERIFY(!QFileInfo::exists(l_Out));
-        }
-    }
-
-    /// An input file that fails to read is named, and the web root keeps the build it served.
-    void unreadableInputNamedAndNothingPublished()
+    /// A bad command line (exit 2) and an input file that fails to read (exit 1, named) publish
+    /// nothing: the web root keeps the build it served.
+    void refusalsPublishNothing()
     {
         QTemporaryDir l_Game;
         MakeGame(l_Game.path());
         QVERIFY(QFile::link("/proc/self/mem", l_Game.path() + "/Data/mem.bin")); // a read error even for root
-        const QString l_Out = m_Temp.path() + "/bad";
+        const QString l_Out = m_Temp.path() + "/refused";
         QCOMPARE(Publish(Options("good") << m_Input << l_Out), 0);
         const QMap<QString, QByteArray> l_Before = Snapshot(l_Out);
-        QString l_Err;
-        QCOMPARE(Publish(Options("bad") << l_Game.path() << l_Out, &l_Err), 1);
-        QVERIFY2(l_Err.contains("Data/mem.bin") && l_Err.contains("nothing was published"), qPrintable(l_Err));
-        QVERIFY(Snapshot(l_Out) == l_Before);
+        const QList<std::tuple<QStringList, int, QStringList>> l_Cases{
+            {{"--bild", "x", m_Input, l_Out}, 2, {"unknown option --bild"}},
+            {{"--build", "..", m_Input, l_Out}, 2, {"plain folder name"}},
+            {Options("bad") << l_Game.path() << l_Out, 1, {"Data/mem.bin", "nothing was published"}}};
+        for (const auto& l_Case : l_Cases)
+        {
+            QString l_Err;
+            QCOMPARE(Publish(std::get<0>(l_Case), &l_Err), std::get<1>(l_Case));
+            for (const QString& l_Text : std::get<2>(l_Case))
+                QVERIFY2(l_Err.contains(l_Text), qPrintable(l_Err));
+            QVERIFY(Snapshot(l_Out) == l_Before);
+        }
         QCOMPARE(TopLevel(l_Out), QStringList({"cdns.info", "wow_bfa"}));
     }
 };
