@@ -368,6 +368,9 @@ void ApplicationAsyncHttpDownloader::HTTP_OnError(QNetworkReply::NetworkError p_
     {
     case QNetworkReply::RemoteHostClosedError:
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::RemoteHostClosedError";
+        // What already arrived is kept, so the resumed transfer asks only for the rest.
+        if (m_Resume)
+            WriteAvailable(l_Reply);
         PlanRestart(&ApplicationAsyncHttpDownloader::Reissue);
         l_Reply->abort();
         break;
