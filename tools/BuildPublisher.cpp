@@ -301,19 +301,16 @@ bool BuildPublisher::Commit(const QString& p_Staging, QString& p_Error)
 bool BuildPublisher::WriteFile(const QString& p_Path, const QByteArray& p_Data, QString& p_Error)
 {
     QFile l_File(p_Path);
-    if (!l_File.open(QIODevice::WriteOnly | QIODevice::Truncate) || l_File.write(p_Data) != p_Data.size() ||
-        !l_File.flush())
+    bool l_Ok = l_File.open(QIODevice::WriteOnly | QIODevice::Truncate) && l_File.write(p_Data) == p_Data.size() &&
+                l_File.flush();
+    if (l_Ok)
     {
-        p_Error = "cannot write " + p_Path + ": " + l_File.errorString();
-        return false;
+        l_File.close(); // a failed close (full disk) shows in error()
+        l_Ok = l_File.error() == QFileDevice::NoError;
     }
-    l_File.close();
-    if (l_File.error() != QFileDevice::NoError)
-    {
+    if (!l_Ok)
         p_Error = "cannot write " + p_Path + ": " + l_File.errorString();
-        return false;
-    }
-    return true;
+    return l_Ok;
 }
 
 bool BuildPublisher::MoveInto(const QString& p_From, const QString& p_To, QString& p_Error)

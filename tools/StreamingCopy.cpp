@@ -43,13 +43,13 @@ bool StreamingCopy::Run(const QString& p_Source, const QString& p_Target, QStrin
         }
         p_Size += l_Read;
     }
-    if (!l_Out.flush())
+    bool l_Ok = l_Out.flush();
+    if (l_Ok)
     {
-        p_Error = "cannot write " + p_Target + ": " + l_Out.errorString();
-        return false;
+        l_Out.close(); // a failed close (full disk) shows in error()
+        l_Ok = l_Out.error() == QFileDevice::NoError;
     }
-    l_Out.close();
-    if (l_Out.error() != QFileDevice::NoError)
+    if (!l_Ok)
     {
         p_Error = "cannot write " + p_Target + ": " + l_Out.errorString();
         return false;
