@@ -12,8 +12,7 @@
 using namespace Orvane::Launcher;
 
 namespace {
-/// Index of a virtual function in its class's table (Itanium C++ ABI: the pointer
-/// holds 1 + the byte offset of the slot); -1 when not virtual.
+/// Index of a virtual function in its table (Itanium ABI: the pointer holds 1 + the slot's byte offset); else -1.
 template <class F>
 long VirtualSlot(F p_Function)
 {
@@ -28,11 +27,9 @@ QStringList OwnMethods(const QMetaObject& p_Meta)
 {
     QStringList l_Out;
     for (int l_I = p_Meta.methodOffset(); l_I < p_Meta.methodCount(); ++l_I)
-    {
-        const QMetaMethod l_M = p_Meta.method(l_I);
-        l_Out << (l_M.methodType() == QMetaMethod::Signal ? "signal "
-                  : l_M.access() == QMetaMethod::Private ? "private slot " : "other ") + l_M.methodSignature();
-    }
+        l_Out << (p_Meta.method(l_I).methodType() == QMetaMethod::Signal ? "signal "
+                  : p_Meta.method(l_I).access() == QMetaMethod::Private ? "private slot " : "other ")
+                     + p_Meta.method(l_I).methodSignature();
     return l_Out;
 }
 } // namespace
@@ -44,26 +41,20 @@ class tst_interface : public QObject
 private slots:
     void localeTable()
     {
-        struct Row { int Locale; const char *English, *Native, *Tag; QLocale::Language Language; };
-        const Row l_Unused{0, nullptr, nullptr, nullptr, QLocale::English};
-        const Row l_Rows[] = {{0, "English", "English", "enUS", QLocale::English},
-            {1, "French", "Fran\xc3\xa7" "ais", "frFR", QLocale::French}, l_Unused,
-            {3, "Spanish", "Espa\xc3\xb1ol", "esES", QLocale::Spanish},
-            // Starts with the Latin P, not the Cyrillic Er (U+0420).
-            {4, "Russian", "P\xd1\x83\xd1\x81\xd1\x81\xd0\xba\xd0\xb8\xd0\xb9", "ruRU", QLocale::Russian},
-            l_Unused, l_Unused, {7, "Portuguese", "Portugu\xc3\xaas", "ptBR", QLocale::Portuguese}, l_Unused};
-        QCOMPARE(int(LauncherLocaleCount), 9);
-        for (int l_I = 0; l_I < 9; ++l_I)
-        {
-            const LauncherLocale& l_Got = g_LauncherLocales[l_I];
-            const Row& l_Want = l_Rows[l_I];
-            const QString l_Tag = QString::fromUtf8(l_Want.Tag);
-            QCOMPARE(int(l_Got._Locale), l_Want.Locale);
-            QCOMPARE(l_Got._EnglishName + "|" + l_Got._NativeName + "|" + l_Got._Tag,
-                     QString::fromUtf8(l_Want.English) + "|" + QString::fromUtf8(l_Want.Native) + "|" + l_Tag);
-            QCOMPARE(l_Got._TranslationFile, l_Tag.isEmpty() ? QString() : "Locales/locale_" + l_Tag + ".qm");
-            QCOMPARE(l_Got._QLocale.language(), l_Want.Language);
-        }
+        // Unused slots stay empty. Russian's native name starts with the Latin P, not the Cyrillic Er (U+0420).
+        const QString l_Unused("0||||English|"), l_File("|Locales/locale_%1.qm");
+        const QStringList l_Want{"0|English|English|enUS|English" + l_File.arg("enUS"),
+            QString::fromUtf8("1|French|Fran\xc3\xa7" "ais|frFR|French") + l_File.arg("frFR"), l_Unused,
+            QString::fromUtf8("3|Spanish|Espa\xc3\xb1ol|esES|Spanish") + l_File.arg("esES"),
+            QString::fromUtf8("4|Russian|P\xd1\x83\xd1\x81\xd1\x81\xd0\xba\xd0\xb8\xd0\xb9|ruRU|Russian") + l_File.arg("ruRU"),
+            l_Unused, l_Unused, QString::fromUtf8("7|Portuguese|Portugu\xc3\xaas|ptBR|Portuguese") + l_File.arg("ptBR"),
+            l_Unused};
+        QStringList l_Got;
+        for (const LauncherLocale& l_Locale : g_LauncherLocales)
+            l_Got << QStringList({QString::number(l_Locale._Locale), l_Locale._EnglishName, l_Locale._NativeName,
+                                  l_Locale._Tag, QLocale::languageToString(l_Locale._QLocale.language()),
+                                  l_Locale._TranslationFile}).join('|');
+        QCOMPARE(l_Got, l_Want);
     }
 
     void settingKeys_data()
@@ -100,14 +91,12 @@ private slots:
     void speedRingRampsOverTwentySamples()
     {
         Kestrun l_App;
-        // Slots never written count as 0: the average climbs over the first 20 samples.
-        for (int l_I = 1; l_I <= 20; ++l_I)
+        // Slots never written count as 0: the average climbs over the first 20 samples; the 21st overwrites the oldest.
+        for (int l_I = 1; l_I <= 21; ++l_I)
         {
-            l_App.AddSpeedSample(2000);
-            QCOMPARE(l_App.m_Status.Speed, qint64(100 * l_I));
+            l_App.AddSpeedSample(l_I <= 20 ? 2000 : 4000);
+            QCOMPARE(l_App.m_Status.Speed, qint64(l_I <= 20 ? 100 * l_I : 2100));
         }
-        l_App.AddSpeedSample(4000); // the 21st sample overwrites the oldest one
-        QCOMPARE(l_App.m_Status.Speed, qint64(2100));
     }
 
     void queuesKeepOrderAcrossThreads()
@@ -136,7 +125,7 @@ private slots:
         QVERIFY(l_App.m_HostTasks.empty()); // the host's own queue is never touched
     }
 
-    void metaObjects()
+    void hostAbi()
     {
         // The host connects by these signatures, in this order.
         QStringList l_Signals, l_Relays, l_Handlers;
@@ -155,10 +144,7 @@ private slots:
         QCOMPARE(l_Standart.superClass(), &l_Application);
         QCOMPARE(OwnMethods(l_Standart), l_Handlers);
         QCOMPARE(Kestrun::staticMetaObject.methodCount(), l_Standart.methodCount());
-    }
 
-    void layoutForTheHost()
-    {
         // The host writes by position: plain callback pointers after QObject, its 5 words, m_StateChanged.
         Kestrun l_App;
         const char* l_Base = reinterpret_cast<const char*>(static_cast<QObject*>(&l_App));
@@ -173,18 +159,16 @@ private slots:
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
         // It calls the operations through the slots after QObject's own; Kestrun adds none before them.
         using A = Application;
-        const long l_Slots[] = {VirtualSlot(&A::Init), VirtualSlot(&A::Uninit), VirtualSlot(&A::GetRessource),
-            VirtualSlot(&A::IsGameRunning), VirtualSlot(&A::Install), VirtualSlot(&A::Start), VirtualSlot(&A::Repair),
-            VirtualSlot(&A::RebuildManifests), VirtualSlot(&A::Uninstall), VirtualSlot(&A::StopDownload),
-            VirtualSlot(&A::ResumeDownload), VirtualSlot(&A::GetAvailableLocales), VirtualSlot(&A::GetAppLocale),
-            VirtualSlot(&A::SetAppLocale), VirtualSlot(&A::IsCASCApp), VirtualSlot(&A::EnableCASC),
-            VirtualSlot(&A::GetCustomIconAnimation), VirtualSlot(&A::GetCustomIconAnimationFramerate),
-            VirtualSlot(&StandartApplication::OnInstall), VirtualSlot(&StandartApplication::AfterOnManifestReceived),
-            VirtualSlot(&Kestrun::AfterOnManifestReceived)};
+        using S = StandartApplication;
+        const auto l_Slots = [](auto... p_Functions) { return std::vector<long>{VirtualSlot(p_Functions)...}; }(
+            &A::Init, &A::Uninit, &A::GetRessource, &A::IsGameRunning, &A::Install, &A::Start, &A::Repair,
+            &A::RebuildManifests, &A::Uninstall, &A::StopDownload, &A::ResumeDownload, &A::GetAvailableLocales,
+            &A::GetAppLocale, &A::SetAppLocale, &A::IsCASCApp, &A::EnableCASC, &A::GetCustomIconAnimation,
+            &A::GetCustomIconAnimationFramerate, &S::OnInstall, &S::AfterOnManifestReceived,
+            &Kestrun::AfterOnManifestReceived);
         struct Last : QObject { static long Slot() { return VirtualSlot(&Last::disconnectNotify); } };
-        const long l_First = Last::Slot() + 1;
-        for (int l_I = 0; l_I < 21; ++l_I)
-            QCOMPARE(l_Slots[l_I], l_First + qMin(l_I, 19));
+        for (size_t l_I = 0; l_I < l_Slots.size(); ++l_I)
+            QCOMPARE(l_Slots[l_I], Last::Slot() + 1 + long(qMin(l_I, size_t(19))));
 #endif
     }
 };

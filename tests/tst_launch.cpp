@@ -20,9 +20,9 @@ struct Game : GameFixture
     void AddClient(int32_t p_Flags, const QString& p_Path)
     {
         Add(p_Flags, p_Path);
-        const QString l_Script = "#!/bin/sh\n{ basename \"$0\"; for a in \"$@\"; do echo \"$a\"; done; pwd; } > '"
-                                 + Marker() + ".tmp' && mv '" + Marker() + ".tmp' '" + Marker() + "'\n";
-        WriteFile(Folder + p_Path, l_Script.toUtf8());
+        const QString l_Script("#!/bin/sh\n{ basename \"$0\"; for a in \"$@\"; do echo \"$a\"; done; pwd; } > '%1.tmp'"
+                               " && mv '%1.tmp' '%1'\n");
+        WriteFile(Folder + p_Path, l_Script.arg(Marker()).toUtf8());
         QFile::setPermissions(Folder + p_Path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
@@ -109,12 +109,10 @@ private slots:
         QVERIFY(!l_Game.App.Start("", ""));
         QCOMPARE(l_Game.Host.Notices, QStringList{notice});
         QCOMPARE(l_Game.Started().value(0), QString("Wow-64.exe"));
-        QVERIFY(!QFileInfo::exists(l_Game.Folder + "Cache"));
-        QVERIFY(!l_Game.App.m_Status.Busy); // the transfer is stopped first
+        QVERIFY(!QFileInfo::exists(l_Game.Folder + "Cache") && !l_Game.App.m_Status.Busy); // transfer stopped first
 
         // Second start: no notice, the start's own result.
-        QVERIFY(l_Game.App.Start("", ""));
-        QCOMPARE(l_Game.Host.Notices.size(), 1);
+        QVERIFY(l_Game.App.Start("", "") && l_Game.Host.Notices.size() == 1);
         QCOMPARE(l_Game.Started().value(0), QString("Wow-64.exe"));
     }
 
@@ -123,8 +121,7 @@ private slots:
         Game l_Game;
         l_Game.Host.Settings["wow_bfa.FirstStart"] = false;
         const QString l_Kept = l_Game.Temp.path() + "/Cache/keep.txt";
-        QVERIFY(WriteFile(l_Kept, "user data"));
-        QVERIFY(QFile::link(l_Game.Temp.path() + "/Cache", l_Game.Folder + "Cache"));
+        QVERIFY(WriteFile(l_Kept, "user data") && QFile::link(l_Game.Temp.path() + "/Cache", l_Game.Folder + "Cache"));
         l_Game.App.Start("", "");
         QVERIFY(QFile::exists(l_Kept) && !QFileInfo(l_Game.Folder + "Cache").isSymLink());
     }
@@ -137,17 +134,14 @@ private slots:
         QTest::addColumn<int>("mode"); // permissions set before the call (0: none)
         QTest::addColumn<QByteArray>("before"); // null: no file
         QTest::addColumn<QByteArray>("after");
-        QTest::newRow("window lines replaced, CRLF becomes LF")
-            << true << "OnInstall" << 0
+        QTest::newRow("window lines replaced, CRLF becomes LF") << true << "OnInstall" << 0
             << QByteArray("SET gxWindow \"0\"\r\nSET gxWindowSize \"1024x768\"\r\nSET textLocale \"enUS\"")
             << "SET textLocale \"enUS\"\n" + g_Window;
-        QTest::newRow("keys in any letter case and in comments")
-            << true << "OnInstall" << 0
+        QTest::newRow("keys in any letter case and in comments") << true << "OnInstall" << 0
             << QByteArray("set GXWINDOW \"0\"\n# gxmaximize was 1\nSET accountName \"J\xc3\xa9r\xc3\xb4me\"\n")
             << "SET accountName \"J\xc3\xa9r\xc3\xb4me\"\n" + g_Window;
         QTest::newRow("no file") << true << "OnInstall" << 0 << QByteArray() << g_Window;
-        QTest::newRow("locale frFR")
-            << true << "frFR" << 0
+        QTest::newRow("locale frFR") << true << "frFR" << 0
             << QByteArray("SET textLocale \"enUS\"\nSET TEXTLOCALE \"deDE\"\nSET textLocaleOverride \"1\"\n"
                           "-- textlocale was here\nSET audioLocale \"enUS\"\nSET playIntroMovie \"1\"\nSET gxWindow \"1\"\n")
             << QByteArray("SET gxWindow \"1\"\nSET textLocale \"frFR\"\nSET audioLocale \"frFR\"\nSET playIntroMovie \"7\"\n");
@@ -171,18 +165,14 @@ private slots:
         l_Game.Host.Settings["wow_bfa.InstallFolder"] = l_Game.Folder;
         const QString l_File = l_Game.Config();
         QVERIFY(before.isNull() || WriteFile(l_File, before));
-        if (mode > 0)
-        {
-            QVERIFY(QFile::setPermissions(l_File, QFileDevice::Permissions(mode)));
-            QFile l_Probe(l_File);
-            if (l_Probe.open(QIODevice::ReadWrite))
-                QSKIP("this user reads and writes any file (root)");
-        }
+        QVERIFY(mode == 0 || QFile::setPermissions(l_File, QFileDevice::Permissions(mode)));
+        if (mode > 0 && QFile(l_File).open(QIODevice::ReadWrite))
+            QSKIP("this user reads and writes any file (root)");
         call == "OnInstall" ? l_Game.App.OnInstall() : l_Game.App.SetAppLocale(call);
         QFile::setPermissions(l_File, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QCOMPARE(ReadFile(l_File), after);
-        const bool l_LocaleSet = call != "OnInstall" && after != before;
-        QCOMPARE(l_Game.Host.Settings.value("wow_bfa.InstallLocale").toString(), l_LocaleSet ? call : QString());
+        QCOMPARE(l_Game.Host.Settings.value("wow_bfa.InstallLocale").toString(),
+                 call != "OnInstall" && after != before ? call : QString());
     }
 };
 

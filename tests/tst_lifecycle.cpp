@@ -3,6 +3,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <thread>
 
 using namespace Orvane::Launcher;
@@ -27,10 +28,8 @@ struct Game : GameFixture
 
     int ListFilesLeft() const
     {
-        int l_Count = 0;
-        for (const char* l_Name : g_ListFiles)
-            l_Count += QFile::exists(Folder + l_Name) ? 1 : 0;
-        return l_Count;
+        return int(std::count_if(std::begin(g_ListFiles), std::end(g_ListFiles),
+                                 [this](const char* p_Name) { return QFile::exists(Folder + p_Name); }));
     }
 };
 
@@ -67,21 +66,16 @@ private slots:
         l_Game.App.m_DownloadList.push_back(ManifestFile());
         l_Game.App.m_FullScan = !fullScan;
 
-        QString l_Expected = l_Game.Folder;
-        if (action == "launcher")
-        {
-            const QString l_Previous = QDir::currentPath();
-            QVERIFY(QDir::setCurrent(l_Game.Temp.path()));
-            l_Expected = QDir::currentPath() + "/Battle for Azeroth/";
-            l_Game.App.Install(QDir::currentPath(), false);
-            QDir::setCurrent(l_Previous);
-        }
-        else if (action == "repair")
+        const QString l_Previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(l_Game.Temp.path())); // the launcher's folder
+        const QString l_Expected = action == "launcher" ? QDir::currentPath() + "/Battle for Azeroth/" : l_Game.Folder;
+        if (action == "repair")
             l_Game.App.Repair();
         else if (action == "rebuild")
             l_Game.App.RebuildManifests();
         else
-            l_Game.App.Install(l_Game.Folder, action == "new");
+            l_Game.App.Install(action == "launcher" ? QDir::currentPath() : l_Game.Folder, action == "new");
+        QDir::setCurrent(l_Previous);
 
         QCOMPARE(l_Game.Host.Settings.value("wow_bfa.InstallFolder").toString(), l_Expected);
         QCOMPARE(l_Game.App.m_InstallationPath, l_Expected);
@@ -89,8 +83,7 @@ private slots:
             QCOMPARE(l_Game.Host.Settings.value("wow_bfa.ManifestBuilt"), QVariant(true));
         QCOMPARE(l_Game.App.m_FullScan, fullScan);
         QCOMPARE(l_Game.ListFilesLeft(), listFilesLeft);
-        QVERIFY(QFile::exists(l_Game.Folder + "Screenshots/shot.jpg"));
-        QVERIFY(l_Game.App.m_DownloadList.empty());
+        QVERIFY(QFile::exists(l_Game.Folder + "Screenshots/shot.jpg") && l_Game.App.m_DownloadList.empty());
         const ApplicationStatus& l_Status = l_Game.App.m_Status;
         QVERIFY(l_Status.ApplicationState == 2 && l_Status.DownloadStatus == 5 && l_Status.Busy);
         QCOMPARE(l_Game.WorkerTasks(), size_t(1)); // the manifest pass
@@ -99,17 +92,27 @@ private slots:
         QVERIFY2(config.isEmpty() ? l_Config.endsWith(g_LocaleLines) : l_Config == config, l_Config.constData());
     }
 
-    void repairNotInstalled()
+    void notInstalled()
     {
+        // Repair of a game not installed does nothing.
         Game l_Game;
         l_Game.Host.Settings["other.Installed"] = true;
         const auto l_Settings = l_Game.Host.Settings;
         l_Game.App.m_Status.ApplicationState = 1;
         l_Game.App.Repair();
         QCOMPARE(l_Game.Host.Settings, l_Settings);
-        QCOMPARE(l_Game.App.m_Status.ApplicationState, 1);
-        QVERIFY(!l_Game.App.m_StateChanged && !l_Game.App.m_FullScan);
+        QVERIFY(l_Game.App.m_Status.ApplicationState == 1 && !l_Game.App.m_StateChanged && !l_Game.App.m_FullScan);
         QCOMPARE(l_Game.WorkerTasks(), size_t(0));
+
+        // Installed, the folder never read: entries must not resolve against the launcher's folder.
+        l_Game.Host.Settings["wow_bfa.Installed"] = true;
+        const QString l_Previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(l_Game.Temp.path()));
+        QVERIFY(WriteFile("Wow.exe", "launcher's own") && WriteFile("ToDownload.db", "launcher's own"));
+        l_Game.App.Uninstall(true);
+        const bool l_Kept = QFile::exists("Wow.exe") && QFile::exists("ToDownload.db");
+        QDir::setCurrent(l_Previous);
+        QVERIFY(l_Kept && !l_Game.App.IsInstalled());
     }
 
     void uninstall_data()
@@ -163,18 +166,14 @@ private slots:
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             l_Request.Stopped = true;
         });
-
         l_Game.App.Uninstall(deleteFiles);
-
         const bool l_Acknowledged = l_Request.Stopped; // the uninstall waited for it
         l_Request.StopRequested = true;
         l_Transfer.join();
-        QVERIFY(l_Acknowledged);
-        QCOMPARE(int(l_Game.Host.UnlockCount), 1);
+        QVERIFY(l_Acknowledged && l_Game.Host.UnlockCount == 1);
         QVERIFY(l_Game.App.m_CurrentRequest == nullptr && l_Game.App.m_DownloadList.empty());
         QCOMPARE(l_Game.Host.Settings.keys(), l_Others);
-        QCOMPARE(l_Game.App.m_Status.ApplicationState, 1);
-        QCOMPARE(l_Game.WorkerTasks(), size_t(0));
+        QVERIFY(l_Game.App.m_Status.ApplicationState == 1 && l_Game.WorkerTasks() == 0);
         for (const QString& l_Name : extras ? l_Outside : QStringList())
             QCOMPARE(ReadFile(l_Parent + l_Name), QByteArray("not the game's"));
         QCOMPARE(l_Game.Host.Errors.size(), deleteFiles && extras ? 1 : 0);
@@ -191,21 +190,6 @@ private slots:
                  extras ? QStringList{"Data"} : QStringList());
     }
 
-    void uninstallWithoutInstallFolder()
-    {
-        // The folder was never read: entries must not resolve against the launcher's folder.
-        Game l_Game;
-        l_Game.Host.Settings["wow_bfa.Installed"] = true;
-        const QString l_Previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(l_Game.Temp.path()));
-        QVERIFY(WriteFile("Wow.exe", "launcher's own") && WriteFile("ToDownload.db", "launcher's own"));
-        l_Game.App.Uninstall(true);
-        const bool l_Kept = QFile::exists("Wow.exe") && QFile::exists("ToDownload.db");
-        QDir::setCurrent(l_Previous);
-        QVERIFY(l_Kept);
-        QVERIFY(!l_Game.App.IsInstalled());
-    }
-
     void stopWithNothingLeft()
     {
         Game l_Game;
@@ -215,8 +199,7 @@ private slots:
         l_Status.ApplicationState = 1;
         l_Status.Busy = l_Status.DetailVisible = true;
         l_Game.App.StopDownload();
-        QCOMPARE(l_Status.ApplicationState, 2);
-        QVERIFY(!l_Status.Busy && !l_Status.DetailVisible);
+        QVERIFY(l_Status.ApplicationState == 2 && !l_Status.Busy && !l_Status.DetailVisible);
         QCOMPARE(int(l_Game.Host.UnlockCount), 0);
     }
 };

@@ -23,11 +23,8 @@ int Publish(const QStringList& p_Arguments, QString* p_Err = nullptr)
     QProcess l_Process;
     l_Process.start(QStringLiteral(KESTRUN_BIN_DIR "/orvane-publish"), p_Arguments);
     const bool l_Finished = l_Process.waitForFinished(60000) && l_Process.exitStatus() == QProcess::NormalExit;
-    if (!l_Finished)
-    {
-        l_Process.kill();
+    if (!l_Finished && (l_Process.kill(), true))
         l_Process.waitForFinished();
-    }
     if (p_Err)
         *p_Err = QString::fromUtf8(l_Process.readAllStandardError());
     return l_Finished ? l_Process.exitCode() : -1;
@@ -38,11 +35,8 @@ QMap<QString, QByteArray> Snapshot(const QString& p_Root)
 {
     QMap<QString, QByteArray> l_Files;
     for (QDirIterator l_It(p_Root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-         l_It.hasNext();)
-    {
-        const QString l_Path = l_It.next();
-        l_Files.insert(QDir(p_Root).relativeFilePath(l_Path), TestBuild::Read(l_Path));
-    }
+         l_It.hasNext() && !l_It.next().isEmpty();)
+        l_Files.insert(QDir(p_Root).relativeFilePath(l_It.filePath()), TestBuild::Read(l_It.filePath()));
     return l_Files;
 }
 
@@ -52,9 +46,13 @@ QStringList TopLevel(const QString& p_Out)
     return QDir(p_Out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
-QString VersionOf(const QString& p_Out, const QString& p_Document)
+/// The builds the release and development channels point at, "release/dev".
+QString Channels(const QString& p_Out)
 {
-    return QJsonDocument::fromJson(TestBuild::Read(p_Out + "/wow_bfa/" + p_Document)).object()["build"].toString();
+    QStringList l_Builds;
+    for (const char* l_Doc : {"/wow_bfa/version.json", "/wow_bfa/version_dev.json"})
+        l_Builds << QJsonDocument::fromJson(TestBuild::Read(p_Out + l_Doc)).object()["build"].toString();
+    return l_Builds.join('/');
 }
 
 Manifest ManifestOf(const QString& p_Out, const QString& p_Build)
@@ -83,21 +81,15 @@ class tst_publish : public QObject
     QTemporaryDir m_Temp;
     QString m_Input;
 
-    /// A small game folder: clients, data in two languages, an empty file, a non-ASCII name, two
-    /// files with the same bytes, a hidden one and one larger than many read blocks.
+    /// Clients, data in two languages, an empty, a non-ASCII, a hidden, a large file and two equal ones.
     void MakeGame(const QString& p_Root)
     {
-        const QList<QPair<QString, QByteArray>> l_Files{
-            {"Wow.exe", TestBuild::Pattern(5000, 1)},
-            {"Wow-64.exe", TestBuild::Pattern(6000, 2)},
-            {"Data/common.bin", TestBuild::Pattern(3 * 1024 * 1024 + 17, 3)},
+        const QList<QPair<QString, QByteArray>> l_Files{{"Wow.exe", TestBuild::Pattern(5000, 1)},
+            {"Wow-64.exe", TestBuild::Pattern(6000, 2)}, {"Data/common.bin", TestBuild::Pattern(3 << 20 | 17, 3)},
             {"Data/frFR/speech.bin", TestBuild::Pattern(20000, 4)},
             {"Data/enUS/speech.bin", TestBuild::Pattern(20001, 5)},
-            {"Interface/empty.txt", QByteArray()},
-            {QString::fromUtf8("Interface/Données é.txt"), "accents"},
-            {"Interface/copy1.txt", "same bytes"},
-            {"Interface/copy2.txt", "same bytes"},
-            {".hidden", "dot file"}};
+            {"Interface/empty.txt", QByteArray()}, {QString::fromUtf8("Interface/Données é.txt"), "accents"},
+            {"Interface/copy1.txt", "same bytes"}, {"Interface/copy2.txt", "same bytes"}, {".hidden", "dot file"}};
         for (const auto& l_File : l_Files)
             QVERIFY(TestBuild::Write(p_Root + "/" + l_File.first, l_File.second));
     }
@@ -117,8 +109,7 @@ private slots:
         MakeGame(m_Input);
     }
 
-    /// The published layout and manifest, then an install through the module from the published
-    /// folder, byte for byte.
+    /// The published layout and manifest, then an install through the module from it, byte for byte.
     void publishedBuildInstalls()
     {
         const QString l_Out = m_Temp.path() + "/served";
@@ -127,27 +118,14 @@ private slots:
         const QString l_Cdn = "127.0.0.1:" + QString::number(l_Server.Port());
         QString l_Err;
         const QStringList l_Rules{"--dev", "--cdn", l_Cdn, "--flag", "Wow.exe=0x08", "--flag", "Wow-64.exe=0x50",
-                                  "--flag", "Interface/copy*=0x01", "--flag", ".hidden=0x20", "--flag",
-                                  "Interface/empty.txt=0x80"};
+            "--flag", "Interface/copy*=0x01", "--flag", ".hidden=0x20", "--flag", "Interface/empty.txt=0x80"};
         QVERIFY2(Publish(Options("rt") + l_Rules + QStringList{m_Input, l_Out}, &l_Err) == 0, qPrintable(l_Err));
-
         QCOMPARE(TestBuild::Read(l_Out + "/cdns.info"), l_Cdn.toUtf8());
-        QCOMPARE(VersionOf(l_Out, "version.json") + VersionOf(l_Out, "version_dev.json"), QString("rtrt"));
+        QCOMPARE(Channels(l_Out), QString("rt/rt"));
         QCOMPARE(TopLevel(l_Out), QStringList({"cdns.info", "wow_bfa"}));
         const Manifest l_Manifest = ManifestOf(l_Out, "rt");
-        QCOMPARE(l_Manifest.BuildStr + " " + QString::number(l_Manifest.BuildNumber) + " " +
-                     l_Manifest.AvailableLocales.at("frFR").second,
-                 QString::fromUtf8("Battle rt 31478 Français"));
-        const QMap<QString, ManifestFile> l_Files = ManifestFiles(l_Out, "rt");
-        // Every input file once, with its digest, its bytes served at its location.
-        const QMap<QString, QByteArray> l_Input = Snapshot(m_Input);
-        QCOMPARE(l_Files.size(), l_Input.size());
-        for (auto l_It = l_Input.cbegin(); l_It != l_Input.cend(); ++l_It)
-        {
-            const ManifestFile l_File = l_Files.value((l_It.key().startsWith("Data/") ? "*" : "") + l_It.key());
-            QVERIFY2(l_File.Md5 == TestBuild::Md5Of(l_It.value()), qPrintable(l_It.key()));
-            QVERIFY2(TestBuild::Read(l_Out + "/wow_bfa/" + l_File.Location) == l_It.value(), qPrintable(l_It.key()));
-        }
+        QCOMPARE(l_Manifest.BuildStr + " " + QString::number(l_Manifest.BuildNumber) + " "
+                     + l_Manifest.AvailableLocales.at("frFR").second, QString::fromUtf8("Battle rt 31478 Français"));
 
         l_Server.SetFileRoot(l_Out);
         qputenv("KESTRUN_SERVER_URL", l_Server.BaseUrl().toUtf8());
@@ -158,22 +136,27 @@ private slots:
         l_Host.Locale = LauncherLocaleByTag("enUS");
         l_Host.Attach(&l_App);
         l_App.Init();
-        QVERIFY(l_Host.WaitFor([&] { return l_App.m_Status.ApplicationState == 1; }));
-        l_App.Install(l_Folder, true);
-        const bool l_Done =
-            l_Host.WaitFor([&] { return l_App.m_Status.ApplicationState == 2 && !l_App.m_Status.Busy; }, 60000);
+        const bool l_Done = l_Host.WaitFor([&] { return l_App.m_Status.ApplicationState == 1; })
+            && (l_App.Install(l_Folder, true), l_Host.WaitFor([&] {
+                   return l_App.m_Status.ApplicationState == 2 && !l_App.m_Status.Busy; }, 60000));
         l_Host.Detach();
         QVERIFY(l_Done);
         QVERIFY2(l_Host.Errors.isEmpty(), qPrintable(l_Host.Errors.join("; ")));
 
-        // Every file of the installed language, byte for byte; the other language stays out.
+        // Every input file once, with its digest, its bytes served at its location; installed byte for byte
+        // when of the installed language, the other language left out.
+        const QMap<QString, ManifestFile> l_Files = ManifestFiles(l_Out, "rt");
+        const QMap<QString, QByteArray> l_Input = Snapshot(m_Input);
+        QCOMPARE(l_Files.size(), l_Input.size());
         for (auto l_It = l_Input.cbegin(); l_It != l_Input.cend(); ++l_It)
         {
+            const ManifestFile l_File = l_Files.value((l_It.key().startsWith("Data/") ? "*" : "") + l_It.key());
             const QString l_Path = l_Folder + l_It.key();
-            if (l_It.key().startsWith("Data/frFR/"))
-                QVERIFY2(!QFileInfo::exists(l_Path), qPrintable(l_It.key()));
-            else
-                QVERIFY2(QFileInfo(l_Path).isFile() && TestBuild::Read(l_Path) == l_It.value(), qPrintable(l_It.key()));
+            QVERIFY2(l_File.Md5 == TestBuild::Md5Of(l_It.value())
+                         && TestBuild::Read(l_Out + "/wow_bfa/" + l_File.Location) == l_It.value()
+                         && (l_It.key().startsWith("Data/frFR/") ? !QFileInfo::exists(l_Path)
+                                 : QFileInfo(l_Path).isFile() && TestBuild::Read(l_Path) == l_It.value()),
+                     qPrintable(l_It.key()));
         }
     }
 
@@ -184,17 +167,16 @@ private slots:
         const QString l_Out = m_Temp.path() + "/again";
         QCOMPARE(Publish(Options("b1") << m_Input << l_Out), 0);
         const QMap<QString, QByteArray> l_First = Snapshot(l_Out);
-        QCOMPARE(Publish(Options("b1") << m_Input << l_Out), 0);
-        QCOMPARE(Publish(Options("b1") << m_Input << l_Out + "2"), 0);
-        QVERIFY(Snapshot(l_Out) == l_First);
-        QVERIFY(Snapshot(l_Out + "2") == l_First);
+        QVERIFY(Publish(Options("b1") << m_Input << l_Out) == 0
+                && Publish(Options("b1") << m_Input << l_Out + "2") == 0);
+        QVERIFY(Snapshot(l_Out) == l_First && Snapshot(l_Out + "2") == l_First);
 
         QTemporaryDir l_Next;
         MakeGame(l_Next.path());
         QVERIFY(TestBuild::Write(l_Next.path() + "/Wow.exe", "patched"));
-        QCOMPARE(Publish(Options("b2") << l_Next.path() << l_Out), 0);
-        QCOMPARE(Publish(Options("b3") << "--dev-only" << l_Next.path() << l_Out), 0);
-        QCOMPARE(VersionOf(l_Out, "version.json") + VersionOf(l_Out, "version_dev.json"), QString("b2b3"));
+        QVERIFY(Publish(Options("b2") << l_Next.path() << l_Out) == 0
+                && Publish(Options("b3") << "--dev-only" << l_Next.path() << l_Out) == 0);
+        QCOMPARE(Channels(l_Out), QString("b2/b3"));
         const QMap<QString, QByteArray> l_Now = Snapshot(l_Out);
         for (auto l_It = l_First.cbegin(); l_It != l_First.cend(); ++l_It)
             if (l_It.key() != "wow_bfa/version.json")
@@ -202,31 +184,27 @@ private slots:
         QVERIFY(ManifestFiles(l_Out, "b1")["Wow.exe"].Md5 != ManifestFiles(l_Out, "b2")["Wow.exe"].Md5);
     }
 
-    /// Patterns: flags of several rules are OR'ed, an exact name does not match a longer one, "*"
-    /// crosses folders, "?" and classes, case matters, locales by folder, exclusions.
+    /// Flags of several rules OR'ed, exact names, "*" across folders, "?", classes, case, locales, exclusions.
     void rules()
     {
         QTemporaryDir l_Out;
         QString l_Err;
-        const QStringList l_Rules{"--build", "r", "--flag", "Wow.exe=0x08", "--flag", "*.exe=0x01", "--flag",
-                                  "Wow*=64", "--flag", "wow-64.exe=0x04", "--flag", "Wow-?4.exe=0x10", "--flag",
-                                  "[VW]ow-[0-9]*=0x02", "--flag", "Interface/[!cD]*=0x20", "--flag", "Data/*=0x80",
-                                  "--streamed", "Data/*", "--locale-offer", "enUS=English", "--locale",
-                                  "Data/enUS/*=enUS", "--exclude", "Interface/copy2*", m_Input, l_Out.path()};
-        QVERIFY2(Publish(l_Rules, &l_Err) == 0, qPrintable(l_Err));
+        QVERIFY2(Publish({"--build", "r", "--flag", "Wow.exe=0x08", "--flag", "*.exe=0x01", "--flag", "Wow*=64",
+                          "--flag", "wow-64.exe=0x04", "--flag", "Wow-?4.exe=0x10", "--flag", "[VW]ow-[0-9]*=0x02",
+                          "--flag", "Interface/[!cD]*=0x20", "--flag", "Data/*=0x80", "--streamed", "Data/*",
+                          "--locale-offer", "enUS=English", "--locale", "Data/enUS/*=enUS", "--exclude",
+                          "Interface/copy2*", m_Input, l_Out.path()}, &l_Err) == 0, qPrintable(l_Err));
         QStringList l_Seen;
         const QMap<QString, ManifestFile> l_Files = ManifestFiles(l_Out.path(), "r");
         for (auto l_It = l_Files.cbegin(); l_It != l_Files.cend(); ++l_It)
             if (l_It.value().Flags || !l_It.value().Locale.isEmpty())
                 l_Seen << QString("%1 %2 %3").arg(l_It.key()).arg(l_It.value().Flags, 0, 16).arg(l_It.value().Locale);
         QCOMPARE(l_Seen, QStringList({"*Data/common.bin 80 ", "*Data/enUS/speech.bin 80 enUS",
-                                      "*Data/frFR/speech.bin 80 ", "Interface/empty.txt 20 ", "Wow-64.exe 53 ",
-                                      "Wow.exe 49 "}));
+            "*Data/frFR/speech.bin 80 ", "Interface/empty.txt 20 ", "Wow-64.exe 53 ", "Wow.exe 49 "}));
         QVERIFY(l_Files.contains("Interface/copy1.txt") && !l_Files.contains("Interface/copy2.txt"));
     }
 
-    /// A bad command line (exit 2) and an input file that fails to read (exit 1, named) publish
-    /// nothing: the web root keeps the build it served.
+    /// A bad command line (exit 2) or an unreadable input (exit 1, named) leaves the served build as it was.
     void refusalsPublishNothing()
     {
         QTemporaryDir l_Game;
