@@ -65,7 +65,6 @@ private slots:
         QVERIFY(WriteFile(l_Game.Folder + "Screenshots/shot.jpg", "keep"));
         l_Game.App.m_DownloadList.push_back(ManifestFile());
         l_Game.App.m_FullScan = !fullScan;
-
         const QString l_Previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(l_Game.Temp.path())); // the launcher's folder
         const QString l_Expected = action == "launcher" ? QDir::currentPath() + "/Battle for Azeroth/" : l_Game.Folder;
