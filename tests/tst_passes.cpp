@@ -97,10 +97,8 @@ private slots:
         };
         QVERIFY(l_Run(false));
         for (int l_I : {3, 5, 7}) // damaged: a plain, a tracked and a streamed file; one plain file gone
-        {
-            QFile l_File(l_Folder + l_Build.Files[l_I].Path);
-            QVERIFY(l_File.open(QIODevice::ReadWrite) && l_File.seek(1000) && l_File.write("damage") == 6);
-        }
+            QVERIFY(TestBuild::Write(l_Folder + l_Build.Files[l_I].Path,
+                                     QByteArray(l_Build.Files[l_I].Bytes).replace(1000, 6, "damage")));
         QVERIFY(QFile::remove(l_Folder + l_Build.Files[20].Path));
         l_Server.ClearRequests();
         QVERIFY(l_Run(true));
