@@ -1,10 +1,8 @@
 #include "TestHttpServer.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QMutexLocker>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -32,11 +30,6 @@ bool ParseRange(const QByteArray& p_Value, qint64 p_Size, qint64& p_From, qint64
         return false;
     p_To = l_Bounds[1].isEmpty() ? p_Size - 1 : std::min(l_Bounds[1].toLongLong(&l_Ok), p_Size - 1);
     return l_Ok && p_To >= p_From;
-}
-
-QString NormalPath(const QString& p_Path)
-{
-    return p_Path.startsWith('/') ? p_Path : "/" + p_Path;
 }
 
 } // namespace
@@ -159,10 +152,7 @@ private:
         m_Busy = false;
         m_Pace.stop();
         m_File.reset();
-        if (p_Close)
-            m_Socket->disconnectFromHost();
-        else
-            NextRequest();
+        p_Close ? m_Socket->disconnectFromHost() : NextRequest();
     }
 
     TestHttpServer* m_Owner;
@@ -173,31 +163,22 @@ private:
     TestHttpServer::Fault m_Fault;
     QByteArray m_Memory;
     std::unique_ptr<QFile> m_File;
-    qint64 m_Position = 0;
-    qint64 m_End = 0;
-    qint64 m_Sent = 0;
-    qint64 m_Budget = 0;
+    qint64 m_Position = 0, m_End = 0, m_Sent = 0, m_Budget = 0;
 };
-
-TestHttpServer::TestHttpServer(QObject*) {}
-TestHttpServer::~TestHttpServer() { Stop(); }
 
 bool TestHttpServer::Start()
 {
     m_Thread = new QThread();
     m_Listener = new QTcpServer();
+    // Queued to the listener's thread once it is moved there.
+    QObject::connect(m_Listener, &QTcpServer::newConnection, m_Listener, [this] {
+        while (QTcpSocket* l_Socket = m_Listener->nextPendingConnection())
+            new TestHttpServerConnection(m_Listener, this, l_Socket);
+    });
     m_Listener->moveToThread(m_Thread);
     m_Thread->start();
     QMetaObject::invokeMethod(
-        m_Listener,
-        [this] {
-            QObject::connect(m_Listener, &QTcpServer::newConnection, m_Listener, [this] {
-                while (QTcpSocket* l_Socket = m_Listener->nextPendingConnection())
-                    new TestHttpServerConnection(m_Listener, this, l_Socket);
-            });
-            if (m_Listener->listen(QHostAddress::LocalHost, 0))
-                m_Port = m_Listener->serverPort();
-        },
+        m_Listener, [this] { m_Port = m_Listener->listen(QHostAddress::LocalHost, 0) ? m_Listener->serverPort() : 0; },
         Qt::BlockingQueuedConnection);
     return m_Port != 0;
 }
@@ -213,40 +194,6 @@ void TestHttpServer::Stop()
     delete std::exchange(m_Thread, nullptr);
 }
 
-QString TestHttpServer::BaseUrl() const
-{
-    return QString("http://127.0.0.1:%1/").arg(m_Port);
-}
-
-QString TestHttpServer::Url(const QString& p_Path) const
-{
-    return BaseUrl() + (p_Path.startsWith('/') ? p_Path.mid(1) : p_Path);
-}
-
-void TestHttpServer::SetResource(const QString& p_Path, const QByteArray& p_Bytes)
-{
-    QMutexLocker l_Lock(&m_Mutex);
-    m_Resources[NormalPath(p_Path)] = p_Bytes;
-}
-
-void TestHttpServer::SetFileRoot(const QString& p_Folder)
-{
-    QMutexLocker l_Lock(&m_Mutex);
-    m_FileRoot = QDir(p_Folder).absolutePath();
-}
-
-void TestHttpServer::SetFault(const QString& p_Path, const Fault& p_Fault)
-{
-    QMutexLocker l_Lock(&m_Mutex);
-    m_Faults[NormalPath(p_Path)] = p_Fault;
-}
-
-void TestHttpServer::ClearFaults()
-{
-    QMutexLocker l_Lock(&m_Mutex);
-    m_Faults.clear();
-}
-
 QList<TestHttpServer::Request> TestHttpServer::Requests(const QString& p_Path) const
 {
     QMutexLocker l_Lock(&m_Mutex);
@@ -257,21 +204,12 @@ QList<TestHttpServer::Request> TestHttpServer::Requests(const QString& p_Path) c
     return l_Result;
 }
 
-void TestHttpServer::ClearRequests()
-{
-    QMutexLocker l_Lock(&m_Mutex);
-    m_Requests.clear();
-}
-
 QByteArray TestHttpServer::Pattern(int p_Size, int p_Seed)
 {
     QByteArray l_Bytes(p_Size, '\0');
     quint32 l_State = quint32(p_Seed) * 2654435761u + 1;
     for (int l_Index = 0; l_Index < p_Size; ++l_Index)
-    {
-        l_State = l_State * 1664525u + 1013904223u;
-        l_Bytes[l_Index] = char(l_State >> 24);
-    }
+        l_Bytes[l_Index] = char((l_State = l_State * 1664525u + 1013904223u) >> 24);
     return l_Bytes;
 }
 
@@ -285,11 +223,9 @@ bool TestHttpServer::Plan(const Request& p_Request, QByteArray& p_Bytes, QString
         m_Faults.erase(l_Fault);
 
     p_File.clear();
+    p_Bytes = m_Resources.value(p_Request.Path);
     if (m_Resources.contains(p_Request.Path))
-    {
-        p_Bytes = m_Resources.value(p_Request.Path);
         return true;
-    }
     // Only files inside the root are served.
     const QString l_Path = QDir::cleanPath(m_FileRoot + p_Request.Path);
     if (m_FileRoot.isEmpty() || !l_Path.startsWith(m_FileRoot + "/") || !QFileInfo(l_Path).isFile())

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QDir>
 #include <QList>
 #include <QMap>
 #include <QMetaType>
@@ -10,13 +11,10 @@ class QObject;
 class QTcpServer;
 class QThread;
 
-/// A loopback HTTP/1.1 server for tests on 127.0.0.1, on a free port and a thread of its own, so
-/// that a test may block (a stop, a wait on a worker) while transfers go on. Every method may be
-/// called from the test's thread at any time.
-///
-/// Resources come from memory (SetResource), else from the files under SetFileRoot. Range
-/// "bytes=A-" and "bytes=A-B" get 206 with Content-Range, an unsatisfiable range 416.
-/// Connections are kept alive between requests.
+/// A loopback HTTP/1.1 server on 127.0.0.1 with a thread of its own, so that a test may block (a stop, a wait on
+/// a worker) while transfers go on; callable from the test's thread at any time. Resources come from memory
+/// (SetResource), else from files under SetFileRoot. "bytes=A-" and "bytes=A-B" get 206 with Content-Range, an
+/// unsatisfiable range 416. Connections are kept alive between requests.
 class TestHttpServer
 {
 public:
@@ -31,47 +29,64 @@ public:
         qint64 BytesPerSecond = 0;      ///< throttle the body to about this rate; 0: as fast as the client reads
         bool NoAnswer = false;          ///< read the request and never answer (connection left open)
         int Times = -1;                 ///< requests it applies to, then it is cleared; -1: every request
+
+        /// A fault with only p_Field set; found by argument-dependent lookup: With(&Fault::Status, 404).
+        template <class T, class V>
+        friend Fault With(T Fault::*p_Field, V p_Value, int p_Times = -1)
+        {
+            Fault l_Fault;
+            l_Fault.*p_Field = T(p_Value);
+            l_Fault.Times = p_Times;
+            return l_Fault;
+        }
     };
 
-    /// One request as received.
-    struct Request
+    struct Request ///< one request as received
     {
         QString Path;     ///< decoded path, query removed, starts with "/"
         QByteArray Range; ///< value of the Range header, empty when absent
     };
 
-    explicit TestHttpServer(QObject* p_Parent = nullptr);
-    ~TestHttpServer();
-    TestHttpServer(const TestHttpServer&) = delete;
-    TestHttpServer& operator=(const TestHttpServer&) = delete;
+    explicit TestHttpServer(QObject* = nullptr) {}
+    ~TestHttpServer() { Stop(); }
+    Q_DISABLE_COPY(TestHttpServer)
 
-    /// Starts listening; false when no port could be bound.
-    bool Start();
-    /// Closes the listener and every connection; the port then refuses connections.
-    void Stop();
+    bool Start(); ///< false when no port could be bound
+    void Stop();  ///< closes the listener and every connection: the port then refuses connections
 
     quint16 Port() const { return m_Port; }
-    /// "http://127.0.0.1:<port>/"
-    QString BaseUrl() const;
-    /// BaseUrl() followed by p_Path without its leading "/".
-    QString Url(const QString& p_Path) const;
+    QString BaseUrl() const { return QString("http://127.0.0.1:%1/").arg(m_Port); }
+    QString Url(const QString& p_Path) const { return BaseUrl() + (p_Path.startsWith('/') ? p_Path.mid(1) : p_Path); }
 
-    void SetResource(const QString& p_Path, const QByteArray& p_Bytes);
+    void SetResource(const QString& p_Path, const QByteArray& p_Bytes)
+    {
+        Locked([&] { m_Resources[NormalPath(p_Path)] = p_Bytes; });
+    }
     /// Paths not set in memory are served from files under this folder.
-    void SetFileRoot(const QString& p_Folder);
-
-    void SetFault(const QString& p_Path, const Fault& p_Fault);
-    void ClearFaults();
+    void SetFileRoot(const QString& p_Folder) { Locked([&] { m_FileRoot = QDir(p_Folder).absolutePath(); }); }
+    void SetFault(const QString& p_Path, const Fault& p_Fault)
+    {
+        Locked([&] { m_Faults[NormalPath(p_Path)] = p_Fault; });
+    }
+    void ClearFaults() { Locked([&] { m_Faults.clear(); }); }
 
     /// Requests received, oldest first; only those of p_Path when it is given.
     QList<Request> Requests(const QString& p_Path = QString()) const;
-    void ClearRequests();
+    void ClearRequests() { Locked([&] { m_Requests.clear(); }); }
 
     /// Bytes in which a block misplaced, repeated or cut off shows.
     static QByteArray Pattern(int p_Size, int p_Seed = 7);
 
 private:
     friend class TestHttpServerConnection;
+
+    static QString NormalPath(const QString& p_Path) { return p_Path.startsWith('/') ? p_Path : "/" + p_Path; }
+    template <class F>
+    void Locked(F p_Change)
+    {
+        QMutexLocker l_Lock(&m_Mutex);
+        p_Change();
+    }
 
     /// Records p_Request, consumes a counted fault and finds the resource: false when there is none.
     bool Plan(const Request& p_Request, QByteArray& p_Bytes, QString& p_File, Fault& p_Fault);
