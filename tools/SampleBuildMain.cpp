@@ -1,5 +1,6 @@
 // orvane-samplebuild: writes a made-up game folder to publish in demos and tests.
 #include "tools/SampleBuild.h"
+#include "tools/SizeArgument.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,23 +23,6 @@ const char* const s_Help =
     "  --files N     number of files (default 300)\n"
     "  --size BYTES  total size, with an optional K, M or G suffix (default 300M)\n"
     "  --seed N      seed of the content (default 1)\n";
-
-bool ParseSize(QString p_Text, qint64& p_Bytes)
-{
-    qint64 l_Unit = 1;
-    const QString l_Suffix = p_Text.right(1).toUpper();
-    if (l_Suffix == "K" || l_Suffix == "M" || l_Suffix == "G")
-    {
-        l_Unit = l_Suffix == "K" ? 1024 : l_Suffix == "M" ? 1024 * 1024 : qint64(1024) * 1024 * 1024;
-        p_Text.chop(1);
-    }
-    bool l_Ok = false;
-    const qint64 l_Value = p_Text.toLongLong(&l_Ok);
-    if (!l_Ok || l_Value < 0 || l_Value > (qint64(1) << 40) / l_Unit)
-        return false;
-    p_Bytes = l_Value * l_Unit;
-    return true;
-}
 
 } // namespace
 
@@ -68,7 +52,7 @@ int main(int p_Argc, char** p_Argv)
             if (l_Arg == "--files")
                 l_Files = l_Value.toInt(&l_Ok);
             else if (l_Arg == "--size")
-                l_Ok = ParseSize(l_Value, l_Size);
+                l_Ok = SizeArgument::Parse(l_Value, l_Size);
             else
                 l_Seed = l_Value.toULongLong(&l_Ok);
             l_Ok = l_Ok && l_Files >= SampleBuild::MinimumFileCount() && l_Files <= 1000000;

@@ -1,0 +1,251 @@
+#include "casc/BLTEHandler.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QIODevice>
+
+#include <array>
+#include <vector>
+
+#include <zlib.h>
+
+namespace Orvane {
+namespace CASC {
+
+namespace {
+
+constexpr quint32 s_Magic = 0x45544C42; // "BLTE" read little-endian
+constexpr quint8 s_TableFormat = 0x0F;
+// No blob or content may outgrow what one byte array holds.
+constexpr qint64 s_MaxBytes = 0x7FFFFFFF - 64;
+// Deflate never expands more than 1032:1 (a 258-byte match per two 1-bit codes).
+constexpr qint64 s_MaxInflateRatio = 1032;
+
+struct ChunkDescriptor
+{
+    quint32 CompressedSize = 0;
+    quint32 DecompressedSize = 0;
+    std::array<char, 16> Checksum{};
+};
+
+/// The most a zlib stream of p_StreamBytes bytes can inflate to.
+qint64 InflateCap(qint64 p_StreamBytes)
+{
+    return p_StreamBytes <= 0 ? 0 : p_StreamBytes * s_MaxInflateRatio + 258;
+}
+
+/// Feeds up to p_Count bytes of the stream to p_Hash in slices; returns how many it read.
+qint64 HashFromStream(QDataStream& p_Stream, qint64 p_Count, QCryptographicHash& p_Hash)
+{
+    char l_Slice[BLTEHandler::HashSlice];
+    qint64 l_Done = 0;
+    while (l_Done < p_Count)
+    {
+        const int l_Want = int(qMin<qint64>(BLTEHandler::HashSlice, p_Count - l_Done));
+        const int l_Read = p_Stream.readRawData(l_Slice, l_Want);
+        if (l_Read <= 0)
+            break;
+        p_Hash.addData(l_Slice, l_Read);
+        l_Done += l_Read;
+        if (l_Read < l_Want)
+            break;
+    }
+    return l_Done;
+}
+
+/// Reads the magic and the header-size field, leaving the stream little-endian.
+bool ReadPrefix(QDataStream& p_Stream, quint32& p_HeaderSize)
+{
+    quint32 l_Magic = 0;
+    p_Stream.setByteOrder(QDataStream::LittleEndian);
+    p_Stream >> l_Magic;
+    if (p_Stream.status() != QDataStream::Ok || l_Magic != s_Magic)
+        return false;
+    p_Stream.setByteOrder(QDataStream::BigEndian);
+    p_Stream >> p_HeaderSize;
+    p_Stream.setByteOrder(QDataStream::LittleEndian);
+    return true;
+}
+
+QString Hex(const QByteArray& p_Bytes)
+{
+    return QString::fromLatin1(p_Bytes.toHex());
+}
+
+qint32 Fail(qint32 p_Code, const char* p_Text)
+{
+    qWarning() << QString::fromLatin1(p_Text);
+    return p_Code;
+}
+
+} // namespace
+
+QByteArray BLTEHandler::ExtractEntryMD5(QDataStream& p_Stream, quint64 p_Size, quint32* p_HeaderSize)
+{
+    QIODevice* l_Device = p_Stream.device();
+    p_Stream.resetStatus();
+    const qint64 l_Start = l_Device ? l_Device->pos() : 0;
+    quint32 l_HeaderSize = 0;
+    if (!l_Device || !ReadPrefix(p_Stream, l_HeaderSize))
+    {
+        p_Stream.setByteOrder(QDataStream::LittleEndian);
+        qWarning() << QStringLiteral("BLTEHandler::ExtractEntryMD5() Invalid magic header");
+        return QByteArray();
+    }
+    if (p_HeaderSize)
+        *p_HeaderSize = l_HeaderSize;
+    l_Device->seek(l_Start);
+
+    // Hashed in slices: a forged header size must not decide how much memory is taken.
+    const qint64 l_Hashed = l_HeaderSize != 0 ? qint64(l_HeaderSize) : qint64(p_Size & 0xFFFFFFFFu);
+    QCryptographicHash l_Hash(QCryptographicHash::Md5);
+    HashFromStream(p_Stream, l_Hashed, l_Hash);
+    return l_Hash.result();
+}
+
+qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const char* p_ExpectedKey, QByteArray& p_Output,
+                                quint32* p_HeaderSize)
+{
+    QIODevice* l_Device = p_Stream.device();
+    p_Stream.resetStatus();
+    const qint64 l_Start = l_Device ? l_Device->pos() : 0;
+    quint32 l_HeaderSize = 0;
+    if (!l_Device || !ReadPrefix(p_Stream, l_HeaderSize))
+    {
+        p_Stream.setByteOrder(QDataStream::LittleEndian);
+        return Fail(InvalidMagic, "BLTEHandler::ExtractData() Invalid magic header");
+    }
+    if (p_HeaderSize)
+        *p_HeaderSize = l_HeaderSize;
+    const qint64 l_AfterPrefix = l_Device->pos();
+    l_Device->seek(l_Start);
+
+    // The key check comes before any look at the header's structure.
+    const qint64 l_Hashed = l_HeaderSize != 0 ? qint64(l_HeaderSize) : qint64(p_Size & 0xFFFFFFFFu);
+    QCryptographicHash l_KeyHash(QCryptographicHash::Md5);
+    const bool l_WholeHeader = HashFromStream(p_Stream, l_Hashed, l_KeyHash) == l_Hashed;
+    const QByteArray l_Key = l_KeyHash.result();
+    const QByteArray l_Expected(p_ExpectedKey, 16);
+    if (!l_WholeHeader || l_Key != l_Expected)
+    {
+        // A header cut short never matches, even if its partial hash happened to.
+        qWarning() << QStringLiteral("BLTEHandler::ExtractData() Data corrupted computed hash : ") << Hex(l_Key)
+                   << QStringLiteral(" gived : ") << Hex(l_Expected);
+        return KeyMismatch;
+    }
+    l_Device->seek(l_AfterPrefix);
+
+    std::vector<ChunkDescriptor> l_Chunks;
+    qint64 l_DeclaredTotal = 0;
+    if (l_HeaderSize != 0)
+    {
+        if (p_Size < 12)
+            return Fail(HeaderTooShort, "BLTEHandler::ExtractData() Invalid chunked header lenght");
+        quint8 l_Format = 0;
+        p_Stream >> l_Format;
+        if (l_Format != s_TableFormat)
+            return Fail(BadTableFormat, "BLTEHandler::ExtractData() Invalid chunked header unk magic");
+        quint8 l_CountBytes[3] = {0, 0, 0};
+        p_Stream >> l_CountBytes[0] >> l_CountBytes[1] >> l_CountBytes[2];
+        const quint32 l_Count = (quint32(l_CountBytes[0]) << 16) | (quint32(l_CountBytes[1]) << 8) | l_CountBytes[2];
+        if (l_Count == 0)
+            return Fail(NoChunks, "BLTEHandler::ExtractData() Invalid chunk count");
+        if (qint64(l_HeaderSize) != 12 + 24 * qint64(l_Count))
+            return Fail(HeaderSizeMismatch, "BLTEHandler::ExtractData() Header size mismatch");
+        if (p_Size < l_HeaderSize)
+            return Fail(NotEnoughData, "BLTEHandler::ExtractData() No enough data");
+        // The whole table was hashed above, so the blob really holds these entries.
+        l_Chunks.resize(l_Count);
+        for (ChunkDescriptor& l_Chunk : l_Chunks)
+        {
+            p_Stream.setByteOrder(QDataStream::BigEndian);
+            p_Stream >> l_Chunk.CompressedSize >> l_Chunk.DecompressedSize;
+            p_Stream.setByteOrder(QDataStream::LittleEndian);
+            p_Stream.readRawData(l_Chunk.Checksum.data(), 16);
+            l_DeclaredTotal += l_Chunk.DecompressedSize;
+        }
+    }
+    else
+    {
+        // The single chunk is everything after the 8-byte prefix: a mode byte at least.
+        if (p_Size < 9 || p_Size - 8 > 0xFFFFFFFFu)
+            return Fail(NotEnoughData, "BLTEHandler::ExtractData() No enough data");
+        ChunkDescriptor l_Chunk;
+        l_Chunk.CompressedSize = quint32(p_Size - 8);
+        l_Chunk.DecompressedSize = quint32(p_Size - 9);
+        l_Chunks.push_back(l_Chunk);
+        l_DeclaredTotal = qint64(p_Size - 9);
+    }
+    if (p_Size > quint64(s_MaxBytes) || l_DeclaredTotal > s_MaxBytes)
+        return Fail(NotEnoughData, "BLTEHandler::ExtractData() Blob too large");
+
+    // Reserve only what the blob's own bytes can produce: a table may declare
+    // gigabytes of output for a few bytes of input.
+    const qint64 l_DataStart = l_Device->pos() - l_Start;
+    qint64 l_Reserve = 0;
+    qint64 l_Left = qint64(p_Size) - l_DataStart;
+    for (const ChunkDescriptor& l_Chunk : l_Chunks)
+    {
+        const qint64 l_Available = qMin<qint64>(l_Chunk.CompressedSize, qMax<qint64>(l_Left, 0));
+        l_Reserve += qMin<qint64>(l_Chunk.DecompressedSize, InflateCap(l_Available - 1));
+        l_Left -= l_Available;
+    }
+    p_Output.clear();
+    p_Output.reserve(int(qMin(l_Reserve, s_MaxBytes)));
+
+    for (const ChunkDescriptor& l_Chunk : l_Chunks)
+    {
+        const qint64 l_Remaining = qint64(p_Size) - (l_Device->pos() - l_Start);
+        if (l_Chunk.CompressedSize == 0 || qint64(l_Chunk.CompressedSize) > l_Remaining)
+            return Fail(ShortChunk, "BLTEHandler::ExtractData() Invalid readed size");
+        QByteArray l_Buffer(int(l_Chunk.CompressedSize), Qt::Uninitialized);
+        if (p_Stream.readRawData(l_Buffer.data(), l_Buffer.size()) != l_Buffer.size())
+            return Fail(ShortChunk, "BLTEHandler::ExtractData() Invalid readed size");
+
+        if (l_HeaderSize != 0)
+        {
+            QCryptographicHash l_ChunkHash(QCryptographicHash::Md5);
+            for (int l_Offset = 0; l_Offset < l_Buffer.size(); l_Offset += int(HashSlice))
+                l_ChunkHash.addData(l_Buffer.constData() + l_Offset, int(qMin<qint64>(HashSlice, l_Buffer.size() - l_Offset)));
+            if (l_ChunkHash.result() != QByteArray::fromRawData(l_Chunk.Checksum.data(), 16))
+                return Fail(ChunkHashMismatch, "BLTEHandler::ExtractData() Chunk hash differ");
+        }
+
+        const qint64 l_Payload = l_Buffer.size() - 1;
+        switch (qint8(l_Buffer.at(0)))
+        {
+        case 'N':
+            if (p_Output.size() + l_Payload > s_MaxBytes)
+                return Fail(NotEnoughData, "BLTEHandler::ExtractData() Blob too large");
+            p_Output.append(l_Buffer.constData() + 1, int(l_Payload));
+            break;
+        case 'Z':
+        {
+            // A declared size that the stream cannot reach would leave undefined bytes.
+            if (qint64(l_Chunk.DecompressedSize) > InflateCap(l_Payload)
+                || p_Output.size() + qint64(l_Chunk.DecompressedSize) > s_MaxBytes)
+                return Fail(UncompressError, "BLTEHandler::ExtractData() uncompress error");
+            QByteArray l_Inflated(int(l_Chunk.DecompressedSize), Qt::Uninitialized);
+            uLongf l_Length = l_Chunk.DecompressedSize;
+            const int l_Result = uncompress(reinterpret_cast<Bytef*>(l_Inflated.data()), &l_Length,
+                                            reinterpret_cast<const Bytef*>(l_Buffer.constData() + 1), uLong(l_Payload));
+            if (l_Result != Z_OK || l_Length != l_Chunk.DecompressedSize)
+                return Fail(UncompressError, "BLTEHandler::ExtractData() uncompress error");
+            p_Output.append(l_Inflated);
+            break;
+        }
+        case 'E':
+            return Fail(UnsupportedMode, "BLTEHandler::ExtractData() BLTE_CHUNK_DATA_ENCRYPED not implemented");
+        case 'F':
+            return Fail(UnsupportedMode, "BLTEHandler::ExtractData() BLTE_CHUNK_DATA_FRAME_RECURSIVE not implemented");
+        default:
+            qWarning() << QStringLiteral("BLTEHandler::ExtractData() 0x")
+                       << QString::number(qint8(l_Buffer.at(0)), 16).toUpper() << QStringLiteral(" not implemented");
+            return UnsupportedMode;
+        }
+    }
+    return Ok;
+}
+
+} // namespace CASC
+} // namespace Orvane

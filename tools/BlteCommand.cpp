@@ -1,0 +1,219 @@
+#include "tools/BlteCommand.h"
+
+#include "casc/BLTEHandler.h"
+#include "casc/BLTEWriter.h"
+#include "tools/CascToolExit.h"
+#include "tools/SizeArgument.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QFile>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <memory>
+
+namespace Orvane {
+namespace CASC {
+
+namespace {
+
+struct BlteArguments
+{
+    QString Input;
+    QString Output;
+    QByteArray Key;
+    qint64 ChunkSize = BLTEWriter::Options().ChunkSize;
+    QString Mode;
+    bool NoTable = false;
+};
+
+/// Splits the arguments of one subcommand; false, with a reason, on anything it does not know.
+bool ParseArguments(const QString& p_Command, const QStringList& p_Args, BlteArguments& p_Parsed, QString& p_Error)
+{
+    const bool l_Decode = p_Command == "decode";
+    const bool l_Encode = p_Command == "encode";
+    for (int l_I = 0; l_I < p_Args.size(); ++l_I)
+    {
+        const QString& l_Arg = p_Args.at(l_I);
+        const bool l_HasValue = l_I + 1 < p_Args.size();
+        if (l_Arg == "-o" && (l_Decode || l_Encode) && l_HasValue)
+            p_Parsed.Output = p_Args.at(++l_I);
+        else if (l_Arg == "--key" && l_Decode && l_HasValue)
+        {
+            const QString l_Hex = p_Args.at(++l_I);
+            p_Parsed.Key = QByteArray::fromHex(l_Hex.toLatin1());
+            if (l_Hex.size() != 32 || p_Parsed.Key.size() != 16 || p_Parsed.Key.toHex() != l_Hex.toLower().toLatin1())
+                return p_Error = "--key needs 32 hexadecimal digits, got " + l_Hex, false;
+        }
+        else if (l_Arg == "--chunk" && l_Encode && l_HasValue)
+        {
+            if (!Orvane::Publish::SizeArgument::Parse(p_Args.at(++l_I), p_Parsed.ChunkSize))
+                return p_Error = "--chunk needs a byte count, got " + p_Args.at(l_I), false;
+        }
+        else if (l_Arg == "--mode" && l_Encode && l_HasValue)
+        {
+            p_Parsed.Mode = p_Args.at(++l_I).toUpper();
+            if (p_Parsed.Mode != "N" && p_Parsed.Mode != "Z")
+                return p_Error = "--mode is N (plain) or Z (zlib), got " + p_Args.at(l_I), false;
+        }
+        else if (l_Arg == "--no-table" && l_Encode)
+            p_Parsed.NoTable = true;
+        else if (l_Arg.startsWith("-") && l_Arg != "-")
+            return p_Error = "unknown option " + l_Arg + " for blte " + p_Command, false;
+        else if (p_Parsed.Input.isEmpty())
+            p_Parsed.Input = l_Arg;
+        else
+            return p_Error = "unexpected argument " + l_Arg, false;
+    }
+    if (p_Parsed.Input.isEmpty())
+        return p_Error = "blte " + p_Command + " needs a FILE", false;
+    if (l_Encode && p_Parsed.Output.isEmpty())
+        return p_Error = "blte encode needs -o OUT", false;
+    if (p_Parsed.NoTable && p_Parsed.Mode == "Z")
+        return p_Error = "--no-table gives one plain chunk; zlib (--mode Z) needs a chunk table", false;
+    return true;
+}
+
+/// The input as a seekable device: the file, or standard input read whole for "-".
+std::unique_ptr<QIODevice> OpenInput(const QString& p_Path, QTextStream& p_Err)
+{
+    std::unique_ptr<QIODevice> l_Device;
+    if (p_Path == "-")
+    {
+        QFile l_Stdin;
+        if (l_Stdin.open(stdin, QIODevice::ReadOnly))
+        {
+            auto l_Buffer = std::make_unique<QBuffer>();
+            l_Buffer->setData(l_Stdin.readAll());
+            l_Device = std::move(l_Buffer);
+        }
+    }
+    else
+        l_Device = std::make_unique<QFile>(p_Path);
+    if (l_Device && l_Device->open(QIODevice::ReadOnly))
+        return l_Device;
+    p_Err << "casc-tool: cannot read " << p_Path << (l_Device ? ": " + l_Device->errorString() : QString()) << "\n";
+    return nullptr;
+}
+
+/// Writes p_Data to p_Path in one piece (nothing is left behind on failure), or to stdout when empty.
+int WriteOutput(const QString& p_Path, const QByteArray& p_Data, QTextStream& p_Out, QTextStream& p_Err)
+{
+    if (p_Path.isEmpty() || p_Path == "-")
+    {
+        p_Out.flush();
+        QFile l_Stdout;
+        if (l_Stdout.open(stdout, QIODevice::WriteOnly) && l_Stdout.write(p_Data) == p_Data.size() && l_Stdout.flush())
+            return 0;
+        p_Err << "casc-tool: cannot write to standard output\n";
+        return CascToolExit::CantCreate;
+    }
+    QSaveFile l_File(p_Path);
+    if (l_File.open(QIODevice::WriteOnly) && l_File.write(p_Data) == p_Data.size() && l_File.commit())
+        return 0;
+    p_Err << "casc-tool: cannot write " << p_Path << ": " << l_File.errorString() << "\n";
+    return CascToolExit::CantCreate;
+}
+
+int Key(const BlteArguments& p_Args, QTextStream& p_Out, QTextStream& p_Err)
+{
+    const std::unique_ptr<QIODevice> l_File = OpenInput(p_Args.Input, p_Err);
+    if (!l_File)
+        return CascToolExit::NoInput;
+    QDataStream l_Stream(l_File.get());
+    const QByteArray l_Key = BLTEHandler::ExtractEntryMD5(l_Stream, quint64(l_File->size()));
+    if (l_Key.isEmpty())
+        return 1;
+    p_Out << l_Key.toHex() << "\n";
+    return 0;
+}
+
+int Decode(const BlteArguments& p_Args, QTextStream& p_Out, QTextStream& p_Err)
+{
+    const std::unique_ptr<QIODevice> l_File = OpenInput(p_Args.Input, p_Err);
+    if (!l_File)
+        return CascToolExit::NoInput;
+    const quint64 l_Size = quint64(l_File->size());
+    QDataStream l_Stream(l_File.get());
+    QByteArray l_Key = p_Args.Key;
+    if (l_Key.isEmpty())
+    {
+        // Without --key the blob is checked against its own header: the chunks are still verified.
+        l_Key = BLTEHandler::ExtractEntryMD5(l_Stream, l_Size);
+        l_Key.resize(16);
+        l_File->seek(0);
+    }
+    QByteArray l_Content;
+    const qint32 l_Result = BLTEHandler::ExtractData(l_Stream, l_Size, l_Key.constData(), l_Content);
+    if (l_Result != BLTEHandler::Ok)
+        return l_Result;
+    return WriteOutput(p_Args.Output, l_Content, p_Out, p_Err);
+}
+
+int Encode(const BlteArguments& p_Args, QTextStream& p_Out, QTextStream& p_Err)
+{
+    const std::unique_ptr<QIODevice> l_File = OpenInput(p_Args.Input, p_Err);
+    if (!l_File)
+        return CascToolExit::NoInput;
+    const QByteArray l_Content = l_File->readAll();
+    BLTEWriter::Options l_Options;
+    l_Options.ChunkSize = p_Args.ChunkSize;
+    l_Options.WithTable = !p_Args.NoTable;
+    const bool l_Plain = p_Args.Mode == "N" || (p_Args.Mode.isEmpty() && p_Args.NoTable);
+    l_Options.ChunkMode = l_Plain ? BLTEWriter::Mode::Plain : BLTEWriter::Mode::Zlib;
+    QByteArray l_Blob;
+    QString l_Error;
+    if (!BLTEWriter::Encode(l_Content, l_Options, l_Blob, &l_Error))
+    {
+        p_Err << "casc-tool: " << l_Error << "\n";
+        return CascToolExit::Usage;
+    }
+    const int l_Written = WriteOutput(p_Args.Output, l_Blob, p_Out, p_Err);
+    if (l_Written == 0)
+        p_Out << BLTEWriter::EncodingKey(l_Blob).toHex() << "\n";
+    return l_Written;
+}
+
+} // namespace
+
+QString BlteCommand::Usage()
+{
+    return QStringLiteral(
+        "  casc-tool blte key FILE\n"
+        "      Prints the blob's encoding key (lower-case hex).\n"
+        "  casc-tool blte decode FILE [--key HEX] [-o OUT]\n"
+        "      Checks the blob against HEX (default: its own header) and writes the content\n"
+        "      to OUT or standard output. Exit status: the decoder's result code on failure.\n"
+        "  casc-tool blte encode IN -o OUT [--chunk BYTES] [--mode N|Z] [--no-table]\n"
+        "      Encodes IN in chunks of BYTES (K, M, G suffixes; 0 = one chunk; default 256K),\n"
+        "      plain (N) or zlib (Z, the default), and prints the encoding key. --no-table\n"
+        "      writes one plain chunk without a table.\n"
+        "  FILE or IN may be - for standard input.\n");
+}
+
+int BlteCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream& p_Err)
+{
+    const QString l_Command = p_Args.value(0);
+    BlteArguments l_Parsed;
+    QString l_Error;
+    if (l_Command != "key" && l_Command != "decode" && l_Command != "encode")
+        l_Error = l_Command.isEmpty() ? QStringLiteral("blte needs key, decode or encode")
+                                      : "unknown blte command " + l_Command;
+    else
+        ParseArguments(l_Command, p_Args.mid(1), l_Parsed, l_Error);
+    if (!l_Error.isEmpty())
+    {
+        p_Err << "casc-tool: " << l_Error << "\n"
+              << "Try 'casc-tool --help' for more information.\n";
+        return CascToolExit::Usage;
+    }
+    if (l_Command == "key")
+        return Key(l_Parsed, p_Out, p_Err);
+    if (l_Command == "decode")
+        return Decode(l_Parsed, p_Out, p_Err);
+    return Encode(l_Parsed, p_Out, p_Err);
+}
+
+} // namespace CASC
+} // namespace Orvane
