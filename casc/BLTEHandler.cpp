@@ -239,9 +239,13 @@ qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const cha
         case 'F':
             return Fail(UnsupportedMode, "BLTEHandler::ExtractData() BLTE_CHUNK_DATA_FRAME_RECURSIVE not implemented");
         default:
-            qWarning() << QStringLiteral("BLTEHandler::ExtractData() 0x")
-                       << QString::number(qint8(l_Buffer.at(0)), 16).toUpper() << QStringLiteral(" not implemented");
+        {
+            // Shown as a signed byte: 0xFF reads "-1".
+            const int l_Mode = qint8(l_Buffer.at(0));
+            const QString l_Shown = (l_Mode < 0 ? "-" : "") + QString::number(qAbs(l_Mode), 16).toUpper();
+            qWarning() << QStringLiteral("BLTEHandler::ExtractData() 0x") << l_Shown << QStringLiteral(" not implemented");
             return UnsupportedMode;
+        }
         }
     }
     return Ok;
