@@ -4,13 +4,46 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QCryptographicHash>
 
 #include <algorithm>
 #include <random>
+#include <set>
 
 namespace Orvane {
 namespace CASC {
 namespace Forge {
+
+namespace {
+
+QByteArray OneFile(std::mt19937_64& p_Random, qint64 p_MinSize, quint64 p_Span)
+{
+    const qint64 l_Size = p_MinSize + qint64(p_Random() % p_Span);
+    const quint64 l_Style = p_Random() % 3;
+    QByteArray l_Data(int(l_Size), Qt::Uninitialized);
+    char* l_Out = l_Data.data();
+    for (qint64 l_At = 0; l_At < l_Size;)
+    {
+        quint64 l_Word = p_Random();
+        if (l_Style == 0)
+        {
+            // Noise: zlib cannot shrink it.
+            for (int l_Byte = 0; l_Byte < 8 && l_At < l_Size; ++l_Byte, l_Word >>= 8)
+                l_Out[l_At++] = char(l_Word & 0xFF);
+        }
+        else
+        {
+            // Runs of a few letters: compresses well, like text and tables.
+            const char l_Letter = char('a' + l_Word % (l_Style == 1 ? 26 : 4));
+            const qint64 l_Run = 1 + qint64((l_Word >> 8) % (l_Style == 1 ? 4 : 64));
+            for (qint64 l_N = 0; l_N < l_Run && l_At < l_Size; ++l_N)
+                l_Out[l_At++] = l_Letter;
+        }
+    }
+    return l_Data;
+}
+
+} // namespace
 
 std::vector<ContentFile> ForgeContent::Generate(const ForgeOptions& p_Options)
 {
@@ -20,31 +53,18 @@ std::vector<ContentFile> ForgeContent::Generate(const ForgeOptions& p_Options)
     const quint64 l_Span = quint64(p_Options.m_MaxSize - p_Options.m_MinSize) + 1;
     std::vector<ContentFile> l_Files;
     l_Files.reserve(size_t(p_Options.m_Files));
+    std::set<QByteArray> l_Seen;
     for (int l_Index = 0; l_Index < p_Options.m_Files; ++l_Index)
     {
         ContentFile l_File;
         l_File.m_Path = QStringLiteral("gen/%1.bin").arg(l_Index, 5, 10, QLatin1Char('0'));
-        const qint64 l_Size = p_Options.m_MinSize + qint64(l_Random() % l_Span);
-        const quint64 l_Style = l_Random() % 3;
-        l_File.m_Data.resize(int(l_Size));
-        char* l_Out = l_File.m_Data.data();
-        for (qint64 l_At = 0; l_At < l_Size;)
+        // Identical files would share one blob; a few more draws keep --files N to N blobs
+        // wherever the size range leaves room for N different files.
+        for (int l_Try = 0; l_Try < 16; ++l_Try)
         {
-            quint64 l_Word = l_Random();
-            if (l_Style == 0)
-            {
-                // Noise: zlib cannot shrink it.
-                for (int l_Byte = 0; l_Byte < 8 && l_At < l_Size; ++l_Byte, l_Word >>= 8)
-                    l_Out[l_At++] = char(l_Word & 0xFF);
-            }
-            else
-            {
-                // Runs of a few letters: compresses well, like text and tables.
-                const char l_Letter = char('a' + l_Word % (l_Style == 1 ? 26 : 4));
-                const qint64 l_Run = 1 + qint64((l_Word >> 8) % (l_Style == 1 ? 4 : 64));
-                for (qint64 l_N = 0; l_N < l_Run && l_At < l_Size; ++l_N)
-                    l_Out[l_At++] = l_Letter;
-            }
+            l_File.m_Data = OneFile(l_Random, p_Options.m_MinSize, l_Span);
+            if (l_Seen.insert(QCryptographicHash::hash(l_File.m_Data, QCryptographicHash::Md5)).second)
+                break;
         }
         l_Files.push_back(std::move(l_File));
     }

@@ -109,6 +109,7 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
 {
     p_Options.m_Arguments = p_Arguments;
     QStringList l_Positional;
+    int l_OutAt = -1;
     bool l_SizeGiven = false;
     for (int l_I = 0; l_I < p_Arguments.size(); ++l_I)
     {
@@ -117,9 +118,12 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
         {
             if (l_Arg == "--")
             {
+                if (l_I + 1 < p_Arguments.size())
+                    l_OutAt = l_I + 1;
                 l_Positional += p_Arguments.mid(l_I + 1);
                 break;
             }
+            l_OutAt = l_I;
             l_Positional.append(l_Arg);
             continue;
         }
@@ -355,6 +359,9 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
         return ParseResult::UsageError;
     }
     p_Options.m_OutDir = l_Positional.first();
+    // The summary records how the store was made, not where it was put: stores forged
+    // alike into two folders stay byte for byte the same.
+    p_Options.m_Arguments.removeAt(l_OutAt);
     if (p_Options.m_MinSize > p_Options.m_MaxSize)
     {
         p_Error = QStringLiteral("--min-size %1 is above --max-size %2").arg(p_Options.m_MinSize).arg(p_Options.m_MaxSize);
