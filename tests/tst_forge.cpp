@@ -602,7 +602,7 @@ void ForgeTest::refusals_data()
     QTest::newRow("folder missing") << QStringList{"OUT", "--from", "NOWHERE"} << 1 << "not a folder";
     QTest::newRow("OUT below a file") << QStringList{"FILE/out"} << 1 << "cannot create folder";
     QTest::newRow("OUT is a file") << QStringList{"FILE"} << 2 << "is not a folder";
-    QTest::newRow("OUT not empty") << QStringList{"FULL"} << 2 << "is not empty (--force writes into it)";
+    QTest::newRow("OUT not empty") << QStringList{"FULL"} << 2 << "holds files (--force writes into it)";
 }
 
 void ForgeTest::refusals()
@@ -612,7 +612,10 @@ void ForgeTest::refusals()
     QFETCH(QString, message);
     QTemporaryDir l_Dir;
     QDir().mkpath(l_Dir.filePath("EMPTY"));
-    QDir().mkpath(l_Dir.filePath("FULL/keep"));
+    QDir().mkpath(l_Dir.filePath("FULL/deep"));
+    QFile l_Keep(l_Dir.filePath("FULL/deep/keep"));
+    QVERIFY(l_Keep.open(QIODevice::WriteOnly));
+    l_Keep.close();
     QFile l_File(l_Dir.filePath("FILE"));
     QVERIFY(l_File.open(QIODevice::WriteOnly));
     l_File.close();
@@ -626,13 +629,15 @@ void ForgeTest::refusals()
              qPrintable(l_Run.m_Err));
     QVERIFY(!QFile::exists(l_Dir.filePath("OUT")));
     QVERIFY(!QFile::exists(l_Dir.filePath("FULL/forge.json")));
-    QVERIFY(QFile::exists(l_Dir.filePath("FULL/keep")));
+    QVERIFY(QFile::exists(l_Dir.filePath("FULL/deep/keep")));
 }
 
 void ForgeTest::overwriteWithForce()
 {
     QTemporaryDir l_Dir;
     const QString l_Out = l_Dir.filePath("out");
+    // Empty folders are no reason to refuse: a web server may already serve out/cdn.
+    QVERIFY(QDir().mkpath(l_Out + "/cdn/empty"));
     QCOMPARE(RunForge({l_Out, "--files", "30", "--cdn-path", "old/path"}).m_Status, 0);
     QFile l_Own(l_Out + "/notes.txt");
     QVERIFY(l_Own.open(QIODevice::WriteOnly));

@@ -4,6 +4,7 @@
 #include "tools/forge/StoreForge.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -68,11 +69,13 @@ int ForgeCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream
     const QFileInfo l_OutInfo(l_Options.m_OutDir);
     if (l_OutInfo.exists() && !l_OutInfo.isDir())
         return Fail(p_Err, ExitUsage, l_Options.m_OutDir + " is not a folder");
+    // Empty folders hold nothing to lose (a web server may already serve OUT/cdn).
     const bool l_NonEmpty =
-        l_OutInfo.exists() &&
-        !QDir(l_Options.m_OutDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty();
+        l_OutInfo.exists() && QDirIterator(l_Options.m_OutDir, QDir::Files | QDir::Hidden | QDir::System,
+                                           QDirIterator::Subdirectories)
+                                  .hasNext();
     if (l_NonEmpty && !l_Options.m_Force)
-        return Fail(p_Err, ExitUsage, l_Options.m_OutDir + " is not empty (--force writes into it)");
+        return Fail(p_Err, ExitUsage, l_Options.m_OutDir + " holds files (--force writes into it)");
 
     ForgedStore l_Store;
     switch (StoreForge::Build(l_Options, l_Store, l_Error))

@@ -99,8 +99,8 @@ QString ForgeOptions::Usage()
         "                           archives count from 0, patch archives after them\n"
         "    --missing-encoding     leave out the local copy of the encoding file\n"
         "  Other:\n"
-        "    --force                write into a non-empty OUT (its cdn/, install/ and\n"
-        "                           forge.json are replaced)\n"
+        "    --force                write into an OUT that holds files (its cdn/, install/\n"
+        "                           and forge.json are replaced, nothing else)\n"
         "  Exit status: 0 done, 1 read or write failure, 2 usage error.\n");
 }
 
