@@ -72,6 +72,7 @@ QString ForgeOptions::Usage()
         "    OUT/forge.json a summary: keys, archives, every blob and its slot, damaged slots\n"
         "  Content (one blob per file):\n"
         "    --from FOLDER          every regular file under FOLDER, in sorted path order\n"
+        "                           (symbolic links are skipped; identical files share a blob)\n"
         "    --files N              otherwise N generated files (default 64)\n"
         "    --min-size BYTES       smallest generated file (default 1024)\n"
         "    --max-size BYTES       largest generated file (default 65536)\n"

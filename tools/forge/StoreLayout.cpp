@@ -52,9 +52,10 @@ bool StoreLayout::Place(const ForgeOptions& p_Options, std::vector<ForgeBlob>& p
         ForgeBlob& l_Blob = p_Blobs[l_I];
         l_Blob.m_CdnArchive = int(l_I % p_Cdn.size());
         CdnArchiveLayout& l_Archive = p_Cdn[size_t(l_Blob.m_CdnArchive)];
-        if (l_Archive.m_Size + l_Blob.m_Blob.size() > qint64(0xFFFFFFFF))
+        // Offsets are 32-bit, and an archive is put together in one byte array.
+        if (l_Archive.m_Size + l_Blob.m_Blob.size() > qint64(0x7FFFFFFF))
         {
-            p_Error = QStringLiteral("CDN archive %1 would pass 4 GiB; use more --data-archives").arg(l_Blob.m_CdnArchive);
+            p_Error = QStringLiteral("CDN archive %1 would pass 2 GiB; use more --data-archives").arg(l_Blob.m_CdnArchive);
             return false;
         }
         l_Blob.m_CdnOffset = quint32(l_Archive.m_Size);
