@@ -275,7 +275,7 @@ void ForgeTest::store_data()
     QTest::newRow("defaults") << QStringList();
     QTest::newRow("plain, one chunk, one host per region line") << QStringList{"--mode", "N", "--chunk", "0"};
     QTest::newRow("small chunks, several hosts, other path")
-        << QStringList{"--chunk", "1000", "--hosts", "127.0.0.1:9001 127.0.0.1:9002", "--cdn-path", "x/y/z"};
+        << QStringList{"--chunk", "1K", "--hosts", "127.0.0.1:9001 127.0.0.1:9002", "--cdn-path", "x/y/z"};
     // Archive numbers above 3 use the high byte of the .idx location.
     QTest::newRow("archives 254 and 255") << QStringList{"--first-archive", "254", "--local-archives", "2"};
     QTest::newRow("many small files, several encoding pages")
@@ -575,34 +575,34 @@ void ForgeTest::refusals_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no OUT") << QStringList{"--files", "3"} << 2 << "OUT is missing";
-    QTest::newRow("two OUTs") << QStringList{"OUT", "other"} << 2 << "one OUT folder expected";
-    QTest::newRow("unknown option") << QStringList{"OUT", "--colour"} << 2 << "unknown option --colour";
-    QTest::newRow("value missing") << QStringList{"OUT", "--files"} << 2 << "--files needs a value";
-    QTest::newRow("bad mode") << QStringList{"OUT", "--mode", "E"} << 2 << "must be N or Z";
-    QTest::newRow("zero files") << QStringList{"OUT", "--files", "0"} << 2 << "--files '0' must be a number";
-    QTest::newRow("sizes crossed") << QStringList{"OUT", "--min-size", "10", "--max-size", "5"} << 2 << "is above";
-    QTest::newRow("path climbs out") << QStringList{"OUT", "--cdn-path", "../etc"} << 2 << "plain folder names";
-    QTest::newRow("bad host") << QStringList{"OUT", "--hosts", "a|b"} << 2 << "HOST[:PORT]";
+    QTest::newRow("no OUT") << QStringList{"--files", "3"} << 64 << "OUT is missing";
+    QTest::newRow("two OUTs") << QStringList{"OUT", "other"} << 64 << "one OUT folder expected";
+    QTest::newRow("unknown option") << QStringList{"OUT", "--colour"} << 64 << "unknown option --colour";
+    QTest::newRow("value missing") << QStringList{"OUT", "--files"} << 64 << "--files needs a value";
+    QTest::newRow("bad mode") << QStringList{"OUT", "--mode", "E"} << 64 << "must be N or Z";
+    QTest::newRow("zero files") << QStringList{"OUT", "--files", "0"} << 64 << "--files '0' must be a number";
+    QTest::newRow("sizes crossed") << QStringList{"OUT", "--min-size", "10", "--max-size", "5"} << 64 << "is above";
+    QTest::newRow("path climbs out") << QStringList{"OUT", "--cdn-path", "../etc"} << 64 << "plain folder names";
+    QTest::newRow("bad host") << QStringList{"OUT", "--hosts", "a|b"} << 64 << "HOST[:PORT]";
     QTest::newRow("archive numbers past 255") << QStringList{"OUT", "--first-archive", "250", "--local-archives", "7"}
-                                              << 2 << "do not fit";
-    QTest::newRow("slot out of range") << QStringList{"OUT", "--files", "4", "--zero-slot", "4"} << 2
+                                              << 64 << "do not fit";
+    QTest::newRow("slot out of range") << QStringList{"OUT", "--files", "4", "--zero-slot", "4"} << 64
                                        << "blob 4 does not exist";
-    QTest::newRow("slot damaged twice") << QStringList{"OUT", "--zero-slot", "1", "--swap-slot", "1"} << 2
+    QTest::newRow("slot damaged twice") << QStringList{"OUT", "--zero-slot", "1", "--swap-slot", "1"} << 64
                                         << "damaged twice";
     QTest::newRow("two truncated in one archive")
-        << QStringList{"OUT", "--truncate-slot", "2", "--truncate-slot", "4"} << 2 << "only one slot per archive";
-    QTest::newRow("swap with itself") << QStringList{"OUT", "--swap-slot", "3:3"} << 2 << "another existing blob";
-    QTest::newRow("drop an archive that is not there") << QStringList{"OUT", "--drop-archive", "5"} << 2
+        << QStringList{"OUT", "--truncate-slot", "2", "--truncate-slot", "4"} << 64 << "only one slot per archive";
+    QTest::newRow("swap with itself") << QStringList{"OUT", "--swap-slot", "3:3"} << 64 << "another existing blob";
+    QTest::newRow("drop an archive that is not there") << QStringList{"OUT", "--drop-archive", "5"} << 64
                                                        << "not a local archive";
     QTest::newRow("damage inside a dropped archive") << QStringList{"OUT", "--drop-archive", "1", "--zero-slot", "1"}
-                                                     << 2 << "not written";
-    QTest::newRow("index of no archive") << QStringList{"OUT", "--missing-index", "3"} << 2 << "not a CDN archive";
-    QTest::newRow("empty folder") << QStringList{"OUT", "--from", "EMPTY"} << 2 << "no regular file";
-    QTest::newRow("folder missing") << QStringList{"OUT", "--from", "NOWHERE"} << 1 << "not a folder";
-    QTest::newRow("OUT below a file") << QStringList{"FILE/out"} << 1 << "cannot create folder";
-    QTest::newRow("OUT is a file") << QStringList{"FILE"} << 2 << "is not a folder";
-    QTest::newRow("OUT not empty") << QStringList{"FULL"} << 2 << "holds files (--force writes into it)";
+                                                     << 64 << "not written";
+    QTest::newRow("index of no archive") << QStringList{"OUT", "--missing-index", "3"} << 64 << "not a CDN archive";
+    QTest::newRow("empty folder") << QStringList{"OUT", "--from", "EMPTY"} << 64 << "no regular file";
+    QTest::newRow("folder missing") << QStringList{"OUT", "--from", "NOWHERE"} << 66 << "not a folder";
+    QTest::newRow("OUT below a file") << QStringList{"FILE/out"} << 73 << "cannot create folder";
+    QTest::newRow("OUT is a file") << QStringList{"FILE"} << 64 << "is not a folder";
+    QTest::newRow("OUT not empty") << QStringList{"FULL"} << 64 << "holds files (--force writes into it)";
 }
 
 void ForgeTest::refusals()
@@ -643,7 +643,7 @@ void ForgeTest::overwriteWithForce()
     QVERIFY(l_Own.open(QIODevice::WriteOnly));
     l_Own.write("mine");
     l_Own.close();
-    QCOMPARE(RunForge({l_Out, "--files", "5"}).m_Status, 2);
+    QCOMPARE(RunForge({l_Out, "--files", "5"}).m_Status, 64);
     QCOMPARE(Store(l_Out).Blobs().size(), 30);
     QCOMPARE(RunForge({l_Out, "--files", "5", "--force"}).m_Status, 0);
     // The earlier store is gone whole, the folder's other files stay.
@@ -669,10 +669,10 @@ void ForgeTest::commandLine()
     QByteArray l_Err;
     QCOMPARE(l_Tool({l_Out, "--files", "8"}), 0);
     QVERIFY(QFile::exists(l_Out + "/forge.json"));
-    QCOMPARE(l_Tool({l_Out, "--files", "8"}, &l_Err), 2);
+    QCOMPARE(l_Tool({l_Out, "--files", "8"}, &l_Err), 64);
     QCOMPARE(l_Err.count('\n'), 1);
-    QCOMPARE(l_Tool({l_Out, "--mode"}, &l_Err), 2);
-    QCOMPARE(l_Tool({l_Out + "/forge.json/x"}, &l_Err), 1);
+    QCOMPARE(l_Tool({l_Out, "--mode"}, &l_Err), 64);
+    QCOMPARE(l_Tool({l_Out + "/forge.json/x"}, &l_Err), 73);
     QVERIFY(l_Err.contains("forge.json/x"));
     QCOMPARE(l_Tool({"--help"}), 0);
 }

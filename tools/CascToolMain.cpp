@@ -1,9 +1,7 @@
 // casc-tool: builds, inspects and debugs content stores.
 #include "tools/BlteCommand.h"
 #include "tools/CascToolExit.h"
-#ifndef KESTRUN_NO_FORGE
 #include "tools/forge/ForgeCommand.h"
-#endif
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -18,14 +16,11 @@ QString Help()
                           "\n"
                           "Builds, inspects and debugs content stores (BLTE blobs, archives, indices).\n"
                           "\n")
-        + BlteCommand::Usage()
-#ifndef KESTRUN_NO_FORGE
-        + "\n" + Forge::ForgeCommand::Usage()
-#endif
+        + BlteCommand::Usage() + "\n" + Forge::ForgeCommand::Usage()
         + QStringLiteral("\n"
                          "Exit status: 0 on success; for blte decode the decoder's result code (1 to 11);\n"
                          "1 when blte key finds no BLTE blob; 64 on a bad command line; 66 when an input\n"
-                         "cannot be read; 73 when an output cannot be written.\n");
+                         "cannot be read (or forge input cannot be stored); 73 when an output cannot be written.\n");
 }
 
 } // namespace
@@ -44,10 +39,8 @@ int main(int p_Argc, char** p_Argv)
     }
     if (l_Command == "blte")
         return BlteCommand::Run(l_Args.mid(1), l_Out, l_Err);
-#ifndef KESTRUN_NO_FORGE
     if (l_Command == "forge")
         return Forge::ForgeCommand::Run(l_Args.mid(1), l_Out, l_Err);
-#endif
     l_Err << "casc-tool: " << (l_Command.isEmpty() ? QStringLiteral("a command is needed") : "unknown command " + l_Command)
           << "\n"
           << Help();

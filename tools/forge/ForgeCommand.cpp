@@ -2,6 +2,7 @@
 
 #include "tools/forge/ForgeOptions.h"
 #include "tools/forge/StoreForge.h"
+#include "tools/CascToolExit.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -61,36 +62,36 @@ int ForgeCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream
         p_Out.flush();
         return 0;
     case ForgeOptions::ParseResult::UsageError:
-        return Fail(p_Err, ExitUsage, l_Error);
+        return Fail(p_Err, CascToolExit::Usage, l_Error);
     case ForgeOptions::ParseResult::Ok:
         break;
     }
 
     const QFileInfo l_OutInfo(l_Options.m_OutDir);
     if (l_OutInfo.exists() && !l_OutInfo.isDir())
-        return Fail(p_Err, ExitUsage, l_Options.m_OutDir + " is not a folder");
+        return Fail(p_Err, CascToolExit::Usage, l_Options.m_OutDir + " is not a folder");
     // Empty folders hold nothing to lose (a web server may already serve OUT/cdn).
     const bool l_NonEmpty =
         l_OutInfo.exists() && QDirIterator(l_Options.m_OutDir, QDir::Files | QDir::Hidden | QDir::System,
                                            QDirIterator::Subdirectories)
                                   .hasNext();
     if (l_NonEmpty && !l_Options.m_Force)
-        return Fail(p_Err, ExitUsage, l_Options.m_OutDir + " holds files (--force writes into it)");
+        return Fail(p_Err, CascToolExit::Usage, l_Options.m_OutDir + " holds files (--force writes into it)");
 
     ForgedStore l_Store;
     switch (StoreForge::Build(l_Options, l_Store, l_Error))
     {
     case StoreForge::Result::UsageError:
-        return Fail(p_Err, ExitUsage, l_Error);
+        return Fail(p_Err, CascToolExit::Usage, l_Error);
     case StoreForge::Result::IoError:
-        return Fail(p_Err, ExitIoError, l_Error);
+        return Fail(p_Err, CascToolExit::NoInput, l_Error);
     case StoreForge::Result::Ok:
         break;
     }
     if (l_NonEmpty && !ClearEarlierRun(l_Options.m_OutDir, l_Error))
-        return Fail(p_Err, ExitIoError, l_Error);
+        return Fail(p_Err, CascToolExit::CantCreate, l_Error);
     if (!StoreForge::Write(l_Store, l_Error))
-        return Fail(p_Err, ExitIoError, l_Error);
+        return Fail(p_Err, CascToolExit::CantCreate, l_Error);
 
     int l_Damaged = 0;
     for (const ForgeBlob& l_Blob : l_Store.m_Blobs)

@@ -1,4 +1,5 @@
 #include "tools/forge/ForgeOptions.h"
+#include "tools/SizeArgument.h"
 
 #include "launcher/QtCompat.h"
 
@@ -74,8 +75,8 @@ QString ForgeOptions::Usage()
         "    --from FOLDER          every regular file under FOLDER, in sorted path order\n"
         "                           (symbolic links are skipped; identical files share a blob)\n"
         "    --files N              otherwise N generated files (default 64)\n"
-        "    --min-size BYTES       smallest generated file (default 1024)\n"
-        "    --max-size BYTES       largest generated file (default 65536)\n"
+        "    --min-size BYTES       smallest generated file (default 1024; K, M suffixes)\n"
+        "    --max-size BYTES       largest generated file (default 64K)\n"
         "    --seed N               seed of the generator (default 1)\n"
         "    --chunk BYTES          content bytes per BLTE chunk, 0 for one chunk (default 16384)\n"
         "    --mode N|Z             plain or zlib chunks (default Z)\n"
@@ -102,7 +103,7 @@ QString ForgeOptions::Usage()
         "  Other:\n"
         "    --force                write into an OUT that holds files (its cdn/, install/\n"
         "                           and forge.json are replaced, nothing else)\n"
-        "  Exit status: 0 done, 1 read or write failure, 2 usage error.\n");
+        "  Exit status: 0 done, 64 usage error, 66 --from unreadable, 73 OUT cannot be written.\n");
 }
 
 ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, ForgeOptions& p_Options,
@@ -184,6 +185,12 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
             p_Error = QStringLiteral("%1 must be a number from %2 to %3").arg(l_Written).arg(p_Min).arg(p_Max);
             return false;
         };
+        auto l_Bytes = [&](qint64 p_Max, qint64& p_Out) {
+            if (Orvane::Publish::SizeArgument::Parse(l_Value, p_Out) && p_Out <= p_Max)
+                return true;
+            p_Error = QStringLiteral("%1 must be a byte count from 0 to %2 (K, M suffixes allowed)").arg(l_Written).arg(p_Max);
+            return false;
+        };
         auto l_Slot = [&](SlotDamage p_Damage) {
             qint64 l_Blob = 0;
             QString l_Own = l_Value;
@@ -231,7 +238,7 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
         }
         else if (l_Arg == "--min-size" || l_Arg == "--max-size")
         {
-            if (!l_Number(0, 256LL * 1024 * 1024, l_N))
+            if (!l_Bytes(256LL * 1024 * 1024, l_N))
                 return ParseResult::UsageError;
             (l_Arg == "--min-size" ? p_Options.m_MinSize : p_Options.m_MaxSize) = l_N;
             l_SizeGiven = true;
@@ -245,7 +252,7 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
         }
         else if (l_Arg == "--chunk")
         {
-            if (!l_Number(0, 256LL * 1024 * 1024, l_N))
+            if (!l_Bytes(256LL * 1024 * 1024, l_N))
                 return ParseResult::UsageError;
             p_Options.m_ChunkSize = l_N;
         }
