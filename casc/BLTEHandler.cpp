@@ -1,5 +1,7 @@
 #include "casc/BLTEHandler.h"
 
+#include "casc/Bytes.h"
+
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QIODevice>
@@ -67,11 +69,6 @@ bool ReadPrefix(QDataStream& p_Stream, quint32& p_HeaderSize)
     return true;
 }
 
-QString Hex(const QByteArray& p_Bytes)
-{
-    return QString::fromLatin1(p_Bytes.toHex());
-}
-
 qint32 Fail(qint32 p_Code, const char* p_Text)
 {
     qWarning() << QString::fromLatin1(p_Text);
@@ -129,8 +126,8 @@ qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const cha
     if (!l_WholeHeader || l_Key != l_Expected)
     {
         // A header cut short never matches, even if its partial hash happened to.
-        qWarning() << QStringLiteral("BLTEHandler::ExtractData() Data corrupted computed hash : ") << Hex(l_Key)
-                   << QStringLiteral(" gived : ") << Hex(l_Expected);
+        qWarning() << QStringLiteral("BLTEHandler::ExtractData() Data corrupted computed hash : ") << Bytes::Hex(l_Key)
+                   << QStringLiteral(" gived : ") << Bytes::Hex(l_Expected);
         return KeyMismatch;
     }
     l_Device->seek(l_AfterPrefix);

@@ -1,5 +1,7 @@
 #include "casc/BLTEWriter.h"
 
+#include "casc/Bytes.h"
+
 #include <QCryptographicHash>
 #include <QtEndian>
 
@@ -9,13 +11,6 @@ namespace Orvane {
 namespace CASC {
 
 namespace {
-
-void AppendBigEndian32(QByteArray& p_Out, quint32 p_Value)
-{
-    uchar l_Bytes[4];
-    qToBigEndian(p_Value, l_Bytes);
-    p_Out.append(reinterpret_cast<const char*>(l_Bytes), 4);
-}
 
 bool Fail(QString* p_Error, const QString& p_Reason)
 {
@@ -60,7 +55,7 @@ bool BLTEWriter::Encode(const QByteArray& p_Content, const Options& p_Options, Q
     {
         p_Blob.reserve(p_Content.size() + HeaderSizeWithoutTable + 1);
         p_Blob.append("BLTE", 4);
-        AppendBigEndian32(p_Blob, 0);
+        Bytes::AppendBigEndian32(p_Blob, 0);
         p_Blob.append('N');
         p_Blob.append(p_Content);
         return true;
@@ -83,16 +78,16 @@ bool BLTEWriter::Encode(const QByteArray& p_Content, const Options& p_Options, Q
         QByteArray l_Chunk;
         if (!EncodeChunk(p_Content.constData() + l_Offset, l_Size, p_Options, l_Chunk, p_Error))
             return false;
-        AppendBigEndian32(l_Table, quint32(l_Chunk.size()));
-        AppendBigEndian32(l_Table, quint32(l_Size));
-        l_Table.append(QCryptographicHash::hash(l_Chunk, QCryptographicHash::Md5));
+        Bytes::AppendBigEndian32(l_Table, quint32(l_Chunk.size()));
+        Bytes::AppendBigEndian32(l_Table, quint32(l_Size));
+        l_Table.append(Bytes::Md5(l_Chunk));
         l_Chunks.append(l_Chunk);
     }
 
     const quint32 l_HeaderSize = quint32(TablePrefixSize + l_Table.size());
     p_Blob.reserve(int(l_HeaderSize) + l_Chunks.size());
     p_Blob.append("BLTE", 4);
-    AppendBigEndian32(p_Blob, l_HeaderSize);
+    Bytes::AppendBigEndian32(p_Blob, l_HeaderSize);
     p_Blob.append(char(0x0F));
     p_Blob.append(char((l_Count >> 16) & 0xFF));
     p_Blob.append(char((l_Count >> 8) & 0xFF));

@@ -1,6 +1,7 @@
 #include "tools/forge/ArchiveIndexWriter.h"
 
-#include <QCryptographicHash>
+#include "casc/Bytes.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -8,22 +9,6 @@
 namespace Orvane {
 namespace CASC {
 namespace Forge {
-
-namespace {
-
-QByteArray Md5(const QByteArray& p_Data)
-{
-    return QCryptographicHash::hash(p_Data, QCryptographicHash::Md5);
-}
-
-void AppendBigEndian32(QByteArray& p_Out, quint32 p_Value)
-{
-    uchar l_Bytes[4];
-    qToBigEndian(p_Value, l_Bytes);
-    p_Out.append(reinterpret_cast<const char*>(l_Bytes), 4);
-}
-
-} // namespace
 
 QByteArray ArchiveIndexWriter::Build(std::vector<Entry> p_Entries)
 {
@@ -41,24 +26,24 @@ QByteArray ArchiveIndexWriter::Build(std::vector<Entry> p_Entries)
         for (size_t l_I = l_First; l_I < l_End; ++l_I)
         {
             l_Block.append(p_Entries[l_I].m_EncodingKey);
-            AppendBigEndian32(l_Block, p_Entries[l_I].m_Size);
-            AppendBigEndian32(l_Block, p_Entries[l_I].m_Offset);
+            Bytes::AppendBigEndian32(l_Block, p_Entries[l_I].m_Size);
+            Bytes::AppendBigEndian32(l_Block, p_Entries[l_I].m_Offset);
         }
         l_Block.append(QByteArray(BlockSize - l_Block.size(), '\0'));
         l_LastKeys.append(p_Entries[l_End - 1].m_EncodingKey);
-        l_BlockHashes.append(Md5(l_Block).left(8));
+        l_BlockHashes.append(Bytes::Md5(l_Block).left(8));
         l_Blocks.append(l_Block);
     }
 
     const QByteArray l_Toc = l_LastKeys + l_BlockHashes;
-    QByteArray l_Footer = Md5(l_Toc).left(8);
+    QByteArray l_Footer = Bytes::Md5(l_Toc).left(8);
     // version, two reserved bytes, block size in KiB, offset bytes, size bytes, key bytes, hash bytes
     const char l_Format[] = {1, 0, 0, 4, 4, 4, 16, 8};
     l_Footer.append(l_Format, sizeof(l_Format));
     uchar l_Count[4];
     qToLittleEndian(quint32(p_Entries.size()), l_Count);
     l_Footer.append(reinterpret_cast<const char*>(l_Count), 4);
-    l_Footer.append(Md5(l_Footer.mid(8) + QByteArray(8, '\0')).left(8));
+    l_Footer.append(Bytes::Md5(l_Footer.mid(8) + QByteArray(8, '\0')).left(8));
 
     return l_Blocks + l_Toc + l_Footer;
 }

@@ -1,8 +1,9 @@
 #include "tools/forge/EncodingFileWriter.h"
 
+#include "casc/Bytes.h"
+
 #include <QCryptographicHash>
 #include <QList>
-#include <QtEndian>
 
 #include <algorithm>
 #include <functional>
@@ -12,13 +13,6 @@ namespace CASC {
 namespace Forge {
 
 namespace {
-
-void AppendBigEndian32(QByteArray& p_Out, quint32 p_Value)
-{
-    uchar l_Bytes[4];
-    qToBigEndian(p_Value, l_Bytes);
-    p_Out.append(reinterpret_cast<const char*>(l_Bytes), 4);
-}
 
 /// Cuts the entries into zero-padded pages and returns (page index, pages).
 void Paginate(size_t p_Count, int p_PerPage, const std::function<QByteArray(size_t)>& p_Entry,
@@ -43,11 +37,11 @@ void Paginate(size_t p_Count, int p_PerPage, const std::function<QByteArray(size
 
 } // namespace
 
-QByteArray EncodingFileWriter::Build(std::vector<Entry> p_Entries, const QList<QByteArray>& p_Specs)
+QByteArray EncodingFileWriter::Build(std::vector<Entry> p_Entries, const QList<QByteArray>& p_Recipes)
 {
     QByteArray l_Strings;
-    for (const QByteArray& l_Spec : p_Specs)
-        l_Strings.append(l_Spec).append('\0');
+    for (const QByteArray& l_Recipe : p_Recipes)
+        l_Strings.append(l_Recipe).append('\0');
 
     std::sort(p_Entries.begin(), p_Entries.end(),
               [](const Entry& p_A, const Entry& p_B) { return p_A.m_ContentKey < p_B.m_ContentKey; });
@@ -61,7 +55,7 @@ QByteArray EncodingFileWriter::Build(std::vector<Entry> p_Entries, const QList<Q
             QByteArray l_Out;
             l_Out.append(char(1));                                  // key count
             l_Out.append(char((l_Entry.m_ContentSize >> 32) & 0xFF)); // top byte of the 40-bit size
-            AppendBigEndian32(l_Out, quint32(l_Entry.m_ContentSize));
+            Bytes::AppendBigEndian32(l_Out, quint32(l_Entry.m_ContentSize));
             l_Out.append(l_Entry.m_ContentKey).append(l_Entry.m_EncodingKey);
             return l_Out;
         },
@@ -77,9 +71,9 @@ QByteArray EncodingFileWriter::Build(std::vector<Entry> p_Entries, const QList<Q
         [&](size_t p_I) {
             const Entry& l_Entry = p_Entries[p_I];
             QByteArray l_Out = l_Entry.m_EncodingKey;
-            AppendBigEndian32(l_Out, 0); // encoding spec number
+            Bytes::AppendBigEndian32(l_Out, 0); // index of its encoding recipe in the string block
             l_Out.append(char((l_Entry.m_EncodedSize >> 32) & 0xFF));
-            AppendBigEndian32(l_Out, quint32(l_Entry.m_EncodedSize));
+            Bytes::AppendBigEndian32(l_Out, quint32(l_Entry.m_EncodedSize));
             return l_Out;
         },
         [&](size_t p_I) { return p_Entries[p_I].m_EncodingKey; }, l_IndexB, l_PagesB, l_PageCountB);
@@ -92,10 +86,10 @@ QByteArray EncodingFileWriter::Build(std::vector<Entry> p_Entries, const QList<Q
     // Page sizes in KiB, little-endian as the launcher reads them.
     const char l_PageSizes[4] = {4, 0, 4, 0};
     l_Out.append(l_PageSizes, 4);
-    AppendBigEndian32(l_Out, l_PageCountA);
-    AppendBigEndian32(l_Out, l_PageCountB);
+    Bytes::AppendBigEndian32(l_Out, l_PageCountA);
+    Bytes::AppendBigEndian32(l_Out, l_PageCountB);
     l_Out.append(char(0));
-    AppendBigEndian32(l_Out, quint32(l_Strings.size()));
+    Bytes::AppendBigEndian32(l_Out, quint32(l_Strings.size()));
     l_Out.append(l_Strings).append(l_IndexA).append(l_PagesA).append(l_IndexB).append(l_PagesB);
     return l_Out;
 }

@@ -18,10 +18,10 @@ public:
         quint64 m_EncodedSize = 0; ///< 40 bits
     };
 
-    /// Header, string block (p_Specs, each NUL-terminated), page index and 4096-byte pages
+    /// Header, string block (p_Recipes, each NUL-terminated), page index and 4096-byte pages
     /// of table A (sorted by content key), page index and pages of table B (sorted by
-    /// encoding key; every entry names encoding spec 0).
-    static QByteArray Build(std::vector<Entry> p_Entries, const QList<QByteArray>& p_Specs);
+    /// encoding key; every entry names the first recipe).
+    static QByteArray Build(std::vector<Entry> p_Entries, const QList<QByteArray>& p_Recipes);
 
     static constexpr int HeaderSize = 22;
     static constexpr int PageSize = 4096;

@@ -1,5 +1,6 @@
 #include "tools/forge/ForgeSummary.h"
 
+#include "casc/Bytes.h"
 #include "tools/forge/LocalIndexWriter.h"
 #include "tools/forge/StoreForge.h"
 
@@ -12,11 +13,6 @@ namespace CASC {
 namespace Forge {
 
 namespace {
-
-QString Hex(const QByteArray& p_Raw)
-{
-    return QString::fromLatin1(p_Raw.toHex());
-}
 
 QJsonObject Options(const ForgeOptions& p_Options)
 {
@@ -41,9 +37,9 @@ QJsonObject Blob(const ForgedStore& p_Store, size_t p_Number)
     QJsonObject l_Out;
     l_Out["number"] = int(p_Number);
     l_Out["paths"] = QJsonArray::fromStringList(l_Blob.m_Paths);
-    l_Out["contentKey"] = Hex(l_Blob.m_ContentKey);
-    l_Out["encodingKey"] = Hex(l_Blob.m_EncodingKey);
-    l_Out["indexKey"] = Hex(l_Blob.IndexKey());
+    l_Out["contentKey"] = Bytes::Hex(l_Blob.m_ContentKey);
+    l_Out["encodingKey"] = Bytes::Hex(l_Blob.m_EncodingKey);
+    l_Out["indexKey"] = Bytes::Hex(l_Blob.IndexKey());
     l_Out["contentSize"] = double(l_Blob.m_ContentSize);
     l_Out["blobSize"] = l_Blob.m_Blob.size();
     l_Out["cdnArchive"] = p_Store.m_CdnArchiveNames.at(l_Blob.m_CdnArchive);

@@ -1,5 +1,7 @@
 #include "tools/forge/LocalIndexWriter.h"
 
+#include "casc/Bytes.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -7,17 +9,6 @@
 namespace Orvane {
 namespace CASC {
 namespace Forge {
-
-namespace {
-
-void AppendLittleEndian32(QByteArray& p_Out, quint32 p_Value)
-{
-    uchar l_Bytes[4];
-    qToLittleEndian(p_Value, l_Bytes);
-    p_Out.append(reinterpret_cast<const char*>(l_Bytes), 4);
-}
-
-} // namespace
 
 int LocalIndexWriter::Bucket(const QByteArray& p_IndexKey)
 {
@@ -38,8 +29,8 @@ QByteArray LocalIndexWriter::Build(int p_Bucket, std::vector<Entry> p_Entries)
               [](const Entry& p_A, const Entry& p_B) { return p_A.m_IndexKey < p_B.m_IndexKey; });
 
     QByteArray l_Out;
-    AppendLittleEndian32(l_Out, HeaderBlockSize);
-    AppendLittleEndian32(l_Out, 0); // hash: readers do not check it
+    Bytes::AppendLittleEndian32(l_Out, HeaderBlockSize);
+    Bytes::AppendLittleEndian32(l_Out, 0); // hash: readers do not check it
     // version 7, bucket, reserved, then size/offset/key byte widths, 30 offset bits, max archive size
     const char l_Header[8] = {7, 0, char(p_Bucket), 0, 4, 5, 9, 30};
     l_Out.append(l_Header, sizeof(l_Header));
@@ -49,8 +40,8 @@ QByteArray LocalIndexWriter::Build(int p_Bucket, std::vector<Entry> p_Entries)
     const int l_EntryArea = (HeaderBlockSize + 23) & ~15;
     l_Out.append(QByteArray(l_EntryArea - l_Out.size(), '\0'));
 
-    AppendLittleEndian32(l_Out, quint32(p_Entries.size() * EntrySize));
-    AppendLittleEndian32(l_Out, 0);
+    Bytes::AppendLittleEndian32(l_Out, quint32(p_Entries.size() * EntrySize));
+    Bytes::AppendLittleEndian32(l_Out, 0);
     for (const Entry& l_Entry : p_Entries)
     {
         l_Out.append(l_Entry.m_IndexKey.left(9));
@@ -58,7 +49,7 @@ QByteArray LocalIndexWriter::Build(int p_Bucket, std::vector<Entry> p_Entries)
         uchar l_Low[4];
         qToBigEndian(quint32((quint32(l_Entry.m_Archive & 3) << 30) | (l_Entry.m_Offset & 0x3FFFFFFF)), l_Low);
         l_Out.append(reinterpret_cast<const char*>(l_Low), 4);
-        AppendLittleEndian32(l_Out, l_Entry.m_Size);
+        Bytes::AppendLittleEndian32(l_Out, l_Entry.m_Size);
     }
     return l_Out;
 }

@@ -1,12 +1,11 @@
 #include "tools/forge/StoreForge.h"
 
 #include "casc/BLTEWriter.h"
+#include "casc/Bytes.h"
 #include "tools/forge/ArchiveIndexWriter.h"
 #include "tools/forge/ConfigFileWriter.h"
 #include "tools/forge/EncodingFileWriter.h"
 #include "tools/forge/ForgeContent.h"
-
-#include <QCryptographicHash>
 
 #include <map>
 
@@ -15,16 +14,6 @@ namespace CASC {
 namespace Forge {
 
 namespace {
-
-QByteArray Md5(const QByteArray& p_Data)
-{
-    return QCryptographicHash::hash(p_Data, QCryptographicHash::Md5);
-}
-
-QString Hex(const QByteArray& p_Raw)
-{
-    return QString::fromLatin1(p_Raw.toHex());
-}
 
 BLTEWriter::Options WriterOptions(const ForgeOptions& p_Options, bool p_Zlib)
 {
@@ -35,8 +24,8 @@ BLTEWriter::Options WriterOptions(const ForgeOptions& p_Options, bool p_Zlib)
     return l_Options;
 }
 
-/// The encoding spec of the blobs, as the string block names it: "b:{16K*=z}".
-QByteArray EncodingSpec(const ForgeOptions& p_Options)
+/// How the blobs are encoded, as the string block names it: "b:{16K*=z}".
+QByteArray EncodingRecipe(const ForgeOptions& p_Options)
 {
     const qint64 l_Chunk = p_Options.m_ChunkSize;
     QByteArray l_Size = l_Chunk == 0 ? QByteArray()
@@ -96,7 +85,7 @@ StoreForge::Result StoreForge::EncodeContent(ForgedStore& p_Store, QString& p_Er
     std::map<QByteArray, size_t> l_ByIndexKey;
     for (ContentFile& l_File : l_Files)
     {
-        const QByteArray l_ContentKey = Md5(l_File.m_Data);
+        const QByteArray l_ContentKey = Bytes::Md5(l_File.m_Data);
         const auto l_Known = l_ByContent.find(l_ContentKey);
         if (l_Known != l_ByContent.end())
         {
@@ -118,7 +107,7 @@ StoreForge::Result StoreForge::EncodeContent(ForgedStore& p_Store, QString& p_Er
             // Indices tell entries apart by 9 bytes only; two blobs sharing them cannot both be stored.
             p_Error = QStringLiteral("%1 and %2 share the index key %3")
                           .arg(p_Store.m_Blobs[l_ByIndexKey[l_Blob.IndexKey()]].m_Paths.first(), l_File.m_Path,
-                               Hex(l_Blob.IndexKey()));
+                               Bytes::Hex(l_Blob.IndexKey()));
             return Result::IoError;
         }
         l_ByIndexKey[l_Blob.IndexKey()] = p_Store.m_Blobs.size();
@@ -144,7 +133,7 @@ void StoreForge::BuildCdnSide(ForgedStore& p_Store)
         }
         const QByteArray l_Index = ArchiveIndexWriter::Build(l_Entries);
         // The number keeps two archives without entries apart.
-        const QString l_Name = Hex(Md5(l_Index + QByteArray::number(qulonglong(l_A))));
+        const QString l_Name = Bytes::Hex(Bytes::Md5(l_Index + QByteArray::number(qulonglong(l_A))));
         p_Store.m_CdnIndices.push_back(l_Index);
         p_Store.m_CdnArchiveNames.append(l_Name);
         (p_Store.m_CdnLayout[l_A].m_Patch ? l_PatchNames : l_DataNames).append(l_Name);
@@ -154,10 +143,10 @@ void StoreForge::BuildCdnSide(ForgedStore& p_Store)
     for (const ForgeBlob& l_Blob : p_Store.m_Blobs)
         l_Entries.push_back({l_Blob.m_ContentKey, l_Blob.m_EncodingKey, quint64(l_Blob.m_ContentSize),
                              quint64(l_Blob.m_Blob.size())});
-    const QByteArray l_Encoding = EncodingFileWriter::Build(l_Entries, {EncodingSpec(l_Options)});
+    const QByteArray l_Encoding = EncodingFileWriter::Build(l_Entries, {EncodingRecipe(l_Options)});
     BLTEWriter::Encode(l_Encoding, WriterOptions(l_Options, true), p_Store.m_Encoding);
-    p_Store.m_EncodingContentKey = Hex(Md5(l_Encoding));
-    p_Store.m_EncodingKey = Hex(BLTEWriter::EncodingKey(p_Store.m_Encoding));
+    p_Store.m_EncodingContentKey = Bytes::Hex(Bytes::Md5(l_Encoding));
+    p_Store.m_EncodingKey = Bytes::Hex(BLTEWriter::EncodingKey(p_Store.m_Encoding));
     p_Store.m_EncodingContentSize = l_Encoding.size();
 
     // root, download, install and patch name no file of this store; they only fill their lines.
