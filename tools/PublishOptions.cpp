@@ -1,4 +1,5 @@
 #include "tools/PublishOptions.h"
+#include "tools/OptionScanner.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -90,40 +91,29 @@ QString PublishOptions::HelpText()
 PublishOptions::ParseResult PublishOptions::Parse(const QStringList& p_Arguments, PublishOptions& p_Options,
                                                   QString& p_Error)
 {
+    static const QStringList s_Switches = {"--help", "--dev", "--dev-only", "--quiet"};
+    static const QStringList s_Valued = {"--build",  "--build-str", "--build-number", "--app",
+                                         "--locale-offer", "--streamed", "--flag", "--locale",
+                                         "--exclude", "--cdn"};
     QStringList l_Positional;
-    for (int l_I = 1; l_I < p_Arguments.size(); ++l_I)
+    OptionScanner l_Scanner(p_Arguments, 1, s_Switches, s_Valued);
+    for (OptionScanner::Item l_Item = l_Scanner.Next(); l_Item.m_Kind != OptionScanner::Kind::End;
+         l_Item = l_Scanner.Next())
     {
-        QString l_Arg = p_Arguments.at(l_I);
-        if (!l_Arg.startsWith("--") || l_Arg == "--")
+        const QString& l_Arg = l_Item.m_Name;
+        const QString& l_Value = l_Item.m_Value;
+        if (l_Item.m_Kind == OptionScanner::Kind::Error)
         {
-            if (l_Arg == "--")
-            {
-                l_Positional += p_Arguments.mid(l_I + 1);
-                break;
-            }
-            l_Positional.append(l_Arg);
+            p_Error = l_Value;
+            return ParseResult::UsageError;
+        }
+        if (l_Item.m_Kind == OptionScanner::Kind::Positional)
+        {
+            l_Positional.append(l_Value);
             continue;
         }
-        QString l_Value;
-        bool l_Inline = false;
-        int l_Equal = l_Arg.indexOf('=');
-        if (l_Equal > 0)
+        if (l_Item.m_Kind == OptionScanner::Kind::Switch)
         {
-            l_Value = l_Arg.mid(l_Equal + 1);
-            l_Arg = l_Arg.left(l_Equal);
-            l_Inline = true;
-        }
-        static const QStringList s_Switches = {"--help", "--dev", "--dev-only", "--quiet"};
-        static const QStringList s_Valued = {"--build",  "--build-str", "--build-number", "--app",
-                                             "--locale-offer", "--streamed", "--flag", "--locale",
-                                             "--exclude", "--cdn"};
-        if (s_Switches.contains(l_Arg))
-        {
-            if (l_Inline)
-            {
-                p_Error = l_Arg + " takes no value";
-                return ParseResult::UsageError;
-            }
             if (l_Arg == "--help")
                 return ParseResult::Help;
             if (l_Arg == "--dev")
@@ -133,20 +123,6 @@ PublishOptions::ParseResult PublishOptions::Parse(const QStringList& p_Arguments
             else
                 p_Options.m_Quiet = true;
             continue;
-        }
-        if (!s_Valued.contains(l_Arg))
-        {
-            p_Error = "unknown option " + l_Arg;
-            return ParseResult::UsageError;
-        }
-        if (!l_Inline)
-        {
-            if (l_I + 1 >= p_Arguments.size())
-            {
-                p_Error = l_Arg + " needs a value";
-                return ParseResult::UsageError;
-            }
-            l_Value = p_Arguments.at(++l_I);
         }
 
         const QString l_Written = l_Arg + " '" + l_Value + "'";

@@ -1,4 +1,5 @@
 #include "tools/forge/ForgeOptions.h"
+#include "tools/OptionScanner.h"
 #include "tools/SizeArgument.h"
 
 #include "launcher/QtCompat.h"
@@ -110,43 +111,35 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
                                               QString& p_Error)
 {
     p_Options.m_Arguments = p_Arguments;
+    static const QStringList s_Switches = {"--help", "--force", "--no-local-archives", "--missing-encoding"};
+    static const QStringList s_Valued = {
+        "--from", "--files", "--min-size", "--max-size", "--seed", "--chunk", "--mode", "--cdn-path",
+        "--hosts", "--build-id", "--data-archives", "--patch-archives", "--local-archives",
+        "--first-archive", "--drop-archive", "--zero-slot", "--truncate-slot", "--swap-slot",
+        "--missing-config", "--missing-index"};
     QStringList l_Positional;
     int l_OutAt = -1;
     bool l_SizeGiven = false;
-    for (int l_I = 0; l_I < p_Arguments.size(); ++l_I)
+    Orvane::Publish::OptionScanner l_Scanner(p_Arguments, 0, s_Switches, s_Valued);
+    for (auto l_Item = l_Scanner.Next(); l_Item.m_Kind != Orvane::Publish::OptionScanner::Kind::End;
+         l_Item = l_Scanner.Next())
     {
-        QString l_Arg = p_Arguments.at(l_I);
-        if (!l_Arg.startsWith("--") || l_Arg == "--")
+        using Kind = Orvane::Publish::OptionScanner::Kind;
+        const QString& l_Arg = l_Item.m_Name;
+        const QString& l_Value = l_Item.m_Value;
+        if (l_Item.m_Kind == Kind::Error)
         {
-            if (l_Arg == "--")
-            {
-                if (l_I + 1 < p_Arguments.size())
-                    l_OutAt = l_I + 1;
-                l_Positional += p_Arguments.mid(l_I + 1);
-                break;
-            }
-            l_OutAt = l_I;
-            l_Positional.append(l_Arg);
+            p_Error = l_Value;
+            return ParseResult::UsageError;
+        }
+        if (l_Item.m_Kind == Kind::Positional)
+        {
+            l_OutAt = l_Item.m_Index;
+            l_Positional.append(l_Value);
             continue;
         }
-        QString l_Value;
-        bool l_Inline = false;
-        const int l_Equal = l_Arg.indexOf('=');
-        if (l_Equal > 0)
+        if (l_Item.m_Kind == Kind::Switch)
         {
-            l_Value = l_Arg.mid(l_Equal + 1);
-            l_Arg = l_Arg.left(l_Equal);
-            l_Inline = true;
-        }
-
-        static const QStringList s_Switches = {"--help", "--force", "--no-local-archives", "--missing-encoding"};
-        if (s_Switches.contains(l_Arg))
-        {
-            if (l_Inline)
-            {
-                p_Error = l_Arg + " takes no value";
-                return ParseResult::UsageError;
-            }
             if (l_Arg == "--help")
                 return ParseResult::Help;
             if (l_Arg == "--force")
@@ -156,26 +149,6 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
             else
                 p_Options.m_MissingEncoding = true;
             continue;
-        }
-
-        static const QStringList s_Valued = {
-            "--from", "--files", "--min-size", "--max-size", "--seed", "--chunk", "--mode", "--cdn-path",
-            "--hosts", "--build-id", "--data-archives", "--patch-archives", "--local-archives",
-            "--first-archive", "--drop-archive", "--zero-slot", "--truncate-slot", "--swap-slot",
-            "--missing-config", "--missing-index"};
-        if (!s_Valued.contains(l_Arg))
-        {
-            p_Error = "unknown option " + l_Arg;
-            return ParseResult::UsageError;
-        }
-        if (!l_Inline)
-        {
-            if (l_I + 1 >= p_Arguments.size())
-            {
-                p_Error = l_Arg + " needs a value";
-                return ParseResult::UsageError;
-            }
-            l_Value = p_Arguments.at(++l_I);
         }
 
         const QString l_Written = l_Arg + " '" + l_Value + "'";
