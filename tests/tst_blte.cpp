@@ -2,10 +2,10 @@
 // damaged or forged blob is refused without reading or reserving what it does not hold.
 #include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
+#include "casc/Bytes.h"
 #include "casc/BLTEWriter.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -18,11 +18,6 @@
 using namespace Orvane::CASC;
 
 namespace {
-
-QByteArray Md5(const QByteArray& p_Data)
-{
-    return QCryptographicHash::hash(p_Data, QCryptographicHash::Md5);
-}
 
 QByteArray BigEndian32(quint32 p_Value)
 {
@@ -65,7 +60,7 @@ QByteArray Chunked(const QList<QByteArray>& p_Chunks, const QList<quint32>& p_De
     for (int l_I = 0; l_I < p_Chunks.size(); ++l_I)
     {
         l_Blob += BigEndian32(quint32(p_Chunks.at(l_I).size())) + BigEndian32(p_Declared.at(l_I));
-        l_Blob += l_I == p_BadSumAt ? QByteArray(16, 'x') : Md5(p_Chunks.at(l_I));
+        l_Blob += l_I == p_BadSumAt ? QByteArray(16, 'x') : Bytes::Md5(p_Chunks.at(l_I));
     }
     for (const QByteArray& l_Chunk : p_Chunks)
         l_Blob += l_Chunk;
@@ -153,7 +148,7 @@ private slots:
         QVERIFY(BLTEWriter::Encode(content, l_Options, l_Blob));
         const QByteArray l_Key = BLTEWriter::EncodingKey(l_Blob);
         const quint32 l_HeaderSize = qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(l_Blob.constData() + 4));
-        QCOMPARE(l_Key, Md5(table ? l_Blob.left(int(l_HeaderSize)) : l_Blob));
+        QCOMPARE(l_Key, Bytes::Md5(table ? l_Blob.left(int(l_HeaderSize)) : l_Blob));
 
         QBuffer l_Device(&l_Blob);
         l_Device.open(QIODevice::ReadOnly);
@@ -201,7 +196,7 @@ private slots:
             if (p_Key.isEmpty())
             {
                 const quint32 l_H = qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(p_Blob.constData() + 4));
-                p_Key = Md5(l_H ? p_Blob.left(int(l_H)) : p_Blob.left(int(p_Size < 0 ? p_Blob.size() : p_Size)));
+                p_Key = Bytes::Md5(l_H ? p_Blob.left(int(l_H)) : p_Blob.left(int(p_Size < 0 ? p_Blob.size() : p_Size)));
             }
             QTest::newRow(p_Name) << p_Blob << p_Key << p_Size << p_Code << p_Warning << p_Output;
         };
@@ -209,9 +204,9 @@ private slots:
         QByteArray l_Reversed = l_One;
         std::reverse(l_Reversed.begin(), l_Reversed.begin() + 4);
         l_Row("reversed magic", l_Reversed, 1, "\"BLTEHandler::ExtractData() Invalid magic header\"", l_Left, -1,
-              Md5(l_Reversed.left(36)));
+              Bytes::Md5(l_Reversed.left(36)));
         l_Row("wrong key", l_One, 2,
-              "\"BLTEHandler::ExtractData() Data corrupted computed hash : \" \"" + Md5(l_One.left(36)).toHex()
+              "\"BLTEHandler::ExtractData() Data corrupted computed hash : \" \"" + Bytes::Md5(l_One.left(36)).toHex()
                   + "\" \" gived : \" \"" + QByteArray(16, 0x11).toHex() + "\"",
               l_Left, -1, QByteArray(16, 0x11));
         l_Row("size below 12", l_One, 3, "\"BLTEHandler::ExtractData() Invalid chunked header lenght\"", l_Left, 11);
@@ -256,9 +251,9 @@ private slots:
         // A header size far beyond the blob: the short read never matches, even against its own hash.
         QByteArray l_Forged = "BLTE" + BigEndian32(0x7FFFFFFF) + QByteArray(12, 'z');
         l_Row("header beyond the device", l_Forged, 2,
-              "\"BLTEHandler::ExtractData() Data corrupted computed hash : \" \"" + Md5(l_Forged + QByteArray(29, 'a')).toHex()
-                  + "\" \" gived : \" \"" + Md5(l_Forged + QByteArray(29, 'a')).toHex() + "\"",
-              l_Left, -1, Md5(l_Forged + QByteArray(29, 'a')));
+              "\"BLTEHandler::ExtractData() Data corrupted computed hash : \" \"" + Bytes::Md5(l_Forged + QByteArray(29, 'a')).toHex()
+                  + "\" \" gived : \" \"" + Bytes::Md5(l_Forged + QByteArray(29, 'a')).toHex() + "\"",
+              l_Left, -1, Bytes::Md5(l_Forged + QByteArray(29, 'a')));
     }
 
     void failures()
@@ -283,7 +278,7 @@ private slots:
     void headerlessPlainDecodesFromByteNine()
     {
         const QByteArray l_Blob = "BLTE" + BigEndian32(0) + Plain("payload");
-        const Decoded l_Decoded = Decode(l_Blob, Md5(l_Blob));
+        const Decoded l_Decoded = Decode(l_Blob, Bytes::Md5(l_Blob));
         QCOMPARE(l_Decoded.Code, 0);
         QCOMPARE(l_Decoded.Output, QByteArray("payload"));
         QCOMPARE(l_Decoded.HeaderSize, 0u);

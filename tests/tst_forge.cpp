@@ -1,9 +1,9 @@
 // casc-tool forge: the stores it writes, read back from the outside with the rules the
 // launcher's readers follow (archive index, local .idx, slot headers, encoding file).
 #include "casc/BLTEHandler.h"
+#include "casc/Bytes.h"
 #include "tools/forge/ForgeCommand.h"
 
-#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
 #include <QDirIterator>
@@ -22,11 +22,6 @@
 using namespace Orvane::CASC;
 
 namespace {
-
-QByteArray Md5(const QByteArray& p_Data)
-{
-    return QCryptographicHash::hash(p_Data, QCryptographicHash::Md5);
-}
 
 QByteArray ReadFile(const QString& p_Path)
 {
@@ -218,7 +213,7 @@ struct Store
             QDataStream l_Stream(&l_File);
             const bool l_Good = l_SlotSize >= 30 && l_SlotSize - 30 == l_CdnSizes.at(l_Entry.m_Key) &&
                                 BLTEHandler::ExtractData(l_Stream, l_SlotSize - 30, l_Stored.constData(), l_Content) == 0 &&
-                                l_Encoding.count(l_Entry.m_Key) && Md5(l_Content) == l_Encoding.at(l_Entry.m_Key).m_ContentKey &&
+                                l_Encoding.count(l_Entry.m_Key) && Bytes::Md5(l_Content) == l_Encoding.at(l_Entry.m_Key).m_ContentKey &&
                                 quint32(l_Content.size()) == l_Encoding.at(l_Entry.m_Key).m_Size;
             if (!l_Good)
                 l_Damaged.insert(l_Blob);
@@ -345,7 +340,7 @@ void ForgeTest::store()
     {
         const QString l_Key = l_Configs[l_Which].toString();
         const QByteArray l_Text = ReadFile(l_Store.m_CdnRoot + "config/" + KeyedPath(l_Key));
-        QCOMPARE(QString(Md5(l_Text).toHex()), l_Key);
+        QCOMPARE(QString(Bytes::Md5(l_Text).toHex()), l_Key);
         QCOMPARE(ReadFile(l_Store.m_Install + "data/config/" + KeyedPath(l_Key)), l_Text);
         QVERIFY(!l_Text.contains('\r'));
         if (QByteArray(l_Which) == "build")
@@ -398,7 +393,7 @@ void ForgeTest::store()
             QDataStream l_Stream(&l_Data);
             QByteArray l_Content;
             QCOMPARE(BLTEHandler::ExtractData(l_Stream, Be32(l_Entry, 16), l_Entry.constData(), l_Content), 0);
-            QCOMPARE(QString(Md5(l_Content).toHex()), l_Blob["contentKey"].toString());
+            QCOMPARE(QString(Bytes::Md5(l_Content).toHex()), l_Blob["contentKey"].toString());
             ++l_Listed;
         }
     }
