@@ -55,17 +55,41 @@ qint64 HashFromStream(QDataStream& p_Stream, qint64 p_Count, QCryptographicHash&
     return l_Done;
 }
 
-/// Reads the magic and the header-size field, leaving the stream little-endian.
-bool ReadPrefix(QDataStream& p_Stream, quint32& p_HeaderSize)
+/// What the prefix of a blob says, and the key its hashed bytes give.
+struct BlobKey
 {
-    quint32 l_Magic = 0;
+    quint32 HeaderSize = 0;
+    qint64 Start = 0;       ///< device position of the magic
+    qint64 AfterPrefix = 0; ///< device position after the header-size field
+    QByteArray Key;
+    bool Complete = false;  ///< every hashed byte could be read
+};
+
+/// Reads the magic and the header-size field, then hashes the header (or the whole
+/// blob without a table) in slices, so that a forged header size decides nothing
+/// about memory. False on a wrong magic. The stream is left little-endian.
+bool ReadKey(QDataStream& p_Stream, quint64 p_Size, BlobKey& p_Blob)
+{
+    QIODevice* l_Device = p_Stream.device();
+    p_Stream.resetStatus();
     p_Stream.setByteOrder(QDataStream::LittleEndian);
+    if (!l_Device)
+        return false;
+    p_Blob.Start = l_Device->pos();
+    quint32 l_Magic = 0;
     p_Stream >> l_Magic;
     if (p_Stream.status() != QDataStream::Ok || l_Magic != s_Magic)
         return false;
     p_Stream.setByteOrder(QDataStream::BigEndian);
-    p_Stream >> p_HeaderSize;
+    p_Stream >> p_Blob.HeaderSize;
     p_Stream.setByteOrder(QDataStream::LittleEndian);
+    p_Blob.AfterPrefix = l_Device->pos();
+    l_Device->seek(p_Blob.Start);
+
+    const qint64 l_Hashed = p_Blob.HeaderSize != 0 ? qint64(p_Blob.HeaderSize) : qint64(p_Size & 0xFFFFFFFFu);
+    QCryptographicHash l_Hash(QCryptographicHash::Md5);
+    p_Blob.Complete = HashFromStream(p_Stream, l_Hashed, l_Hash) == l_Hashed;
+    p_Blob.Key = l_Hash.result();
     return true;
 }
 
@@ -79,58 +103,38 @@ qint32 Fail(qint32 p_Code, const char* p_Text)
 
 QByteArray BLTEHandler::ExtractEntryMD5(QDataStream& p_Stream, quint64 p_Size, quint32* p_HeaderSize)
 {
-    QIODevice* l_Device = p_Stream.device();
-    p_Stream.resetStatus();
-    const qint64 l_Start = l_Device ? l_Device->pos() : 0;
-    quint32 l_HeaderSize = 0;
-    if (!l_Device || !ReadPrefix(p_Stream, l_HeaderSize))
+    BlobKey l_Blob;
+    if (!ReadKey(p_Stream, p_Size, l_Blob))
     {
-        p_Stream.setByteOrder(QDataStream::LittleEndian);
         qWarning() << QStringLiteral("BLTEHandler::ExtractEntryMD5() Invalid magic header");
         return QByteArray();
     }
     if (p_HeaderSize)
-        *p_HeaderSize = l_HeaderSize;
-    l_Device->seek(l_Start);
-
-    // Hashed in slices: a forged header size must not decide how much memory is taken.
-    const qint64 l_Hashed = l_HeaderSize != 0 ? qint64(l_HeaderSize) : qint64(p_Size & 0xFFFFFFFFu);
-    QCryptographicHash l_Hash(QCryptographicHash::Md5);
-    HashFromStream(p_Stream, l_Hashed, l_Hash);
-    return l_Hash.result();
+        *p_HeaderSize = l_Blob.HeaderSize;
+    return l_Blob.Key;
 }
 
 qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const char* p_ExpectedKey, QByteArray& p_Output,
                                 quint32* p_HeaderSize)
 {
-    QIODevice* l_Device = p_Stream.device();
-    p_Stream.resetStatus();
-    const qint64 l_Start = l_Device ? l_Device->pos() : 0;
-    quint32 l_HeaderSize = 0;
-    if (!l_Device || !ReadPrefix(p_Stream, l_HeaderSize))
-    {
-        p_Stream.setByteOrder(QDataStream::LittleEndian);
-        return Fail(InvalidMagic, "BLTEHandler::ExtractData() Invalid magic header");
-    }
-    if (p_HeaderSize)
-        *p_HeaderSize = l_HeaderSize;
-    const qint64 l_AfterPrefix = l_Device->pos();
-    l_Device->seek(l_Start);
-
     // The key check comes before any look at the header's structure.
-    const qint64 l_Hashed = l_HeaderSize != 0 ? qint64(l_HeaderSize) : qint64(p_Size & 0xFFFFFFFFu);
-    QCryptographicHash l_KeyHash(QCryptographicHash::Md5);
-    const bool l_WholeHeader = HashFromStream(p_Stream, l_Hashed, l_KeyHash) == l_Hashed;
-    const QByteArray l_Key = l_KeyHash.result();
+    BlobKey l_Blob;
+    if (!ReadKey(p_Stream, p_Size, l_Blob))
+        return Fail(InvalidMagic, "BLTEHandler::ExtractData() Invalid magic header");
+    if (p_HeaderSize)
+        *p_HeaderSize = l_Blob.HeaderSize;
+    QIODevice* l_Device = p_Stream.device();
+    const quint32 l_HeaderSize = l_Blob.HeaderSize;
+    const qint64 l_Start = l_Blob.Start;
     const QByteArray l_Expected(p_ExpectedKey, 16);
-    if (!l_WholeHeader || l_Key != l_Expected)
+    if (!l_Blob.Complete || l_Blob.Key != l_Expected)
     {
         // A header cut short never matches, even if its partial hash happened to.
-        qWarning() << QStringLiteral("BLTEHandler::ExtractData() Data corrupted computed hash : ") << Bytes::Hex(l_Key)
+        qWarning() << QStringLiteral("BLTEHandler::ExtractData() Data corrupted computed hash : ") << Bytes::Hex(l_Blob.Key)
                    << QStringLiteral(" gived : ") << Bytes::Hex(l_Expected);
         return KeyMismatch;
     }
-    l_Device->seek(l_AfterPrefix);
+    l_Device->seek(l_Blob.AfterPrefix);
 
     std::vector<ChunkDescriptor> l_Chunks;
     qint64 l_DeclaredTotal = 0;
