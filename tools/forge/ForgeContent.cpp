@@ -1,10 +1,11 @@
 #include "tools/forge/ForgeContent.h"
 
+#include "casc/Bytes.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QCryptographicHash>
 
 #include <algorithm>
 #include <random>
@@ -63,7 +64,7 @@ std::vector<ContentFile> ForgeContent::Generate(const ForgeOptions& p_Options)
         for (int l_Try = 0; l_Try < 16; ++l_Try)
         {
             l_File.m_Data = OneFile(l_Random, p_Options.m_MinSize, l_Span);
-            if (l_Seen.insert(QCryptographicHash::hash(l_File.m_Data, QCryptographicHash::Md5)).second)
+            if (l_Seen.insert(Bytes::Md5(l_File.m_Data)).second)
                 break;
         }
         l_Files.push_back(std::move(l_File));
