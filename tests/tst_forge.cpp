@@ -1,5 +1,6 @@
 // casc-tool forge: the stores it writes, read back from the outside with the rules the
 // launcher's readers follow (archive index, local .idx, slot headers, encoding file).
+#include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
 #include "casc/Bytes.h"
 #include "tools/forge/ForgeCommand.h"
@@ -43,20 +44,6 @@ QString KeyedPath(const QString& p_Key)
 {
     return p_Key.left(2) + '/' + p_Key.mid(2, 2) + '/' + p_Key;
 }
-
-/// Drops the decoder's warnings while damaged slots are read on purpose.
-struct QuietDecoder
-{
-    QuietDecoder() { s_Previous = qInstallMessageHandler(&Handler); }
-    ~QuietDecoder() { qInstallMessageHandler(s_Previous); }
-    static void Handler(QtMsgType p_Type, const QMessageLogContext& p_Context, const QString& p_Message)
-    {
-        if (!p_Message.contains("BLTEHandler::"))
-            s_Previous(p_Type, p_Context, p_Message);
-    }
-    static QtMessageHandler s_Previous;
-};
-QtMessageHandler QuietDecoder::s_Previous = nullptr;
 
 struct Run
 {
@@ -188,7 +175,9 @@ struct Store
     /// The blobs whose slot the launcher's install scan would list for download.
     std::set<int> DamagedSlots() const
     {
-        QuietDecoder l_Quiet;
+        // Damaged slots are read on purpose: the decoder's complaints are expected.
+        WarningLog l_Quiet;
+        l_Quiet.Silence = [](const QString& p_Line) { return p_Line.contains("BLTEHandler::"); };
         const auto l_Encoding = ReadEncoding();
         std::map<QByteArray, quint32> l_CdnSizes;
         for (const QJsonValue& l_Blob : Blobs())

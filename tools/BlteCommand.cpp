@@ -3,6 +3,7 @@
 #include "casc/BLTEHandler.h"
 #include "casc/BLTEWriter.h"
 #include "tools/CascToolExit.h"
+#include "tools/OptionScanner.h"
 #include "tools/SizeArgument.h"
 
 #include <QBuffer>
@@ -31,44 +32,56 @@ struct BlteArguments
 /// Splits the arguments of one subcommand; false, with a reason, on anything it does not know.
 bool ParseArguments(const QString& p_Command, const QStringList& p_Args, BlteArguments& p_Parsed, QString& p_Error)
 {
-    const bool l_Decode = p_Command == "decode";
-    const bool l_Encode = p_Command == "encode";
-    for (int l_I = 0; l_I < p_Args.size(); ++l_I)
+    using Orvane::Publish::OptionScanner;
+    QStringList l_Switches, l_Valued;
+    if (p_Command == "decode")
+        l_Valued = QStringList{"-o", "--key"};
+    else if (p_Command == "encode")
     {
-        const QString& l_Arg = p_Args.at(l_I);
-        const bool l_HasValue = l_I + 1 < p_Args.size();
-        if (l_Arg == "-o" && (l_Decode || l_Encode) && l_HasValue)
-            p_Parsed.Output = p_Args.at(++l_I);
-        else if (l_Arg == "--key" && l_Decode && l_HasValue)
+        l_Valued = QStringList{"-o", "--chunk", "--mode"};
+        l_Switches = QStringList{"--no-table"};
+    }
+    OptionScanner l_Scanner(p_Args, 0, l_Switches, l_Valued);
+    for (OptionScanner::Item l_Item = l_Scanner.Next(); l_Item.m_Kind != OptionScanner::Kind::End;
+         l_Item = l_Scanner.Next())
+    {
+        const QString& l_Name = l_Item.m_Name;
+        const QString& l_Value = l_Item.m_Value;
+        if (l_Item.m_Kind == OptionScanner::Kind::Error)
+            return p_Error = l_Value + " (blte " + p_Command + ")", false;
+        if (l_Item.m_Kind == OptionScanner::Kind::Positional)
         {
-            const QString l_Hex = p_Args.at(++l_I);
-            p_Parsed.Key = QByteArray::fromHex(l_Hex.toLatin1());
-            if (l_Hex.size() != 32 || p_Parsed.Key.size() != 16 || p_Parsed.Key.toHex() != l_Hex.toLower().toLatin1())
-                return p_Error = "--key needs 32 hexadecimal digits, got " + l_Hex, false;
+            if (l_Value.startsWith("-") && l_Value != "-")
+                return p_Error = "unknown option " + l_Value + " for blte " + p_Command, false;
+            if (!p_Parsed.Input.isEmpty())
+                return p_Error = "unexpected argument " + l_Value, false;
+            p_Parsed.Input = l_Value;
         }
-        else if (l_Arg == "--chunk" && l_Encode && l_HasValue)
-        {
-            if (!Orvane::Publish::SizeArgument::Parse(p_Args.at(++l_I), p_Parsed.ChunkSize))
-                return p_Error = "--chunk needs a byte count, got " + p_Args.at(l_I), false;
-        }
-        else if (l_Arg == "--mode" && l_Encode && l_HasValue)
-        {
-            p_Parsed.Mode = p_Args.at(++l_I).toUpper();
-            if (p_Parsed.Mode != "N" && p_Parsed.Mode != "Z")
-                return p_Error = "--mode is N (plain) or Z (zlib), got " + p_Args.at(l_I), false;
-        }
-        else if (l_Arg == "--no-table" && l_Encode)
+        else if (l_Name == "--no-table")
             p_Parsed.NoTable = true;
-        else if (l_Arg.startsWith("-") && l_Arg != "-")
-            return p_Error = "unknown option " + l_Arg + " for blte " + p_Command, false;
-        else if (p_Parsed.Input.isEmpty())
-            p_Parsed.Input = l_Arg;
+        else if (l_Name == "-o")
+            p_Parsed.Output = l_Value;
+        else if (l_Name == "--key")
+        {
+            p_Parsed.Key = QByteArray::fromHex(l_Value.toLatin1());
+            if (l_Value.size() != 32 || p_Parsed.Key.size() != 16 || p_Parsed.Key.toHex() != l_Value.toLower().toLatin1())
+                return p_Error = "--key needs 32 hexadecimal digits, got " + l_Value, false;
+        }
+        else if (l_Name == "--chunk")
+        {
+            if (!Orvane::Publish::SizeArgument::Parse(l_Value, p_Parsed.ChunkSize))
+                return p_Error = "--chunk needs a byte count, got " + l_Value, false;
+        }
         else
-            return p_Error = "unexpected argument " + l_Arg, false;
+        {
+            p_Parsed.Mode = l_Value.toUpper();
+            if (p_Parsed.Mode != "N" && p_Parsed.Mode != "Z")
+                return p_Error = "--mode is N (plain) or Z (zlib), got " + l_Value, false;
+        }
     }
     if (p_Parsed.Input.isEmpty())
         return p_Error = "blte " + p_Command + " needs a FILE", false;
-    if (l_Encode && p_Parsed.Output.isEmpty())
+    if (p_Command == "encode" && p_Parsed.Output.isEmpty())
         return p_Error = "blte encode needs -o OUT", false;
     if (p_Parsed.NoTable && p_Parsed.Mode == "Z")
         return p_Error = "--no-table gives one plain chunk; zlib (--mode Z) needs a chunk table", false;

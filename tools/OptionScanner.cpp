@@ -21,14 +21,16 @@ OptionScanner::Item OptionScanner::Next()
         m_OnlyPositional = true;
         return Next();
     }
-    if (m_OnlyPositional || !l_Arg.startsWith("--"))
+    // Short names ("-o") count only when the tool lists them; "-" stays a positional (stdin).
+    const bool l_Listed = m_Switches.contains(l_Arg) || m_Valued.contains(l_Arg);
+    if (m_OnlyPositional || (!l_Arg.startsWith("--") && !l_Listed))
     {
         l_Item.m_Kind = Kind::Positional;
         l_Item.m_Value = l_Arg;
         return l_Item;
     }
 
-    const int l_Equal = l_Arg.indexOf('=');
+    const int l_Equal = l_Listed ? -1 : l_Arg.indexOf('=');
     const bool l_Inline = l_Equal > 0;
     l_Item.m_Name = l_Inline ? l_Arg.left(l_Equal) : l_Arg;
     l_Item.m_Kind = Kind::Error;

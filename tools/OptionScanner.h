@@ -4,8 +4,9 @@
 namespace Orvane {
 namespace Publish {
 
-/// Walks a tool's command line: switches, "--name value" or "--name=value" options, and
-/// positional arguments ("--" makes everything after it positional).
+/// Walks a tool's command line: switches, "--name value" or "--name=value" options (and the
+/// short names a tool lists, such as "-o value"), and positional arguments ("--" makes
+/// everything after it positional).
 class OptionScanner
 {
 public:

@@ -27,6 +27,8 @@ void WarningLog::Handler(QtMsgType p_Type, const QMessageLogContext& p_Context, 
         }
         if (l_Log->OnLine)
             l_Log->OnLine(p_Message);
+        if (l_Log->Silence && l_Log->Silence(p_Message))
+            return;
     }
     if (l_Log->m_Previous)
         l_Log->m_Previous(p_Type, p_Context, p_Message);

@@ -5,7 +5,8 @@
 #include <functional>
 
 /// Records every qWarning line (from any thread) while it exists, and still
-/// passes them on. OnLine, when set, runs inside the logging call.
+/// passes them on unless Silence says otherwise. OnLine, when set, runs inside the
+/// logging call.
 class WarningLog
 {
 public:
@@ -17,6 +18,8 @@ public:
     QStringList Starting(const QString& p_Prefix) const;
 
     std::function<void(const QString&)> OnLine;
+    /// Lines it answers true for are recorded but not passed on (expected noise).
+    std::function<bool(const QString&)> Silence;
 
 private:
     static void Handler(QtMsgType p_Type, const QMessageLogContext& p_Context, const QString& p_Message);

@@ -2,7 +2,6 @@
 
 #include "casc/Bytes.h"
 
-#include <QCryptographicHash>
 #include <QList>
 
 #include <algorithm>
@@ -14,25 +13,31 @@ namespace Forge {
 
 namespace {
 
-/// Cuts the entries into zero-padded pages and returns (page index, pages).
-void Paginate(size_t p_Count, int p_PerPage, const std::function<QByteArray(size_t)>& p_Entry,
-              const std::function<QByteArray(size_t)>& p_FirstKey, QByteArray& p_Index, QByteArray& p_Pages,
-              quint32& p_PageCount)
+/// One table: the entries sorted by p_Key, cut into zero-padded pages; appends its page index
+/// (first key and MD5 of each page) and its pages, and returns the page count.
+quint32 Table(std::vector<EncodingFileWriter::Entry>& p_Entries, int p_PerPage,
+              QByteArray EncodingFileWriter::Entry::*p_Key,
+              const std::function<QByteArray(const EncodingFileWriter::Entry&)>& p_Bytes, QByteArray& p_Index,
+              QByteArray& p_Pages)
 {
-    p_PageCount = 0;
-    for (size_t l_First = 0; l_First < p_Count; l_First += size_t(p_PerPage))
+    std::sort(p_Entries.begin(), p_Entries.end(), [&](const EncodingFileWriter::Entry& p_A,
+                                                      const EncodingFileWriter::Entry& p_B) {
+        return p_A.*p_Key < p_B.*p_Key;
+    });
+    quint32 l_PageCount = 0;
+    for (size_t l_First = 0; l_First < p_Entries.size(); l_First += size_t(p_PerPage))
     {
         QByteArray l_Page;
         l_Page.reserve(EncodingFileWriter::PageSize);
-        const size_t l_End = qMin(p_Count, l_First + size_t(p_PerPage));
+        const size_t l_End = qMin(p_Entries.size(), l_First + size_t(p_PerPage));
         for (size_t l_I = l_First; l_I < l_End; ++l_I)
-            l_Page.append(p_Entry(l_I));
+            l_Page.append(p_Bytes(p_Entries[l_I]));
         l_Page.append(QByteArray(EncodingFileWriter::PageSize - l_Page.size(), '\0'));
-        p_Index.append(p_FirstKey(l_First));
-        p_Index.append(QCryptographicHash::hash(l_Page, QCryptographicHash::Md5));
+        p_Index.append(p_Entries[l_First].*p_Key).append(Bytes::Md5(l_Page));
         p_Pages.append(l_Page);
-        ++p_PageCount;
+        ++l_PageCount;
     }
+    return l_PageCount;
 }
 
 } // namespace
@@ -43,40 +48,21 @@ QByteArray EncodingFileWriter::Build(std::vector<Entry> p_Entries, const QList<Q
     for (const QByteArray& l_Recipe : p_Recipes)
         l_Strings.append(l_Recipe).append('\0');
 
-    std::sort(p_Entries.begin(), p_Entries.end(),
-              [](const Entry& p_A, const Entry& p_B) { return p_A.m_ContentKey < p_B.m_ContentKey; });
-    QByteArray l_IndexA;
-    QByteArray l_PagesA;
-    quint32 l_PageCountA = 0;
-    Paginate(
-        p_Entries.size(), EntriesPerPageA,
-        [&](size_t p_I) {
-            const Entry& l_Entry = p_Entries[p_I];
-            QByteArray l_Out;
-            l_Out.append(char(1));                                  // key count
-            l_Out.append(char((l_Entry.m_ContentSize >> 32) & 0xFF)); // top byte of the 40-bit size
-            Bytes::AppendBigEndian32(l_Out, quint32(l_Entry.m_ContentSize));
-            l_Out.append(l_Entry.m_ContentKey).append(l_Entry.m_EncodingKey);
-            return l_Out;
-        },
-        [&](size_t p_I) { return p_Entries[p_I].m_ContentKey; }, l_IndexA, l_PagesA, l_PageCountA);
-
-    std::sort(p_Entries.begin(), p_Entries.end(),
-              [](const Entry& p_A, const Entry& p_B) { return p_A.m_EncodingKey < p_B.m_EncodingKey; });
-    QByteArray l_IndexB;
-    QByteArray l_PagesB;
-    quint32 l_PageCountB = 0;
-    Paginate(
-        p_Entries.size(), EntriesPerPageB,
-        [&](size_t p_I) {
-            const Entry& l_Entry = p_Entries[p_I];
-            QByteArray l_Out = l_Entry.m_EncodingKey;
-            Bytes::AppendBigEndian32(l_Out, 0); // index of its encoding recipe in the string block
-            l_Out.append(char((l_Entry.m_EncodedSize >> 32) & 0xFF));
-            Bytes::AppendBigEndian32(l_Out, quint32(l_Entry.m_EncodedSize));
-            return l_Out;
-        },
-        [&](size_t p_I) { return p_Entries[p_I].m_EncodingKey; }, l_IndexB, l_PagesB, l_PageCountB);
+    QByteArray l_IndexA, l_PagesA, l_IndexB, l_PagesB;
+    const quint32 l_PageCountA = Table(p_Entries, EntriesPerPageA, &Entry::m_ContentKey, [](const Entry& p_Entry) {
+        QByteArray l_Out;
+        l_Out.append(char(1));                                  // key count
+        l_Out.append(char((p_Entry.m_ContentSize >> 32) & 0xFF)); // top byte of the 40-bit size
+        Bytes::AppendBigEndian32(l_Out, quint32(p_Entry.m_ContentSize));
+        return l_Out.append(p_Entry.m_ContentKey).append(p_Entry.m_EncodingKey);
+    }, l_IndexA, l_PagesA);
+    const quint32 l_PageCountB = Table(p_Entries, EntriesPerPageB, &Entry::m_EncodingKey, [](const Entry& p_Entry) {
+        QByteArray l_Out = p_Entry.m_EncodingKey;
+        Bytes::AppendBigEndian32(l_Out, 0); // index of its encoding recipe in the string block
+        l_Out.append(char((p_Entry.m_EncodedSize >> 32) & 0xFF));
+        Bytes::AppendBigEndian32(l_Out, quint32(p_Entry.m_EncodedSize));
+        return l_Out;
+    }, l_IndexB, l_PagesB);
 
     QByteArray l_Out;
     l_Out.append("EN", 2);
