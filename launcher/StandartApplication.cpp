@@ -1,4 +1,5 @@
 #include "launcher/StandartApplication.h"
+#include "casc/CASCApplication.h"
 #include "launcher/InstallFolder.h"
 #include "launcher/Platform.h"
 
@@ -20,7 +21,10 @@ StandartApplication::StandartApplication(const QString& p_Name, const QString& p
             SLOT(App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)));
 }
 
-StandartApplication::~StandartApplication() = default;
+StandartApplication::~StandartApplication()
+{
+    delete m_CASCApplication;
+}
 
 void StandartApplication::SetPercent(qint64 p_Done, qint64 p_Total)
 {
@@ -200,7 +204,8 @@ void StandartApplication::StopDownload()
         m_Status.DownloadStatus = 4;
         StateChanged();
     }
-    // The content store is never entered for this game; its stop comes with it.
+    if (m_CASCMode && m_CASCApplication)
+        StopContentStore();
 }
 
 std::vector<std::pair<QString, QString>> StandartApplication::GetAvailableLocales()
