@@ -21,7 +21,8 @@ const QStringList& Commands()
 
 const QStringList& ValueOptions()
 {
-    static const QStringList s_Options = {"--plugin", "--settings", "--server", "--locale", "--idle-timeout"};
+    static const QStringList s_Options = {"--plugin", "--settings", "--server", "--locale", "--idle-timeout",
+                                           "--casc-cdn"};
     return s_Options;
 }
 
@@ -38,6 +39,14 @@ QStringList KnownLocaleTags()
         if (!l_Row._Tag.isEmpty())
             l_Tags.append(l_Row._Tag);
     return l_Tags;
+}
+
+/// HOST or HOST:PORT, as the region tables of a store would name it.
+bool ValidCdnHost(const QString& p_Value)
+{
+    QUrl l_Url("http://" + p_Value + "/", QUrl::StrictMode);
+    return l_Url.isValid() && !l_Url.host().isEmpty() && l_Url.path() == "/" && l_Url.userInfo().isEmpty() &&
+           !p_Value.contains('/') && !p_Value.contains('@') && (!p_Value.contains(':') || l_Url.port() > 0);
 }
 
 } // namespace
@@ -126,6 +135,12 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
                 return l_Fail("--server needs an http:// or https:// URL, not \"" + l_Value + "\"");
             ServerUrl = l_Value;
         }
+        else if (l_Name == "--casc-cdn")
+        {
+            if (!ValidCdnHost(l_Value))
+                return l_Fail("--casc-cdn needs HOST or HOST:PORT, not \"" + l_Value + "\"");
+            CascCdn = l_Value;
+        }
         else if (l_Name == "--locale")
         {
             if (!KnownLocaleTags().contains(l_Value))
@@ -157,6 +172,8 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
             Existing = true;
         else if (Command == "uninstall" && l_Arg == "--delete-files")
             DeleteFiles = true;
+        else if ((Command == "install" || Command == "update" || Command == "repair") && l_Arg == "--content-store")
+            ContentStore = true;
         else if (l_Arg.startsWith("--") &&
                  (FlagOptions().contains(l_Arg.section('=', 0, 0)) || ValueOptions().contains(l_Arg.section('=', 0, 0))))
             return l_Fail("global option " + l_Arg.section('=', 0, 0) + " must come before the command");
@@ -195,10 +212,12 @@ QString HostOptions::Usage()
         "Commands:\n"
         "  info                      plugin metadata, identity and resources (no network)\n"
         "  status                    installed or not, folder, locale, build\n"
-        "  install FOLDER [--existing]\n"
+        "  install FOLDER [--existing] [--content-store]\n"
         "                            install into FOLDER (--existing: adopt the game already there)\n"
-        "  update                    bring the installed game up to date\n"
-        "  repair                    check every file and fetch what is missing or damaged\n"
+        "  update [--content-store]  bring the installed game up to date\n"
+        "  repair [--content-store]  check every file and fetch what is missing or damaged\n"
+        "                            --content-store: then check and complete the game's content\n"
+        "                            store (CASC), fetching damaged or missing slots from its CDN\n"
         "  rebuild                   forget the cached download lists and rebuild them\n"
         "  uninstall [--delete-files]\n"
         "                            forget the installation (and delete the game's files)\n"
@@ -215,6 +234,7 @@ QString HostOptions::Usage()
         "  --dev-channel             follow the development channel\n"
         "  --json                    one JSON object per line on stdout\n"
         "  --idle-timeout SECONDS    give up after this long without progress (default 120, 0: never)\n"
+        "  --casc-cdn HOST[:PORT]    CDN host of the content store for this run\n"
         "  --verbose                 show the module's diagnostics on stderr\n"
         "\n"
         "Exit status: 0 done, 1 failed (reason on stderr), 2 usage error or refused plugin,\n"

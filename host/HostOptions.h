@@ -16,11 +16,13 @@ struct HostOptions
     bool Json = false;
     bool Verbose = false;
     int IdleTimeoutSeconds = 120; ///< 0: never give up
+    QString CascCdn;      ///< --casc-cdn HOST[:PORT] (empty: the module's default CDN host)
 
     QString Command;
     QString Folder;     ///< install
     bool Existing = false;    ///< install --existing
     bool DeleteFiles = false; ///< uninstall --delete-files
+    bool ContentStore = false; ///< install, update, repair --content-store
     bool Help = false;
     QString Tag;        ///< set-locale
 

@@ -50,6 +50,9 @@ int HostRun::Exec()
     m_Watchdog.Start(l_Idle > 0 ? qMax(l_Idle, c_MinStallLimitMs) : 0);
     m_LastProgress.start();
     m_App->Init();
+    // After Init, which writes it false for an installed game: this run ends with the content store.
+    if (m_Options.ContentStore)
+        m_App->SetLocalSetting(m_App->m_FolderName + ".IsCASCEnabled", true);
     m_Worker.Start();
     m_Timer.start();
     connect(QAbstractEventDispatcher::instance(thread()), &QAbstractEventDispatcher::aboutToBlock, this,

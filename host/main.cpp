@@ -59,6 +59,8 @@ int main(int argc, char* argv[])
     Interrupts::Install();
     if (!l_Options.ServerUrl.isEmpty())
         qputenv("KESTRUN_SERVER_URL", l_Options.ServerUrl.toUtf8());
+    if (!l_Options.CascCdn.isEmpty())
+        qputenv("KESTRUN_CDN_HOST", l_Options.CascCdn.toUtf8());
     HostCallbacks::SetJson(l_Options.Json);
     HostCallbacks::SetLocaleTag(l_Options.LocaleTag);
     HostCallbacks::SetDevChannel(l_Options.DevChannel);
