@@ -125,7 +125,7 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
         return false;
     }
     m_Entries.shrink_to_fit();
-    qWarning().noquote() << "CASCIndexManager::Load() " << m_Entries.size() << " entries loaded ";
+    qWarning().noquote().nospace() << "CASCIndexManager::Load() " << m_Entries.size() << " entries loaded ";
     return true;
 }
 
