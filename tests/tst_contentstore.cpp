@@ -1,9 +1,9 @@
 // The module's content-store phases against a forged store on the loopback server:
 // the hand-off, a whole install, stop and resume in each phase, errors ending the run.
+#include "support/CascStore.h"
 #include "support/GameFixture.h"
 #include "support/TestHttpServer.h"
 #include "support/WarningLog.h"
-#include "tools/forge/ForgeCommand.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,10 +22,10 @@ namespace {
 struct StoreGame
 {
     QTemporaryDir Temp;
+    CascStore Store;
     TestHttpServer Server;
     Launcher::Kestrun App;
     FakeHost Host; // after App: detaches before the application goes
-    QString Store = Temp.path() + "/store";
     QString Folder = Temp.path() + "/game/";
     QJsonObject Summary;
 
@@ -34,18 +34,13 @@ struct StoreGame
         if (!Server.Start())
             qFatal("no port for the test server");
         const QString l_Host = QString("127.0.0.1:%1").arg(Server.Port());
-        QString l_OutText, l_ErrText;
-        QTextStream l_Out(&l_OutText), l_Err(&l_ErrText);
-        const int l_Status = CASC::Forge::ForgeCommand::Run(
-            QStringList{Store, "--hosts", l_Host, "--files", "40", "--max-size", "20000", "--chunk", "4096",
-                        "--local-archives", "3", "--seed", "4"} +
-                p_ForgeOptions,
-            l_Out, l_Err);
-        if (l_Status != 0)
-            qFatal("forge: %s", qPrintable(l_ErrText));
-        Summary = QJsonDocument::fromJson(ReadFile(Store + "/forge.json")).object();
-        Server.SetFileRoot(Store + "/cdn");
-        const QString l_Idx = Store + "/install/data/data/";
+        if (!Store.Forge(QStringList{"--hosts", l_Host, "--files", "40", "--max-size", "20000", "--chunk", "4096",
+                                     "--local-archives", "3", "--seed", "4"} +
+                         p_ForgeOptions))
+            qFatal("forge: %s", qPrintable(Store.Error()));
+        Summary = Store.Summary();
+        Server.SetFileRoot(Store.CdnDocRoot());
+        const QString l_Idx = Store.Install() + "data/data/";
         for (const QString& l_Name : QDir(l_Idx).entryList({"*.idx"}, QDir::Files))
             WriteFile(Folder + "data/data/" + l_Name, ReadFile(l_Idx + l_Name));
         qputenv("KESTRUN_CDN_HOST", l_Host.toUtf8());
@@ -62,7 +57,7 @@ struct StoreGame
     /// Every local archive equals the forged one.
     bool Whole()
     {
-        const QString l_Forged = Store + "/install/data/data/";
+        const QString l_Forged = Store.Install() + "data/data/";
         for (const QString& l_Name : QDir(l_Forged).entryList({"data.*"}, QDir::Files))
             if (ReadFile(l_Forged + l_Name) != ReadFile(Folder + "data/data/" + l_Name))
                 return false;
@@ -78,7 +73,7 @@ struct StoreGame
             const QString l_Name = QString::asprintf("data/data/data.%03d", l_Blob["localArchive"].toInt());
             const int l_Offset = l_Blob["localOffset"].toInt(), l_Size = l_Blob["slotSize"].toInt();
             const QByteArray l_Have = ReadFile(Folder + l_Name).mid(l_Offset, l_Size);
-            l_Whole += l_Have.size() == l_Size && l_Have == ReadFile(Store + "/install/" + l_Name).mid(l_Offset, l_Size);
+            l_Whole += l_Have.size() == l_Size && l_Have == ReadFile(Store.Install() + l_Name).mid(l_Offset, l_Size);
         }
         return l_Whole;
     }
