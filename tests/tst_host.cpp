@@ -146,6 +146,11 @@ private slots:
             << "\"Orvane.OtherInterface\"";
         QTest::newRow("not a plugin") << QStringList{"--plugin", KESTRUN_SOURCE_DIR "/README.md", "status"} << 2
                                       << "not a Qt plugin";
+        QTest::newRow("content store on status") << QStringList{"status", "--content-store"} << 2
+                                                 << "unknown option --content-store for status";
+        QTest::newRow("CDN host with a path") << QStringList{"--casc-cdn", "h:1/x", "status"} << 2 << "--casc-cdn";
+        QTest::newRow("CDN host with a bad port") << QStringList{"--casc-cdn", "h:port", "status"} << 2 << "--casc-cdn";
+        QTest::newRow("CDN host with a scheme") << QStringList{"--casc-cdn", "http://h", "status"} << 2 << "--casc-cdn";
         QTest::newRow("running") << QStringList{"running"} << 1 << "not running";
         QTest::newRow("unreachable server") << QStringList{"--server", "%closed", "status"} << 1
                                             << "could not read the game's build information";
