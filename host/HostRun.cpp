@@ -120,6 +120,8 @@ void HostRun::DrainMain()
     {
         l_Task();
         l_Task = nullptr;
+        // A step that moves on through the queue shows each of its states.
+        ObserveStatus();
     }
 }
 

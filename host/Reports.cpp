@@ -18,7 +18,7 @@ void PrintJson(const QJsonObject& p_Object)
 
 QString Row(const QString& p_Label, const QString& p_Value)
 {
-    return (p_Label + ":").leftJustified(12) + p_Value;
+    return (p_Label + ":").leftJustified(15) + p_Value;
 }
 } // namespace
 

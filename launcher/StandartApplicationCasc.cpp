@@ -73,7 +73,10 @@ void StandartApplication::StartContentStore()
 
 void StandartApplication::ContentStoreStep(quint64 p_Run, std::function<void()> p_Step)
 {
-    OnContentStoreThread(p_Run, [this, p_Step] {
+    // Always through the main queue: each phase is a task of its own, so the host sees every one.
+    PostMainTask([this, p_Run, p_Step] {
+        if (p_Run != m_CASCRun || !m_CASCMode || !m_CASCApplication)
+            return;
         // After a stop (or while the launcher closes) no further phase starts: the scan and
         // the parse that were running have returned, and no transfer follows them.
         if (m_CASCStopped || !LauncherRunning())

@@ -136,6 +136,7 @@ private slots:
     {
         QFETCH(bool, enabled);
         QFETCH(bool, currentPass);
+        QFETCH(bool, started);
         StoreGame l_Game;
         l_Game.Host.Settings["wow_bfa.IsCASCEnabled"] = enabled;
         const quint64 l_Pass = l_Game.App.m_Pass;
@@ -177,7 +178,7 @@ private slots:
     {
         QTest::addColumn<int>("phase");
         QTest::addColumn<QString>("nextRequest"); // what the phase after a held one asks for first
-        QTest::newRow("CDN configuration") << 1 << "/config/";
+        QTest::newRow("CDN configuration") << 1 << ".index";
         QTest::newRow("base files transfer") << 2 << "";
         QTest::newRow("archive indices") << 3 << "ENCODING";
         QTest::newRow("install scan") << 5 << "";

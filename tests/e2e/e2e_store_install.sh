@@ -31,7 +31,7 @@ grep -q '"contentStore":true' "$WORK/install.json" || fail "the result does not 
 
 # status tells that the game uses the content store and has nothing left to fetch.
 launcher status >"$WORK/status.out" || fail "status exited with $?"
-grep -q "^Content store *yes$" "$WORK/status.out" || fail "status: $(cat "$WORK/status.out")"
+grep -q "^Content store: *yes$" "$WORK/status.out" || fail "status: $(cat "$WORK/status.out")"
 
 # A second run scans, finds the store whole and fetches nothing.
 launcher update --content-store >"$WORK/update.out" 2>&1 || fail "update --content-store: $(tail -n 3 "$WORK/update.out")"
