@@ -215,6 +215,8 @@ void StandartApplication::Uninit()
     // The host unloads the module next: no transfer may outlive it.
     if (m_CurrentRequest)
         StopDownload();
+    if (m_CASCMode && m_CASCApplication)
+        StopContentStore();
 }
 
 std::vector<std::pair<QString, QString>> StandartApplication::GetAvailableLocales()
