@@ -20,6 +20,13 @@ bool CascStore::Forge(const QStringList& p_Args)
     return l_Status == 0;
 }
 
+bool CascStore::Open(const QString& p_Root)
+{
+    m_Root = p_Root;
+    m_Summary = QJsonDocument::fromJson(Read(Root() + "/forge.json")).object();
+    return !m_Summary.isEmpty();
+}
+
 QStringList CascStore::Archives(bool p_Patch) const
 {
     QStringList l_Names;
