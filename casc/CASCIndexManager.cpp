@@ -28,34 +28,40 @@ bool Less(const CASCIndexRecord& p_A, const CASCIndexRecord& p_B)
     return l_A != l_B ? l_A < l_B : p_A._Key[8] < p_B._Key[8];
 }
 
-/// An index file's bytes: mapped when the system can, read otherwise.
+/// An index file's bytes: read into a buffer reused from file to file (one system call for
+/// the usual small index), or mapped when the file is large.
 class IndexBytes
 {
 public:
-    explicit IndexBytes(QFile& p_File) : m_File(p_File)
+    IndexBytes(QFile& p_File, QByteArray& p_Buffer) : m_File(p_File)
     {
         m_Size = p_File.size();
-        m_Data = m_Size > 0 ? p_File.map(0, m_Size) : nullptr;
+        if (m_Size > MapAbove)
+            m_Data = p_File.map(0, m_Size);
         if (!m_Data)
         {
-            m_Copy = p_File.readAll();
-            m_Size = m_Copy.size();
-            m_Data = reinterpret_cast<uchar*>(m_Copy.data());
+            if (p_Buffer.size() < m_Size && m_Size <= MapAbove)
+                p_Buffer.resize(int(m_Size));
+            const qint64 l_Read = m_Size <= p_Buffer.size() ? p_File.read(p_Buffer.data(), m_Size) : -1;
+            m_Size = qMax<qint64>(0, l_Read);
+            m_Data = reinterpret_cast<uchar*>(p_Buffer.data());
+            m_Mapped = false;
         }
     }
     ~IndexBytes()
     {
-        if (m_Copy.isNull() && m_Data)
+        if (m_Mapped && m_Data)
             m_File.unmap(m_Data);
     }
     const uchar* Data() const { return m_Data; }
     qint64 Size() const { return m_Size; }
 
 private:
+    static constexpr qint64 MapAbove = 16 << 20;
     QFile& m_File;
-    QByteArray m_Copy;
     uchar* m_Data = nullptr;
     qint64 m_Size = 0;
+    bool m_Mapped = true;
 };
 
 } // namespace
@@ -96,9 +102,10 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
     m_Entries.reserve(size_t(qMin<quint64>(l_Expected, 1u << 26)));
 
     Failure l_Failure;
+    QByteArray l_Buffer;
     bool l_Read = true;
     for (int l_I = 0; l_Read && l_I < l_All.size(); ++l_I)
-        l_Read = ReadIndex(l_All.at(l_I), l_I >= p_Archives.size(), l_Failure);
+        l_Read = ReadIndex(l_All.at(l_I), l_I >= p_Archives.size(), l_Buffer, l_Failure);
     Sort();
 
     // Duplicates are found once everything is sorted; the first archive that repeats a key is
@@ -126,7 +133,7 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
     return true;
 }
 
-bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, Failure& p_Failure)
+bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray& p_Buffer, Failure& p_Failure)
 {
     const QString l_Path = IndexPath(p_Name);
     QFile l_File(l_Path);
@@ -143,7 +150,7 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, Failure& p
     m_ArchiveNames.append(p_Name);
     const quint16 l_Archive = quint16(m_ArchiveNames.size() - 1);
     const size_t l_First = m_Entries.size();
-    const IndexBytes l_Bytes(l_File);
+    const IndexBytes l_Bytes(l_File, p_Buffer);
     qint64 l_Where = 0;
     const CASCIndexFile::Result l_Result = CASCIndexFile::Parse(
         l_Bytes.Data(), l_Bytes.Size(),
@@ -183,8 +190,14 @@ void CASCIndexManager::Sort()
     for (int l_High = 0; l_High < 256; ++l_High)
     {
         CASCIndexRecord* l_Begin = m_Entries.data() + l_Outer[size_t(l_High)];
+        const size_t l_Count = l_Outer[size_t(l_High) + 1] - l_Outer[size_t(l_High)];
         std::array<size_t, 257> l_Inner;
-        FlagPass(l_Begin, l_Outer[size_t(l_High) + 1] - l_Outer[size_t(l_High)], 1, l_Inner);
+        if (l_Count < 2)
+            // Nothing to move: every group starts where the only record (if any) ends.
+            for (size_t l_Low = 0; l_Low < 257; ++l_Low)
+                l_Inner[l_Low] = l_Count == 1 && l_Low > l_Begin->_Key[1] ? 1 : 0;
+        else
+            FlagPass(l_Begin, l_Count, 1, l_Inner);
         for (int l_Low = 0; l_Low < 256; ++l_Low)
         {
             m_Buckets[size_t(l_High * 256 + l_Low)] = quint32(l_Outer[size_t(l_High)] + l_Inner[size_t(l_Low)]);
@@ -256,9 +269,10 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
     // The message names the whole key of the first repeated entry in that file's order.
     std::set<CASCIndexKey> l_Seen;
     QFile l_File(IndexPath(m_ArchiveNames.at(l_Archive)));
+    QByteArray l_Buffer;
     if (l_File.open(QIODevice::ReadOnly))
     {
-        const IndexBytes l_Bytes(l_File);
+        const IndexBytes l_Bytes(l_File, l_Buffer);
         CASCIndexFile::Parse(l_Bytes.Data(), l_Bytes.Size(), [&](const uchar* p_Entry, quint32, quint32) {
             const CASCIndexKey l_Key = IndexKey(reinterpret_cast<const char*>(p_Entry));
             bool l_Earlier = false;

@@ -63,7 +63,7 @@ private:
     QString IndexPath(const QString& p_Name) const;
     /// Appends one index file's records, all or none; false, with p_Failure set, when it
     /// cannot be used.
-    bool ReadIndex(const QString& p_Name, bool p_Patch, Failure& p_Failure);
+    bool ReadIndex(const QString& p_Name, bool p_Patch, QByteArray& p_Buffer, Failure& p_Failure);
     /// Sorts the records and fills m_Buckets.
     void Sort();
     /// Moves p_Records into 256 groups by key byte p_Byte, in place; p_Start gets where each begins.

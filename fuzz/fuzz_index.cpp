@@ -53,8 +53,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* p_Data, size_t p_Size)
         return 0;
     CASCApplication l_App(0, s_Dir.path(), "http://127.0.0.1:1/");
     CASCIndexManager* l_Index = l_App.GetIndexManager();
-    l_Index->LoadArchives({"a"}, {"b"});
+    const bool l_Loaded = l_Index->LoadArchives({"a"}, {"b"});
     if (l_Index->GetArchiveNames().size() > 2 || l_Index->GetArchiveName(2))
         std::abort();
+    // After a load every key of both files is found, in the archive that lists it.
+    for (int l_Part = 0; l_Loaded && l_Part < 2; ++l_Part)
+    {
+        const QByteArray l_File = l_Part == 0 ? l_Bytes.left(l_Half) : l_Bytes.mid(l_Half);
+        CASCIndexFile::Parse(reinterpret_cast<const uchar*>(l_File.constData()), l_File.size(),
+                             [&](const uchar* p_Key, quint32, quint32 p_Offset) {
+                                 const CASCIndexRecord* l_Record =
+                                     l_Index->FindEntry(CASCIndexManager::IndexKey(reinterpret_cast<const char*>(p_Key)));
+                                 if (!l_Record || l_Record->_ArchiveIndex != l_Part || l_Record->_Offset != p_Offset ||
+                                     l_Record->_Patch != quint32(l_Part))
+                                     std::abort();
+                             });
+    }
     return 0;
 }
