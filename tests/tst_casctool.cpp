@@ -1,6 +1,7 @@
 // casc-tool's read side: tables, configuration and archive indices of a forged store, as text
 // and JSON, and the exit status for each kind of bad input.
 #include "support/CascStore.h"
+#include "support/TestBuild.h"
 
 #include <QJsonDocument>
 #include <QProcess>
@@ -22,9 +23,9 @@ private:
 void CascToolTest::initTestCase()
 {
     QVERIFY2(m_Store.Forge({"--files", "30", "--max-size", "2K"}), qPrintable(m_Store.Error()));
-    QVERIFY(CascStore::Write(m_Store.Root() + "/empty.index", QByteArray(12, '\0')));
-    QVERIFY(CascStore::Write(m_Store.Root() + "/short.index", QByteArray(11, '\0')));
-    QVERIFY(CascStore::Write(m_Store.Root() + "/wide", "Name|Path|Hosts|More\neu|p|h|x\n"));
+    QVERIFY(TestBuild::Write(m_Store.Root() + "/empty.index", QByteArray(12, '\0')));
+    QVERIFY(TestBuild::Write(m_Store.Root() + "/short.index", QByteArray(11, '\0')));
+    QVERIFY(TestBuild::Write(m_Store.Root() + "/wide", "Name|Path|Hosts|More\neu|p|h|x\n"));
 }
 
 void CascToolTest::commands_data()

@@ -1,6 +1,7 @@
 // The base files of a content store: configuration and archive indices found missing in an
 // installation, sized and fetched from the CDN with progress, stop and resume.
 #include "support/CascRig.h"
+#include "support/TestBuild.h"
 #include "support/WarningLog.h"
 #include "casc/CASCBaseVerifier.h"
 #include "casc/CASCIndexManager.h"
@@ -66,8 +67,8 @@ void Synthetic(CascRig& p_Rig, const QList<QByteArray>& p_Bodies, const QString&
     l_Server.SetResource("/tpr/wow/config/" + Keyed(HexKey(99)), l_Cdn);
     l_Server.SetResource("/tpr/wow/config/" + Keyed(HexKey(98)), l_Build);
     const QString l_Install = p_Rig.m_Store.Root() + "/install/";
-    CascStore::Write(l_Install + "data/config/" + Keyed(HexKey(99)), l_Cdn);
-    CascStore::Write(l_Install + "data/config/" + Keyed(HexKey(98)), l_Build);
+    TestBuild::Write(l_Install + "data/config/" + Keyed(HexKey(99)), l_Cdn);
+    TestBuild::Write(l_Install + "data/config/" + Keyed(HexKey(98)), l_Build);
     p_Rig.NewApp(l_Install);
 }
 
@@ -81,13 +82,18 @@ QString IndexUrl(CascRig& p_Rig, int p_Number)
     return p_Rig.m_Server.Url("/tpr/wow/data/" + Keyed(HexKey(p_Number)) + ".index");
 }
 
-/// Scan and Start; waits until the verifier finished or raised an error.
+/// Installs p_Calls, then Scan and Start.
+void Begin(CascRig& p_Rig, Calls& p_Calls)
+{
+    p_Calls.Install(p_Rig.m_App->GetBaseVerifier());
+    p_Rig.m_App->GetBaseVerifier()->Scan();
+    p_Rig.m_App->GetBaseVerifier()->Start();
+}
+
+/// Begin, then wait until the verifier finished or raised an error.
 bool Run(CascRig& p_Rig, Calls& p_Calls)
 {
-    CASCBaseVerifier* l_Verifier = p_Rig.m_App->GetBaseVerifier();
-    p_Calls.Install(l_Verifier);
-    l_Verifier->Scan();
-    l_Verifier->Start();
+    Begin(p_Rig, p_Calls);
     return QTest::qWaitFor([&] { return p_Calls.m_Finished > 0 || !p_Rig.m_Errors->isEmpty(); }, 20000);
 }
 
@@ -139,7 +145,7 @@ void CascVerifierTest::forgedStore()
     {
         const QString l_Local = l_Path.startsWith("config/") ? "data/" + l_Path
                                                               : "data/indices/" + QFileInfo(l_Path).fileName();
-        QCOMPARE(CascStore::Read(l_Store.Install() + l_Local), CascStore::Read(l_Store.CdnDocRoot() + "/" + l_CdnPath + "/" + l_Path));
+        QCOMPARE(TestBuild::Read(l_Store.Install() + l_Local), TestBuild::Read(l_Store.CdnDocRoot() + "/" + l_CdnPath + "/" + l_Path));
         if (!l_Rig.External())
             // size, then file; the configuration read the build configuration first
             QCOMPARE(l_Rig.m_Server.Requests("/" + l_CdnPath + "/" + l_Path).size(), l_Path == l_Fetched[0] ? 3 : 2);
@@ -178,7 +184,7 @@ void CascVerifierTest::sizesAndProgress()
     QCOMPARE(l_Calls.m_Progress.size(), 3); // once at the end of every file
     QCOMPARE(l_Calls.m_Progress.last()[2], quint64(100));
     QCOMPARE(l_Calls.m_Finished, 1);
-    QCOMPARE(CascStore::Read(IndexPath(l_Rig, 2)), QByteArray(20, 'b'));
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), QByteArray(20, 'b'));
     QVERIFY(l_Rig.m_App->GetBaseVerifier()->GetMissingFiles().isEmpty());
 
     // No Content-Length: the total is 0 and the percentage is taken against 1.
@@ -202,9 +208,7 @@ void CascVerifierTest::nothingMissing()
     QVERIFY(l_Rig.Init());
     l_Rig.m_Server.ClearRequests();
     Calls l_Calls;
-    l_Calls.Install(l_Rig.m_App->GetBaseVerifier());
-    l_Rig.m_App->GetBaseVerifier()->Scan();
-    l_Rig.m_App->GetBaseVerifier()->Start();
+    Begin(l_Rig, l_Calls);
     QCOMPARE(l_Calls.m_Finished, 1); // at once, from Start
     QVERIFY(l_Calls.m_Started.isEmpty() && l_Calls.m_Progress.isEmpty() && l_Calls.m_Completed.isEmpty());
     QTest::qWait(50);
@@ -261,7 +265,7 @@ void CascVerifierTest::failures()
     l_Verifier->m_OnDownloadStarted = nullptr;
     l_Verifier->ResumeDownload();
     QTRY_COMPARE_WITH_TIMEOUT(l_Calls.m_Finished, 1, 20000);
-    QCOMPARE(CascStore::Read(IndexPath(l_Rig, 2)), l_Second);
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
     QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 3040, 3040, 0})});
     qunsetenv("KESTRUN_STALL_TIMEOUT_MS");
 }
@@ -292,7 +296,7 @@ void CascVerifierTest::stopAndResume()
     l_Verifier->ResumeDownload();
     QTRY_COMPARE_WITH_TIMEOUT(l_Calls.m_Finished, 1, 20000);
     QVERIFY(l_Rig.m_Errors->isEmpty());
-    QCOMPARE(CascStore::Read(IndexPath(l_Rig, 2)), l_Second);
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
     // The stopped attempt's bytes are not counted twice, and the file was fetched from its start.
     QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 200040, 200040, 0})});
     const QList<TestHttpServer::Request> l_Requests = l_Rig.m_Server.Requests(l_Path);
@@ -328,7 +332,7 @@ void CascVerifierTest::killAndRunAgain()
     QVERIFY(Run(l_Rig, l_Again));
     QVERIFY(l_Rig.m_Errors->isEmpty());
     QCOMPARE(l_Again.m_Started, QList<Call>{(Call{1, 1, 0, 0, 100000, 0})});
-    QCOMPARE(CascStore::Read(IndexPath(l_Rig, 2)), l_Second);
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
 }
 
 void CascVerifierTest::badKeys_data()
@@ -349,9 +353,7 @@ void CascVerifierTest::badKeys()
     QVERIFY(l_Rig.Init());
     l_Rig.m_Server.ClearRequests();
     Calls l_Calls;
-    l_Calls.Install(l_Rig.m_App->GetBaseVerifier());
-    l_Rig.m_App->GetBaseVerifier()->Scan();
-    l_Rig.m_App->GetBaseVerifier()->Start();
+    Begin(l_Rig, l_Calls);
     QCOMPARE(l_Rig.m_Errors->count(), 1);
     QVERIFY(l_Rig.m_Errors->at(0)[1].toString().contains(archives));
     QTest::qWait(50);

@@ -1,9 +1,7 @@
 // casc-tool: builds, inspects and debugs content stores.
 #include "tools/BlteCommand.h"
 #include "tools/CascToolExit.h"
-#include "tools/ConfigCommand.h"
-#include "tools/IndexCommand.h"
-#include "tools/TablesCommand.h"
+#include "tools/InspectCommand.h"
 #include "tools/forge/ForgeCommand.h"
 
 #include <QCoreApplication>
@@ -19,8 +17,7 @@ QString Help()
                           "\n"
                           "Builds, inspects and debugs content stores (BLTE blobs, archives, indices).\n"
                           "\n")
-        + BlteCommand::Usage() + "\n" + Forge::ForgeCommand::Usage() + "\n" + TablesCommand::Usage() +
-        ConfigCommand::Usage() + IndexCommand::Usage()
+        + BlteCommand::Usage() + "\n" + Forge::ForgeCommand::Usage() + "\n" + InspectCommand::Usage()
         + QStringLiteral("\n"
                          "Exit status: 0 on success; for blte decode the decoder's result code (1 to 11);\n"
                          "1 when blte key finds no BLTE blob; 64 on a bad command line; 65 when a table,\n"
@@ -46,12 +43,8 @@ int main(int p_Argc, char** p_Argv)
         return BlteCommand::Run(l_Args.mid(1), l_Out, l_Err);
     if (l_Command == "forge")
         return Forge::ForgeCommand::Run(l_Args.mid(1), l_Out, l_Err);
-    if (l_Command == "tables")
-        return TablesCommand::Run(l_Args.mid(1), l_Out, l_Err);
-    if (l_Command == "config")
-        return ConfigCommand::Run(l_Args.mid(1), l_Out, l_Err);
-    if (l_Command == "index")
-        return IndexCommand::Run(l_Args.mid(1), l_Out, l_Err);
+    if (InspectCommand::Handles(l_Command))
+        return InspectCommand::Run(l_Command, l_Args.mid(1), l_Out, l_Err);
     l_Err << "casc-tool: " << (l_Command.isEmpty() ? QStringLiteral("a command is needed") : "unknown command " + l_Command)
           << "\n"
           << Help();

@@ -8,12 +8,7 @@ source "$(dirname "$0")/lib.sh"
 TEST=$BIN/tst_cascverifier
 [ -x "$TEST" ] || fail "$TEST is not built"
 [ -x "$BIN/casc-tool" ] || fail "$BIN/casc-tool is not built"
-e2e_ensure_nginx
-rm -rf "$WORK"
-mkdir -p "$WORK/store/cdn"
-trap e2e_cleanup EXIT
-nginx_start "$NGINX_PREFIX" "$WORK/store/cdn" || fail "nginx did not start"
-HOST=127.0.0.1:$NGINX_CDN1_PORT
+e2e_serve_store
 "$BIN/casc-tool" forge "$WORK/store" --files 200 --max-size 8K --data-archives 3 --patch-archives 2 --hosts "$HOST" \
     --missing-config build --missing-config patch --missing-index 0 --missing-index 4 --seed 11 >/dev/null ||
     fail "casc-tool forge exited with $?"

@@ -24,9 +24,6 @@ public:
     QStringList Archives(bool p_Patch) const;
     QString Error() const { return m_Error; }
 
-    static QByteArray Read(const QString& p_Path);
-    static bool Write(const QString& p_Path, const QByteArray& p_Bytes);
-
 private:
     QTemporaryDir m_Dir;
     QString m_Root = m_Dir.path();

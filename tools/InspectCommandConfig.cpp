@@ -1,8 +1,7 @@
-#include "tools/ConfigCommand.h"
+#include "tools/InspectCommand.h"
 
 #include "casc/CASCConfigParser.h"
 #include "tools/CascToolExit.h"
-#include "tools/InspectCommand.h"
 
 #include <QJsonArray>
 
@@ -58,31 +57,21 @@ QString Text(const QJsonValue& p_Value)
 
 } // namespace
 
-QString ConfigCommand::Usage()
+int InspectCommand::Config(const Arguments& p_Parsed, const QByteArray& p_Bytes, QTextStream& p_Out, QTextStream& p_Err)
 {
-    return QStringLiteral("  casc-tool config FILE [--json]\n"
-                          "      Parses a CDN or build configuration and prints every field.\n");
-}
-
-int ConfigCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream& p_Err)
-{
-    InspectCommand::Arguments l_Args;
-    QByteArray l_Bytes;
-    if (const int l_Status = InspectCommand::Prepare("config", p_Args, false, l_Args, l_Bytes, p_Err))
-        return l_Status;
-    const QString l_Text = CASCConfigParser::Text(l_Bytes);
+    const QString l_Text = CASCConfigParser::Text(p_Bytes);
     CASCCDNConfig l_Cdn;
     CASCBuildConfig l_Build;
     const int l_CdnKeys = CASCConfigParser::ParseCDNConfig(l_Text, l_Cdn);
     const int l_BuildKeys = CASCConfigParser::ParseBuildConfig(l_Text, l_Build);
     if (l_CdnKeys == 0 && l_BuildKeys == 0)
-        return InspectCommand::Fail(p_Err, CascToolExit::DataError, l_Args.m_File + ": no known configuration key");
+        return Fail(p_Err, CascToolExit::DataError, p_Parsed.m_File + ": no known configuration key");
     const bool l_IsCdn = l_CdnKeys >= l_BuildKeys;
     const QJsonObject l_Fields = l_IsCdn ? CdnFields(l_Cdn) : BuildFields(l_Build);
     const QString l_Kind = l_IsCdn ? "cdn" : "build";
-    if (l_Args.m_Json)
+    if (p_Parsed.m_Json)
     {
-        InspectCommand::PrintJson(QJsonObject{{"kind", l_Kind}, {"keys", l_IsCdn ? l_CdnKeys : l_BuildKeys},
+        PrintJson(QJsonObject{{"kind", l_Kind}, {"keys", l_IsCdn ? l_CdnKeys : l_BuildKeys},
                                               {"fields", l_Fields}}, p_Out);
         return 0;
     }

@@ -1,33 +1,22 @@
-#include "tools/TablesCommand.h"
+#include "tools/InspectCommand.h"
 
 #include "casc/CASCTables.h"
 #include "tools/CascToolExit.h"
-#include "tools/InspectCommand.h"
 
 #include <QJsonArray>
 
 namespace Orvane {
 namespace CASC {
 
-QString TablesCommand::Usage()
+int InspectCommand::Tables(const Arguments& p_Parsed, const QByteArray& p_Bytes, QTextStream& p_Out, QTextStream& p_Err)
 {
-    return QStringLiteral("  casc-tool tables FILE [--json]\n"
-                          "      Parses a \"cdns\" or \"versions\" table and prints its rows by region.\n");
-}
-
-int TablesCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream& p_Err)
-{
-    InspectCommand::Arguments l_Args;
-    QByteArray l_Bytes;
-    if (const int l_Status = InspectCommand::Prepare("tables", p_Args, false, l_Args, l_Bytes, p_Err))
-        return l_Status;
     CASCCdnTable l_Cdns;
     CASCVersionTable l_Versions;
-    const int l_CdnRows = CASCTables::ParseCdns(l_Bytes, l_Cdns);
-    const int l_VersionRows = CASCTables::ParseVersions(l_Bytes, l_Versions);
+    const int l_CdnRows = CASCTables::ParseCdns(p_Bytes, l_Cdns);
+    const int l_VersionRows = CASCTables::ParseVersions(p_Bytes, l_Versions);
     if (l_CdnRows == 0 && l_VersionRows == 0)
-        return InspectCommand::Fail(p_Err, CascToolExit::DataError,
-                                    l_Args.m_File + ": no row of 3 (cdns) or 5 (versions) columns of a known region");
+        return Fail(p_Err, CascToolExit::DataError,
+                                    p_Parsed.m_File + ": no row of 3 (cdns) or 5 (versions) columns of a known region");
     const bool l_IsCdns = l_CdnRows >= l_VersionRows;
     QJsonArray l_Regions;
     if (l_IsCdns)
@@ -37,7 +26,7 @@ int TablesCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStrea
             for (const CASCCdnEntry& l_Entry : l_Region.second)
             {
                 l_Entries.append(QJsonObject{{"path", l_Entry._Path}, {"host", l_Entry._Host}});
-                p_Out << (l_Args.m_Json ? QString() : QString("region %1 (%2): path %3 host %4\n")
+                p_Out << (p_Parsed.m_Json ? QString() : QString("region %1 (%2): path %3 host %4\n")
                                                           .arg(l_Region.first)
                                                           .arg(CASCTables::RegionName(l_Region.first), l_Entry._Path,
                                                                l_Entry._Host));
@@ -56,7 +45,7 @@ int TablesCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStrea
                                          {"cdnConfig", l_Entry._CdnConfig},
                                          {"buildNumber", double(l_Entry._BuildNumber)},
                                          {"versionName", l_Entry._VersionName}});
-            p_Out << (l_Args.m_Json ? QString() : QString("region %1 (%2): build config %3 cdn config %4 build %5 version %6\n")
+            p_Out << (p_Parsed.m_Json ? QString() : QString("region %1 (%2): build config %3 cdn config %4 build %5 version %6\n")
                                                       .arg(l_Region.first)
                                                       .arg(CASCTables::RegionName(l_Region.first), l_Entry._BuildConfig,
                                                            l_Entry._CdnConfig)
@@ -64,8 +53,8 @@ int TablesCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStrea
                                                       .arg(l_Entry._VersionName));
         }
     const int l_Rows = l_IsCdns ? l_CdnRows : l_VersionRows;
-    if (l_Args.m_Json)
-        InspectCommand::PrintJson(QJsonObject{{"table", l_IsCdns ? "cdns" : "versions"}, {"rows", l_Rows},
+    if (p_Parsed.m_Json)
+        PrintJson(QJsonObject{{"table", l_IsCdns ? "cdns" : "versions"}, {"rows", l_Rows},
                                               {"regions", l_Regions}}, p_Out);
     else
         p_Out << (l_IsCdns ? "cdns" : "versions") << " table: " << l_Rows << " rows\n";
