@@ -13,15 +13,11 @@ e2e_store_setup --files 90 --min-size 2K --max-size 48K --local-archives 3 --dat
 # The archive that holds blob 0 ignores ranges.
 read -r _ _ _ _ ARCHIVE < <(store_slots "$STORE" | head -n 1)
 CDN_PATH=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["cdnPath"])' "$STORE/forge.json")
-reload() {
-    "$(nginx_bin)" -p "$NGINX_PREFIX" -c "$NGINX_PREFIX/nginx.conf" -s reload || fail "nginx did not reload"
-    # The old workers leave once their connections close; the new rule holds for new ones.
-    sleep 1
-}
 echo "location = /$CDN_PATH/data/${ARCHIVE:0:2}/${ARCHIVE:2:2}/$ARCHIVE { max_ranges 0; }" >"$E2E_RULES"
-reload
-l_code=$(curl -s -o /dev/null -w '%{http_code}' -r 0-9 "http://$CASC_CDN/$CDN_PATH/data/${ARCHIVE:0:2}/${ARCHIVE:2:2}/$ARCHIVE")
-[ "$l_code" = 200 ] || fail "nginx answers $l_code, not 200, to a range of $ARCHIVE"
+e2e_nginx_reload
+ARCHIVE_URL="http://$CASC_CDN/$CDN_PATH/data/${ARCHIVE:0:2}/${ARCHIVE:2:2}/$ARCHIVE"
+answers() { [ "$(curl -s -o /dev/null -w '%{http_code}' -r 0-9 "$ARCHIVE_URL")" = "$1" ]; }
+e2e_wait_for "the rule" 10 answers 200 || fail "nginx does not answer 200 to a range of $ARCHIVE"
 
 STATUS=0
 launcher install "$INSTALL" --content-store >"$WORK/install.out" 2>&1 || STATUS=$?
@@ -40,7 +36,8 @@ done < <(store_slots "$STORE")
 e2e_log "$WRITTEN slots hold their blob, none holds foreign bytes"
 
 : >"$E2E_RULES"
-reload
+e2e_nginx_reload
+e2e_wait_for "ranges again" 10 answers 206 || fail "nginx still ignores the range of $ARCHIVE"
 launcher update --content-store >"$WORK/update.out" 2>&1 || fail "update --content-store: $(tail -n 3 "$WORK/update.out")"
 e2e_store_verify
 rm -f "$E2E_RULES"

@@ -194,6 +194,22 @@ e2e_store_setup() {
     E2E_LAUNCHER_OPTIONS="--casc-cdn $CASC_CDN ${E2E_LAUNCHER_OPTIONS:-}"
 }
 
+# e2e_nginx_reload: nginx reads its configuration (and its includes) again.
+e2e_nginx_reload() {
+    # The reload is asynchronous: wait until a fresh worker runs (the old ones finish their connections).
+    local l_old
+    l_old=$(pgrep -P "$(cat "$NGINX_PREFIX/nginx.pid")" | tr '\n' ' ')
+    "$(nginx_bin)" -p "$NGINX_PREFIX" -c "$NGINX_PREFIX/nginx.conf" -s reload || fail "nginx did not reload"
+    e2e_wait_for "nginx reload" 10 e2e_workers_renewed "$l_old" || fail "nginx kept its old workers"
+}
+e2e_workers_renewed() {
+    local l_pid
+    for l_pid in $(pgrep -P "$(cat "$NGINX_PREFIX/nginx.pid")"); do
+        case " $1 " in *" $l_pid "*) ;; *) return 0 ;; esac
+    done
+    return 1
+}
+
 # e2e_store_verify: the installed store equals the forged one, its download list is empty, and
 # the offline scan (when casc-tool has it) finds it whole.
 e2e_store_verify() {
