@@ -13,8 +13,6 @@
 # Tuning: NGINX_WORKERS (default 1), NGINX_ACCESS_LOG=off to skip the access log,
 # NGINX_LIMIT_RATE (bytes per second per request after a first second at that rate, e.g. 2m;
 # default unlimited), NGINX_SERVER_EXTRA (directives added to each server block),
-# NGINX_LISTEN_EXTRA (parameters added to each listen directive, e.g. sndbuf=128k, so that a
-# limit_rate holds for short answers that the socket buffers would otherwise take at once),
 # NGINX_BIN (default: nginx from PATH or /usr/sbin/nginx).
 
 nginx_bin() {
@@ -76,9 +74,9 @@ $l_temps
     keepalive_requests 100000;
     keepalive_timeout 120s;
     limit_rate ${NGINX_LIMIT_RATE:-0};
-    server { listen 127.0.0.1:$l_server${NGINX_LISTEN_EXTRA:+ $NGINX_LISTEN_EXTRA}; root $l_root; ${NGINX_SERVER_EXTRA:-} }
-    server { listen 127.0.0.1:$l_cdn1${NGINX_LISTEN_EXTRA:+ $NGINX_LISTEN_EXTRA}; root $l_root; ${NGINX_SERVER_EXTRA:-} }
-    server { listen 127.0.0.1:$l_cdn2${NGINX_LISTEN_EXTRA:+ $NGINX_LISTEN_EXTRA}; root $l_root; ${NGINX_SERVER_EXTRA:-} }
+    server { listen 127.0.0.1:$l_server; root $l_root; ${NGINX_SERVER_EXTRA:-} }
+    server { listen 127.0.0.1:$l_cdn1; root $l_root; ${NGINX_SERVER_EXTRA:-} }
+    server { listen 127.0.0.1:$l_cdn2; root $l_root; ${NGINX_SERVER_EXTRA:-} }
 }
 EOF
 }
