@@ -36,7 +36,7 @@ CASCBaseVerifier::CASCBaseVerifier(CASCApplication* p_Owner) : m_Owner(p_Owner),
 CASCBaseVerifier::~CASCBaseVerifier()
 {
     // The replies go with their manager; a partial download stays under its ".part" name.
-    delete m_NetworkManager;
+    CASCHttpGet::Release(m_NetworkManager);
 }
 
 QString CASCBaseVerifier::ErrorMessage(int p_Code, const QString& p_Url)
