@@ -36,7 +36,7 @@ CASCBaseVerifier::CASCBaseVerifier(CASCApplication* p_Owner) : m_Owner(p_Owner),
 CASCBaseVerifier::~CASCBaseVerifier()
 {
     // The replies go with their manager; a partial download stays under its ".part" name.
-    delete m_NetworkManager;
+    CASCHttpGet::Release(m_NetworkManager);
 }
 
 QString CASCBaseVerifier::ErrorMessage(int p_Code, const QString& p_Url)
@@ -59,27 +59,28 @@ void CASCBaseVerifier::Scan()
     const int l_Region = m_Owner->GetRegion();
     const CASCVersionEntry& l_Entry = m_Owner->GetVersionInfo(l_Region);
     const CASCVersion* l_Version = m_Owner->GetVersion();
-    if (!m_Owner->GetRandomCDN(l_Region) || !l_Version)
+    const CASCCdnEntry* l_Cdn = m_Owner->GetRandomCDN(l_Region); // one host for the whole list
+    if (!l_Cdn || !l_Version)
     {
         m_ScanFailed = true;
         m_Owner->RaiseError(Errors::Network, "CASCBaseVerifier::Scan(): no CDN configuration for world region " +
                                                  QString::number(l_Region));
         return;
     }
-    Check(l_Entry._CdnConfig, "config");
-    Check(l_Entry._BuildConfig, "config");
+    Check(*l_Cdn, l_Entry._CdnConfig, "config");
+    Check(*l_Cdn, l_Entry._BuildConfig, "config");
     // A build without a patch configuration has none to fetch.
     if (!l_Version->GetBuildConfig()._PatchConfig.isEmpty())
-        Check(l_Version->GetBuildConfig()._PatchConfig, "config");
+        Check(*l_Cdn, l_Version->GetBuildConfig()._PatchConfig, "config");
     for (const QString& l_Archive : l_Version->GetCDNConfig()._Archives)
-        Check(l_Archive, "data");
+        Check(*l_Cdn, l_Archive, "data");
     for (const QString& l_Archive : l_Version->GetCDNConfig()._PatchArchives)
-        Check(l_Archive, "patch");
+        Check(*l_Cdn, l_Archive, "patch");
     if (m_ScanFailed)
         m_Missing.clear();
 }
 
-void CASCBaseVerifier::Check(const QString& p_Key, const QString& p_Kind)
+void CASCBaseVerifier::Check(const CASCCdnEntry& p_Cdn, const QString& p_Key, const QString& p_Kind)
 {
     if (m_ScanFailed)
         return;
@@ -90,12 +91,11 @@ void CASCBaseVerifier::Check(const QString& p_Key, const QString& p_Kind)
         m_Owner->RaiseError(Errors::Network, "CASCBaseVerifier::Scan(): invalid key \"" + p_Key + "\" in the configuration");
         return;
     }
-    const CASCCdnEntry* l_Cdn = m_Owner->GetRandomCDN(m_Owner->GetRegion());
     const QString l_Keyed = p_Key.left(2) + "/" + p_Key.mid(2, 2) + "/" + p_Key;
     const bool l_Config = p_Kind == "config";
     const QString l_Path = m_Owner->GetInstallFolder() +
                            (l_Config ? "data/config/" + l_Keyed : "data/indices/" + p_Key + ".index");
-    const QString l_Url = "http://" + l_Cdn->_Host + "/" + l_Cdn->_Path + "/" + p_Kind + "/" + l_Keyed +
+    const QString l_Url = "http://" + p_Cdn._Host + "/" + p_Cdn._Path + "/" + p_Kind + "/" + l_Keyed +
                           (l_Config ? QString() : QStringLiteral(".index"));
     if (QFile::exists(l_Path))
         return;

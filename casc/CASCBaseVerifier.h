@@ -16,6 +16,7 @@ namespace Orvane {
 namespace CASC {
 
 class CASCApplication;
+struct CASCCdnEntry;
 
 /// Makes sure the base files of the store are in the installation: the three configuration
 /// files and the index of every CDN archive. Finds the missing ones, asks their sizes, then
@@ -67,7 +68,7 @@ private:
         QFile m_File;
     };
 
-    void Check(const QString& p_Key, const QString& p_Kind);
+    void Check(const CASCCdnEntry& p_Cdn, const QString& p_Key, const QString& p_Kind);
     void GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize);
     void DownloadNextFile();
     void StartDownload(const QString& p_Url, const QString& p_Path, std::function<void()> p_OnComplete);
