@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QThread>
+#include <QTimer>
 
 namespace Orvane {
 namespace Launcher {
@@ -18,9 +19,16 @@ StandartApplication::StandartApplication(const QString& p_Name, const QString& p
             SLOT(App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)));
     connect(this, SIGNAL(OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), this,
             SLOT(App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)));
+    m_ListFileTimer = new QTimer(this);
+    m_ListFileTimer->setSingleShot(true);
+    m_ListFileTimer->setInterval(1000);
+    connect(m_ListFileTimer, &QTimer::timeout, this, [this] { FlushListFile(false); });
 }
 
-StandartApplication::~StandartApplication() = default;
+StandartApplication::~StandartApplication()
+{
+    FlushListFile(true);
+}
 
 void StandartApplication::SetPercent(qint64 p_Done, qint64 p_Total)
 {
@@ -187,6 +195,7 @@ void StandartApplication::StopDownload()
         m_CurrentRequest = nullptr;
         m_Restarts.clear();
     }
+    FlushListFile(false);
 
     if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
     {
@@ -207,9 +216,10 @@ void StandartApplication::StopDownload()
 
 void StandartApplication::Uninit()
 {
-    // The host unloads the module next: no transfer may outlive it.
+    // The host unloads the module next: no transfer may outlive it, no completion stays unwritten.
     if (m_CurrentRequest)
         StopDownload();
+    FlushListFile(true);
 }
 
 std::vector<std::pair<QString, QString>> StandartApplication::GetAvailableLocales()
