@@ -100,16 +100,22 @@ void StandartApplication::Install(const QString& p_Folder, bool p_NewFolder)
     if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
         SetLocalSetting(SettingKey(".ManifestBuilt"), true);
 
-    QString l_Folder = GetInstallationPath();
+    GetInstallationPath();
     if (p_NewFolder)
-    {
-        for (const char* l_Name : {"ToDownloadBase.db", "ToDownload.db", "ToDownloadCASC.db"})
-            if (QFile::exists(l_Folder + l_Name))
-                QFile::remove(l_Folder + l_Name);
-    }
+        DeleteListFiles(); // stale lists of an earlier installation
 
     OnInstall();
     OnManifestReceived();
+}
+
+void StandartApplication::DeleteListFiles()
+{
+    // Without a folder the names would resolve against the launcher's own folder.
+    if (m_InstallationPath.isEmpty())
+        return;
+    for (const char* l_Name : {"ToDownloadCASC.db", "ToDownloadBase.db", "ToDownload.db"})
+        if (QFile::exists(m_InstallationPath + l_Name))
+            QFile::remove(m_InstallationPath + l_Name);
 }
 
 void StandartApplication::Repair()
@@ -125,10 +131,8 @@ void StandartApplication::RebuildManifests()
     StopDownload();
     // A running check must not write a list after they are deleted.
     BeginPass();
-    QString l_Folder = GetInstallationPath();
-    for (const char* l_Name : {"ToDownloadCASC.db", "ToDownloadBase.db", "ToDownload.db"})
-        if (QFile::exists(l_Folder + l_Name))
-            QFile::remove(l_Folder + l_Name);
+    GetInstallationPath();
+    DeleteListFiles();
     m_FullScan = false;
     if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
         SetLocalSetting(SettingKey(".ManifestBuilt"), true);
@@ -166,9 +170,7 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
                 }
             }
         }
-        for (const char* l_Name : {"ToDownloadBase.db", "ToDownload.db", "ToDownloadCASC.db"})
-            if (!m_InstallationPath.isEmpty() && QFile::exists(m_InstallationPath + l_Name))
-                QFile::remove(m_InstallationPath + l_Name);
+        DeleteListFiles();
     }
 
     QString l_Needle = m_FolderName + ".";

@@ -92,6 +92,8 @@ public:
     virtual void AfterOnManifestReceived() {}
 
     void OnManifestReceived();
+    /// Deletes the three list files of the install folder (failures ignored).
+    void DeleteListFiles();
 
     // Remote build information.
     void RequestVersion();
