@@ -301,14 +301,14 @@ void ArchivesTest::badAnswers_data()
 {
     QTest::addColumn<TestHttpServer::Fault>("fault");
     QTest::addColumn<bool>("repaired");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("message"); // a pattern
     using F = TestHttpServer::Fault;
     QTest::newRow("range ignored once") << With(&F::IgnoreRange, true, 1) << true << "";
     QTest::newRow("range always ignored") << With(&F::IgnoreRange, true) << false << "Status 200 instead of 206";
     QTest::newRow("503 once") << With(&F::Status, 503, 1) << true << "";
     QTest::newRow("404 always") << With(&F::Status, 404) << false << "QtHttp error 203 when retrieving file ";
     QTest::newRow("closed mid-blob once") << With(&F::CloseAfterBytes, 100, 1) << true << "";
-    QTest::newRow("closed mid-blob always") << With(&F::CloseAfterBytes, 100) << false << "Received 100 of ";
+    QTest::newRow("closed mid-blob always") << With(&F::CloseAfterBytes, 100) << false << "Received 100 of |Error RemoteHostClosedError for file";
 }
 
 void ArchivesTest::badAnswers()
@@ -341,7 +341,7 @@ void ArchivesTest::badAnswers()
     }
     QCOMPARE(l_Run.m_Errors.size(), 1);
     QCOMPARE(l_Run.m_Errors.first().first, 2);
-    QVERIFY2(l_Run.m_Errors.first().second.contains(message), qPrintable(l_Run.m_Errors.first().second));
+    QVERIFY2(l_Run.m_Errors.first().second.contains(QRegularExpression(message)), qPrintable(l_Run.m_Errors.first().second));
     // Qt itself may ask once more when a kept-alive connection closes under it.
     QVERIFY(m_Server.Requests(l_Path).size() >= CASCArchivesManager::MaxAttempts);
     QVERIFY(m_Server.Requests(l_Path).size() <= 2 * CASCArchivesManager::MaxAttempts);
