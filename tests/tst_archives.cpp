@@ -7,7 +7,9 @@
 #include "casc/CASCArchivesManager.h"
 #include "casc/CASCIndexManager.h"
 
+#include <QDirIterator>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QtTest>
 
 #include <memory>
@@ -137,6 +139,41 @@ struct Repair
     }
 };
 
+struct ToolRun
+{
+    int m_Status = -1;
+    QStringList m_Lines;
+    QByteArray m_Err;
+};
+
+ToolRun CascTool(const QStringList& p_Args)
+{
+    QProcess l_Process;
+    l_Process.start(QStringLiteral(KESTRUN_BIN_DIR "/casc-tool"), p_Args);
+    ToolRun l_Run;
+    if (!l_Process.waitForFinished(120000))
+        return l_Run;
+    l_Run.m_Status = l_Process.exitStatus() == QProcess::NormalExit ? l_Process.exitCode() : -1;
+    l_Run.m_Lines = QString::fromLatin1(l_Process.readAllStandardOutput()).split('\n', Orvane::Compat::SkipEmptyParts);
+    l_Run.m_Err = l_Process.readAllStandardError();
+    return l_Run;
+}
+
+/// Every file below p_Root with its size and modification time.
+QStringList Listing(const QString& p_Root)
+{
+    QStringList l_Out;
+    QDirIterator l_It(p_Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (l_It.hasNext())
+    {
+        const QFileInfo l_Info(l_It.next());
+        l_Out.append(l_Info.filePath() + " " + QString::number(l_Info.size()) + " " +
+                     QString::number(l_Info.lastModified().toMSecsSinceEpoch()));
+    }
+    l_Out.sort();
+    return l_Out;
+}
+
 /// Records the size of every write, to see how a file grows.
 class WriteRecorder : public QFile
 {
@@ -165,6 +202,8 @@ private slots:
     void initTestCase();
     void scanAndRepair_data();
     void scanAndRepair();
+    void scanCommand_data();
+    void scanCommand();
     void encodingFile_data();
     void encodingFile();
     void badAnswers_data();
@@ -239,6 +278,87 @@ void ArchivesTest::scanAndRepair()
 
     QVERIFY(l_Run.Scan().isEmpty());
     QVERIFY(DbLines(l_Run.Db()).isEmpty());
+    const ToolRun l_Tool = CascTool({"scan", l_Run.Install()});
+    QCOMPARE(l_Tool.m_Status, 0);
+    QVERIFY(l_Tool.m_Lines.isEmpty());
+}
+
+void ArchivesTest::scanCommand_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("args"); // INSTALL stands for the install folder
+    QTest::addColumn<int>("status");
+    const QStringList l_Plain{"scan", "INSTALL"};
+    QTest::newRow("damaged: the scan's list") << "" << l_Plain << 1;
+    QTest::newRow("damaged, as JSON") << "" << QStringList{"scan", "INSTALL", "--json"} << 1;
+    QTest::newRow("no encoding copy") << "drop-encoding" << l_Plain << 66;
+    QTest::newRow("encoding copy damaged") << "flip-encoding" << l_Plain << 65;
+    QTest::newRow("no build configuration") << "drop-build" << l_Plain << 66;
+    QTest::newRow("an archive index missing") << "drop-index" << l_Plain << 66;
+    QTest::newRow("two build configurations") << "second-build" << l_Plain << 64;
+    QTest::newRow("two build configurations, one picked") << "second-build" << QStringList{"scan", "INSTALL", "--build-config", "BUILD"} << 1;
+    QTest::newRow("no such folder") << "" << QStringList{"scan", "INSTALL/nowhere"} << 66;
+    QTest::newRow("two folders") << "" << QStringList{"scan", "INSTALL", "INSTALL"} << 64;
+    QTest::newRow("bad key") << "" << QStringList{"scan", "INSTALL", "--build-config", "xyz"} << 64;
+}
+
+void ArchivesTest::scanCommand()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    Repair l_Run;
+    QVERIFY(l_Run.Forge(s_Small + QStringList{"--zero-slot", "3", "--swap-slot", "20", "--truncate-slot", "30",
+                                              "--drop-archive", "1", "--hosts",
+                                              QStringLiteral("127.0.0.1:%1").arg(m_Server.Port())}));
+    const QString l_Install = l_Run.Install();
+    const QString l_Build = l_Run.m_Summary["configs"].toObject()["build"].toString();
+    const QString l_BuildPath = l_Install + "data/config/" + l_Build.left(2) + "/" + l_Build.mid(2, 2) + "/" + l_Build;
+    const QString l_Encoding = l_Install + "data/orvane/" + l_Run.m_Summary["encoding"].toObject()["encodingKey"].toString();
+    if (change == "drop-encoding")
+        QFile::remove(l_Encoding);
+    if (change == "flip-encoding")
+    {
+        QByteArray l_Bytes = CascStore::Read(l_Encoding);
+        l_Bytes[10] = char(~l_Bytes[10]);
+        CascStore::Write(l_Encoding, l_Bytes);
+    }
+    if (change == "drop-build")
+        QFile::remove(l_BuildPath);
+    if (change == "drop-index")
+        QFile::remove(l_Install + "data/indices/" + l_Run.m_Store.Archives(false).first() + ".index");
+    if (change == "second-build")
+        CascStore::Write(l_Install + "data/config/00/11/00112233445566778899aabbccddeeff", "encoding = 00 11\n");
+    args.replaceInStrings("INSTALL", l_Install);
+    args.replaceInStrings("BUILD", l_Build);
+    const QStringList l_Before = Listing(l_Run.m_Root);
+    const ToolRun l_Tool = CascTool(args);
+    QVERIFY2(l_Tool.m_Status == status, l_Tool.m_Err.constData());
+    QCOMPARE(Listing(l_Run.m_Root), l_Before); // nothing written, nothing touched
+    if (status != 1)
+        return;
+    // The same slots, in the same order, as the launcher's scan lists and writes them.
+    m_Server.SetFileRoot(l_Run.m_Store.CdnDocRoot());
+    QVERIFY(l_Run.Open(m_Server.BaseUrl()));
+    QVERIFY(l_Run.LoadEncoding());
+    const QStringList l_Listed = l_Run.Scan();
+    if (!args.contains("--json"))
+    {
+        QCOMPARE(l_Tool.m_Lines, l_Listed);
+        return;
+    }
+    const QJsonArray l_Slots = QJsonDocument::fromJson(l_Tool.m_Lines.join('\n').toLatin1()).object()["toFetch"].toArray();
+    QCOMPARE(l_Slots.size(), l_Listed.size());
+    QSet<QString> l_Why;
+    for (int l_I = 0; l_I < l_Slots.size(); ++l_I)
+    {
+        const QJsonObject l_Slot = l_Slots[l_I].toObject();
+        QCOMPARE(l_Slot["key"].toString(), l_Listed[l_I]);
+        l_Why.insert(l_Slot["why"].toString());
+    }
+    // A dropped archive, a truncated slot and a zeroed one each say why.
+    for (const char* l_Reason : {"missing-archive", "beyond-end", "size-mismatch"})
+        QVERIFY2(l_Why.contains(l_Reason), l_Reason);
 }
 
 void ArchivesTest::encodingFile_data()

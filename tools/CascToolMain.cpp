@@ -1,6 +1,7 @@
 // casc-tool: builds, inspects and debugs content stores.
 #include "tools/BlteCommand.h"
 #include "tools/CascToolExit.h"
+#include "tools/ScanCommand.h"
 #include "tools/forge/ForgeCommand.h"
 
 #include <QCoreApplication>
@@ -16,9 +17,10 @@ QString Help()
                           "\n"
                           "Builds, inspects and debugs content stores (BLTE blobs, archives, indices).\n"
                           "\n")
-        + BlteCommand::Usage() + "\n" + Forge::ForgeCommand::Usage()
+        + BlteCommand::Usage() + "\n" + Forge::ForgeCommand::Usage() + "\n" + ScanCommand::Usage()
         + QStringLiteral("\n"
                          "Exit status: 0 on success; for blte decode the decoder's result code (1 to 11);\n"
+                         "for scan 1 when slots need fetching and 65 when a store file does not parse;\n"
                          "1 when blte key finds no BLTE blob; 64 on a bad command line; 66 when an input\n"
                          "cannot be read (or forge input cannot be stored); 73 when an output cannot be written.\n");
 }
@@ -39,6 +41,8 @@ int main(int p_Argc, char** p_Argv)
     }
     if (l_Command == "blte")
         return BlteCommand::Run(l_Args.mid(1), l_Out, l_Err);
+    if (l_Command == "scan")
+        return ScanCommand::Run(l_Args.mid(1), l_Out, l_Err);
     if (l_Command == "forge")
         return Forge::ForgeCommand::Run(l_Args.mid(1), l_Out, l_Err);
     l_Err << "casc-tool: " << (l_Command.isEmpty() ? QStringLiteral("a command is needed") : "unknown command " + l_Command)

@@ -1,0 +1,23 @@
+#pragma once
+#include <QStringList>
+#include <QTextStream>
+
+namespace Orvane {
+namespace CASC {
+
+/// `casc-tool scan FOLDER`: the offline check of an installed store, with the launcher's own
+/// install scan. Reads only; lists the slots that need fetching.
+class ScanCommand
+{
+public:
+    /// p_Args: what follows "scan". Returns the process exit status.
+    static int Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream& p_Err);
+    static QString Usage();
+
+    static constexpr int Whole = 0;
+    static constexpr int SlotsToFetch = 1;
+    static constexpr int DataError = 65; ///< a configuration, index or encoding file does not parse
+};
+
+} // namespace CASC
+} // namespace Orvane
