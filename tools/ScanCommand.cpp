@@ -145,6 +145,33 @@ QString ScanCommand::Usage()
         "  66 the folder, its build configuration or its encoding copy is missing.\n");
 }
 
+int ScanCommand::Load(CASCApplication& p_App, const QString& p_BuildConfig, QString& p_Error)
+{
+    const QString l_Folder = p_App.GetInstallFolder();
+    QList<QPair<int, QString>> l_Errors;
+    const QMetaObject::Connection l_Connection = QObject::connect(
+        &p_App, &CASCApplication::OnError,
+        [&l_Errors](Errors::Type p_Type, QString p_Message) { l_Errors.append({int(p_Type), p_Message}); });
+    CASCBuildConfig l_Build;
+    CASCCDNConfig l_Cdn;
+    ScanArguments l_Args;
+    l_Args.BuildConfig = p_BuildConfig;
+    Outcome l_Outcome = ReadConfigs(l_Args, l_Folder, l_Build, l_Cdn);
+    if (l_Outcome.Status == 0 && !p_App.GetIndexManager()->LoadArchives(l_Cdn._Archives, l_Cdn._PatchArchives))
+    {
+        const QString l_Message = l_Errors.isEmpty() ? QStringLiteral("archive indices not loaded") : l_Errors.first().second;
+        l_Outcome = {l_Message.contains("missing index") ? CascToolExit::NoInput : DataError, l_Message};
+    }
+    QObject::disconnect(l_Connection);
+    CASCArchivesManager& l_Manager = *p_App.GetArchivesManager();
+    l_Manager.m_OnBusy = [] {};
+    l_Manager.m_OnCheckProgress = [](quint32, quint32) {};
+    if (l_Outcome.Status == 0)
+        l_Outcome = LoadEncoding(l_Folder, l_Build._Encoding.last(), l_Manager);
+    p_Error = l_Outcome.Message;
+    return l_Outcome.Status;
+}
+
 int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream& p_Err)
 {
     using Orvane::Publish::OptionScanner;
@@ -187,26 +214,11 @@ int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream&
 
     // Never started: nothing is fetched and no database is written.
     CASCApplication l_App(0, l_Args.Folder, QStringLiteral("http://127.0.0.1/"));
-    const QString l_Folder = l_App.GetInstallFolder();
-    QList<QPair<int, QString>> l_Errors;
-    QObject::connect(&l_App, &CASCApplication::OnError,
-                     [&l_Errors](Errors::Type p_Type, QString p_Message) { l_Errors.append({int(p_Type), p_Message}); });
-    CASCBuildConfig l_Build;
-    CASCCDNConfig l_Cdn;
-    Outcome l_Outcome = ReadConfigs(l_Args, l_Folder, l_Build, l_Cdn);
-    if (l_Outcome.Status == 0 && !l_App.GetIndexManager()->LoadArchives(l_Cdn._Archives, l_Cdn._PatchArchives))
-    {
-        const QString l_Message = l_Errors.isEmpty() ? QStringLiteral("archive indices not loaded") : l_Errors.first().second;
-        l_Outcome = {l_Message.contains("missing index") ? CascToolExit::NoInput : DataError, l_Message};
-    }
+    QString l_Error;
+    const int l_Status = Load(l_App, l_Args.BuildConfig, l_Error);
+    if (l_Status != 0)
+        return p_Err << "casc-tool scan: " << l_Error << "\n", l_Status;
     CASCArchivesManager& l_Manager = *l_App.GetArchivesManager();
-    l_Manager.m_OnBusy = [] {};
-    l_Manager.m_OnCheckProgress = [](quint32, quint32) {};
-    if (l_Outcome.Status == 0)
-        l_Outcome = LoadEncoding(l_Folder, l_Build._Encoding.last(), l_Manager);
-    if (l_Outcome.Status != 0)
-        return p_Err << "casc-tool scan: " << l_Outcome.Message << "\n", l_Outcome.Status;
-
     l_Manager.ScanInstall();
     const std::vector<CASCArchiveFileEntry>& l_List = l_Manager.GetDownloadList();
     const std::vector<CASCSlotCheck::Verdict>& l_Why = l_Manager.GetScanVerdicts();
@@ -228,7 +240,7 @@ int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream&
                                    {"why", QString::fromLatin1(CASCSlotCheck::Name(l_Why[l_I]))}});
     }
     if (l_Args.Json)
-        p_Out << QJsonDocument(QJsonObject{{"folder", l_Folder}, {"toFetch", l_Slots}}).toJson(QJsonDocument::Indented);
+        p_Out << QJsonDocument(QJsonObject{{"folder", l_App.GetInstallFolder()}, {"toFetch", l_Slots}}).toJson(QJsonDocument::Indented);
     return l_List.empty() ? Whole : SlotsToFetch;
 }
 
