@@ -1,6 +1,7 @@
 #include "casc/CASCArchivesManager.h"
 
 #include "casc/CASCArchiveTransfer.h"
+#include "casc/CASCHttpGet.h"
 
 #include <QDebug>
 #include <QDir>
@@ -62,6 +63,10 @@ void CASCArchivesManager::GetFileSize(const QString& p_Url, std::function<void(Q
         l_Done();
         Raise(2, ErrorMessage(p_Error, p_Url));
     }, Qt::DirectConnection);
+    CASCHttpGet::WatchStall(l_Reply, [this, p_Url, l_Done] {
+        l_Done();
+        Raise(2, ErrorMessage(QNetworkReply::TimeoutError, p_Url));
+    });
 }
 
 void CASCArchivesManager::StartDownload(const QString& p_Url, const QString& p_Path, quint64 p_From, qint64 p_To,
@@ -114,6 +119,11 @@ void CASCArchivesManager::IssueRequest()
     connect(l_Reply, &QNetworkReply::finished, this, &CASCArchivesManager::HTTP_DownloadFinished,
             Qt::DirectConnection);
     connect(l_Reply, Compat::ReplyError, this, &CASCArchivesManager::HTTP_OnError, Qt::DirectConnection);
+    // A server that stops sending would hold the stream forever.
+    CASCHttpGet::WatchStall(l_Reply, [this, l_Reply] {
+        if (m_Transfer->_Reply == l_Reply && !m_Transfer->_Stopped)
+            FailTransfer(2, ErrorMessage(QNetworkReply::TimeoutError, m_Transfer->_Url));
+    });
 }
 
 bool CASCArchivesManager::CheckAnswer()

@@ -208,6 +208,8 @@ private slots:
     void encodingFile();
     void badAnswers_data();
     void badAnswers();
+    void diskFailures_data();
+    void diskFailures();
     void stopAndResume();
     void emptyList();
     void expandInPieces();
@@ -222,6 +224,7 @@ private:
 void ArchivesTest::initTestCase()
 {
     QVERIFY(m_Server.Start());
+    qputenv("KESTRUN_STALL_TIMEOUT_MS", "3000");
     // Damaged slots and refused answers are logged on purpose.
     m_Log.Silence = [](const QString& p_Line) {
         return p_Line.startsWith("BLTEHandler::") || p_Line.startsWith("CASCArchivesManager::") ||
@@ -427,6 +430,8 @@ void ArchivesTest::badAnswers_data()
     QTest::newRow("range always ignored") << With(&F::IgnoreRange, true) << false << "Status 200 instead of 206";
     QTest::newRow("503 once") << With(&F::Status, 503, 1) << true << "";
     QTest::newRow("404 always") << With(&F::Status, 404) << false << "QtHttp error 203 when retrieving file ";
+    QTest::newRow("stalled mid-blob once") << With(&F::StallAfterBytes, 100, 1) << true << "";
+    QTest::newRow("stalled always") << With(&F::StallAfterBytes, 100) << false << "QtHttp error 4 when retrieving file ";
     QTest::newRow("closed mid-blob once") << With(&F::CloseAfterBytes, 100, 1) << true << "";
     QTest::newRow("closed mid-blob always") << With(&F::CloseAfterBytes, 100) << false << "Received 100 of |Error RemoteHostClosedError for file";
 }
@@ -473,6 +478,35 @@ void ArchivesTest::badAnswers()
     QVERIFY(QTest::qWaitFor([&] { return l_Run.m_Finished || !l_Run.m_Errors.isEmpty(); }, 20000));
     QVERIFY(l_Run.m_Finished);
     QVERIFY(l_Run.Scan().isEmpty());
+}
+
+void ArchivesTest::diskFailures_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("scratch file cannot be opened") << "scratch" << "Failed to open archive or download file";
+    QTest::newRow("archive on a full disk") << "full" << "Failed to write archive : ";
+}
+
+void ArchivesTest::diskFailures()
+{
+    QFETCH(QString, where);
+    QFETCH(QString, message);
+    Repair l_Run;
+    QVERIFY(l_Run.Forge(s_Small + QStringList{"--drop-archive", "0", "--hosts",
+                                              QStringLiteral("127.0.0.1:%1").arg(m_Server.Port())}));
+    m_Server.SetFileRoot(l_Run.m_Store.CdnDocRoot());
+    QVERIFY(l_Run.Open(m_Server.BaseUrl()));
+    QVERIFY(l_Run.LoadEncoding());
+    QVERIFY(!l_Run.Scan().isEmpty());
+    if (where == "scratch")
+        QVERIFY(QDir().mkpath(l_Run.Install() + "data/orvane/temp.download/x"));
+    else if (!QFile::link("/dev/full", l_Run.ArchivePath(0)))
+        QSKIP("no /dev/full to stand for a full disk");
+    QVERIFY(!l_Run.Stream(20000));
+    QVERIFY(!l_Run.m_Errors.isEmpty());
+    QCOMPARE(l_Run.m_Errors.first().first, 1);
+    QVERIFY2(l_Run.m_Errors.first().second.startsWith(message), qPrintable(l_Run.m_Errors.first().second));
 }
 
 void ArchivesTest::stopAndResume()
