@@ -47,14 +47,12 @@ void CASCArchivesManager::GetFileSize(const QString& p_Url, std::function<void(Q
     };
     connect(l_Reply, &QNetworkReply::metaDataChanged, this, [this, l_Reply, p_Url, p_OnSize, l_Done] {
         const int l_Status = l_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (l_Status >= 300 && l_Status < 400)
-            return; // followed
+        // A redirect is followed; an error page is reported by the error signal that follows.
+        if (l_Status >= 300)
+            return;
         const quint64 l_Size = l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
         l_Done();
-        if (l_Status >= 400)
-            Raise(2, "QtHttp error " + QString::number(l_Status) + " when retrieving file " + p_Url);
-        else
-            p_OnSize(p_Url, l_Size);
+        p_OnSize(p_Url, l_Size);
     }, Qt::DirectConnection);
     // Every error ends the query: a refused connection must not leave the caller waiting.
     connect(l_Reply, Compat::ReplyError, this, [this, p_Url, l_Done](QNetworkReply::NetworkError p_Error) {

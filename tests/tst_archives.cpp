@@ -370,7 +370,7 @@ void ArchivesTest::encodingFile_data()
     QTest::addColumn<int>("error");      // -1: loads
     QTest::addColumn<QString>("message");
     QTest::newRow("missing: downloaded") << "remove" << -1 << "";
-    QTest::newRow("missing, server gone") << "remove-refuse" << 2 << "QtHttp error 404";
+    QTest::newRow("missing, server gone") << "remove-refuse" << 2 << "QtHttp error 203 when retrieving file http://";
     QTest::newRow("damaged blob") << "flip" << 3 << "CASCArchivesManager::Init() Encoding extracting error : 2 removing file";
 }
 
