@@ -47,7 +47,7 @@ CASCApplication::~CASCApplication()
         delete l_Old.data();
     delete m_IndexManager;
     delete m_BaseVerifier;
-    delete m_NetworkManager;
+    CASCHttpGet::Release(m_NetworkManager);
 }
 
 void CASCApplication::RaiseError(Errors::Type p_Type, QString p_Message)

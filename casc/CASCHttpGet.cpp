@@ -34,17 +34,34 @@ void CASCHttpGet::WatchStall(QNetworkReply* p_Reply, std::function<void()> p_OnS
     l_Timer->start();
 }
 
-void CASCHttpGet::Abandon(QNetworkAccessManager* p_Manager)
+namespace {
+
+void CutOff(QNetworkAccessManager* p_Manager)
 {
-    if (!p_Manager)
-        return;
     for (QNetworkReply* l_Reply : p_Manager->findChildren<QNetworkReply*>())
     {
         for (QTimer* l_Timer : l_Reply->findChildren<QTimer*>())
             l_Timer->disconnect();
         l_Reply->disconnect();
     }
+}
+
+} // namespace
+
+void CASCHttpGet::Abandon(QNetworkAccessManager* p_Manager)
+{
+    if (!p_Manager)
+        return;
+    CutOff(p_Manager);
     p_Manager->deleteLater();
+}
+
+void CASCHttpGet::Release(QNetworkAccessManager* p_Manager)
+{
+    if (!p_Manager)
+        return;
+    CutOff(p_Manager);
+    delete p_Manager;
 }
 
 void CASCHttpGet::Start(QNetworkAccessManager* p_Manager, const QString& p_Url, Success p_Success, Failure p_Failure)

@@ -33,6 +33,9 @@ public:
     /// their handlers: no callback of its replies runs any more, and it is deleted once control
     /// returns to the event loop.
     static void Abandon(QNetworkAccessManager* p_Manager);
+    /// Deletes p_Manager now, after cutting its replies off from every callback (an owner's
+    /// destructor: nothing may reach the half-destroyed owner).
+    static void Release(QNetworkAccessManager* p_Manager);
 };
 
 } // namespace CASC

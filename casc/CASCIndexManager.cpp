@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -19,45 +20,48 @@ namespace {
 
 constexpr int BucketCount = 1 << 16;
 
-int Bucket(const CASCIndexRecord& p_Record)
-{
-    return (p_Record._Key[0] << 8) | p_Record._Key[1];
-}
-
+/// Key order: the first eight key bytes compare as one big-endian number.
 bool Less(const CASCIndexRecord& p_A, const CASCIndexRecord& p_B)
 {
-    const int l_Order = std::memcmp(p_A._Key.data(), p_B._Key.data(), p_A._Key.size());
-    return l_Order < 0 || (l_Order == 0 && p_A._ArchiveIndex < p_B._ArchiveIndex);
+    const quint64 l_A = qFromBigEndian<quint64>(p_A._Key.data());
+    const quint64 l_B = qFromBigEndian<quint64>(p_B._Key.data());
+    return l_A != l_B ? l_A < l_B : p_A._Key[8] < p_B._Key[8];
 }
 
-/// An index file's bytes: mapped when the system can, read otherwise.
+/// An index file's bytes: read into a buffer reused from file to file (one system call for
+/// the usual small index), or mapped when the file is large.
 class IndexBytes
 {
 public:
-    explicit IndexBytes(QFile& p_File) : m_File(p_File)
+    IndexBytes(QFile& p_File, QByteArray& p_Buffer) : m_File(p_File)
     {
         m_Size = p_File.size();
-        m_Data = m_Size > 0 ? p_File.map(0, m_Size) : nullptr;
+        if (m_Size > MapAbove)
+            m_Data = p_File.map(0, m_Size);
         if (!m_Data)
         {
-            m_Copy = p_File.readAll();
-            m_Size = m_Copy.size();
-            m_Data = reinterpret_cast<uchar*>(m_Copy.data());
+            if (p_Buffer.size() < m_Size && m_Size <= MapAbove)
+                p_Buffer.resize(int(m_Size));
+            const qint64 l_Read = m_Size <= p_Buffer.size() ? p_File.read(p_Buffer.data(), m_Size) : -1;
+            m_Size = qMax<qint64>(0, l_Read);
+            m_Data = reinterpret_cast<uchar*>(p_Buffer.data());
+            m_Mapped = false;
         }
     }
     ~IndexBytes()
     {
-        if (m_Copy.isNull() && m_Data)
+        if (m_Mapped && m_Data)
             m_File.unmap(m_Data);
     }
     const uchar* Data() const { return m_Data; }
     qint64 Size() const { return m_Size; }
 
 private:
+    static constexpr qint64 MapAbove = 16 << 20;
     QFile& m_File;
-    QByteArray m_Copy;
     uchar* m_Data = nullptr;
     qint64 m_Size = 0;
+    bool m_Mapped = true;
 };
 
 } // namespace
@@ -98,9 +102,10 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
     m_Entries.reserve(size_t(qMin<quint64>(l_Expected, 1u << 26)));
 
     Failure l_Failure;
+    QByteArray l_Buffer;
     bool l_Read = true;
     for (int l_I = 0; l_Read && l_I < l_All.size(); ++l_I)
-        l_Read = ReadIndex(l_All.at(l_I), l_I >= p_Archives.size(), l_Failure);
+        l_Read = ReadIndex(l_All.at(l_I), l_I >= p_Archives.size(), l_Buffer, l_Failure);
     Sort();
 
     // Duplicates are found once everything is sorted; the first archive that repeats a key is
@@ -124,12 +129,11 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
         m_Owner->RaiseError(l_Failure.m_Type, l_Failure.m_Message);
         return false;
     }
-    m_Entries.shrink_to_fit();
     qWarning().noquote().nospace() << "CASCIndexManager::Load() " << m_Entries.size() << " entries loaded ";
     return true;
 }
 
-bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, Failure& p_Failure)
+bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray& p_Buffer, Failure& p_Failure)
 {
     const QString l_Path = IndexPath(p_Name);
     QFile l_File(l_Path);
@@ -146,7 +150,7 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, Failure& p
     m_ArchiveNames.append(p_Name);
     const quint16 l_Archive = quint16(m_ArchiveNames.size() - 1);
     const size_t l_First = m_Entries.size();
-    const IndexBytes l_Bytes(l_File);
+    const IndexBytes l_Bytes(l_File, p_Buffer);
     qint64 l_Where = 0;
     const CASCIndexFile::Result l_Result = CASCIndexFile::Parse(
         l_Bytes.Data(), l_Bytes.Size(),
@@ -177,57 +181,104 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, Failure& p
 
 void CASCIndexManager::Sort()
 {
-    // Keys are digests, evenly spread: an in-place bucket pass on the first two bytes leaves
-    // small runs to finish by comparison.
-    std::vector<quint32>& l_Start = m_Buckets;
-    l_Start.assign(BucketCount + 1, 0);
-    for (const CASCIndexRecord& l_Record : m_Entries)
-        ++l_Start[size_t(Bucket(l_Record)) + 1];
-    for (int l_B = 0; l_B < BucketCount; ++l_B)
-        l_Start[size_t(l_B) + 1] += l_Start[size_t(l_B)];
-    std::vector<quint32> l_Next(l_Start.begin(), l_Start.end() - 1);
-    for (int l_B = 0; l_B < BucketCount; ++l_B)
-        while (l_Next[size_t(l_B)] < l_Start[size_t(l_B) + 1])
-        {
-            CASCIndexRecord l_Moving = m_Entries[l_Next[size_t(l_B)]];
-            for (int l_Home = Bucket(l_Moving); l_Home != l_B; l_Home = Bucket(l_Moving))
-                std::swap(l_Moving, m_Entries[l_Next[size_t(l_Home)]++]);
-            m_Entries[l_Next[size_t(l_B)]++] = l_Moving;
-        }
-    for (int l_B = 0; l_B < BucketCount; ++l_B)
+    // Keys are digests, evenly spread: two in-place bucket passes, on the first and the second
+    // key byte (256 write positions each, so they stay in cache), leave runs of a few records
+    // to finish by comparison.
+    m_Buckets.assign(BucketCount + 1, 0);
+    std::array<size_t, 257> l_Outer;
+    FlagPass(m_Entries.data(), m_Entries.size(), 0, l_Outer);
+    for (int l_High = 0; l_High < 256; ++l_High)
     {
-        const auto l_Begin = m_Entries.begin() + l_Start[size_t(l_B)];
-        const auto l_End = m_Entries.begin() + l_Start[size_t(l_B) + 1];
-        if (l_End - l_Begin > 24)
-            std::sort(l_Begin, l_End, Less);
+        CASCIndexRecord* l_Begin = m_Entries.data() + l_Outer[size_t(l_High)];
+        const size_t l_Count = l_Outer[size_t(l_High) + 1] - l_Outer[size_t(l_High)];
+        std::array<size_t, 257> l_Inner;
+        if (l_Count < 2)
+            // Nothing to move: every group starts where the only record (if any) ends.
+            for (size_t l_Low = 0; l_Low < 257; ++l_Low)
+                l_Inner[l_Low] = l_Count == 1 && l_Low > l_Begin->_Key[1] ? 1 : 0;
         else
-            for (auto l_I = l_Begin; l_I != l_End; ++l_I)
-                for (auto l_J = l_I; l_J != l_Begin && Less(*l_J, *(l_J - 1)); --l_J)
-                    std::swap(*l_J, *(l_J - 1));
+            FlagPass(l_Begin, l_Count, 1, l_Inner);
+        for (int l_Low = 0; l_Low < 256; ++l_Low)
+        {
+            m_Buckets[size_t(l_High * 256 + l_Low)] = quint32(l_Outer[size_t(l_High)] + l_Inner[size_t(l_Low)]);
+            SortRun(l_Begin + l_Inner[size_t(l_Low)], l_Begin + l_Inner[size_t(l_Low) + 1]);
+        }
     }
+    m_Buckets[BucketCount] = quint32(m_Entries.size());
+}
+
+void CASCIndexManager::SortRun(CASCIndexRecord* p_First, CASCIndexRecord* p_Last)
+{
+    const size_t l_Count = size_t(p_Last - p_First);
+    if (l_Count < 2)
+        return;
+    if (l_Count > 256)
+    {
+        std::sort(p_First, p_Last, Less);
+        return;
+    }
+    // The first two key bytes are shared here: the next seven and the position sort as one number.
+    std::array<quint64, 256> l_Order;
+    for (size_t l_I = 0; l_I < l_Count; ++l_I)
+        l_Order[l_I] = (qFromBigEndian<quint64>(p_First[l_I]._Key.data() + 1) << 8) | l_I;
+    std::sort(l_Order.begin(), l_Order.begin() + l_Count);
+    std::array<CASCIndexRecord, 256> l_Copy;
+    std::copy(p_First, p_Last, l_Copy.begin());
+    for (size_t l_I = 0; l_I < l_Count; ++l_I)
+        p_First[l_I] = l_Copy[l_Order[l_I] & 0xFF];
+}
+
+void CASCIndexManager::FlagPass(CASCIndexRecord* p_Records, size_t p_Count, int p_Byte, std::array<size_t, 257>& p_Start)
+{
+    p_Start.fill(0);
+    for (size_t l_I = 0; l_I < p_Count; ++l_I)
+        ++p_Start[size_t(p_Records[l_I]._Key[size_t(p_Byte)]) + 1];
+    for (size_t l_B = 0; l_B < 256; ++l_B)
+        p_Start[l_B + 1] += p_Start[l_B];
+    std::array<size_t, 256> l_Next;
+    std::copy(p_Start.begin(), p_Start.end() - 1, l_Next.begin());
+    for (size_t l_B = 0; l_B < 256; ++l_B)
+        while (l_Next[l_B] < p_Start[l_B + 1])
+        {
+            CASCIndexRecord l_Moving = p_Records[l_Next[l_B]];
+            for (size_t l_Home = l_Moving._Key[size_t(p_Byte)]; l_Home != l_B; l_Home = l_Moving._Key[size_t(p_Byte)])
+                std::swap(l_Moving, p_Records[l_Next[l_Home]++]);
+            p_Records[l_Next[l_B]++] = l_Moving;
+        }
 }
 
 int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
 {
-    // Sorted by key then archive: the second of two equal keys is the archive that repeats it.
+    // In a run of equal keys the archive that repeats the key is the second in load order.
     int l_Archive = -1;
-    for (size_t l_I = 1; l_I < m_Entries.size(); ++l_I)
-        if (m_Entries[l_I]._Key == m_Entries[l_I - 1]._Key &&
-            (l_Archive < 0 || m_Entries[l_I]._ArchiveIndex < l_Archive))
-            l_Archive = m_Entries[l_I]._ArchiveIndex;
+    for (size_t l_First = 0, l_End = 0; l_First < m_Entries.size(); l_First = l_End)
+    {
+        int l_Lowest = 0x10000, l_Second = 0x10000;
+        for (l_End = l_First; l_End < m_Entries.size() && m_Entries[l_End]._Key == m_Entries[l_First]._Key; ++l_End)
+        {
+            const int l_This = m_Entries[l_End]._ArchiveIndex;
+            l_Second = qMin(l_Second, qMax(l_Lowest, l_This));
+            l_Lowest = qMin(l_Lowest, l_This);
+        }
+        if (l_Second < 0x10000 && (l_Archive < 0 || l_Second < l_Archive))
+            l_Archive = l_Second;
+    }
     if (l_Archive < 0)
         return -1;
 
     // The message names the whole key of the first repeated entry in that file's order.
     std::set<CASCIndexKey> l_Seen;
     QFile l_File(IndexPath(m_ArchiveNames.at(l_Archive)));
+    QByteArray l_Buffer;
     if (l_File.open(QIODevice::ReadOnly))
     {
-        const IndexBytes l_Bytes(l_File);
+        const IndexBytes l_Bytes(l_File, l_Buffer);
         CASCIndexFile::Parse(l_Bytes.Data(), l_Bytes.Size(), [&](const uchar* p_Entry, quint32, quint32) {
             const CASCIndexKey l_Key = IndexKey(reinterpret_cast<const char*>(p_Entry));
-            const CASCIndexRecord* l_Found = FindEntry(l_Key);
-            const bool l_Earlier = l_Found && l_Found->_ArchiveIndex < l_Archive;
+            bool l_Earlier = false;
+            for (const CASCIndexRecord* l_Record = FindEntry(l_Key);
+                 l_Record && l_Record != m_Entries.data() + m_Entries.size() && l_Record->_Key == l_Key; ++l_Record)
+                l_Earlier = l_Earlier || l_Record->_ArchiveIndex < l_Archive;
             if (p_KeyHex.isEmpty() && (l_Earlier || !l_Seen.insert(l_Key).second))
                 p_KeyHex = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(p_Entry), 16).toHex());
         });

@@ -63,16 +63,19 @@ private:
     QString IndexPath(const QString& p_Name) const;
     /// Appends one index file's records, all or none; false, with p_Failure set, when it
     /// cannot be used.
-    bool ReadIndex(const QString& p_Name, bool p_Patch, Failure& p_Failure);
+    bool ReadIndex(const QString& p_Name, bool p_Patch, QByteArray& p_Buffer, Failure& p_Failure);
     /// Sorts the records and fills m_Buckets.
     void Sort();
+    /// Moves p_Records into 256 groups by key byte p_Byte, in place; p_Start gets where each begins.
+    static void SortRun(CASCIndexRecord* p_First, CASCIndexRecord* p_Last);
+    static void FlagPass(CASCIndexRecord* p_Records, size_t p_Count, int p_Byte, std::array<size_t, 257>& p_Start);
     /// The first archive that lists a key an earlier archive (or itself, earlier) listed, with
     /// that key in hex; -1 when every key is listed once. Needs sorted records.
     int FirstDuplicate(QString& p_KeyHex) const;
 
     CASCApplication* m_Owner;               // set once; the owner outlives it
     QStringList m_ArchiveNames;             // Load's thread; a record's archive index points here
-    std::vector<CASCIndexRecord> m_Entries; // Load's thread; sorted by key, then archive index
+    std::vector<CASCIndexRecord> m_Entries; // Load's thread; sorted by key
     std::vector<quint32> m_Buckets;         // Load's thread; first entry of each leading 16 key bits
 };
 

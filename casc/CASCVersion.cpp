@@ -14,7 +14,7 @@ CASCVersion::CASCVersion(CASCApplication* p_Owner) : m_Owner(p_Owner) {}
 
 CASCVersion::~CASCVersion()
 {
-    delete m_NetworkManager;
+    CASCHttpGet::Release(m_NetworkManager);
 }
 
 const QString& CASCVersion::GetEncodingKey() const

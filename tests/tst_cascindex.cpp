@@ -1,5 +1,6 @@
 // The archive indices of an installation, loaded into the map the install scan looks keys up in.
 #include "support/CascStore.h"
+#include "support/TestBuild.h"
 #include "support/WarningLog.h"
 #include "casc/CASCApplication.h"
 #include "casc/CASCIndexManager.h"
@@ -164,7 +165,7 @@ void CascIndexTest::crafted()
     {
         l_Names.append(QString("%1").arg(l_I, 32, 10, QChar('a')));
         if (!files[l_I].isNull())
-            QVERIFY(CascStore::Write(l_App.GetInstallFolder() + "data/indices/" + l_Names.last() + ".index", files[l_I]));
+            QVERIFY(TestBuild::Write(l_App.GetInstallFolder() + "data/indices/" + l_Names.last() + ".index", files[l_I]));
         if (l_I == 1)
             l_Failing = l_Names.last();
     }
@@ -207,7 +208,7 @@ void CascIndexTest::loadTwice()
     QCOMPARE(l_Errors.count(), 1);
     // A second load of the same archive finds its own keys again.
     const QString l_Name(32, 'b');
-    QVERIFY(CascStore::Write(l_Dir.path() + "/data/indices/" + l_Name + ".index", Index({Key(1)})));
+    QVERIFY(TestBuild::Write(l_Dir.path() + "/data/indices/" + l_Name + ".index", Index({Key(1)})));
     QVERIFY(l_App.GetIndexManager()->LoadArchives({l_Name}, {}));
     QVERIFY(!l_App.GetIndexManager()->LoadArchives({l_Name}, {}));
     QCOMPARE(l_Errors.count(), 2);

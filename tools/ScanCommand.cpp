@@ -85,7 +85,7 @@ Outcome ReadConfigs(const ScanArguments& p_Args, const QString& p_Folder, CASCBu
         return {CascToolExit::NoInput, "cannot read the build configuration " + l_BuildPath};
     CASCConfigParser::ParseBuildConfig(CASCConfigParser::Text(l_Text), p_Build);
     if (p_Build._Encoding.size() < 2 || p_Build._Encoding.last().size() != 32)
-        return {ScanCommand::DataError, "no encoding key in " + l_BuildPath};
+        return {CascToolExit::DataError, "no encoding key in " + l_BuildPath};
 
     const QString l_BuildKey = QFileInfo(l_BuildPath).fileName();
     const QStringList l_Cdns = ConfigsWith(p_Folder, "archives = ");
@@ -115,9 +115,9 @@ Outcome LoadEncoding(const QString& p_Folder, const QString& p_Key, CASCArchives
     const QByteArray l_Expected = QByteArray::fromHex(p_Key.toLatin1());
     const qint32 l_Result = BLTEHandler::ExtractData(l_Stream, quint64(l_File.size()), l_Expected.constData(), l_Decoded);
     if (l_Result != BLTEHandler::Ok)
-        return {ScanCommand::DataError, QStringLiteral("the encoding file %1 does not decode (%2)").arg(l_Path).arg(l_Result)};
+        return {CascToolExit::DataError, QStringLiteral("the encoding file %1 does not decode (%2)").arg(l_Path).arg(l_Result)};
     if (!p_Manager.ParseEncodingFile(&l_Decoded))
-        return {ScanCommand::DataError, "the encoding file " + l_Path + " does not parse"};
+        return {CascToolExit::DataError, "the encoding file " + l_Path + " does not parse"};
     return {};
 }
 
@@ -160,7 +160,7 @@ int ScanCommand::Load(CASCApplication& p_App, const QString& p_BuildConfig, QStr
     if (l_Outcome.Status == 0 && !p_App.GetIndexManager()->LoadArchives(l_Cdn._Archives, l_Cdn._PatchArchives))
     {
         const QString l_Message = l_Errors.isEmpty() ? QStringLiteral("archive indices not loaded") : l_Errors.first().second;
-        l_Outcome = {l_Message.contains("missing index") ? CascToolExit::NoInput : DataError, l_Message};
+        l_Outcome = {l_Message.contains("missing index") ? CascToolExit::NoInput : CascToolExit::DataError, l_Message};
     }
     QObject::disconnect(l_Connection);
     CASCArchivesManager& l_Manager = *p_App.GetArchivesManager();

@@ -23,7 +23,6 @@ public:
 
     static constexpr int Whole = 0;
     static constexpr int SlotsToFetch = 1;
-    static constexpr int DataError = 65; ///< a configuration, index or encoding file does not parse
 };
 
 } // namespace CASC

@@ -1,5 +1,7 @@
 #include "CascStore.h"
 
+#include "TestBuild.h"
+
 #include "tools/forge/ForgeCommand.h"
 
 #include <QDir>
@@ -16,8 +18,15 @@ bool CascStore::Forge(const QStringList& p_Args)
     const int l_Status = Orvane::CASC::Forge::ForgeCommand::Run(QStringList{Root(), "--force"} + p_Args, l_OutStream,
                                                                l_ErrStream);
     l_ErrStream.flush();
-    m_Summary = QJsonDocument::fromJson(Read(Root() + "/forge.json")).object();
+    m_Summary = QJsonDocument::fromJson(TestBuild::Read(Root() + "/forge.json")).object();
     return l_Status == 0;
+}
+
+bool CascStore::Open(const QString& p_Root)
+{
+    m_Root = p_Root;
+    m_Summary = QJsonDocument::fromJson(TestBuild::Read(Root() + "/forge.json")).object();
+    return !m_Summary.isEmpty();
 }
 
 QStringList CascStore::Archives(bool p_Patch) const
@@ -27,17 +36,4 @@ QStringList CascStore::Archives(bool p_Patch) const
         if (l_Archive.toObject()["patch"].toBool() == p_Patch)
             l_Names.append(l_Archive.toObject()["name"].toString());
     return l_Names;
-}
-
-QByteArray CascStore::Read(const QString& p_Path)
-{
-    QFile l_File(p_Path);
-    return l_File.open(QIODevice::ReadOnly) ? l_File.readAll() : QByteArray();
-}
-
-bool CascStore::Write(const QString& p_Path, const QByteArray& p_Bytes)
-{
-    QDir().mkpath(QFileInfo(p_Path).absolutePath());
-    QFile l_File(p_Path);
-    return l_File.open(QIODevice::WriteOnly | QIODevice::Truncate) && l_File.write(p_Bytes) == p_Bytes.size();
 }

@@ -11,10 +11,12 @@ class CascStore
 public:
     /// Forges with `casc-tool forge` options; false (and Error()) when the forge refused.
     bool Forge(const QStringList& p_Args);
+    /// Takes a store forged elsewhere.
+    bool Open(const QString& p_Root);
 
-    QString Root() const { return m_Dir.path(); }
-    QString Install() const { return m_Dir.path() + "/install/"; }
-    QString CdnDocRoot() const { return m_Dir.path() + "/cdn"; }
+    QString Root() const { return m_Root; }
+    QString Install() const { return m_Root + "/install/"; }
+    QString CdnDocRoot() const { return m_Root + "/cdn"; }
     const QJsonObject& Summary() const { return m_Summary; }
     QJsonArray Blobs() const { return m_Summary["blobs"].toArray(); }
     QString Config(const char* p_Which) const { return m_Summary["configs"].toObject()[p_Which].toString(); }
@@ -22,11 +24,9 @@ public:
     QStringList Archives(bool p_Patch) const;
     QString Error() const { return m_Error; }
 
-    static QByteArray Read(const QString& p_Path);
-    static bool Write(const QString& p_Path, const QByteArray& p_Bytes);
-
 private:
     QTemporaryDir m_Dir;
+    QString m_Root = m_Dir.path();
     QJsonObject m_Summary;
     QString m_Error;
 };
