@@ -1,6 +1,7 @@
 // The archive manager against forged installations: the encoding file, the install scan, the
 // download database and the streamed repair from a CDN, with the faults a real server and disk have.
 #include "support/CascStore.h"
+#include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
 #include "support/WarningLog.h"
 #include "casc/CASCApplication.h"
@@ -29,29 +30,21 @@ QStringList Lines(const QByteArray& p_Text)
 struct Repair
 {
     CascStore m_Store;
-    QString m_Root; ///< the store's folder: m_Store's, or one forged outside
-    QJsonObject m_Summary;
     std::unique_ptr<CASCApplication> m_App;
     QList<QPair<int, QString>> m_Errors;
     bool m_Loaded = false, m_Finished = false;
     QList<QList<quint64>> m_Started, m_Completed;
 
-    void Use(const QString& p_Root)
-    {
-        m_Root = p_Root;
-        m_Summary = QJsonDocument::fromJson(CascStore::Read(p_Root + "/forge.json")).object();
-    }
     /// Forged for p_Server, which then serves its CDN side; orchestrator and encoding file loaded.
     bool Ready(const QStringList& p_Args, TestHttpServer& p_Server, bool p_LoadEncoding = true)
     {
         if (!m_Store.Forge(p_Args + QStringList{"--hosts", QStringLiteral("127.0.0.1:%1").arg(p_Server.Port())}))
             return false;
-        Use(m_Store.Root());
         p_Server.SetFileRoot(m_Store.CdnDocRoot());
         return Open(p_Server.BaseUrl()) && (!p_LoadEncoding || LoadEncoding());
     }
-    QString Install() const { return m_Root + "/install/"; }
-    QJsonObject Blob(int p_Number) const { return m_Summary["blobs"].toArray().at(p_Number).toObject(); }
+    QString Install() const { return m_Store.Install(); }
+    QJsonObject Blob(int p_Number) const { return m_Store.Summary()["blobs"].toArray().at(p_Number).toObject(); }
     CASCArchivesManager* Manager() const { return m_App->GetArchivesManager(); }
     QString Db() const { return Install() + "ToDownloadCASC.db"; }
     QString ArchivePath(int p_Number) const { return Install() + QString::asprintf("data/data/data.%03d", p_Number); }
@@ -119,7 +112,7 @@ struct Repair
     std::set<QString> Damaged() const
     {
         std::set<QString> l_Keys;
-        for (const QJsonValue& l_Slot : m_Summary["damagedSlots"].toArray())
+        for (const QJsonValue& l_Slot : m_Store.Summary()["damagedSlots"].toArray())
             l_Keys.insert(l_Slot.toObject()["indexKey"].toString());
         return l_Keys;
     }
@@ -128,11 +121,11 @@ struct Repair
     {
         const QStringList l_Listed = Scan();
         QCOMPARE(std::set<QString>(l_Listed.begin(), l_Listed.end()), Damaged());
-        QCOMPARE(Lines(CascStore::Read(Db())), l_Listed);
+        QCOMPARE(Lines(TestBuild::Read(Db())), l_Listed);
         QVERIFY(Stream());
         QVERIFY2(m_Errors.isEmpty(), qPrintable(m_Errors.value(0).second));
         QVERIFY(Scan().isEmpty());
-        QVERIFY(CascStore::Read(Db()).isEmpty());
+        QVERIFY(TestBuild::Read(Db()).isEmpty());
     }
 };
 
@@ -239,7 +232,7 @@ void ArchivesTest::scanAndRepair()
     std::set<QByteArray> l_Ranges, l_Expected;
     for (const TestHttpServer::Request& l_Request : m_Server.Requests())
         l_Ranges.insert(l_Request.Range);
-    for (int l_I = 0; l_I < l_Run.m_Summary["blobs"].toArray().size(); ++l_I)
+    for (int l_I = 0; l_I < l_Run.m_Store.Summary()["blobs"].toArray().size(); ++l_I)
         if (l_Run.Damaged().count(l_Run.Blob(l_I)["indexKey"].toString()))
         {
             const qint64 l_From = qint64(l_Run.Blob(l_I)["cdnOffset"].toDouble());
@@ -281,23 +274,23 @@ void ArchivesTest::scanCommand()
     QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "3", "--swap-slot", "20", "--truncate-slot", "30", "--drop-archive", "1"},
                         m_Server, false));
     const QString l_Install = l_Run.Install();
-    const QString l_Build = l_Run.m_Summary["configs"].toObject()["build"].toString();
-    const QString l_Encoding = l_Install + "data/orvane/" + l_Run.m_Summary["encoding"].toObject()["encodingKey"].toString();
+    const QString l_Build = l_Run.m_Store.Summary()["configs"].toObject()["build"].toString();
+    const QString l_Encoding = l_Install + "data/orvane/" + l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
     if (change == "drop-encoding")
         QFile::remove(l_Encoding);
     if (change == "flip-encoding")
-        CascStore::Write(l_Encoding, CascStore::Read(l_Encoding).replace(10, 1, "?"));
+        TestBuild::Write(l_Encoding, TestBuild::Read(l_Encoding).replace(10, 1, "?"));
     if (change == "drop-build")
         QFile::remove(l_Install + "data/config/" + l_Build.left(2) + "/" + l_Build.mid(2, 2) + "/" + l_Build);
     if (change == "drop-index")
         QFile::remove(l_Install + "data/indices/" + l_Run.m_Store.Archives(false).first() + ".index");
     if (change == "second-build")
-        CascStore::Write(l_Install + "data/config/00/11/00112233445566778899aabbccddeeff", "encoding = 00 11\n");
+        TestBuild::Write(l_Install + "data/config/00/11/00112233445566778899aabbccddeeff", "encoding = 00 11\n");
     args.replaceInStrings("INSTALL", l_Install).replaceInStrings("BUILD", l_Build);
-    const QStringList l_Before = Listing(l_Run.m_Root);
+    const QStringList l_Before = Listing(l_Run.m_Store.Root());
     const QPair<int, QStringList> l_Tool = CascTool(args);
     QCOMPARE(l_Tool.first, status);
-    QCOMPARE(Listing(l_Run.m_Root), l_Before); // nothing written, nothing touched
+    QCOMPARE(Listing(l_Run.m_Store.Root()), l_Before); // nothing written, nothing touched
     if (status != 1)
         return;
     // The same slots in the same order as the launcher's scan lists and writes them.
@@ -338,15 +331,15 @@ void ArchivesTest::encodingFile()
     QFETCH(QString, message);
     Repair l_Run;
     QVERIFY(l_Run.Ready(s_Small, m_Server, false));
-    const QString l_Key = l_Run.m_Summary["encoding"].toObject()["encodingKey"].toString();
+    const QString l_Key = l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
     const QString l_Local = l_Run.Install() + "data/orvane/" + l_Key;
-    const QByteArray l_Bytes = CascStore::Read(l_Local);
+    const QByteArray l_Bytes = TestBuild::Read(l_Local);
     if (change.startsWith("remove"))
         QFile::remove(l_Local);
     if (change == "remove-refuse")
         m_Server.SetFault("/tpr/wow/data/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key, With(&Fault::Status, 404));
     if (change == "flip")
-        QVERIFY(CascStore::Write(l_Local, QByteArray(l_Bytes).replace(20, 1, "?")));
+        QVERIFY(TestBuild::Write(l_Local, QByteArray(l_Bytes).replace(20, 1, "?")));
     const bool l_Loaded = l_Run.LoadEncoding();
     m_Server.ClearFaults();
     QCOMPARE(l_Loaded, error < 0);
@@ -357,7 +350,7 @@ void ArchivesTest::encodingFile()
         QVERIFY(!QFile::exists(l_Local));
         return;
     }
-    QCOMPARE(CascStore::Read(l_Local), l_Bytes);
+    QCOMPARE(TestBuild::Read(l_Local), l_Bytes);
     QVERIFY(!QFile::exists(l_Local + ".part"));
     QCOMPARE(l_Run.m_Completed.size(), 1);
     // A second Init parses the local copy again, without a download.
@@ -393,7 +386,7 @@ void ArchivesTest::badAnswers()
     QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "4"}, m_Server));
     QCOMPARE(l_Run.Scan().size(), 1);
     const QString l_Archive = l_Run.ArchivePath(l_Run.Blob(4)["localArchive"].toInt());
-    const QByteArray l_Before = CascStore::Read(l_Archive);
+    const QByteArray l_Before = TestBuild::Read(l_Archive);
     m_Server.SetFault(l_Run.CdnPath(4), fault);
     m_Server.ClearRequests();
     const bool l_Streamed = l_Run.Stream();
@@ -408,7 +401,7 @@ void ArchivesTest::badAnswers()
         QVERIFY(m_Server.Requests().size() >= CASCArchivesManager::MaxAttempts);
         QVERIFY(m_Server.Requests().size() <= 2 * CASCArchivesManager::MaxAttempts);
         // Nothing was written over the slot or its neighbours; resumed against a healed server, it completes.
-        QCOMPARE(CascStore::Read(l_Archive), l_Before);
+        QCOMPARE(TestBuild::Read(l_Archive), l_Before);
         l_Run.m_Errors.clear();
         l_Run.Manager()->ResumeDownload();
         QVERIFY(l_Run.WaitFinished());
@@ -467,7 +460,7 @@ void ArchivesTest::emptyList()
     Repair l_Run;
     QVERIFY(l_Run.Ready(s_Small, m_Server));
     // A database line for a key no local index holds is ignored.
-    QVERIFY(CascStore::Write(l_Run.Db(), "00112233445566778899\n0011223344556677aa\n"));
+    QVERIFY(TestBuild::Write(l_Run.Db(), "00112233445566778899\n0011223344556677aa\n"));
     m_Server.ClearRequests();
     QVERIFY(l_Run.Stream(1));
     QCOMPARE(l_Run.m_Started, (QList<QList<quint64>>{{1, 0, 0, 0, 0}}));
@@ -497,7 +490,7 @@ void ArchivesTest::repairFromServer()
     if (l_Store.isEmpty() || l_Cdn.isEmpty())
         QSKIP("needs KESTRUN_CASC_STORE and KESTRUN_CASC_CDN_URL (tests/e2e/e2e_casc_repair.sh)");
     Repair l_Run;
-    l_Run.Use(l_Store);
+    QVERIFY(l_Run.m_Store.Open(l_Store));
     QVERIFY(l_Run.Open(l_Cdn) && l_Run.LoadEncoding());
     if (!qEnvironmentVariableIsSet("KESTRUN_CASC_AFTER_KILL"))
         return l_Run.ScanStreamRescan();
