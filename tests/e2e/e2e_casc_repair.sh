@@ -7,13 +7,8 @@ source "$(dirname "$0")/lib.sh"
 for l_tool in casc-tool tst_archives; do
     [ -x "$BIN/$l_tool" ] || fail "$BIN/$l_tool is not built"
 done
-e2e_ensure_nginx
-rm -rf "$WORK"
-mkdir -p "$WORK/store/cdn"
-trap e2e_cleanup EXIT
 # Slow enough per connection that the kill below lands inside a blob.
-NGINX_LIMIT_RATE=512k nginx_start "$NGINX_PREFIX" "$WORK/store/cdn" || fail "nginx did not start"
-HOST=127.0.0.1:$NGINX_CDN1_PORT
+NGINX_LIMIT_RATE=512k e2e_serve_store
 export KESTRUN_CASC_STORE=$WORK/store KESTRUN_CASC_CDN_URL=http://$HOST/
 INSTALL=$WORK/store/install
 
@@ -33,11 +28,8 @@ e2e_log "$(wc -l <"$WORK/before") damaged slots repaired from nginx"
 forge --files 4 --min-size 1M --max-size 1M --mode N --no-local-archives
 "$BIN/tst_archives" repairFromServer >"$WORK/killed.log" 2>&1 &
 l_pid=$!
-for _ in $(seq 1 600); do
-    [ -s "$INSTALL/data/orvane/temp.download" ] && ls "$INSTALL"/data/data/data.* >/dev/null 2>&1 && break
-    kill -0 "$l_pid" 2>/dev/null || break
-    sleep 0.1
-done
+mid_blob() { [ -s "$INSTALL/data/orvane/temp.download" ] || ! kill -0 "$l_pid" 2>/dev/null; }
+e2e_wait_for "a blob in transfer" 60 mid_blob || fail "no blob was fetched within 60 s"
 kill -0 "$l_pid" 2>/dev/null || fail "the repair ended before it could be killed"
 kill -9 "$l_pid"
 wait "$l_pid" 2>/dev/null || true
