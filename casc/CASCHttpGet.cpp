@@ -74,13 +74,15 @@ void CASCHttpGet::Start(QNetworkAccessManager* p_Manager, const QString& p_Url, 
         bool m_Done = false;
     };
     auto l_State = std::make_shared<State>();
-    auto l_Fail = [l_Reply, l_State, p_Failure](int p_Code) {
+    // A reply that reported an error has ended already; only a stalled one needs its abort.
+    auto l_Fail = [l_Reply, l_State, p_Failure](int p_Code, bool p_Abort) {
         if (l_State->m_Done)
             return;
         l_State->m_Done = true;
         l_State->m_Body.clear();
         p_Failure(p_Code);
-        l_Reply->abort();
+        if (p_Abort)
+            l_Reply->abort();
         l_Reply->deleteLater();
     };
     QObject::connect(l_Reply, &QNetworkReply::readyRead, l_Reply, [l_Reply, l_State] {
@@ -98,9 +100,9 @@ void CASCHttpGet::Start(QNetworkAccessManager* p_Manager, const QString& p_Url, 
     }, Qt::DirectConnection);
     QObject::connect(l_Reply, Compat::ReplyError, l_Reply, [l_Fail](QNetworkReply::NetworkError p_Code) {
         if (p_Code == QNetworkReply::RemoteHostClosedError || p_Code == QNetworkReply::UnknownContentError)
-            l_Fail(int(p_Code));
+            l_Fail(int(p_Code), false);
     }, Qt::DirectConnection);
-    WatchStall(l_Reply, [l_Fail] { l_Fail(int(QNetworkReply::TimeoutError)); });
+    WatchStall(l_Reply, [l_Fail] { l_Fail(int(QNetworkReply::TimeoutError), true); });
 }
 
 } // namespace CASC

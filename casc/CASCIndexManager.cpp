@@ -66,7 +66,7 @@ private:
 
 } // namespace
 
-CASCIndexManager::CASCIndexManager(CASCApplication* p_Owner) : m_Owner(p_Owner), m_Buckets(BucketCount + 1, 0) {}
+CASCIndexManager::CASCIndexManager(CASCApplication* p_Owner) : m_Owner(p_Owner), m_Buckets(BucketCount, 0) {}
 
 CASCIndexKey CASCIndexManager::IndexKey(const char* p_EncodingKey)
 {
@@ -95,11 +95,15 @@ void CASCIndexManager::Load()
 bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QStringList& p_PatchArchives)
 {
     const QStringList l_All = p_Archives + p_PatchArchives;
-    // One allocation for the whole load: the records never move while they are read.
-    quint64 l_Expected = m_Entries.size();
+    // Records go straight to the group of their first key byte. Keys are digests, so each group
+    // gets its share of the entries the file sizes announce (with a little room): one allocation
+    // per group for the whole load.
+    quint64 l_Expected = 0;
     for (const QString& l_Name : l_All)
         l_Expected += quint64(qMax<qint64>(0, QFileInfo(IndexPath(l_Name)).size()) / CASCIndexFile::EntrySize);
-    m_Entries.reserve(size_t(qMin<quint64>(l_Expected, 1u << 26)));
+    l_Expected = qMin<quint64>(l_Expected, 1u << 26);
+    for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
+        l_Group.reserve(l_Group.size() + size_t(l_Expected / 256 + l_Expected / 4096 + 16));
 
     Failure l_Failure;
     QByteArray l_Buffer;
@@ -114,11 +118,12 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
     const int l_Duplicate = FirstDuplicate(l_Key);
     if (l_Duplicate >= 0)
     {
-        m_Entries.erase(std::remove_if(m_Entries.begin(), m_Entries.end(),
-                                       [l_Duplicate](const CASCIndexRecord& p_Record) {
-                                           return p_Record._ArchiveIndex >= l_Duplicate;
-                                       }),
-                        m_Entries.end());
+        for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
+            l_Group.erase(std::remove_if(l_Group.begin(), l_Group.end(),
+                                         [l_Duplicate](const CASCIndexRecord& p_Record) {
+                                             return p_Record._ArchiveIndex >= l_Duplicate;
+                                         }),
+                          l_Group.end());
         m_ArchiveNames = m_ArchiveNames.mid(0, l_Duplicate + 1);
         Sort();
         l_Failure = {Errors::LocalStorage, "Error CASCIndexManager::Load duplicate index entry : " + l_Key};
@@ -129,7 +134,7 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
         m_Owner->RaiseError(l_Failure.m_Type, l_Failure.m_Message);
         return false;
     }
-    qWarning().noquote().nospace() << "CASCIndexManager::Load() " << m_Entries.size() << " entries loaded ";
+    qWarning().noquote().nospace() << "CASCIndexManager::Load() " << GetEntryCount() << " entries loaded ";
     return true;
 }
 
@@ -149,7 +154,9 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray
     }
     m_ArchiveNames.append(p_Name);
     const quint16 l_Archive = quint16(m_ArchiveNames.size() - 1);
-    const size_t l_First = m_Entries.size();
+    std::array<size_t, 256> l_Before;
+    for (size_t l_G = 0; l_G < 256; ++l_G)
+        l_Before[l_G] = m_Groups[l_G].size();
     const IndexBytes l_Bytes(l_File, p_Buffer);
     qint64 l_Where = 0;
     const CASCIndexFile::Result l_Result = CASCIndexFile::Parse(
@@ -161,12 +168,13 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray
             l_Record._Offset = p_Offset;
             l_Record._Size = p_Size & 0x7FFFFFFF;
             l_Record._Patch = p_Patch ? 1 : 0;
-            m_Entries.push_back(l_Record);
+            m_Groups[p_Key[0]].push_back(l_Record);
         },
         nullptr, &l_Where);
     if (l_Result == CASCIndexFile::Ok)
         return true;
-    m_Entries.resize(l_First);
+    for (size_t l_G = 0; l_G < 256; ++l_G)
+        m_Groups[l_G].resize(l_Before[l_G]);
     if (l_Result == CASCIndexFile::ZeroedKey)
         p_Failure = {Errors::EncodingFile,
                      "Error CASCIndexManager::Load Zeroed key in index " + p_Name + " at offset" + QString::number(l_Where)};
@@ -181,30 +189,21 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray
 
 void CASCIndexManager::Sort()
 {
-    // Keys are digests, evenly spread: two in-place bucket passes, on the first and the second
-    // key byte (256 write positions each, so they stay in cache), leave runs of a few records
-    // to finish by comparison.
-    m_Buckets.assign(BucketCount + 1, 0);
-    std::array<size_t, 257> l_Outer;
-    FlagPass(m_Entries.data(), m_Entries.size(), 0, l_Outer);
-    for (int l_High = 0; l_High < 256; ++l_High)
+    // Within a group one in-place pass on the second key byte (256 write positions, in cache)
+    // leaves runs of a few records to finish by comparison.
+    m_EntryCount = 0;
+    for (size_t l_High = 0; l_High < 256; ++l_High)
     {
-        CASCIndexRecord* l_Begin = m_Entries.data() + l_Outer[size_t(l_High)];
-        const size_t l_Count = l_Outer[size_t(l_High) + 1] - l_Outer[size_t(l_High)];
-        std::array<size_t, 257> l_Inner;
-        if (l_Count < 2)
-            // Nothing to move: every group starts where the only record (if any) ends.
-            for (size_t l_Low = 0; l_Low < 257; ++l_Low)
-                l_Inner[l_Low] = l_Count == 1 && l_Low > l_Begin->_Key[1] ? 1 : 0;
-        else
-            FlagPass(l_Begin, l_Count, 1, l_Inner);
-        for (int l_Low = 0; l_Low < 256; ++l_Low)
+        std::vector<CASCIndexRecord>& l_Group = m_Groups[l_High];
+        m_EntryCount += l_Group.size();
+        std::array<size_t, 257> l_Start;
+        FlagPass(l_Group.data(), l_Group.size(), 1, l_Start);
+        for (size_t l_Low = 0; l_Low < 256; ++l_Low)
         {
-            m_Buckets[size_t(l_High * 256 + l_Low)] = quint32(l_Outer[size_t(l_High)] + l_Inner[size_t(l_Low)]);
-            SortRun(l_Begin + l_Inner[size_t(l_Low)], l_Begin + l_Inner[size_t(l_Low) + 1]);
+            m_Buckets[l_High * 256 + l_Low] = quint32(l_Start[l_Low]);
+            SortRun(l_Group.data() + l_Start[l_Low], l_Group.data() + l_Start[l_Low + 1]);
         }
     }
-    m_Buckets[BucketCount] = quint32(m_Entries.size());
 }
 
 void CASCIndexManager::SortRun(CASCIndexRecord* p_First, CASCIndexRecord* p_Last)
@@ -251,18 +250,19 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
 {
     // In a run of equal keys the archive that repeats the key is the second in load order.
     int l_Archive = -1;
-    for (size_t l_First = 0, l_End = 0; l_First < m_Entries.size(); l_First = l_End)
-    {
-        int l_Lowest = 0x10000, l_Second = 0x10000;
-        for (l_End = l_First; l_End < m_Entries.size() && m_Entries[l_End]._Key == m_Entries[l_First]._Key; ++l_End)
+    for (const std::vector<CASCIndexRecord>& l_Group : m_Groups)
+        for (size_t l_First = 0, l_End = 0; l_First < l_Group.size(); l_First = l_End)
         {
-            const int l_This = m_Entries[l_End]._ArchiveIndex;
-            l_Second = qMin(l_Second, qMax(l_Lowest, l_This));
-            l_Lowest = qMin(l_Lowest, l_This);
+            int l_Lowest = 0x10000, l_Second = 0x10000;
+            for (l_End = l_First; l_End < l_Group.size() && l_Group[l_End]._Key == l_Group[l_First]._Key; ++l_End)
+            {
+                const int l_This = l_Group[l_End]._ArchiveIndex;
+                l_Second = qMin(l_Second, qMax(l_Lowest, l_This));
+                l_Lowest = qMin(l_Lowest, l_This);
+            }
+            if (l_Second < 0x10000 && (l_Archive < 0 || l_Second < l_Archive))
+                l_Archive = l_Second;
         }
-        if (l_Second < 0x10000 && (l_Archive < 0 || l_Second < l_Archive))
-            l_Archive = l_Second;
-    }
     if (l_Archive < 0)
         return -1;
 
@@ -276,8 +276,9 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
         CASCIndexFile::Parse(l_Bytes.Data(), l_Bytes.Size(), [&](const uchar* p_Entry, quint32, quint32) {
             const CASCIndexKey l_Key = IndexKey(reinterpret_cast<const char*>(p_Entry));
             bool l_Earlier = false;
+            const std::vector<CASCIndexRecord>& l_Group = m_Groups[l_Key[0]];
             for (const CASCIndexRecord* l_Record = FindEntry(l_Key);
-                 l_Record && l_Record != m_Entries.data() + m_Entries.size() && l_Record->_Key == l_Key; ++l_Record)
+                 l_Record && l_Record != l_Group.data() + l_Group.size() && l_Record->_Key == l_Key; ++l_Record)
                 l_Earlier = l_Earlier || l_Record->_ArchiveIndex < l_Archive;
             if (p_KeyHex.isEmpty() && (l_Earlier || !l_Seen.insert(l_Key).second))
                 p_KeyHex = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(p_Entry), 16).toHex());
@@ -288,15 +289,15 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
 
 const CASCIndexRecord* CASCIndexManager::FindEntry(CASCIndexKey p_Key) const
 {
-    if (m_Entries.empty())
-        return nullptr;
-    const int l_B = (p_Key[0] << 8) | p_Key[1];
-    const auto l_Begin = m_Entries.begin() + m_Buckets[size_t(l_B)];
-    const auto l_End = m_Entries.begin() + m_Buckets[size_t(l_B) + 1];
-    const auto l_Found = std::lower_bound(l_Begin, l_End, p_Key, [](const CASCIndexRecord& p_Record, const CASCIndexKey& p_Wanted) {
-        return std::memcmp(p_Record._Key.data(), p_Wanted.data(), p_Wanted.size()) < 0;
-    });
-    return l_Found != l_End && l_Found->_Key == p_Key ? &*l_Found : nullptr;
+    const std::vector<CASCIndexRecord>& l_Group = m_Groups[p_Key[0]];
+    const size_t l_Bucket = size_t(p_Key[0]) * 256 + p_Key[1];
+    const CASCIndexRecord* l_Begin = l_Group.data() + m_Buckets[l_Bucket];
+    const CASCIndexRecord* l_End = l_Group.data() + (p_Key[1] == 255 ? l_Group.size() : m_Buckets[l_Bucket + 1]);
+    const CASCIndexRecord* l_Found =
+        std::lower_bound(l_Begin, l_End, p_Key, [](const CASCIndexRecord& p_Record, const CASCIndexKey& p_Wanted) {
+            return std::memcmp(p_Record._Key.data(), p_Wanted.data(), p_Wanted.size()) < 0;
+        });
+    return l_Found != l_End && l_Found->_Key == p_Key ? l_Found : nullptr;
 }
 
 const QString* CASCIndexManager::GetArchiveName(quint16 p_Index) const

@@ -50,7 +50,7 @@ public:
     const QString* GetArchiveName(quint16 p_Index) const;
 
     static CASCIndexKey IndexKey(const char* p_EncodingKey);
-    int GetEntryCount() const { return int(m_Entries.size()); }
+    int GetEntryCount() const { return int(m_EntryCount); }
     const QStringList& GetArchiveNames() const { return m_ArchiveNames; }
 
 private:
@@ -75,8 +75,10 @@ private:
 
     CASCApplication* m_Owner;               // set once; the owner outlives it
     QStringList m_ArchiveNames;             // Load's thread; a record's archive index points here
-    std::vector<CASCIndexRecord> m_Entries; // Load's thread; sorted by key
-    std::vector<quint32> m_Buckets;         // Load's thread; first entry of each leading 16 key bits
+    // Load's thread: the records by first key byte, each group sorted by key.
+    std::array<std::vector<CASCIndexRecord>, 256> m_Groups;
+    std::vector<quint32> m_Buckets; // Load's thread; where each second key byte starts in its group
+    size_t m_EntryCount = 0;        // Load's thread
 };
 
 } // namespace CASC

@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,8 @@ class QNetworkAccessManager;
 
 namespace Orvane {
 namespace Launcher {
+
+class ApplicationAsyncHttpDownloader;
 
 namespace ApplicationRessource {
 enum Type
@@ -57,6 +60,12 @@ struct ApplicationStatus
 using Task = std::function<void()>;
 
 /// The interface the launcher host drives. Member order is part of the contract.
+///
+/// Threads: the host fills the callback table before Init and calls the operations on the application's
+/// thread, which alone writes the status record (the host reads it and clears m_StateChanged), the speed
+/// ring and the request tables (their mutexes stay for the host's sake). The task queues take appends from
+/// any thread under their mutexes; m_Downloaders takes inserts from the application's thread and removals
+/// from the clean-up actions, under its mutex.
 class Application : public QObject
 {
     Q_OBJECT
@@ -105,6 +114,11 @@ public:
     int m_SpeedSampleIndex = 0;
     Compat::ElapsedTimer m_SpeedTimer; ///< paces the speed samples (progress-report timer)
 
+    /// Downloaders whose clean-up action has not run yet; the application stops and deletes those
+    /// left when it goes (after the host's members, whose order the host relies on).
+    std::set<ApplicationAsyncHttpDownloader*> m_Downloaders;
+    QMutex m_DownloadersMutex;
+
 public:
     Application(const QString& p_Name, const QString& p_FolderName);
     ~Application() override;
@@ -149,6 +163,12 @@ public:
     HTTP_GetContentRequest* HTTP_GetContent(QString p_Url, std::function<void(QString, QByteArray*)> p_OnDone,
                                             std::function<void(QNetworkReply::NetworkError)> p_OnError);
     void HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize);
+
+private:
+    /// Appends what p_Reply holds to the record's data, up to the size bound of a document.
+    void AppendContent(HTTP_GetContentRequest* p_Request, QNetworkReply* p_Reply);
+
+public:
 
 signals:
     void OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request);

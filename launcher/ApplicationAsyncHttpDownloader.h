@@ -24,17 +24,19 @@ class ApplicationAsyncHttpDownloader : public QThread
     Q_OBJECT
 
 public:
-    void (*m_ReportError)(QString p_Text, bool p_Flag) = nullptr;
+    // Set by HTTP_DownloadFile before the thread starts, then only read (downloader thread).
+    /// Tells the user of a transfer error; posts to the application's thread, never calls the host from here.
+    std::function<void(QString p_Text, bool p_Flag)> m_ReportError;
     std::function<void(std::function<void()>)> m_PostToApplication;
-    QNetworkAccessManager* m_NetworkManager = nullptr;
-    HTTP_DownloadFileRequest* m_Request = nullptr;
-    QString m_Url;
-    QString m_FilePath;
-    bool m_Resume = false;
-
     /// Hands the record back to the application, which frees it after the
     /// last queued slot that reads it. Without it the destructor frees it.
     std::function<void(HTTP_DownloadFileRequest*)> m_ReleaseRecord;
+    /// Told (from the clean-up action, just before the deletion) that this downloader is gone.
+    std::function<void(ApplicationAsyncHttpDownloader*)> m_OnDeleted;
+
+    QNetworkAccessManager* m_NetworkManager = nullptr; ///< downloader thread
+    /// Created by Start; written by the downloader thread, which also hands it back (see m_ReleaseRecord).
+    HTTP_DownloadFileRequest* m_Request = nullptr;
 
     ApplicationAsyncHttpDownloader();
     ~ApplicationAsyncHttpDownloader() override;
@@ -44,6 +46,9 @@ public:
 
     /// Downloaders not yet deleted by their clean-up action (threads that may still touch the application).
     static int LiveCount();
+
+    /// From any thread: the transfer ends as after a stop (its file kept), without waiting for a network event.
+    void Abandon() { m_Abandoned = true; }
 
 protected:
     void run() override;
@@ -64,6 +69,8 @@ private slots:
 private:
     QNetworkReply* CurrentSender();
     void CheckAnswer(QNetworkReply* p_Reply);
+    /// A 416 to a resumed file: true when the file may already be whole (the caller's check decides).
+    bool MayBeWhole(QNetworkReply* p_Reply);
     void WriteAvailable(QNetworkReply* p_Reply);
     void EmitProgress(bool p_Force);
     bool AllowSelfRestart();
@@ -82,6 +89,7 @@ private:
     /// A file that grows past this is read back and hashed while it is written.
     static constexpr qint64 c_ReadBackFromBytes = 1024 * 1024;
 
+    // All below: downloader thread.
     std::unique_ptr<QFile> m_File;    ///< open for the whole transfer of one reply
     std::unique_ptr<ReadBackHasher> m_ReadBack;
     QTimer* m_Watchdog = nullptr;     ///< stop requests, stalls and the last progress signal
@@ -90,11 +98,11 @@ private:
     bool m_ProgressPending = false;
     bool m_AnswerChecked = false;
     bool m_WriteBody = false;
-    qint64 m_RangeFrom = 0;
     qint64 m_ReplyBodyBytes = 0;      ///< body bytes of the current reply, checked against its Content-Length
     qint64 m_BestFileSize = 0;
     int m_RestartsWithoutProgress = 0;
     bool m_CleanUpPosted = false;
+    std::atomic<bool> m_Abandoned{false}; ///< any thread writes, the downloader thread acts
 
     static std::atomic<int> s_Live;
 };

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTextStream>
 #include <QNetworkReply>
+#include <QSet>
 #if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
 #include <QElapsedTimer>
 #else
@@ -33,6 +34,16 @@ constexpr auto ReplyError = &QNetworkReply::errorOccurred;
 #else
 constexpr auto ReplyError = static_cast<void (QNetworkReply::*)(QNetworkReply::NetworkError)>(&QNetworkReply::error);
 #endif
+
+/// The set of a list's strings (QList::toSet is deprecated in 5.14, the range constructor new in it).
+inline QSet<QString> ToSet(const QStringList& p_List)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
+    return QSet<QString>(p_List.begin(), p_List.end());
+#else
+    return p_List.toSet();
+#endif
+}
 
 } // namespace Compat
 } // namespace Orvane

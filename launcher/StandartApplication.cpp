@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QThread>
+#include <QTimer>
 
 namespace Orvane {
 namespace Launcher {
@@ -18,13 +19,21 @@ StandartApplication::StandartApplication(const QString& p_Name, const QString& p
             SLOT(App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)));
     connect(this, SIGNAL(OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), this,
             SLOT(App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)));
+    m_ListFileTimer = new QTimer(this);
+    m_ListFileTimer->setSingleShot(true);
+    m_ListFileTimer->setInterval(1000);
+    connect(m_ListFileTimer, &QTimer::timeout, this, [this] { FlushListFile(false); });
 }
 
-StandartApplication::~StandartApplication() = default;
+StandartApplication::~StandartApplication()
+{
+    FlushListFile(true);
+}
 
 void StandartApplication::SetPercent(qint64 p_Done, qint64 p_Total)
 {
-    m_Status.Percent = int32_t(p_Done * 100 / (p_Total == 0 ? 1 : p_Total));
+    // A size answered as unknown (0) lets Done pass Total for a while: never past 100.
+    m_Status.Percent = int32_t(qBound<qint64>(0, p_Done * 100 / (p_Total <= 0 ? 1 : p_Total), 100));
 }
 
 void StandartApplication::Init()
@@ -91,16 +100,22 @@ void StandartApplication::Install(const QString& p_Folder, bool p_NewFolder)
     if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
         SetLocalSetting(SettingKey(".ManifestBuilt"), true);
 
-    QString l_Folder = GetInstallationPath();
+    GetInstallationPath();
     if (p_NewFolder)
-    {
-        for (const char* l_Name : {"ToDownloadBase.db", "ToDownload.db", "ToDownloadCASC.db"})
-            if (QFile::exists(l_Folder + l_Name))
-                QFile::remove(l_Folder + l_Name);
-    }
+        DeleteListFiles(); // stale lists of an earlier installation
 
     OnInstall();
     OnManifestReceived();
+}
+
+void StandartApplication::DeleteListFiles()
+{
+    // Without a folder the names would resolve against the launcher's own folder.
+    if (m_InstallationPath.isEmpty())
+        return;
+    for (const char* l_Name : {"ToDownloadCASC.db", "ToDownloadBase.db", "ToDownload.db"})
+        if (QFile::exists(m_InstallationPath + l_Name))
+            QFile::remove(m_InstallationPath + l_Name);
 }
 
 void StandartApplication::Repair()
@@ -116,10 +131,8 @@ void StandartApplication::RebuildManifests()
     StopDownload();
     // A running check must not write a list after they are deleted.
     BeginPass();
-    QString l_Folder = GetInstallationPath();
-    for (const char* l_Name : {"ToDownloadCASC.db", "ToDownloadBase.db", "ToDownload.db"})
-        if (QFile::exists(l_Folder + l_Name))
-            QFile::remove(l_Folder + l_Name);
+    GetInstallationPath();
+    DeleteListFiles();
     m_FullScan = false;
     if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
         SetLocalSetting(SettingKey(".ManifestBuilt"), true);
@@ -157,9 +170,7 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
                 }
             }
         }
-        for (const char* l_Name : {"ToDownloadBase.db", "ToDownload.db", "ToDownloadCASC.db"})
-            if (!m_InstallationPath.isEmpty() && QFile::exists(m_InstallationPath + l_Name))
-                QFile::remove(m_InstallationPath + l_Name);
+        DeleteListFiles();
     }
 
     QString l_Needle = m_FolderName + ".";
@@ -174,33 +185,43 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
 
 void StandartApplication::StopDownload()
 {
-    if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
+    // A running transfer is always reached, also one whose list a new pass already emptied.
+    HTTP_DownloadFileRequest* l_Request = m_CurrentRequest;
+    if (l_Request)
     {
-        ShowInstalled();
-        return;
-    }
-
-    if (m_CurrentRequest)
-    {
-        m_CurrentRequest->StopRequested = true;
-        while (!m_CurrentRequest->Stopped)
+        l_Request->StopRequested = true;
+        while (!l_Request->Stopped)
             QThread::msleep(10);
         // The stopped transfer is over: its late completion changes nothing, and
         // the entry keeps its index and its list line for ResumeDownload.
         m_CurrentRequest = nullptr;
-        m_RetryCount = 0;
-        ReleaseDownloadTurn();
-        m_Status.DownloadStatus = 4;
-        StateChanged();
+        m_Restarts.clear();
     }
-    else if (m_WaitingForSpace || !m_CASCMode)
+    FlushListFile(false);
+
+    if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
     {
-        // Between two files: the next one is not started (DownloadCurrentFile checks the status).
+        if (l_Request)
+            ReleaseDownloadTurn();
+        ShowInstalled();
+        return;
+    }
+    if (l_Request || m_WaitingForSpace || !m_CASCMode)
+    {
+        // Between two files the next one is not started (DownloadCurrentFile checks the status).
         ReleaseDownloadTurn();
         m_Status.DownloadStatus = 4;
         StateChanged();
     }
     // The content store is never entered for this game; its stop comes with it.
+}
+
+void StandartApplication::Uninit()
+{
+    // The host unloads the module next: no transfer may outlive it, no completion stays unwritten.
+    if (m_CurrentRequest)
+        StopDownload();
+    FlushListFile(true);
 }
 
 std::vector<std::pair<QString, QString>> StandartApplication::GetAvailableLocales()

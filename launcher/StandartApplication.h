@@ -1,11 +1,15 @@
 #pragma once
 #include "launcher/Application.h"
 #include "launcher/Manifest.h"
+#include "launcher/PendingListFile.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QStringList>
 #include <atomic>
 #include <vector>
+
+class QTimer;
 
 namespace Orvane {
 namespace CASC {
@@ -17,6 +21,14 @@ class ApplicationAsyncHttpDownloader;
 
 /// A game delivered as plain files: remote build information, manifest,
 /// download queue with verification, lifecycle and launch.
+///
+/// Threads. Every member below belongs to the application's thread (the host's thread, which calls the
+/// operations and drains the main task queue): only it writes them, the status record included, and only
+/// it calls the host back. Work on the worker task queue (the file checks of a manifest pass, the 100 ms
+/// waits for the download turn) reads the manifest, the install folder and m_FullScan, computes, and posts
+/// its results to the main task queue; m_Pass is the one member it reads while the application's thread
+/// writes it (atomic), to stop early. A downloader thread writes only its download record and reaches the
+/// application through queued signals, the worker queue (its clean-up) and the main queue (its messages).
 class StandartApplication : public Application
 {
     Q_OBJECT
@@ -24,13 +36,13 @@ class StandartApplication : public Application
 public:
     QString m_BaseUrl;   ///< selected base URL of file downloads
     QString m_BuildName; ///< build named by the version document
-    Manifest m_Manifest;
+    Manifest m_Manifest; ///< replaced on the application's thread only when no pass runs (build information)
     std::vector<ManifestFile> m_DownloadList;
     bool m_BasePhase = false;
     unsigned m_CurrentIndex = 0;
     unsigned m_AnswerCount = 0;
-    ApplicationAsyncHttpDownloader* m_CurrentDownloader = nullptr; ///< unused: records come from HTTP_DownloadFile
-    bool m_FullScan = false;
+    size_t m_NextSizeRequest = 0; ///< entry whose size is asked next (the requests go out in a bounded window)
+    bool m_FullScan = false; ///< read by the worker queue during a pass
     QStringList m_CdnList;
     bool m_CASCMode = false;
     int m_CASCStep = 0;
@@ -39,7 +51,10 @@ public:
     // Download queue state.
     qint64 m_CompletedBytes = 0;
     HTTP_DownloadFileRequest* m_CurrentRequest = nullptr;
-    unsigned m_RetryCount = 0;
+    /// Restarts of each file since it last completed (or since a stop); a file is given up after the limit.
+    QHash<QString, unsigned> m_Restarts;
+    /// Size of each file to fetch as the server last gave it (size answer, then the transfer's own headers).
+    QHash<QString, qint64> m_KnownSizes;
     /// Paths given up on after the restart limit in this run (kept in their list file).
     QStringList m_GivenUp;
     /// The phase waits stopped for free space (ResumeDownload carries on).
@@ -52,8 +67,9 @@ public:
     /// Uninstall, new build information) supersedes an older one, whose queued or running
     /// steps then end without touching the download list, the list files or the status.
     std::atomic<quint64> m_Pass{0};
-    /// Held while a pass commits its results, so that a newer pass never starts half-way.
-    QMutex m_PassMutex{QMutex::Recursive};
+    /// The list file of the running phase, written at most once a second.
+    PendingListFile m_ListFile;
+    QTimer* m_ListFileTimer = nullptr; ///< writes what the list file still owes, a second after a change
 
 public:
     StandartApplication(const QString& p_Name, const QString& p_FolderName);
@@ -61,7 +77,7 @@ public:
 
     // Lifecycle.
     void Init() override;
-    void Uninit() override {}
+    void Uninit() override;
     bool IsGameRunning() override;
     void Install(const QString& p_Folder, bool p_NewFolder) override;
     bool Start(QString p_Login, QString p_Password) override;
@@ -76,6 +92,8 @@ public:
     virtual void AfterOnManifestReceived() {}
 
     void OnManifestReceived();
+    /// Deletes the three list files of the install folder (failures ignored).
+    void DeleteListFiles();
 
     // Remote build information.
     void RequestVersion();
@@ -107,6 +125,8 @@ public:
     void RequestFileSizes(quint64 p_Pass);
     void RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass);
     void UpdateListFile(QString p_AppendPath);
+    /// Writes what the list file owes now (a stop, a phase end, an exit); p_Close also forgets it.
+    void FlushListFile(bool p_Close);
     QString CurrentListFile();
 
     // Download queue.
@@ -123,9 +143,23 @@ public:
     void WaitForStreamedTurn(quint64 p_Pass);
     void DownloadCurrentFile();
     void ApplyFileAttributes();
-    void RestartCurrent(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request, const char* p_Line);
+    /// Queues the entry again at the end of the list; p_Discarded bytes were thrown away (they raise Total).
+    void RestartCurrent(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line);
+    /// Restarts the entry while its file has restarts left, else gives it up.
+    void RestartOrGiveUp(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line);
+    /// Checks the finished ".part" of p_Entry and moves it into place, or restarts it; false when the
+    /// launcher closed during the check (nothing changed).
+    bool FinishFile(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request);
     /// True when the volume has room for what remains; otherwise tells the user and waits stopped.
     bool CheckFreeSpace();
+    /// Bytes still to fetch in this phase (what ".part" files hold is already on disk).
+    qint64 RemainingBytes();
+    /// Waits stopped for the user (ResumeDownload carries on) after telling p_Text and the two figures.
+    void WaitForSpace(const QString& p_Text, qint64 p_Needed, qint64 p_Free);
+    /// Sends the next size request of the phase, if any is left.
+    void RequestNextSize(bool p_WaitForTurn, quint64 p_Pass);
+    /// Every size of the phase is known: its downloads start (unless the pass was superseded).
+    void StartPhaseDownloads(bool p_WaitForTurn, quint64 p_Pass);
     /// Bytes free on the volume of p_Folder (-1 unknown); tests replace it to simulate a full disk.
     virtual qint64 AvailableDiskSpace(const QString& p_Folder);
     /// Keeps the entry listed for the next run and tells the user once.

@@ -155,7 +155,7 @@ void CascConfigTest::initChain_data()
     QTest::newRow("product folder in the base URL") << 1 << l_Cdns << "" << F() << -1 << "";
     QTest::newRow("four columns: no CDN") << 0 << QByteArray("H\neu|tpr/wow|HOST|x\n") << "" << F() << 0
                                           << "No CDN for world region 2";
-    QTest::newRow("region table closed") << 0 << l_Cdns << "wow/cdns" << With(&F::CloseAfterBytes, 0) << 2
+    QTest::newRow("region table closed") << 0 << l_Cdns << "wow/cdns" << With(&F::CloseAfterBytes, 3) << 2
                                          << "QtHttp error 2 when retrieving file BASEwow/cdns";
     QTest::newRow("versions table stalls") << 0 << l_Cdns << "wow/versions" << With(&F::NoAnswer, true) << 2
                                            << "QtHttp error 4 when retrieving file BASEwow/versions";
@@ -172,7 +172,7 @@ void CascConfigTest::initChain()
     QFETCH(TestHttpServer::Fault, fault);
     QFETCH(int, kind);
     QFETCH(QString, message);
-    qputenv("KESTRUN_STALL_TIMEOUT_MS", "400");
+    qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
     TestHttpServer l_Server;
     QVERIFY(l_Server.Start());
     const QString l_Folder = product == 0 ? "wow/" : "";
@@ -217,7 +217,7 @@ void CascConfigTest::secondInit()
 {
     // A second Init while the first one's configuration fetch hangs: only the second one is
     // heard from, and the first one's stall never turns into an error.
-    qputenv("KESTRUN_STALL_TIMEOUT_MS", "300");
+    qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
     TestHttpServer l_Server;
     QVERIFY(l_Server.Start());
     l_Server.SetResource("/wow/cdns", QString("H\neu|tpr/wow|127.0.0.1:%1\n").arg(l_Server.Port()).toUtf8());
@@ -232,7 +232,7 @@ void CascConfigTest::secondInit()
     QTRY_COMPARE_WITH_TIMEOUT(l_Server.Requests("/tpr/wow/config/bb/bb/" + c_Build).size(), 1, 20000);
     l_App.Init(2);
     QTRY_COMPARE_WITH_TIMEOUT(l_Complete.count(), 1, 20000);
-    QTest::qWait(700);
+    QTest::qWait(1500); // past the first fetch's stall time
     QCOMPARE(l_Complete.count(), 1);
     QCOMPARE(l_Errors.count(), 0);
     QCOMPARE(l_App.GetRandomCDN(2)->_Host, QString("127.0.0.1:%1").arg(l_Server.Port()));

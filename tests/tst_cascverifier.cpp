@@ -240,7 +240,7 @@ void CascVerifierTest::failures()
     QFETCH(TestHttpServer::Fault, fault);
     QFETCH(QString, message);
     CascRig l_Rig;
-    qputenv("KESTRUN_STALL_TIMEOUT_MS", "500");
+    qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
     const QByteArray l_Second = TestHttpServer::Pattern(3000);
     Synthetic(l_Rig, {QByteArray(10, 'a'), l_Second, QByteArray(30, 'c')});
     QVERIFY(l_Rig.Init());
