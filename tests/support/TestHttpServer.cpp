@@ -65,6 +65,7 @@ private:
         const QList<QByteArray> l_Lines = m_Input.left(l_End).split('\n');
         m_Input.remove(0, l_End + 4);
         TestHttpServer::Request l_Request;
+        l_Request.Method = l_Lines[0].split(' ').value(0);
         l_Request.Path = QUrl::fromPercentEncoding(l_Lines[0].split(' ').value(1).split('?').value(0));
         for (const QByteArray& l_Line : l_Lines)
             if (l_Line.toLower().startsWith("range:"))
@@ -83,7 +84,10 @@ private:
         l_Found = l_Found && (!m_File || m_File->open(QIODevice::ReadOnly));
         const qint64 l_Size = m_File ? m_File->size() : m_Memory.size();
 
+        const bool l_Head = p_Request.Method == "HEAD";
         int l_Status = m_Fault.Status != 0 ? m_Fault.Status : l_Found ? 200 : 404;
+        if (l_Head && m_Fault.HeadStatus != 0)
+            l_Status = m_Fault.HeadStatus;
         qint64 l_From = 0, l_To = l_Size - 1;
         QByteArray l_Extra;
         if (l_Status == 200 && !p_Request.Range.isEmpty() && !m_Fault.IgnoreRange)
@@ -112,6 +116,8 @@ private:
         l_Header += m_Fault.OmitContentLength ? QByteArray("Connection: close")
                                               : "Content-Length: " + QByteArray::number(m_End - m_Position);
         m_Socket->write(l_Header + "\r\n\r\n");
+        if (l_Head)
+            m_End = m_Position; // the headers of the GET, no body
         Refill();
         if (m_Fault.BytesPerSecond > 0)
             m_Pace.start();

@@ -14,7 +14,7 @@ class QThread;
 /// A loopback HTTP/1.1 server on 127.0.0.1 with a thread of its own, so that a test may block (a stop, a wait on
 /// a worker) while transfers go on; callable from the test's thread at any time. Resources come from memory
 /// (SetResource), else from files under SetFileRoot. "bytes=A-" and "bytes=A-B" get 206 with Content-Range, an
-/// unsatisfiable range 416. Connections are kept alive between requests.
+/// unsatisfiable range 416; HEAD gets the headers of a GET. Connections are kept alive between requests.
 class TestHttpServer
 {
 public:
@@ -28,6 +28,7 @@ public:
         qint64 StallAfterBytes = -1;    ///< stop sending after this many body bytes, connection left open
         qint64 BytesPerSecond = 0;      ///< throttle the body to about this rate; 0: as fast as the client reads
         bool NoAnswer = false;          ///< read the request and never answer (connection left open)
+        int HeadStatus = 0;             ///< answer HEAD requests with this status (405, 501 ...); 0: as GET
         int Times = -1;                 ///< requests it applies to, then it is cleared; -1: every request
 
         /// A fault with only p_Field set; found by argument-dependent lookup: With(&Fault::Status, 404).
@@ -44,6 +45,7 @@ public:
     struct Request ///< one request as received
     {
         QString Path;     ///< decoded path, query removed, starts with "/"
+        QByteArray Method; ///< "GET", "HEAD" ...
         QByteArray Range; ///< value of the Range header, empty when absent
     };
 
