@@ -21,7 +21,8 @@ const QStringList& Commands()
 
 const QStringList& ValueOptions()
 {
-    static const QStringList s_Options = {"--plugin", "--settings", "--server", "--locale", "--idle-timeout"};
+    static const QStringList s_Options = {"--plugin", "--settings", "--server", "--locale", "--idle-timeout",
+                                          "--proxy",  "--limit-rate"};
     return s_Options;
 }
 
@@ -58,6 +59,24 @@ QString HostOptions::DefaultSettingsPath()
     if (l_Folder.isEmpty())
         l_Folder = QDir::homePath() + "/.config";
     return l_Folder + "/orvane/launcher.ini";
+}
+
+qint64 HostOptions::ParseRate(const QString& p_Text)
+{
+    QString l_Digits = p_Text.trimmed();
+    qint64 l_Unit = 1;
+    if (l_Digits.endsWith('K', Qt::CaseInsensitive))
+        l_Unit = 1024;
+    else if (l_Digits.endsWith('M', Qt::CaseInsensitive))
+        l_Unit = 1024 * 1024;
+    if (l_Unit > 1)
+        l_Digits.chop(1);
+    bool l_Ok = false;
+    const qint64 l_Value = l_Digits.toLongLong(&l_Ok);
+    // Digits only (no sign, no spaces inside), and far from overflowing.
+    if (!l_Ok || l_Digits.isEmpty() || !l_Digits.at(0).isDigit() || l_Value > (qint64(1) << 40))
+        return -1;
+    return l_Value * l_Unit;
 }
 
 bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
@@ -131,6 +150,15 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
             if (!KnownLocaleTags().contains(l_Value))
                 return l_Fail("unknown locale \"" + l_Value + "\" (known: " + KnownLocaleTags().join(", ") + ")");
             LocaleTag = l_Value;
+        }
+        else if (l_Name == "--proxy")
+            Proxy = l_Value;
+        else if (l_Name == "--limit-rate")
+        {
+            LimitRate = ParseRate(l_Value);
+            if (LimitRate < 0)
+                return l_Fail("--limit-rate needs bytes per second with an optional K or M suffix, not \"" + l_Value +
+                              "\"");
         }
         else
         {
@@ -216,6 +244,10 @@ QString HostOptions::Usage()
         "  --json                    one JSON object per line on stdout\n"
         "  --idle-timeout SECONDS    give up after this long without progress (default 120, 0: never)\n"
         "  --verbose                 show the module's diagnostics on stderr\n"
+        "  --proxy URL|none          HTTP proxy for every request of the run (default: http_proxy,\n"
+        "                            HTTP_PROXY, unless no_proxy names the server; none: direct)\n"
+        "  --limit-rate RATE         download at most RATE bytes per second (K, M suffixes; 0: no\n"
+        "                            limit); without it the stored setting holds\n"
         "\n"
         "Exit status: 0 done, 1 failed (reason on stderr), 2 usage error or refused plugin,\n"
         "130 interrupted (Ctrl-C; the next run resumes).\n");

@@ -1,6 +1,7 @@
 #include "launcher/Application.h"
 #include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "launcher/Deployment.h"
+#include "launcher/ModuleNetwork.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -18,7 +19,7 @@ Application::Application(const QString& p_Name, const QString& p_FolderName)
     : m_Name(p_Name), m_FolderName(p_FolderName)
 {
     qRegisterMetaType<HTTP_DownloadFileRequest*>("HTTP_DownloadFileRequest*");
-    m_NetworkManager = new QNetworkAccessManager(this);
+    m_NetworkManager = ModuleNetwork::NewManager(this);
 }
 
 Application::~Application()

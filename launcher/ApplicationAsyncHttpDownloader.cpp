@@ -1,5 +1,6 @@
 #include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "launcher/Deployment.h"
+#include "launcher/ModuleNetwork.h"
 #include "launcher/ReadBackHasher.h"
 
 #include <QDebug>
@@ -79,7 +80,7 @@ void ApplicationAsyncHttpDownloader::run()
 {
     qWarning() << "ApplicationAsyncHttpDownloader::run";
     moveToThread(this);
-    m_NetworkManager = new QNetworkAccessManager(this);
+    m_NetworkManager = ModuleNetwork::NewManager(this);
     m_NetworkManager->moveToThread(this);
     m_SinceProgressSignal.start();
     m_Watchdog = new QTimer(this);

@@ -18,7 +18,10 @@ public:
     {
         m_Client->setParent(this);
         connect(m_Client, &QTcpSocket::readyRead, this, [this] { OnRequest(); });
-        connect(m_Client, &QTcpSocket::disconnected, this, [this] { Close(); });
+        connect(m_Client, &QTcpSocket::disconnected, this, [this] {
+            Close();
+            deleteLater(); // only now: deleting the socket earlier would drop what it still has to send
+        });
         connect(m_Origin, &QTcpSocket::readyRead, this, [this] { OnAnswer(); });
         connect(m_Origin, &QTcpSocket::disconnected, this, [this] { Close(); });
     }
@@ -97,7 +100,8 @@ private:
             return;
         m_Origin->abort();
         m_Client->disconnectFromHost(); // what was written still reaches the client
-        deleteLater();
+        if (m_Client->state() == QAbstractSocket::UnconnectedState)
+            deleteLater();
     }
 
     TestHttpProxy* m_Owner;
