@@ -1,6 +1,7 @@
 #include "launcher/Application.h"
 #include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "launcher/Deployment.h"
+#include "launcher/DownloadThread.h"
 #include "launcher/ModuleNetwork.h"
 
 #include <QDebug>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
 
 namespace Orvane {
@@ -24,6 +26,7 @@ Application::Application(const QString& p_Name, const QString& p_FolderName)
 
 Application::~Application()
 {
+    delete m_DownloadThread;
     // Requests still in flight: their replies go with the network manager, their records here.
     for (auto& l_Entry : m_ContentRequests)
         delete l_Entry.second;
@@ -104,12 +107,22 @@ void Application::AddSpeedSample(qint64 p_BytesPerSecond)
 }
 
 // ---------------------------------------------------------------------------
-// File downloads: one thread per file.
+// File downloads: one after the other on the application's download thread.
 
 HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString p_Path, bool p_Resume)
 {
+    if (!m_DownloadThread)
+    {
+        m_DownloadThread = new DownloadThread();
+        m_DownloadThread->Launch();
+    }
     auto* l_Downloader = new ApplicationAsyncHttpDownloader();
-    l_Downloader->moveToThread(l_Downloader);
+    l_Downloader->m_Host = m_DownloadThread;
+    // Read when each transfer starts: a change holds from the next file on.
+    const qint64 l_Limit =
+        GetLocalSetting ? GetLocalSetting(SettingKey(".DownloadRateLimit"), 0).toLongLong() : 0;
+    l_Downloader->m_RateLimit = std::max<qint64>(0, l_Limit);
+    l_Downloader->moveToThread(m_DownloadThread);
     l_Downloader->m_ReportError = ShowMessageBox;
     l_Downloader->m_PostToApplication = [this](Task p_Task) { PostWorkerTask(std::move(p_Task)); };
     // The record is freed on this object's thread, after every queued slot that reads it.
@@ -230,9 +243,18 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
     auto* l_Request = new HTTP_GetContentSizeRequest();
     l_Request->Url = p_Url;
     l_Request->OnSize = std::move(p_OnSize);
+    // HEAD: an answer without a body leaves its connection open for the next request, where a GET
+    // aborted after its headers would close it.
+    IssueSizeRequest(l_Request, true);
+}
 
+void Application::IssueSizeRequest(HTTP_GetContentSizeRequest* p_Request, bool p_Head)
+{
     QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
-    QNetworkReply* l_Reply = m_NetworkManager->get(QNetworkRequest(QUrl(p_Url, QUrl::TolerantMode)));
+    QNetworkRequest l_Asked(QUrl(p_Request->Url, QUrl::TolerantMode));
+    // Many size requests go out at once: HEADs may share a connection back to back.
+    l_Asked.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, p_Head);
+    QNetworkReply* l_Reply = p_Head ? m_NetworkManager->head(l_Asked) : m_NetworkManager->get(l_Asked);
     connect(l_Reply, SIGNAL(metaDataChanged()), this, SLOT(HTTP_GetContentSize_MedaDataChanged()));
 
     auto l_Unanswered = [this, l_Reply]() {
@@ -253,8 +275,8 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
     connect(l_Timer, &QTimer::timeout, this, l_Unanswered);
     l_Timer->start(Deployment::SizeTimeoutMs());
 
-    l_Request->Reply = l_Reply;
-    m_ContentSizeRequests[l_Reply] = l_Request;
+    p_Request->Reply = l_Reply;
+    m_ContentSizeRequests[l_Reply] = p_Request;
 }
 
 void Application::HTTP_GetContentSize_MedaDataChanged()
@@ -264,11 +286,32 @@ void Application::HTTP_GetContentSize_MedaDataChanged()
         FindRequest(m_ContentSizeRequests, m_ContentSizeRequestsMutex, l_Reply, true);
     if (!l_Request)
         return;
+    const bool l_Head = l_Reply->operation() == QNetworkAccessManager::HeadOperation;
+    const int l_Status = l_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (l_Head)
+    {
+        // Nothing to abort: the connection stays usable once the answer is complete.
+        if (l_Reply->isFinished())
+            l_Reply->deleteLater();
+        else
+            connect(l_Reply, &QNetworkReply::finished, l_Reply, &QObject::deleteLater);
+        if (l_Status == 405 || l_Status == 501)
+        {
+            // A server that refuses HEAD gets the GET, whose headers tell the size.
+            qWarning() << "Application::HTTP_GetContentSize HEAD refused with" << l_Status << ", asking with GET"
+                       << l_Request->Url;
+            IssueSizeRequest(l_Request, false);
+            return;
+        }
+    }
     quint64 l_Size = l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
     if (l_Request->OnSize)
         l_Request->OnSize(QString(l_Request->Url), l_Size);
-    l_Reply->abort();
-    l_Reply->deleteLater();
+    if (!l_Head)
+    {
+        l_Reply->abort(); // the body is never read
+        l_Reply->deleteLater();
+    }
     delete l_Request;
 }
 

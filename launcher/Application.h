@@ -23,6 +23,8 @@ class QNetworkAccessManager;
 namespace Orvane {
 namespace Launcher {
 
+class DownloadThread;
+
 namespace ApplicationRessource {
 enum Type
 {
@@ -105,6 +107,10 @@ public:
     int m_SpeedSampleIndex = 0;
     Compat::ElapsedTimer m_SpeedTimer; ///< paces the speed samples (progress-report timer)
 
+    /// Where file transfers run, one after the other; started by the first, stopped with this object.
+    /// Created on this object's thread; after the host's members, whose order the host relies on.
+    DownloadThread* m_DownloadThread = nullptr;
+
 public:
     Application(const QString& p_Name, const QString& p_FolderName);
     ~Application() override;
@@ -149,6 +155,10 @@ public:
     HTTP_GetContentRequest* HTTP_GetContent(QString p_Url, std::function<void(QString, QByteArray*)> p_OnDone,
                                             std::function<void(QNetworkReply::NetworkError)> p_OnError);
     void HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize);
+
+private:
+    /// Asks for the size of p_Request's URL with HEAD, or with a GET aborted after its headers.
+    void IssueSizeRequest(HTTP_GetContentSizeRequest* p_Request, bool p_Head);
 
 signals:
     void OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request);

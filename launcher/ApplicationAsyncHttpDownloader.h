@@ -16,9 +16,12 @@ class QTimer;
 namespace Orvane {
 namespace Launcher {
 
+class DownloadThread;
+class RateLimiter;
 class ReadBackHasher;
 
-/// Downloads one URL into one file on a thread of its own.
+/// Downloads one URL into one file: on the application's long-lived download thread (m_Host), or on a
+/// thread of its own.
 class ApplicationAsyncHttpDownloader : public QThread
 {
     Q_OBJECT
@@ -35,6 +38,11 @@ public:
     /// Hands the record back to the application, which frees it after the
     /// last queued slot that reads it. Without it the destructor frees it.
     std::function<void(HTTP_DownloadFileRequest*)> m_ReleaseRecord;
+
+    /// Set before Start, then read on the transfer's thread. The transfer runs on m_Host with its network
+    /// manager, whose connections outlive the file; null: on this thread with a manager of its own.
+    DownloadThread* m_Host = nullptr;
+    qint64 m_RateLimit = 0; ///< bytes per second for all transfers on m_Host, from the settings; 0: unlimited
 
     ApplicationAsyncHttpDownloader();
     ~ApplicationAsyncHttpDownloader() override;
@@ -62,9 +70,15 @@ private slots:
     void HTTP_DownloadFinished();
 
 private:
+    /// On the transfer's thread: sets up and starts the transfer; false when the start failed (told as a completion).
+    bool Begin();
+    void RunOnHost();
+    /// On the transfer's thread, once, after the transfer ended: frees what the thread owns, hands the record back.
+    void Finish();
     QNetworkReply* CurrentSender();
     void CheckAnswer(QNetworkReply* p_Reply);
-    void WriteAvailable(QNetworkReply* p_Reply);
+    /// p_Paced: no more than the rate limit allows now (the rest stays in the reply's bounded buffer).
+    void WriteAvailable(QNetworkReply* p_Reply, bool p_Paced = false);
     void EmitProgress(bool p_Force);
     bool AllowSelfRestart();
     /// Unless a stop or the restart limit forbids it, the finish of the current reply runs
@@ -95,6 +109,10 @@ private:
     qint64 m_BestFileSize = 0;
     int m_RestartsWithoutProgress = 0;
     bool m_CleanUpPosted = false;
+    RateLimiter* m_Limiter = nullptr; ///< m_Host's, transfer's thread; null: unlimited
+    bool m_EndPending = false;        ///< the end waits until the limiter's debt is paid
+    bool m_Begun = false;
+    bool m_Finished = false;
 
     static std::atomic<int> s_Live;
 };

@@ -179,7 +179,10 @@ bool TestHttpServer::Start()
     // Queued to the listener's thread once it is moved there.
     QObject::connect(m_Listener, &QTcpServer::newConnection, m_Listener, [this] {
         while (QTcpSocket* l_Socket = m_Listener->nextPendingConnection())
+        {
+            Locked([&] { ++m_Connections; });
             new TestHttpServerConnection(m_Listener, this, l_Socket);
+        }
     });
     m_Listener->moveToThread(m_Thread);
     m_Thread->start();

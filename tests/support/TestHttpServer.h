@@ -74,7 +74,13 @@ public:
 
     /// Requests received, oldest first; only those of p_Path when it is given.
     QList<Request> Requests(const QString& p_Path = QString()) const;
-    void ClearRequests() { Locked([&] { m_Requests.clear(); }); }
+    void ClearRequests() { Locked([&] { m_Requests.clear(), m_Connections = 0; }); }
+    /// Connections accepted since the start or the last ClearRequests.
+    int Connections() const
+    {
+        QMutexLocker l_Lock(&m_Mutex);
+        return m_Connections;
+    }
 
     /// Bytes in which a block misplaced, repeated or cut off shows.
     static QByteArray Pattern(int p_Size, int p_Seed = 7);
@@ -98,6 +104,7 @@ private:
     QString m_FileRoot;
     QMap<QString, Fault> m_Faults;
     QList<Request> m_Requests;
+    int m_Connections = 0;
     quint16 m_Port = 0; ///< written by Start only
 
     QThread* m_Thread = nullptr;
