@@ -75,6 +75,15 @@ void LinkConnection::Release(Direction& p_Dir)
 {
     if (m_Closed || !m_Connected)
         return;
+    if (p_Dir.To->state() != QAbstractSocket::ConnectedState)
+    {
+        // The receiver is gone: nothing left to deliver to it.
+        p_Dir.Queue.clear();
+        p_Dir.Queued = 0;
+        if (p_Dir.Ended && p_Dir.To->state() == QAbstractSocket::UnconnectedState)
+            Close();
+        return;
+    }
     const qint64 l_Now = m_Clock.nsecsElapsed();
     bool l_Freed = false;
     while (!p_Dir.Queue.empty() && p_Dir.Queue.front().first <= l_Now && p_Dir.To->bytesToWrite() < c_Bound)

@@ -2,6 +2,7 @@
 #include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "launcher/Deployment.h"
 #include "launcher/DownloadThread.h"
+#include "launcher/HttpAnswer.h"
 #include "launcher/ModuleNetwork.h"
 
 #include <QDebug>
@@ -26,7 +27,29 @@ Application::Application(const QString& p_Name, const QString& p_FolderName)
 
 Application::~Application()
 {
+    // Transfers still running would call back into this object: stopped (files kept), waited for, deleted.
+    std::set<ApplicationAsyncHttpDownloader*> l_Left;
+    {
+        QMutexLocker l_Lock(&m_DownloadersMutex);
+        l_Left.swap(m_Downloaders);
+    }
+    for (ApplicationAsyncHttpDownloader* l_Downloader : l_Left)
+    {
+        disconnect(l_Downloader, nullptr, this, nullptr);
+        l_Downloader->Abandon();
+    }
+    for (ApplicationAsyncHttpDownloader* l_Downloader : l_Left)
+        l_Downloader->WaitEnded();
+    {
+        // Their clean-up actions (and whatever else was queued) never run now.
+        QMutexLocker l_Lock(&m_WorkerTasksMutex);
+        m_WorkerTasks.clear();
+    }
+    // With the download thread stopped nothing runs on the downloaders any more: they can go from here.
     delete m_DownloadThread;
+    m_DownloadThread = nullptr;
+    for (ApplicationAsyncHttpDownloader* l_Downloader : l_Left)
+        delete l_Downloader;
     // Requests still in flight: their replies go with the network manager, their records here.
     for (auto& l_Entry : m_ContentRequests)
         delete l_Entry.second;
@@ -123,8 +146,22 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
         GetLocalSetting ? GetLocalSetting(SettingKey(".DownloadRateLimit"), 0).toLongLong() : 0;
     l_Downloader->m_RateLimit = std::max<qint64>(0, l_Limit);
     l_Downloader->moveToThread(m_DownloadThread);
-    l_Downloader->m_ReportError = ShowMessageBox;
+    // The host is called from this object's thread only.
+    l_Downloader->m_ReportError = [this](QString p_Text, bool p_Flag) {
+        PostMainTask([this, p_Text, p_Flag] {
+            if (ShowMessageBox)
+                ShowMessageBox(p_Text, p_Flag);
+        });
+    };
     l_Downloader->m_PostToApplication = [this](Task p_Task) { PostWorkerTask(std::move(p_Task)); };
+    l_Downloader->m_OnDeleted = [this](ApplicationAsyncHttpDownloader* p_Downloader) {
+        QMutexLocker l_Lock(&m_DownloadersMutex);
+        m_Downloaders.erase(p_Downloader);
+    };
+    {
+        QMutexLocker l_Lock(&m_DownloadersMutex);
+        m_Downloaders.insert(l_Downloader);
+    }
     // The record is freed on this object's thread, after every queued slot that reads it.
     // Owned by the queued call: freed after it ran, or with it when this object goes first.
     l_Downloader->m_ReleaseRecord = [this](HTTP_DownloadFileRequest* p_Request) {
@@ -170,7 +207,7 @@ HTTP_GetContentRequest* Application::HTTP_GetContent(QString p_Url, std::functio
     l_Request->OnError = p_OnError;
 
     QMutexLocker l_Lock(&m_ContentRequestsMutex);
-    QNetworkReply* l_Reply = m_NetworkManager->get(QNetworkRequest(QUrl(p_Url, QUrl::TolerantMode)));
+    QNetworkReply* l_Reply = m_NetworkManager->get(HttpAnswer::Request(p_Url));
     connect(l_Reply, SIGNAL(readyRead()), this, SLOT(HTTP_GetContent_OnReadyRead()));
     connect(l_Reply, SIGNAL(finished()), this, SLOT(HTTP_GetContent_DownloadFinished()));
     connect(
@@ -203,7 +240,26 @@ void Application::HTTP_GetContent_OnReadyRead()
     auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
     HTTP_GetContentRequest* l_Request = FindRequest(m_ContentRequests, m_ContentRequestsMutex, l_Reply, false);
     if (l_Request && l_Reply)
-        l_Request->Data.append(l_Reply->readAll());
+        AppendContent(l_Request, l_Reply);
+}
+
+void Application::AppendContent(HTTP_GetContentRequest* p_Request, QNetworkReply* p_Reply)
+{
+    if (!p_Reply->isOpen())
+        return;
+    const qint64 l_Room = Deployment::MaxDocumentBytes() - p_Request->Data.size();
+    if (p_Reply->bytesAvailable() <= l_Room)
+    {
+        p_Request->Data.append(p_Reply->readAll());
+        return;
+    }
+    // A document this large is no document of ours: it fails like a closed connection.
+    qWarning() << "Application::HTTP_GetContent larger than" << Deployment::MaxDocumentBytes() << "bytes, aborting"
+               << p_Request->Url;
+    p_Request->Data.append(p_Reply->read(qMax<qint64>(0, l_Room)));
+    if (p_Request->OnError)
+        p_Request->OnError(QNetworkReply::RemoteHostClosedError);
+    p_Reply->abort();
 }
 
 void Application::HTTP_GetContent_DownloadFinished()
@@ -213,18 +269,20 @@ void Application::HTTP_GetContent_DownloadFinished()
     if (!l_Request)
         return;
     // Bytes that arrived with the finish but without their own readyRead.
-    if (l_Reply->isOpen() && l_Reply->bytesAvailable() > 0)
-        l_Request->Data.append(l_Reply->readAll());
-    // Qt can end a reply whose connection closed mid-body without an error; the caller hears of it
-    // as of any closed connection. (A compressed body is counted after decoding: no check then.)
-    bool l_HasLength = false;
-    const qint64 l_Length = l_Reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&l_HasLength);
-    const QByteArray l_Encoding = l_Reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (l_Reply->error() == QNetworkReply::NoError && l_HasLength && l_Request->Data.size() < l_Length &&
-        (l_Encoding.isEmpty() || l_Encoding == "identity"))
+    if (l_Reply->bytesAvailable() > 0)
+        AppendContent(l_Request, l_Reply);
+    const int l_Status = HttpAnswer::Status(l_Reply);
+    if (HttpAnswer::IsError(l_Status))
     {
-        qWarning() << "Application::HTTP_GetContent body cut short at" << l_Request->Data.size() << "of" << l_Length
-                   << "bytes for" << l_Request->Url;
+        // An error page is not the document: the caller gets nothing, as from a dead server.
+        qWarning() << "Application::HTTP_GetContent status" << l_Status << "for" << l_Request->Url;
+        l_Request->Data.clear();
+    }
+    else if (HttpAnswer::CutShort(l_Reply, l_Request->Data.size()))
+    {
+        // The caller hears of it as of any closed connection.
+        qWarning() << "Application::HTTP_GetContent body cut short at" << l_Request->Data.size() << "bytes for"
+                   << l_Request->Url;
         if (l_Request->OnError)
             l_Request->OnError(QNetworkReply::RemoteHostClosedError);
     }
@@ -251,7 +309,7 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
 void Application::IssueSizeRequest(HTTP_GetContentSizeRequest* p_Request, bool p_Head)
 {
     QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
-    QNetworkRequest l_Asked(QUrl(p_Request->Url, QUrl::TolerantMode));
+    QNetworkRequest l_Asked = HttpAnswer::Request(p_Request->Url);
     // Many size requests go out at once: HEADs may share a connection back to back.
     l_Asked.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, p_Head);
     QNetworkReply* l_Reply = p_Head ? m_NetworkManager->head(l_Asked) : m_NetworkManager->get(l_Asked);
@@ -282,12 +340,14 @@ void Application::IssueSizeRequest(HTTP_GetContentSizeRequest* p_Request, bool p
 void Application::HTTP_GetContentSize_MedaDataChanged()
 {
     auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
+    if (!l_Reply || HttpAnswer::IsRedirect(l_Reply))
+        return; // the answer at the end of the redirect chain counts
     HTTP_GetContentSizeRequest* l_Request =
         FindRequest(m_ContentSizeRequests, m_ContentSizeRequestsMutex, l_Reply, true);
     if (!l_Request)
         return;
     const bool l_Head = l_Reply->operation() == QNetworkAccessManager::HeadOperation;
-    const int l_Status = l_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const int l_Status = HttpAnswer::Status(l_Reply);
     if (l_Head)
     {
         // Nothing to abort: the connection stays usable once the answer is complete.
@@ -305,6 +365,13 @@ void Application::HTTP_GetContentSize_MedaDataChanged()
         }
     }
     quint64 l_Size = l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
+    if (HttpAnswer::IsError(l_Status))
+    {
+        // The length of an error page says nothing about the file.
+        qWarning() << "Application::HTTP_GetContentSize status" << l_Status << "for" << l_Request->Url
+                   << ", size unknown";
+        l_Size = 0;
+    }
     if (l_Request->OnSize)
         l_Request->OnSize(QString(l_Request->Url), l_Size);
     if (!l_Head)

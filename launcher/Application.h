@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,7 @@ class QNetworkAccessManager;
 namespace Orvane {
 namespace Launcher {
 
+class ApplicationAsyncHttpDownloader;
 class DownloadThread;
 
 namespace ApplicationRessource {
@@ -107,9 +109,12 @@ public:
     int m_SpeedSampleIndex = 0;
     Compat::ElapsedTimer m_SpeedTimer; ///< paces the speed samples (progress-report timer)
 
+    /// Downloaders whose clean-up action has not run yet; the application stops and deletes those
+    /// left when it goes (after the host's members, whose order the host relies on).
+    std::set<ApplicationAsyncHttpDownloader*> m_Downloaders;
+    QMutex m_DownloadersMutex;
     /// Where file transfers run, one after the other; started by the first, stopped with this object.
-    /// Created on this object's thread; after the host's members, whose order the host relies on.
-    DownloadThread* m_DownloadThread = nullptr;
+    DownloadThread* m_DownloadThread = nullptr; ///< this object's thread creates and deletes it
 
 public:
     Application(const QString& p_Name, const QString& p_FolderName);
@@ -159,6 +164,10 @@ public:
 private:
     /// Asks for the size of p_Request's URL with HEAD, or with a GET aborted after its headers.
     void IssueSizeRequest(HTTP_GetContentSizeRequest* p_Request, bool p_Head);
+    /// Appends what p_Reply holds to the record's data, up to the size bound of a document.
+    void AppendContent(HTTP_GetContentRequest* p_Request, QNetworkReply* p_Reply);
+
+public:
 
 signals:
     void OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request);

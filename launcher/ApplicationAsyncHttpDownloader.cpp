@@ -1,6 +1,7 @@
 #include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "launcher/Deployment.h"
 #include "launcher/DownloadThread.h"
+#include "launcher/HttpAnswer.h"
 #include "launcher/ModuleNetwork.h"
 #include "launcher/ReadBackHasher.h"
 
@@ -60,9 +61,6 @@ HTTP_DownloadFileRequest* ApplicationAsyncHttpDownloader::Start(QString p_Url, Q
     m_Request->FilePath = p_Path;
     m_Request->SpeedTimer.start();
     m_Request->Resume = p_Resume;
-    m_Url = p_Url;
-    m_FilePath = p_Path;
-    m_Resume = p_Resume;
 
     // Normally done by HTTP_DownloadFile; the slots must run on the transfer's thread.
     QThread* l_Thread = m_Host ? static_cast<QThread*>(m_Host) : this;
@@ -160,6 +158,15 @@ void ApplicationAsyncHttpDownloader::Finish()
         m_Request = nullptr;
         m_ReleaseRecord(l_Request);
     }
+    m_Ended.release();
+}
+
+void ApplicationAsyncHttpDownloader::WaitEnded()
+{
+    if (!m_Host)
+        return void(wait());
+    m_Ended.acquire();
+    m_Ended.release();
 }
 
 void ApplicationAsyncHttpDownloader::DropReadBack()
@@ -178,11 +185,20 @@ void ApplicationAsyncHttpDownloader::PostCleanUp()
         {
             // Deleted on the download thread, after the end of its transfer ran there.
             QMetaObject::invokeMethod(
-                l_Self, [l_Self] { l_Self->Finish(), delete l_Self; }, Qt::BlockingQueuedConnection);
+                l_Self,
+                [l_Self] {
+                    l_Self->Finish();
+                    if (l_Self->m_OnDeleted)
+                        l_Self->m_OnDeleted(l_Self);
+                    delete l_Self;
+                },
+                Qt::BlockingQueuedConnection);
             return;
         }
         l_Self->exit(0);
         l_Self->wait(); // run() is returning; waiting beats a fixed pause
+        if (l_Self->m_OnDeleted)
+            l_Self->m_OnDeleted(l_Self);
         delete l_Self;
     });
 }
@@ -190,29 +206,28 @@ void ApplicationAsyncHttpDownloader::PostCleanUp()
 bool ApplicationAsyncHttpDownloader::StartDownload()
 {
     qWarning() << "ApplicationAsyncHttpDownloader::StartDownload";
-    QNetworkRequest l_Request(QUrl(m_Url, QUrl::TolerantMode));
+    QNetworkRequest l_Request = HttpAnswer::Request(m_Request->Url);
+    const QString& l_Path = m_Request->FilePath;
 
-    m_File.reset(new QFile(m_FilePath));
+    m_File.reset(new QFile(l_Path));
     if (!m_File->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
     {
-        qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Error can't open file \"" << m_FilePath
+        qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Error can't open file \"" << l_Path
                    << "\" for writting";
         m_File.reset();
         return false;
     }
 
     m_Request->FileSize = 0;
-    m_RangeFrom = 0;
     const qint64 l_Size = m_File->size();
-    if (m_Resume && l_Size > 0)
+    if (m_Request->Resume && l_Size > 0)
     {
         m_Request->FileSize = l_Size;
         qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Resuming download at byte " << l_Size
-                   << " for file \"" << m_FilePath << "\"";
+                   << " for file \"" << l_Path << "\"";
         l_Request.setRawHeader("Range", "bytes=" + QByteArray::number(l_Size) + "-");
         m_Request->ReceivedBytes = l_Size;
         m_Request->SpeedSampleBytes = l_Size;
-        m_RangeFrom = l_Size;
     }
     // The file stays open for this reply's body (one open per transfer, not per chunk).
 
@@ -255,9 +270,9 @@ void ApplicationAsyncHttpDownloader::CheckAnswer(QNetworkReply* p_Reply)
 {
     if (m_AnswerChecked)
         return;
-    const QVariant l_Status = p_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int l_Code = HttpAnswer::Status(p_Reply);
     const QString l_Scheme = p_Reply->url().scheme().toLower();
-    if (!l_Status.isValid())
+    if (l_Code == 0)
     {
         if (l_Scheme == "http" || l_Scheme == "https")
             return; // no status line yet
@@ -265,22 +280,53 @@ void ApplicationAsyncHttpDownloader::CheckAnswer(QNetworkReply* p_Reply)
         m_WriteBody = true;
         return;
     }
+    if (HttpAnswer::IsRedirect(p_Reply))
+        return; // followed by Qt: the answer at the end of the chain counts
     m_AnswerChecked = true;
-    const int l_Code = l_Status.toInt();
     // Error pages and redirections are not the file: they would corrupt a partial file.
     m_WriteBody = (l_Code == 200 || l_Code == 206);
+    if (l_Code == 206)
+    {
+        const qint64 l_Start = HttpAnswer::RangeStart(p_Reply);
+        if (l_Start != m_Request->FileSize)
+        {
+            // Appending bytes from another offset would shift the rest of the file.
+            qWarning() << "ApplicationAsyncHttpDownloader::CheckAnswer range starts at" << l_Start << "instead of"
+                       << m_Request->FileSize << "for \"" << m_Request->Url << "\"";
+            m_WriteBody = false;
+            PlanRestart(&ApplicationAsyncHttpDownloader::Reissue);
+            p_Reply->abort();
+            return;
+        }
+        m_Request->FullSize = qMax<qint64>(0, HttpAnswer::RangeTotal(p_Reply));
+    }
+    if (l_Code == 200)
+        m_Request->FullSize = qMax<qint64>(0, p_Reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
     if (l_Code == 200 && m_File && m_Request->FileSize > 0)
     {
         // The server ignored the Range header: the body is the whole file.
-        qWarning() << "ApplicationAsyncHttpDownloader::CheckAnswer range ignored, restarting file \"" << m_FilePath
-                   << "\" from its first byte";
+        qWarning() << "ApplicationAsyncHttpDownloader::CheckAnswer range ignored, restarting file \""
+                   << m_Request->FilePath << "\" from its first byte";
         DropReadBack();
         m_File->resize(0);
         m_Request->FileSize = 0;
         m_Request->SpeedSampleBytes = 0;
         m_Request->ReceivedBytes = 0;
-        m_RangeFrom = 0;
     }
+}
+
+bool ApplicationAsyncHttpDownloader::MayBeWhole(QNetworkReply* p_Reply)
+{
+    if (HttpAnswer::Status(p_Reply) != 416 || m_Request->FileSize <= 0)
+        return false;
+    // "bytes */N": the file has N bytes. Without N only the caller knows the size.
+    const qint64 l_Total = HttpAnswer::RangeTotal(p_Reply);
+    if (l_Total >= 0 && l_Total != m_Request->FileSize)
+        return false;
+    m_Request->FullSize = qMax<qint64>(0, l_Total);
+    qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError nothing left to fetch at byte" << m_Request->FileSize
+               << "of \"" << m_Request->FilePath << "\"";
+    return true;
 }
 
 void ApplicationAsyncHttpDownloader::WriteAvailable(QNetworkReply* p_Reply, bool p_Paced)
@@ -297,22 +343,25 @@ void ApplicationAsyncHttpDownloader::WriteAvailable(QNetworkReply* p_Reply, bool
         m_Limiter->Spend(l_Data.size());
     if (l_Data.isEmpty() || !m_WriteBody || !m_File)
         return;
-    m_ReplyBodyBytes += l_Data.size();
     const qint64 l_Written = m_File->write(l_Data);
     if (l_Written > 0)
     {
+        m_ReplyBodyBytes += l_Written;
         m_Request->FileSize += l_Written;
+        m_Request->WrittenBytes += l_Written;
+        m_Request->ReceivedBytes = m_Request->FileSize;
         // A large file is checked while it arrives rather than read back whole at the end.
         if (!m_ReadBack && m_Request->FileSize >= c_ReadBackFromBytes)
-            m_ReadBack.reset(new ReadBackHasher(m_FilePath));
+            m_ReadBack.reset(new ReadBackHasher(m_Request->FilePath));
         if (m_ReadBack)
             m_ReadBack->Written(m_Request->FileSize);
     }
     if (l_Written != l_Data.size())
     {
-        // Full disk or lost device: the rest is useless; the caller's verification decides.
-        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnReadyRead Error can't write file \"" << m_FilePath
-                   << "\"" << m_File->errorString();
+        // Full disk or lost device: what was written stays, the caller decides when to go on.
+        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnReadyRead Error can't write file \""
+                   << m_Request->FilePath << "\"" << m_File->errorString();
+        m_Request->WriteFailed = true;
         m_File.reset();
         p_Reply->abort();
     }
@@ -361,6 +410,8 @@ void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged()
     m_SinceActivity.restart();
     m_Request->ContentLength = qint64(l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong());
     CheckAnswer(l_Reply);
+    if (m_Request->Reply != l_Reply)
+        return; // answered from the wrong offset: asked again
     if (m_Request->StopRequested)
         l_Reply->abort();
 }
@@ -371,13 +422,17 @@ void ApplicationAsyncHttpDownloader::HTTP_OnProgressUpdate(qint64 p_CurrentBytes
     if (!l_Reply)
         return;
     m_SinceActivity.restart();
-    qint64 l_Denominator = m_Request->ProgressBase + p_TotalBytes;
-    if (l_Denominator == 0)
-        l_Denominator = 1;
-    // An unknown total (-1) gives 0, never a negative or wrapped percentage.
-    qint64 l_Percent = l_Denominator > 0 ? (m_Request->ProgressBase + p_CurrentBytes) * 100 / l_Denominator : 0;
-    m_Request->FilePercent = uint8_t(std::min<qint64>(100, std::max<qint64>(0, l_Percent)));
-    m_Request->ReceivedBytes = m_Request->ProgressBase + p_CurrentBytes;
+    if (m_WriteBody)
+    {
+        // Counted over the whole file: the bytes a resume found on disk are part of it.
+        const qint64 l_Before = m_Request->FileSize - m_ReplyBodyBytes;
+        qint64 l_Denominator = p_TotalBytes < 0 ? -1 : l_Before + p_TotalBytes;
+        if (l_Denominator == 0)
+            l_Denominator = 1;
+        // An unknown total (-1) gives 0, never a negative or wrapped percentage.
+        const qint64 l_Percent = l_Denominator > 0 ? (l_Before + p_CurrentBytes) * 100 / l_Denominator : 0;
+        m_Request->FilePercent = uint8_t(std::min<qint64>(100, std::max<qint64>(0, l_Percent)));
+    }
 
     EmitProgress(false);
     if (m_Request->StopRequested)
@@ -404,7 +459,7 @@ bool ApplicationAsyncHttpDownloader::AllowSelfRestart()
     if (m_RestartsWithoutProgress >= Deployment::MaxSelfRestarts())
     {
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError giving up after" << m_RestartsWithoutProgress
-                   << "restarts without progress for \"" << m_Url << "\"";
+                   << "restarts without progress for \"" << m_Request->Url << "\"";
         return false;
     }
     ++m_RestartsWithoutProgress;
@@ -422,14 +477,15 @@ void ApplicationAsyncHttpDownloader::HTTP_OnError(QNetworkReply::NetworkError p_
     case QNetworkReply::RemoteHostClosedError:
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::RemoteHostClosedError";
         // What already arrived is kept, so the resumed transfer asks only for the rest.
-        if (m_Resume)
+        if (m_Request->Resume)
             WriteAvailable(l_Reply);
         PlanRestart(&ApplicationAsyncHttpDownloader::Reissue);
         l_Reply->abort();
         break;
     case QNetworkReply::UnknownContentError:
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError";
-        PlanRestart(&ApplicationAsyncHttpDownloader::FreshRestart);
+        if (!MayBeWhole(l_Reply))
+            PlanRestart(&ApplicationAsyncHttpDownloader::FreshRestart);
         l_Reply->abort();
         break;
     case QNetworkReply::OperationCanceledError:
@@ -446,11 +502,11 @@ void ApplicationAsyncHttpDownloader::Reissue()
 {
     m_Request->RestartPending = false;
     m_Request->OnRestart = [] {};
-    if (!m_Resume)
+    if (!m_Request->Resume)
     {
         // Without resume the new body starts at byte 0: never append it to the old one.
         DropReadBack();
-        QFile::resize(m_FilePath, 0);
+        QFile::resize(m_Request->FilePath, 0);
         m_Request->FileSize = 0;
         m_Request->ReceivedBytes = 0;
         m_Request->SpeedSampleBytes = 0;
@@ -466,12 +522,11 @@ void ApplicationAsyncHttpDownloader::Reissue()
 void ApplicationAsyncHttpDownloader::FreshRestart()
 {
     qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError removing file \""
-               << m_FilePath << "\"";
+               << m_Request->FilePath << "\"";
     DropReadBack();
-    QFile::remove(m_FilePath);
+    QFile::remove(m_Request->FilePath);
 
     m_Request->SpeedSampleBytes = 0;
-    m_Request->ProgressBase = 0;
     m_Request->ReceivedBytes = 0;
     m_Request->BytesPerSecond = 0;
     m_Request->FilePercent = 0;
@@ -482,7 +537,7 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
 
     qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError restarting download "
                   "for \""
-               << m_Url << "\"";
+               << m_Request->Url << "\"";
     if (!StartDownload())
     {
         EndTransfer();
@@ -494,7 +549,7 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
 void ApplicationAsyncHttpDownloader::EndTransfer()
 {
     // Over the limit: the next file waits until this one's bytes are paid for (the watchdog comes back).
-    m_EndPending = m_Limiter && !m_Request->StopRequested && m_Limiter->MsUntilPaid() > 0;
+    m_EndPending = m_Limiter && !m_Request->StopRequested && !m_Abandoned && m_Limiter->MsUntilPaid() > 0;
     if (m_EndPending)
         return;
     if (m_ProgressPending)
@@ -540,12 +595,9 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
         WriteAvailable(l_Reply);
     m_File.reset();
 
-    // Qt can end a reply whose connection closed mid-body without an error: same as a closed connection.
-    // (A compressed body is counted after decoding, so its length says nothing here.)
-    const QByteArray l_Encoding = l_Reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (l_Reply->error() == QNetworkReply::NoError && !m_Request->RestartPending && !m_Request->StopRequested &&
-        m_WriteBody && (l_Encoding.isEmpty() || l_Encoding == "identity") && m_Request->ContentLength > 0 &&
-        m_ReplyBodyBytes < m_Request->ContentLength)
+    // A body cut short without an error is a closed connection.
+    if (!m_Request->RestartPending && !m_Request->StopRequested && m_WriteBody &&
+        HttpAnswer::CutShort(l_Reply, m_ReplyBodyBytes))
     {
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished body cut short at" << m_ReplyBodyBytes
                    << "of" << m_Request->ContentLength << "bytes";
@@ -556,7 +608,7 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
     if (l_Stop && !m_Request->Resume)
     {
         DropReadBack();
-        QFile::remove(m_FilePath);
+        QFile::remove(m_Request->FilePath);
     }
 
     l_Reply->close();
@@ -587,6 +639,8 @@ void ApplicationAsyncHttpDownloader::Watchdog()
     QNetworkReply* l_Reply = m_Request ? m_Request->Reply : nullptr;
     if (!l_Reply)
         return;
+    if (m_Abandoned)
+        m_Request->StopRequested = true;
     if (m_Limiter && m_Limiter->Limited() && l_Reply->bytesAvailable() > 0 && !m_Request->StopRequested)
     {
         // Held back by the limit, not stalled.
@@ -604,7 +658,7 @@ void ApplicationAsyncHttpDownloader::Watchdog()
     if (m_SinceActivity.elapsed() >= Deployment::StallTimeoutMs())
     {
         qWarning() << "ApplicationAsyncHttpDownloader::Watchdog nothing received for" << m_SinceActivity.elapsed()
-                   << "ms, aborting \"" << m_Url << "\"";
+                   << "ms, aborting \"" << m_Request->Url << "\"";
         l_Reply->abort();
     }
 }

@@ -3,6 +3,7 @@
 #include "launcher/QtCompat.h"
 
 #include <QNetworkReply>
+#include <QSemaphore>
 #include <QString>
 #include <QThread>
 #include <atomic>
@@ -27,17 +28,19 @@ class ApplicationAsyncHttpDownloader : public QThread
     Q_OBJECT
 
 public:
-    void (*m_ReportError)(QString p_Text, bool p_Flag) = nullptr;
+    // Set by HTTP_DownloadFile before the thread starts, then only read (downloader thread).
+    /// Tells the user of a transfer error; posts to the application's thread, never calls the host from here.
+    std::function<void(QString p_Text, bool p_Flag)> m_ReportError;
     std::function<void(std::function<void()>)> m_PostToApplication;
-    QNetworkAccessManager* m_NetworkManager = nullptr;
-    HTTP_DownloadFileRequest* m_Request = nullptr;
-    QString m_Url;
-    QString m_FilePath;
-    bool m_Resume = false;
-
     /// Hands the record back to the application, which frees it after the
     /// last queued slot that reads it. Without it the destructor frees it.
     std::function<void(HTTP_DownloadFileRequest*)> m_ReleaseRecord;
+    /// Told (from the clean-up action, just before the deletion) that this downloader is gone.
+    std::function<void(ApplicationAsyncHttpDownloader*)> m_OnDeleted;
+
+    QNetworkAccessManager* m_NetworkManager = nullptr; ///< downloader thread
+    /// Created by Start; written by the downloader thread, which also hands it back (see m_ReleaseRecord).
+    HTTP_DownloadFileRequest* m_Request = nullptr;
 
     /// Set before Start, then read on the transfer's thread. The transfer runs on m_Host with its network
     /// manager, whose connections outlive the file; null: on this thread with a manager of its own.
@@ -52,6 +55,11 @@ public:
 
     /// Downloaders not yet deleted by their clean-up action (threads that may still touch the application).
     static int LiveCount();
+
+    /// From any thread: the transfer ends as after a stop (its file kept), without waiting for a network event.
+    void Abandon() { m_Abandoned = true; }
+    /// From another thread: returns once the transfer's end has run (its thread's loop must be running).
+    void WaitEnded();
 
 protected:
     void run() override;
@@ -77,6 +85,8 @@ private:
     void Finish();
     QNetworkReply* CurrentSender();
     void CheckAnswer(QNetworkReply* p_Reply);
+    /// A 416 to a resumed file: true when the file may already be whole (the caller's check decides).
+    bool MayBeWhole(QNetworkReply* p_Reply);
     /// p_Paced: no more than the rate limit allows now (the rest stays in the reply's bounded buffer).
     void WriteAvailable(QNetworkReply* p_Reply, bool p_Paced = false);
     void EmitProgress(bool p_Force);
@@ -96,6 +106,7 @@ private:
     /// A file that grows past this is read back and hashed while it is written.
     static constexpr qint64 c_ReadBackFromBytes = 1024 * 1024;
 
+    // All below: downloader thread.
     std::unique_ptr<QFile> m_File;    ///< open for the whole transfer of one reply
     std::unique_ptr<ReadBackHasher> m_ReadBack;
     QTimer* m_Watchdog = nullptr;     ///< stop requests, stalls and the last progress signal
@@ -104,7 +115,6 @@ private:
     bool m_ProgressPending = false;
     bool m_AnswerChecked = false;
     bool m_WriteBody = false;
-    qint64 m_RangeFrom = 0;
     qint64 m_ReplyBodyBytes = 0;      ///< body bytes of the current reply, checked against its Content-Length
     qint64 m_BestFileSize = 0;
     int m_RestartsWithoutProgress = 0;
@@ -113,6 +123,8 @@ private:
     bool m_EndPending = false;        ///< the end waits until the limiter's debt is paid
     bool m_Begun = false;
     bool m_Finished = false;
+    std::atomic<bool> m_Abandoned{false}; ///< any thread writes, the downloader thread acts
+    QSemaphore m_Ended;                   ///< released once by Finish
 
     static std::atomic<int> s_Live;
 };

@@ -52,6 +52,11 @@ int Deployment::MaxSelfRestarts()
     return int(Number("KESTRUN_MAX_SELF_RESTARTS", KESTRUN_MAX_SELF_RESTARTS_DEFAULT));
 }
 
+qint64 Deployment::MaxDocumentBytes()
+{
+    return Number("KESTRUN_MAX_DOCUMENT_BYTES", KESTRUN_MAX_DOCUMENT_BYTES_DEFAULT);
+}
+
 int Deployment::SizeTimeoutMs()
 {
     return int(Number("KESTRUN_SIZE_TIMEOUT_MS", KESTRUN_SIZE_TIMEOUT_MS_DEFAULT));

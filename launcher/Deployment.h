@@ -25,6 +25,8 @@ public:
     static int MaxSelfRestarts();
     /// A size request with no answer for this long counts as size 0 (KESTRUN_SIZE_TIMEOUT_MS).
     static int SizeTimeoutMs();
+    /// A document fetched into memory past this size fails like a closed connection (KESTRUN_MAX_DOCUMENT_BYTES).
+    static qint64 MaxDocumentBytes();
 
 private:
     static QString Text(const char* p_Variable, const char* p_Default);

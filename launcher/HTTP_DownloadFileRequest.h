@@ -22,8 +22,7 @@ struct HTTP_DownloadFileRequest
     qint64 SpeedSampleBytes = 0;
     qint64 BytesPerSecond = 0;
     uint8_t FilePercent = 0;
-    qint64 ReceivedBytes = 0;
-    qint64 ProgressBase = 0;
+    qint64 ReceivedBytes = 0; ///< bytes of the file obtained so far, those a resume found on disk included
     qint64 ContentLength = 0;
     qint64 FileSize = 0;
     std::atomic<bool> StopRequested{false};
@@ -35,6 +34,12 @@ struct HTTP_DownloadFileRequest
     /// wrote it, and the number of bytes read; empty when it was not read back. Set before the completion.
     QString ReadBackMd5;
     qint64 ReadBackBytes = 0;
+    /// Size of the whole file as the server gave it (Content-Range total, or Content-Length of a 200); 0 unknown.
+    qint64 FullSize = 0;
+    /// Body bytes this transfer wrote into the file (all its replies); 0: the host delivered nothing.
+    qint64 WrittenBytes = 0;
+    /// A write into the file failed (full disk, lost device): the file holds what was written before.
+    bool WriteFailed = false;
 };
 
 } // namespace Launcher

@@ -24,7 +24,8 @@ StandartApplication::~StandartApplication() = default;
 
 void StandartApplication::SetPercent(qint64 p_Done, qint64 p_Total)
 {
-    m_Status.Percent = int32_t(p_Done * 100 / (p_Total == 0 ? 1 : p_Total));
+    // A size answered as unknown (0) lets Done pass Total for a while: never past 100.
+    m_Status.Percent = int32_t(qBound<qint64>(0, p_Done * 100 / (p_Total <= 0 ? 1 : p_Total), 100));
 }
 
 void StandartApplication::Init()
@@ -174,33 +175,41 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
 
 void StandartApplication::StopDownload()
 {
-    if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
+    // A running transfer is always reached, also one whose list a new pass already emptied.
+    HTTP_DownloadFileRequest* l_Request = m_CurrentRequest;
+    if (l_Request)
     {
-        ShowInstalled();
-        return;
-    }
-
-    if (m_CurrentRequest)
-    {
-        m_CurrentRequest->StopRequested = true;
-        while (!m_CurrentRequest->Stopped)
+        l_Request->StopRequested = true;
+        while (!l_Request->Stopped)
             QThread::msleep(10);
         // The stopped transfer is over: its late completion changes nothing, and
         // the entry keeps its index and its list line for ResumeDownload.
         m_CurrentRequest = nullptr;
-        m_RetryCount = 0;
-        ReleaseDownloadTurn();
-        m_Status.DownloadStatus = 4;
-        StateChanged();
+        m_Restarts.clear();
     }
-    else if (m_WaitingForSpace || !m_CASCMode)
+
+    if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
     {
-        // Between two files: the next one is not started (DownloadCurrentFile checks the status).
+        if (l_Request)
+            ReleaseDownloadTurn();
+        ShowInstalled();
+        return;
+    }
+    if (l_Request || m_WaitingForSpace || !m_CASCMode)
+    {
+        // Between two files the next one is not started (DownloadCurrentFile checks the status).
         ReleaseDownloadTurn();
         m_Status.DownloadStatus = 4;
         StateChanged();
     }
     // The content store is never entered for this game; its stop comes with it.
+}
+
+void StandartApplication::Uninit()
+{
+    // The host unloads the module next: no transfer may outlive it.
+    if (m_CurrentRequest)
+        StopDownload();
 }
 
 std::vector<std::pair<QString, QString>> StandartApplication::GetAvailableLocales()

@@ -2,6 +2,7 @@
 #include "launcher/Application.h"
 #include "launcher/Manifest.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QStringList>
 #include <atomic>
@@ -29,7 +30,7 @@ public:
     bool m_BasePhase = false;
     unsigned m_CurrentIndex = 0;
     unsigned m_AnswerCount = 0;
-    ApplicationAsyncHttpDownloader* m_CurrentDownloader = nullptr; ///< unused: records come from HTTP_DownloadFile
+    size_t m_NextSizeRequest = 0; ///< entry whose size is asked next (the requests go out in a bounded window)
     bool m_FullScan = false;
     QStringList m_CdnList;
     bool m_CASCMode = false;
@@ -39,7 +40,10 @@ public:
     // Download queue state.
     qint64 m_CompletedBytes = 0;
     HTTP_DownloadFileRequest* m_CurrentRequest = nullptr;
-    unsigned m_RetryCount = 0;
+    /// Restarts of each file since it last completed (or since a stop); a file is given up after the limit.
+    QHash<QString, unsigned> m_Restarts;
+    /// Size of each file to fetch as the server last gave it (size answer, then the transfer's own headers).
+    QHash<QString, qint64> m_KnownSizes;
     /// Paths given up on after the restart limit in this run (kept in their list file).
     QStringList m_GivenUp;
     /// The phase waits stopped for free space (ResumeDownload carries on).
@@ -61,7 +65,7 @@ public:
 
     // Lifecycle.
     void Init() override;
-    void Uninit() override {}
+    void Uninit() override;
     bool IsGameRunning() override;
     void Install(const QString& p_Folder, bool p_NewFolder) override;
     bool Start(QString p_Login, QString p_Password) override;
@@ -123,9 +127,23 @@ public:
     void WaitForStreamedTurn(quint64 p_Pass);
     void DownloadCurrentFile();
     void ApplyFileAttributes();
-    void RestartCurrent(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request, const char* p_Line);
+    /// Queues the entry again at the end of the list; p_Discarded bytes were thrown away (they raise Total).
+    void RestartCurrent(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line);
+    /// Restarts the entry while its file has restarts left, else gives it up.
+    void RestartOrGiveUp(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line);
+    /// Checks the finished ".part" of p_Entry and moves it into place, or restarts it; false when the
+    /// launcher closed during the check (nothing changed).
+    bool FinishFile(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request);
     /// True when the volume has room for what remains; otherwise tells the user and waits stopped.
     bool CheckFreeSpace();
+    /// Bytes still to fetch in this phase (what ".part" files hold is already on disk).
+    qint64 RemainingBytes();
+    /// Waits stopped for the user (ResumeDownload carries on) after telling p_Text and the two figures.
+    void WaitForSpace(const QString& p_Text, qint64 p_Needed, qint64 p_Free);
+    /// Sends the next size request of the phase, if any is left.
+    void RequestNextSize(bool p_WaitForTurn, quint64 p_Pass);
+    /// Every size of the phase is known: its downloads start (unless the pass was superseded).
+    void StartPhaseDownloads(bool p_WaitForTurn, quint64 p_Pass);
     /// Bytes free on the volume of p_Folder (-1 unknown); tests replace it to simulate a full disk.
     virtual qint64 AvailableDiskSpace(const QString& p_Folder);
     /// Keeps the entry listed for the next run and tells the user once.

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QSet>
 #include <QThread>
 
 namespace Orvane {
@@ -66,12 +67,22 @@ qint64 StandartApplication::AvailableDiskSpace(const QString& p_Folder)
     return Platform::FreeDiskSpace(NativePath(p_Folder));
 }
 
+qint64 StandartApplication::RemainingBytes()
+{
+    qint64 l_Needed = m_Status.Total - m_CompletedBytes;
+    QSet<QString> l_Counted; // a restarted entry is listed twice, its ".part" is there once
+    for (size_t l_I = m_CurrentIndex; l_I < m_DownloadList.size(); ++l_I)
+        if (!l_Counted.contains(m_DownloadList[l_I].Path))
+        {
+            l_Counted.insert(m_DownloadList[l_I].Path);
+            l_Needed -= QFileInfo(m_InstallationPath + m_DownloadList[l_I].Path + ".part").size();
+        }
+    return l_Needed;
+}
+
 bool StandartApplication::CheckFreeSpace()
 {
-    // Bytes still to fetch; what partial files already hold is on disk.
-    qint64 l_Needed = m_Status.Total - m_CompletedBytes;
-    for (size_t l_I = m_CurrentIndex; l_I < m_DownloadList.size(); ++l_I)
-        l_Needed -= QFileInfo(m_InstallationPath + m_DownloadList[l_I].Path + ".part").size();
+    const qint64 l_Needed = RemainingBytes();
     const qint64 l_Free = AvailableDiskSpace(m_InstallationPath);
     if (l_Needed <= 0 || l_Free < 0 || l_Free >= l_Needed)
     {
@@ -79,15 +90,20 @@ bool StandartApplication::CheckFreeSpace()
         return true;
     }
     qWarning() << "StandartApplication::CheckFreeSpace short of space" << l_Needed << l_Free;
+    WaitForSpace("Not enough free disk space to download " + m_Name + " into " + m_InstallationPath, l_Needed,
+                 l_Free);
+    return false;
+}
+
+void StandartApplication::WaitForSpace(const QString& p_Text, qint64 p_Needed, qint64 p_Free)
+{
     m_WaitingForSpace = true;
     ReleaseDownloadTurn();
     m_Status.DownloadStatus = 4;
     StateChanged();
-    ShowMessageBox("Not enough free disk space to download " + m_Name + " into " + m_InstallationPath + ": " +
-                       FormatBytes(l_Needed) + " needed, " + FormatBytes(l_Free) +
+    ShowMessageBox(p_Text + ": " + FormatBytes(p_Needed) + " needed, " + FormatBytes(qMax<qint64>(0, p_Free)) +
                        " free. Free some space, then resume the download.",
                    false);
-    return false;
 }
 
 void StandartApplication::ShowInstalled()
@@ -209,16 +225,25 @@ void StandartApplication::ApplyFileAttributes()
     }
 }
 
-void StandartApplication::RestartCurrent(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request,
-                                         const char* p_Line)
+void StandartApplication::RestartCurrent(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line)
 {
     qWarning().noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
     const ManifestFile l_Copy = p_Entry;
     m_DownloadList.push_back(l_Copy);
     UpdateListFile(l_Copy.Path);
-    m_Status.Total += p_Request->ContentLength;
-    ++m_RetryCount;
+    // Thrown-away bytes count as done and as still to fetch: the percentage falls back by them.
+    m_CompletedBytes += p_Discarded;
+    m_Status.Total += p_Discarded;
+    ++m_Restarts[l_Copy.Path];
     StateChanged();
+}
+
+void StandartApplication::RestartOrGiveUp(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line)
+{
+    if (m_Restarts.value(p_Entry.Path) < MaxRestarts)
+        RestartCurrent(p_Entry, p_Discarded, p_Line);
+    else
+        GiveUpCurrent(p_Entry, "(ToManyRetry) Download aborded for ");
 }
 
 void StandartApplication::GiveUpCurrent(const ManifestFile& p_Entry, const char* p_Line)
@@ -227,6 +252,7 @@ void StandartApplication::GiveUpCurrent(const ManifestFile& p_Entry, const char*
         qWarning().noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
     // Kept in its list file, so that the next run fetches it again.
     UpdateListFile(p_Entry.Path);
+    m_Restarts.remove(p_Entry.Path);
     const QString l_Path = m_InstallationPath + p_Entry.Path;
     if (m_GivenUp.contains(p_Entry.Path))
         return;
@@ -234,6 +260,73 @@ void StandartApplication::GiveUpCurrent(const ManifestFile& p_Entry, const char*
     ShowMessageBox("File " + l_Path + " error : the download could not be verified after " +
                        QString::number(MaxRestarts) + " attempts; it will be fetched again at the next update.",
                    false);
+}
+
+bool StandartApplication::FinishFile(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request)
+{
+    const QString l_Final = m_InstallationPath + p_Entry.Path;
+    const QString l_Part = l_Final + ".part";
+    // An empty file produces no write, so its ".part" may never have been created.
+    if (p_Entry.Md5 == QLatin1String(EmptyMd5) && p_Request->ContentLength == 0 && !QFileInfo::exists(l_Part))
+    {
+        QFile l_Empty(l_Part);
+        l_Empty.open(QIODevice::WriteOnly);
+    }
+    // A host that delivered nothing is avoided from now on.
+    if (p_Request->WrittenBytes == 0)
+        MarkCdnFailed(p_Request->Url);
+    const QFileInfo l_PartInfo(l_Part);
+    const qint64 l_Have = l_PartInfo.isFile() ? l_PartInfo.size() : -1;
+    const qint64 l_Expected = p_Request->FullSize > 0 ? p_Request->FullSize : m_KnownSizes.value(p_Entry.Path);
+    if (l_Have >= 0 && l_Have < l_Expected)
+    {
+        // Cut short (stall, error answer, closed connection): the next transfer goes on from here.
+        RestartOrGiveUp(p_Entry, 0, "(PARTIAL) Download restarted for ");
+        return true;
+    }
+
+    FileHasher::Result l_Result = FileHasher::Done;
+    QString l_Md5;
+    // Read back by the downloader while it wrote the file, unless the file changed since.
+    if (!p_Request->ReadBackMd5.isEmpty() && l_Have == p_Request->ReadBackBytes)
+        l_Md5 = p_Request->ReadBackMd5;
+    else
+        l_Md5 = FileHasher::Md5(l_Part, [this] { return LauncherRunning(); }, &l_Result);
+    if (l_Result == FileHasher::Interrupted)
+        return false;
+    if (l_Result != FileHasher::Done || l_Md5 != p_Entry.Md5)
+    {
+        // Whole (or longer) and wrong: bad bytes never reach the final name; the next transfer starts afresh.
+        QFile::remove(l_Part);
+        const bool l_Unreadable = l_Result != FileHasher::Done;
+        RestartOrGiveUp(p_Entry, qMax<qint64>(0, l_Have),
+                        l_Unreadable ? "(IO) Download restarted for " : "(MD5) Download restarted for ");
+        return true;
+    }
+    QFile l_Old(l_Final);
+    if (l_Old.exists())
+    {
+        Platform::ClearReadOnly(NativePath(l_Final));
+        l_Old.setPermissions(l_Old.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteUser |
+                                                    QFileDevice::WriteGroup | QFileDevice::WriteOther));
+        if (!l_Old.remove())
+            ShowMessageBox("File " + l_Final + " error : " + l_Old.errorString(), false);
+    }
+    if (!QFile::rename(l_Part, l_Final))
+    {
+        // The verified ".part" stays: the next transfer finds it whole.
+        RestartOrGiveUp(p_Entry, 0, "(RENAME) Download restarted for ");
+        return true;
+    }
+    m_CompletedBytes += l_Have;
+    m_Restarts.remove(p_Entry.Path);
+    if (p_Entry.Flags & FlagReadOnly)
+        Platform::MakeReadOnly(NativePath(l_Final));
+    if (p_Entry.Flags & FlagFullPermissions)
+        Platform::MakeFullPermissions(NativePath(l_Final));
+    // Only now, with the file in place, does its line leave the list.
+    UpdateListFile(QString());
+    return true;
 }
 
 void StandartApplication::ResumeDownload()
@@ -271,6 +364,13 @@ void StandartApplication::App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequ
 {
     if (p_Request != m_CurrentRequest)
         return;
+    if (p_Request->FullSize > 0 && m_CurrentIndex < m_DownloadList.size())
+    {
+        // The transfer knows the file's size better than a size answer (unknown, or of another host).
+        qint64& l_Known = m_KnownSizes[m_DownloadList[m_CurrentIndex].Path];
+        m_Status.Total += p_Request->FullSize - l_Known;
+        l_Known = p_Request->FullSize;
+    }
     m_Status.Done = m_CompletedBytes + p_Request->ReceivedBytes;
     SetPercent(m_Status.Done, m_Status.Total);
     if (m_SpeedTimer.elapsed() >= 500)
@@ -306,14 +406,22 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
         return;
     }
     const ManifestFile l_Entry = m_DownloadList[m_CurrentIndex];
-    const QString l_Final = m_InstallationPath + l_Entry.Path;
-    const QString l_Part = l_Final + ".part";
     const bool l_Stopped = p_Request->StopRequested;
 
     if (l_Stopped)
     {
         // Not a completion: the entry keeps its line and its index; ResumeDownload continues its ".part".
-        m_RetryCount = 0;
+        m_Restarts.clear();
+    }
+    else if (p_Request->WriteFailed)
+    {
+        // The disk is full (or gone): what was written stays for the resume.
+        m_CurrentRequest = nullptr;
+        const QString l_Part = m_InstallationPath + l_Entry.Path + ".part";
+        WaitForSpace("Could not write " + l_Part, RemainingBytes(), AvailableDiskSpace(m_InstallationPath));
+        m_Status.Done = m_CompletedBytes + QFileInfo(l_Part).size();
+        SetPercent(m_Status.Done, m_Status.Total);
+        return;
     }
     else if (!InsideInstallFolder(l_Entry.Path))
     {
@@ -322,65 +430,8 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
     }
     else
     {
-        // A file counts with all its bytes, including those a resume found on disk.
-        m_CompletedBytes += p_Request->ReceivedBytes;
-
-        // An empty file produces no write, so its ".part" may never have been created.
-        if (l_Entry.Md5 == QLatin1String(EmptyMd5) && p_Request->ContentLength == 0 && !QFileInfo::exists(l_Part))
-        {
-            QFile l_Empty(l_Part);
-            l_Empty.open(QIODevice::WriteOnly);
-        }
-        FileHasher::Result l_Result = FileHasher::Done;
-        QString l_Md5;
-        // Read back by the downloader while it wrote the file, unless the file changed since.
-        if (!p_Request->ReadBackMd5.isEmpty() && QFileInfo(l_Part).size() == p_Request->ReadBackBytes)
-            l_Md5 = p_Request->ReadBackMd5;
-        else
-            l_Md5 = FileHasher::Md5(l_Part, [this] { return LauncherRunning(); }, &l_Result);
-        if (l_Result == FileHasher::Interrupted)
+        if (!FinishFile(l_Entry, p_Request))
             return; // closing: the ".part" and the list line stay for the next run
-        if (l_Result != FileHasher::Done || l_Md5 != l_Entry.Md5)
-        {
-            // Bad bytes never reach the final name; the next transfer starts from scratch.
-            QFile::remove(l_Part);
-            if (p_Request->FileSize == 0)
-                MarkCdnFailed(p_Request->Url);
-            const bool l_Unreadable = l_Result != FileHasher::Done;
-            if (m_RetryCount < MaxRestarts)
-                RestartCurrent(l_Entry, p_Request,
-                               l_Unreadable ? "(IO) Download restarted for " : "(MD5) Download restarted for ");
-            else
-                GiveUpCurrent(l_Entry, "(ToManyRetry) Download aborded for ");
-        }
-        else
-        {
-            QFile l_Old(l_Final);
-            if (l_Old.exists())
-            {
-                Platform::ClearReadOnly(NativePath(l_Final));
-                l_Old.setPermissions(l_Old.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteUser |
-                                                            QFileDevice::WriteGroup | QFileDevice::WriteOther));
-                if (!l_Old.remove())
-                    ShowMessageBox("File " + l_Final + " error : " + l_Old.errorString(), false);
-            }
-            if (!QFile::rename(l_Part, l_Final))
-            {
-                if (m_RetryCount < MaxRestarts)
-                    RestartCurrent(l_Entry, p_Request, "(RENAME) Download restarted for ");
-                else
-                    GiveUpCurrent(l_Entry, "(ToManyRetry) Download aborded for ");
-            }
-            else
-            {
-                if (l_Entry.Flags & FlagReadOnly)
-                    Platform::MakeReadOnly(NativePath(l_Final));
-                if (l_Entry.Flags & FlagFullPermissions)
-                    Platform::MakeFullPermissions(NativePath(l_Final));
-                // Only now, with the file in place, does its line leave the list.
-                UpdateListFile(QString());
-            }
-        }
     }
 
     m_Status.Done = m_CompletedBytes;

@@ -22,6 +22,8 @@ namespace Launcher {
 namespace {
 const char* const BaseListName = "ToDownloadBase.db";
 const char* const StreamedListName = "ToDownload.db";
+/// Size requests in flight at once (Qt serves six per host).
+const int c_SizeRequestWindow = 6;
 
 using FileFilter = std::function<bool(const ManifestFile&)>;
 
@@ -323,45 +325,58 @@ void StandartApplication::RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass)
     m_Status.Message = QStringLiteral("Requesting files size...");
     StateChanged();
     m_AnswerCount = 0;
+    m_NextSizeRequest = 0;
+    m_KnownSizes.clear();
     m_CurrentIndex = 0;
-
-    auto l_StartPhase = [this, p_WaitForTurn, p_Pass] {
-        PostMainTask([this, p_WaitForTurn, p_Pass] {
-            if (!PassCurrent(p_Pass))
-                return;
-            if (m_BasePhase)
-                StartBaseDownloads();
-            else
-                StartStreamedDownloads(p_WaitForTurn);
-        });
-    };
-    const size_t l_Count = m_DownloadList.size();
-    if (l_Count == 0)
+    if (m_DownloadList.empty())
     {
-        l_StartPhase();
+        PostMainTask([this, p_WaitForTurn, p_Pass] { RequestNextSize(p_WaitForTurn, p_Pass); });
         return;
     }
-    for (size_t l_I = 0; l_I < l_Count && LauncherRunning(); ++l_I)
-    {
-        PostMainTask([this, l_I, l_StartPhase, p_Pass] {
-            // Answers of a superseded pass count for nothing: the new pass asks again.
-            if (!PassCurrent(p_Pass) || l_I >= m_DownloadList.size())
-                return;
-            const ManifestFile l_Entry = m_DownloadList[l_I];
-            SelectBaseUrl(l_Entry, false);
-            qWarning().noquote().nospace() << m_Name << " Fetch file " << l_Entry.Location << " " << m_BaseUrl;
-            HTTP_GetContentSize(m_BaseUrl + m_FolderName + "/" + l_Entry.Location,
-                                [this, l_Entry, l_StartPhase, p_Pass](QString, quint64 p_Size) {
-                                    qWarning().noquote().nospace() << m_Name << " Fetched file " << l_Entry.Location;
-                                    if (!PassCurrent(p_Pass))
-                                        return;
-                                    m_Status.Total += qint64(p_Size);
-                                    StateChanged();
-                                    if (++m_AnswerCount == m_DownloadList.size())
-                                        l_StartPhase();
-                                });
-        });
-    }
+    // A few at a time: each time-out then starts when its request is sent, not while it waits behind
+    // the connection limit, so a slow link does not turn the later answers into unknown sizes.
+    for (int l_I = 0; l_I < c_SizeRequestWindow; ++l_I)
+        PostMainTask([this, p_WaitForTurn, p_Pass] { RequestNextSize(p_WaitForTurn, p_Pass); });
+}
+
+void StandartApplication::RequestNextSize(bool p_WaitForTurn, quint64 p_Pass)
+{
+    // Answers of a superseded pass count for nothing: the new pass asks again.
+    if (!PassCurrent(p_Pass) || !LauncherRunning())
+        return;
+    if (m_DownloadList.empty())
+        return StartPhaseDownloads(p_WaitForTurn, p_Pass);
+    if (m_NextSizeRequest >= m_DownloadList.size())
+        return;
+    const ManifestFile l_Entry = m_DownloadList[m_NextSizeRequest++];
+    SelectBaseUrl(l_Entry, false);
+    qWarning().noquote().nospace() << m_Name << " Fetch file " << l_Entry.Location << " " << m_BaseUrl;
+    HTTP_GetContentSize(m_BaseUrl + m_FolderName + "/" + l_Entry.Location,
+                        [this, l_Entry, p_WaitForTurn, p_Pass](QString, quint64 p_Size) {
+                            qWarning().noquote().nospace() << m_Name << " Fetched file " << l_Entry.Location;
+                            if (!PassCurrent(p_Pass))
+                                return;
+                            m_KnownSizes[l_Entry.Path] = qint64(p_Size);
+                            m_Status.Total += qint64(p_Size);
+                            StateChanged();
+                            if (++m_AnswerCount < m_DownloadList.size())
+                            {
+                                RequestNextSize(p_WaitForTurn, p_Pass);
+                                return;
+                            }
+                            // Every size is known: the phase's downloads start.
+                            PostMainTask([this, p_WaitForTurn, p_Pass] { StartPhaseDownloads(p_WaitForTurn, p_Pass); });
+                        });
+}
+
+void StandartApplication::StartPhaseDownloads(bool p_WaitForTurn, quint64 p_Pass)
+{
+    if (!PassCurrent(p_Pass))
+        return;
+    if (m_BasePhase)
+        StartBaseDownloads();
+    else
+        StartStreamedDownloads(p_WaitForTurn);
 }
 
 QString StandartApplication::CurrentListFile()

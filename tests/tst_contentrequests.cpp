@@ -24,6 +24,7 @@ class tst_ContentRequests : public QObject
     FakeHost m_Host;
     std::unique_ptr<BareApplication> m_App;
     TestHttpServer m_Server;
+    TestHttpServer m_Second; ///< where redirects lead
     const QByteArray m_Body = TestHttpServer::Pattern(200000, 1);
     const QByteArray m_Other = TestHttpServer::Pattern(150000, 2);
 
@@ -46,6 +47,11 @@ private slots:
         QVERIFY(m_Server.Start());
         m_Server.SetResource("/doc", m_Body);
         m_Server.SetResource("/other", m_Other);
+        QVERIFY(m_Second.Start());
+        m_Second.SetFault("/hop", With(&Fault::RedirectTo, m_Second.Url("doc")));
+        m_Second.SetResource("/doc", m_Body);
+        m_Server.SetResource("/big", TestHttpServer::Pattern(300000, 3));
+        qputenv("KESTRUN_MAX_DOCUMENT_BYTES", "250000");
         qputenv("KESTRUN_SIZE_TIMEOUT_MS", "500");
         qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
     }
@@ -68,9 +74,14 @@ private slots:
     {
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<QStringList>("events");
-        QTest::addColumn<int>("received"); // at most these first bytes of the body; -1: all of it; -2: an error page
+        QTest::addColumn<int>("received"); // at most these first bytes of the body; -1: all of it
         QTest::newRow("200") << Fault() << QStringList{"done"} << -1;
-        QTest::newRow("404: OnDone, not OnError") << With(&Fault::Status, 404) << QStringList{"done"} << -2;
+        QTest::newRow("404: OnDone with nothing, not OnError") << With(&Fault::Status, 404) << QStringList{"done"} << 0;
+        QTest::newRow("503: OnDone with nothing") << With(&Fault::Status, 503) << QStringList{"done"} << 0;
+        QTest::newRow("redirected twice to a second host")
+            << With(&Fault::RedirectTo, m_Second.Url("hop")) << QStringList{"done"} << -1;
+        QTest::newRow("redirected for ever: nothing") << With(&Fault::RedirectTo, m_Server.Url("loop"))
+                                                      << QStringList{"done"} << 0;
         QTest::newRow("closed mid-body: RemoteHostClosedError, then OnDone with what came")
             << With(&Fault::CloseAfterBytes, 70000) << QStringList{"error 2", "done"} << 70000;
         QTest::newRow("stalled: OnDone with what came")
@@ -84,6 +95,7 @@ private slots:
         QFETCH(int, received);
         m_Server.SetFault("/doc", fault);
         m_Server.SetFault("/other", With(&Fault::BytesPerSecond, 2000000)); // slow: the two interleave
+        m_Server.SetFault("/loop", With(&Fault::RedirectTo, m_Server.Url("loop")));
 
         auto l_Result = Get(m_Server.Url("doc"));
         auto l_Other = Get(m_Server.Url("other")); // at the same time, whatever happens to the first
@@ -101,11 +113,13 @@ private slots:
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<quint64>("size");
         QTest::addColumn<QByteArrayList>("methods");
-        QTest::newRow("Content-Length") << Fault() << quint64(m_Body.size()) << QByteArrayList{"HEAD"};
-        QTest::newRow("no Content-Length: 0")
-            << With(&Fault::OmitContentLength, true) << quint64(0) << QByteArrayList{"HEAD"};
-        QTest::newRow("no answer: 0 after the time-out")
-            << With(&Fault::NoAnswer, true) << quint64(0) << QByteArrayList{"HEAD"};
+        const QByteArrayList l_Head{"HEAD"};
+        QTest::newRow("Content-Length") << Fault() << quint64(m_Body.size()) << l_Head;
+        QTest::newRow("no Content-Length: 0") << With(&Fault::OmitContentLength, true) << quint64(0) << l_Head;
+        QTest::newRow("no answer: 0 after the time-out") << With(&Fault::NoAnswer, true) << quint64(0) << l_Head;
+        QTest::newRow("404: unknown, not the error page's length") << With(&Fault::Status, 404) << quint64(0) << l_Head;
+        QTest::newRow("redirected: the size at the end")
+            << With(&Fault::RedirectTo, m_Second.Url("hop")) << quint64(m_Body.size()) << l_Head;
         QTest::newRow("HEAD refused (405): GET") << With(&Fault::HeadStatus, 405) << quint64(m_Body.size())
                                                  << QByteArrayList{"HEAD", "GET"};
         QTest::newRow("HEAD not implemented (501): GET") << With(&Fault::HeadStatus, 501) << quint64(m_Body.size())
@@ -142,6 +156,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(l_Sizes.size(), 100, 20000);
         QVERIFY(std::all_of(l_Sizes.begin(), l_Sizes.end(), [&](quint64 p_Size) { return p_Size == quint64(m_Body.size()); }));
         QVERIFY2(m_Server.Connections() <= 6, qPrintable(QString::number(m_Server.Connections())));
+    }
+
+    /// A document past the size bound fails like a closed connection, with at most the bound in memory.
+    void documentBound()
+    {
+        auto l_Result = Get(m_Server.Url("big"));
+        QTRY_VERIFY_WITH_TIMEOUT(l_Result->Events.contains("done"), 20000);
+        QCOMPARE(l_Result->Events, QStringList({"error 2", "done"}));
+        QVERIFY(l_Result->Data.size() <= 250000);
     }
 
     void pendingRequestsGoWithTheApplication()

@@ -43,6 +43,7 @@ class tst_Downloader : public QObject
     Q_OBJECT
 
     TestHttpServer m_Server;
+    TestHttpServer m_Second; ///< where redirects lead
     QString m_DeadUrl;
     const QByteArray m_Body = TestHttpServer::Pattern(1000000);
     std::unique_ptr<FakeHost> m_Host;
@@ -75,6 +76,9 @@ private slots:
     {
         QVERIFY(m_Server.Start());
         m_Server.SetResource("/f", m_Body);
+        QVERIFY(m_Second.Start());
+        m_Second.SetFault("/hop", With(&Fault::RedirectTo, m_Second.Url("f")));
+        m_Second.SetResource("/f", m_Body);
         TestHttpServer l_Dead;
         QVERIFY(l_Dead.Start());
         m_DeadUrl = l_Dead.Url("f");
@@ -121,8 +125,14 @@ private slots:
         const Fault l_Cut = With(&Fault::CloseAfterBytes, 250000, 1);
         QTest::newRow("no resume: old file replaced") << QByteArray("x") << false << Fault() << Ranges{""} << 0 << -1;
         QTest::newRow("resume appends") << m_Body.left(300000) << true << Fault() << Ranges{"bytes=300000-"} << 0 << -1;
-        QTest::newRow("complete file resumed: 416, deleted, restarted from zero")
-            << m_Body << true << Fault() << Ranges{"bytes=1000000-", ""} << 1 << -1;
+        QTest::newRow("complete file resumed: 416, kept for the caller's check")
+            << m_Body << true << Fault() << Ranges{"bytes=1000000-"} << 0 << 1000000;
+        QTest::newRow("206 from the wrong offset: not appended, asked again")
+            << m_Body.left(300000) << true << With(&Fault::WrongRangeStart, true, 1) << Ranges{"bytes=300000-"} << 1
+            << -1;
+        QTest::newRow("redirected twice to a second host, range kept")
+            << m_Body.left(300000) << true << With(&Fault::RedirectTo, m_Second.Url("hop")) << Ranges{"bytes=300000-"}
+            << 0 << -1;
         QTest::newRow("range ignored (200): file starts over")
             << m_Body.left(400000) << true << With(&Fault::IgnoreRange, true) << Ranges{"bytes=400000-"} << 0 << -1;
         QTest::newRow("no Content-Length")
@@ -169,7 +179,8 @@ private slots:
         QVERIFY(l_File == (kept < 0 ? m_Body : m_Body.left(kept)));
         QCOMPARE(m_Completions[0].FileSize, qint64(l_File.size()));
         const int l_Error = fault.Status == 404 ? 203 : fault.Status == c_NoServer ? 1 : 0;
-        QCOMPARE(m_Host->Errors, l_Error ? QStringList{QString("Http Error %1").arg(l_Error)} : QStringList());
+        // Told on the application's thread, through its main queue.
+        QTRY_COMPARE(m_Host->Errors, l_Error ? QStringList{QString("Http Error %1").arg(l_Error)} : QStringList());
         // The last progress is always delivered, whatever the throttling.
         QVERIFY(kept >= 0 || (m_LastProgress.FileSize == m_Body.size() &&
                               (m_LastProgress.FilePercent == 100 || fault.OmitContentLength)));

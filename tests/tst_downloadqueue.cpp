@@ -4,13 +4,16 @@
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
 #include "support/WarningLog.h"
+#include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "launcher/DownloadListFile.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/stat.h>
 
 using namespace Orvane::Launcher;
+using Fault = TestHttpServer::Fault;
 
 namespace {
 QByteArray Bytes(int p_Size, int p_Seed) { return TestBuild::Pattern(p_Size, p_Seed); }
@@ -107,6 +110,7 @@ private slots:
         m_Settings.clear();
         qputenv("KESTRUN_SERVER_URL", TestBuild::ServerUrl(*m_Server).toUtf8());
         qputenv("KESTRUN_SIZE_TIMEOUT_MS", "30000");
+        qunsetenv("KESTRUN_STALL_TIMEOUT_MS");
     }
 
     void cleanup()
@@ -243,6 +247,173 @@ private slots:
         const QList<TestHttpServer::Request> l_Requests = m_Server->Requests(TestBuild::ServedPath(m_Build.Files[0]));
         QVERIFY(l_Requests.size() == 1 && l_Requests[0].Range == "bytes=" + QByteArray::number(l_Size) + "-");
         QVERIFY2(Wrong().isEmpty() && Errors().size() == 2, qPrintable((Wrong() + Errors()).join("; ")));
+    }
+
+    void partialFilesAreKept_data()
+    {
+        QTest::addColumn<int>("onDisk"); // bytes of the body in the ".part" left by an earlier run
+        QTest::addColumn<QList<Fault>>("faults"); // in turn, after the size request
+        QTest::addColumn<QStringList>("ranges"); // Range header of each transfer request
+        const int l_Size = 2 * 1024 * 1024, l_Cut = 700000;
+        const QString l_From = "bytes=" + QString::number(l_Cut) + "-";
+        const Fault l_Closed = With(&Fault::CloseAfterBytes, l_Cut, 1);
+        QTest::newRow("stall mid-file") << 0 << QList<Fault>{With(&Fault::StallAfterBytes, l_Cut, 1)}
+                                        << QStringList{"", l_From};
+        QTest::newRow("503 mid-file") << 0 << QList<Fault>{l_Closed, With(&Fault::Status, 503, 1)}
+                                      << QStringList{"", l_From};
+        QTest::newRow("404 mid-file") << 0 << QList<Fault>{l_Closed, With(&Fault::Status, 404, 1)}
+                                      << QStringList{"", l_From};
+        QTest::newRow("whole part left by a kill: 416, checked, kept")
+            << l_Size << QList<Fault>{} << QStringList{"bytes=" + QString::number(l_Size) + "-"};
+    }
+    /// A transfer that ends short keeps its bytes: the next request asks for the rest only. A ".part"
+    /// already whole is checked, not fetched again.
+    void partialFilesAreKept()
+    {
+        QFETCH(int, onDisk);
+        QFETCH(QList<Fault>, faults);
+        QFETCH(QStringList, ranges);
+        qputenv("KESTRUN_STALL_TIMEOUT_MS", "300");
+        m_Build.Add("Data/big.MPQ", Bytes(2 * 1024 * 1024, 1), 0x20);
+        m_Build.Publish(*m_Server);
+        const QString l_Path = TestBuild::ServedPath(m_Build.Files[0]);
+        m_Server->SetFault(l_Path, With(&Fault::Status, 0, 1)); // the size request
+        for (const Fault& l_Fault : faults)
+            m_Server->AddFault(l_Path, l_Fault);
+        if (onDisk > 0) // an installed game whose list names the file
+        {
+            m_Settings = {{"wow_bfa.Installed", true}, {"wow_bfa.InstallFolder", m_Folder}, {"wow_bfa.ManifestBuilt", true}};
+            QVERIFY(DownloadListFile(m_Folder + "ToDownloadBase.db").Write({"Data/big.MPQ"}) &&
+                    TestBuild::Write(m_Folder + "Data/big.MPQ.part", m_Build.Files[0].Bytes.left(onDisk)));
+        }
+        QVERIFY(Run());
+        QStringList l_Ranges; // a request Qt itself repeats after a closed connection counts once
+        for (const TestHttpServer::Request& l_Request : m_Server->Requests(l_Path).mid(1))
+            if (l_Ranges.isEmpty() || l_Ranges.last() != l_Request.Range)
+                l_Ranges << QString::fromLatin1(l_Request.Range);
+        QCOMPARE(l_Ranges, ranges);
+        QCOMPARE(Wrong() + Listed(), QStringList());
+        QCOMPARE(m_App->m_Status.Done, m_App->m_Status.Total);
+    }
+
+    /// Size requests against a server that answers each after a while: none times out for waiting
+    /// behind the others, so the phase's total is right.
+    void sizesOnASlowServer()
+    {
+        qputenv("KESTRUN_SIZE_TIMEOUT_MS", "1500");
+        for (int l_I = 0; l_I < 300; ++l_I)
+            m_Build.Add(QString("Data/%1.MPQ").arg(l_I), Bytes(1000, l_I));
+        m_Build.Publish(*m_Server);
+        for (const TestBuild::File& l_File : m_Build.Files)
+            m_Server->SetFault(TestBuild::ServedPath(l_File), With(&Fault::DelayMs, 30, 1));
+        QVERIFY(Launch(0) && m_Host->WaitFor([&] { return !Errors().isEmpty(); }, 30000));
+        QVERIFY2(Errors()[0].contains(": 300000 bytes needed, 0 bytes free"), qPrintable(Errors()[0]));
+    }
+
+    /// A CDN host that delivers nothing is avoided from the first file it failed, resumed files included.
+    void deadHostOfResumedFiles()
+    {
+        TestHttpServer l_Dead; // answers 404 to everything
+        QVERIFY(l_Dead.Start());
+        QStringList l_Names;
+        for (int l_I = 0; l_I < 12; ++l_I)
+            l_Names << m_Build.Add(QString("Data/%1.MPQ").arg(l_I), Bytes(30000, l_I), 0x20).Path;
+        m_Build.Publish(*m_Server);
+        m_Server->SetResource("/srv/cdns.info", QString("127.0.0.1:%1 127.0.0.1:%2")
+                                                    .arg(m_Server->Port()).arg(l_Dead.Port()).toUtf8());
+        m_Settings = {{"wow_bfa.Installed", true}, {"wow_bfa.InstallFolder", m_Folder}, {"wow_bfa.ManifestBuilt", true}};
+        QVERIFY(DownloadListFile(m_Folder + "ToDownloadBase.db").Write(l_Names));
+        for (const TestBuild::File& l_File : m_Build.Files)
+            QVERIFY(TestBuild::Write(m_Folder + l_File.Path + ".part", l_File.Bytes.left(1000)));
+        QVERIFY(Launch());
+        int l_MaxPercent = 0; // the dead host's sizes are unknown (0): the total grows as transfers tell
+        connect(m_App.get(), &Application::OnHTTPDownloadProgressUpdate, this,
+                [&] { l_MaxPercent = qMax(l_MaxPercent, int(m_App->m_Status.Percent)); });
+        QVERIFY(WaitIdle());
+        QCOMPARE(Wrong() + Listed(), QStringList());
+        QVERIFY(l_MaxPercent <= 100);
+        int l_Transfers = 0;
+        for (const TestHttpServer::Request& l_Request : l_Dead.Requests())
+            l_Transfers += l_Request.Range.isEmpty() ? 0 : 1;
+        QVERIFY2(l_Transfers <= 1, qPrintable(QString::number(l_Transfers)));
+    }
+
+    /// Restarts count per file: many files that each fail once all complete.
+    void restartBudgetPerFile()
+    {
+        qputenv("KESTRUN_STALL_TIMEOUT_MS", "200");
+        for (int l_I = 0; l_I < 8; ++l_I)
+        {
+            m_Build.Add(QString("Data/%1.MPQ").arg(l_I), Bytes(50000, l_I), 0x20);
+            const QString l_Path = TestBuild::ServedPath(m_Build.Files.last());
+            m_Server->SetFault(l_Path, With(&Fault::Status, 0, 1)); // the size request
+            m_Server->AddFault(l_Path, With(&Fault::StallAfterBytes, 10000, 1));
+        }
+        m_Build.Publish(*m_Server);
+        WarningLog l_Log;
+        QVERIFY(Run());
+        QCOMPARE(l_Log.Starting("(PARTIAL) Download restarted for ").size(), 8);
+        QCOMPARE(Wrong() + Listed() + Errors(), QStringList());
+    }
+
+    void stopReachesTheTransfer_data()
+    {
+        QTest::addColumn<bool>("repairFirst");
+        QTest::newRow("stop during a repair scan, then uninstall") << true;
+        QTest::newRow("application deleted mid-transfer") << false;
+    }
+    /// A stop reaches the running transfer even after a new pass emptied the list, and no downloader
+    /// outlives the application (the sanitizer build checks the memory).
+    void stopReachesTheTransfer()
+    {
+        QFETCH(bool, repairFirst);
+        m_Build.Add("Data/big.MPQ", Bytes(3 * 1024 * 1024, 1), 0x20);
+        m_Build.Publish(*m_Server);
+        m_Server->SetFault(TestBuild::ServedPath(m_Build.Files[0]), With(&Fault::BytesPerSecond, 256 * 1024));
+        const QString l_Part = m_Folder + "Data/big.MPQ.part";
+        QVERIFY(Launch() && m_Host->WaitFor([&] { return QFileInfo(l_Part).size() > 50000; }));
+        if (repairFirst)
+        {
+            m_App->Repair();
+            m_App->StopDownload(); // returns once the transfer acknowledged
+            QVERIFY(!m_App->m_CurrentRequest);
+            m_App->Uninstall(true);
+            QVERIFY(!QFile::exists(l_Part));
+        }
+        Close();
+        QCOMPARE(ApplicationAsyncHttpDownloader::LiveCount(), 0);
+        QCOMPARE(QFile::exists(l_Part), !repairFirst);
+    }
+
+    /// A write that fails on a full disk stops the phase with the two figures and keeps what was
+    /// written; once there is room, ResumeDownload goes on from there.
+    void fullDiskIsReported()
+    {
+        const QString l_Mount = m_Dir->path() + "/small";
+        QVERIFY(QDir().mkpath(l_Mount));
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", l_Mount}) != 0)
+            QSKIP("no tmpfs mount allowed here (needs root): the full-disk case is not exercised");
+        struct Unmount { QString Path; ~Unmount() { QProcess::execute("umount", {"-l", Path}); } } l_Guard{l_Mount};
+        m_Folder = l_Mount + "/game/";
+        m_Build.Add("Data/big.MPQ", Bytes(2 * 1024 * 1024, 1), 0x20);
+        m_Build.Publish(*m_Server);
+        const QString l_Part = m_Folder + "Data/big.MPQ.part";
+        QVERIFY(Launch(qint64(1) << 40)); // the check before the phase is told of room enough
+        QVERIFY(m_Host->WaitFor([&] { return QFileInfo(l_Part).size() > 0; }));
+        m_App->FreeSpace = -1;
+        QVERIFY(m_Host->WaitFor([&] { return !Errors().isEmpty(); }));
+        QVERIFY2(Errors()[0].startsWith("Could not write " + l_Part + ": ") && Errors()[0].contains(" needed, ") &&
+                     m_App->m_Status.DownloadStatus == 4 && Balanced(),
+                 qPrintable(Errors()[0]));
+        const qint64 l_Kept = QFileInfo(l_Part).size();
+        QVERIFY(l_Kept > 0 && Listed() == QStringList({"Data/big.MPQ"}));
+        QCOMPARE(QProcess::execute("mount", {"-o", "remount,size=8m", l_Mount}), 0);
+        m_App->ResumeDownload();
+        QVERIFY(WaitIdle());
+        QCOMPARE(Wrong() + Listed(), QStringList());
+        QCOMPARE(m_Server->Requests(TestBuild::ServedPath(m_Build.Files[0])).last().Range,
+                 "bytes=" + QByteArray::number(l_Kept) + "-");
+        Close();
     }
 
     /// At every file start and completion, each file not yet in place is still named by its list (or

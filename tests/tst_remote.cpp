@@ -107,6 +107,14 @@ private slots:
                                          : QSet<QString>({"http://a.example/", "http://b.example/"}));
     }
 
+    /// A CDN list served as an error page names no host: the application server serves the files.
+    void cdnListAsErrorPage()
+    {
+        m_Server->SetFault("/srv/cdns.info", With(&TestHttpServer::Fault::Status, 404));
+        QVERIFY(RunChain());
+        QVERIFY(m_App->m_CdnList.isEmpty() && m_App->m_BaseUrl == Deployment::ServerBaseUrl());
+    }
+
     /// A folder whose manifest was never built gets a full scan, and the setting is then stored.
     void manifestBuiltSetting()
     {

@@ -80,20 +80,36 @@ private:
         bool l_Found = m_Owner->Plan(p_Request, m_Memory, l_FilePath, m_Fault);
         if (m_Fault.NoAnswer)
             return; // later requests on this connection wait for ever too
-        m_File.reset(l_FilePath.isEmpty() ? nullptr : new QFile(l_FilePath));
-        l_Found = l_Found && (!m_File || m_File->open(QIODevice::ReadOnly));
+        if (m_Fault.DelayMs > 0)
+        {
+            QTimer::singleShot(std::exchange(m_Fault.DelayMs, 0), this, [this, l_Found, l_FilePath, p_Request] {
+                Respond(p_Request, l_Found, l_FilePath);
+            });
+            return;
+        }
+        Respond(p_Request, l_Found, l_FilePath);
+    }
+
+    void Respond(const TestHttpServer::Request& p_Request, bool p_Found, const QString& p_FilePath)
+    {
+        m_File.reset(p_FilePath.isEmpty() ? nullptr : new QFile(p_FilePath));
+        const bool l_Found = p_Found && (!m_File || m_File->open(QIODevice::ReadOnly));
         const qint64 l_Size = m_File ? m_File->size() : m_Memory.size();
 
         const bool l_Head = p_Request.Method == "HEAD";
-        int l_Status = m_Fault.Status != 0 ? m_Fault.Status : l_Found ? 200 : 404;
+        int l_Status = !m_Fault.RedirectTo.isEmpty() ? 302 : m_Fault.Status != 0 ? m_Fault.Status : l_Found ? 200 : 404;
         if (l_Head && m_Fault.HeadStatus != 0)
             l_Status = m_Fault.HeadStatus;
         qint64 l_From = 0, l_To = l_Size - 1;
         QByteArray l_Extra;
+        if (l_Status == 302)
+            l_Extra = "Location: " + m_Fault.RedirectTo.toUtf8() + "\r\n";
         if (l_Status == 200 && !p_Request.Range.isEmpty() && !m_Fault.IgnoreRange)
         {
             const bool l_Satisfiable = ParseRange(p_Request.Range, l_Size, l_From, l_To);
             l_Status = l_Satisfiable ? 206 : 416;
+            if (m_Fault.WrongRangeStart)
+                l_From = 0;
             l_Extra = "Content-Range: bytes " +
                       (l_Satisfiable ? QByteArray::number(l_From) + "-" + QByteArray::number(l_To) : QByteArray("*")) +
                       "/" + QByteArray::number(l_Size) + "\r\n";
@@ -226,10 +242,11 @@ bool TestHttpServer::Plan(const Request& p_Request, QByteArray& p_Bytes, QString
 {
     QMutexLocker l_Lock(&m_Mutex);
     m_Requests.append(p_Request);
-    auto l_Fault = m_Faults.find(p_Request.Path);
-    p_Fault = l_Fault != m_Faults.end() ? *l_Fault : Fault();
-    if (l_Fault != m_Faults.end() && l_Fault->Times > 0 && --l_Fault->Times == 0)
-        m_Faults.erase(l_Fault);
+    auto l_Faults = m_Faults.find(p_Request.Path);
+    const bool l_Faulty = l_Faults != m_Faults.end() && !l_Faults->isEmpty();
+    p_Fault = l_Faulty ? l_Faults->first() : Fault();
+    if (l_Faulty && l_Faults->first().Times > 0 && --l_Faults->first().Times == 0)
+        l_Faults->removeFirst();
 
     p_File.clear();
     p_Bytes = m_Resources.value(p_Request.Path);

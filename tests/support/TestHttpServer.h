@@ -29,7 +29,10 @@ public:
         qint64 BytesPerSecond = 0;      ///< throttle the body to about this rate; 0: as fast as the client reads
         bool NoAnswer = false;          ///< read the request and never answer (connection left open)
         int HeadStatus = 0;             ///< answer HEAD requests with this status (405, 501 ...); 0: as GET
-        int Times = -1;                 ///< requests it applies to, then it is cleared; -1: every request
+        int DelayMs = 0;                ///< answer only after this long
+        QString RedirectTo;             ///< answer 302 with this Location
+        bool WrongRangeStart = false;   ///< answer a Range request with 206 and the whole body (Content-Range from 0)
+        int Times = -1;                 ///< requests it applies to, then the next queued fault; -1: every request
 
         /// A fault with only p_Field set; found by argument-dependent lookup: With(&Fault::Status, 404).
         template <class T, class V>
@@ -68,7 +71,12 @@ public:
     void SetFileRoot(const QString& p_Folder) { Locked([&] { m_FileRoot = QDir(p_Folder).absolutePath(); }); }
     void SetFault(const QString& p_Path, const Fault& p_Fault)
     {
-        Locked([&] { m_Faults[NormalPath(p_Path)] = p_Fault; });
+        Locked([&] { m_Faults[NormalPath(p_Path)] = {p_Fault}; });
+    }
+    /// Queues p_Fault after the faults of p_Path still to come (each for its Times).
+    void AddFault(const QString& p_Path, const Fault& p_Fault)
+    {
+        Locked([&] { m_Faults[NormalPath(p_Path)].append(p_Fault); });
     }
     void ClearFaults() { Locked([&] { m_Faults.clear(); }); }
 
@@ -102,7 +110,7 @@ private:
     mutable QMutex m_Mutex;
     QMap<QString, QByteArray> m_Resources;
     QString m_FileRoot;
-    QMap<QString, Fault> m_Faults;
+    QMap<QString, QList<Fault>> m_Faults;
     QList<Request> m_Requests;
     int m_Connections = 0;
     quint16 m_Port = 0; ///< written by Start only
