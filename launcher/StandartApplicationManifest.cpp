@@ -22,8 +22,9 @@ namespace Launcher {
 namespace {
 const char* const BaseListName = "ToDownloadBase.db";
 const char* const StreamedListName = "ToDownload.db";
-/// Size requests in flight at once (Qt serves six per host).
-const int c_SizeRequestWindow = 6;
+/// Size requests in flight at once: Qt serves six connections per host, and sends up to three
+/// HEADs back to back on each.
+const int c_SizeRequestWindow = 18;
 
 using FileFilter = std::function<bool(const ManifestFile&)>;
 
