@@ -4,6 +4,7 @@
 // optional cap bounds the bytes per second of each direction of each connection. Prints the port it
 // listens on (127.0.0.1 only) and exits after --max-seconds (default 3600).
 #include "LinkConnection.h"
+#include "launcher/RateLimiter.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -14,20 +15,6 @@
 #include <cstdio>
 
 namespace {
-
-qint64 ParseAmount(QString p_Text, bool* p_Ok)
-{
-    qint64 l_Unit = 1;
-    if (p_Text.endsWith('K', Qt::CaseInsensitive))
-        l_Unit = 1024;
-    else if (p_Text.endsWith('M', Qt::CaseInsensitive))
-        l_Unit = 1024 * 1024;
-    if (l_Unit > 1)
-        p_Text.chop(1);
-    const qint64 l_Value = p_Text.toLongLong(p_Ok);
-    *p_Ok = *p_Ok && l_Value >= 0;
-    return l_Value * l_Unit;
-}
 
 int Usage()
 {
@@ -48,9 +35,8 @@ int main(int argc, char** argv)
         if (l_Index + 1 >= l_Args.size())
             return Usage();
         const QString& l_Name = l_Args[l_Index];
-        bool l_Ok = false;
-        const qint64 l_Value = ParseAmount(l_Args[++l_Index], &l_Ok);
-        if (!l_Ok)
+        const qint64 l_Value = Orvane::Launcher::RateLimiter::Parse(l_Args[++l_Index]);
+        if (l_Value < 0)
             return Usage();
         if (l_Name == "--upstream")
             l_Upstream = l_Value;

@@ -1,5 +1,6 @@
 #include "host/HostOptions.h"
 #include "launcher/LauncherLocale.h"
+#include "launcher/RateLimiter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -59,24 +60,6 @@ QString HostOptions::DefaultSettingsPath()
     if (l_Folder.isEmpty())
         l_Folder = QDir::homePath() + "/.config";
     return l_Folder + "/orvane/launcher.ini";
-}
-
-qint64 HostOptions::ParseRate(const QString& p_Text)
-{
-    QString l_Digits = p_Text.trimmed();
-    qint64 l_Unit = 1;
-    if (l_Digits.endsWith('K', Qt::CaseInsensitive))
-        l_Unit = 1024;
-    else if (l_Digits.endsWith('M', Qt::CaseInsensitive))
-        l_Unit = 1024 * 1024;
-    if (l_Unit > 1)
-        l_Digits.chop(1);
-    bool l_Ok = false;
-    const qint64 l_Value = l_Digits.toLongLong(&l_Ok);
-    // Digits only (no sign, no spaces inside), and far from overflowing.
-    if (!l_Ok || l_Digits.isEmpty() || !l_Digits.at(0).isDigit() || l_Value > (qint64(1) << 40))
-        return -1;
-    return l_Value * l_Unit;
 }
 
 bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
@@ -155,7 +138,7 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
             Proxy = l_Value;
         else if (l_Name == "--limit-rate")
         {
-            LimitRate = ParseRate(l_Value);
+            LimitRate = Launcher::RateLimiter::Parse(l_Value);
             if (LimitRate < 0)
                 return l_Fail("--limit-rate needs bytes per second with an optional K or M suffix, not \"" + l_Value +
                               "\"");

@@ -33,8 +33,6 @@ struct HostOptions
     static QString Usage();
     static QString DefaultPluginPath();
     static QString DefaultSettingsPath();
-    /// "RATE" with an optional K or M suffix (1024, 1024 * 1024) in bytes per second; -1 when malformed.
-    static qint64 ParseRate(const QString& p_Text);
 };
 
 } // namespace Host

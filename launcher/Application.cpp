@@ -309,9 +309,7 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
 void Application::IssueSizeRequest(HTTP_GetContentSizeRequest* p_Request, bool p_Head)
 {
     QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
-    QNetworkRequest l_Asked = HttpAnswer::Request(p_Request->Url);
-    // Many size requests go out at once: HEADs may share a connection back to back.
-    l_Asked.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, p_Head);
+    const QNetworkRequest l_Asked = HttpAnswer::Request(p_Request->Url);
     QNetworkReply* l_Reply = p_Head ? m_NetworkManager->head(l_Asked) : m_NetworkManager->get(l_Asked);
     connect(l_Reply, SIGNAL(metaDataChanged()), this, SLOT(HTTP_GetContentSize_MedaDataChanged()));
 

@@ -98,7 +98,7 @@ private:
     void FreshRestart();
     void EndTransfer();
     void Watchdog();
-    /// Queues the clean-up action (once): it waits for this thread to end, then deletes the downloader.
+    /// Queues the clean-up action (once): it waits for the transfer's end, then deletes the downloader.
     void PostCleanUp();
     /// Before the file is truncated or removed: what was read back of it no longer counts.
     void DropReadBack();
@@ -106,7 +106,7 @@ private:
     /// A file that grows past this is read back and hashed while it is written.
     static constexpr qint64 c_ReadBackFromBytes = 1024 * 1024;
 
-    // All below: downloader thread.
+    // All below: the transfer's thread (m_Host, or this thread).
     std::unique_ptr<QFile> m_File;    ///< open for the whole transfer of one reply
     std::unique_ptr<ReadBackHasher> m_ReadBack;
     QTimer* m_Watchdog = nullptr;     ///< stop requests, stalls and the last progress signal
@@ -119,12 +119,12 @@ private:
     qint64 m_BestFileSize = 0;
     int m_RestartsWithoutProgress = 0;
     bool m_CleanUpPosted = false;
-    RateLimiter* m_Limiter = nullptr; ///< m_Host's, transfer's thread; null: unlimited
+    RateLimiter* m_Limiter = nullptr; ///< m_Host's; null: unlimited
     bool m_EndPending = false;        ///< the end waits until the limiter's debt is paid
-    bool m_Begun = false;
-    bool m_Finished = false;
+    bool m_Begun = false;             ///< the first request went out
+    bool m_Finished = false;          ///< Finish ran
     std::atomic<bool> m_Abandoned{false}; ///< any thread writes, the downloader thread acts
-    QSemaphore m_Ended;                   ///< released once by Finish
+    QSemaphore m_Ended;                   ///< released once by Finish, acquired by WaitEnded on any thread
 
     static std::atomic<int> s_Live;
 };

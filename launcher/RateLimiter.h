@@ -1,5 +1,6 @@
 #pragma once
 #include <QElapsedTimer>
+#include <QString>
 #include <QtGlobal>
 
 namespace Orvane {
@@ -11,6 +12,9 @@ namespace Launcher {
 class RateLimiter
 {
 public:
+    /// "RATE" with an optional K or M suffix (1024, 1024 * 1024), as bytes per second; -1 when malformed.
+    static qint64 Parse(QString p_Text);
+
     /// p_BytesPerSecond 0: unlimited. A new rate starts from an empty bucket.
     void SetRate(qint64 p_BytesPerSecond);
     bool Limited() const { return m_Rate > 0; }

@@ -22,9 +22,8 @@ namespace Launcher {
 namespace {
 const char* const BaseListName = "ToDownloadBase.db";
 const char* const StreamedListName = "ToDownload.db";
-/// Size requests in flight at once: Qt serves six connections per host, and sends up to three
-/// HEADs back to back on each.
-const int c_SizeRequestWindow = 18;
+/// Size requests in flight at once (Qt serves six per host).
+const int c_SizeRequestWindow = 6;
 
 using FileFilter = std::function<bool(const ManifestFile&)>;
 

@@ -151,6 +151,9 @@ private slots:
         QTest::newRow("not a plugin") << QStringList{"--plugin", KESTRUN_SOURCE_DIR "/README.md", "status"} << 2
                                       << "not a Qt plugin";
         QTest::newRow("running") << QStringList{"running"} << 1 << "not running";
+        QTest::newRow("negative rate") << QStringList{"--limit-rate", "-5", "status"} << 2 << "--limit-rate needs";
+        QTest::newRow("proxy of another scheme") << QStringList{"--proxy", "ftp://127.0.0.1:1", "status"} << 2
+                                                 << "proxy needs an http:// or socks5:// URL";
         QTest::newRow("unreachable server") << QStringList{"--server", "%closed", "status"} << 1
                                             << "could not read the game's build information";
         QTest::newRow("idle limit") << QStringList{"--server", "%silent", "--idle-timeout", "1", "status"} << 1

@@ -1,9 +1,7 @@
 #include "TestHttpProxy.h"
 
 #include <QHostAddress>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QUrl>
 
 #include <utility>
@@ -118,27 +116,6 @@ private:
 
 bool TestHttpProxy::Start()
 {
-    m_Thread = new QThread();
-    m_Listener = new QTcpServer();
-    QObject::connect(m_Listener, &QTcpServer::newConnection, m_Listener, [this] {
-        while (QTcpSocket* l_Socket = m_Listener->nextPendingConnection())
-            new TestHttpProxyConnection(m_Listener, this, l_Socket);
-    });
-    m_Listener->moveToThread(m_Thread);
-    m_Thread->start();
-    QMetaObject::invokeMethod(
-        m_Listener, [this] { m_Port = m_Listener->listen(QHostAddress::LocalHost, 0) ? m_Listener->serverPort() : 0; },
-        Qt::BlockingQueuedConnection);
-    return m_Port != 0;
-}
-
-void TestHttpProxy::Stop()
-{
-    if (!m_Thread)
-        return;
-    QTcpServer* l_Listener = std::exchange(m_Listener, nullptr);
-    QMetaObject::invokeMethod(l_Listener, [l_Listener] { delete l_Listener; }, Qt::BlockingQueuedConnection);
-    m_Thread->quit();
-    m_Thread->wait();
-    delete std::exchange(m_Thread, nullptr);
+    return m_Listener.Start(
+        [this](QObject* p_Parent, QTcpSocket* p_Socket) { new TestHttpProxyConnection(p_Parent, this, p_Socket); });
 }

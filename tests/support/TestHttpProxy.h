@@ -1,9 +1,8 @@
 #pragma once
+#include "LoopbackListener.h"
+
 #include <QMutex>
 #include <QStringList>
-
-class QTcpServer;
-class QThread;
 
 /// A forwarding HTTP proxy on 127.0.0.1 with a thread of its own: takes absolute-form requests
 /// ("GET http://127.0.0.1:P/x HTTP/1.1"), records them and relays each over a connection of its own
@@ -16,9 +15,9 @@ public:
     Q_DISABLE_COPY(TestHttpProxy)
 
     bool Start();
-    void Stop();
-    quint16 Port() const { return m_Port; }
-    QString Url() const { return QString("http://127.0.0.1:%1").arg(m_Port); }
+    void Stop() { m_Listener.Stop(); }
+    quint16 Port() const { return m_Listener.Port(); }
+    QString Url() const { return QString("http://127.0.0.1:%1").arg(Port()); }
 
     /// "METHOD URL" of every request received, oldest first.
     QStringList Requests() const
@@ -37,7 +36,5 @@ private:
 
     mutable QMutex m_Mutex;
     QStringList m_Requests;
-    quint16 m_Port = 0;               ///< written by Start only
-    QThread* m_Thread = nullptr;
-    QTcpServer* m_Listener = nullptr; ///< lives on m_Thread, owns the connections
+    LoopbackListener m_Listener;
 };

@@ -190,33 +190,15 @@ private:
 
 bool TestHttpServer::Start()
 {
-    m_Thread = new QThread();
-    m_Listener = new QTcpServer();
-    // Queued to the listener's thread once it is moved there.
-    QObject::connect(m_Listener, &QTcpServer::newConnection, m_Listener, [this] {
-        while (QTcpSocket* l_Socket = m_Listener->nextPendingConnection())
-        {
-            Locked([&] { ++m_Connections; });
-            new TestHttpServerConnection(m_Listener, this, l_Socket);
-        }
+    return m_Listener.Start([this](QObject* p_Parent, QTcpSocket* p_Socket) {
+        Locked([&] { ++m_Connections; });
+        new TestHttpServerConnection(p_Parent, this, p_Socket);
     });
-    m_Listener->moveToThread(m_Thread);
-    m_Thread->start();
-    QMetaObject::invokeMethod(
-        m_Listener, [this] { m_Port = m_Listener->listen(QHostAddress::LocalHost, 0) ? m_Listener->serverPort() : 0; },
-        Qt::BlockingQueuedConnection);
-    return m_Port != 0;
 }
 
 void TestHttpServer::Stop()
 {
-    if (!m_Thread)
-        return;
-    QTcpServer* l_Listener = std::exchange(m_Listener, nullptr);
-    QMetaObject::invokeMethod(l_Listener, [l_Listener] { delete l_Listener; }, Qt::BlockingQueuedConnection);
-    m_Thread->quit();
-    m_Thread->wait();
-    delete std::exchange(m_Thread, nullptr);
+    m_Listener.Stop();
 }
 
 QList<TestHttpServer::Request> TestHttpServer::Requests(const QString& p_Path) const

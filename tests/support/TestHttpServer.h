@@ -1,4 +1,6 @@
 #pragma once
+#include "LoopbackListener.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QList>
@@ -8,8 +10,6 @@
 #include <QString>
 
 class QObject;
-class QTcpServer;
-class QThread;
 
 /// A loopback HTTP/1.1 server on 127.0.0.1 with a thread of its own, so that a test may block (a stop, a wait on
 /// a worker) while transfers go on; callable from the test's thread at any time. Resources come from memory
@@ -59,8 +59,8 @@ public:
     bool Start(); ///< false when no port could be bound
     void Stop();  ///< closes the listener and every connection: the port then refuses connections
 
-    quint16 Port() const { return m_Port; }
-    QString BaseUrl() const { return QString("http://127.0.0.1:%1/").arg(m_Port); }
+    quint16 Port() const { return m_Listener.Port(); }
+    QString BaseUrl() const { return QString("http://127.0.0.1:%1/").arg(Port()); }
     QString Url(const QString& p_Path) const { return BaseUrl() + (p_Path.startsWith('/') ? p_Path.mid(1) : p_Path); }
 
     void SetResource(const QString& p_Path, const QByteArray& p_Bytes)
@@ -113,10 +113,7 @@ private:
     QMap<QString, QList<Fault>> m_Faults;
     QList<Request> m_Requests;
     int m_Connections = 0;
-    quint16 m_Port = 0; ///< written by Start only
-
-    QThread* m_Thread = nullptr;
-    QTcpServer* m_Listener = nullptr; ///< lives on m_Thread, owns the connections
+    LoopbackListener m_Listener;
 };
 
 Q_DECLARE_METATYPE(TestHttpServer::Fault)
