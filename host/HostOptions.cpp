@@ -79,6 +79,11 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
             Help = true;
             return true;
         }
+        if (l_Arg == "--")
+        {
+            ++l_Index; // whatever follows is the command and its arguments
+            break;
+        }
         if (!l_Arg.startsWith("-"))
             break;
 
@@ -161,10 +166,15 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
 
     // Arguments of the command.
     QStringList l_Positional;
+    bool l_OptionsEnded = false;
     for (; l_Index < p_Arguments.size(); ++l_Index)
     {
         QString l_Arg = p_Arguments.at(l_Index);
-        if (Command == "install" && l_Arg == "--existing")
+        if (l_OptionsEnded)
+            l_Positional.append(l_Arg);
+        else if (l_Arg == "--")
+            l_OptionsEnded = true; // a folder may start with "-"
+        else if (Command == "install" && l_Arg == "--existing")
             Existing = true;
         else if (Command == "uninstall" && l_Arg == "--delete-files")
             DeleteFiles = true;
@@ -231,6 +241,8 @@ QString HostOptions::Usage()
         "                            HTTP_PROXY, unless no_proxy names the server; none: direct)\n"
         "  --limit-rate RATE         download at most RATE bytes per second (K, M suffixes; 0: no\n"
         "                            limit); without it the stored setting holds\n"
+        "\n"
+        "\"--\" ends the options: what follows is taken as it stands (a folder named \"-x\").\n"
         "\n"
         "Exit status: 0 done, 1 failed (reason on stderr), 2 usage error or refused plugin,\n"
         "130 interrupted (Ctrl-C; the next run resumes).\n");

@@ -17,6 +17,9 @@ namespace {
 const qint64 c_MainSliceMs = 20;          ///< longest stretch of main-queue actions per tick
 const qint64 c_MinStallLimitMs = 30000;   ///< the main thread may block this long (a stop waits for the downloader)
 const qint64 c_DefaultShutdownMs = 120000; ///< shutdown limit when the idle limit is off
+const qint64 c_DefaultStallLimitMs = 120000; ///< the module's stall limit when the idle limit is off
+/// The loop wakes on every event of this thread; the timer only catches actions other threads queue.
+const int c_PollMs = 25;
 } // namespace
 
 HostRun::HostRun(const HostOptions& p_Options, Launcher::Application* p_App)
@@ -26,7 +29,7 @@ HostRun::HostRun(const HostOptions& p_Options, Launcher::Application* p_App)
       m_View(p_Options.Json ? StatusView::Json
                             : (Console::StdoutIsTerminal() ? StatusView::Terminal : StatusView::Plain))
 {
-    m_Timer.setInterval(1);
+    m_Timer.setInterval(c_PollMs);
     connect(&m_Timer, &QTimer::timeout, this, &HostRun::Tick);
     m_Soon.setSingleShot(true);
     m_Soon.setInterval(0);
@@ -47,7 +50,8 @@ qint64 HostRun::IdleLimitMs() const
 int HostRun::Exec()
 {
     qint64 l_Idle = IdleLimitMs();
-    m_Watchdog.Start(l_Idle > 0 ? qMax(l_Idle, c_MinStallLimitMs) : 0);
+    // Without an idle limit a module that stops responding is still detected.
+    m_Watchdog.Start(l_Idle > 0 ? qMax(l_Idle, c_MinStallLimitMs) : c_DefaultStallLimitMs);
     m_LastProgress.start();
     m_App->Init();
     m_Worker.Start();

@@ -267,7 +267,10 @@ void HostRun::RunOperation()
     }
     else if (l_Command == "start")
     {
-        if (m_App->Start(QString(), QString()))
+        // A first start shows its notice and answers false, though it launched the game.
+        const bool l_FirstStart = m_App->GetLocalSetting(m_App->SettingKey(".FirstStart"), true).toBool();
+        if (m_App->Start(QString(), QString()) ||
+            (l_FirstStart && HostCallbacks::ModuleErrorCount() == l_ErrorsBefore))
         {
             Say(m_App->m_Name + " started.", {{"started", true}}, true);
             Finish(0, QString());

@@ -59,7 +59,7 @@ QString StatusView::StateText(const Launcher::ApplicationStatus& p_Status)
     return p_Status.ApplicationState == 1 ? QStringLiteral("Not installed") : QStringLiteral("Installed");
 }
 
-QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int p_Width)
+QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int p_Width, qint64 p_Rate)
 {
     int l_Percent = qBound(0, int(p_Status.Percent), 100);
     int l_Filled = l_Percent * c_BarCells / 100;
@@ -77,12 +77,12 @@ QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int 
         else if (p_Status.DownloadStatus == 5)
             l_Tail += "  " + QString::number(p_Status.Done) + " / " + QString::number(p_Status.Total) + " files";
     }
-    if (p_Status.Busy && p_Status.DownloadStatus == 3 && p_Status.Speed > 0)
+    if (p_Status.Busy && p_Status.DownloadStatus == 3 && p_Rate > 0)
     {
-        l_Tail += "  " + HumanBytes(p_Status.Speed) + "/s";
+        l_Tail += "  " + HumanBytes(p_Rate) + "/s";
         qint64 l_Left = p_Status.Total - p_Status.Done;
         if (l_Left > 0)
-            l_Tail += "  " + HumanDuration((l_Left + p_Status.Speed - 1) / p_Status.Speed) + " left";
+            l_Tail += "  " + HumanDuration((l_Left + p_Rate - 1) / p_Rate) + " left";
     }
 
     QString l_Message = p_Status.Message.trimmed();
@@ -133,6 +133,12 @@ void StatusView::Show(const Launcher::ApplicationStatus& p_Status)
         Console::Out(QString::fromUtf8(QJsonDocument(l_Object).toJson(QJsonDocument::Compact)));
         return;
     }
+    if (!m_Clock.isValid())
+        m_Clock.start();
+    if (p_Status.Busy && p_Status.DownloadStatus == 3)
+        m_Rate.Add(m_Clock.elapsed(), p_Status.Done, p_Status.Total);
+    else
+        m_Rate.Reset();
     m_Pending = p_Status;
     m_HasPending = true;
     Tick();
@@ -173,7 +179,7 @@ void StatusView::Finish()
 void StatusView::Draw()
 {
     m_HasPending = false;
-    QString l_Line = FormatLine(m_Pending, m_Mode == Terminal ? Console::Width() : 1000);
+    QString l_Line = FormatLine(m_Pending, m_Mode == Terminal ? Console::Width() : 1000, m_Rate.Rate());
     if (l_Line == m_LastLine)
         return;
     m_LastLine = l_Line;

@@ -1,4 +1,5 @@
 #pragma once
+#include "host/RateMeter.h"
 #include "launcher/Application.h"
 
 #include <QElapsedTimer>
@@ -31,8 +32,9 @@ public:
     /// Shows a pending record now and ends the progress line.
     void Finish();
 
-    /// One line: message, bar, percent, done/total, speed, time left.
-    static QString FormatLine(const Launcher::ApplicationStatus& p_Status, int p_Width);
+    /// One line: message, bar, percent, done/total, and while downloading the rate (bytes per second,
+    /// -1 unknown) with the time left, once the rate is known.
+    static QString FormatLine(const Launcher::ApplicationStatus& p_Status, int p_Width, qint64 p_Rate);
     static QJsonObject ToJson(const Launcher::ApplicationStatus& p_Status);
     static QString HumanBytes(qint64 p_Bytes);
     static QString HumanDuration(qint64 p_Seconds);
@@ -49,6 +51,8 @@ private:
     bool m_HasPending = false;
     bool m_Finished = false;
     QElapsedTimer m_LastDraw;
+    QElapsedTimer m_Clock;  ///< times the samples of m_Rate
+    RateMeter m_Rate;
     QString m_LastLine;
     QJsonObject m_LastJson;
 };

@@ -2,6 +2,7 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <chrono>
 
 namespace Orvane {
@@ -30,6 +31,10 @@ bool TaskWorker::QueueEmpty() const
 
 void TaskWorker::Loop()
 {
+    // Idle, the wait grows to c_MaxWaitMs: no thousand wake-ups a second, and a task queued
+    // after a busy stretch is still taken at once.
+    constexpr int c_MaxWaitMs = 20;
+    int l_WaitMs = 1;
     while (m_Running)
     {
         Launcher::Task l_Task;
@@ -40,10 +45,12 @@ void TaskWorker::Loop()
             l_Task();
             l_Task = nullptr;
             m_Busy = false;
+            l_WaitMs = 1;
             continue;
         }
         m_Busy = false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(l_WaitMs));
+        l_WaitMs = std::min(c_MaxWaitMs, l_WaitMs * 2);
     }
 }
 

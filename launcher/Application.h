@@ -61,6 +61,12 @@ struct ApplicationStatus
 using Task = std::function<void()>;
 
 /// The interface the launcher host drives. Member order is part of the contract.
+///
+/// Threads: the host fills the callback table before Init and calls the operations on the application's
+/// thread, which alone writes the status record (the host reads it and clears m_StateChanged), the speed
+/// ring and the request tables (their mutexes stay for the host's sake). The task queues take appends from
+/// any thread under their mutexes; m_Downloaders takes inserts from the application's thread and removals
+/// from the clean-up actions, under its mutex.
 class Application : public QObject
 {
     Q_OBJECT

@@ -52,17 +52,5 @@ bool DownloadListFile::Write(const QStringList& p_Lines) const
     return true;
 }
 
-bool DownloadListFile::Update(const QString& p_Remove, const QString& p_Append) const
-{
-    QStringList l_Lines = Read();
-    const bool l_Removed = !p_Remove.isEmpty() && l_Lines.removeAll(p_Remove) > 0;
-    if (!p_Append.isEmpty())
-        l_Lines.append(p_Append);
-    // Nothing changed: a rewrite would only cost a new file and a sync per completed download.
-    if (!l_Removed && p_Append.isEmpty() && Exists())
-        return true;
-    return Write(l_Lines);
-}
-
 } // namespace Launcher
 } // namespace Orvane

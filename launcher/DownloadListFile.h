@@ -26,10 +26,6 @@ public:
     /// Replaces the file by p_Lines; false (old file untouched) when it could not be written.
     bool Write(const QStringList& p_Lines) const;
 
-    /// Drops every line equal to p_Remove, then appends p_Append when it is not empty.
-    /// An existing list that would not change is left as it is.
-    bool Update(const QString& p_Remove, const QString& p_Append) const;
-
 private:
     QString m_Path;
 };

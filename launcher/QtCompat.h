@@ -6,6 +6,7 @@
 #include <QTextStream>
 #include <QAbstractSocket>
 #include <QNetworkReply>
+#include <QSet>
 #if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
 #include <QElapsedTimer>
 #else
@@ -36,6 +37,16 @@ constexpr auto SocketError = &QAbstractSocket::errorOccurred;
 constexpr auto ReplyError = static_cast<void (QNetworkReply::*)(QNetworkReply::NetworkError)>(&QNetworkReply::error);
 constexpr auto SocketError = static_cast<void (QAbstractSocket::*)(QAbstractSocket::SocketError)>(&QAbstractSocket::error);
 #endif
+
+/// The set of a list's strings (QList::toSet is deprecated in 5.14, the range constructor new in it).
+inline QSet<QString> ToSet(const QStringList& p_List)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
+    return QSet<QString>(p_List.begin(), p_List.end());
+#else
+    return p_List.toSet();
+#endif
+}
 
 } // namespace Compat
 } // namespace Orvane

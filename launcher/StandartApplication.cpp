@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QThread>
+#include <QTimer>
 
 namespace Orvane {
 namespace Launcher {
@@ -18,9 +19,16 @@ StandartApplication::StandartApplication(const QString& p_Name, const QString& p
             SLOT(App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)));
     connect(this, SIGNAL(OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), this,
             SLOT(App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)));
+    m_ListFileTimer = new QTimer(this);
+    m_ListFileTimer->setSingleShot(true);
+    m_ListFileTimer->setInterval(1000);
+    connect(m_ListFileTimer, &QTimer::timeout, this, [this] { FlushListFile(false); });
 }
 
-StandartApplication::~StandartApplication() = default;
+StandartApplication::~StandartApplication()
+{
+    FlushListFile(true);
+}
 
 void StandartApplication::SetPercent(qint64 p_Done, qint64 p_Total)
 {
@@ -92,16 +100,22 @@ void StandartApplication::Install(const QString& p_Folder, bool p_NewFolder)
     if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
         SetLocalSetting(SettingKey(".ManifestBuilt"), true);
 
-    QString l_Folder = GetInstallationPath();
+    GetInstallationPath();
     if (p_NewFolder)
-    {
-        for (const char* l_Name : {"ToDownloadBase.db", "ToDownload.db", "ToDownloadCASC.db"})
-            if (QFile::exists(l_Folder + l_Name))
-                QFile::remove(l_Folder + l_Name);
-    }
+        DeleteListFiles(); // stale lists of an earlier installation
 
     OnInstall();
     OnManifestReceived();
+}
+
+void StandartApplication::DeleteListFiles()
+{
+    // Without a folder the names would resolve against the launcher's own folder.
+    if (m_InstallationPath.isEmpty())
+        return;
+    for (const char* l_Name : {"ToDownloadCASC.db", "ToDownloadBase.db", "ToDownload.db"})
+        if (QFile::exists(m_InstallationPath + l_Name))
+            QFile::remove(m_InstallationPath + l_Name);
 }
 
 void StandartApplication::Repair()
@@ -117,10 +131,8 @@ void StandartApplication::RebuildManifests()
     StopDownload();
     // A running check must not write a list after they are deleted.
     BeginPass();
-    QString l_Folder = GetInstallationPath();
-    for (const char* l_Name : {"ToDownloadCASC.db", "ToDownloadBase.db", "ToDownload.db"})
-        if (QFile::exists(l_Folder + l_Name))
-            QFile::remove(l_Folder + l_Name);
+    GetInstallationPath();
+    DeleteListFiles();
     m_FullScan = false;
     if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
         SetLocalSetting(SettingKey(".ManifestBuilt"), true);
@@ -158,9 +170,7 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
                 }
             }
         }
-        for (const char* l_Name : {"ToDownloadBase.db", "ToDownload.db", "ToDownloadCASC.db"})
-            if (!m_InstallationPath.isEmpty() && QFile::exists(m_InstallationPath + l_Name))
-                QFile::remove(m_InstallationPath + l_Name);
+        DeleteListFiles();
     }
 
     QString l_Needle = m_FolderName + ".";
@@ -187,6 +197,7 @@ void StandartApplication::StopDownload()
         m_CurrentRequest = nullptr;
         m_Restarts.clear();
     }
+    FlushListFile(false);
 
     if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
     {
@@ -207,9 +218,10 @@ void StandartApplication::StopDownload()
 
 void StandartApplication::Uninit()
 {
-    // The host unloads the module next: no transfer may outlive it.
+    // The host unloads the module next: no transfer may outlive it, no completion stays unwritten.
     if (m_CurrentRequest)
         StopDownload();
+    FlushListFile(true);
 }
 
 std::vector<std::pair<QString, QString>> StandartApplication::GetAvailableLocales()

@@ -1,12 +1,15 @@
 #pragma once
 #include "launcher/Application.h"
 #include "launcher/Manifest.h"
+#include "launcher/PendingListFile.h"
 
 #include <QHash>
 #include <QMutex>
 #include <QStringList>
 #include <atomic>
 #include <vector>
+
+class QTimer;
 
 namespace Orvane {
 namespace CASC {
@@ -18,6 +21,14 @@ class ApplicationAsyncHttpDownloader;
 
 /// A game delivered as plain files: remote build information, manifest,
 /// download queue with verification, lifecycle and launch.
+///
+/// Threads. Every member below belongs to the application's thread (the host's thread, which calls the
+/// operations and drains the main task queue): only it writes them, the status record included, and only
+/// it calls the host back. Work on the worker task queue (the file checks of a manifest pass, the 100 ms
+/// waits for the download turn) reads the manifest, the install folder and m_FullScan, computes, and posts
+/// its results to the main task queue; m_Pass is the one member it reads while the application's thread
+/// writes it (atomic), to stop early. A downloader thread writes only its download record and reaches the
+/// application through queued signals, the worker queue (its clean-up) and the main queue (its messages).
 class StandartApplication : public Application
 {
     Q_OBJECT
@@ -25,13 +36,13 @@ class StandartApplication : public Application
 public:
     QString m_BaseUrl;   ///< selected base URL of file downloads
     QString m_BuildName; ///< build named by the version document
-    Manifest m_Manifest;
+    Manifest m_Manifest; ///< replaced on the application's thread only when no pass runs (build information)
     std::vector<ManifestFile> m_DownloadList;
     bool m_BasePhase = false;
     unsigned m_CurrentIndex = 0;
     unsigned m_AnswerCount = 0;
     size_t m_NextSizeRequest = 0; ///< entry whose size is asked next (the requests go out in a bounded window)
-    bool m_FullScan = false;
+    bool m_FullScan = false; ///< read by the worker queue during a pass
     QStringList m_CdnList;
     bool m_CASCMode = false;
     int m_CASCStep = 0;
@@ -56,8 +67,9 @@ public:
     /// Uninstall, new build information) supersedes an older one, whose queued or running
     /// steps then end without touching the download list, the list files or the status.
     std::atomic<quint64> m_Pass{0};
-    /// Held while a pass commits its results, so that a newer pass never starts half-way.
-    QMutex m_PassMutex{QMutex::Recursive};
+    /// The list file of the running phase, written at most once a second.
+    PendingListFile m_ListFile;
+    QTimer* m_ListFileTimer = nullptr; ///< writes what the list file still owes, a second after a change
 
 public:
     StandartApplication(const QString& p_Name, const QString& p_FolderName);
@@ -80,6 +92,8 @@ public:
     virtual void AfterOnManifestReceived() {}
 
     void OnManifestReceived();
+    /// Deletes the three list files of the install folder (failures ignored).
+    void DeleteListFiles();
 
     // Remote build information.
     void RequestVersion();
@@ -111,6 +125,8 @@ public:
     void RequestFileSizes(quint64 p_Pass);
     void RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass);
     void UpdateListFile(QString p_AppendPath);
+    /// Writes what the list file owes now (a stop, a phase end, an exit); p_Close also forgets it.
+    void FlushListFile(bool p_Close);
     QString CurrentListFile();
 
     // Download queue.

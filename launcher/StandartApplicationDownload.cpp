@@ -97,6 +97,7 @@ bool StandartApplication::CheckFreeSpace()
 
 void StandartApplication::WaitForSpace(const QString& p_Text, qint64 p_Needed, qint64 p_Free)
 {
+    FlushListFile(false);
     m_WaitingForSpace = true;
     ReleaseDownloadTurn();
     m_Status.DownloadStatus = 4;
@@ -128,9 +129,10 @@ bool StandartApplication::TakeTurnOrRetry(bool p_ClearMessage, std::function<voi
         TakeDownloadTurn();
         return true;
     }
-    PostWorkerTask([p_Retry] {
+    // The worker queue only waits; the retry itself runs on this object's thread.
+    PostWorkerTask([this, p_Retry] {
         QThread::msleep(100);
-        p_Retry();
+        PostMainTask(p_Retry);
     });
     return false;
 }
@@ -183,13 +185,9 @@ void StandartApplication::WaitForStreamedTurn()
 
 void StandartApplication::WaitForStreamedTurn(quint64 p_Pass)
 {
-    {
-        QMutexLocker l_Lock(&m_PassMutex);
-        if (!LauncherRunning() || !PassCurrent(p_Pass) ||
-            !TakeTurnOrRetry(true, [this, p_Pass] { WaitForStreamedTurn(p_Pass); }))
-            return;
-    }
-    // Not under the pass lock: a short disk is told through the host, which may wait for its own thread.
+    if (!LauncherRunning() || !PassCurrent(p_Pass) ||
+        !TakeTurnOrRetry(true, [this, p_Pass] { WaitForStreamedTurn(p_Pass); }))
+        return;
     StartStreamedDownloads(false);
 }
 
@@ -455,6 +453,7 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
         StartStreamedPhase(false);
         return;
     }
+    FlushListFile(true); // the streamed phase ends
     ReleaseDownloadTurn();
     m_Status.Message.clear();
     ShowInstalled();

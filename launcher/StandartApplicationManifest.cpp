@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 #include <QVector>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -128,15 +129,23 @@ bool AddListedFiles(const QStringList& p_Lines, const std::vector<ManifestFile>&
     return true;
 }
 
-/// Shows the check of file p_Number of p_Count; false once the pass is superseded or the launcher closes.
-bool ShowCheckProgress(StandartApplication& p_App, quint64 p_Pass, size_t p_Number, size_t p_Count)
+/// Shows the check of file p_Number of p_Count (posted to the application's thread, at most every 50 ms and
+/// for the last file); false once the pass is superseded or the launcher closes.
+bool ShowCheckProgress(StandartApplication& p_App, quint64 p_Pass, size_t p_Number, size_t p_Count,
+                       Compat::ElapsedTimer& p_SinceShown)
 {
-    QMutexLocker l_Lock(&p_App.m_PassMutex);
     if (!p_App.LauncherRunning() || !p_App.PassCurrent(p_Pass))
         return false;
-    p_App.m_Status.Done = qint64(p_Number);
-    p_App.m_Status.Percent = int32_t(100 * p_Number / p_Count);
-    p_App.StateChanged();
+    if (p_SinceShown.isValid() && p_SinceShown.elapsed() < 50 && p_Number < p_Count)
+        return true;
+    p_SinceShown.start();
+    p_App.PostMainTask([&p_App, p_Pass, p_Number, p_Count] {
+        if (!p_App.PassCurrent(p_Pass))
+            return;
+        p_App.m_Status.Done = qint64(p_Number);
+        p_App.m_Status.Percent = int32_t(100 * p_Number / p_Count);
+        p_App.StateChanged();
+    });
     return true;
 }
 
@@ -176,8 +185,9 @@ bool CollectFiles(StandartApplication& p_App, quint64 p_Pass, const ListSource& 
         auto l_Check = [&](const ManifestFile& p_File) {
             return (p_Source.Scan || !p_Source.Tracked(p_File)) && l_Selected(p_File);
         };
+        Compat::ElapsedTimer l_SinceShown;
         auto l_Progress = [&](size_t p_Number) {
-            return ShowCheckProgress(p_App, p_Pass, p_Number, p_Source.Files.size());
+            return ShowCheckProgress(p_App, p_Pass, p_Number, p_Source.Files.size(), l_SinceShown);
         };
         if (!CheckFiles(p_Source.Files, p_Source.Folder, l_Check, l_Progress, l_KeepGoing, p_Found))
             return false;
@@ -194,35 +204,37 @@ bool CollectFiles(StandartApplication& p_App, quint64 p_Pass, const ListSource& 
     return AddListedFiles(p_Source.ListFile.Read(), p_Source.Files, l_Checked, l_Take, l_KeepGoing, p_Found);
 }
 
-/// Builds a phase's list. Unless stopped, under the pass lock: rewrites the list file after a scan (whole,
-/// at the end: an interrupted scan leaves the previous list), adds the files to the download list, and runs
-/// p_Then, the next step of the pass.
+/// Builds a phase's list (on the worker queue). Unless stopped, on the application's thread: rewrites the
+/// list file after a scan (whole, at the end: an interrupted scan leaves the previous list), adds the files
+/// to the download list, and runs p_Then, the next step of the pass.
 void BuildList(StandartApplication& p_App, quint64 p_Pass, const ListSource& p_Source,
                const std::function<void()>& p_Then)
 {
     std::vector<ManifestFile> l_Found;
     if (!CollectFiles(p_App, p_Pass, p_Source, &l_Found))
         return;
-    QMutexLocker l_Lock(&p_App.m_PassMutex);
-    if (!p_App.PassCurrent(p_Pass))
-        return;
-    if (p_Source.Scan)
-    {
-        QStringList l_Lines;
-        for (const ManifestFile& l_File : l_Found)
-            if (!p_Source.Tracked || p_Source.Tracked(l_File))
-                l_Lines.append(l_File.Path);
-        p_Source.ListFile.Write(l_Lines);
-    }
-    p_App.m_DownloadList.insert(p_App.m_DownloadList.end(), l_Found.begin(), l_Found.end());
-    p_Then();
+    QStringList l_Lines;
+    for (const ManifestFile& l_File : l_Found)
+        if (!p_Source.Tracked || p_Source.Tracked(l_File))
+            l_Lines.append(l_File.Path);
+    const bool l_Scan = p_Source.Scan;
+    const QString l_ListPath = p_Source.ListFile.Path();
+    p_App.PostMainTask([&p_App, p_Pass, l_Found, l_Lines, l_Scan, l_ListPath, p_Then] {
+        if (!p_App.PassCurrent(p_Pass))
+            return;
+        if (l_Scan)
+            DownloadListFile(l_ListPath).Write(l_Lines);
+        p_App.m_DownloadList.insert(p_App.m_DownloadList.end(), l_Found.begin(), l_Found.end());
+        p_Then();
+    });
 }
 
 } // namespace
 
 quint64 StandartApplication::BeginPass()
 {
-    QMutexLocker l_Lock(&m_PassMutex);
+    // What the running phase completed is written before the new pass reads, rewrites or deletes the lists.
+    FlushListFile(true);
     m_DownloadList.clear();
     return ++m_Pass;
 }
@@ -236,12 +248,12 @@ void StandartApplication::BuildBaseList(quint64 p_Pass)
 {
     if (!PassCurrent(p_Pass))
         return;
-    m_BasePhase = true;
-    m_GivenUp.clear();
     auto l_Tracked = [](const ManifestFile& p_File) { return (p_File.Flags & FlagTracked) != 0; };
     BuildList(*this, p_Pass,
               ListSource(m_Manifest.BaseFiles, m_InstallationPath, BaseListName, m_FullScan, l_Tracked, true),
               [this, p_Pass] {
+                  m_BasePhase = true;
+                  m_GivenUp.clear();
                   if (m_DownloadList.empty())
                       StartStreamedPhase(true, p_Pass);
                   else
@@ -256,9 +268,9 @@ void StandartApplication::StartStreamedPhase(bool p_WaitForTurn)
 
 void StandartApplication::StartStreamedPhase(bool p_WaitForTurn, quint64 p_Pass)
 {
-    QMutexLocker l_Lock(&m_PassMutex);
     if (!PassCurrent(p_Pass))
         return;
+    FlushListFile(true); // the base phase ends
     m_BasePhase = false;
     m_Status.DetailVisible = false;
     m_Status.DetailValue = 0;
@@ -307,7 +319,6 @@ void StandartApplication::RequestFileSizes()
 
 void StandartApplication::RequestFileSizes(quint64 p_Pass)
 {
-    QMutexLocker l_Lock(&m_PassMutex);
     if (!LauncherRunning() || !PassCurrent(p_Pass))
         return;
     if (!TakeTurnOrRetry(true, [this, p_Pass] { RequestFileSizes(p_Pass); }))
@@ -389,7 +400,20 @@ void StandartApplication::UpdateListFile(QString p_AppendPath)
     if (m_InstallationPath.isEmpty())
         return;
     QString l_Current = m_CurrentIndex < m_DownloadList.size() ? m_DownloadList[m_CurrentIndex].Path : QString();
-    DownloadListFile(CurrentListFile()).Update(l_Current, p_AppendPath);
+    m_ListFile.Open(CurrentListFile());
+    m_ListFile.Update(l_Current, p_AppendPath);
+    if (m_ListFile.Pending() && !m_ListFileTimer->isActive())
+        m_ListFileTimer->start();
+}
+
+void StandartApplication::FlushListFile(bool p_Close)
+{
+    if (p_Close)
+        m_ListFile.Close();
+    else
+        m_ListFile.Flush();
+    if (!m_ListFile.Pending())
+        m_ListFileTimer->stop();
 }
 
 } // namespace Launcher

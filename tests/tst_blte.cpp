@@ -315,6 +315,9 @@ private slots:
         QTest::newRow("key, bad hex") << QStringList{"blte", "decode", "blob", "--key", "xyz"} << 64 << QString();
         QTest::newRow("encode") << QStringList{"blte", "encode", "content", "-o", "again", "--chunk", "1K"} << 0
                                 << QString("AGAINKEY\n");
+        QTest::newRow("encode to standard output: the blob alone, the key on the error stream")
+            << QStringList{"blte", "encode", "content", "-o", "-"} << 0 << QString("BLOB");
+        QTest::newRow("key, blob cut short") << QStringList{"blte", "key", "cut"} << 8 << QString();
         QTest::newRow("encode, no table, zlib")
             << QStringList{"blte", "encode", "content", "-o", "x", "--no-table", "--mode", "Z"} << 64 << QString();
         QTest::newRow("unknown command") << QStringList{"blte", "split"} << 64 << QString();
@@ -335,7 +338,7 @@ private slots:
         QByteArray l_Damaged = l_Blob;
         l_Damaged[l_Damaged.size() - 1] = char(l_Damaged.at(l_Damaged.size() - 1) ^ 1);
         for (const auto& l_File : {qMakePair(QString("blob"), l_Blob), qMakePair(QString("content"), l_Content),
-                                   qMakePair(QString("damaged"), l_Damaged)})
+                                   qMakePair(QString("damaged"), l_Damaged), qMakePair(QString("cut"), l_Blob.left(l_Blob.size() - 10))})
         {
             QFile l_Out(l_Dir.filePath(l_File.first));
             QVERIFY(l_Out.open(QIODevice::WriteOnly) && l_Out.write(l_File.second) == l_File.second.size());
@@ -350,13 +353,13 @@ private slots:
         QVERIFY(l_Tool.waitForFinished(30000));
         QCOMPARE(l_Tool.exitCode(), status);
         const QByteArray l_Stdout = l_Tool.readAllStandardOutput();
-        if (stdoutText == "CONTENT")
-            QVERIFY(l_Stdout == l_Content);
+        const QByteArray l_Stderr = l_Tool.readAllStandardError();
+        if (stdoutText == "CONTENT" || stdoutText == "BLOB")
+            QVERIFY(l_Stdout == (stdoutText == "BLOB" ? l_Blob : l_Content));
         else
             QCOMPARE(QString(l_Stdout), stdoutText);
-        if (status != 0)
-            QVERIFY(!l_Tool.readAllStandardError().isEmpty());
-        if (args.contains("-o") && status == 0)
+        QVERIFY(status == 0 ? stdoutText != "BLOB" || l_Stderr == l_Key.toLatin1() + "\n" : !l_Stderr.isEmpty());
+        if (args.contains("-o") && !args.contains("-") && status == 0)
         {
             QFile l_Out(l_Dir.filePath(args.at(args.indexOf("-o") + 1)));
             QVERIFY(l_Out.open(QIODevice::ReadOnly));

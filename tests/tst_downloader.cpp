@@ -181,6 +181,7 @@ private slots:
         const int l_Error = fault.Status == 404 ? 203 : fault.Status == c_NoServer ? 1 : 0;
         // Told on the application's thread, through its main queue.
         QTRY_COMPARE(m_Host->Errors, l_Error ? QStringList{QString("Http Error %1").arg(l_Error)} : QStringList());
+        QCOMPARE(m_Host->OffThreadMessages, QStringList());
         // The last progress is always delivered, whatever the throttling.
         QVERIFY(kept >= 0 || (m_LastProgress.FileSize == m_Body.size() &&
                               (m_LastProgress.FilePercent == 100 || fault.OmitContentLength)));

@@ -1,4 +1,5 @@
 // orvane-launcher as a user runs it: a process loading the real plugin, talking to a loopback server.
+#include "host/StatusView.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpProxy.h"
 #include "support/TestHttpServer.h"
@@ -113,6 +114,27 @@ class tst_host : public QObject
     Q_OBJECT
 
 private slots:
+    /// Speed and time left come from Done over the last seconds, not from the module's lagging
+    /// average, and the time left shows only once the rate is known.
+    void progressLine()
+    {
+        Orvane::Launcher::ApplicationStatus l_Status;
+        l_Status.Busy = true;
+        l_Status.DownloadStatus = 3;
+        l_Status.Total = 400000000;
+        l_Status.Speed = 130 * 1024; // the module's average early in a fast transfer
+        Orvane::Host::RateMeter l_Meter;
+        l_Meter.Add(0, 0, l_Status.Total);
+        QCOMPARE(l_Meter.Rate(), qint64(-1));
+        QVERIFY(!Orvane::Host::StatusView::FormatLine(l_Status, 200, l_Meter.Rate()).contains("left"));
+        for (qint64 l_Ms = 100; l_Ms <= 1500; l_Ms += 100)
+            l_Meter.Add(l_Ms, l_Status.Done = l_Ms * 200000, l_Status.Total); // 200 MB/s
+        const QString l_Line = Orvane::Host::StatusView::FormatLine(l_Status, 200, l_Meter.Rate());
+        QVERIFY2(l_Line.endsWith("190.7 MiB/s  1s left"), qPrintable(l_Line));
+        l_Meter.Add(1600, 0, l_Status.Total); // a new phase starts over
+        QCOMPARE(l_Meter.Rate(), qint64(-1));
+    }
+
     void infoReadsIdentityThroughTheLoader()
     {
         // Reading the identity touches nothing of the user's.
@@ -180,6 +202,23 @@ private slots:
     }
 
 #ifdef Q_OS_UNIX
+    /// "--" ends the options; the first start, which shows its notice, launches the game and exits 0
+    /// like every later one.
+    void firstStartAndEndOfOptions()
+    {
+        Published l_Game;
+        l_Game.Build.Files[0].Bytes = "#!/bin/sh\nexit 0\n";
+        l_Game.Build.Files[0].Flags = 0x08 | 0x02; // the client, made executable
+        QVERIFY(l_Game.Start());
+        Outcome l_Run = Run(l_Game.Args({"install", "--", l_Game.Folder}));
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        for (int l_Start = 0; l_Start < 2; ++l_Start)
+        {
+            l_Run = Run(l_Game.Args({"start"}, {"--"}));
+            QVERIFY2(l_Run.Code == 0 && l_Run.Out.contains("Battle for Azeroth started."), l_Run.Describe());
+        }
+    }
+
     void installInterruptResumeRepairUninstall()
     {
         Published l_Game;

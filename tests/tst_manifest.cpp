@@ -3,6 +3,7 @@
 #include "support/TestBuild.h"
 #include "support/WarningLog.h"
 #include "launcher/DownloadListFile.h"
+#include "launcher/PendingListFile.h"
 #include "launcher/Manifest.h"
 
 #include <QTemporaryDir>
@@ -75,16 +76,27 @@ private slots:
     }
 
     /// Any line end, blank lines and a missing final end read the same; a rewrite is UTF-8 with LF
-    /// and leaves no temporary file.
+    /// and leaves no temporary file. Completions are written later (here: at the flush); a line the
+    /// file lacks at once, so that the file on disk always names every file still to fetch.
     void listFile()
     {
         QTemporaryDir l_Dir;
         const QString l_Path = l_Dir.path() + "/ToDownload.db";
-        QVERIFY(TestBuild::Write(l_Path, "\na/x.MPQ\r\n\r\n\nb.MPQ"));
-        DownloadListFile l_List(l_Path);
-        QCOMPARE(l_List.Read(), QStringList({"a/x.MPQ", "b.MPQ"}));
-        QVERIFY(l_List.Update("a/x.MPQ", QString::fromUtf8("Data/été.MPQ")));
-        QCOMPARE(TestBuild::Read(l_Path), QString::fromUtf8("b.MPQ\nData/été.MPQ\n").toUtf8());
+        QVERIFY(TestBuild::Write(l_Path, "\na/x.MPQ\r\n\r\n\nb.MPQ\nc.MPQ"));
+        QCOMPARE(DownloadListFile(l_Path).Read(), QStringList({"a/x.MPQ", "b.MPQ", "c.MPQ"}));
+        PendingListFile l_List(3600 * 1000);
+        l_List.Open(l_Path);
+        const QString l_New = QString::fromUtf8("Data/été.MPQ");
+        const std::pair<QString, QString> l_Steps[] = {{"a/x.MPQ", ""}, {"b.MPQ", l_New}, {l_New, l_New}, {"c.MPQ", ""}};
+        const char* const l_OnDisk[] = {"\na/x.MPQ\r\n\r\n\nb.MPQ\nc.MPQ", "c.MPQ\nData/été.MPQ\n",
+                                        "c.MPQ\nData/été.MPQ\n", "c.MPQ\nData/été.MPQ\n"};
+        for (int l_Step = 0; l_Step < 4; ++l_Step)
+        {
+            QVERIFY(l_List.Update(l_Steps[l_Step].first, l_Steps[l_Step].second));
+            QCOMPARE(TestBuild::Read(l_Path), QByteArray(l_OnDisk[l_Step]));
+        }
+        l_List.Close();
+        QCOMPARE(TestBuild::Read(l_Path), l_New.toUtf8() + "\n");
         QCOMPARE(QDir(l_Dir.path()).entryList(QDir::Files), QStringList({"ToDownload.db"}));
     }
 
@@ -137,10 +149,12 @@ private slots:
         l_App.m_Manifest = ParseManifest(l_Build.ManifestJson(), &l_Ok);
         l_App.m_FullScan = row.FullScan;
         l_App.BuildBaseList();
+        l_Game.RunMainTasks(); // the results are applied on the application's thread
         QCOMPARE(Paths(l_App.m_DownloadList), row.Base);
         QCOMPARE(TestBuild::Read(l_Folder + "ToDownloadBase.db"), row.BaseAfter);
         l_App.m_DownloadList.clear();
         l_App.BuildStreamedList(false);
+        l_Game.RunMainTasks();
         QCOMPARE(Paths(l_App.m_DownloadList), row.Streamed);
         QCOMPARE(TestBuild::Read(l_Folder + "ToDownload.db"), row.StreamedAfter);
         QCOMPARE(l_Game.Host.LockCount.load(), 1);

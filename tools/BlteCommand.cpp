@@ -10,6 +10,7 @@
 #include <QDataStream>
 #include <QFile>
 #include <QSaveFile>
+#include <QtEndian>
 
 #include <cstdio>
 #include <memory>
@@ -129,15 +130,41 @@ int WriteOutput(const QString& p_Path, const QByteArray& p_Data, QTextStream& p_
     return CascToolExit::CantCreate;
 }
 
+/// Size of the blob as its chunk table declares it (header and every chunk); -1 when the table cannot be read.
+qint64 DeclaredSize(QIODevice& p_File, quint32 p_HeaderSize)
+{
+    if (!p_File.seek(8))
+        return -1;
+    const QByteArray l_Table = p_File.read(qint64(p_HeaderSize) - 8);
+    if (l_Table.size() < 4)
+        return -1;
+    const quint32 l_Count = qFromBigEndian<quint32>(l_Table.constData()) & 0xFFFFFF; // after the flags byte
+    if (l_Table.size() < 4 + 24 * qint64(l_Count))
+        return -1;
+    qint64 l_Size = p_HeaderSize;
+    for (quint32 l_Chunk = 0; l_Chunk < l_Count; ++l_Chunk)
+        l_Size += qFromBigEndian<quint32>(l_Table.constData() + 4 + 24 * l_Chunk);
+    return l_Size;
+}
+
 int Key(const BlteArguments& p_Args, QTextStream& p_Out, QTextStream& p_Err)
 {
     const std::unique_ptr<QIODevice> l_File = OpenInput(p_Args.Input, p_Err);
     if (!l_File)
         return CascToolExit::NoInput;
     QDataStream l_Stream(l_File.get());
-    const QByteArray l_Key = BLTEHandler::ExtractEntryMD5(l_Stream, quint64(l_File->size()));
+    quint32 l_HeaderSize = 0;
+    const QByteArray l_Key = BLTEHandler::ExtractEntryMD5(l_Stream, quint64(l_File->size()), &l_HeaderSize);
     if (l_Key.isEmpty())
         return 1;
+    // The key hashes the header only: a blob cut short still has one, of bytes that are not all there.
+    const qint64 l_Declared = l_HeaderSize > 0 ? DeclaredSize(*l_File, l_HeaderSize) : l_File->size();
+    if (l_Declared < 0 || l_Declared > l_File->size())
+    {
+        p_Err << "casc-tool: " << p_Args.Input << " is cut short: " << l_File->size() << " bytes of "
+              << (l_Declared < 0 ? QStringLiteral("a header") : QString::number(l_Declared)) << "\n";
+        return BLTEHandler::ShortChunk;
+    }
     p_Out << l_Key.toHex() << "\n";
     return 0;
 }
@@ -183,8 +210,9 @@ int Encode(const BlteArguments& p_Args, QTextStream& p_Out, QTextStream& p_Err)
         return CascToolExit::Usage;
     }
     const int l_Written = WriteOutput(p_Args.Output, l_Blob, p_Out, p_Err);
+    // On standard output the blob stands alone: the key goes to the error stream there.
     if (l_Written == 0)
-        p_Out << BLTEWriter::EncodingKey(l_Blob).toHex() << "\n";
+        (p_Args.Output == "-" ? p_Err : p_Out) << BLTEWriter::EncodingKey(l_Blob).toHex() << "\n";
     return l_Written;
 }
 
@@ -200,8 +228,9 @@ QString BlteCommand::Usage()
         "      to OUT or standard output. Exit status: the decoder's result code on failure.\n"
         "  casc-tool blte encode IN -o OUT [--chunk BYTES] [--mode N|Z] [--no-table]\n"
         "      Encodes IN in chunks of BYTES (K, M, G suffixes; 0 = one chunk; default 256K),\n"
-        "      plain (N) or zlib (Z, the default), and prints the encoding key. --no-table\n"
-        "      writes one plain chunk without a table.\n"
+        "      plain (N) or zlib (Z, the default), and prints the encoding key (on standard\n"
+        "      error when OUT is -, standard output). --no-table writes one plain chunk without\n"
+        "      a table.\n"
         "  FILE or IN may be - for standard input.\n");
 }
 

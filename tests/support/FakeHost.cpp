@@ -37,6 +37,8 @@ void FakeHost::Attach(Application* p_App)
     p_App->ShowMessageBox = [](QString p_Text, bool p_Notice) {
         Lock l_Lock(Host().Mutex);
         (p_Notice ? Host().Notices : Host().Errors).append(p_Text);
+        if (QThread::currentThread() != Host().thread())
+            Host().OffThreadMessages.append(p_Text);
     };
     p_App->GetLocalSetting = [](QString p_Key, QVariant p_Default) {
         Lock l_Lock(Host().Mutex);

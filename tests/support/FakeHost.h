@@ -36,6 +36,7 @@ public:
     QMap<QString, QVariant> Settings;
     QStringList Notices;
     QStringList Errors;
+    QStringList OffThreadMessages; ///< messages shown from another thread than the host's
     std::atomic<int> LockCount{0};
     std::atomic<int> UnlockCount{0};
 
@@ -45,7 +46,7 @@ public:
     std::atomic<bool> LauncherRunning{true};
     std::atomic<bool> DevChannel{false};
 
-    std::recursive_mutex Mutex; ///< guards Settings, Notices, Errors
+    std::recursive_mutex Mutex; ///< guards Settings, Notices, Errors, OffThreadMessages
 
 private:
     static FakeHost* s_Current;

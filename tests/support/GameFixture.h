@@ -51,6 +51,19 @@ struct GameFixture
 
     QString Config() const { return Folder + "WTF/Config.wtf"; }
 
+    /// Runs the main-queue actions queued at this moment, as the host's loop would next.
+    void RunMainTasks()
+    {
+        size_t l_Count = 0;
+        {
+            QMutexLocker l_Lock(&App.m_MainTasksMutex);
+            l_Count = App.m_MainTasks.size();
+        }
+        Orvane::Launcher::Task l_Task;
+        while (l_Count-- > 0 && App.TakeMainTask(l_Task))
+            l_Task();
+    }
+
     size_t WorkerTasks()
     {
         QMutexLocker l_Lock(&App.m_WorkerTasksMutex);
