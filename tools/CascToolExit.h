@@ -7,6 +7,7 @@ namespace CASC {
 /// `blte decode` uses for the decoder's own result codes.
 namespace CascToolExit {
 constexpr int Usage = 64;      ///< bad command line
+constexpr int DataError = 65;  ///< an input that does not parse (table, configuration, index)
 constexpr int NoInput = 66;    ///< an input file or folder cannot be read
 constexpr int CantCreate = 73; ///< an output cannot be written
 } // namespace CascToolExit

@@ -1,6 +1,7 @@
 // casc-tool: builds, inspects and debugs content stores.
 #include "tools/BlteCommand.h"
 #include "tools/CascToolExit.h"
+#include "tools/InspectCommand.h"
 #include "tools/forge/ForgeCommand.h"
 
 #include <QCoreApplication>
@@ -16,10 +17,11 @@ QString Help()
                           "\n"
                           "Builds, inspects and debugs content stores (BLTE blobs, archives, indices).\n"
                           "\n")
-        + BlteCommand::Usage() + "\n" + Forge::ForgeCommand::Usage()
+        + BlteCommand::Usage() + "\n" + Forge::ForgeCommand::Usage() + "\n" + InspectCommand::Usage()
         + QStringLiteral("\n"
                          "Exit status: 0 on success; for blte decode the decoder's result code (1 to 11);\n"
-                         "1 when blte key finds no BLTE blob; 64 on a bad command line; 66 when an input\n"
+                         "1 when blte key finds no BLTE blob; 64 on a bad command line; 65 when a table,\n"
+                         "configuration or index does not parse; 66 when an input\n"
                          "cannot be read (or forge input cannot be stored); 73 when an output cannot be written.\n");
 }
 
@@ -41,6 +43,8 @@ int main(int p_Argc, char** p_Argv)
         return BlteCommand::Run(l_Args.mid(1), l_Out, l_Err);
     if (l_Command == "forge")
         return Forge::ForgeCommand::Run(l_Args.mid(1), l_Out, l_Err);
+    if (InspectCommand::Handles(l_Command))
+        return InspectCommand::Run(l_Command, l_Args.mid(1), l_Out, l_Err);
     l_Err << "casc-tool: " << (l_Command.isEmpty() ? QStringLiteral("a command is needed") : "unknown command " + l_Command)
           << "\n"
           << Help();

@@ -7,13 +7,7 @@ source "$(dirname "$0")/lib.sh"
 command -v python3 >/dev/null || fail "python3 is needed"
 command -v curl >/dev/null || fail "curl is needed"
 [ -x "$BIN/casc-tool" ] || fail "$BIN/casc-tool is not built"
-e2e_ensure_nginx
-rm -rf "$WORK"
-mkdir -p "$WORK/store/cdn"
-trap e2e_cleanup EXIT
-# nginx serves the folder the forge then fills: the store is served exactly as written.
-nginx_start "$NGINX_PREFIX" "$WORK/store/cdn" || fail "nginx did not start"
-HOST=127.0.0.1:$NGINX_CDN1_PORT
+e2e_serve_store
 "$BIN/casc-tool" forge "$WORK/store" --files 40 --max-size 20000 --chunk 4096 --patch-archives 1 \
     --hosts "$HOST" --seed 7 >/dev/null || fail "casc-tool forge exited with $?"
 

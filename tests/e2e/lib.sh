@@ -38,6 +38,17 @@ e2e_cleanup() {
 
 # Installs nginx when it is missing and this user may (the project's own files
 # bring what the tests need); one apt run at a time when tests run in parallel.
+# e2e_serve_store: nginx serving $WORK/store/cdn, which starts empty (the forge fills it after,
+# so the store is served exactly as written); HOST is its first CDN host.
+e2e_serve_store() {
+    e2e_ensure_nginx
+    rm -rf "$WORK"
+    mkdir -p "$WORK/store/cdn"
+    trap e2e_cleanup EXIT
+    nginx_start "$NGINX_PREFIX" "$WORK/store/cdn" || fail "nginx did not start"
+    HOST=127.0.0.1:$NGINX_CDN1_PORT
+}
+
 e2e_ensure_nginx() {
     nginx_bin >/dev/null 2>&1 && return 0
     if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then

@@ -1,0 +1,362 @@
+// The base files of a content store: configuration and archive indices found missing in an
+// installation, sized and fetched from the CDN with progress, stop and resume.
+#include "support/CascRig.h"
+#include "support/TestBuild.h"
+#include "support/WarningLog.h"
+#include "casc/CASCBaseVerifier.h"
+#include "casc/CASCIndexManager.h"
+#include "casc/CASCVersion.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QtTest>
+
+using namespace Orvane::CASC;
+
+namespace {
+
+using Call = QList<quint64>; // file number, count, percent, done, total, speed
+
+struct Calls
+{
+    QList<Call> m_Started, m_Progress, m_Completed;
+    int m_Finished = 0;
+
+    void Install(CASCBaseVerifier* p_Verifier)
+    {
+        auto l_Record = [](QList<Call>& p_Into) {
+            return [&p_Into](int p_File, int p_Count, int p_Percent, quint64 p_Done, quint64 p_Total, quint64 p_Speed) {
+                p_Into.append(Call{quint64(p_File), quint64(p_Count), quint64(p_Percent), p_Done, p_Total, p_Speed});
+            };
+        };
+        p_Verifier->m_OnDownloadStarted = l_Record(m_Started);
+        p_Verifier->m_OnDownloadProgress = l_Record(m_Progress);
+        p_Verifier->m_OnDownloadCompleted = l_Record(m_Completed);
+        p_Verifier->m_OnFinished = [this] { ++m_Finished; };
+    }
+};
+
+QString Keyed(const QString& p_Key)
+{
+    return p_Key.left(2) + '/' + p_Key.mid(2, 2) + '/' + p_Key;
+}
+
+QString HexKey(int p_Number)
+{
+    return QString("%1").arg(p_Number, 32, 10, QChar('0'));
+}
+
+/// A store of three archives whose indices are p_Bodies, served from memory; the installation
+/// holds both configuration files and no index.
+void Synthetic(CascRig& p_Rig, const QList<QByteArray>& p_Bodies, const QString& p_Archives = QString())
+{
+    TestHttpServer& l_Server = p_Rig.m_Server;
+    const QString l_Host = QString("127.0.0.1:%1").arg(l_Server.Port());
+    QStringList l_Names;
+    for (int l_I = 0; l_I < p_Bodies.size(); ++l_I)
+    {
+        l_Names.append(HexKey(l_I + 1));
+        l_Server.SetResource("/tpr/wow/data/" + Keyed(l_Names.last()) + ".index", p_Bodies[l_I]);
+    }
+    const QByteArray l_Cdn = "archives = " + (p_Archives.isNull() ? l_Names.join(' ') : p_Archives).toUtf8() + "\n";
+    const QByteArray l_Build = "build-name = synthetic\n";
+    l_Server.SetResource("/wow/cdns", "Name|Path|Hosts\neu|tpr/wow|" + l_Host.toUtf8() + "\n");
+    l_Server.SetResource("/wow/versions", "Region|B|C|Id|Name\neu|" + HexKey(98).toUtf8() + "|" +
+                                              HexKey(99).toUtf8() + "|1|v\n");
+    l_Server.SetResource("/tpr/wow/config/" + Keyed(HexKey(99)), l_Cdn);
+    l_Server.SetResource("/tpr/wow/config/" + Keyed(HexKey(98)), l_Build);
+    const QString l_Install = p_Rig.m_Store.Root() + "/install/";
+    TestBuild::Write(l_Install + "data/config/" + Keyed(HexKey(99)), l_Cdn);
+    TestBuild::Write(l_Install + "data/config/" + Keyed(HexKey(98)), l_Build);
+    p_Rig.NewApp(l_Install);
+}
+
+QString IndexPath(CascRig& p_Rig, int p_Number)
+{
+    return p_Rig.m_App->GetInstallFolder() + "data/indices/" + HexKey(p_Number) + ".index";
+}
+
+QString IndexUrl(CascRig& p_Rig, int p_Number)
+{
+    return p_Rig.m_Server.Url("/tpr/wow/data/" + Keyed(HexKey(p_Number)) + ".index");
+}
+
+/// Installs p_Calls, then Scan and Start.
+void Begin(CascRig& p_Rig, Calls& p_Calls)
+{
+    p_Calls.Install(p_Rig.m_App->GetBaseVerifier());
+    p_Rig.m_App->GetBaseVerifier()->Scan();
+    p_Rig.m_App->GetBaseVerifier()->Start();
+}
+
+/// Begin, then wait until the verifier finished or raised an error.
+bool Run(CascRig& p_Rig, Calls& p_Calls)
+{
+    Begin(p_Rig, p_Calls);
+    return QTest::qWaitFor([&] { return p_Calls.m_Finished > 0 || !p_Rig.m_Errors->isEmpty(); }, 20000);
+}
+
+} // namespace
+
+class CascVerifierTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        // Pointed at an external server (the end-to-end test), only the forged store runs.
+        if (!qEnvironmentVariableIsEmpty("KESTRUN_CASC_CDN_URL") && QTest::currentTestFunction() != QString("forgedStore"))
+            QSKIP("runs against the loopback server");
+    }
+    void forgedStore();
+    void sizesAndProgress();
+    void nothingMissing();
+    void failures_data();
+    void failures();
+    void stopAndResume();
+    void killAndRunAgain();
+    void badKeys_data();
+    void badKeys();
+};
+
+void CascVerifierTest::forgedStore()
+{
+    // Configuration and indices come from the CDN, through the orchestrator, under the keys
+    // the summary gives; the indices then load with every blob where the summary says.
+    CascRig l_Rig;
+    QVERIFY(l_Rig.Forge({"--files", "120", "--max-size", "4K", "--patch-archives", "1", "--missing-config", "build",
+                         "--missing-config", "patch", "--missing-index", "0", "--missing-index", "2"}));
+    l_Rig.NewApp();
+    QVERIFY(l_Rig.Init());
+    const CascStore& l_Store = l_Rig.m_Store;
+    const CASCVersion* l_Version = l_Rig.m_App->GetVersion();
+    QCOMPARE(l_Version->GetCDNConfig()._Archives, l_Store.Archives(false));
+    QCOMPARE(l_Version->GetCDNConfig()._PatchArchives, l_Store.Archives(true));
+    QCOMPARE(l_Version->GetEncodingKey(), l_Store.Summary()["encoding"].toObject()["encodingKey"].toString());
+    QCOMPARE(l_Version->GetBuildConfig()._PatchConfig, l_Store.Config("patch"));
+    QCOMPARE(l_Rig.m_App->GetVersionInfo(2)._BuildNumber, quint32(l_Store.Summary()["buildId"].toInt()));
+
+    WarningLog l_Log;
+    Calls l_Calls;
+    QVERIFY(Run(l_Rig, l_Calls));
+    QVERIFY(l_Rig.m_Errors->isEmpty());
+    QCOMPARE(l_Log.Starting("CASCBaseVerifier::Scan(): Missing file ").size(), 4);
+    const QStringList l_Fetched = {"config/" + Keyed(l_Store.Config("build")), "config/" + Keyed(l_Store.Config("patch")),
+                                   "data/" + Keyed(l_Store.Archives(false)[0]) + ".index",
+                                   "patch/" + Keyed(l_Store.Archives(true)[0]) + ".index"};
+    QString l_CdnPath = l_Store.Summary()["cdnPath"].toString();
+    for (const QString& l_Path : l_Fetched)
+    {
+        const QString l_Local = l_Path.startsWith("config/") ? "data/" + l_Path
+                                                              : "data/indices/" + QFileInfo(l_Path).fileName();
+        QCOMPARE(TestBuild::Read(l_Store.Install() + l_Local), TestBuild::Read(l_Store.CdnDocRoot() + "/" + l_CdnPath + "/" + l_Path));
+        if (!l_Rig.External())
+            // size, then file; the configuration read the build configuration first
+            QCOMPARE(l_Rig.m_Server.Requests("/" + l_CdnPath + "/" + l_Path).size(), l_Path == l_Fetched[0] ? 3 : 2);
+    }
+    QCOMPARE(l_Calls.m_Completed.size(), 1);
+    QCOMPARE(l_Calls.m_Completed[0][3], l_Calls.m_Completed[0][4]);
+
+    CASCIndexManager* l_Index = l_Rig.m_App->GetIndexManager();
+    l_Index->Load();
+    QVERIFY(l_Rig.m_Errors->isEmpty());
+    QCOMPARE(l_Index->GetEntryCount(), l_Store.Blobs().size());
+    for (const QJsonValue& l_Value : l_Store.Blobs())
+    {
+        const QJsonObject l_Blob = l_Value.toObject();
+        const CASCIndexRecord* l_Record = l_Index->FindEntry(
+            CASCIndexManager::IndexKey(QByteArray::fromHex(l_Blob["indexKey"].toString().toLatin1()).constData()));
+        QVERIFY(l_Record);
+        QCOMPARE(*l_Index->GetArchiveName(l_Record->_ArchiveIndex), l_Blob["cdnArchive"].toString());
+        QCOMPARE(double(l_Record->_Offset), l_Blob["cdnOffset"].toDouble());
+        QCOMPARE(bool(l_Record->_Patch), l_Blob["patch"].toBool());
+    }
+}
+
+void CascVerifierTest::sizesAndProgress()
+{
+    CascRig l_Rig;
+    Synthetic(l_Rig, {QByteArray(10, 'a'), QByteArray(20, 'b'), QByteArray(30, 'c')});
+    QVERIFY(l_Rig.Init());
+    Calls l_Calls;
+    QVERIFY(Run(l_Rig, l_Calls));
+    QVERIFY(l_Rig.m_Errors->isEmpty());
+    QCOMPARE(l_Calls.m_Started, QList<Call>{(Call{1, 3, 0, 0, 60, 0})});
+    QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 60, 60, 0})});
+    QCOMPARE(l_Calls.m_Progress.size(), 3); // once at the end of every file
+    QCOMPARE(l_Calls.m_Progress.last()[2], quint64(100));
+    QCOMPARE(l_Calls.m_Finished, 1);
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), QByteArray(20, 'b'));
+    QVERIFY(l_Rig.m_App->GetBaseVerifier()->GetMissingFiles().isEmpty());
+
+    // No Content-Length: the total is 0 and the percentage is taken against 1.
+    Synthetic(l_Rig, {QByteArray(10, 'a')});
+    l_Rig.m_Server.SetFault("/tpr/wow/data/" + Keyed(HexKey(1)) + ".index", With(&TestHttpServer::Fault::OmitContentLength, true));
+    QVERIFY(l_Rig.Init());
+    QFile::remove(IndexPath(l_Rig, 1));
+    Calls l_Unsized;
+    QVERIFY(Run(l_Rig, l_Unsized));
+    QCOMPARE(l_Unsized.m_Started, QList<Call>{(Call{1, 1, 0, 0, 0, 0})});
+    QCOMPARE(l_Unsized.m_Progress.last()[2], quint64(1000));
+}
+
+void CascVerifierTest::nothingMissing()
+{
+    CascRig l_Rig;
+    QVERIFY(l_Rig.Forge({"--files", "8"}));
+    l_Rig.NewApp();
+    QVERIFY(l_Rig.Init());
+    l_Rig.m_Server.ClearRequests();
+    Calls l_Calls;
+    Begin(l_Rig, l_Calls);
+    QCOMPARE(l_Calls.m_Finished, 1); // at once, from Start
+    QVERIFY(l_Calls.m_Started.isEmpty() && l_Calls.m_Progress.isEmpty() && l_Calls.m_Completed.isEmpty());
+    QTest::qWait(50);
+    QVERIFY(l_Rig.m_Server.Requests().isEmpty());
+}
+
+void CascVerifierTest::failures_data()
+{
+    QTest::addColumn<bool>("sizing");                 // the fault hits the size request, else the download
+    QTest::addColumn<TestHttpServer::Fault>("fault");
+    QTest::addColumn<QString>("message");             // URL stands for the file's URL
+    using F = TestHttpServer::Fault;
+    QTest::newRow("404 on download") << false << With(&F::Status, 404) << "QtHttp error 203 when retrieving file URL";
+    QTest::newRow("500 on download") << false << With(&F::Status, 500) << "QtHttp error 401 when retrieving file URL";
+    QTest::newRow("closed mid-file") << false << With(&F::CloseAfterBytes, 700)
+                                     << "Error RemoteHostClosedError for file : URL";
+    QTest::newRow("stall mid-file") << false << With(&F::StallAfterBytes, 700) << "QtHttp error 4 when retrieving file URL";
+    QTest::newRow("404 on size") << true << With(&F::Status, 404) << "QtHttp error 203 when retrieving file URL";
+    QTest::newRow("no answer to size") << true << With(&F::NoAnswer, true) << "QtHttp error 4 when retrieving file URL";
+}
+
+void CascVerifierTest::failures()
+{
+    // Every failure is reported once, leaves no file under its final name, and a resume
+    // finishes the job once the server behaves.
+    QFETCH(bool, sizing);
+    QFETCH(TestHttpServer::Fault, fault);
+    QFETCH(QString, message);
+    CascRig l_Rig;
+    qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
+    const QByteArray l_Second = TestHttpServer::Pattern(3000);
+    Synthetic(l_Rig, {QByteArray(10, 'a'), l_Second, QByteArray(30, 'c')});
+    QVERIFY(l_Rig.Init());
+    const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
+    CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
+    if (sizing)
+        l_Rig.m_Server.SetFault(l_Path, fault);
+    Calls l_Calls;
+    l_Calls.Install(l_Verifier);
+    l_Verifier->m_OnDownloadStarted = [&](int, int, int, quint64, quint64, quint64) { l_Rig.m_Server.SetFault(l_Path, fault); };
+    l_Verifier->Scan();
+    l_Verifier->Start();
+    QTRY_COMPARE_WITH_TIMEOUT(l_Rig.m_Errors->count(), 1, 20000);
+    QCOMPARE(l_Rig.m_Errors->at(0)[0].value<Errors::Type>(), Errors::Network);
+    QCOMPARE(l_Rig.m_Errors->at(0)[1].toString(), message.replace("URL", IndexUrl(l_Rig, 2)));
+    QVERIFY(!QFile::exists(IndexPath(l_Rig, 2)) && !QFile::exists(IndexPath(l_Rig, 3)));
+    QTest::qWait(100);
+    QCOMPARE(l_Rig.m_Errors->count(), 1);
+    QCOMPARE(l_Calls.m_Finished, 0);
+
+    l_Rig.m_Server.ClearFaults();
+    l_Verifier->m_OnDownloadStarted = nullptr;
+    l_Verifier->ResumeDownload();
+    QTRY_COMPARE_WITH_TIMEOUT(l_Calls.m_Finished, 1, 20000);
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
+    QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 3040, 3040, 0})});
+    qunsetenv("KESTRUN_STALL_TIMEOUT_MS");
+}
+
+void CascVerifierTest::stopAndResume()
+{
+    CascRig l_Rig;
+    const QByteArray l_Second = TestHttpServer::Pattern(200000);
+    Synthetic(l_Rig, {QByteArray(10, 'a'), l_Second, QByteArray(30, 'c')});
+    QVERIFY(l_Rig.Init());
+    const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
+    CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
+    Calls l_Calls;
+    l_Calls.Install(l_Verifier);
+    l_Verifier->m_OnDownloadStarted = [&](int, int, int, quint64, quint64, quint64) {
+        l_Rig.m_Server.SetFault(l_Path, With(&TestHttpServer::Fault::StallAfterBytes, 5000, 1));
+    };
+    l_Verifier->Scan();
+    l_Verifier->Start();
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(IndexPath(l_Rig, 2) + ".part").size(), qint64(5000), 20000);
+    l_Verifier->StopDownload();
+    l_Verifier->StopDownload(); // a second stop changes nothing
+    QTest::qWait(50);
+    QVERIFY(l_Rig.m_Errors->isEmpty());
+    QVERIFY(!QFile::exists(IndexPath(l_Rig, 2)));
+    l_Verifier->ResumeDownload();
+    QTRY_COMPARE_WITH_TIMEOUT(l_Calls.m_Finished, 1, 20000);
+    QVERIFY(l_Rig.m_Errors->isEmpty());
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
+    // The stopped attempt's bytes are not counted twice, and the file was fetched from its start.
+    QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 200040, 200040, 0})});
+    const QList<TestHttpServer::Request> l_Requests = l_Rig.m_Server.Requests(l_Path);
+    QCOMPARE(l_Requests.size(), 3);
+    QVERIFY(l_Requests.last().Range.isEmpty());
+}
+
+void CascVerifierTest::killAndRunAgain()
+{
+    // The process dies mid-file: the next run finds the file missing and fetches it whole.
+    CascRig l_Rig;
+    const QByteArray l_Second = TestHttpServer::Pattern(100000);
+    Synthetic(l_Rig, {QByteArray(10, 'a'), l_Second});
+    QVERIFY(l_Rig.Init());
+    const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
+    Calls l_Calls;
+    l_Calls.Install(l_Rig.m_App->GetBaseVerifier());
+    l_Rig.m_App->GetBaseVerifier()->m_OnDownloadStarted = [&](int, int, int, quint64, quint64, quint64) {
+        l_Rig.m_Server.SetFault(l_Path, With(&TestHttpServer::Fault::StallAfterBytes, 4000, 1));
+    };
+    l_Rig.m_App->GetBaseVerifier()->Scan();
+    l_Rig.m_App->GetBaseVerifier()->Start();
+    const QString l_Install = l_Rig.m_App->GetInstallFolder();
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(IndexPath(l_Rig, 2) + ".part").size(), qint64(4000), 20000);
+    l_Rig.m_App.reset();
+    QVERIFY(!QFile::exists(l_Install + "data/indices/" + HexKey(2) + ".index"));
+
+    l_Rig.NewApp(l_Install);
+    QVERIFY(l_Rig.Init());
+    Calls l_Again;
+    QVERIFY(Run(l_Rig, l_Again));
+    QVERIFY(l_Rig.m_Errors->isEmpty());
+    QCOMPARE(l_Again.m_Started, QList<Call>{(Call{1, 1, 0, 0, 100000, 0})});
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
+}
+
+void CascVerifierTest::badKeys_data()
+{
+    QTest::addColumn<QString>("archives");
+    QTest::newRow("climbs out of the installation") << "../../../../escaped";
+    QTest::newRow("31 digits") << QString(31, 'a');
+    QTest::newRow("not hexadecimal") << QString(31, 'a') + "g";
+}
+
+void CascVerifierTest::badKeys()
+{
+    QFETCH(QString, archives);
+    CascRig l_Rig;
+    Synthetic(l_Rig, {QByteArray(10, 'a')}, HexKey(1) + " " + archives);
+    QVERIFY(l_Rig.Init());
+    l_Rig.m_Server.ClearRequests();
+    Calls l_Calls;
+    Begin(l_Rig, l_Calls);
+    QCOMPARE(l_Rig.m_Errors->count(), 1);
+    QVERIFY(l_Rig.m_Errors->at(0)[1].toString().contains(archives));
+    QTest::qWait(50);
+    QVERIFY(l_Rig.m_Server.Requests().isEmpty());
+    QCOMPARE(l_Calls.m_Finished, 0);
+    QDirIterator l_All(l_Rig.m_Store.Root(), QDir::Files, QDirIterator::Subdirectories);
+    while (l_All.hasNext())
+        QVERIFY2(!l_All.next().contains("escaped"), "a file was written from a bad key");
+}
+
+QTEST_GUILESS_MAIN(CascVerifierTest)
+#include "tst_cascverifier.moc"
