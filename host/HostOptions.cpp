@@ -1,5 +1,6 @@
 #include "host/HostOptions.h"
 #include "launcher/LauncherLocale.h"
+#include "launcher/RateLimiter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,7 +23,11 @@ const QStringList& Commands()
 const QStringList& ValueOptions()
 {
     static const QStringList s_Options = {"--plugin", "--settings", "--server", "--locale", "--idle-timeout",
+<<<<<<< HEAD
                                            "--casc-cdn"};
+=======
+                                          "--proxy",  "--limit-rate"};
+>>>>>>> main
     return s_Options;
 }
 
@@ -152,6 +157,15 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
                 return l_Fail("unknown locale \"" + l_Value + "\" (known: " + KnownLocaleTags().join(", ") + ")");
             LocaleTag = l_Value;
         }
+        else if (l_Name == "--proxy")
+            Proxy = l_Value;
+        else if (l_Name == "--limit-rate")
+        {
+            LimitRate = Launcher::RateLimiter::Parse(l_Value);
+            if (LimitRate < 0)
+                return l_Fail("--limit-rate needs bytes per second with an optional K or M suffix, not \"" + l_Value +
+                              "\"");
+        }
         else
         {
             bool l_Ok = false;
@@ -246,6 +260,10 @@ QString HostOptions::Usage()
         "  --idle-timeout SECONDS    give up after this long without progress (default 120, 0: never)\n"
         "  --casc-cdn HOST[:PORT]    CDN host of the content store for this run\n"
         "  --verbose                 show the module's diagnostics on stderr\n"
+        "  --proxy URL|none          HTTP proxy for every request of the run (default: http_proxy,\n"
+        "                            HTTP_PROXY, unless no_proxy names the server; none: direct)\n"
+        "  --limit-rate RATE         download at most RATE bytes per second (K, M suffixes; 0: no\n"
+        "                            limit); without it the stored setting holds\n"
         "\n"
         "\"--\" ends the options: what follows is taken as it stands (a folder named \"-x\").\n"
         "\n"
