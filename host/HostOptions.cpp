@@ -23,11 +23,7 @@ const QStringList& Commands()
 const QStringList& ValueOptions()
 {
     static const QStringList s_Options = {"--plugin", "--settings", "--server", "--locale", "--idle-timeout",
-<<<<<<< HEAD
-                                           "--casc-cdn"};
-=======
-                                          "--proxy",  "--limit-rate"};
->>>>>>> main
+                                          "--proxy",  "--limit-rate", "--casc-cdn"};
     return s_Options;
 }
 

@@ -16,12 +16,9 @@ struct HostOptions
     bool Json = false;
     bool Verbose = false;
     int IdleTimeoutSeconds = 120; ///< 0: never give up
-<<<<<<< HEAD
-    QString CascCdn;      ///< --casc-cdn HOST[:PORT] (empty: the module's default CDN host)
-=======
     QString Proxy;                ///< --proxy URL or "none" (empty: from the environment)
     qint64 LimitRate = -1;        ///< --limit-rate in bytes per second (0: unlimited; -1: the stored setting)
->>>>>>> main
+    QString CascCdn;              ///< --casc-cdn HOST[:PORT] (empty: the module's default CDN host)
 
     QString Command;
     QString Folder;     ///< install
