@@ -324,6 +324,16 @@ private slots:
         // The limit held for the run; the stored one is back.
         QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), 7);
         QVERIFY(Run(l_Game.Args({"status"}, {"--limit-rate", "2X"})).Code == 2);
+
+        // A limited run killed mid-file leaves the stored limit as it was.
+        QVERIFY(Run(l_Game.Args({"uninstall", "--delete-files"})).Code == 0);
+        QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.DownloadRateLimit", 7);
+        QProcess l_Process;
+        Launch(l_Process, l_Game.Args({"install", l_Game.Folder}, {"--limit-rate", "256K"}));
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Game.Folder + "/Data/big.bin.part").size() > 0; }, 30000));
+        l_Process.kill();
+        l_Process.waitForFinished(30000);
+        QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), 7);
     }
 
     void fileThatNeverVerifiesFails()
