@@ -1,5 +1,6 @@
 #include "host/HostOptions.h"
 #include "launcher/LauncherLocale.h"
+#include "KestrunVersion.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,7 +50,11 @@ QString HostOptions::DefaultPluginPath()
 #else
     const char* l_Name = "libkestrun.so";
 #endif
-    return QCoreApplication::applicationDirPath() + "/" + QString::fromLatin1(l_Name);
+    const QString l_Folder = QCoreApplication::applicationDirPath();
+    const QString l_Beside = l_Folder + "/" + QString::fromLatin1(l_Name);
+    // An installed or unpacked package keeps the module under ../lib/<multiarch>/orvane/.
+    const QString l_Installed = QDir::cleanPath(l_Folder + "/../" KESTRUN_PLUGIN_INSTALL_DIR "/" + QString::fromLatin1(l_Name));
+    return QFileInfo::exists(l_Beside) || !QFileInfo::exists(l_Installed) ? l_Beside : l_Installed;
 }
 
 QString HostOptions::DefaultSettingsPath()
