@@ -22,6 +22,7 @@ struct HostOptions
     bool Existing = false;    ///< install --existing
     bool DeleteFiles = false; ///< uninstall --delete-files
     bool Help = false;
+    bool Version = false;
     QString Tag;        ///< set-locale
 
     /// Parses the arguments after the program name. Returns false with a

@@ -7,6 +7,7 @@
 #include "host/HostRun.h"
 #include "host/Interrupts.h"
 #include "host/Reports.h"
+#include "tools/CommandLine.h"
 
 #include <QCoreApplication>
 
@@ -51,6 +52,11 @@ int main(int argc, char* argv[])
     if (l_Options.Help)
     {
         Console::Out(HostOptions::Usage());
+        return 0;
+    }
+    if (l_Options.Version)
+    {
+        Console::Out(Orvane::Tools::CommandLine::VersionLine());
         return 0;
     }
 
