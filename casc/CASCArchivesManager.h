@@ -1,21 +1,142 @@
 #pragma once
+#include "casc/CASCArchiveFileEntry.h"
+#include "casc/CASCEncodingMap.h"
+#include "casc/CASCSlotCheck.h"
+#include "launcher/QtCompat.h"
+
+#include <QNetworkReply>
 #include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+class QFile;
+class QNetworkAccessManager;
 
 namespace Orvane {
 namespace CASC {
 
 class CASCApplication;
+struct CASCArchiveTransfer;
 
-/// The encoding file, the local data archives, the install scan and the streamed
-/// download of missing content.
-class CASCArchivesManager
+/// The encoding file, the local data archives, the install scan and the streamed download of
+/// missing content. Lives on the thread that calls Init; only the scan's tasks run elsewhere.
+class CASCArchivesManager : public QObject
 {
+    Q_OBJECT
+
 public:
+    using Callback = std::function<void()>;
+    using CheckProgress = std::function<void(quint32 p_Done, quint32 p_Total)>;
+    using DownloadProgress = std::function<void(int p_File, int p_Files, int p_Percent, quint64 p_Done,
+                                                quint64 p_Total, quint64 p_Speed)>;
+
+    // Installed by the module before Init; called on the manager's thread.
+    Callback m_OnEncodingLoaded;
+    Callback m_OnFinished;
+    Callback m_OnBusy;
+    CheckProgress m_OnCheckProgress;
+    DownloadProgress m_OnDownloadStarted;
+    DownloadProgress m_OnDownloadProgress;
+    DownloadProgress m_OnDownloadCompleted;
+
     explicit CASCArchivesManager(CASCApplication* p_Owner);
-    ~CASCArchivesManager();
+    ~CASCArchivesManager() override;
+
+    /// Obtains the encoding file (local copy, else the CDN), decodes and parses it; ends with
+    /// m_OnEncodingLoaded or an error raised on the owner.
+    void Init(QString p_DownloadDbPath);
+    bool ParseEncodingFile(QByteArray* p_Data);
+
+    /// Blocking: checks every slot of every local archive, lists the damaged ones and writes
+    /// the download database.
+    void ScanInstall();
+    /// Rebuilds the to-download list from the download database.
+    void LoadDownloadList();
+    /// Fetches every listed blob into its slot, one at a time; ends with m_OnFinished.
+    void StartStreaming();
+    void StopDownload();
+    void ResumeDownload();
+
+    QStringList ListIndexFiles() const;
+    std::vector<CASCArchiveFileEntry> ReadIndexFile(const QString& p_Path) const;
+
+    /// Grows p_File with zeros to p_Capacity bytes, in pieces of ExpandPiece bytes.
+    bool ExpandFile(QFile* p_File, quint64 p_Capacity);
+
+    const CASCEncodingMap& GetEncodingMap() const { return m_EncodingMap; }
+    const std::vector<CASCArchiveFileEntry>& GetDownloadList() const { return m_ToDownload; }
+    /// Why each entry of the list was taken, when the last ScanInstall built it.
+    const std::vector<CASCSlotCheck::Verdict>& GetScanVerdicts() const { return m_ScanVerdicts; }
+
+    static constexpr quint32 CheckTotal = 1500000;
+    static constexpr int ExpandPiece = 8192;
+    static constexpr quint64 FreeSpaceCheckAbove = 1073741824;
+    static constexpr int DatabaseIntervalMs = 60000;
+    static constexpr int MaxAttempts = 3;
+
+private slots:
+    void HTTP_OnError(QNetworkReply::NetworkError p_Error);
+    void HTTP_OnReadyRead();
+    void HTTP_DownloadFinished();
 
 private:
-    CASCApplication* m_Owner; // set once; the orchestrator outlives it
+    struct ScanResult
+    {
+        std::vector<CASCArchiveFileEntry> _Entries;
+        std::vector<CASCSlotCheck::Verdict> _Verdicts;
+    };
+    ScanResult ScanArchive(quint8 p_Archive, const std::vector<CASCArchiveFileEntry>& p_Entries,
+                           std::atomic<quint32>* p_Done) const;
+
+    void DecodeEncodingFile(const QString& p_Path, const QString& p_Key);
+    void GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize);
+    void StartDownload(const QString& p_Url, const QString& p_Path, quint64 p_From, qint64 p_To,
+                       std::function<void()> p_Completion);
+    void IssueRequest();
+    /// Looks at the status line and range of the answer once, before any byte is stored.
+    bool CheckAnswer();
+    /// The current transfer failed: asks again while attempts are left, else raises p_Message
+    /// with p_Kind and stops until ResumeDownload.
+    void FailTransfer(int p_Kind, const QString& p_Message);
+    void DownloadNextFile();
+    void WriteDownloadedEntry();
+    /// Why the blob in the scratch file cannot go into entry p_Entry's slot; empty when it can.
+    QString CheckBlob(const QByteArray& p_Blob, const CASCArchiveFileEntry& p_Entry) const;
+    void ProgressTick();
+    void RewriteDatabase(size_t p_From);
+    void ReportCompleted();
+
+    // Owner access: the only place that knows the orchestrator's and the index manager's API.
+    QString Folder() const;
+    /// "http://HOST/PATH/" of a random CDN host of the current region; empty (and reported) without one.
+    QString CdnBase();
+    QString EncodingKey() const;
+    const CASCIndexRecord* FindIndexRecord(const char* p_IndexKey) const;
+    static quint32 RecordSize(const CASCIndexRecord* p_Record);
+    static quint32 RecordOffset(const CASCIndexRecord* p_Record);
+    static bool RecordIsPatch(const CASCIndexRecord* p_Record);
+    static QByteArray RecordKey(const CASCIndexRecord* p_Record);
+    QString RecordArchiveName(const CASCIndexRecord* p_Record) const;
+    void Raise(int p_Kind, const QString& p_Message);
+
+    CASCApplication* m_Owner;                          // set once; the owner outlives it
+    QNetworkAccessManager* m_NetworkManager = nullptr; // Init's thread; recreated by each Init
+    CASCEncodingMap m_EncodingMap;                     // Init's thread; read-only while the scan's tasks run
+    std::vector<CASCArchiveFileEntry> m_ToDownload;    // Init's thread
+    std::vector<CASCSlotCheck::Verdict> m_ScanVerdicts; // Init's thread
+    QString m_DownloadDbPath;                          // Init's thread
+    Compat::ElapsedTimer m_DatabaseTimer;              // Init's thread
+    int m_FileNumber = 0;                              // Init's thread; 1-based
+    quint64 m_BytesTotal = 0;                          // Init's thread
+    quint64 m_BytesDone = 0;                           // Init's thread
+    quint64 m_BytesLastTick = 0;                       // Init's thread
+    quint64 m_Speed = 0;                               // Init's thread
+    Compat::ElapsedTimer m_SpeedTimer;                 // Init's thread
+    CASCArchiveTransfer* m_Transfer;                   // Init's thread; owned, reused for every file
 };
 
 } // namespace CASC

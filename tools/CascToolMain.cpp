@@ -3,6 +3,7 @@
 #include "tools/CascToolExit.h"
 #include "tools/CommandLine.h"
 #include "tools/InspectCommand.h"
+#include "tools/ScanCommand.h"
 #include "tools/forge/ForgeCommand.h"
 
 #include <QCoreApplication>
@@ -17,11 +18,12 @@ QString Help(Orvane::Tools::CommandLine& p_Line)
     return p_Line.HelpText("casc-tool COMMAND ...",
                            "Builds, inspects and debugs content stores (BLTE blobs, archives, indices).")
         + QStringLiteral("\nCommands:\n") + BlteCommand::Usage() + "\n" + Forge::ForgeCommand::Usage() + "\n"
-        + InspectCommand::Usage()
+        + InspectCommand::Usage() + "\n" + ScanCommand::Usage()
         + QStringLiteral("\n"
                          "Exit status: 0 on success; for blte decode the decoder's result code (1 to 11);\n"
-                         "1 when blte key finds no BLTE blob; 64 on a bad command line; 65 when a table,\n"
-                         "configuration or index does not parse; 66 when an input\n"
+                         "1 when blte key finds no BLTE blob, or scan finds slots to fetch; 64 on a bad\n"
+                         "command line; 65 when a table, configuration, index or encoding file does not\n"
+                         "parse; 66 when an input\n"
                          "cannot be read (or forge input cannot be stored); 73 when an output cannot be written.\n");
 }
 
@@ -56,6 +58,8 @@ int main(int p_Argc, char** p_Argv)
     }
     if (l_Command == "blte")
         return BlteCommand::Run(l_Args.mid(1), l_Out, l_Err);
+    if (l_Command == "scan")
+        return ScanCommand::Run(l_Args.mid(1), l_Out, l_Err);
     if (l_Command == "forge")
         return Forge::ForgeCommand::Run(l_Args.mid(1), l_Out, l_Err);
     if (InspectCommand::Handles(l_Command))

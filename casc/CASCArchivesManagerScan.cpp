@@ -1,0 +1,162 @@
+#include "casc/CASCArchivesManager.h"
+
+#include "casc/CASCDownloadDatabase.h"
+#include "casc/CASCLocalIndex.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSemaphore>
+#include <QtConcurrent>
+
+#include <map>
+
+namespace Orvane {
+namespace CASC {
+
+QStringList CASCArchivesManager::ListIndexFiles() const
+{
+    return CASCLocalIndex::List(Folder());
+}
+
+std::vector<CASCArchiveFileEntry> CASCArchivesManager::ReadIndexFile(const QString& p_Path) const
+{
+    std::vector<CASCArchiveFileEntry> l_Result;
+    std::vector<CASCLocalIndexEntry> l_Entries;
+    QString l_Error;
+    int l_Skipped = 0;
+    if (!CASCLocalIndex::Read(p_Path, l_Entries, l_Error, &l_Skipped))
+    {
+        qWarning().noquote() << "CASCArchivesManager::ReadIndexFile() skipped: " + l_Error;
+        return l_Result;
+    }
+    if (l_Skipped > 0)
+        qWarning().noquote() << "CASCArchivesManager::ReadIndexFile() " + QString::number(l_Skipped) +
+                                    " slots beyond 4 GiB skipped in " + p_Path;
+    l_Result.reserve(l_Entries.size());
+    for (const CASCLocalIndexEntry& l_Entry : l_Entries)
+        if (const CASCIndexRecord* l_Record = FindIndexRecord(l_Entry.Key))
+            l_Result.push_back({l_Record, l_Entry.Archive, l_Entry.Offset, l_Entry.Size});
+    return l_Result;
+}
+
+void CASCArchivesManager::ScanInstall()
+{
+    qWarning().noquote() << "CASCArchivesManager::ScanInstall() start";
+    std::map<quint8, std::vector<CASCArchiveFileEntry>> l_Groups;
+    quint32 l_Total = 0;
+    const QStringList l_Paths = ListIndexFiles();
+    for (const QString& l_Path : l_Paths)
+        for (const CASCArchiveFileEntry& l_Entry : ReadIndexFile(l_Path))
+        {
+            l_Groups[l_Entry._Archive].push_back(l_Entry);
+            ++l_Total;
+        }
+
+    // One task per archive; each releases the semaphore when it ends, so the poll wakes for
+    // the last one instead of sleeping out its second.
+    std::atomic<quint32> l_Done(0);
+    QSemaphore l_Ended;
+    std::vector<QFuture<ScanResult>> l_Tasks;
+    for (const auto& l_Group : l_Groups)
+    {
+        const quint8 l_Archive = l_Group.first;
+        const std::vector<CASCArchiveFileEntry>* l_Entries = &l_Group.second;
+        l_Tasks.push_back(QtConcurrent::run([this, l_Archive, l_Entries, &l_Done, &l_Ended] {
+            ScanResult l_Result = ScanArchive(l_Archive, *l_Entries, &l_Done);
+            l_Ended.release();
+            return l_Result;
+        }));
+    }
+    const auto l_Report = [&] {
+        const quint32 l_Now = l_Done.load();
+        m_OnCheckProgress(l_Now, l_Total);
+        qWarning().noquote() << QString::number(l_Now) + "/" + QString::number(l_Total);
+    };
+    QElapsedTimer l_Tick;
+    l_Tick.start();
+    size_t l_Finished = 0;
+    while (l_Finished < l_Tasks.size())
+    {
+        const qint64 l_Left = 1000 - l_Tick.elapsed();
+        if (l_Left > 0 && l_Ended.tryAcquire(1, int(l_Left)))
+        {
+            ++l_Finished;
+            continue;
+        }
+        l_Report();
+        l_Tick.restart();
+    }
+    l_Report();
+
+    m_ToDownload.clear();
+    m_ScanVerdicts.clear();
+    for (QFuture<ScanResult>& l_Task : l_Tasks)
+    {
+        const ScanResult l_Result = l_Task.result();
+        m_ToDownload.insert(m_ToDownload.end(), l_Result._Entries.begin(), l_Result._Entries.end());
+        m_ScanVerdicts.insert(m_ScanVerdicts.end(), l_Result._Verdicts.begin(), l_Result._Verdicts.end());
+    }
+    RewriteDatabase(0);
+}
+
+CASCArchivesManager::ScanResult CASCArchivesManager::ScanArchive(quint8 p_Archive,
+                                                                 const std::vector<CASCArchiveFileEntry>& p_Entries,
+                                                                 std::atomic<quint32>* p_Done) const
+{
+    ScanResult l_Result;
+    const QString l_Path = Folder() + "data/data/data." + QString::asprintf("%03d", p_Archive);
+    QFile l_Archive(l_Path);
+    if (!l_Archive.open(QIODevice::ReadOnly))
+    {
+        qWarning().noquote() << "CASCArchivesManager::ScanInstall() Failed to open archive : " + l_Path;
+        *p_Done += quint32(p_Entries.size());
+        l_Result._Entries = p_Entries;
+        l_Result._Verdicts.assign(p_Entries.size(), CASCSlotCheck::Verdict::MissingArchive);
+        return l_Result;
+    }
+    const qint64 l_Size = l_Archive.size();
+    for (const CASCArchiveFileEntry& l_Entry : p_Entries)
+    {
+        const QByteArray l_Key = RecordKey(l_Entry._IndexRecord);
+        const CASCSlotCheck::Verdict l_Verdict = CASCSlotCheck::Check(
+            l_Archive, l_Size, l_Entry._Offset, RecordSize(l_Entry._IndexRecord), l_Key.constData(), m_EncodingMap);
+        if (l_Verdict != CASCSlotCheck::Verdict::Whole)
+        {
+            l_Result._Entries.push_back(l_Entry);
+            l_Result._Verdicts.push_back(l_Verdict);
+        }
+        ++*p_Done;
+    }
+    return l_Result;
+}
+
+void CASCArchivesManager::LoadDownloadList()
+{
+    const std::set<QByteArray> l_Keys = CASCDownloadDatabase::Read(m_DownloadDbPath);
+    // Rebuilt, not appended to: a list that already holds the scan's entries must not hold them twice.
+    m_ToDownload.clear();
+    m_ScanVerdicts.clear();
+    if (l_Keys.empty())
+        return;
+    const QStringList l_Paths = ListIndexFiles();
+    for (const QString& l_Path : l_Paths)
+        for (const CASCArchiveFileEntry& l_Entry : ReadIndexFile(l_Path))
+            if (l_Keys.count(RecordKey(l_Entry._IndexRecord)))
+                m_ToDownload.push_back(l_Entry);
+}
+
+void CASCArchivesManager::RewriteDatabase(size_t p_From)
+{
+    if (m_DownloadDbPath.isEmpty()) // a scan without Init only reports
+        return;
+    std::vector<QByteArray> l_Keys;
+    for (size_t l_I = p_From; l_I < m_ToDownload.size(); ++l_I)
+        l_Keys.push_back(RecordKey(m_ToDownload[l_I]._IndexRecord));
+    QString l_Error;
+    if (!CASCDownloadDatabase::Write(m_DownloadDbPath, l_Keys, &l_Error))
+        Raise(1, "Failed to write the download list " + l_Error);
+}
+
+} // namespace CASC
+} // namespace Orvane

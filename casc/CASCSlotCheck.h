@@ -1,0 +1,40 @@
+#pragma once
+#include "casc/CASCEncodingMap.h"
+
+#include <QFile>
+#include <QString>
+
+namespace Orvane {
+namespace CASC {
+
+/// Checks one slot of a local data archive: header, blob and decoded content.
+class CASCSlotCheck
+{
+public:
+    enum class Verdict : quint8
+    {
+        Whole,
+        MissingArchive,  ///< the data archive cannot be opened
+        BeyondEnd,       ///< the archive ends before the slot does
+        SizeMismatch,    ///< the header's size is not 30 + the indexed blob size
+        KeyMismatch,     ///< the blob's key is not the one its header and index give
+        NoChunkTable,    ///< the blob has no chunk table
+        DecodeError,     ///< the blob does not decode against its key
+        MissingMd5,      ///< no encoding record for the index key
+        ContentMismatch, ///< the decoded content has another MD5
+    };
+
+    /// p_Archive is open for reading; p_IndexKey holds 9 bytes; p_BlobSize is the CDN index's
+    /// size of the blob. Blobs up to InMemoryBlob bytes are read with one call.
+    static Verdict Check(QFile& p_Archive, qint64 p_ArchiveSize, quint32 p_Offset, quint32 p_BlobSize,
+                         const char* p_IndexKey, const CASCEncodingMap& p_Map);
+
+    /// Short name for reports ("content-mismatch").
+    static const char* Name(Verdict p_Verdict);
+
+    static constexpr int EntryHeaderSize = 30;
+    static constexpr qint64 InMemoryBlob = 16 * 1024 * 1024;
+};
+
+} // namespace CASC
+} // namespace Orvane

@@ -1,0 +1,256 @@
+// The readers of the content store's own files: the encoding file, the local .idx files and
+// the download database.
+#include "support/WarningLog.h"
+#include "casc/Bytes.h"
+#include "casc/CASCDownloadDatabase.h"
+#include "casc/CASCEncodingFile.h"
+#include "casc/CASCLocalIndex.h"
+#include "tools/forge/LocalIndexWriter.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Orvane::CASC;
+
+namespace {
+
+QByteArray Key(int p_Seed, int p_Salt = 0)
+{
+    return Bytes::Md5(QByteArray::number(p_Seed) + ':' + QByteArray::number(p_Salt));
+}
+
+/// One table-A entry: count word (keys, top size byte), size, content key, encoding keys.
+QByteArray EntryA(const QByteArray& p_Content, const QList<QByteArray>& p_Keys, quint32 p_Size = 100, quint8 p_Top = 0)
+{
+    QByteArray l_Out;
+    l_Out.append(char(p_Keys.size())).append(char(p_Top));
+    Bytes::AppendBigEndian32(l_Out, p_Size);
+    l_Out.append(p_Content);
+    for (const QByteArray& l_Key : p_Keys)
+        l_Out.append(l_Key);
+    return l_Out;
+}
+
+/// Entries of one and two keys that fill exactly p_Bytes of a page (seeds from p_Seed on).
+QByteArray Filler(int p_Bytes, int p_Seed)
+{
+    int l_Two = 0;
+    while ((p_Bytes - 54 * l_Two) % 38 != 0)
+        ++l_Two;
+    QByteArray l_Out;
+    for (int l_I = 0; l_I < (p_Bytes - 54 * l_Two) / 38; ++l_I)
+        l_Out.append(EntryA(Key(p_Seed + l_I, 1), {Key(p_Seed + l_I)}));
+    for (int l_I = 0; l_I < l_Two; ++l_I)
+        l_Out.append(EntryA(Key(p_Seed + 1000 + l_I, 1), {Key(p_Seed + 1000 + l_I), Key(p_Seed + 1000 + l_I, 2)}));
+    return l_Out;
+}
+
+/// A decoded encoding file with the given table-A pages (each padded to 4096) and one B page.
+QByteArray EncodingFile(const QList<QByteArray>& p_Pages, int p_PagesB = 1)
+{
+    QByteArray l_Out("EN\x01\x10\x10\x04\x00\x04\x00", 9);
+    Bytes::AppendBigEndian32(l_Out, quint32(p_Pages.size()));
+    Bytes::AppendBigEndian32(l_Out, quint32(p_PagesB));
+    l_Out.append(char(0));
+    Bytes::AppendBigEndian32(l_Out, 5);
+    l_Out.append("b:{}", 5);
+    l_Out.append(QByteArray(p_Pages.size() * 32, 'i'));
+    for (const QByteArray& l_Page : p_Pages)
+        l_Out.append(l_Page.leftJustified(4096, '\0', true));
+    l_Out.append(QByteArray(p_PagesB * 32, 'i'));
+    l_Out.append(QByteArray(p_PagesB * 4096, 'b'));
+    return l_Out;
+}
+
+QByteArray ContentOf(const CASCEncodingMap& p_Map, const QByteArray& p_EncodingKey)
+{
+    const CASCEncodingRecord* l_Record = p_Map.Find(p_EncodingKey.left(9));
+    return l_Record ? QByteArray(l_Record->ContentKey, 16) : QByteArray();
+}
+
+} // namespace
+
+class EncodingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pages_data();
+    void pages();
+    void refused_data();
+    void refused();
+    void laterParseAddsAndOverwrites();
+    void localIndex_data();
+    void localIndex();
+    void newestIndexPerBucket();
+    void downloadDatabase();
+};
+
+void EncodingTest::pages_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QList<QByteArray>>("keys");     // encoding keys that must be found
+    QTest::addColumn<QList<QByteArray>>("contents"); // with these content keys
+    QTest::addColumn<int>("warnings");               // "Multiple encoding keys" lines beyond the fillers'
+
+    const QByteArray l_Next = EntryA(Key(9000, 1), {Key(9000)});
+    QTest::newRow("entries end 2 bytes before the page's end")
+        << EncodingFile({Filler(4094, 0), l_Next}) << QList<QByteArray>{Key(0), Key(9000)}
+        << QList<QByteArray>{Key(0, 1), Key(9000, 1)} << 0;
+    QTest::newRow("page filled to its last byte")
+        << EncodingFile({Filler(4096, 0), l_Next}) << QList<QByteArray>{Key(0), Key(9000)}
+        << QList<QByteArray>{Key(0, 1), Key(9000, 1)} << 0;
+    QByteArray l_Twin = Key(9001);
+    l_Twin.replace(0, 9, Key(9000).left(9));
+    QTest::newRow("two entries share a 9-byte prefix: the later wins")
+        << EncodingFile({EntryA(Key(1, 1), {Key(9000)}) + EntryA(Key(2, 1), {l_Twin})}) << QList<QByteArray>{Key(9000)}
+        << QList<QByteArray>{Key(2, 1)} << 0;
+    QTest::newRow("three keys: stored under the first, two warnings")
+        << EncodingFile({EntryA(Key(3, 1), {Key(30), Key(31), Key(32)})}) << QList<QByteArray>{Key(30), Key(31)}
+        << QList<QByteArray>{Key(3, 1), QByteArray()} << 2;
+    QTest::newRow("40-bit size keeps the page aligned")
+        << EncodingFile({EntryA(Key(4, 1), {Key(40)}, 7, 1) + EntryA(Key(5, 1), {Key(50)})})
+        << QList<QByteArray>{Key(40), Key(50)} << QList<QByteArray>{Key(4, 1), Key(5, 1)} << 0;
+}
+
+void EncodingTest::pages()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QList<QByteArray>, keys);
+    QFETCH(QList<QByteArray>, contents);
+    QFETCH(int, warnings);
+    WarningLog l_Log;
+    l_Log.Silence = [](const QString&) { return true; };
+    CASCEncodingMap l_Map;
+    QVERIFY(CASCEncodingFile::Parse(file, l_Map));
+    for (int l_I = 0; l_I < keys.size(); ++l_I)
+        QCOMPARE(ContentOf(l_Map, keys[l_I]), contents[l_I]);
+    int l_Multiple = 0;
+    for (const QString& l_Line : l_Log.Starting("Multiple encoding keys for MD5 "))
+        l_Multiple += l_Line.contains(Bytes::Hex(Key(3, 1)) + ": ");
+    QCOMPARE(l_Multiple, warnings);
+    if (QTest::currentDataTag() == QByteArray("40-bit size keeps the page aligned"))
+        QCOMPARE(l_Map.Find(Key(40).left(9))->FullSize(), (quint64(1) << 32) + 7);
+    QCOMPARE(l_Log.Starting("\tl_NumEntriesA     : "), QStringList{QString("\tl_NumEntriesA     : %1").arg(file.at(12) + 0)});
+}
+
+void EncodingTest::refused_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    const QByteArray l_Good = EncodingFile({Filler(2000, 0)});
+    QTest::newRow("shorter than its header") << l_Good.left(21);
+    QTest::newRow("cut inside table A") << l_Good.left(22 + 5 + 32 + 3000);
+    QTest::newRow("cut inside table B") << l_Good.left(l_Good.size() - 100);
+    QByteArray l_Long = l_Good;
+    l_Long.replace(18, 4, QByteArray("\x7f\xff\xff\xff", 4));
+    QTest::newRow("string block past the end") << l_Long;
+    QByteArray l_Pages = l_Good;
+    l_Pages.replace(9, 4, QByteArray("\xff\xff\xff\xff", 4));
+    QTest::newRow("page count past the end") << l_Pages;
+    QTest::newRow("entry runs past its page")
+        << EncodingFile({Filler(4094 - 38, 0) + EntryA(Key(7, 1), {Key(7), Key(8)})});
+    QByteArray l_Small = l_Good;
+    l_Small[3] = 4;
+    QTest::newRow("keys shorter than an index key") << l_Small;
+}
+
+void EncodingTest::refused()
+{
+    QFETCH(QByteArray, file);
+    WarningLog l_Log;
+    l_Log.Silence = [](const QString&) { return true; };
+    CASCEncodingMap l_Map;
+    QVERIFY(CASCEncodingFile::Parse(EncodingFile({EntryA(Key(1, 1), {Key(1)})}), l_Map));
+    QVERIFY(!CASCEncodingFile::Parse(file, l_Map));
+    QCOMPARE(l_Map.Size(), size_t(1)); // left as it was
+}
+
+void EncodingTest::laterParseAddsAndOverwrites()
+{
+    WarningLog l_Log;
+    l_Log.Silence = [](const QString&) { return true; };
+    CASCEncodingMap l_Map;
+    QVERIFY(CASCEncodingFile::Parse(EncodingFile({Filler(4094, 0)}), l_Map));
+    const size_t l_First = l_Map.Size();
+    QVERIFY(CASCEncodingFile::Parse(EncodingFile({EntryA(Key(77, 7), {Key(0)}) + EntryA(Key(78, 7), {Key(5000)})}), l_Map));
+    QCOMPARE(l_Map.Size(), l_First + 1);
+    QCOMPARE(ContentOf(l_Map, Key(0)), Key(77, 7));
+    QCOMPARE(ContentOf(l_Map, Key(1)), Key(1, 1));
+    QCOMPARE(ContentOf(l_Map, Key(5000)), Key(78, 7));
+    QVERIFY(l_Map.Bytes() <= l_Map.Size() * 30 + 30);
+}
+
+void EncodingTest::localIndex_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("entries"); // -1: refused
+    QTest::addColumn<int>("skipped");
+    using Writer = Forge::LocalIndexWriter;
+    const QByteArray l_Good = Writer::Build(3, {{Key(1).left(9), 5, 1000, 130}, {Key(2).left(9), 255, 0x3FFFFFF0, 30}});
+    QTest::newRow("two entries, archives 5 and 255") << l_Good << 2 << 0;
+    QTest::newRow("shorter than its header") << l_Good.left(6) << -1 << 0;
+    QTest::newRow("shorter than its header block") << l_Good.left(20) << -1 << 0;
+    QTest::newRow("shorter than its entry area") << l_Good.left(l_Good.size() - 1) << -1 << 0;
+    QByteArray l_Huge = l_Good;
+    l_Huge.replace(0, 4, QByteArray("\xf0\xff\xff\xff", 4));
+    QTest::newRow("header block size past the end") << l_Huge << -1 << 0;
+    QTest::newRow("slot beyond 4 GiB skipped")
+        << Writer::Build(3, {{Key(1).left(9), 1, 0x3FFFFFFF, 0xFFFFFFF0}, {Key(2).left(9), 1, 0, 100}}) << 1 << 1;
+}
+
+void EncodingTest::localIndex()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, entries);
+    QFETCH(int, skipped);
+    std::vector<CASCLocalIndexEntry> l_Entries;
+    QString l_Error;
+    int l_Skipped = 0;
+    QCOMPARE(CASCLocalIndex::Parse(file, l_Entries, l_Error, &l_Skipped), entries >= 0);
+    QCOMPARE(int(l_Entries.size()), qMax(entries, 0));
+    QCOMPARE(l_Skipped, skipped);
+    if (entries == 2)
+    {
+        const CASCLocalIndexEntry& l_Last = Key(1) < Key(2) ? l_Entries[1] : l_Entries[0];
+        QCOMPARE(int(l_Last.Archive), 255);
+        QCOMPARE(l_Last.Offset, quint32(0x3FFFFFF0));
+        QCOMPARE(QByteArray(l_Last.Key, 9), Key(2).left(9));
+    }
+}
+
+void EncodingTest::newestIndexPerBucket()
+{
+    QTemporaryDir l_Dir;
+    const QString l_Folder = l_Dir.path() + "/";
+    QDir().mkpath(l_Folder + "data/data/sub.idx");
+    for (const char* l_Name : {"0000000001.idx", "0000000003.idx", "0000000002.idx", "0a00000001.idx", "0f0000000a.idx",
+                               "1000000001.idx", "0b.txt"})
+    {
+        QFile l_File(l_Folder + "data/data/" + l_Name);
+        QVERIFY(l_File.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::link(l_Folder + "data/data/0000000001.idx", l_Folder + "data/data/0500000001.idx"));
+    QStringList l_Names;
+    for (const QString& l_Path : CASCLocalIndex::List(l_Folder))
+        l_Names.append(QFileInfo(l_Path).fileName());
+    QCOMPARE(l_Names, (QStringList{"0000000003.idx", "0a00000001.idx", "0f0000000a.idx"}));
+}
+
+void EncodingTest::downloadDatabase()
+{
+    QTemporaryDir l_Dir;
+    const QString l_Path = l_Dir.filePath("ToDownloadCASC.db");
+    QVERIFY(CASCDownloadDatabase::Read(l_Path).empty());
+    QVERIFY(CASCDownloadDatabase::Write(l_Path, {Key(1).left(9), Key(2)}));
+    QFile l_File(l_Path);
+    QVERIFY(l_File.open(QIODevice::ReadWrite));
+    QCOMPARE(QString::fromLatin1(l_File.readAll()), Bytes::Hex(Key(1).left(9)) + "\n" + Bytes::Hex(Key(2).left(9)) + "\n");
+    l_File.write("not a key\n0123\n" + Key(3).left(9).toHex().toUpper() + "\n");
+    l_File.close();
+    QCOMPARE(CASCDownloadDatabase::Read(l_Path), (std::set<QByteArray>{Key(1).left(9), Key(2).left(9), Key(3).left(9)}));
+    QCOMPARE(QDir(l_Dir.path()).entryList(QDir::Files), QStringList{"ToDownloadCASC.db"}); // no temporary left beside it
+}
+
+QTEST_GUILESS_MAIN(EncodingTest)
+#include "tst_encoding.moc"
