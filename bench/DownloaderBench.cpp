@@ -1,6 +1,6 @@
 // kestrun-bench-downloader [-i URL_FILE] URL... -o FOLDER [--resume]
-// Fetches each URL in turn through Application::HTTP_DownloadFile (one downloader
-// thread per file, as the download queue does) into FOLDER/<n>, then prints
+// Fetches each URL in turn through Application::HTTP_DownloadFile (one transfer after
+// the other on the application's download thread, as the download queue does) into FOLDER/<n>, then prints
 // "files bytes seconds" on one line. Driven by bench/downloader.sh.
 #include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "tests/support/BareApplication.h"

@@ -2,7 +2,7 @@
 # The file downloader alone against curl, same nginx, same data, same run
 # (figures move with the machine; the ratios are what to read):
 #   1. one large file: throughput and peak memory (memory must not grow with the file)
-#   2. many small files, one downloader thread per file: files per second
+#   2. many small files, one after the other over a kept-alive connection: files per second
 #
 #   bench/downloader.sh [--large-size 1G] [--small-count 1000] [--runs 3]
 #
@@ -98,4 +98,4 @@ printf '%-40s %10s %10s  %-8s %6s\n' "case (best of $RUNS; memory: worst)" "curl
 printf '%-40s %10s %10s  %-8s %6s\n' "one $LARGE_SIZE file" "$mb_curl" "$mb_ours" "MB/s" "$(ratio "$mb_ours" "$mb_curl")"
 printf '%-40s %10s %10s  %-8s %6s\n' "peak memory, one $LARGE_SIZE file" "$m_curl" "$m_ours" "KiB" "$(ratio "$m_ours" "$m_curl")"
 printf '%-40s %10s %10s  %-8s %6s\n' "peak memory, $LARGE_SIZE file / 1 MiB file" "-" "$m_ours/$m_tiny" "KiB" "$(ratio "$m_ours" "$m_tiny")"
-printf '%-40s %10s %10s  %-8s %6s\n' "$SMALL_COUNT x 16 KiB, one thread per file" "$fs_curl" "$fs_ours" "files/s" "$(ratio "$fs_ours" "$fs_curl")"
+printf '%-40s %10s %10s  %-8s %6s\n' "$SMALL_COUNT x 16 KiB, one after the other" "$fs_curl" "$fs_ours" "files/s" "$(ratio "$fs_ours" "$fs_curl")"

@@ -3,6 +3,7 @@
 #include "casc/CASCArchivesManager.h"
 #include "casc/CASCBaseVerifier.h"
 #include "casc/CASCHttpGet.h"
+#include "launcher/ModuleNetwork.h"
 #include "casc/CASCIndexManager.h"
 #include "casc/CASCTables.h"
 #include "casc/CASCVersion.h"
@@ -87,7 +88,7 @@ void CASCApplication::Init(int p_Region)
 {
     CASCHttpGet::Abandon(m_NetworkManager);
     // Without a parent, so that it can move to the calling thread; the destructor deletes it.
-    m_NetworkManager = new QNetworkAccessManager();
+    m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
     m_NetworkManager->moveToThread(QThread::currentThread());
     const quint64 l_Generation = ++m_Generation;
     RetireVersion();

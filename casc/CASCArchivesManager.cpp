@@ -3,6 +3,7 @@
 #include "casc/BLTEHandler.h"
 #include "casc/CASCArchiveTransfer.h"
 #include "casc/CASCEncodingFile.h"
+#include "launcher/ModuleNetwork.h"
 
 #include <QDataStream>
 #include <QDebug>
@@ -38,7 +39,7 @@ void CASCArchivesManager::Init(QString p_DownloadDbPath)
 {
     m_DownloadDbPath = p_DownloadDbPath;
     delete m_NetworkManager;
-    m_NetworkManager = new QNetworkAccessManager();
+    m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
     m_NetworkManager->moveToThread(QThread::currentThread());
 
     const QString l_Key = EncodingKey();

@@ -2,6 +2,7 @@
 
 #include "casc/CASCArchiveTransfer.h"
 #include "casc/CASCHttpGet.h"
+#include "launcher/ModuleNetwork.h"
 
 #include <QDebug>
 #include <QDir>
@@ -38,7 +39,7 @@ QString ErrorMessage(QNetworkReply::NetworkError p_Error, const QString& p_Url)
 void CASCArchivesManager::GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize)
 {
     if (!m_NetworkManager)
-        m_NetworkManager = new QNetworkAccessManager();
+        m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
     QNetworkReply* l_Reply = m_NetworkManager->get(Request(p_Url));
     const auto l_Done = [l_Reply] {
         l_Reply->disconnect();
@@ -105,7 +106,7 @@ void CASCArchivesManager::IssueRequest()
     }
 
     if (!m_NetworkManager)
-        m_NetworkManager = new QNetworkAccessManager();
+        m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
     QNetworkRequest l_Request = Request(l_Transfer._Url);
     QByteArray l_Range = "bytes=" + QByteArray::number(l_Transfer._From) + "-";
     if (l_Transfer._To >= 0)

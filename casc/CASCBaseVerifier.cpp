@@ -2,6 +2,7 @@
 
 #include "casc/CASCApplication.h"
 #include "casc/CASCHttpGet.h"
+#include "launcher/ModuleNetwork.h"
 #include "casc/CASCVersion.h"
 
 #include <QDebug>
@@ -53,7 +54,7 @@ void CASCBaseVerifier::Scan()
     m_Missing.clear();
     m_ScanFailed = m_SizeFailed = false;
     CASCHttpGet::Abandon(m_NetworkManager);
-    m_NetworkManager = new QNetworkAccessManager();
+    m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
     m_NetworkManager->moveToThread(QThread::currentThread());
 
     const int l_Region = m_Owner->GetRegion();

@@ -3,6 +3,7 @@
 #include "casc/CASCApplication.h"
 #include "casc/CASCConfigParser.h"
 #include "casc/CASCHttpGet.h"
+#include "launcher/ModuleNetwork.h"
 
 #include <QNetworkAccessManager>
 #include <QThread>
@@ -43,7 +44,7 @@ void CASCVersion::Init()
         return;
     // A reply of the old manager may be on the stack: the manager goes once control returns.
     CASCHttpGet::Abandon(m_NetworkManager);
-    m_NetworkManager = new QNetworkAccessManager();
+    m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
     m_NetworkManager->moveToThread(QThread::currentThread());
     const quint64 l_Generation = ++m_Generation;
 

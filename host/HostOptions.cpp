@@ -1,5 +1,6 @@
 #include "host/HostOptions.h"
 #include "launcher/LauncherLocale.h"
+#include "launcher/RateLimiter.h"
 #include "KestrunVersion.h"
 #include "tools/CommandLine.h"
 
@@ -23,7 +24,7 @@ const QStringList& Commands()
 
 const QStringList& ValueOptions()
 {
-    static const QStringList s_Options = {"plugin", "settings", "server", "locale", "idle-timeout"};
+    static const QStringList s_Options = {"plugin", "settings", "server", "locale", "idle-timeout", "proxy", "limit-rate"};
     return s_Options;
 }
 
@@ -53,6 +54,12 @@ void DefineGlobal(Tools::CommandLine& p_Line)
     p_Line.AddSwitch({"json"}, "One JSON object per line on stdout.");
     p_Line.AddValue({"idle-timeout"}, "SECONDS", "Give up after this long without progress (default 120, 0: never).");
     p_Line.AddSwitch({"verbose"}, "Show the module's diagnostics on stderr.");
+    p_Line.AddValue({"proxy"}, "URL|none",
+                    "HTTP proxy for every request of the run (default: http_proxy, HTTP_PROXY, unless no_proxy names "
+                    "the server; none: direct).");
+    p_Line.AddValue({"limit-rate"}, "RATE",
+                    "Download at most RATE bytes per second (K, M suffixes; 0: no limit); without it the stored "
+                    "setting holds.");
     p_Line.AddHelpAndVersion();
 }
 
@@ -141,6 +148,14 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
         if (!l_Ok || l_Seconds < 0)
             return l_Fail("--idle-timeout needs a whole number of seconds (0: never), not \"" + l_Value + "\"");
         IdleTimeoutSeconds = l_Seconds;
+    }
+    for (const QString& l_Value : l_Global.Values("proxy"))
+        Proxy = l_Value;
+    for (const QString& l_Value : l_Global.Values("limit-rate"))
+    {
+        LimitRate = Launcher::RateLimiter::Parse(l_Value);
+        if (LimitRate < 0)
+            return l_Fail("--limit-rate needs bytes per second with an optional K or M suffix, not \"" + l_Value + "\"");
     }
 
     if (l_Rest.isEmpty())

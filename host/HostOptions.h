@@ -16,6 +16,8 @@ struct HostOptions
     bool Json = false;
     bool Verbose = false;
     int IdleTimeoutSeconds = 120; ///< 0: never give up
+    QString Proxy;                ///< --proxy URL or "none" (empty: from the environment)
+    qint64 LimitRate = -1;        ///< --limit-rate in bytes per second (0: unlimited; -1: the stored setting)
 
     QString Command;
     QString Folder;     ///< install

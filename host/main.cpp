@@ -6,7 +6,9 @@
 #include "host/HostOptions.h"
 #include "host/HostRun.h"
 #include "host/Interrupts.h"
+#include "host/NetworkProxy.h"
 #include "host/Reports.h"
+#include "launcher/Deployment.h"
 #include "tools/CommandLine.h"
 
 #include <QCoreApplication>
@@ -68,6 +70,14 @@ int main(int argc, char* argv[])
     HostCallbacks::SetJson(l_Options.Json);
     HostCallbacks::SetLocaleTag(l_Options.LocaleTag);
     HostCallbacks::SetDevChannel(l_Options.DevChannel);
+    // Set before the module is loaded: it hands this proxy to every network manager it creates.
+    QNetworkProxy l_Proxy;
+    if (!NetworkProxy::Choose(l_Options.Proxy, Orvane::Launcher::Deployment::ServerBaseUrl(), &l_Proxy, &l_Error))
+    {
+        Console::Err("orvane-launcher: " + l_Error);
+        return 2;
+    }
+    QNetworkProxy::setApplicationProxy(l_Proxy);
 
     ApplicationLoader l_Loader(l_Options.PluginPath);
     if (!l_Loader.Check(&l_Error))
@@ -88,6 +98,12 @@ int main(int argc, char* argv[])
         return 2;
     }
     HostCallbacks::Fill(l_App);
+    // --limit-rate holds for this run only: the stored value comes back at the end.
+    const QString l_RateKey = l_App->m_FolderName + ".DownloadRateLimit";
+    const bool l_RateForRun = l_Options.LimitRate >= 0 && l_Options.Command != "info";
+    const QVariant l_StoredRate = l_RateForRun ? HostCallbacks::GetLocalSetting(l_RateKey, QVariant()) : QVariant();
+    if (l_RateForRun)
+        HostCallbacks::SetLocalSetting(l_RateKey, l_Options.LimitRate);
 
     int l_ExitCode = 0;
     if (l_Options.Command == "info")
@@ -108,6 +124,9 @@ int main(int argc, char* argv[])
         HostRun l_Run(l_Options, l_App);
         l_ExitCode = l_Run.Exec();
     }
+    if (l_RateForRun)
+        l_StoredRate.isValid() ? HostCallbacks::SetLocalSetting(l_RateKey, l_StoredRate)
+                               : HostCallbacks::RemoveLocalSetting(l_RateKey);
     HostCallbacks::Close();
     return l_ExitCode;
 }

@@ -1,7 +1,9 @@
 #include "launcher/Application.h"
 #include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "launcher/Deployment.h"
+#include "launcher/DownloadThread.h"
 #include "launcher/HttpAnswer.h"
+#include "launcher/ModuleNetwork.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -10,6 +12,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
 
 namespace Orvane {
@@ -19,7 +22,7 @@ Application::Application(const QString& p_Name, const QString& p_FolderName)
     : m_Name(p_Name), m_FolderName(p_FolderName)
 {
     qRegisterMetaType<HTTP_DownloadFileRequest*>("HTTP_DownloadFileRequest*");
-    m_NetworkManager = new QNetworkAccessManager(this);
+    m_NetworkManager = ModuleNetwork::NewManager(this);
 }
 
 Application::~Application()
@@ -36,12 +39,15 @@ Application::~Application()
         l_Downloader->Abandon();
     }
     for (ApplicationAsyncHttpDownloader* l_Downloader : l_Left)
-        l_Downloader->wait();
+        l_Downloader->WaitEnded();
     {
         // Their clean-up actions (and whatever else was queued) never run now.
         QMutexLocker l_Lock(&m_WorkerTasksMutex);
         m_WorkerTasks.clear();
     }
+    // With the download thread stopped nothing runs on the downloaders any more: they can go from here.
+    delete m_DownloadThread;
+    m_DownloadThread = nullptr;
     for (ApplicationAsyncHttpDownloader* l_Downloader : l_Left)
         delete l_Downloader;
     // Requests still in flight: their replies go with the network manager, their records here.
@@ -124,12 +130,22 @@ void Application::AddSpeedSample(qint64 p_BytesPerSecond)
 }
 
 // ---------------------------------------------------------------------------
-// File downloads: one thread per file.
+// File downloads: one after the other on the application's download thread.
 
 HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString p_Path, bool p_Resume)
 {
+    if (!m_DownloadThread)
+    {
+        m_DownloadThread = new DownloadThread();
+        m_DownloadThread->Launch();
+    }
     auto* l_Downloader = new ApplicationAsyncHttpDownloader();
-    l_Downloader->moveToThread(l_Downloader);
+    l_Downloader->m_Host = m_DownloadThread;
+    // Read when each transfer starts: a change holds from the next file on.
+    const qint64 l_Limit =
+        GetLocalSetting ? GetLocalSetting(SettingKey(".DownloadRateLimit"), 0).toLongLong() : 0;
+    l_Downloader->m_RateLimit = std::max<qint64>(0, l_Limit);
+    l_Downloader->moveToThread(m_DownloadThread);
     // The host is called from this object's thread only.
     l_Downloader->m_ReportError = [this](QString p_Text, bool p_Flag) {
         PostMainTask([this, p_Text, p_Flag] {
@@ -285,9 +301,16 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
     auto* l_Request = new HTTP_GetContentSizeRequest();
     l_Request->Url = p_Url;
     l_Request->OnSize = std::move(p_OnSize);
+    // HEAD: an answer without a body leaves its connection open for the next request, where a GET
+    // aborted after its headers would close it.
+    IssueSizeRequest(l_Request, true);
+}
 
+void Application::IssueSizeRequest(HTTP_GetContentSizeRequest* p_Request, bool p_Head)
+{
     QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
-    QNetworkReply* l_Reply = m_NetworkManager->get(HttpAnswer::Request(p_Url));
+    const QNetworkRequest l_Asked = HttpAnswer::Request(p_Request->Url);
+    QNetworkReply* l_Reply = p_Head ? m_NetworkManager->head(l_Asked) : m_NetworkManager->get(l_Asked);
     connect(l_Reply, SIGNAL(metaDataChanged()), this, SLOT(HTTP_GetContentSize_MedaDataChanged()));
 
     auto l_Unanswered = [this, l_Reply]() {
@@ -308,8 +331,8 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
     connect(l_Timer, &QTimer::timeout, this, l_Unanswered);
     l_Timer->start(Deployment::SizeTimeoutMs());
 
-    l_Request->Reply = l_Reply;
-    m_ContentSizeRequests[l_Reply] = l_Request;
+    p_Request->Reply = l_Reply;
+    m_ContentSizeRequests[l_Reply] = p_Request;
 }
 
 void Application::HTTP_GetContentSize_MedaDataChanged()
@@ -321,8 +344,25 @@ void Application::HTTP_GetContentSize_MedaDataChanged()
         FindRequest(m_ContentSizeRequests, m_ContentSizeRequestsMutex, l_Reply, true);
     if (!l_Request)
         return;
-    quint64 l_Size = l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
+    const bool l_Head = l_Reply->operation() == QNetworkAccessManager::HeadOperation;
     const int l_Status = HttpAnswer::Status(l_Reply);
+    if (l_Head)
+    {
+        // Nothing to abort: the connection stays usable once the answer is complete.
+        if (l_Reply->isFinished())
+            l_Reply->deleteLater();
+        else
+            connect(l_Reply, &QNetworkReply::finished, l_Reply, &QObject::deleteLater);
+        if (l_Status == 405 || l_Status == 501)
+        {
+            // A server that refuses HEAD gets the GET, whose headers tell the size.
+            qWarning() << "Application::HTTP_GetContentSize HEAD refused with" << l_Status << ", asking with GET"
+                       << l_Request->Url;
+            IssueSizeRequest(l_Request, false);
+            return;
+        }
+    }
+    quint64 l_Size = l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
     if (HttpAnswer::IsError(l_Status))
     {
         // The length of an error page says nothing about the file.
@@ -332,8 +372,11 @@ void Application::HTTP_GetContentSize_MedaDataChanged()
     }
     if (l_Request->OnSize)
         l_Request->OnSize(QString(l_Request->Url), l_Size);
-    l_Reply->abort();
-    l_Reply->deleteLater();
+    if (!l_Head)
+    {
+        l_Reply->abort(); // the body is never read
+        l_Reply->deleteLater();
+    }
     delete l_Request;
 }
 

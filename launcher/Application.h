@@ -25,6 +25,7 @@ namespace Orvane {
 namespace Launcher {
 
 class ApplicationAsyncHttpDownloader;
+class DownloadThread;
 
 namespace ApplicationRessource {
 enum Type
@@ -118,6 +119,8 @@ public:
     /// left when it goes (after the host's members, whose order the host relies on).
     std::set<ApplicationAsyncHttpDownloader*> m_Downloaders;
     QMutex m_DownloadersMutex;
+    /// Where file transfers run, one after the other; started by the first, stopped with this object.
+    DownloadThread* m_DownloadThread = nullptr; ///< this object's thread creates and deletes it
 
 public:
     Application(const QString& p_Name, const QString& p_FolderName);
@@ -165,6 +168,8 @@ public:
     void HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize);
 
 private:
+    /// Asks for the size of p_Request's URL with HEAD, or with a GET aborted after its headers.
+    void IssueSizeRequest(HTTP_GetContentSizeRequest* p_Request, bool p_Head);
     /// Appends what p_Reply holds to the record's data, up to the size bound of a document.
     void AppendContent(HTTP_GetContentRequest* p_Request, QNetworkReply* p_Reply);
 

@@ -1,6 +1,8 @@
 #include "launcher/ApplicationAsyncHttpDownloader.h"
 #include "launcher/Deployment.h"
+#include "launcher/DownloadThread.h"
 #include "launcher/HttpAnswer.h"
+#include "launcher/ModuleNetwork.h"
 #include "launcher/ReadBackHasher.h"
 
 #include <QDebug>
@@ -60,15 +62,19 @@ HTTP_DownloadFileRequest* ApplicationAsyncHttpDownloader::Start(QString p_Url, Q
     m_Request->SpeedTimer.start();
     m_Request->Resume = p_Resume;
 
-    // Normally done by HTTP_DownloadFile; the slots must run on the downloader thread.
-    if (thread() != this)
-        moveToThread(this);
+    // Normally done by HTTP_DownloadFile; the slots must run on the transfer's thread.
+    QThread* l_Thread = m_Host ? static_cast<QThread*>(m_Host) : this;
+    if (thread() != l_Thread)
+        moveToThread(l_Thread);
 
     // A short transfer can end, hand the record back and be cleaned up before start() returns:
     // nothing of this object is touched after it.
     HTTP_DownloadFileRequest* l_Request = m_Request;
     qWarning() << "ApplicationAsyncHttpDownloader::Start starting thread";
-    start(QThread::InheritPriority);
+    if (m_Host)
+        QMetaObject::invokeMethod(this, [this] { RunOnHost(); }, Qt::QueuedConnection);
+    else
+        start(QThread::InheritPriority);
     qWarning() << "ApplicationAsyncHttpDownloader::Start end";
     return l_Request;
 }
@@ -77,39 +83,69 @@ void ApplicationAsyncHttpDownloader::run()
 {
     qWarning() << "ApplicationAsyncHttpDownloader::run";
     moveToThread(this);
-    m_NetworkManager = new QNetworkAccessManager(this);
+    m_NetworkManager = ModuleNetwork::NewManager(this);
     m_NetworkManager->moveToThread(this);
+    if (Begin())
+    {
+        QEventLoop l_Loop;
+        connect(this, SIGNAL(CloseThread()), &l_Loop, SLOT(quit()), Qt::DirectConnection);
+        l_Loop.exec();
+        qWarning() << "ApplicationAsyncHttpDownloader::run end";
+    }
+    Finish();
+}
+
+void ApplicationAsyncHttpDownloader::RunOnHost()
+{
+    qWarning() << "ApplicationAsyncHttpDownloader::run";
+    m_NetworkManager = m_Host->Manager();
+    m_Limiter = &m_Host->Limiter();
+    m_Limiter->SetRate(m_RateLimit);
+    // Queued: the end runs once the slot that ended the transfer has returned, as a thread's loop would.
+    connect(this, &ApplicationAsyncHttpDownloader::CloseThread, this, &ApplicationAsyncHttpDownloader::Finish,
+            Qt::QueuedConnection);
+    if (!Begin())
+        Finish();
+}
+
+bool ApplicationAsyncHttpDownloader::Begin()
+{
     m_SinceProgressSignal.start();
     m_Watchdog = new QTimer(this);
     m_Watchdog->setInterval(c_WatchdogMs);
     connect(m_Watchdog, &QTimer::timeout, this, [this] { Watchdog(); }, Qt::DirectConnection);
-
     if (StartDownload())
     {
+        m_Begun = true;
         m_BestFileSize = m_Request->FileSize;
-        QEventLoop l_Loop;
-        connect(this, SIGNAL(CloseThread()), &l_Loop, SLOT(quit()), Qt::DirectConnection);
         m_Watchdog->start();
-        l_Loop.exec();
-        qWarning() << "ApplicationAsyncHttpDownloader::run end";
+        return true;
     }
-    else
-    {
-        qWarning() << "ApplicationAsyncHttpDownloader::run StartDownload() failed";
-        PostCleanUp();
-        // Told as a completion (with no file), so that the caller's verification restarts it.
-        emit AsyncOnHTTPDownloadProgressComplete(m_Request);
-        if (m_Request->StopRequested)
-            m_Request->Stopped = true;
-    }
+    qWarning() << "ApplicationAsyncHttpDownloader::run StartDownload() failed";
+    PostCleanUp();
+    // Told as a completion (with no file), so that the caller's verification restarts it.
+    emit AsyncOnHTTPDownloadProgressComplete(m_Request);
+    if (m_Request->StopRequested)
+        m_Request->Stopped = true;
+    return false;
+}
 
-    // Everything this thread owns goes on this thread.
+void ApplicationAsyncHttpDownloader::Finish()
+{
+    if (m_Finished)
+        return;
+    m_Finished = true;
+    if (m_Host && m_Begun)
+        qWarning() << "ApplicationAsyncHttpDownloader::run end";
+
+    // Everything the transfer owns goes on its thread; a shared manager stays with its thread.
     m_ReadBack.reset();
     delete m_Watchdog;
     m_Watchdog = nullptr;
     m_File.reset();
     m_Request->Reply = nullptr;
-    delete m_NetworkManager;
+    if (!m_Host)
+        delete m_NetworkManager;
     m_NetworkManager = nullptr;
     // Nothing writes the record any more: a stop asked from now on is acknowledged at once.
     m_Request->Stopped = true;
@@ -122,6 +158,15 @@ void ApplicationAsyncHttpDownloader::run()
         m_Request = nullptr;
         m_ReleaseRecord(l_Request);
     }
+    m_Ended.release();
+}
+
+void ApplicationAsyncHttpDownloader::WaitEnded()
+{
+    if (!m_Host)
+        return void(wait());
+    m_Ended.acquire();
+    m_Ended.release();
 }
 
 void ApplicationAsyncHttpDownloader::DropReadBack()
@@ -136,6 +181,20 @@ void ApplicationAsyncHttpDownloader::PostCleanUp()
     m_CleanUpPosted = true;
     ApplicationAsyncHttpDownloader* l_Self = this;
     m_PostToApplication([l_Self] {
+        if (l_Self->m_Host)
+        {
+            // Deleted on the download thread, after the end of its transfer ran there.
+            QMetaObject::invokeMethod(
+                l_Self,
+                [l_Self] {
+                    l_Self->Finish();
+                    if (l_Self->m_OnDeleted)
+                        l_Self->m_OnDeleted(l_Self);
+                    delete l_Self;
+                },
+                Qt::BlockingQueuedConnection);
+            return;
+        }
         l_Self->exit(0);
         l_Self->wait(); // run() is returning; waiting beats a fixed pause
         if (l_Self->m_OnDeleted)
@@ -177,7 +236,11 @@ bool ApplicationAsyncHttpDownloader::StartDownload()
 
     QNetworkReply* l_Reply = m_NetworkManager->get(l_Request);
     // Without a bound Qt buffers whatever a fast server sends.
-    l_Reply->setReadBufferSize(Deployment::ReadBufferBytes());
+    // Under a rate limit a small buffer makes the server feel it instead of filling memory at full speed.
+    qint64 l_Buffer = Deployment::ReadBufferBytes();
+    if (m_Limiter && m_Limiter->Limited())
+        l_Buffer = qBound<qint64>(16 * 1024, m_Limiter->Rate() / 4, l_Buffer);
+    l_Reply->setReadBufferSize(l_Buffer);
     l_Reply->moveToThread(this);
     connect(l_Reply, SIGNAL(readyRead()), this, SLOT(HTTP_OnReadyRead()), Qt::DirectConnection);
     connect(l_Reply, SIGNAL(metaDataChanged()), this, SLOT(HTTP_MedaDataChanged()), Qt::DirectConnection);
@@ -266,12 +329,18 @@ bool ApplicationAsyncHttpDownloader::MayBeWhole(QNetworkReply* p_Reply)
     return true;
 }
 
-void ApplicationAsyncHttpDownloader::WriteAvailable(QNetworkReply* p_Reply)
+void ApplicationAsyncHttpDownloader::WriteAvailable(QNetworkReply* p_Reply, bool p_Paced)
 {
     CheckAnswer(p_Reply);
     if (!m_AnswerChecked)
         return; // left in the reply until the status is known
-    const QByteArray l_Data = p_Reply->readAll();
+    // Paced reads leave the rest for the watchdog; the end of a reply is taken whole, as a debt.
+    const qint64 l_Allowed = (p_Paced && m_Limiter) ? m_Limiter->Allowance() : p_Reply->bytesAvailable();
+    if (l_Allowed <= 0)
+        return;
+    const QByteArray l_Data = p_Reply->read(std::min(l_Allowed, p_Reply->bytesAvailable()));
+    if (m_Limiter)
+        m_Limiter->Spend(l_Data.size());
     if (l_Data.isEmpty() || !m_WriteBody || !m_File)
         return;
     const qint64 l_Written = m_File->write(l_Data);
@@ -316,7 +385,7 @@ void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead()
     if (!l_Reply)
         return;
     m_SinceActivity.restart();
-    WriteAvailable(l_Reply);
+    WriteAvailable(l_Reply, true);
     if (m_Request->Reply != l_Reply)
         return; // aborted after a failed write
 
@@ -479,6 +548,10 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
 
 void ApplicationAsyncHttpDownloader::EndTransfer()
 {
+    // Over the limit: the next file waits until this one's bytes are paid for (the watchdog comes back).
+    m_EndPending = m_Limiter && !m_Request->StopRequested && !m_Abandoned && m_Limiter->MsUntilPaid() > 0;
+    if (m_EndPending)
+        return;
     if (m_ProgressPending)
         EmitProgress(true); // the last progress is always sent
     if (m_ReadBack)
@@ -561,11 +634,21 @@ void ApplicationAsyncHttpDownloader::Watchdog()
 {
     if (m_ProgressPending && m_SinceProgressSignal.elapsed() >= c_ProgressEveryMs)
         EmitProgress(true);
+    if (m_EndPending)
+        return EndTransfer();
     QNetworkReply* l_Reply = m_Request ? m_Request->Reply : nullptr;
     if (!l_Reply)
         return;
     if (m_Abandoned)
         m_Request->StopRequested = true;
+    if (m_Limiter && m_Limiter->Limited() && l_Reply->bytesAvailable() > 0 && !m_Request->StopRequested)
+    {
+        // Held back by the limit, not stalled.
+        m_SinceActivity.restart();
+        WriteAvailable(l_Reply, true);
+        EmitProgress(false);
+        return;
+    }
     if (m_Request->StopRequested)
     {
         // A stalled connection sends no more events: the stop is acted on here.

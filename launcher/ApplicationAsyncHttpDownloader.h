@@ -3,6 +3,7 @@
 #include "launcher/QtCompat.h"
 
 #include <QNetworkReply>
+#include <QSemaphore>
 #include <QString>
 #include <QThread>
 #include <atomic>
@@ -16,9 +17,12 @@ class QTimer;
 namespace Orvane {
 namespace Launcher {
 
+class DownloadThread;
+class RateLimiter;
 class ReadBackHasher;
 
-/// Downloads one URL into one file on a thread of its own.
+/// Downloads one URL into one file: on the application's long-lived download thread (m_Host), or on a
+/// thread of its own.
 class ApplicationAsyncHttpDownloader : public QThread
 {
     Q_OBJECT
@@ -38,6 +42,11 @@ public:
     /// Created by Start; written by the downloader thread, which also hands it back (see m_ReleaseRecord).
     HTTP_DownloadFileRequest* m_Request = nullptr;
 
+    /// Set before Start, then read on the transfer's thread. The transfer runs on m_Host with its network
+    /// manager, whose connections outlive the file; null: on this thread with a manager of its own.
+    DownloadThread* m_Host = nullptr;
+    qint64 m_RateLimit = 0; ///< bytes per second for all transfers on m_Host, from the settings; 0: unlimited
+
     ApplicationAsyncHttpDownloader();
     ~ApplicationAsyncHttpDownloader() override;
 
@@ -49,6 +58,8 @@ public:
 
     /// From any thread: the transfer ends as after a stop (its file kept), without waiting for a network event.
     void Abandon() { m_Abandoned = true; }
+    /// From another thread: returns once the transfer's end has run (its thread's loop must be running).
+    void WaitEnded();
 
 protected:
     void run() override;
@@ -67,11 +78,17 @@ private slots:
     void HTTP_DownloadFinished();
 
 private:
+    /// On the transfer's thread: sets up and starts the transfer; false when the start failed (told as a completion).
+    bool Begin();
+    void RunOnHost();
+    /// On the transfer's thread, once, after the transfer ended: frees what the thread owns, hands the record back.
+    void Finish();
     QNetworkReply* CurrentSender();
     void CheckAnswer(QNetworkReply* p_Reply);
     /// A 416 to a resumed file: true when the file may already be whole (the caller's check decides).
     bool MayBeWhole(QNetworkReply* p_Reply);
-    void WriteAvailable(QNetworkReply* p_Reply);
+    /// p_Paced: no more than the rate limit allows now (the rest stays in the reply's bounded buffer).
+    void WriteAvailable(QNetworkReply* p_Reply, bool p_Paced = false);
     void EmitProgress(bool p_Force);
     bool AllowSelfRestart();
     /// Unless a stop or the restart limit forbids it, the finish of the current reply runs
@@ -81,7 +98,7 @@ private:
     void FreshRestart();
     void EndTransfer();
     void Watchdog();
-    /// Queues the clean-up action (once): it waits for this thread to end, then deletes the downloader.
+    /// Queues the clean-up action (once): it waits for the transfer's end, then deletes the downloader.
     void PostCleanUp();
     /// Before the file is truncated or removed: what was read back of it no longer counts.
     void DropReadBack();
@@ -89,7 +106,7 @@ private:
     /// A file that grows past this is read back and hashed while it is written.
     static constexpr qint64 c_ReadBackFromBytes = 1024 * 1024;
 
-    // All below: downloader thread.
+    // All below: the transfer's thread (m_Host, or this thread).
     std::unique_ptr<QFile> m_File;    ///< open for the whole transfer of one reply
     std::unique_ptr<ReadBackHasher> m_ReadBack;
     QTimer* m_Watchdog = nullptr;     ///< stop requests, stalls and the last progress signal
@@ -102,7 +119,12 @@ private:
     qint64 m_BestFileSize = 0;
     int m_RestartsWithoutProgress = 0;
     bool m_CleanUpPosted = false;
+    RateLimiter* m_Limiter = nullptr; ///< m_Host's; null: unlimited
+    bool m_EndPending = false;        ///< the end waits until the limiter's debt is paid
+    bool m_Begun = false;             ///< the first request went out
+    bool m_Finished = false;          ///< Finish ran
     std::atomic<bool> m_Abandoned{false}; ///< any thread writes, the downloader thread acts
+    QSemaphore m_Ended;                   ///< released once by Finish, acquired by WaitEnded on any thread
 
     static std::atomic<int> s_Live;
 };

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
+#include <QAbstractSocket>
 #include <QNetworkReply>
 #include <QSet>
 #if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
@@ -28,11 +29,13 @@ constexpr auto KeepEmptyParts = QString::KeepEmptyParts;
 inline QTextStream& endl(QTextStream& s) { return ::endl(s); }
 #endif
 
-/// The reply's error signal (renamed errorOccurred in 5.15).
+/// The reply's and the socket's error signals (renamed errorOccurred in 5.15).
 #if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
 constexpr auto ReplyError = &QNetworkReply::errorOccurred;
+constexpr auto SocketError = &QAbstractSocket::errorOccurred;
 #else
 constexpr auto ReplyError = static_cast<void (QNetworkReply::*)(QNetworkReply::NetworkError)>(&QNetworkReply::error);
+constexpr auto SocketError = static_cast<void (QAbstractSocket::*)(QAbstractSocket::SocketError)>(&QAbstractSocket::error);
 #endif
 
 /// The set of a list's strings (QList::toSet is deprecated in 5.14, the range constructor new in it).

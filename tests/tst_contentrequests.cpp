@@ -109,20 +109,28 @@ private slots:
 
     void sizes_data()
     {
+        // methods: what the server saw, in order.
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<quint64>("size");
-        QTest::newRow("Content-Length") << Fault() << quint64(m_Body.size());
-        QTest::newRow("no Content-Length: 0") << With(&Fault::OmitContentLength, true) << quint64(0);
-        QTest::newRow("no answer: 0 after the time-out") << With(&Fault::NoAnswer, true) << quint64(0);
-        QTest::newRow("404: unknown, not the error page's length") << With(&Fault::Status, 404) << quint64(0);
+        QTest::addColumn<QByteArrayList>("methods");
+        const QByteArrayList l_Head{"HEAD"};
+        QTest::newRow("Content-Length") << Fault() << quint64(m_Body.size()) << l_Head;
+        QTest::newRow("no Content-Length: 0") << With(&Fault::OmitContentLength, true) << quint64(0) << l_Head;
+        QTest::newRow("no answer: 0 after the time-out") << With(&Fault::NoAnswer, true) << quint64(0) << l_Head;
+        QTest::newRow("404: unknown, not the error page's length") << With(&Fault::Status, 404) << quint64(0) << l_Head;
         QTest::newRow("redirected: the size at the end")
-            << With(&Fault::RedirectTo, m_Second.Url("hop")) << quint64(m_Body.size());
+            << With(&Fault::RedirectTo, m_Second.Url("hop")) << quint64(m_Body.size()) << l_Head;
+        QTest::newRow("HEAD refused (405): GET") << With(&Fault::HeadStatus, 405) << quint64(m_Body.size())
+                                                 << QByteArrayList{"HEAD", "GET"};
+        QTest::newRow("HEAD not implemented (501): GET") << With(&Fault::HeadStatus, 501) << quint64(m_Body.size())
+                                                         << QByteArrayList{"HEAD", "GET"};
     }
 
     void sizes()
     {
         QFETCH(Fault, fault);
         QFETCH(quint64, size);
+        QFETCH(QByteArrayList, methods);
         m_Server.SetFault("/doc", fault);
         const QString l_Url = m_Server.Url("doc");
         QList<QPair<QString, quint64>> l_Sizes;
@@ -132,6 +140,22 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_App->m_NetworkManager->findChildren<QNetworkReply*>().isEmpty(), 20000);
         QCoreApplication::processEvents();
         QVERIFY(l_Sizes.size() == 1 && m_App->m_ContentSizeRequests.empty());
+        QByteArrayList l_Methods;
+        for (const TestHttpServer::Request& l_Request : m_Server.Requests("doc"))
+            l_Methods << l_Request.Method;
+        QCOMPARE(l_Methods, methods);
+    }
+
+    void sizeRequestsKeepTheirConnections()
+    {
+        // Answered HEADs leave their connections open: a hundred sizes need no more connections
+        // than the manager runs side by side.
+        QList<quint64> l_Sizes;
+        for (int l_I = 0; l_I < 100; ++l_I)
+            m_App->HTTP_GetContentSize(m_Server.Url("doc"), [&](QString, quint64 p_Size) { l_Sizes << p_Size; });
+        QTRY_COMPARE_WITH_TIMEOUT(l_Sizes.size(), 100, 20000);
+        QVERIFY(std::all_of(l_Sizes.begin(), l_Sizes.end(), [&](quint64 p_Size) { return p_Size == quint64(m_Body.size()); }));
+        QVERIFY2(m_Server.Connections() <= 6, qPrintable(QString::number(m_Server.Connections())));
     }
 
     /// A document past the size bound fails like a closed connection, with at most the bound in memory.

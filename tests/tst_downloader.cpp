@@ -227,6 +227,21 @@ private slots:
         QVERIFY(m_Completions.size() == 1 && m_Server.Requests().isEmpty());
     }
 
+    void consecutiveFilesShareOneConnection()
+    {
+        // Files fetched one after the other travel over one kept-alive connection; the connection the
+        // server closed mid-body is not used again.
+        m_Server.SetFault("/f", With(&Fault::CloseAfterBytes, 250000, 1));
+        for (int l_File = 0; l_File < 5; ++l_File)
+        {
+            Download(false);
+            QVERIFY(WaitIdle());
+        }
+        QVERIFY(m_Completions.size() == 5 && m_Restarts == 1 && ReadFile(Target()) == m_Body);
+        QCOMPARE(m_Server.Requests("/f").size(), 6);
+        QCOMPARE(m_Server.Connections(), 2);
+    }
+
     void recordLifetime()
     {
         // The completion slot runs after the downloader is gone: the record must still be valid (sanitizer build).

@@ -1,6 +1,7 @@
 // orvane-launcher as a user runs it: a process loading the real plugin, talking to a loopback server.
 #include "host/StatusView.h"
 #include "support/TestBuild.h"
+#include "support/TestHttpProxy.h"
 #include "support/TestHttpServer.h"
 #include "launcher/QtCompat.h"
 
@@ -27,11 +28,14 @@ struct Outcome
     QByteArray Describe() const { return QString("exit %1\n%2\n%3").arg(Code).arg(Out, Err).toUtf8(); }
 };
 
-void Launch(QProcess& p_Process, const QStringList& p_Arguments)
+void Launch(QProcess& p_Process, const QStringList& p_Arguments, const QStringList& p_Environment = {})
 {
     QProcessEnvironment l_Env = QProcessEnvironment::systemEnvironment();
-    for (const char* l_Name : {"KESTRUN_SERVER_URL", "KESTRUN_CDN_HOST"})
+    for (const char* l_Name : {"KESTRUN_SERVER_URL", "KESTRUN_CDN_HOST", "http_proxy", "HTTP_PROXY", "no_proxy",
+                               "NO_PROXY"})
         l_Env.remove(l_Name);
+    for (const QString& l_Pair : p_Environment)
+        l_Env.insert(l_Pair.section('=', 0, 0), l_Pair.section('=', 1));
     p_Process.setProcessEnvironment(l_Env);
     p_Process.start(QStringLiteral(KESTRUN_BIN_DIR "/orvane-launcher"), p_Arguments);
 }
@@ -49,10 +53,10 @@ Outcome Finished(QProcess& p_Process)
     return l_Outcome;
 }
 
-Outcome Run(const QStringList& p_Arguments)
+Outcome Run(const QStringList& p_Arguments, const QStringList& p_Environment = {})
 {
     QProcess l_Process;
-    return Launch(l_Process, p_Arguments), Finished(l_Process);
+    return Launch(l_Process, p_Arguments, p_Environment), Finished(l_Process);
 }
 
 /// The stdout lines of one event; *p_Ok turns false on a line that is not a JSON object.
@@ -169,6 +173,9 @@ private slots:
         QTest::newRow("not a plugin") << QStringList{"--plugin", KESTRUN_SOURCE_DIR "/README.md", "status"} << 2
                                       << "not a Qt plugin";
         QTest::newRow("running") << QStringList{"running"} << 1 << "not running";
+        QTest::newRow("negative rate") << QStringList{"--limit-rate", "-5", "status"} << 2 << "--limit-rate needs";
+        QTest::newRow("proxy of another scheme") << QStringList{"--proxy", "ftp://127.0.0.1:1", "status"} << 2
+                                                 << "proxy needs an http:// or socks5:// URL";
         QTest::newRow("unreachable server") << QStringList{"--server", "%closed", "status"} << 1
                                             << "could not read the game's build information";
         QTest::newRow("idle limit") << QStringList{"--server", "%silent", "--idle-timeout", "1", "status"} << 1
@@ -260,6 +267,59 @@ private slots:
         QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).allKeys(), QStringList{"other_game.Installed"});
     }
 #endif
+
+    void proxyCarriesEveryRequest_data()
+    {
+        // %proxy: the test proxy's URL. Loopback hosts go through it too.
+        QTest::addColumn<QStringList>("global");
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<bool>("proxied");
+        QTest::newRow("--proxy") << QStringList{"--proxy", "%proxy"} << QStringList{} << true;
+        QTest::newRow("http_proxy") << QStringList{} << QStringList{"http_proxy=%proxy"} << true;
+        QTest::newRow("HTTP_PROXY") << QStringList{} << QStringList{"HTTP_PROXY=%proxy"} << true;
+        QTest::newRow("no_proxy names the server")
+            << QStringList{} << QStringList{"http_proxy=%proxy", "no_proxy=example.org, 127.0.0.1"} << false;
+        QTest::newRow("--proxy none") << QStringList{"--proxy", "none"} << QStringList{"http_proxy=%proxy"} << false;
+    }
+
+    void proxyCarriesEveryRequest()
+    {
+        QFETCH(QStringList, global);
+        QFETCH(QStringList, environment);
+        QFETCH(bool, proxied);
+        Published l_Game;
+        TestHttpProxy l_Proxy;
+        QVERIFY(l_Game.Start() && l_Proxy.Start());
+        global.replaceInStrings("%proxy", l_Proxy.Url());
+        environment.replaceInStrings("%proxy", l_Proxy.Url());
+        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}, global), environment);
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        QStringList l_Direct; // what reached the server, as the proxy would have recorded it
+        for (const TestHttpServer::Request& l_Request : l_Game.Server.Requests())
+            l_Direct << QString::fromLatin1(l_Request.Method) + " " + l_Game.Server.Url(l_Request.Path);
+        QVERIFY(l_Direct.size() > l_Game.Build.Files.size());
+        QStringList l_Seen = l_Proxy.Requests();
+        l_Seen.sort(); // size requests run side by side
+        l_Direct.sort();
+        QCOMPARE(l_Seen, proxied ? l_Direct : QStringList());
+    }
+
+    void limitRateBoundsTheInstall()
+    {
+        Published l_Game;
+        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(3 * 1024 * 1024, 9));
+        QVERIFY(l_Game.Start());
+        QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.DownloadRateLimit", 7);
+        QElapsedTimer l_Clock;
+        l_Clock.start();
+        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}, {"--limit-rate", "1M"}));
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        // A lower bound only: 3.5 MiB at 1 MiB/s, less the one second the average is taken over.
+        QVERIFY2(l_Clock.elapsed() >= 2400, qPrintable(QString::number(l_Clock.elapsed())));
+        // The limit held for the run; the stored one is back.
+        QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), 7);
+        QVERIFY(Run(l_Game.Args({"status"}, {"--limit-rate", "2X"})).Code == 2);
+    }
 
     void fileThatNeverVerifiesFails()
     {

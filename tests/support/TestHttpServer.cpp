@@ -65,6 +65,7 @@ private:
         const QList<QByteArray> l_Lines = m_Input.left(l_End).split('\n');
         m_Input.remove(0, l_End + 4);
         TestHttpServer::Request l_Request;
+        l_Request.Method = l_Lines[0].split(' ').value(0);
         l_Request.Path = QUrl::fromPercentEncoding(l_Lines[0].split(' ').value(1).split('?').value(0));
         for (const QByteArray& l_Line : l_Lines)
             if (l_Line.toLower().startsWith("range:"))
@@ -95,7 +96,10 @@ private:
         const bool l_Found = p_Found && (!m_File || m_File->open(QIODevice::ReadOnly));
         const qint64 l_Size = m_File ? m_File->size() : m_Memory.size();
 
+        const bool l_Head = p_Request.Method == "HEAD";
         int l_Status = !m_Fault.RedirectTo.isEmpty() ? 302 : m_Fault.Status != 0 ? m_Fault.Status : l_Found ? 200 : 404;
+        if (l_Head && m_Fault.HeadStatus != 0)
+            l_Status = m_Fault.HeadStatus;
         qint64 l_From = 0, l_To = l_Size - 1;
         QByteArray l_Extra;
         if (l_Status == 302)
@@ -128,6 +132,8 @@ private:
         l_Header += m_Fault.OmitContentLength ? QByteArray("Connection: close")
                                               : "Content-Length: " + QByteArray::number(m_End - m_Position);
         m_Socket->write(l_Header + "\r\n\r\n");
+        if (l_Head)
+            m_End = m_Position; // the headers of the GET, no body
         Refill();
         if (m_Fault.BytesPerSecond > 0)
             m_Pace.start();
@@ -184,30 +190,15 @@ private:
 
 bool TestHttpServer::Start()
 {
-    m_Thread = new QThread();
-    m_Listener = new QTcpServer();
-    // Queued to the listener's thread once it is moved there.
-    QObject::connect(m_Listener, &QTcpServer::newConnection, m_Listener, [this] {
-        while (QTcpSocket* l_Socket = m_Listener->nextPendingConnection())
-            new TestHttpServerConnection(m_Listener, this, l_Socket);
+    return m_Listener.Start([this](QObject* p_Parent, QTcpSocket* p_Socket) {
+        Locked([&] { ++m_Connections; });
+        new TestHttpServerConnection(p_Parent, this, p_Socket);
     });
-    m_Listener->moveToThread(m_Thread);
-    m_Thread->start();
-    QMetaObject::invokeMethod(
-        m_Listener, [this] { m_Port = m_Listener->listen(QHostAddress::LocalHost, 0) ? m_Listener->serverPort() : 0; },
-        Qt::BlockingQueuedConnection);
-    return m_Port != 0;
 }
 
 void TestHttpServer::Stop()
 {
-    if (!m_Thread)
-        return;
-    QTcpServer* l_Listener = std::exchange(m_Listener, nullptr);
-    QMetaObject::invokeMethod(l_Listener, [l_Listener] { delete l_Listener; }, Qt::BlockingQueuedConnection);
-    m_Thread->quit();
-    m_Thread->wait();
-    delete std::exchange(m_Thread, nullptr);
+    m_Listener.Stop();
 }
 
 QList<TestHttpServer::Request> TestHttpServer::Requests(const QString& p_Path) const

@@ -1,4 +1,6 @@
 #pragma once
+#include "LoopbackListener.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QList>
@@ -8,13 +10,11 @@
 #include <QString>
 
 class QObject;
-class QTcpServer;
-class QThread;
 
 /// A loopback HTTP/1.1 server on 127.0.0.1 with a thread of its own, so that a test may block (a stop, a wait on
 /// a worker) while transfers go on; callable from the test's thread at any time. Resources come from memory
 /// (SetResource), else from files under SetFileRoot. "bytes=A-" and "bytes=A-B" get 206 with Content-Range, an
-/// unsatisfiable range 416. Connections are kept alive between requests.
+/// unsatisfiable range 416; HEAD gets the headers of a GET. Connections are kept alive between requests.
 class TestHttpServer
 {
 public:
@@ -28,6 +28,7 @@ public:
         qint64 StallAfterBytes = -1;    ///< stop sending after this many body bytes, connection left open
         qint64 BytesPerSecond = 0;      ///< throttle the body to about this rate; 0: as fast as the client reads
         bool NoAnswer = false;          ///< read the request and never answer (connection left open)
+        int HeadStatus = 0;             ///< answer HEAD requests with this status (405, 501 ...); 0: as GET
         int DelayMs = 0;                ///< answer only after this long
         QString RedirectTo;             ///< answer 302 with this Location
         bool WrongRangeStart = false;   ///< answer a Range request with 206 and the whole body (Content-Range from 0)
@@ -47,6 +48,7 @@ public:
     struct Request ///< one request as received
     {
         QString Path;     ///< decoded path, query removed, starts with "/"
+        QByteArray Method; ///< "GET", "HEAD" ...
         QByteArray Range; ///< value of the Range header, empty when absent
     };
 
@@ -57,8 +59,8 @@ public:
     bool Start(); ///< false when no port could be bound
     void Stop();  ///< closes the listener and every connection: the port then refuses connections
 
-    quint16 Port() const { return m_Port; }
-    QString BaseUrl() const { return QString("http://127.0.0.1:%1/").arg(m_Port); }
+    quint16 Port() const { return m_Listener.Port(); }
+    QString BaseUrl() const { return QString("http://127.0.0.1:%1/").arg(Port()); }
     QString Url(const QString& p_Path) const { return BaseUrl() + (p_Path.startsWith('/') ? p_Path.mid(1) : p_Path); }
 
     void SetResource(const QString& p_Path, const QByteArray& p_Bytes)
@@ -80,7 +82,13 @@ public:
 
     /// Requests received, oldest first; only those of p_Path when it is given.
     QList<Request> Requests(const QString& p_Path = QString()) const;
-    void ClearRequests() { Locked([&] { m_Requests.clear(); }); }
+    void ClearRequests() { Locked([&] { m_Requests.clear(), m_Connections = 0; }); }
+    /// Connections accepted since the start or the last ClearRequests.
+    int Connections() const
+    {
+        QMutexLocker l_Lock(&m_Mutex);
+        return m_Connections;
+    }
 
     /// Bytes in which a block misplaced, repeated or cut off shows.
     static QByteArray Pattern(int p_Size, int p_Seed = 7);
@@ -104,10 +112,8 @@ private:
     QString m_FileRoot;
     QMap<QString, QList<Fault>> m_Faults;
     QList<Request> m_Requests;
-    quint16 m_Port = 0; ///< written by Start only
-
-    QThread* m_Thread = nullptr;
-    QTcpServer* m_Listener = nullptr; ///< lives on m_Thread, owns the connections
+    int m_Connections = 0;
+    LoopbackListener m_Listener;
 };
 
 Q_DECLARE_METATYPE(TestHttpServer::Fault)

@@ -1,0 +1,75 @@
+// kestrun-linkproxy --upstream PORT [--listen PORT] [--rtt MS] [--rate BYTES[K|M]] [--max-seconds N]
+// An emulated real link between two loopback ports, for the benchmarks: a new connection waits one
+// round trip before it is passed upstream, every chunk half a round trip in each direction, and an
+// optional cap bounds the bytes per second of each direction of each connection. Prints the port it
+// listens on (127.0.0.1 only) and exits after --max-seconds (default 3600).
+#include "LinkConnection.h"
+#include "launcher/RateLimiter.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: kestrun-linkproxy --upstream PORT [--listen PORT] [--rtt MS] [--rate BYTES[K|M]] "
+                         "[--max-seconds N]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication l_Core(argc, argv);
+    const QStringList l_Args = l_Core.arguments().mid(1);
+    qint64 l_Upstream = 0, l_Listen = 0, l_Rtt = 20, l_Rate = 0, l_MaxSeconds = 3600;
+    for (int l_Index = 0; l_Index < l_Args.size(); ++l_Index)
+    {
+        if (l_Index + 1 >= l_Args.size())
+            return Usage();
+        const QString& l_Name = l_Args[l_Index];
+        const qint64 l_Value = Orvane::Launcher::RateLimiter::Parse(l_Args[++l_Index]);
+        if (l_Value < 0)
+            return Usage();
+        if (l_Name == "--upstream")
+            l_Upstream = l_Value;
+        else if (l_Name == "--listen")
+            l_Listen = l_Value;
+        else if (l_Name == "--rtt")
+            l_Rtt = l_Value;
+        else if (l_Name == "--rate")
+            l_Rate = l_Value;
+        else if (l_Name == "--max-seconds")
+            l_MaxSeconds = l_Value;
+        else
+            return Usage();
+    }
+    if (l_Upstream <= 0 || l_Upstream > 65535 || l_Listen > 65535 || l_MaxSeconds <= 0)
+        return Usage();
+
+    LinkConnection::Link l_Link;
+    l_Link.HalfRttNs = l_Rtt * 1000000 / 2;
+    l_Link.BytesPerSecond = l_Rate;
+    QTcpServer l_Server;
+    if (!l_Server.listen(QHostAddress::LocalHost, quint16(l_Listen)))
+    {
+        std::fprintf(stderr, "kestrun-linkproxy: %s\n", qPrintable(l_Server.errorString()));
+        return 1;
+    }
+    QObject::connect(&l_Server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* l_Client = l_Server.nextPendingConnection())
+            new LinkConnection(l_Client, quint16(l_Upstream), l_Link, &l_Server);
+    });
+    // A benchmark that dies must not leave the proxy behind for ever.
+    QTimer::singleShot(int(std::min<qint64>(l_MaxSeconds * 1000, 0x7fffffff)), &l_Core, &QCoreApplication::quit);
+    std::printf("%u\n", unsigned(l_Server.serverPort()));
+    std::fflush(stdout);
+    return l_Core.exec();
+}
