@@ -23,6 +23,7 @@ struct State
     std::mutex SettingsMutex; ///< one QSettings user at a time (callbacks come from several threads)
     QString SettingsPath;
     bool SettingsWriteReported = false;
+    QVariantMap RunOverrides; ///< under SettingsMutex; settings that hold for this run only
 
     std::mutex TurnMutex;
     std::unique_ptr<DownloadTurn> Turn;
@@ -149,6 +150,12 @@ void HostCallbacks::SetJson(bool p_Json)
     S().Json = p_Json;
 }
 
+void HostCallbacks::SetRunOverride(const QString& p_Key, const QVariant& p_Value)
+{
+    std::lock_guard<std::mutex> l_Lock(S().SettingsMutex);
+    S().RunOverrides.insert(p_Key, p_Value);
+}
+
 void HostCallbacks::SetRunning(bool p_Running)
 {
     S().Running = p_Running;
@@ -206,6 +213,9 @@ void HostCallbacks::ShowMessageBox(QString p_Text, bool p_Flag)
 QVariant HostCallbacks::GetLocalSetting(QString p_Key, QVariant p_Default)
 {
     std::lock_guard<std::mutex> l_Lock(S().SettingsMutex);
+    const auto l_Override = S().RunOverrides.constFind(p_Key);
+    if (l_Override != S().RunOverrides.constEnd())
+        return *l_Override;
     QSettings l_Settings(S().SettingsPath, QSettings::IniFormat);
     return l_Settings.value(p_Key, p_Default);
 }

@@ -25,6 +25,9 @@ public:
     static void SetLocaleTag(const QString& p_Tag);
     static void SetDevChannel(bool p_DevChannel);
     static void SetJson(bool p_Json);
+    /// The module reads p_Value for p_Key during this run; the settings file is not
+    /// touched, so a killed run leaves nothing behind.
+    static void SetRunOverride(const QString& p_Key, const QVariant& p_Value);
 
     /// IsLauncherRunning's answer (false once the run is ending).
     static void SetRunning(bool p_Running);

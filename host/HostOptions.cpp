@@ -24,7 +24,8 @@ const QStringList& Commands()
 
 const QStringList& ValueOptions()
 {
-    static const QStringList s_Options = {"plugin", "settings", "server", "locale", "idle-timeout", "proxy", "limit-rate"};
+    static const QStringList s_Options = {"plugin", "settings", "server", "locale", "idle-timeout", "proxy", "limit-rate",
+                                          "casc-cdn"};
     return s_Options;
 }
 
@@ -60,7 +61,16 @@ void DefineGlobal(Tools::CommandLine& p_Line)
     p_Line.AddValue({"limit-rate"}, "RATE",
                     "Download at most RATE bytes per second (K, M suffixes; 0: no limit); without it the stored "
                     "setting holds.");
+    p_Line.AddValue({"casc-cdn"}, "HOST[:PORT]", "CDN host of the content store for this run.");
     p_Line.AddHelpAndVersion();
+}
+
+/// HOST or HOST:PORT, as the region tables of a store would name it.
+bool ValidCdnHost(const QString& p_Value)
+{
+    QUrl l_Url("http://" + p_Value + "/", QUrl::StrictMode);
+    return l_Url.isValid() && !l_Url.host().isEmpty() && l_Url.path() == "/" && l_Url.userInfo().isEmpty() &&
+           !p_Value.contains('/') && !p_Value.contains('@') && (!p_Value.contains(':') || l_Url.port() > 0);
 }
 
 } // namespace
@@ -149,6 +159,12 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
             return l_Fail("--idle-timeout needs a whole number of seconds (0: never), not \"" + l_Value + "\"");
         IdleTimeoutSeconds = l_Seconds;
     }
+    for (const QString& l_Value : l_Global.Values("casc-cdn"))
+    {
+        if (!ValidCdnHost(l_Value))
+            return l_Fail("--casc-cdn needs HOST or HOST:PORT, not \"" + l_Value + "\"");
+        CascCdn = l_Value;
+    }
     for (const QString& l_Value : l_Global.Values("proxy"))
         Proxy = l_Value;
     for (const QString& l_Value : l_Global.Values("limit-rate"))
@@ -170,6 +186,8 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
         l_Own.AddSwitch({"existing"}, QString());
     if (Command == "uninstall")
         l_Own.AddSwitch({"delete-files"}, QString());
+    if (Command == "install" || Command == "update" || Command == "repair")
+        l_Own.AddSwitch({"content-store"}, QString());
     for (const QStringList* l_Names : {&ValueOptions(), &FlagOptions()})
         for (const QString& l_Name : *l_Names)
             l_Own.AddSwitch({l_Name}, QString());
@@ -178,10 +196,13 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
         for (const QString& l_Name : *l_Names)
             if ((l_Parsed && l_Own.IsSet(l_Name)) || (!l_Parsed && l_Own.Offending() == "--" + l_Name))
                 return l_Fail("global option --" + l_Name + " must come before the command");
+    if (!l_Parsed && l_Own.Failure() == Tools::CommandLine::Error::UnknownOption)
+        return l_Fail("unknown option " + l_Own.Offending() + " for " + Command);
     if (!l_Parsed)
         return l_Fail(l_Own.Message(Command));
     Existing = Command == "install" && l_Own.IsSet("existing");
     DeleteFiles = Command == "uninstall" && l_Own.IsSet("delete-files");
+    ContentStore = (Command == "install" || Command == "update" || Command == "repair") && l_Own.IsSet("content-store");
     const QStringList l_Positional = l_Own.Positional();
 
     int l_Wanted = (Command == "install" || Command == "set-locale") ? 1 : 0;
@@ -217,10 +238,12 @@ QString HostOptions::Usage()
         "Commands:\n"
         "  info                      plugin metadata, identity and resources (no network)\n"
         "  status                    installed or not, folder, locale, build\n"
-        "  install FOLDER [--existing]\n"
+        "  install FOLDER [--existing] [--content-store]\n"
         "                            install into FOLDER (--existing: adopt the game already there)\n"
-        "  update                    bring the installed game up to date\n"
-        "  repair                    check every file and fetch what is missing or damaged\n"
+        "  update [--content-store]  bring the installed game up to date\n"
+        "  repair [--content-store]  check every file and fetch what is missing or damaged\n"
+        "                            --content-store: then check and complete the game's content\n"
+        "                            store (CASC), fetching damaged or missing slots from its CDN\n"
         "  rebuild                   forget the cached download lists and rebuild them\n"
         "  uninstall [--delete-files]\n"
         "                            forget the installation (and delete the game's files)\n"

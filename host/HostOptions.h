@@ -18,11 +18,13 @@ struct HostOptions
     int IdleTimeoutSeconds = 120; ///< 0: never give up
     QString Proxy;                ///< --proxy URL or "none" (empty: from the environment)
     qint64 LimitRate = -1;        ///< --limit-rate in bytes per second (0: unlimited; -1: the stored setting)
+    QString CascCdn;              ///< --casc-cdn HOST[:PORT] (empty: the module's default CDN host)
 
     QString Command;
     QString Folder;     ///< install
     bool Existing = false;    ///< install --existing
     bool DeleteFiles = false; ///< uninstall --delete-files
+    bool ContentStore = false; ///< install, update, repair --content-store
     bool Help = false;
     bool Version = false;
     QString Tag;        ///< set-locale

@@ -54,6 +54,9 @@ int HostRun::Exec()
     m_Watchdog.Start(l_Idle > 0 ? qMax(l_Idle, c_MinStallLimitMs) : c_DefaultStallLimitMs);
     m_LastProgress.start();
     m_App->Init();
+    // After Init, which writes it false for an installed game: this run ends with the content store.
+    if (m_Options.ContentStore)
+        m_App->SetLocalSetting(m_App->m_FolderName + ".IsCASCEnabled", true);
     m_Worker.Start();
     m_Timer.start();
     connect(QAbstractEventDispatcher::instance(thread()), &QAbstractEventDispatcher::aboutToBlock, this,
@@ -121,6 +124,8 @@ void HostRun::DrainMain()
     {
         l_Task();
         l_Task = nullptr;
+        // A step that moves on through the queue shows each of its states.
+        ObserveStatus();
     }
 }
 

@@ -1,5 +1,6 @@
 // What each command does once the module reports its state.
 #include "host/Console.h"
+#include "host/ContentStoreState.h"
 #include "host/HostCallbacks.h"
 #include "host/HostRun.h"
 #include "host/Reports.h"
@@ -186,8 +187,9 @@ void HostRun::OnSettled(const Launcher::ApplicationStatus& p_Status)
     bool l_Installed = m_App->IsInstalled() && p_Status.ApplicationState == 2;
     // Errors on the way (a CDN host down, a transfer restarted) may have been
     // recovered: a full check tells, and only what it leaves reported counts.
-    if (l_Installed && !m_Verifying && p_Status.DownloadStatus != 4 && HostCallbacks::ModuleErrorCount() > 0 &&
-        HostCallbacks::HostErrorCount() == 0)
+    // A content-store run reports its errors as they end it: a second pass would only repeat them.
+    if (l_Installed && !m_Verifying && !m_Options.ContentStore && p_Status.DownloadStatus != 4 &&
+        HostCallbacks::ModuleErrorCount() > 0 && HostCallbacks::HostErrorCount() == 0)
     {
         m_Verifying = true;
         int l_Count = HostCallbacks::ModuleErrorCount();
@@ -209,11 +211,22 @@ void HostRun::OnSettled(const Launcher::ApplicationStatus& p_Status)
                       "; the game is not fully up to date (run update or repair to try again)");
     else if (p_Status.DownloadStatus == 4)
         Finish(1, "the download stopped before the end");
+    else if (m_Options.ContentStore && ContentStoreState::SlotsToFetch(m_App->GetInstallationPath()) != 0)
+    {
+        const int l_Left = ContentStoreState::SlotsToFetch(m_App->GetInstallationPath());
+        Finish(1, l_Left < 0 ? QStringLiteral("the content store was not checked (the plain files are not all in place)")
+                             : QString::number(l_Left) + " slots of the content store are still to fetch");
+    }
     else
     {
         QString l_Folder = m_App->GetInstallationPath();
-        Say(m_App->m_Name + " is installed and up to date in " + l_Folder + ".",
-            {{"installed", true}, {"folder", l_Folder}}, true);
+        QJsonObject l_Fields{{"installed", true}, {"folder", l_Folder}};
+        if (m_Options.ContentStore)
+            l_Fields.insert("contentStore", true);
+        Say(m_App->m_Name + (m_Options.ContentStore ? " is installed, its content store whole, in "
+                                                     : " is installed and up to date in ") +
+                l_Folder + ".",
+            l_Fields, true);
         Finish(0, QString());
     }
 }

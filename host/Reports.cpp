@@ -1,6 +1,7 @@
 #include "host/Reports.h"
 #include "host/ApplicationLoader.h"
 #include "host/Console.h"
+#include "host/ContentStoreState.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -17,7 +18,7 @@ void PrintJson(const QJsonObject& p_Object)
 
 QString Row(const QString& p_Label, const QString& p_Value)
 {
-    return (p_Label + ":").leftJustified(12) + p_Value;
+    return (p_Label + ":").leftJustified(15) + p_Value;
 }
 } // namespace
 
@@ -88,6 +89,8 @@ void Reports::Status(Launcher::Application* p_App, bool p_Json)
     const Launcher::ApplicationStatus& l_Status = p_App->m_Status;
     // OnManifestReceived puts the build text there for an installed game; the pass may have hidden it since.
     QString l_Build = l_Installed ? l_Status.Detail : QString();
+    const bool l_Store = l_Installed && ContentStoreState::Present(l_Folder);
+    const int l_Slots = l_Store ? ContentStoreState::SlotsToFetch(l_Folder) : -1;
 
     if (p_Json)
     {
@@ -97,6 +100,8 @@ void Reports::Status(Launcher::Application* p_App, bool p_Json)
                               {"folder", l_Folder},
                               {"locale", l_Locale},
                               {"build", l_Build},
+                              {"contentStore", l_Store},
+                              {"slotsToFetch", l_Slots > 0 ? l_Slots : 0},
                               {"ApplicationState", int(l_Status.ApplicationState)}});
         return;
     }
@@ -105,6 +110,10 @@ void Reports::Status(Launcher::Application* p_App, bool p_Json)
     Console::Out(Row("Folder", l_Folder.isEmpty() ? QStringLiteral("-") : l_Folder));
     Console::Out(Row("Locale", l_Locale));
     Console::Out(Row("Build", l_Build.isEmpty() ? QStringLiteral("-") : l_Build));
+    Console::Out(Row("Content store", !l_Store       ? QStringLiteral("no")
+                                      : l_Slots > 0 ? "yes, " + QString::number(l_Slots) +
+                                                          " slots to fetch (update --content-store)"
+                                                    : QStringLiteral("yes")));
 }
 
 void Reports::Locales(Launcher::Application* p_App, bool p_Json)

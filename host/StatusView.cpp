@@ -65,6 +65,9 @@ QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int 
     int l_Filled = l_Percent * c_BarCells / 100;
     QString l_Tail = " [" + QString(l_Filled, '#') + QString(c_BarCells - l_Filled, '.') + "] " +
                      QString::number(l_Percent).rightJustified(3) + "%";
+    // A step of unknown length (preparing, nothing counted yet): a bar without a figure.
+    if (p_Status.Busy && p_Status.DownloadStatus == 2 && p_Status.Total == 0)
+        l_Tail = " [" + QString(c_BarCells, '~') + "]  ...";
 
     // Bytes while transferring (or stopped in a transfer), sizes summed while preparing, files while checking.
     bool l_Bytes = p_Status.DownloadStatus == 3 || p_Status.DownloadStatus == 4;
@@ -84,6 +87,9 @@ QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int 
         if (l_Left > 0)
             l_Tail += "  " + HumanDuration((l_Left + p_Rate - 1) / p_Rate) + " left";
     }
+    // The content store counts its transfers: file k of n.
+    if (p_Status.DetailVisible && p_Status.DetailValue > 0 && p_Status.DownloadStatus == 3)
+        l_Tail += "  " + p_Status.Detail.toLower();
 
     QString l_Message = p_Status.Message.trimmed();
     if (l_Message.isEmpty())

@@ -67,6 +67,8 @@ int main(int argc, char* argv[])
     Interrupts::Install();
     if (!l_Options.ServerUrl.isEmpty())
         qputenv("KESTRUN_SERVER_URL", l_Options.ServerUrl.toUtf8());
+    if (!l_Options.CascCdn.isEmpty())
+        qputenv("KESTRUN_CDN_HOST", l_Options.CascCdn.toUtf8());
     HostCallbacks::SetJson(l_Options.Json);
     HostCallbacks::SetLocaleTag(l_Options.LocaleTag);
     HostCallbacks::SetDevChannel(l_Options.DevChannel);
@@ -98,12 +100,9 @@ int main(int argc, char* argv[])
         return 2;
     }
     HostCallbacks::Fill(l_App);
-    // --limit-rate holds for this run only: the stored value comes back at the end.
-    const QString l_RateKey = l_App->m_FolderName + ".DownloadRateLimit";
-    const bool l_RateForRun = l_Options.LimitRate >= 0 && l_Options.Command != "info";
-    const QVariant l_StoredRate = l_RateForRun ? HostCallbacks::GetLocalSetting(l_RateKey, QVariant()) : QVariant();
-    if (l_RateForRun)
-        HostCallbacks::SetLocalSetting(l_RateKey, l_Options.LimitRate);
+    // --limit-rate holds for this run only: the module reads it, the stored value stays.
+    if (l_Options.LimitRate >= 0)
+        HostCallbacks::SetRunOverride(l_App->m_FolderName + ".DownloadRateLimit", l_Options.LimitRate);
 
     int l_ExitCode = 0;
     if (l_Options.Command == "info")
@@ -124,9 +123,6 @@ int main(int argc, char* argv[])
         HostRun l_Run(l_Options, l_App);
         l_ExitCode = l_Run.Exec();
     }
-    if (l_RateForRun)
-        l_StoredRate.isValid() ? HostCallbacks::SetLocalSetting(l_RateKey, l_StoredRate)
-                               : HostCallbacks::RemoveLocalSetting(l_RateKey);
     HostCallbacks::Close();
     return l_ExitCode;
 }

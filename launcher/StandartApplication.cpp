@@ -1,4 +1,5 @@
 #include "launcher/StandartApplication.h"
+#include "casc/CASCApplication.h"
 #include "launcher/InstallFolder.h"
 #include "launcher/Platform.h"
 
@@ -28,6 +29,7 @@ StandartApplication::StandartApplication(const QString& p_Name, const QString& p
 StandartApplication::~StandartApplication()
 {
     FlushListFile(true);
+    delete m_CASCApplication;
 }
 
 void StandartApplication::SetPercent(qint64 p_Done, qint64 p_Total)
@@ -213,7 +215,8 @@ void StandartApplication::StopDownload()
         m_Status.DownloadStatus = 4;
         StateChanged();
     }
-    // The content store is never entered for this game; its stop comes with it.
+    if (m_CASCMode && m_CASCApplication)
+        StopContentStore();
 }
 
 void StandartApplication::Uninit()
@@ -221,6 +224,8 @@ void StandartApplication::Uninit()
     // The host unloads the module next: no transfer may outlive it, no completion stays unwritten.
     if (m_CurrentRequest)
         StopDownload();
+    if (m_CASCMode && m_CASCApplication)
+        StopContentStore();
     FlushListFile(true);
 }
 

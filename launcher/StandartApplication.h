@@ -44,9 +44,9 @@ public:
     size_t m_NextSizeRequest = 0; ///< entry whose size is asked next (the requests go out in a bounded window)
     bool m_FullScan = false; ///< read by the worker queue during a pass
     QStringList m_CdnList;
-    bool m_CASCMode = false;
-    int m_CASCStep = 0;
-    CASC::CASCApplication* m_CASCApplication = nullptr;
+    bool m_CASCMode = false;                             ///< app thread: the content-store phases run
+    int m_CASCStep = 0;                                  ///< app thread: 1 verifier active, 2 archive manager active
+    CASC::CASCApplication* m_CASCApplication = nullptr;  ///< app thread: created by the hand-off, deleted on the app thread
 
     // Download queue state.
     qint64 m_CompletedBytes = 0;
@@ -70,6 +70,16 @@ public:
     /// The list file of the running phase, written at most once a second.
     PendingListFile m_ListFile;
     QTimer* m_ListFileTimer = nullptr; ///< writes what the list file still owes, a second after a change
+
+    // Content-store run (app thread).
+    /// Number of the current content-store run; steps and callables of an older run change nothing.
+    quint64 m_CASCRun = 0;
+    /// Phase 1..7 of the current run (0 none).
+    int m_CASCPhase = 0;
+    /// A stop came during the content-store phases; the next phase waits for ResumeDownload.
+    bool m_CASCStopped = false;
+    /// The next phase, held by a stop until ResumeDownload.
+    std::function<void()> m_CASCHeld;
 
 public:
     StandartApplication(const QString& p_Name, const QString& p_FolderName);
@@ -107,7 +117,36 @@ public:
     QString RandomCdnBaseUrl();
     /// Notes the CDN host of p_Url as failing (its transfer delivered nothing).
     void MarkCdnFailed(const QString& p_Url);
-    void CheckContentStore();
+    /// The content-store hand-off: at the end of pass p_Pass, with ".IsCASCEnabled" true, runs the phases.
+    void CheckContentStore(quint64 p_Pass);
+
+    // Content-store phases (StandartApplicationCasc.cpp).
+    void StartContentStore();
+    /// Ends the run: after its last phase (p_Whole) or an error; the store keeps what it holds.
+    void EndContentStore(bool p_Whole);
+    /// Runs p_Step on the app thread if run p_Run is still current; a stop holds it for ResumeDownload.
+    void ContentStoreStep(quint64 p_Run, std::function<void()> p_Step);
+    /// Runs p_Action on the app thread now or, from another thread, through the main queue, if run p_Run is current.
+    void OnContentStoreThread(quint64 p_Run, std::function<void()> p_Action);
+    void ShowContentStorePhase(int p_Phase, const QString& p_Message, int p_DownloadStatus);
+    void ShowContentStoreDownload(int p_File, int p_Files, int p_Percent, quint64 p_Done, quint64 p_Total,
+                                  quint64 p_Speed, bool p_Sample);
+    void ContentStoreError(quint64 p_Run, int p_Kind, const QString& p_Message);
+    void StopContentStoreWorker();
+    /// StopDownload and ResumeDownload in the content-store phases.
+    void StopContentStore();
+    void ResumeContentStore();
+    using ContentStoreProgress = std::function<void(int, int, int, quint64, quint64, quint64)>;
+    /// A worker's download callable that shows (file, files, percent, done, total, speed) for run p_Run.
+    ContentStoreProgress ContentStoreProgressOf(quint64 p_Run, bool p_Sample);
+    void VerifyBaseFiles(quint64 p_Run);
+    void LoadContentStoreIndices(quint64 p_Run);
+    void LoadEncodingFile(quint64 p_Run);
+    void ScanContentStore(quint64 p_Run);
+    void LoadContentStoreList(quint64 p_Run);
+    void StreamContentStore();
+    /// Install folder + "ToDownloadCASC.db".
+    QString ContentStoreListPath() const;
 
     // Download manifest. Without a pass number, a step runs as part of the current pass.
     /// Starts a new manifest pass: older ones stop at their next check. Returns its number.

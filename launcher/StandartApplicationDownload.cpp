@@ -331,9 +331,7 @@ void StandartApplication::ResumeDownload()
 {
     if (m_CASCMode)
     {
-        // The content store is never entered for this game; it resumes its own phases.
-        m_Status.DownloadStatus = 3;
-        StateChanged();
+        ResumeContentStore();
         return;
     }
     if (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size())
@@ -457,9 +455,12 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
     ReleaseDownloadTurn();
     m_Status.Message.clear();
     ShowInstalled();
-    PostMainTask([this] {
+    // The plain path has nothing left to fetch: the content store may follow.
+    const quint64 l_Pass = m_Pass;
+    PostMainTask([this, l_Pass] {
         m_CurrentRequest = nullptr;
         m_DownloadList.clear();
+        CheckContentStore(l_Pass);
     });
 }
 

@@ -305,7 +305,7 @@ void StandartApplication::StartStreamedSizes(bool p_WaitForTurn, quint64 p_Pass)
         if (!p_WaitForTurn)
             ReleaseDownloadTurn();
         ShowInstalled();
-        PostMainTask([this] { CheckContentStore(); });
+        PostMainTask([this, p_Pass] { CheckContentStore(p_Pass); });
         return;
     }
     // No turn check here; Done keeps its value.

@@ -119,14 +119,5 @@ void StandartApplication::SelectBaseUrl(const ManifestFile& p_File, bool p_Log)
         qWarning().noquote().nospace() << "Selected CDN " << m_Name << " " << m_BaseUrl;
 }
 
-void StandartApplication::CheckContentStore()
-{
-    // The content-store orchestrator is started here when ".IsCASCEnabled" is true;
-    // this game keeps the setting false and is served as plain files.
-    if (!GetLocalSetting(SettingKey(".IsCASCEnabled"), false).toBool())
-        return;
-    qWarning() << "StandartApplication::CheckContentStore content store not available in this build";
-}
-
 } // namespace Launcher
 } // namespace Orvane

@@ -172,6 +172,11 @@ private slots:
             << "\"Orvane.OtherInterface\"";
         QTest::newRow("not a plugin") << QStringList{"--plugin", KESTRUN_SOURCE_DIR "/README.md", "status"} << 2
                                       << "not a Qt plugin";
+        QTest::newRow("content store on status") << QStringList{"status", "--content-store"} << 2
+                                                 << "unknown option --content-store for status";
+        QTest::newRow("CDN host with a path") << QStringList{"--casc-cdn", "h:1/x", "status"} << 2 << "--casc-cdn";
+        QTest::newRow("CDN host with a bad port") << QStringList{"--casc-cdn", "h:port", "status"} << 2 << "--casc-cdn";
+        QTest::newRow("CDN host with a scheme") << QStringList{"--casc-cdn", "http://h", "status"} << 2 << "--casc-cdn";
         QTest::newRow("running") << QStringList{"running"} << 1 << "not running";
         QTest::newRow("negative rate") << QStringList{"--limit-rate", "-5", "status"} << 2 << "--limit-rate needs";
         QTest::newRow("proxy of another scheme") << QStringList{"--proxy", "ftp://127.0.0.1:1", "status"} << 2
@@ -319,6 +324,16 @@ private slots:
         // The limit held for the run; the stored one is back.
         QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), 7);
         QVERIFY(Run(l_Game.Args({"status"}, {"--limit-rate", "2X"})).Code == 2);
+
+        // A limited run killed mid-file leaves the stored limit as it was.
+        QVERIFY(Run(l_Game.Args({"uninstall", "--delete-files"})).Code == 0);
+        QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.DownloadRateLimit", 7);
+        QProcess l_Process;
+        Launch(l_Process, l_Game.Args({"install", l_Game.Folder}, {"--limit-rate", "256K"}));
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Game.Folder + "/Data/big.bin.part").size() > 0; }, 30000));
+        l_Process.kill();
+        l_Process.waitForFinished(30000);
+        QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), 7);
     }
 
     void fileThatNeverVerifiesFails()

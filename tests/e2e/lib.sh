@@ -169,3 +169,61 @@ e2e_wait_for() {
 e2e_part_at_least() {
     [ -n "$(find "$INSTALL" -name '*.part' -size +"$1"c 2>/dev/null | head -n 1)" ]
 }
+
+# e2e_store_setup [FORGE OPTIONS...]: a forged content store (STORE) and the plain build carrying
+# its ".idx" files, served by one nginx; CASC_CDN is the host the launcher asks for the region
+# tables (--casc-cdn). NGINX_SERVER_EXTRA applies as in e2e_setup.
+e2e_store_setup() {
+    for l_tool in orvane-launcher orvane-publish casc-tool libkestrun.so; do
+        [ -e "$BIN/$l_tool" ] || fail "$BIN/$l_tool is not built"
+    done
+    command -v python3 >/dev/null || fail "python3 is needed"
+    source "$SOURCE_DIR/scripts/lib/store.sh"
+    e2e_ensure_nginx
+    rm -rf "$WORK"
+    mkdir -p "$WORK" "$WWW"
+    trap e2e_cleanup EXIT
+    STORE=$WORK/store
+    nginx_start "$NGINX_PREFIX" "$WWW" || fail "nginx did not start"
+    SERVER_URL="http://127.0.0.1:$NGINX_SERVER_PORT/"
+    CASC_CDN=127.0.0.1:$NGINX_CDN1_PORT
+    store_forge "$BIN" "$STORE" "127.0.0.1:$NGINX_CDN1_PORT 127.0.0.1:$NGINX_CDN2_PORT" "$@" ||
+        fail "casc-tool forge failed"
+    store_publish "$BIN" "$STORE" "$WWW" "127.0.0.1:$NGINX_CDN1_PORT" "127.0.0.1:$NGINX_CDN2_PORT" ||
+        fail "publishing the store's .idx files failed"
+    E2E_LAUNCHER_OPTIONS="--casc-cdn $CASC_CDN ${E2E_LAUNCHER_OPTIONS:-}"
+}
+
+# e2e_nginx_reload: nginx reads its configuration (and its includes) again.
+e2e_nginx_reload() {
+    # The reload is asynchronous: wait until a fresh worker runs (the old ones finish their connections).
+    local l_old
+    l_old=$(pgrep -P "$(cat "$NGINX_PREFIX/nginx.pid")" | tr '\n' ' ')
+    "$(nginx_bin)" -p "$NGINX_PREFIX" -c "$NGINX_PREFIX/nginx.conf" -s reload || fail "nginx did not reload"
+    e2e_wait_for "nginx reload" 10 e2e_workers_renewed "$l_old" || fail "nginx kept its old workers"
+}
+e2e_workers_renewed() {
+    local l_pid
+    for l_pid in $(pgrep -P "$(cat "$NGINX_PREFIX/nginx.pid")"); do
+        case " $1 " in *" $l_pid "*) ;; *) return 0 ;; esac
+    done
+    return 1
+}
+
+# e2e_store_verify: the installed store equals the forged one, its download list is empty, and
+# the offline scan (when casc-tool has it) finds it whole.
+e2e_store_verify() {
+    store_compare "$INSTALL" "$STORE" || fail "the installed store differs from the forged one"
+    [ -f "${INSTALL}ToDownloadCASC.db" ] || fail "no ToDownloadCASC.db: the store was never scanned"
+    [ ! -s "${INSTALL}ToDownloadCASC.db" ] || fail "ToDownloadCASC.db still lists $(wc -l <"${INSTALL}ToDownloadCASC.db") slots"
+    if "$BIN/casc-tool" scan --help >/dev/null 2>&1; then
+        "$BIN/casc-tool" scan "$INSTALL" >"$WORK/scan.out" 2>&1 || fail "casc-tool scan: $(head -n 3 "$WORK/scan.out")"
+    fi
+    e2e_log "store verified: $(ls "${INSTALL}data/data" | grep -c '^data\.') archives equal to the forged ones"
+}
+
+# e2e_store_wait_streaming SECONDS: waits until the background launcher (--json) streams slots.
+e2e_store_wait_streaming() {
+    e2e_wait_for "streaming" "$1" grep -q '"Done":[1-9][0-9]*,"DownloadStatus":3.*Downloading streammed files' \
+        "$WORK/launcher-bg.log"
+}

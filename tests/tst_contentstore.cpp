@@ -1,0 +1,272 @@
+// The module's content-store phases against a forged store on the loopback server:
+// the hand-off, a whole install, stop and resume in each phase, errors ending the run.
+#include "support/CascStore.h"
+#include "support/GameFixture.h"
+#include "support/TestHttpServer.h"
+#include "support/WarningLog.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+
+using namespace Orvane;
+
+namespace {
+
+/// A forged store served by the test server, and the game installed as the plain path
+/// leaves it: the local ".idx" files in place, the content store still to fill.
+struct StoreGame
+{
+    QTemporaryDir Temp;
+    CascStore Store;
+    TestHttpServer Server;
+    Launcher::Kestrun App;
+    FakeHost Host; // after App: detaches before the application goes
+    QString Folder = Temp.path() + "/game/";
+    QJsonObject Summary;
+
+    explicit StoreGame(const QStringList& p_ForgeOptions = {})
+    {
+        if (!Server.Start())
+            qFatal("no port for the test server");
+        const QString l_Host = QString("127.0.0.1:%1").arg(Server.Port());
+        if (!Store.Forge(QStringList{"--hosts", l_Host, "--files", "40", "--max-size", "20000", "--chunk", "4096",
+                                     "--local-archives", "3", "--seed", "4"} +
+                         p_ForgeOptions))
+            qFatal("forge: %s", qPrintable(Store.Error()));
+        Summary = Store.Summary();
+        Server.SetFileRoot(Store.CdnDocRoot());
+        const QString l_Idx = Store.Install() + "data/data/";
+        for (const QString& l_Name : QDir(l_Idx).entryList({"*.idx"}, QDir::Files))
+            WriteFile(Folder + "data/data/" + l_Name, ReadFile(l_Idx + l_Name));
+        qputenv("KESTRUN_CDN_HOST", l_Host.toUtf8());
+        Host.Settings["wow_bfa.Installed"] = true;
+        Host.Settings["wow_bfa.InstallFolder"] = Folder;
+        Host.Settings["wow_bfa.IsCASCEnabled"] = true;
+        Host.Attach(&App);
+        App.GetInstallationPath();
+    }
+
+    bool Ended() { return !App.m_CASCMode && !App.m_Status.Busy; }
+    bool RunToEnd() { return Host.WaitFor([this] { return Ended(); }, 60000); }
+
+    /// Every local archive equals the forged one.
+    bool Whole()
+    {
+        const QString l_Forged = Store.Install() + "data/data/";
+        for (const QString& l_Name : QDir(l_Forged).entryList({"data.*"}, QDir::Files))
+            if (ReadFile(l_Forged + l_Name) != ReadFile(Folder + "data/data/" + l_Name))
+                return false;
+        return true;
+    }
+
+    /// Slots that hold their forged bytes.
+    int WholeSlots()
+    {
+        int l_Whole = 0;
+        for (const QJsonValue& l_Blob : Summary["blobs"].toArray())
+        {
+            const QString l_Name = QString::asprintf("data/data/data.%03d", l_Blob["localArchive"].toInt());
+            const int l_Offset = l_Blob["localOffset"].toInt(), l_Size = l_Blob["slotSize"].toInt();
+            const QByteArray l_Have = ReadFile(Folder + l_Name).mid(l_Offset, l_Size);
+            l_Whole += l_Have.size() == l_Size && l_Have == ReadFile(Store.Install() + l_Name).mid(l_Offset, l_Size);
+        }
+        return l_Whole;
+    }
+
+    QString CdnPath(const QString& p_Kind, const QString& p_Key) const
+    {
+        return "/" + Summary["cdnPath"].toString() + "/" + p_Kind + "/" + p_Key.left(2) + "/" + p_Key.mid(2, 2) + "/" +
+               p_Key;
+    }
+    QStringList ArchivePaths() const
+    {
+        QStringList l_Paths;
+        for (const QJsonValue& l_Archive : Summary["archives"].toArray())
+            l_Paths << CdnPath(l_Archive["patch"].toBool() ? "patch" : "data", l_Archive["name"].toString());
+        return l_Paths;
+    }
+    /// Requests since the last ClearRequests whose path contains p_Part (ranged ones only when asked).
+    int Requests(const QString& p_Part, bool p_Ranged = false)
+    {
+        int l_Count = 0;
+        const QList<TestHttpServer::Request> l_Requests = Server.Requests();
+        for (const TestHttpServer::Request& l_Request : l_Requests)
+            if (l_Request.Path.contains(p_Part) && (!p_Ranged || !l_Request.Range.isEmpty()))
+                ++l_Count;
+        return l_Count;
+    }
+};
+
+/// An action that holds the worker queue until released, so that the next worker step waits.
+struct WorkerGate
+{
+    std::atomic<bool> Open{false};
+    void Close(Launcher::Application& p_App)
+    {
+        Open = false;
+        p_App.PostWorkerTask([this] {
+            while (!Open)
+                QThread::msleep(1);
+        });
+    }
+};
+
+} // namespace
+
+class tst_contentstore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void handOffFollowsTheSetting_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("currentPass");
+        QTest::addColumn<bool>("started");
+        QTest::newRow("enabled") << true << true << true;
+        QTest::newRow("disabled") << false << true << false;
+        QTest::newRow("an older pass") << true << false << false;
+    }
+    void handOffFollowsTheSetting()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(bool, currentPass);
+        QFETCH(bool, started);
+        StoreGame l_Game;
+        l_Game.Host.Settings["wow_bfa.IsCASCEnabled"] = enabled;
+        const quint64 l_Pass = l_Game.App.m_Pass;
+        if (!currentPass)
+            l_Game.App.BeginPass();
+        l_Game.App.CheckContentStore(l_Pass);
+        QCOMPARE(l_Game.App.m_CASCMode, started);
+        QCOMPARE(l_Game.App.m_CASCApplication != nullptr, started);
+        if (started)
+        {
+            QCOMPARE(l_Game.App.m_Status.Message, QString("Getting CDN configuration..."));
+            QCOMPARE(l_Game.App.m_Status.DownloadStatus, 2);
+            QVERIFY(l_Game.App.m_Status.Busy);
+        }
+    }
+
+    void installsTheStore()
+    {
+        StoreGame l_Game;
+        l_Game.App.CheckContentStore(l_Game.App.m_Pass);
+        QVERIFY(l_Game.RunToEnd());
+        QVERIFY(l_Game.Host.Errors.isEmpty());
+        QVERIFY(l_Game.Whole());
+        // The end marks the game installed, clears the text and leaves no slot listed.
+        QCOMPARE(l_Game.App.m_Status.ApplicationState, 2);
+        QCOMPARE(l_Game.App.m_Status.Message, QString());
+        QVERIFY(QFileInfo::exists(l_Game.Folder + "ToDownloadCASC.db"));
+        QCOMPARE(QFileInfo(l_Game.Folder + "ToDownloadCASC.db").size(), 0);
+
+        // A second run scans, finds the store whole and fetches nothing.
+        l_Game.Server.ClearRequests();
+        l_Game.App.CheckContentStore(l_Game.App.m_Pass);
+        QVERIFY(l_Game.RunToEnd());
+        QCOMPARE(l_Game.Requests("/data/", true) + l_Game.Requests("/patch/", true), 0);
+        QVERIFY(l_Game.Host.Errors.isEmpty());
+    }
+
+    void stopAndResume_data()
+    {
+        QTest::addColumn<int>("phase");
+        QTest::addColumn<QString>("nextRequest"); // what the phase after a held one asks for first
+        QTest::newRow("CDN configuration") << 1 << ".index";
+        QTest::newRow("base files transfer") << 2 << "";
+        QTest::newRow("archive indices") << 3 << "ENCODING";
+        QTest::newRow("install scan") << 5 << "";
+        QTest::newRow("streaming") << 7 << "";
+    }
+    void stopAndResume()
+    {
+        QFETCH(int, phase);
+        QFETCH(QString, nextRequest);
+        // Base files missing, so that the verifier transfers them in phase 2.
+        StoreGame l_Game(phase == 2 ? QStringList{"--missing-config", "all"} : QStringList{});
+        Launcher::Kestrun& l_App = l_Game.App;
+        WorkerGate l_First, l_Second;
+        const TestHttpServer::Fault l_Slow = With(&TestHttpServer::Fault::BytesPerSecond, 100);
+        if (phase == 1)
+            l_Game.Server.SetFault("/wow/versions", l_Slow);
+        if (phase == 2)
+            l_Game.Server.SetFault(l_Game.CdnPath("config", l_Game.Summary["configs"].toObject()["cdn"].toString()),
+                                   l_Slow);
+        if (phase == 3 || phase == 5)
+            l_First.Close(l_App);
+        if (phase == 7)
+            for (const QString& l_Path : l_Game.ArchivePaths())
+                l_Game.Server.SetFault(l_Path, With(&TestHttpServer::Fault::BytesPerSecond, 20000));
+
+        l_App.CheckContentStore(l_App.m_Pass);
+        if (phase == 5)
+        {
+            // The index load waits behind the first gate; the scan will wait behind the second.
+            QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 3; }));
+            l_Second.Close(l_App);
+            l_First.Open = true;
+        }
+        const bool l_Transfer = phase == 2 || phase == 7;
+        QVERIFY(l_Game.Host.WaitFor([&] {
+            return l_App.m_CASCPhase == phase && (!l_Transfer || (l_App.m_Status.DownloadStatus == 3 && l_App.m_Status.Done > 0));
+        }));
+        l_App.StopDownload();
+        QCOMPARE(l_App.m_Status.DownloadStatus, 4);
+        l_Game.Server.ClearRequests();
+        l_First.Open = true;
+        l_Second.Open = true;
+        if (!l_Transfer)
+        {
+            // The step that ran returns; the next phase is held, nothing is fetched for it.
+            QVERIFY(l_Game.Host.WaitFor([&] { return bool(l_App.m_CASCHeld); }));
+            QCOMPARE(l_App.m_CASCPhase, phase);
+            if (nextRequest == "ENCODING")
+                nextRequest = l_Game.Summary["encoding"].toObject()["encodingKey"].toString();
+            if (!nextRequest.isEmpty())
+                QCOMPARE(l_Game.Requests(nextRequest), 0);
+        }
+        QCOMPARE(l_Game.Requests("/data/", true) + l_Game.Requests("/patch/", true), 0);
+        QCOMPARE(l_App.m_Status.DownloadStatus, 4);
+
+        l_Game.Server.ClearFaults();
+        l_App.ResumeDownload();
+        QVERIFY(l_Game.RunToEnd());
+        QVERIFY2(l_Game.Host.Errors.isEmpty(), qPrintable(l_Game.Host.Errors.join('\n')));
+        QVERIFY(l_Game.Whole());
+    }
+
+    void errorEndsTheRunAndTheNextOneCarriesOn()
+    {
+        StoreGame l_Game;
+        WarningLog l_Log;
+        l_Log.Silence = [](const QString&) { return true; };
+        const QString l_Broken = l_Game.ArchivePaths().first();
+        l_Game.Server.SetFault(l_Broken, With(&TestHttpServer::Fault::Status, 404));
+        l_Game.App.CheckContentStore(l_Game.App.m_Pass);
+        QVERIFY(l_Game.RunToEnd());
+        QVERIFY(!l_Game.Host.Errors.isEmpty());
+        QVERIFY2(l_Game.Host.Errors.first().startsWith("Error 2 "), qPrintable(l_Game.Host.Errors.first()));
+        const int l_Blobs = l_Game.Summary["blobs"].toArray().size();
+        const int l_WholeBefore = l_Game.WholeSlots();
+        QVERIFY(l_WholeBefore < l_Blobs);
+
+        // The next run scans again and fetches only what is still missing.
+        l_Game.Server.ClearFaults();
+        l_Game.Server.ClearRequests();
+        l_Game.Host.Errors.clear();
+        l_Game.App.CheckContentStore(l_Game.App.m_Pass);
+        QVERIFY(l_Game.RunToEnd());
+        QVERIFY2(l_Game.Host.Errors.isEmpty(), qPrintable(l_Game.Host.Errors.join('\n')));
+        QVERIFY(l_Game.Whole());
+        QCOMPARE(l_Game.Requests("/data/", true) + l_Game.Requests("/patch/", true), l_Blobs - l_WholeBefore);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_contentstore)
+#include "tst_contentstore.moc"
