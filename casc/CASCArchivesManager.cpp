@@ -58,9 +58,7 @@ void CASCArchivesManager::Init(QString p_DownloadDbPath)
     GetFileSize(l_Url, [this, l_Url, l_Local, l_Key](QString, quint64 p_Size) {
         m_BytesTotal = p_Size;
         m_BytesDone = 0;
-        m_BytesLastTick = 0;
-        m_Speed = 0;
-        m_SpeedTimer.start();
+        m_Rate.Start(0);
         m_FileNumber = 1;
         m_ToDownload.clear();
         m_OnDownloadStarted(1, 1, 0, m_BytesDone, m_BytesTotal, 0);

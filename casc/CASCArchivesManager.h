@@ -2,6 +2,7 @@
 #include "casc/CASCArchiveFileEntry.h"
 #include "casc/CASCEncodingMap.h"
 #include "casc/CASCSlotCheck.h"
+#include "casc/CASCTransferRate.h"
 #include "launcher/QtCompat.h"
 
 #include <QNetworkReply>
@@ -133,9 +134,7 @@ private:
     int m_FileNumber = 0;                              // Init's thread; 1-based
     quint64 m_BytesTotal = 0;                          // Init's thread
     quint64 m_BytesDone = 0;                           // Init's thread
-    quint64 m_BytesLastTick = 0;                       // Init's thread
-    quint64 m_Speed = 0;                               // Init's thread
-    Compat::ElapsedTimer m_SpeedTimer;                 // Init's thread
+    CASCTransferRate m_Rate;                           // Init's thread
     CASCArchiveTransfer* m_Transfer;                   // Init's thread; owned, reused for every file
 };
 

@@ -164,7 +164,7 @@ void CASCArchivesManager::FailTransfer(int p_Kind, const QString& p_Message)
     l_Transfer._File = nullptr;
     l_Transfer._Stopped = true;
     m_BytesDone -= quint64(l_Transfer._Received);
-    m_BytesLastTick = qMin(m_BytesLastTick, m_BytesDone);
+    m_Rate.Lower(m_BytesDone);
     l_Transfer._Received = 0;
     if (l_Transfer._Attempts < MaxAttempts && l_Transfer._Retry)
     {
@@ -221,14 +221,11 @@ void CASCArchivesManager::HTTP_OnReadyRead()
 
 void CASCArchivesManager::ProgressTick()
 {
-    if (m_Transfer->_Stopped || m_SpeedTimer.elapsed() < 1000)
+    if (m_Transfer->_Stopped || !m_Rate.Due())
         return;
-    const qint64 l_Elapsed = qMax<qint64>(m_SpeedTimer.elapsed(), 1);
-    m_Speed = (m_BytesDone - m_BytesLastTick) * 1000 / quint64(l_Elapsed);
-    m_BytesLastTick = m_BytesDone;
-    m_SpeedTimer.restart();
+    const quint64 l_Speed = m_Rate.Sample(m_BytesDone);
     const int l_Percent = int((float(m_BytesDone) / float(m_BytesTotal == 0 ? 1 : m_BytesTotal)) * 100.0f);
-    m_OnDownloadProgress(m_FileNumber, qMax(1, int(m_ToDownload.size())), l_Percent, m_BytesDone, m_BytesTotal, m_Speed);
+    m_OnDownloadProgress(m_FileNumber, qMax(1, int(m_ToDownload.size())), l_Percent, m_BytesDone, m_BytesTotal, l_Speed);
 }
 
 void CASCArchivesManager::HTTP_DownloadFinished()
@@ -294,7 +291,6 @@ void CASCArchivesManager::ResumeDownload()
     if (!l_Transfer._Stopped || l_Transfer._Url.isEmpty())
         return;
     m_BytesDone -= quint64(l_Transfer._Received);
-    m_BytesLastTick = m_BytesDone;
     l_Transfer._Attempts = 0;
     l_Transfer._Retrying = true;
     const auto l_Url = l_Transfer._Url;
@@ -302,7 +298,7 @@ void CASCArchivesManager::ResumeDownload()
     const auto l_Completion = l_Transfer._Completion;
     const auto l_Retry = l_Transfer._Retry;
     l_Transfer._Received = 0;
-    m_SpeedTimer.restart();
+    m_Rate.Restart(m_BytesDone);
     // The same request again (for a blob: through a CDN host of the region).
     if (l_Retry)
         l_Retry();

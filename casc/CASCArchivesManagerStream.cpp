@@ -22,10 +22,8 @@ void CASCArchivesManager::StartStreaming()
     for (const CASCArchiveFileEntry& l_Entry : m_ToDownload)
         m_BytesTotal += RecordSize(l_Entry._IndexRecord);
     m_BytesDone = 0;
-    m_BytesLastTick = 0;
-    m_Speed = 0;
     m_FileNumber = 1;
-    m_SpeedTimer.start();
+    m_Rate.Start(0);
     m_DatabaseTimer.start();
     m_OnDownloadStarted(1, int(m_ToDownload.size()), 0, m_BytesDone, m_BytesTotal, 0);
     DownloadNextFile();

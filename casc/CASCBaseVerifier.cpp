@@ -2,6 +2,7 @@
 
 #include "casc/CASCApplication.h"
 #include "casc/CASCHttpGet.h"
+#include "launcher/QtCompat.h"
 #include "launcher/ModuleNetwork.h"
 #include "casc/CASCVersion.h"
 
@@ -133,8 +134,8 @@ void CASCBaseVerifier::GetNextFileSize()
     qWarning().noquote().nospace() << "CASCBaseVerifier::GetNextFileSize() Total bytes " << m_TotalBytes << " in mo "
                                    << (m_TotalBytes >> 20);
     m_FileNumber = 1;
-    m_DoneBytes = m_LastTickBytes = 0;
-    m_TickTimer.start();
+    m_DoneBytes = 0;
+    m_Rate.Start(0);
     if (m_OnDownloadStarted)
         m_OnDownloadStarted(1, m_Missing.size(), 0, 0, m_TotalBytes, 0);
     DownloadNextFile();
@@ -264,16 +265,13 @@ void CASCBaseVerifier::HTTP_OnReadyRead()
 
 void CASCBaseVerifier::Tick(bool p_Always)
 {
-    const qint64 l_Elapsed = m_TickTimer.elapsed();
-    if (m_Transfer->m_Stopped || (!p_Always && l_Elapsed < 1000))
+    if (m_Transfer->m_Stopped || (!p_Always && !m_Rate.Due()))
         return;
-    m_Speed = l_Elapsed > 0 ? (m_DoneBytes - m_LastTickBytes) * 1000 / quint64(l_Elapsed) : 0;
-    m_LastTickBytes = m_DoneBytes;
-    m_TickTimer.start();
+    const quint64 l_Speed = m_Rate.Sample(m_DoneBytes);
     const float l_Total = m_TotalBytes == 0 ? 1.0f : float(m_TotalBytes);
     const int l_Percent = int(float(m_DoneBytes) / l_Total * 100.0f);
     if (m_OnDownloadProgress)
-        m_OnDownloadProgress(m_FileNumber, m_Missing.size(), l_Percent, m_DoneBytes, m_TotalBytes, m_Speed);
+        m_OnDownloadProgress(m_FileNumber, m_Missing.size(), l_Percent, m_DoneBytes, m_TotalBytes, l_Speed);
 }
 
 void CASCBaseVerifier::HTTP_DownloadFinished()
@@ -342,9 +340,8 @@ void CASCBaseVerifier::ResumeDownload()
         return;
     // From the first byte again: the partial bytes leave the count.
     m_DoneBytes -= quint64(l_Transfer.m_Received);
-    m_LastTickBytes = m_DoneBytes;
     Request();
-    m_TickTimer.start();
+    m_Rate.Restart(m_DoneBytes);
 }
 
 } // namespace CASC

@@ -1,5 +1,5 @@
 #pragma once
-#include "launcher/QtCompat.h"
+#include "casc/CASCTransferRate.h"
 
 #include <QFile>
 #include <QList>
@@ -86,9 +86,7 @@ private:
     int m_FileNumber = 0;                              // Scan's thread; 1-based
     quint64 m_TotalBytes = 0;                          // Scan's thread
     quint64 m_DoneBytes = 0;                           // Scan's thread
-    quint64 m_LastTickBytes = 0;                       // Scan's thread
-    quint64 m_Speed = 0;                               // Scan's thread
-    Compat::ElapsedTimer m_TickTimer;                  // Scan's thread
+    CASCTransferRate m_Rate;                           // Scan's thread
     std::unique_ptr<Transfer> m_Transfer;              // Scan's thread; reused for every file
     bool m_ScanFailed = false;                         // Scan's thread; a bad key was reported
     bool m_SizeFailed = false;                         // Scan's thread; the size phase waits for a resume
