@@ -1,6 +1,7 @@
 // The plugin's two entry points and its metadata, written by hand so that the
 // bytes name the Qt version of the host the module is built for (5.12).
 #include "app/Kestrun.h"
+#include "KestrunVersion.h"
 
 #include <QPointer>
 
@@ -17,7 +18,7 @@ namespace {
         0x04, '\xa3',                                                                                         \
         0x6c, 'd', 'e', 'p', 'e', 'n', 'd', 'e', 'n', 'c', 'i', 'e', 's', '\x80',                             \
         0x64, 'n', 'a', 'm', 'e', 0x67, 'K', 'e', 's', 't', 'r', 'u', 'n',                                    \
-        0x67, 'v', 'e', 'r', 's', 'i', 'o', 'n', 0x65, '0', '.', '0', '.', '1',                               \
+        0x67, 'v', 'e', 'r', 's', 'i', 'o', 'n', KESTRUN_VERSION_CBOR,                                          \
         '\xff'
 
 #if defined(_MSC_VER)

@@ -1,6 +1,8 @@
 #include "host/HostOptions.h"
 #include "launcher/LauncherLocale.h"
 #include "launcher/RateLimiter.h"
+#include "KestrunVersion.h"
+#include "tools/CommandLine.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,14 +24,14 @@ const QStringList& Commands()
 
 const QStringList& ValueOptions()
 {
-    static const QStringList s_Options = {"--plugin", "--settings", "--server", "--locale", "--idle-timeout",
-                                          "--proxy",  "--limit-rate", "--casc-cdn"};
+    static const QStringList s_Options = {"plugin", "settings", "server", "locale", "idle-timeout", "proxy", "limit-rate",
+                                          "casc-cdn"};
     return s_Options;
 }
 
 const QStringList& FlagOptions()
 {
-    static const QStringList s_Options = {"--dev-channel", "--json", "--verbose"};
+    static const QStringList s_Options = {"dev-channel", "json", "verbose"};
     return s_Options;
 }
 
@@ -40,6 +42,27 @@ QStringList KnownLocaleTags()
         if (!l_Row._Tag.isEmpty())
             l_Tags.append(l_Row._Tag);
     return l_Tags;
+}
+
+/// The options that come before the command.
+void DefineGlobal(Tools::CommandLine& p_Line)
+{
+    p_Line.AddValue({"plugin"}, "PATH", "The application module (default: beside this program).");
+    p_Line.AddValue({"settings"}, "FILE", "The launcher's settings file (INI).");
+    p_Line.AddValue({"server"}, "URL", "Application server for this run.");
+    p_Line.AddValue({"locale"}, "TAG", "Launcher language: enUS (default), frFR, esES, ruRU, ptBR.");
+    p_Line.AddSwitch({"dev-channel"}, "Follow the development channel.");
+    p_Line.AddSwitch({"json"}, "One JSON object per line on stdout.");
+    p_Line.AddValue({"idle-timeout"}, "SECONDS", "Give up after this long without progress (default 120, 0: never).");
+    p_Line.AddSwitch({"verbose"}, "Show the module's diagnostics on stderr.");
+    p_Line.AddValue({"proxy"}, "URL|none",
+                    "HTTP proxy for every request of the run (default: http_proxy, HTTP_PROXY, unless no_proxy names "
+                    "the server; none: direct).");
+    p_Line.AddValue({"limit-rate"}, "RATE",
+                    "Download at most RATE bytes per second (K, M suffixes; 0: no limit); without it the stored "
+                    "setting holds.");
+    p_Line.AddValue({"casc-cdn"}, "HOST[:PORT]", "CDN host of the content store for this run.");
+    p_Line.AddHelpAndVersion();
 }
 
 /// HOST or HOST:PORT, as the region tables of a store would name it.
@@ -59,7 +82,11 @@ QString HostOptions::DefaultPluginPath()
 #else
     const char* l_Name = "libkestrun.so";
 #endif
-    return QCoreApplication::applicationDirPath() + "/" + QString::fromLatin1(l_Name);
+    const QString l_Folder = QCoreApplication::applicationDirPath();
+    const QString l_Beside = l_Folder + "/" + QString::fromLatin1(l_Name);
+    // An installed or unpacked package keeps the module under ../lib/<multiarch>/orvane/.
+    const QString l_Installed = QDir::cleanPath(l_Folder + "/../" KESTRUN_PLUGIN_INSTALL_DIR "/" + QString::fromLatin1(l_Name));
+    return QFileInfo::exists(l_Beside) || !QFileInfo::exists(l_Installed) ? l_Beside : l_Installed;
 }
 
 QString HostOptions::DefaultSettingsPath()
@@ -77,131 +104,106 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
         return false;
     };
 
-    int l_Index = 0;
     // Global options, up to the command.
-    for (; l_Index < p_Arguments.size(); ++l_Index)
+    Tools::CommandLine l_Global;
+    DefineGlobal(l_Global);
+    l_Global.StopAtFirstPositional();
+    if (!l_Global.Parse(p_Arguments))
     {
-        QString l_Arg = p_Arguments.at(l_Index);
-        if (l_Arg == "-h" || l_Arg == "--help" || l_Arg == "help")
-        {
-            Help = true;
-            return true;
-        }
-        if (l_Arg == "--")
-        {
-            ++l_Index; // whatever follows is the command and its arguments
-            break;
-        }
-        if (!l_Arg.startsWith("-"))
-            break;
-
-        QString l_Name = l_Arg;
-        QString l_Value;
-        bool l_HasValue = false;
-        int l_Equal = l_Arg.indexOf('=');
-        if (l_Equal > 0)
-        {
-            l_Name = l_Arg.left(l_Equal);
-            l_Value = l_Arg.mid(l_Equal + 1);
-            l_HasValue = true;
-        }
-
-        if (FlagOptions().contains(l_Name))
-        {
-            if (l_HasValue)
-                return l_Fail("option " + l_Name + " takes no value");
-            if (l_Name == "--dev-channel")
-                DevChannel = true;
-            else if (l_Name == "--json")
-                Json = true;
-            else
-                Verbose = true;
-            continue;
-        }
-        if (!ValueOptions().contains(l_Name))
-            return l_Fail("unknown option " + l_Name);
-        if (!l_HasValue)
-        {
-            if (l_Index + 1 >= p_Arguments.size())
-                return l_Fail("option " + l_Name + " needs a value");
-            l_Value = p_Arguments.at(++l_Index);
-        }
-        if (l_Value.isEmpty())
-            return l_Fail("option " + l_Name + " needs a non-empty value");
-
-        if (l_Name == "--plugin")
-            PluginPath = QFileInfo(l_Value).absoluteFilePath();
-        else if (l_Name == "--settings")
-            SettingsPath = QFileInfo(l_Value).absoluteFilePath();
-        else if (l_Name == "--server")
-        {
-            QUrl l_Url(l_Value, QUrl::StrictMode);
-            if (!l_Url.isValid() || l_Url.host().isEmpty() ||
-                (l_Url.scheme() != "http" && l_Url.scheme() != "https"))
-                return l_Fail("--server needs an http:// or https:// URL, not \"" + l_Value + "\"");
-            ServerUrl = l_Value;
-        }
-        else if (l_Name == "--casc-cdn")
-        {
-            if (!ValidCdnHost(l_Value))
-                return l_Fail("--casc-cdn needs HOST or HOST:PORT, not \"" + l_Value + "\"");
-            CascCdn = l_Value;
-        }
-        else if (l_Name == "--locale")
-        {
-            if (!KnownLocaleTags().contains(l_Value))
-                return l_Fail("unknown locale \"" + l_Value + "\" (known: " + KnownLocaleTags().join(", ") + ")");
-            LocaleTag = l_Value;
-        }
-        else if (l_Name == "--proxy")
-            Proxy = l_Value;
-        else if (l_Name == "--limit-rate")
-        {
-            LimitRate = Launcher::RateLimiter::Parse(l_Value);
-            if (LimitRate < 0)
-                return l_Fail("--limit-rate needs bytes per second with an optional K or M suffix, not \"" + l_Value +
-                              "\"");
-        }
-        else
-        {
-            bool l_Ok = false;
-            int l_Seconds = l_Value.toInt(&l_Ok);
-            if (!l_Ok || l_Seconds < 0)
-                return l_Fail("--idle-timeout needs a whole number of seconds (0: never), not \"" + l_Value + "\"");
-            IdleTimeoutSeconds = l_Seconds;
-        }
+        if (l_Global.Failure() == Tools::CommandLine::Error::MissingValue)
+            return l_Fail("option " + l_Global.Offending() + " needs a value");
+        if (l_Global.Failure() == Tools::CommandLine::Error::UnexpectedValue)
+            return l_Fail("option " + l_Global.Offending() + " takes no value");
+        return l_Fail(l_Global.Message());
+    }
+    QStringList l_Rest = l_Global.Positional();
+    if (l_Global.IsSet("help") || l_Rest.value(0) == "help")
+    {
+        Help = true;
+        return true;
+    }
+    if (l_Global.IsSet("version"))
+    {
+        Version = true;
+        return true;
+    }
+    for (const QString& l_Name : ValueOptions())
+        for (const QString& l_Value : l_Global.Values(l_Name))
+            if (l_Value.isEmpty())
+                return l_Fail("option --" + l_Name + " needs a non-empty value");
+    DevChannel = l_Global.IsSet("dev-channel");
+    Json = l_Global.IsSet("json");
+    Verbose = l_Global.IsSet("verbose");
+    for (const QString& l_Value : l_Global.Values("plugin"))
+        PluginPath = QFileInfo(l_Value).absoluteFilePath();
+    for (const QString& l_Value : l_Global.Values("settings"))
+        SettingsPath = QFileInfo(l_Value).absoluteFilePath();
+    for (const QString& l_Value : l_Global.Values("server"))
+    {
+        QUrl l_Url(l_Value, QUrl::StrictMode);
+        if (!l_Url.isValid() || l_Url.host().isEmpty() || (l_Url.scheme() != "http" && l_Url.scheme() != "https"))
+            return l_Fail("--server needs an http:// or https:// URL, not \"" + l_Value + "\"");
+        ServerUrl = l_Value;
+    }
+    for (const QString& l_Value : l_Global.Values("locale"))
+    {
+        if (!KnownLocaleTags().contains(l_Value))
+            return l_Fail("unknown locale \"" + l_Value + "\" (known: " + KnownLocaleTags().join(", ") + ")");
+        LocaleTag = l_Value;
+    }
+    for (const QString& l_Value : l_Global.Values("idle-timeout"))
+    {
+        bool l_Ok = false;
+        int l_Seconds = l_Value.toInt(&l_Ok);
+        if (!l_Ok || l_Seconds < 0)
+            return l_Fail("--idle-timeout needs a whole number of seconds (0: never), not \"" + l_Value + "\"");
+        IdleTimeoutSeconds = l_Seconds;
+    }
+    for (const QString& l_Value : l_Global.Values("casc-cdn"))
+    {
+        if (!ValidCdnHost(l_Value))
+            return l_Fail("--casc-cdn needs HOST or HOST:PORT, not \"" + l_Value + "\"");
+        CascCdn = l_Value;
+    }
+    for (const QString& l_Value : l_Global.Values("proxy"))
+        Proxy = l_Value;
+    for (const QString& l_Value : l_Global.Values("limit-rate"))
+    {
+        LimitRate = Launcher::RateLimiter::Parse(l_Value);
+        if (LimitRate < 0)
+            return l_Fail("--limit-rate needs bytes per second with an optional K or M suffix, not \"" + l_Value + "\"");
     }
 
-    if (l_Index >= p_Arguments.size())
+    if (l_Rest.isEmpty())
         return l_Fail("no command given");
-    Command = p_Arguments.at(l_Index++);
+    Command = l_Rest.takeFirst();
     if (!Commands().contains(Command))
         return l_Fail("unknown command \"" + Command + "\"");
 
-    // Arguments of the command.
-    QStringList l_Positional;
-    bool l_OptionsEnded = false;
-    for (; l_Index < p_Arguments.size(); ++l_Index)
-    {
-        QString l_Arg = p_Arguments.at(l_Index);
-        if (l_OptionsEnded)
-            l_Positional.append(l_Arg);
-        else if (l_Arg == "--")
-            l_OptionsEnded = true; // a folder may start with "-"
-        else if (Command == "install" && l_Arg == "--existing")
-            Existing = true;
-        else if (Command == "uninstall" && l_Arg == "--delete-files")
-            DeleteFiles = true;
-        else if ((Command == "install" || Command == "update" || Command == "repair") && l_Arg == "--content-store")
-            ContentStore = true;
-        else if (l_Arg.startsWith("--") &&
-                 (FlagOptions().contains(l_Arg.section('=', 0, 0)) || ValueOptions().contains(l_Arg.section('=', 0, 0))))
-            return l_Fail("global option " + l_Arg.section('=', 0, 0) + " must come before the command");
-        else if (l_Arg.startsWith("-") && l_Arg.size() > 1)
-            return l_Fail("unknown option " + l_Arg + " for " + Command);
-        else
-            l_Positional.append(l_Arg);
-    }
+    // Arguments of the command. The global options are known here only to say where they belong.
+    Tools::CommandLine l_Own;
+    if (Command == "install")
+        l_Own.AddSwitch({"existing"}, QString());
+    if (Command == "uninstall")
+        l_Own.AddSwitch({"delete-files"}, QString());
+    if (Command == "install" || Command == "update" || Command == "repair")
+        l_Own.AddSwitch({"content-store"}, QString());
+    for (const QStringList* l_Names : {&ValueOptions(), &FlagOptions()})
+        for (const QString& l_Name : *l_Names)
+            l_Own.AddSwitch({l_Name}, QString());
+    const bool l_Parsed = l_Own.Parse(l_Rest);
+    for (const QStringList* l_Names : {&ValueOptions(), &FlagOptions()})
+        for (const QString& l_Name : *l_Names)
+            if ((l_Parsed && l_Own.IsSet(l_Name)) || (!l_Parsed && l_Own.Offending() == "--" + l_Name))
+                return l_Fail("global option --" + l_Name + " must come before the command");
+    if (!l_Parsed && l_Own.Failure() == Tools::CommandLine::Error::UnknownOption)
+        return l_Fail("unknown option " + l_Own.Offending() + " for " + Command);
+    if (!l_Parsed)
+        return l_Fail(l_Own.Message(Command));
+    Existing = Command == "install" && l_Own.IsSet("existing");
+    DeleteFiles = Command == "uninstall" && l_Own.IsSet("delete-files");
+    ContentStore = (Command == "install" || Command == "update" || Command == "repair") && l_Own.IsSet("content-store");
+    const QStringList l_Positional = l_Own.Positional();
 
     int l_Wanted = (Command == "install" || Command == "set-locale") ? 1 : 0;
     if (l_Positional.size() < l_Wanted)
@@ -226,8 +228,12 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
 
 QString HostOptions::Usage()
 {
-    return QStringLiteral(
-        "usage: orvane-launcher [OPTIONS] COMMAND [ARGUMENTS]\n"
+    Tools::CommandLine l_Line;
+    DefineGlobal(l_Line);
+    return l_Line.HelpText("orvane-launcher [OPTIONS] COMMAND [ARGUMENTS]",
+                           "Installs, updates, repairs and starts a game through its application module.\n"
+                           "The options come before the command.") +
+           QStringLiteral(
         "\n"
         "Commands:\n"
         "  info                      plugin metadata, identity and resources (no network)\n"
@@ -246,22 +252,7 @@ QString HostOptions::Usage()
         "  set-locale TAG            set the game's language (e.g. frFR)\n"
         "  running                   exit 0 when the game is running, 1 when not\n"
         "\n"
-        "Options (before the command):\n"
-        "  --plugin PATH             the application module (default: beside this program)\n"
-        "  --settings FILE           the launcher's settings file (INI)\n"
-        "  --server URL              application server for this run\n"
-        "  --locale TAG              launcher language: enUS (default), frFR, esES, ruRU, ptBR\n"
-        "  --dev-channel             follow the development channel\n"
-        "  --json                    one JSON object per line on stdout\n"
-        "  --idle-timeout SECONDS    give up after this long without progress (default 120, 0: never)\n"
-        "  --casc-cdn HOST[:PORT]    CDN host of the content store for this run\n"
-        "  --verbose                 show the module's diagnostics on stderr\n"
-        "  --proxy URL|none          HTTP proxy for every request of the run (default: http_proxy,\n"
-        "                            HTTP_PROXY, unless no_proxy names the server; none: direct)\n"
-        "  --limit-rate RATE         download at most RATE bytes per second (K, M suffixes; 0: no\n"
-        "                            limit); without it the stored setting holds\n"
-        "\n"
-        "\"--\" ends the options: what follows is taken as it stands (a folder named \"-x\").\n"
+        "\"--\" ends the options: what follows is taken as it stands (a folder whose name starts with \"-\").\n"
         "\n"
         "Exit status: 0 done, 1 failed (reason on stderr), 2 usage error or refused plugin,\n"
         "130 interrupted (Ctrl-C; the next run resumes).\n");

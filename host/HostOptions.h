@@ -26,6 +26,7 @@ struct HostOptions
     bool DeleteFiles = false; ///< uninstall --delete-files
     bool ContentStore = false; ///< install, update, repair --content-store
     bool Help = false;
+    bool Version = false;
     QString Tag;        ///< set-locale
 
     /// Parses the arguments after the program name. Returns false with a

@@ -9,6 +9,7 @@
 #include "host/NetworkProxy.h"
 #include "host/Reports.h"
 #include "launcher/Deployment.h"
+#include "tools/CommandLine.h"
 
 #include <QCoreApplication>
 
@@ -53,6 +54,11 @@ int main(int argc, char* argv[])
     if (l_Options.Help)
     {
         Console::Out(HostOptions::Usage());
+        return 0;
+    }
+    if (l_Options.Version)
+    {
+        Console::Out(Orvane::Tools::CommandLine::VersionLine());
         return 0;
     }
 

@@ -3,7 +3,7 @@
 #include "casc/BLTEHandler.h"
 #include "casc/BLTEWriter.h"
 #include "tools/CascToolExit.h"
-#include "tools/OptionScanner.h"
+#include "tools/CommandLine.h"
 #include "tools/SizeArgument.h"
 
 #include <QBuffer>
@@ -33,52 +33,45 @@ struct BlteArguments
 /// Splits the arguments of one subcommand; false, with a reason, on anything it does not know.
 bool ParseArguments(const QString& p_Command, const QStringList& p_Args, BlteArguments& p_Parsed, QString& p_Error)
 {
-    using Orvane::Publish::OptionScanner;
-    QStringList l_Switches, l_Valued;
+    Orvane::Tools::CommandLine l_Line;
     if (p_Command == "decode")
-        l_Valued = QStringList{"-o", "--key"};
+    {
+        l_Line.AddValue({"o"}, "OUT", "output file");
+        l_Line.AddValue({"key"}, "HEX", "expected encoding key");
+    }
     else if (p_Command == "encode")
     {
-        l_Valued = QStringList{"-o", "--chunk", "--mode"};
-        l_Switches = QStringList{"--no-table"};
+        l_Line.AddValue({"o"}, "OUT", "output file");
+        l_Line.AddValue({"chunk"}, "BYTES", "content bytes per chunk");
+        l_Line.AddValue({"mode"}, "N|Z", "plain or zlib chunks");
+        l_Line.AddSwitch({"no-table"}, "one plain chunk without a table");
     }
-    OptionScanner l_Scanner(p_Args, 0, l_Switches, l_Valued);
-    for (OptionScanner::Item l_Item = l_Scanner.Next(); l_Item.m_Kind != OptionScanner::Kind::End;
-         l_Item = l_Scanner.Next())
+    if (!l_Line.Parse(p_Args))
+        return p_Error = l_Line.Message("blte " + p_Command), false;
+    for (const QString& l_Value : l_Line.Positional())
     {
-        const QString& l_Name = l_Item.m_Name;
-        const QString& l_Value = l_Item.m_Value;
-        if (l_Item.m_Kind == OptionScanner::Kind::Error)
-            return p_Error = l_Value + " (blte " + p_Command + ")", false;
-        if (l_Item.m_Kind == OptionScanner::Kind::Positional)
-        {
-            if (l_Value.startsWith("-") && l_Value != "-")
-                return p_Error = "unknown option " + l_Value + " for blte " + p_Command, false;
-            if (!p_Parsed.Input.isEmpty())
-                return p_Error = "unexpected argument " + l_Value, false;
-            p_Parsed.Input = l_Value;
-        }
-        else if (l_Name == "--no-table")
-            p_Parsed.NoTable = true;
-        else if (l_Name == "-o")
-            p_Parsed.Output = l_Value;
-        else if (l_Name == "--key")
-        {
-            p_Parsed.Key = QByteArray::fromHex(l_Value.toLatin1());
-            if (l_Value.size() != 32 || p_Parsed.Key.size() != 16 || p_Parsed.Key.toHex() != l_Value.toLower().toLatin1())
-                return p_Error = "--key needs 32 hexadecimal digits, got " + l_Value, false;
-        }
-        else if (l_Name == "--chunk")
-        {
-            if (!Orvane::Publish::SizeArgument::Parse(l_Value, p_Parsed.ChunkSize))
-                return p_Error = "--chunk needs a byte count, got " + l_Value, false;
-        }
-        else
-        {
-            p_Parsed.Mode = l_Value.toUpper();
-            if (p_Parsed.Mode != "N" && p_Parsed.Mode != "Z")
-                return p_Error = "--mode is N (plain) or Z (zlib), got " + l_Value, false;
-        }
+        if (!p_Parsed.Input.isEmpty())
+            return p_Error = "unexpected argument " + l_Value, false;
+        p_Parsed.Input = l_Value;
+    }
+    p_Parsed.NoTable = p_Command == "encode" && l_Line.IsSet("no-table");
+    if (p_Command != "key")
+        p_Parsed.Output = l_Line.Value("o");
+    if (p_Command == "decode" && l_Line.IsSet("key"))
+    {
+        const QString l_Value = l_Line.Value("key");
+        p_Parsed.Key = QByteArray::fromHex(l_Value.toLatin1());
+        if (l_Value.size() != 32 || p_Parsed.Key.size() != 16 || p_Parsed.Key.toHex() != l_Value.toLower().toLatin1())
+            return p_Error = "--key needs 32 hexadecimal digits, got " + l_Value, false;
+    }
+    if (p_Command == "encode" && l_Line.IsSet("chunk") &&
+        !Orvane::Publish::SizeArgument::Parse(l_Line.Value("chunk"), p_Parsed.ChunkSize))
+        return p_Error = "--chunk needs a byte count, got " + l_Line.Value("chunk"), false;
+    if (p_Command == "encode" && l_Line.IsSet("mode"))
+    {
+        p_Parsed.Mode = l_Line.Value("mode").toUpper();
+        if (p_Parsed.Mode != "N" && p_Parsed.Mode != "Z")
+            return p_Error = "--mode is N (plain) or Z (zlib), got " + l_Line.Value("mode"), false;
     }
     if (p_Parsed.Input.isEmpty())
         return p_Error = "blte " + p_Command + " needs a FILE", false;
@@ -239,6 +232,8 @@ int BlteCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream&
     const QString l_Command = p_Args.value(0);
     BlteArguments l_Parsed;
     QString l_Error;
+    if (l_Command == "--help" || l_Command == "-h")
+        return p_Out << Usage(), 0;
     if (l_Command != "key" && l_Command != "decode" && l_Command != "encode")
         l_Error = l_Command.isEmpty() ? QStringLiteral("blte needs key, decode or encode")
                                       : "unknown blte command " + l_Command;

@@ -1,6 +1,7 @@
 // casc-tool: builds, inspects and debugs content stores.
 #include "tools/BlteCommand.h"
 #include "tools/CascToolExit.h"
+#include "tools/CommandLine.h"
 #include "tools/InspectCommand.h"
 #include "tools/ScanCommand.h"
 #include "tools/forge/ForgeCommand.h"
@@ -12,14 +13,12 @@ using namespace Orvane::CASC;
 
 namespace {
 
-QString Help()
+QString Help(Orvane::Tools::CommandLine& p_Line)
 {
-    return QStringLiteral("Usage: casc-tool COMMAND ...\n"
-                          "\n"
-                          "Builds, inspects and debugs content stores (BLTE blobs, archives, indices).\n"
-                          "\n")
-        + BlteCommand::Usage() + "\n" + Forge::ForgeCommand::Usage() + "\n" + InspectCommand::Usage() + "\n"
-        + ScanCommand::Usage()
+    return p_Line.HelpText("casc-tool COMMAND ...",
+                           "Builds, inspects and debugs content stores (BLTE blobs, archives, indices).")
+        + QStringLiteral("\nCommands:\n") + BlteCommand::Usage() + "\n" + Forge::ForgeCommand::Usage() + "\n"
+        + InspectCommand::Usage() + "\n" + ScanCommand::Usage()
         + QStringLiteral("\n"
                          "Exit status: 0 on success; for blte decode the decoder's result code (1 to 11);\n"
                          "1 when blte key finds no BLTE blob, or scan finds slots to fetch; 64 on a bad\n"
@@ -35,11 +34,26 @@ int main(int p_Argc, char** p_Argv)
     QCoreApplication l_App(p_Argc, p_Argv);
     QTextStream l_Out(stdout);
     QTextStream l_Err(stderr);
-    const QStringList l_Args = QCoreApplication::arguments().mid(1);
-    const QString l_Command = l_Args.value(0);
-    if (l_Command == "--help" || l_Command == "-h" || l_Command == "help")
+    // Global options, then a command that parses the rest itself.
+    Orvane::Tools::CommandLine l_Line;
+    l_Line.AddHelpAndVersion();
+    l_Line.StopAtFirstPositional();
+    if (!l_Line.Parse(QCoreApplication::arguments().mid(1)))
     {
-        l_Out << Help();
+        l_Err << "casc-tool: " << l_Line.Message() << "\n"
+              << "Try 'casc-tool --help' for more information.\n";
+        return CascToolExit::Usage;
+    }
+    const QStringList l_Args = l_Line.Positional();
+    const QString l_Command = l_Args.value(0);
+    if (l_Line.IsSet("help") || l_Command == "help")
+    {
+        l_Out << Help(l_Line);
+        return 0;
+    }
+    if (l_Line.IsSet("version"))
+    {
+        l_Out << Orvane::Tools::CommandLine::VersionLine() << "\n";
         return 0;
     }
     if (l_Command == "blte")
@@ -52,6 +66,6 @@ int main(int p_Argc, char** p_Argv)
         return InspectCommand::Run(l_Command, l_Args.mid(1), l_Out, l_Err);
     l_Err << "casc-tool: " << (l_Command.isEmpty() ? QStringLiteral("a command is needed") : "unknown command " + l_Command)
           << "\n"
-          << Help();
+          << Help(l_Line);
     return CascToolExit::Usage;
 }

@@ -1,7 +1,7 @@
 #include "tools/InspectCommand.h"
 
 #include "tools/CascToolExit.h"
-#include "tools/OptionScanner.h"
+#include "tools/CommandLine.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -20,29 +20,27 @@ int InspectCommand::Fail(QTextStream& p_Err, int p_Status, const QString& p_Mess
 int InspectCommand::Prepare(const QString& p_Command, const QStringList& p_Args, Arguments& p_Parsed,
                             QByteArray& p_Bytes, QTextStream& p_Err)
 {
-    const bool l_TakesLimit = p_Command == "index";
-    using Orvane::Publish::OptionScanner;
-    OptionScanner l_Scanner(p_Args, 0, {"--json"}, l_TakesLimit ? QStringList{"--limit"} : QStringList());
-    for (OptionScanner::Item l_Item = l_Scanner.Next(); l_Item.m_Kind != OptionScanner::Kind::End;
-         l_Item = l_Scanner.Next())
+    Orvane::Tools::CommandLine l_Line;
+    l_Line.AddSwitch({"json"}, "the same as one JSON document");
+    if (p_Command == "index")
+        l_Line.AddValue({"limit"}, "N", "the first N entries only");
+    if (!l_Line.Parse(p_Args))
+        return Fail(p_Err, CascToolExit::Usage, l_Line.Message(p_Command));
+    p_Parsed.m_Json = l_Line.IsSet("json");
+    if (l_Line.IsSet("limit"))
     {
-        if (l_Item.m_Kind == OptionScanner::Kind::Error)
-            return Fail(p_Err, CascToolExit::Usage, l_Item.m_Value + " (" + p_Command + ")");
-        if (l_Item.m_Kind == OptionScanner::Kind::Switch)
-            p_Parsed.m_Json = true;
-        else if (l_Item.m_Kind == OptionScanner::Kind::Option)
-        {
-            bool l_Ok = false;
-            p_Parsed.m_Limit = l_Item.m_Value.toLongLong(&l_Ok);
-            if (!l_Ok || p_Parsed.m_Limit < 0)
-                return Fail(p_Err, CascToolExit::Usage, "--limit needs a count, got " + l_Item.m_Value);
-        }
-        else if (l_Item.m_Value.startsWith("-"))
-            return Fail(p_Err, CascToolExit::Usage, "unknown option " + l_Item.m_Value + " for " + p_Command);
-        else if (!p_Parsed.m_File.isEmpty())
-            return Fail(p_Err, CascToolExit::Usage, "unexpected argument " + l_Item.m_Value);
-        else
-            p_Parsed.m_File = l_Item.m_Value;
+        bool l_Ok = false;
+        p_Parsed.m_Limit = l_Line.Value("limit").toLongLong(&l_Ok);
+        if (!l_Ok || p_Parsed.m_Limit < 0)
+            return Fail(p_Err, CascToolExit::Usage, "--limit needs a count, got " + l_Line.Value("limit"));
+    }
+    for (const QString& l_Value : l_Line.Positional())
+    {
+        if (l_Value.startsWith("-"))
+            return Fail(p_Err, CascToolExit::Usage, "unknown option " + l_Value + " for " + p_Command);
+        if (!p_Parsed.m_File.isEmpty())
+            return Fail(p_Err, CascToolExit::Usage, "unexpected argument " + l_Value);
+        p_Parsed.m_File = l_Value;
     }
     if (p_Parsed.m_File.isEmpty())
         return Fail(p_Err, CascToolExit::Usage, p_Command + " needs a FILE");

@@ -22,6 +22,9 @@ int main(int p_Argc, char** p_Argv)
     case PublishOptions::ParseResult::Help:
         l_Out << PublishOptions::HelpText();
         return 0;
+    case PublishOptions::ParseResult::Version:
+        l_Out << Orvane::Tools::CommandLine::VersionLine() << "\n";
+        return 0;
     case PublishOptions::ParseResult::UsageError:
         l_Err << "orvane-publish: " << l_Error << "\n"
               << "Try 'orvane-publish --help' for more information.\n";

@@ -1,5 +1,4 @@
 #include "tools/PublishOptions.h"
-#include "tools/OptionScanner.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -43,198 +42,157 @@ bool ParseFlags(const QString& p_Text, int32_t& p_Flags)
 
 } // namespace
 
+void PublishOptions::Define(Tools::CommandLine& p_Line)
+{
+    p_Line.AddValue({"build"}, "ID", "Build identifier (required; a folder name).");
+    p_Line.AddValue({"build-str"}, "TEXT", "Build text shown to players (default: ID).");
+    p_Line.AddValue({"build-number"}, "N", "Build number, 0 to 65535 (default: 0).");
+    p_Line.AddValue({"app"}, "KEY", "Application key (default: wow_bfa).");
+    p_Line.AddValue({"locale-offer"}, "TAG=NAME", "A language offered by the build (repeatable).");
+    p_Line.AddValue({"streamed"}, "GLOB", "Files fetched after the base files (repeatable).");
+    p_Line.AddValue({"flag"}, "GLOB=FLAGS",
+                    "Flags of matching files, decimal or 0x hex; flags of several matching patterns are OR'ed "
+                    "(repeatable).");
+    p_Line.AddValue({"locale"}, "GLOB=TAG",
+                    "Language of matching files; TAG must be offered (repeatable; two different tags for one file "
+                    "is an error).");
+    p_Line.AddValue({"exclude"}, "GLOB", "Leave matching files out (repeatable).");
+    p_Line.AddValue({"cdn"}, "HOST[:PORT]", "A CDN host (repeatable; none: clients use the server).");
+    p_Line.AddSwitch({"dev"}, "Also publish to the development channel.");
+    p_Line.AddSwitch({"dev-only"}, "Publish to the development channel only.");
+    p_Line.AddSwitch({"quiet"}, "Print nothing but errors.");
+    p_Line.AddHelpAndVersion();
+}
+
 QString PublishOptions::HelpText()
 {
-    return QStringLiteral(
-        "Usage: orvane-publish [options] INPUT_FOLDER OUTPUT_FOLDER\n"
-        "\n"
-        "Publishes the files of INPUT_FOLDER as one build of a game, laid out as the\n"
-        "application server and the CDN hosts serve it (OUTPUT_FOLDER is their web root):\n"
-        "  OUTPUT/cdns.info                        CDN hosts, separated by spaces\n"
-        "  OUTPUT/APP/version.json                 {\"build\": ID}\n"
-        "  OUTPUT/APP/version_dev.json             with --dev or --dev-only\n"
-        "  OUTPUT/APP/builds/ID/info.json          the build's download manifest\n"
-        "  OUTPUT/APP/files/XX/MD5                 each file, named by its MD5 digest\n"
-        "Files are stored by content, so builds published into the same folder share\n"
-        "identical files and older builds stay intact. The version document is written\n"
-        "last: clients never see a build whose files are not all in place.\n"
-        "\n"
-        "Options:\n"
-        "  --build ID               build identifier (required; a folder name)\n"
-        "  --build-str TEXT         build text shown to players (default: ID)\n"
-        "  --build-number N         build number, 0 to 65535 (default: 0)\n"
-        "  --app KEY                application key (default: wow_bfa)\n"
-        "  --locale-offer TAG=NAME  a language offered by the build (repeatable)\n"
-        "  --streamed GLOB          files fetched after the base files (repeatable)\n"
-        "  --flag GLOB=FLAGS        flags of matching files, decimal or 0x hex; flags of\n"
-        "                           several matching patterns are OR'ed (repeatable)\n"
-        "  --locale GLOB=TAG        language of matching files; TAG must be offered\n"
-        "                           (repeatable; two different tags for one file is an error)\n"
-        "  --exclude GLOB           leave matching files out (repeatable)\n"
-        "  --cdn HOST[:PORT]        a CDN host (repeatable; none: clients use the server)\n"
-        "  --dev                    also publish to the development channel\n"
-        "  --dev-only               publish to the development channel only\n"
-        "  --quiet                  print nothing but errors\n"
-        "  --help                   show this text\n"
-        "\n"
-        "GLOB is matched against the whole path relative to INPUT_FOLDER, with '/'\n"
-        "separators: '*' matches any characters including '/', '?' one character,\n"
-        "'[a-z]' a class. Example: --streamed 'Data/*' --flag 'Wow.exe=0x08'\n"
-        "                          --locale 'Data/frFR/*=frFR'\n"
-        "\n"
-        "Flags: 0x01 read-only, 0x02 full permissions, 0x08 32-bit client, 0x10 64-bit\n"
-        "client, 0x20 tracked, 0x40 from the application server, 0x80 presence suffices.\n"
-        "\n"
-        "Exit status: 0 published, 1 failure (nothing published), 2 usage error.\n");
+    Tools::CommandLine l_Line;
+    Define(l_Line);
+    return l_Line.HelpText(
+               "orvane-publish [options] INPUT_FOLDER OUTPUT_FOLDER",
+               "Publishes the files of INPUT_FOLDER as one build of a game, laid out as the\n"
+               "application server and the CDN hosts serve it (OUTPUT_FOLDER is their web root):\n"
+               "  OUTPUT/cdns.info                        CDN hosts, separated by spaces\n"
+               "  OUTPUT/APP/version.json                 {\"build\": ID}\n"
+               "  OUTPUT/APP/version_dev.json             with --dev or --dev-only\n"
+               "  OUTPUT/APP/builds/ID/info.json          the build's download manifest\n"
+               "  OUTPUT/APP/files/XX/MD5                 each file, named by its MD5 digest\n"
+               "Files are stored by content, so builds published into the same folder share\n"
+               "identical files and older builds stay intact. The version document is written\n"
+               "last: clients never see a build whose files are not all in place.") +
+           QStringLiteral(
+               "\n"
+               "GLOB is matched against the whole path relative to INPUT_FOLDER, with '/'\n"
+               "separators: '*' matches any characters including '/', '?' one character,\n"
+               "'[a-z]' a class. Example: --streamed 'Data/*' --flag 'Wow.exe=0x08'\n"
+               "                          --locale 'Data/frFR/*=frFR'\n"
+               "\n"
+               "Flags: 0x01 read-only, 0x02 full permissions, 0x08 32-bit client, 0x10 64-bit\n"
+               "client, 0x20 tracked, 0x40 from the application server, 0x80 presence suffices.\n"
+               "\n"
+               "Exit status: 0 published, 1 failure (nothing published), 2 usage error.\n");
 }
 
 PublishOptions::ParseResult PublishOptions::Parse(const QStringList& p_Arguments, PublishOptions& p_Options,
                                                   QString& p_Error)
 {
-    static const QStringList s_Switches = {"--help", "--dev", "--dev-only", "--quiet"};
-    static const QStringList s_Valued = {"--build",  "--build-str", "--build-number", "--app",
-                                         "--locale-offer", "--streamed", "--flag", "--locale",
-                                         "--exclude", "--cdn"};
-    QStringList l_Positional;
-    OptionScanner l_Scanner(p_Arguments, 1, s_Switches, s_Valued);
-    for (OptionScanner::Item l_Item = l_Scanner.Next(); l_Item.m_Kind != OptionScanner::Kind::End;
-         l_Item = l_Scanner.Next())
+    Tools::CommandLine l_Line;
+    Define(l_Line);
+    if (!l_Line.Parse(p_Arguments.mid(1)))
     {
-        const QString& l_Arg = l_Item.m_Name;
-        const QString& l_Value = l_Item.m_Value;
-        if (l_Item.m_Kind == OptionScanner::Kind::Error)
-        {
-            p_Error = l_Value;
-            return ParseResult::UsageError;
-        }
-        if (l_Item.m_Kind == OptionScanner::Kind::Positional)
-        {
-            l_Positional.append(l_Value);
-            continue;
-        }
-        if (l_Item.m_Kind == OptionScanner::Kind::Switch)
-        {
-            if (l_Arg == "--help")
-                return ParseResult::Help;
-            if (l_Arg == "--dev")
-                p_Options.m_Dev = true;
-            else if (l_Arg == "--dev-only")
-                p_Options.m_DevOnly = true;
-            else
-                p_Options.m_Quiet = true;
-            continue;
-        }
+        p_Error = l_Line.Message();
+        return ParseResult::UsageError;
+    }
+    if (l_Line.IsSet("help"))
+        return ParseResult::Help;
+    if (l_Line.IsSet("version"))
+        return ParseResult::Version;
+    p_Options.m_Dev = l_Line.IsSet("dev");
+    p_Options.m_DevOnly = l_Line.IsSet("dev-only");
+    p_Options.m_Quiet = l_Line.IsSet("quiet");
+    auto l_Fail = [&p_Error](const QString& p_Text) {
+        p_Error = p_Text;
+        return ParseResult::UsageError;
+    };
+    auto l_Written = [](const QString& p_Name, const QString& p_Value) { return "--" + p_Name + " '" + p_Value + "'"; };
 
-        const QString l_Written = l_Arg + " '" + l_Value + "'";
-        QString l_Left;
-        QString l_Right;
-        if (l_Arg == "--build")
-        {
-            if (!IsSafeSegment(l_Value))
-            {
-                p_Error = "the build id must be a plain folder name: " + l_Written;
-                return ParseResult::UsageError;
-            }
-            p_Options.m_BuildId = l_Value;
-        }
-        else if (l_Arg == "--build-str")
-            p_Options.m_BuildStr = l_Value;
-        else if (l_Arg == "--build-number")
-        {
-            bool l_Ok = false;
-            int l_Number = l_Value.toInt(&l_Ok);
-            if (!l_Ok || l_Number < 0 || l_Number > 65535)
-            {
-                p_Error = "the build number must be between 0 and 65535: " + l_Written;
-                return ParseResult::UsageError;
-            }
-            p_Options.m_BuildNumber = l_Number;
-        }
-        else if (l_Arg == "--app")
-        {
-            if (!IsSafeSegment(l_Value))
-            {
-                p_Error = "the application key must be a plain folder name: " + l_Written;
-                return ParseResult::UsageError;
-            }
-            p_Options.m_AppKey = l_Value;
-        }
-        else if (l_Arg == "--locale-offer")
-        {
-            int l_Equal2 = l_Value.indexOf('=');
-            if (l_Equal2 <= 0 || l_Value.mid(l_Equal2 + 1).isEmpty())
-            {
-                p_Error = "expected TAG=NAME: " + l_Written;
-                return ParseResult::UsageError;
-            }
-            QString l_Tag = l_Value.left(l_Equal2);
-            if (p_Options.m_Locales.count(l_Tag))
-            {
-                p_Error = "locale offered twice: " + l_Written;
-                return ParseResult::UsageError;
-            }
-            p_Options.m_Locales[l_Tag] = l_Value.mid(l_Equal2 + 1);
-        }
-        else if (l_Arg == "--streamed" || l_Arg == "--exclude")
+    for (const QString& l_Value : l_Line.Values("build"))
+    {
+        if (!IsSafeSegment(l_Value))
+            return l_Fail("the build id must be a plain folder name: " + l_Written("build", l_Value));
+        p_Options.m_BuildId = l_Value;
+    }
+    for (const QString& l_Value : l_Line.Values("build-str"))
+        p_Options.m_BuildStr = l_Value;
+    for (const QString& l_Value : l_Line.Values("build-number"))
+    {
+        bool l_Ok = false;
+        int l_Number = l_Value.toInt(&l_Ok);
+        if (!l_Ok || l_Number < 0 || l_Number > 65535)
+            return l_Fail("the build number must be between 0 and 65535: " + l_Written("build-number", l_Value));
+        p_Options.m_BuildNumber = l_Number;
+    }
+    for (const QString& l_Value : l_Line.Values("app"))
+    {
+        if (!IsSafeSegment(l_Value))
+            return l_Fail("the application key must be a plain folder name: " + l_Written("app", l_Value));
+        p_Options.m_AppKey = l_Value;
+    }
+    for (const QString& l_Value : l_Line.Values("locale-offer"))
+    {
+        int l_Equal = l_Value.indexOf('=');
+        if (l_Equal <= 0 || l_Value.mid(l_Equal + 1).isEmpty())
+            return l_Fail("expected TAG=NAME: " + l_Written("locale-offer", l_Value));
+        QString l_Tag = l_Value.left(l_Equal);
+        if (p_Options.m_Locales.count(l_Tag))
+            return l_Fail("locale offered twice: " + l_Written("locale-offer", l_Value));
+        p_Options.m_Locales[l_Tag] = l_Value.mid(l_Equal + 1);
+    }
+    for (const QString& l_Name : {QStringLiteral("streamed"), QStringLiteral("exclude")})
+        for (const QString& l_Value : l_Line.Values(l_Name))
         {
             GlobPattern l_Pattern(l_Value);
             if (l_Value.isEmpty() || !l_Pattern.IsValid())
-            {
-                p_Error = "invalid pattern: " + l_Written;
-                return ParseResult::UsageError;
-            }
-            (l_Arg == "--streamed" ? p_Options.m_Streamed : p_Options.m_Excluded).push_back(l_Pattern);
+                return l_Fail("invalid pattern: " + l_Written(l_Name, l_Value));
+            (l_Name == "streamed" ? p_Options.m_Streamed : p_Options.m_Excluded).push_back(l_Pattern);
         }
-        else if (l_Arg == "--flag")
-        {
-            FlagRule l_Rule;
-            if (!SplitAssignment(l_Value, l_Left, l_Right) || !ParseFlags(l_Right, l_Rule.m_Flags))
-            {
-                p_Error = "expected GLOB=FLAGS (decimal or 0x hex): " + l_Written;
-                return ParseResult::UsageError;
-            }
-            l_Rule.m_Pattern = GlobPattern(l_Left);
-            if (!l_Rule.m_Pattern.IsValid())
-            {
-                p_Error = "invalid pattern: " + l_Written;
-                return ParseResult::UsageError;
-            }
-            l_Rule.m_Option = l_Written;
-            p_Options.m_FlagRules.push_back(l_Rule);
-        }
-        else if (l_Arg == "--locale")
-        {
-            LocaleRule l_Rule;
-            if (!SplitAssignment(l_Value, l_Left, l_Right) || l_Right.isEmpty())
-            {
-                p_Error = "expected GLOB=TAG: " + l_Written;
-                return ParseResult::UsageError;
-            }
-            l_Rule.m_Pattern = GlobPattern(l_Left);
-            l_Rule.m_Tag = l_Right;
-            l_Rule.m_Option = l_Written;
-            if (!l_Rule.m_Pattern.IsValid())
-            {
-                p_Error = "invalid pattern: " + l_Written;
-                return ParseResult::UsageError;
-            }
-            p_Options.m_LocaleRules.push_back(l_Rule);
-        }
-        else if (l_Arg == "--cdn")
-        {
-            bool l_Bad = l_Value.isEmpty();
-            for (QChar l_C : l_Value)
-                if (l_C.isSpace() || l_C == '/' || l_C == '\\' || l_C.unicode() < 0x20)
-                    l_Bad = true;
-            if (l_Bad)
-            {
-                p_Error = "a CDN host is HOST or HOST:PORT, without spaces or '/': " + l_Written;
-                return ParseResult::UsageError;
-            }
-            p_Options.m_CdnHosts.append(l_Value);
-        }
+    QString l_Left;
+    QString l_Right;
+    for (const QString& l_Value : l_Line.Values("flag"))
+    {
+        FlagRule l_Rule;
+        l_Rule.m_Option = l_Written("flag", l_Value);
+        if (!SplitAssignment(l_Value, l_Left, l_Right) || !ParseFlags(l_Right, l_Rule.m_Flags))
+            return l_Fail("expected GLOB=FLAGS (decimal or 0x hex): " + l_Rule.m_Option);
+        l_Rule.m_Pattern = GlobPattern(l_Left);
+        if (!l_Rule.m_Pattern.IsValid())
+            return l_Fail("invalid pattern: " + l_Rule.m_Option);
+        p_Options.m_FlagRules.push_back(l_Rule);
+    }
+    for (const QString& l_Value : l_Line.Values("locale"))
+    {
+        LocaleRule l_Rule;
+        l_Rule.m_Option = l_Written("locale", l_Value);
+        if (!SplitAssignment(l_Value, l_Left, l_Right) || l_Right.isEmpty())
+            return l_Fail("expected GLOB=TAG: " + l_Rule.m_Option);
+        l_Rule.m_Pattern = GlobPattern(l_Left);
+        l_Rule.m_Tag = l_Right;
+        if (!l_Rule.m_Pattern.IsValid())
+            return l_Fail("invalid pattern: " + l_Rule.m_Option);
+        p_Options.m_LocaleRules.push_back(l_Rule);
+    }
+    for (const QString& l_Value : l_Line.Values("cdn"))
+    {
+        bool l_Bad = l_Value.isEmpty();
+        for (QChar l_C : l_Value)
+            if (l_C.isSpace() || l_C == '/' || l_C == '\\' || l_C.unicode() < 0x20)
+                l_Bad = true;
+        if (l_Bad)
+            return l_Fail("a CDN host is HOST or HOST:PORT, without spaces or '/': " + l_Written("cdn", l_Value));
+        p_Options.m_CdnHosts.append(l_Value);
     }
 
+    const QStringList l_Positional = l_Line.Positional();
     if (l_Positional.size() != 2)
     {
         p_Error = "expected INPUT_FOLDER and OUTPUT_FOLDER";

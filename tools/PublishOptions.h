@@ -1,4 +1,5 @@
 #pragma once
+#include "tools/CommandLine.h"
 #include "tools/GlobPattern.h"
 
 #include <QString>
@@ -42,10 +43,13 @@ struct PublishOptions
     bool m_DevOnly = false; ///< point only the development channel at the build
     bool m_Quiet = false;
 
-    enum class ParseResult { Ok, Help, UsageError };
+    enum class ParseResult { Ok, Help, Version, UsageError };
     /// Reads the command line (program name first). On UsageError p_Error says why.
     static ParseResult Parse(const QStringList& p_Arguments, PublishOptions& p_Options, QString& p_Error);
     static QString HelpText();
+
+private:
+    static void Define(Tools::CommandLine& p_Line);
 };
 
 } // namespace Publish

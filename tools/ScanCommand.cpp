@@ -6,7 +6,7 @@
 #include "casc/CASCConfigParser.h"
 #include "casc/CASCIndexManager.h"
 #include "tools/CascToolExit.h"
-#include "tools/OptionScanner.h"
+#include "tools/CommandLine.h"
 
 #include <QDataStream>
 #include <QDir>
@@ -174,32 +174,35 @@ int ScanCommand::Load(CASCApplication& p_App, const QString& p_BuildConfig, QStr
 
 int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream& p_Err)
 {
-    using Orvane::Publish::OptionScanner;
     ScanArguments l_Args;
-    OptionScanner l_Scanner(p_Args, 0, {"--json", "--help"}, {"--build-config"});
-    for (OptionScanner::Item l_Item = l_Scanner.Next(); l_Item.m_Kind != OptionScanner::Kind::End;
-         l_Item = l_Scanner.Next())
+    Orvane::Tools::CommandLine l_Line;
+    l_Line.AddSwitch({"json"}, QString());
+    l_Line.AddSwitch({"h", "help"}, QString());
+    l_Line.AddValue({"build-config"}, "KEY", QString());
+    QString l_Error;
+    if (!l_Line.Parse(p_Args))
+        // A one-dash word reads as an argument scan does not take.
+        l_Error = l_Line.Failure() == Orvane::Tools::CommandLine::Error::UnknownOption && !l_Line.Offending().startsWith("--")
+                      ? "unexpected argument " + l_Line.Offending()
+                      : l_Line.Message();
+    else if (l_Line.IsSet("help"))
+        return p_Out << Usage(), 0;
+    l_Args.Json = l_Line.IsSet("json");
+    if (l_Error.isEmpty() && l_Line.IsSet("build-config"))
     {
-        QString l_Error;
-        if (l_Item.m_Kind == OptionScanner::Kind::Error)
-            l_Error = l_Item.m_Value;
-        else if (l_Item.m_Name == "--help")
-            return p_Out << Usage(), 0;
-        else if (l_Item.m_Name == "--json")
-            l_Args.Json = true;
-        else if (l_Item.m_Name == "--build-config")
-        {
-            l_Args.BuildConfig = l_Item.m_Value.toLower();
-            if (l_Args.BuildConfig.size() != 32 || QByteArray::fromHex(l_Args.BuildConfig.toLatin1()).size() != 16)
-                l_Error = "--build-config needs a 32-digit key";
-        }
-        else if (l_Item.m_Value.startsWith('-') || !l_Args.Folder.isEmpty())
-            l_Error = "unexpected argument " + l_Item.m_Value;
-        else
-            l_Args.Folder = l_Item.m_Value;
-        if (!l_Error.isEmpty())
-            return p_Err << "casc-tool scan: " << l_Error << "\n" << Usage(), CascToolExit::Usage;
+        l_Args.BuildConfig = l_Line.Value("build-config").toLower();
+        if (l_Args.BuildConfig.size() != 32 || QByteArray::fromHex(l_Args.BuildConfig.toLatin1()).size() != 16)
+            l_Error = "--build-config needs a 32-digit key";
     }
+    for (const QString& l_Value : l_Line.Positional())
+    {
+        if (!l_Value.startsWith('-') && l_Args.Folder.isEmpty())
+            l_Args.Folder = l_Value;
+        else if (l_Error.isEmpty())
+            l_Error = "unexpected argument " + l_Value;
+    }
+    if (!l_Error.isEmpty())
+        return p_Err << "casc-tool scan: " << l_Error << "\n" << Usage(), CascToolExit::Usage;
     if (l_Args.Folder.isEmpty())
         return p_Err << "casc-tool scan: FOLDER is needed\n" << Usage(), CascToolExit::Usage;
     if (!QFileInfo(l_Args.Folder).isDir())
@@ -214,7 +217,6 @@ int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream&
 
     // Never started: nothing is fetched and no database is written.
     CASCApplication l_App(0, l_Args.Folder, QStringLiteral("http://127.0.0.1/"));
-    QString l_Error;
     const int l_Status = Load(l_App, l_Args.BuildConfig, l_Error);
     if (l_Status != 0)
         return p_Err << "casc-tool scan: " << l_Error << "\n", l_Status;

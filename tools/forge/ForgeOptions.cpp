@@ -1,8 +1,10 @@
 #include "tools/forge/ForgeOptions.h"
-#include "tools/OptionScanner.h"
+#include "tools/CommandLine.h"
 #include "tools/SizeArgument.h"
 
 #include "launcher/QtCompat.h"
+
+#include <functional>
 
 namespace Orvane {
 namespace CASC {
@@ -110,228 +112,136 @@ QString ForgeOptions::Usage()
 ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, ForgeOptions& p_Options,
                                               QString& p_Error)
 {
-    p_Options.m_Arguments = p_Arguments;
-    static const QStringList s_Switches = {"--help", "--force", "--no-local-archives", "--missing-encoding"};
-    static const QStringList s_Valued = {
-        "--from", "--files", "--min-size", "--max-size", "--seed", "--chunk", "--mode", "--cdn-path",
-        "--hosts", "--build-id", "--data-archives", "--patch-archives", "--local-archives",
-        "--first-archive", "--drop-archive", "--zero-slot", "--truncate-slot", "--swap-slot",
-        "--missing-config", "--missing-index"};
-    QStringList l_Positional;
-    int l_OutAt = -1;
-    bool l_SizeGiven = false;
-    Orvane::Publish::OptionScanner l_Scanner(p_Arguments, 0, s_Switches, s_Valued);
-    for (auto l_Item = l_Scanner.Next(); l_Item.m_Kind != Orvane::Publish::OptionScanner::Kind::End;
-         l_Item = l_Scanner.Next())
+    Orvane::Tools::CommandLine l_Line;
+    for (const char* l_Name : {"force", "no-local-archives", "missing-encoding"})
+        l_Line.AddSwitch({l_Name}, QString());
+    for (const char* l_Name : {"from", "files", "min-size", "max-size", "seed", "chunk", "mode", "cdn-path", "hosts",
+                               "build-id", "data-archives", "patch-archives", "local-archives", "first-archive",
+                               "drop-archive", "zero-slot", "truncate-slot", "swap-slot", "missing-config",
+                               "missing-index"})
+        l_Line.AddValue({l_Name}, "VALUE", QString());
+    l_Line.AddSwitch({"h", "help"}, QString());
+    if (!l_Line.Parse(p_Arguments))
     {
-        using Kind = Orvane::Publish::OptionScanner::Kind;
-        const QString& l_Arg = l_Item.m_Name;
-        const QString& l_Value = l_Item.m_Value;
-        if (l_Item.m_Kind == Kind::Error)
-        {
-            p_Error = l_Value;
-            return ParseResult::UsageError;
-        }
-        if (l_Item.m_Kind == Kind::Positional)
-        {
-            l_OutAt = l_Item.m_Index;
-            l_Positional.append(l_Value);
-            continue;
-        }
-        if (l_Item.m_Kind == Kind::Switch)
-        {
-            if (l_Arg == "--help")
-                return ParseResult::Help;
-            if (l_Arg == "--force")
-                p_Options.m_Force = true;
-            else if (l_Arg == "--no-local-archives")
-                p_Options.m_NoLocalArchives = true;
-            else
-                p_Options.m_MissingEncoding = true;
-            continue;
-        }
+        p_Error = l_Line.Message();
+        return ParseResult::UsageError;
+    }
+    if (l_Line.IsSet("help"))
+        return ParseResult::Help;
+    p_Options.m_Force = l_Line.IsSet("force");
+    p_Options.m_NoLocalArchives = l_Line.IsSet("no-local-archives");
+    p_Options.m_MissingEncoding = l_Line.IsSet("missing-encoding");
+    const QStringList l_Positional = l_Line.Positional();
+    const bool l_SizeGiven = l_Line.IsSet("min-size") || l_Line.IsSet("max-size");
 
-        const QString l_Written = l_Arg + " '" + l_Value + "'";
-        auto l_Number = [&](qint64 p_Min, qint64 p_Max, qint64& p_Out) {
-            if (ToInteger(l_Value, p_Min, p_Max, p_Out))
-                return true;
-            p_Error = QStringLiteral("%1 must be a number from %2 to %3").arg(l_Written).arg(p_Min).arg(p_Max);
-            return false;
-        };
-        auto l_Bytes = [&](qint64 p_Max, qint64& p_Out) {
-            if (Orvane::Publish::SizeArgument::Parse(l_Value, p_Out) && p_Out <= p_Max)
-                return true;
-            p_Error = QStringLiteral("%1 must be a byte count from 0 to %2 (K, M suffixes allowed)").arg(l_Written).arg(p_Max);
-            return false;
-        };
-        auto l_Slot = [&](SlotDamage p_Damage) {
-            qint64 l_Blob = 0;
-            QString l_Own = l_Value;
-            qint64 l_Other = -1;
-            if (p_Damage == SlotDamage::OtherBlob && l_Value.contains(':'))
-            {
-                l_Own = l_Value.section(':', 0, 0);
-                if (!ToInteger(l_Value.section(':', 1), 0, 10000000, l_Other))
-                {
-                    p_Error = l_Written + " must be BLOB or BLOB:OTHER";
-                    return false;
-                }
-            }
-            if (!ToInteger(l_Own, 0, 10000000, l_Blob))
-            {
-                p_Error = l_Written + " must be a blob number";
+    // Each value in turn, option by option, as the summary lists them.
+    QString l_Arg;
+    QString l_Value;
+    auto l_Each = [&](const char* p_Name, const std::function<bool()>& p_Apply) {
+        l_Arg = QStringLiteral("--") + p_Name;
+        for (const QString& l_One : l_Line.Values(p_Name))
+        {
+            l_Value = l_One;
+            if (!p_Apply())
                 return false;
-            }
-            if (p_Options.m_SlotDamage.count(int(l_Blob)))
-            {
-                p_Error = QStringLiteral("blob %1 is damaged twice").arg(l_Blob);
-                return false;
-            }
-            p_Options.m_SlotDamage[int(l_Blob)] = p_Damage;
-            if (p_Damage == SlotDamage::OtherBlob)
-                p_Options.m_SwapWith[int(l_Blob)] = int(l_Other);
+        }
+        return true;
+    };
+    auto l_Written = [&] { return l_Arg + " '" + l_Value + "'"; };
+    auto l_Refuse = [&](const QString& p_Text) {
+        p_Error = p_Text;
+        return false;
+    };
+    auto l_Number = [&](qint64 p_Min, qint64 p_Max, qint64& p_Out) {
+        if (ToInteger(l_Value, p_Min, p_Max, p_Out))
             return true;
-        };
-
+        return l_Refuse(QStringLiteral("%1 must be a number from %2 to %3").arg(l_Written()).arg(p_Min).arg(p_Max));
+    };
+    auto l_Bytes = [&](qint64 p_Max, qint64& p_Out) {
+        if (Orvane::Publish::SizeArgument::Parse(l_Value, p_Out) && p_Out <= p_Max)
+            return true;
+        return l_Refuse(
+            QStringLiteral("%1 must be a byte count from 0 to %2 (K, M suffixes allowed)").arg(l_Written()).arg(p_Max));
+    };
+    auto l_Int = [&](qint64 p_Min, qint64 p_Max, int& p_Out) {
         qint64 l_N = 0;
-        if (l_Arg == "--from")
+        return l_Number(p_Min, p_Max, l_N) && (p_Out = int(l_N), true);
+    };
+    auto l_Slot = [&](SlotDamage p_Damage) {
+        qint64 l_Blob = 0;
+        QString l_Own = l_Value;
+        qint64 l_Other = -1;
+        if (p_Damage == SlotDamage::OtherBlob && l_Value.contains(':'))
         {
-            if (l_Value.isEmpty())
-            {
-                p_Error = "--from needs a folder";
-                return ParseResult::UsageError;
-            }
-            p_Options.m_FromDir = l_Value;
+            l_Own = l_Value.section(':', 0, 0);
+            if (!ToInteger(l_Value.section(':', 1), 0, 10000000, l_Other))
+                return l_Refuse(l_Written() + " must be BLOB or BLOB:OTHER");
         }
-        else if (l_Arg == "--files")
-        {
-            if (!l_Number(1, 1000000, l_N))
-                return ParseResult::UsageError;
-            p_Options.m_Files = int(l_N);
-        }
-        else if (l_Arg == "--min-size" || l_Arg == "--max-size")
-        {
-            if (!l_Bytes(256LL * 1024 * 1024, l_N))
-                return ParseResult::UsageError;
-            (l_Arg == "--min-size" ? p_Options.m_MinSize : p_Options.m_MaxSize) = l_N;
-            l_SizeGiven = true;
-        }
-        else if (l_Arg == "--seed")
-        {
-            // The summary stores the seed as a JSON number, exact up to 2^53.
-            if (!l_Number(0, (1LL << 53) - 1, l_N))
-                return ParseResult::UsageError;
-            p_Options.m_Seed = quint64(l_N);
-        }
-        else if (l_Arg == "--chunk")
-        {
-            if (!l_Bytes(256LL * 1024 * 1024, l_N))
-                return ParseResult::UsageError;
-            p_Options.m_ChunkSize = l_N;
-        }
-        else if (l_Arg == "--mode")
-        {
-            if (l_Value != "N" && l_Value != "Z")
-            {
-                p_Error = l_Written + " must be N or Z";
-                return ParseResult::UsageError;
-            }
-            p_Options.m_Zlib = l_Value == "Z";
-        }
-        else if (l_Arg == "--cdn-path")
-        {
-            if (!IsSafePath(l_Value))
-            {
-                p_Error = l_Written + " must be a relative path of plain folder names";
-                return ParseResult::UsageError;
-            }
-            p_Options.m_CdnPath = l_Value;
-        }
-        else if (l_Arg == "--hosts")
-        {
+        if (!ToInteger(l_Own, 0, 10000000, l_Blob))
+            return l_Refuse(l_Written() + " must be a blob number");
+        if (p_Options.m_SlotDamage.count(int(l_Blob)))
+            return l_Refuse(QStringLiteral("blob %1 is damaged twice").arg(l_Blob));
+        p_Options.m_SlotDamage[int(l_Blob)] = p_Damage;
+        if (p_Damage == SlotDamage::OtherBlob)
+            p_Options.m_SwapWith[int(l_Blob)] = int(l_Other);
+        return true;
+    };
+    qint64 l_N = 0;
+    const bool l_Ok =
+        l_Each("from", [&] { return l_Value.isEmpty() ? l_Refuse("--from needs a folder") : (p_Options.m_FromDir = l_Value, true); }) &&
+        l_Each("files", [&] { return l_Int(1, 1000000, p_Options.m_Files); }) &&
+        l_Each("min-size", [&] { return l_Bytes(256LL * 1024 * 1024, p_Options.m_MinSize); }) &&
+        l_Each("max-size", [&] { return l_Bytes(256LL * 1024 * 1024, p_Options.m_MaxSize); }) &&
+        // The summary stores the seed as a JSON number, exact up to 2^53.
+        l_Each("seed", [&] { return l_Number(0, (1LL << 53) - 1, l_N) && (p_Options.m_Seed = quint64(l_N), true); }) &&
+        l_Each("chunk", [&] { return l_Bytes(256LL * 1024 * 1024, p_Options.m_ChunkSize); }) &&
+        l_Each("mode", [&] {
+            return l_Value != "N" && l_Value != "Z" ? l_Refuse(l_Written() + " must be N or Z")
+                                                    : (p_Options.m_Zlib = l_Value == "Z", true);
+        }) &&
+        l_Each("cdn-path", [&] {
+            return !IsSafePath(l_Value) ? l_Refuse(l_Written() + " must be a relative path of plain folder names")
+                                        : (p_Options.m_CdnPath = l_Value, true);
+        }) &&
+        l_Each("hosts", [&] {
             const QStringList l_Hosts = l_Value.split(' ', Compat::SkipEmptyParts);
             for (const QString& l_Host : l_Hosts)
                 if (!IsSafeHost(l_Host))
-                {
-                    p_Error = l_Written + " holds a host that is not HOST[:PORT]";
-                    return ParseResult::UsageError;
-                }
+                    return l_Refuse(l_Written() + " holds a host that is not HOST[:PORT]");
             if (l_Hosts.isEmpty())
-            {
-                p_Error = "--hosts needs at least one host";
-                return ParseResult::UsageError;
-            }
+                return l_Refuse("--hosts needs at least one host");
             p_Options.m_Hosts = l_Hosts;
-        }
-        else if (l_Arg == "--build-id")
-        {
-            if (!l_Number(0, 0xFFFFFFFFLL, l_N))
-                return ParseResult::UsageError;
-            p_Options.m_BuildId = quint32(l_N);
-        }
-        else if (l_Arg == "--data-archives")
-        {
-            if (!l_Number(1, 64, l_N))
-                return ParseResult::UsageError;
-            p_Options.m_DataArchives = int(l_N);
-        }
-        else if (l_Arg == "--patch-archives")
-        {
-            if (!l_Number(0, 16, l_N))
-                return ParseResult::UsageError;
-            p_Options.m_PatchArchives = int(l_N);
-        }
-        else if (l_Arg == "--local-archives")
-        {
-            if (!l_Number(1, 256, l_N))
-                return ParseResult::UsageError;
-            p_Options.m_LocalArchives = int(l_N);
-        }
-        else if (l_Arg == "--first-archive")
-        {
-            if (!l_Number(0, 255, l_N))
-                return ParseResult::UsageError;
-            p_Options.m_FirstArchive = int(l_N);
-        }
-        else if (l_Arg == "--drop-archive")
-        {
-            if (!l_Number(0, 255, l_N))
-                return ParseResult::UsageError;
-            p_Options.m_DroppedArchives.insert(int(l_N));
-        }
-        else if (l_Arg == "--zero-slot" || l_Arg == "--truncate-slot" || l_Arg == "--swap-slot")
-        {
-            const SlotDamage l_Damage = l_Arg == "--zero-slot"       ? SlotDamage::Zeroed
-                                        : l_Arg == "--truncate-slot" ? SlotDamage::Truncated
-                                                                     : SlotDamage::OtherBlob;
-            if (!l_Slot(l_Damage))
-                return ParseResult::UsageError;
-        }
-        else if (l_Arg == "--missing-config")
-        {
+            return true;
+        }) &&
+        l_Each("build-id", [&] { return l_Number(0, 0xFFFFFFFFLL, l_N) && (p_Options.m_BuildId = quint32(l_N), true); }) &&
+        l_Each("data-archives", [&] { return l_Int(1, 64, p_Options.m_DataArchives); }) &&
+        l_Each("patch-archives", [&] { return l_Int(0, 16, p_Options.m_PatchArchives); }) &&
+        l_Each("local-archives", [&] { return l_Int(1, 256, p_Options.m_LocalArchives); }) &&
+        l_Each("first-archive", [&] { return l_Int(0, 255, p_Options.m_FirstArchive); }) &&
+        l_Each("drop-archive", [&] { return l_Number(0, 255, l_N) && (p_Options.m_DroppedArchives.insert(int(l_N)), true); }) &&
+        l_Each("zero-slot", [&] { return l_Slot(SlotDamage::Zeroed); }) &&
+        l_Each("truncate-slot", [&] { return l_Slot(SlotDamage::Truncated); }) &&
+        l_Each("swap-slot", [&] { return l_Slot(SlotDamage::OtherBlob); }) &&
+        l_Each("missing-config", [&] {
             if (l_Value == "all")
                 p_Options.m_MissingConfigs = {"cdn", "build", "patch"};
             else if (l_Value == "cdn" || l_Value == "build" || l_Value == "patch")
                 p_Options.m_MissingConfigs.insert(l_Value);
             else
-            {
-                p_Error = l_Written + " must be cdn, build, patch or all";
-                return ParseResult::UsageError;
-            }
-        }
-        else if (l_Arg == "--missing-index")
-        {
+                return l_Refuse(l_Written() + " must be cdn, build, patch or all");
+            return true;
+        }) &&
+        l_Each("missing-index", [&] {
             if (l_Value == "all")
                 p_Options.m_MissingAllIndices = true;
-            else if (l_Number(0, 79, l_N))
+            else if (ToInteger(l_Value, 0, 79, l_N))
                 p_Options.m_MissingIndices.insert(int(l_N));
             else
-            {
-                p_Error = l_Written + " must be an archive number or all";
-                return ParseResult::UsageError;
-            }
-        }
-    }
+                return l_Refuse(l_Written() + " must be an archive number or all");
+            return true;
+        });
+    if (!l_Ok)
+        return ParseResult::UsageError;
 
     if (l_Positional.size() != 1)
     {
@@ -342,7 +252,8 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
     p_Options.m_OutDir = l_Positional.first();
     // The summary records how the store was made, not where it was put: stores forged
     // alike into two folders stay byte for byte the same.
-    p_Options.m_Arguments.removeAt(l_OutAt);
+    p_Options.m_Arguments = p_Arguments;
+    p_Options.m_Arguments.removeAt(l_Line.PositionalIndex(0));
     if (p_Options.m_MinSize > p_Options.m_MaxSize)
     {
         p_Error = QStringLiteral("--min-size %1 is above --max-size %2").arg(p_Options.m_MinSize).arg(p_Options.m_MaxSize);
