@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDeadlineTimer>
 #include <QThread>
 #include <QtTest>
 
@@ -109,8 +110,9 @@ struct WorkerGate
     void Close(Launcher::Application& p_App)
     {
         Open = false;
+        // Bounded, so that a failed test cannot hold the worker queue for ever.
         p_App.PostWorkerTask([this] {
-            while (!Open)
+            for (QDeadlineTimer l_Deadline(60000); !Open && !l_Deadline.hasExpired();)
                 QThread::msleep(1);
         });
     }
