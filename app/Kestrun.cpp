@@ -1,5 +1,5 @@
 #include "app/Kestrun.h"
-#include "launcher/Deployment.h"
+#include "net/Deployment.h"
 
 #include <QDebug>
 #include <QDir>

@@ -2,7 +2,7 @@
 // Fetches each URL in turn through Application::HTTP_DownloadFile (one transfer after
 // the other on the application's download thread, as the download queue does) into FOLDER/<n>, then prints
 // "files bytes seconds" on one line. Driven by bench/downloader.sh.
-#include "launcher/ApplicationAsyncHttpDownloader.h"
+#include "net/ApplicationAsyncHttpDownloader.h"
 #include "tests/support/BareApplication.h"
 
 #include <QCoreApplication>

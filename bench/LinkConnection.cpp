@@ -1,6 +1,6 @@
 #include "LinkConnection.h"
 
-#include "launcher/QtCompat.h"
+#include "platform/QtCompat.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>

@@ -4,7 +4,7 @@
 // optional cap bounds the bytes per second of each direction of each connection. Prints the port it
 // listens on (127.0.0.1 only) and exits after --max-seconds (default 3600).
 #include "LinkConnection.h"
-#include "launcher/RateLimiter.h"
+#include "net/RateLimiter.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>

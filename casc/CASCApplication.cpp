@@ -3,7 +3,7 @@
 #include "casc/CASCArchivesManager.h"
 #include "casc/CASCBaseVerifier.h"
 #include "casc/CASCHttpGet.h"
-#include "launcher/ModuleNetwork.h"
+#include "net/ModuleNetwork.h"
 #include "casc/CASCIndexManager.h"
 #include "casc/CASCTables.h"
 #include "casc/CASCVersion.h"

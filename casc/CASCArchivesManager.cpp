@@ -3,7 +3,7 @@
 #include "casc/BLTEHandler.h"
 #include "casc/CASCArchiveTransfer.h"
 #include "casc/CASCEncodingFile.h"
-#include "launcher/ModuleNetwork.h"
+#include "net/ModuleNetwork.h"
 
 #include <QDataStream>
 #include <QDebug>

@@ -3,7 +3,7 @@
 #include "casc/CASCEncodingMap.h"
 #include "casc/CASCSlotCheck.h"
 #include "casc/CASCTransferRate.h"
-#include "launcher/QtCompat.h"
+#include "platform/QtCompat.h"
 
 #include <QNetworkReply>
 #include <QObject>

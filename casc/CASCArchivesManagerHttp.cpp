@@ -2,7 +2,7 @@
 
 #include "casc/CASCArchiveTransfer.h"
 #include "casc/CASCHttpGet.h"
-#include "launcher/ModuleNetwork.h"
+#include "net/ModuleNetwork.h"
 
 #include <QDebug>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "casc/BLTEHandler.h"
 #include "casc/CASCArchiveTransfer.h"
-#include "launcher/Platform.h"
+#include "platform/Platform.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -2,8 +2,8 @@
 
 #include "casc/CASCApplication.h"
 #include "casc/CASCHttpGet.h"
-#include "launcher/QtCompat.h"
-#include "launcher/ModuleNetwork.h"
+#include "platform/QtCompat.h"
+#include "net/ModuleNetwork.h"
 #include "casc/CASCVersion.h"
 
 #include <QDebug>

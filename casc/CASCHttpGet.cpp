@@ -1,6 +1,6 @@
 #include "casc/CASCHttpGet.h"
 
-#include "launcher/QtCompat.h"
+#include "platform/QtCompat.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -1,6 +1,6 @@
 #include "casc/CASCTables.h"
 
-#include "launcher/QtCompat.h"
+#include "platform/QtCompat.h"
 
 namespace Orvane {
 namespace CASC {

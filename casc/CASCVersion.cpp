@@ -3,7 +3,7 @@
 #include "casc/CASCApplication.h"
 #include "casc/CASCConfigParser.h"
 #include "casc/CASCHttpGet.h"
-#include "launcher/ModuleNetwork.h"
+#include "net/ModuleNetwork.h"
 
 #include <QNetworkAccessManager>
 #include <QThread>

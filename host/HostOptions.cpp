@@ -1,8 +1,8 @@
 #include "host/HostOptions.h"
 #include "launcher/LauncherLocale.h"
-#include "launcher/RateLimiter.h"
+#include "net/RateLimiter.h"
 #include "KestrunVersion.h"
-#include "tools/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <QCoreApplication>
 #include <QDir>

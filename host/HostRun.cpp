@@ -2,7 +2,7 @@
 #include "host/Console.h"
 #include "host/HostCallbacks.h"
 #include "host/Interrupts.h"
-#include "launcher/Deployment.h"
+#include "net/Deployment.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

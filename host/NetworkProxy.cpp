@@ -1,6 +1,6 @@
 #include "host/NetworkProxy.h"
 
-#include "launcher/QtCompat.h"
+#include "platform/QtCompat.h"
 
 #include <QStringList>
 #include <QUrl>

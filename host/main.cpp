@@ -8,8 +8,8 @@
 #include "host/Interrupts.h"
 #include "host/NetworkProxy.h"
 #include "host/Reports.h"
-#include "launcher/Deployment.h"
-#include "tools/CommandLine.h"
+#include "net/Deployment.h"
+#include "cli/CommandLine.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
-#include "launcher/HTTP_ContentRequests.h"
-#include "launcher/HTTP_DownloadFileRequest.h"
+#include "net/HTTP_ContentRequests.h"
+#include "net/HTTP_DownloadFileRequest.h"
 #include "launcher/LauncherLocale.h"
 
 #include <QMutex>
@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include "launcher/QtCompat.h"
+#include "platform/QtCompat.h"
 #include <QVariant>
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 #pragma once
-#include "launcher/QtCompat.h"
+#include "platform/QtCompat.h"
 
 #include <QHash>
 #include <QSet>

@@ -1,7 +1,7 @@
 #include "launcher/StandartApplication.h"
 #include "casc/CASCApplication.h"
 #include "launcher/InstallFolder.h"
-#include "launcher/Platform.h"
+#include "platform/Platform.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,7 +5,7 @@
 #include "casc/CASCBaseVerifier.h"
 #include "casc/CASCIndexManager.h"
 #include "casc/CASCVersion.h"
-#include "launcher/Deployment.h"
+#include "net/Deployment.h"
 #include "launcher/StandartApplication.h"
 
 #include <QDebug>

@@ -1,8 +1,8 @@
 // Download queue and verification.
 #include "launcher/DownloadListFile.h"
-#include "launcher/FileHasher.h"
+#include "platform/FileHasher.h"
 #include "launcher/InstallFolder.h"
-#include "launcher/Platform.h"
+#include "platform/Platform.h"
 #include "launcher/StandartApplication.h"
 
 #include <QDebug>

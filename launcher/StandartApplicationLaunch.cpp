@@ -1,6 +1,6 @@
 // Game launch, client configuration and running-game detection.
 #include "launcher/StandartApplication.h"
-#include "launcher/Platform.h"
+#include "platform/Platform.h"
 
 #include <QDebug>
 #include <QDir>

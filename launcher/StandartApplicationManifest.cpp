@@ -1,6 +1,6 @@
 // Download manifest: list building, list files and size requests.
 #include "launcher/DownloadListFile.h"
-#include "launcher/FileHasher.h"
+#include "platform/FileHasher.h"
 #include "launcher/InstallFolder.h"
 #include "launcher/StandartApplication.h"
 

@@ -1,6 +1,6 @@
 // Remote build information and CDN selection.
-#include "launcher/Deployment.h"
-#include "launcher/QtCompat.h"
+#include "net/Deployment.h"
+#include "platform/QtCompat.h"
 #include "launcher/StandartApplication.h"
 
 #include <QDebug>

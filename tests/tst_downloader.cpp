@@ -1,6 +1,6 @@
 // One-file downloads against the loopback server: the file on disk, the signals
 // the application receives, the stop protocol and the errors the host is shown.
-#include "launcher/ApplicationAsyncHttpDownloader.h"
+#include "net/ApplicationAsyncHttpDownloader.h"
 #include "support/BareApplication.h"
 #include "support/GameFixture.h"
 #include "support/TestHttpServer.h"

@@ -4,7 +4,7 @@
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
 #include "support/WarningLog.h"
-#include "launcher/ApplicationAsyncHttpDownloader.h"
+#include "net/ApplicationAsyncHttpDownloader.h"
 #include "launcher/DownloadListFile.h"
 
 #include <QProcess>

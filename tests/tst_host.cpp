@@ -3,7 +3,7 @@
 #include "support/TestBuild.h"
 #include "support/TestHttpProxy.h"
 #include "support/TestHttpServer.h"
-#include "launcher/QtCompat.h"
+#include "platform/QtCompat.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 // Manifest passes that supersede each other, and large downloads checked while they arrive.
-#include "launcher/ApplicationAsyncHttpDownloader.h"
-#include "launcher/ReadBackHasher.h"
+#include "net/ApplicationAsyncHttpDownloader.h"
+#include "platform/ReadBackHasher.h"
 #include "support/BareApplication.h"
 #include "support/FakeHost.h"
 #include "support/TestApplication.h"

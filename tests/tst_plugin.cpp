@@ -1,6 +1,6 @@
 // The plugin as the launcher sees it: metadata, entry points, single object, embedded images.
 #include "app/Kestrun.h"
-#include "launcher/Deployment.h"
+#include "net/Deployment.h"
 #include "support/TestBuild.h"
 
 #include <QCborArray>

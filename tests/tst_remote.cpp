@@ -1,5 +1,5 @@
 // Remote build information: the version, build information and CDN documents, and the CDN choice.
-#include "launcher/Deployment.h"
+#include "net/Deployment.h"
 #include "support/FakeHost.h"
 #include "support/TestApplication.h"
 #include "support/TestBuild.h"

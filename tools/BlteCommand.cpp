@@ -3,7 +3,7 @@
 #include "casc/BLTEHandler.h"
 #include "casc/BLTEWriter.h"
 #include "tools/CascToolExit.h"
-#include "tools/CommandLine.h"
+#include "cli/CommandLine.h"
 #include "tools/SizeArgument.h"
 
 #include <QBuffer>

@@ -1,7 +1,7 @@
 // casc-tool: builds, inspects and debugs content stores.
 #include "tools/BlteCommand.h"
 #include "tools/CascToolExit.h"
-#include "tools/CommandLine.h"
+#include "cli/CommandLine.h"
 #include "tools/InspectCommand.h"
 #include "tools/ScanCommand.h"
 #include "tools/forge/ForgeCommand.h"

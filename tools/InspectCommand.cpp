@@ -1,7 +1,7 @@
 #include "tools/InspectCommand.h"
 
 #include "tools/CascToolExit.h"
-#include "tools/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,5 +1,5 @@
 #pragma once
-#include "tools/CommandLine.h"
+#include "cli/CommandLine.h"
 #include "tools/GlobPattern.h"
 
 #include <QString>

@@ -6,7 +6,7 @@
 #include "casc/CASCConfigParser.h"
 #include "casc/CASCIndexManager.h"
 #include "tools/CascToolExit.h"
-#include "tools/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <QDataStream>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "tools/forge/ForgeOptions.h"
-#include "tools/CommandLine.h"
+#include "cli/CommandLine.h"
 #include "tools/SizeArgument.h"
 
-#include "launcher/QtCompat.h"
+#include "platform/QtCompat.h"
 
 #include <functional>
 

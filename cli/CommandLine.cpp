@@ -1,4 +1,4 @@
-#include "tools/CommandLine.h"
+#include "cli/CommandLine.h"
 #include "KestrunVersion.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "launcher/Deployment.h"
+#include "net/Deployment.h"
 
 #include <QByteArray>
 #include <QtGlobal>

@@ -1,5 +1,5 @@
-#include "launcher/DownloadThread.h"
-#include "launcher/ModuleNetwork.h"
+#include "net/DownloadThread.h"
+#include "net/ModuleNetwork.h"
 
 namespace Orvane {
 namespace Launcher {

@@ -1,5 +1,5 @@
 #pragma once
-#include "launcher/RateLimiter.h"
+#include "net/RateLimiter.h"
 
 #include <QSemaphore>
 #include <QThread>

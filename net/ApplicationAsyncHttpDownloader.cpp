@@ -1,9 +1,9 @@
-#include "launcher/ApplicationAsyncHttpDownloader.h"
-#include "launcher/Deployment.h"
-#include "launcher/DownloadThread.h"
-#include "launcher/HttpAnswer.h"
-#include "launcher/ModuleNetwork.h"
-#include "launcher/ReadBackHasher.h"
+#include "net/ApplicationAsyncHttpDownloader.h"
+#include "net/Deployment.h"
+#include "net/DownloadThread.h"
+#include "net/HttpAnswer.h"
+#include "net/ModuleNetwork.h"
+#include "platform/ReadBackHasher.h"
 
 #include <QDebug>
 #include <QDir>

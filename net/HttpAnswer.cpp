@@ -1,4 +1,4 @@
-#include "launcher/HttpAnswer.h"
+#include "net/HttpAnswer.h"
 
 #include <QNetworkReply>
 #include <QUrl>

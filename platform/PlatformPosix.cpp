@@ -1,4 +1,4 @@
-#include "launcher/Platform.h"
+#include "platform/Platform.h"
 
 #include <dirent.h>
 #include <limits.h>

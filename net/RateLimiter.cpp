@@ -1,4 +1,4 @@
-#include "launcher/RateLimiter.h"
+#include "net/RateLimiter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
-#include "launcher/HTTP_DownloadFileRequest.h"
-#include "launcher/QtCompat.h"
+#include "net/HTTP_DownloadFileRequest.h"
+#include "platform/QtCompat.h"
 
 #include <QNetworkReply>
 #include <QSemaphore>

@@ -1,7 +1,7 @@
 #pragma once
 #include <QMetaType>
 #include <QString>
-#include "launcher/QtCompat.h"
+#include "platform/QtCompat.h"
 #include <atomic>
 #include <cstdint>
 #include <functional>

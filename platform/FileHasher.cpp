@@ -1,4 +1,4 @@
-#include "launcher/FileHasher.h"
+#include "platform/FileHasher.h"
 
 #include <QCryptographicHash>
 #include <QFile>

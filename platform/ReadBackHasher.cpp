@@ -1,5 +1,5 @@
-#include "launcher/ReadBackHasher.h"
-#include "launcher/FileHasher.h"
+#include "platform/ReadBackHasher.h"
+#include "platform/FileHasher.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "launcher/Platform.h"
+#include "platform/Platform.h"
 
 // Vista is the oldest system with QueryFullProcessImageNameW and the limited query right.
 #if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0600
