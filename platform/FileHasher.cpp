@@ -1,6 +1,7 @@
 #include "platform/FileHasher.h"
 
-#include <QCryptographicHash>
+#include "platform/Md5.h"
+
 #include <QFile>
 
 namespace Orvane {
@@ -17,7 +18,7 @@ QString FileHasher::Md5(const QString& p_Path, const std::function<bool()>& p_Ke
         l_Result = OpenFailed;
         return QString();
     }
-    QCryptographicHash l_Hash(QCryptographicHash::Md5);
+    Orvane::Md5 l_Hash;
     char l_Block[BlockSize];
     for (;;)
     {
@@ -34,10 +35,10 @@ QString FileHasher::Md5(const QString& p_Path, const std::function<bool()>& p_Ke
         }
         if (l_Read == 0)
             break;
-        l_Hash.addData(l_Block, int(l_Read));
+        l_Hash.Add(l_Block, l_Read);
     }
     l_Result = Done;
-    return QString::fromLatin1(l_Hash.result().toHex().toUpper());
+    return QString::fromLatin1(l_Hash.Result().toHex().toUpper());
 }
 
 } // namespace Launcher

@@ -1,7 +1,8 @@
 #include "platform/ReadBackHasher.h"
 #include "platform/FileHasher.h"
 
-#include <QCryptographicHash>
+#include "platform/Md5.h"
+
 #include <QFile>
 
 namespace Orvane {
@@ -51,7 +52,7 @@ void ReadBackHasher::Run()
     QFile l_File(m_Path);
     if (!l_File.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return;
-    QCryptographicHash l_Hash(QCryptographicHash::Md5);
+    Md5 l_Hash;
     char l_Block[FileHasher::BlockSize];
     qint64 l_Hashed = 0;
     qint64 l_Seen = -1; // the writer's size at which the file gave nothing more
@@ -84,7 +85,7 @@ void ReadBackHasher::Run()
             {
                 if (l_Finishing)
                 {
-                    m_Md5 = QString::fromLatin1(l_Hash.result().toHex().toUpper());
+                    m_Md5 = QString::fromLatin1(l_Hash.Result().toHex().toUpper());
                     m_Hashed = l_Hashed;
                     m_Ok = true;
                     return;
@@ -92,7 +93,7 @@ void ReadBackHasher::Run()
                 l_Seen = l_Written; // not on disk yet after all: wait for the next write
                 break;
             }
-            l_Hash.addData(l_Block, int(l_Read));
+            l_Hash.Add(l_Block, l_Read);
             l_Hashed += l_Read;
         }
     }

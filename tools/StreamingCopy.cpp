@@ -1,6 +1,7 @@
 #include "tools/StreamingCopy.h"
 
-#include <QCryptographicHash>
+#include "platform/Md5.h"
+
 #include <QFile>
 #include <vector>
 
@@ -22,7 +23,7 @@ bool StreamingCopy::Run(const QString& p_Source, const QString& p_Target, QStrin
         p_Error = "cannot write " + p_Target + ": " + l_Out.errorString();
         return false;
     }
-    QCryptographicHash l_Hash(QCryptographicHash::Md5);
+    Md5 l_Hash;
     std::vector<char> l_Buffer(static_cast<size_t>(BlockBytes));
     p_Size = 0;
     for (;;)
@@ -35,7 +36,7 @@ bool StreamingCopy::Run(const QString& p_Source, const QString& p_Target, QStrin
         }
         if (l_Read == 0)
             break;
-        l_Hash.addData(l_Buffer.data(), int(l_Read));
+        l_Hash.Add(l_Buffer.data(), l_Read);
         if (l_Out.write(l_Buffer.data(), l_Read) != l_Read)
         {
             p_Error = "cannot write " + p_Target + ": " + l_Out.errorString();
@@ -54,7 +55,7 @@ bool StreamingCopy::Run(const QString& p_Source, const QString& p_Target, QStrin
         p_Error = "cannot write " + p_Target + ": " + l_Out.errorString();
         return false;
     }
-    p_Md5 = QString::fromLatin1(l_Hash.result().toHex().toUpper());
+    p_Md5 = QString::fromLatin1(l_Hash.Result().toHex().toUpper());
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "tools/forge/ConfigFileWriter.h"
 
-#include <QCryptographicHash>
+#include "platform/Md5.h"
+
 
 namespace Orvane {
 namespace CASC {
@@ -17,7 +18,7 @@ void Line(QByteArray& p_Out, const char* p_Key, const QString& p_Value)
 
 QString ConfigFileWriter::Key(const QByteArray& p_Text)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(p_Text, QCryptographicHash::Md5).toHex());
+    return QString::fromLatin1(Md5::Hash(p_Text).toHex());
 }
 
 QString ConfigFileWriter::GroupKey(const QStringList& p_Archives)
