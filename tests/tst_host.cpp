@@ -3,6 +3,7 @@
 #include "support/TestBuild.h"
 #include "support/TestHttpProxy.h"
 #include "support/TestHttpServer.h"
+#include "support/ToolRun.h"
 #include "platform/QtCompat.h"
 
 #include <QJsonArray>
@@ -21,18 +22,13 @@
 #endif
 
 namespace {
-struct Outcome
-{
-    int Code = -1;
-    QString Out, Err;
-    QByteArray Describe() const { return QString("exit %1\n%2\n%3").arg(Code).arg(Out, Err).toUtf8(); }
-};
+using Outcome = ToolRun;
 
 void Launch(QProcess& p_Process, const QStringList& p_Arguments, const QStringList& p_Environment = {})
 {
     QProcessEnvironment l_Env = QProcessEnvironment::systemEnvironment();
     for (const char* l_Name : {"KESTRUN_SERVER_URL", "KESTRUN_CDN_HOST", "http_proxy", "HTTP_PROXY", "no_proxy",
-                               "NO_PROXY"})
+                               "NO_PROXY", "COLUMNS"})
         l_Env.remove(l_Name);
     for (const QString& l_Pair : p_Environment)
         l_Env.insert(l_Pair.section('=', 0, 0), l_Pair.section('=', 1));
@@ -40,17 +36,10 @@ void Launch(QProcess& p_Process, const QStringList& p_Arguments, const QStringLi
     p_Process.start(QStringLiteral(KESTRUN_BIN_DIR "/orvane-launcher"), p_Arguments);
 }
 
-/// A run that hangs is killed and reported as exit -1.
+/// A run that crashes or hangs fails the test.
 Outcome Finished(QProcess& p_Process)
 {
-    Outcome l_Outcome;
-    if (p_Process.waitForFinished(60000) && p_Process.exitStatus() == QProcess::NormalExit)
-        l_Outcome.Code = p_Process.exitCode();
-    p_Process.kill();
-    p_Process.waitForFinished(5000);
-    l_Outcome.Out = QString::fromUtf8(p_Process.readAllStandardOutput());
-    l_Outcome.Err = QString::fromUtf8(p_Process.readAllStandardError());
-    return l_Outcome;
+    return ToolRun::Wait(p_Process, 60000);
 }
 
 Outcome Run(const QStringList& p_Arguments, const QStringList& p_Environment = {})
@@ -115,24 +104,74 @@ class tst_host : public QObject
 
 private slots:
     /// Speed and time left come from Done over the last seconds, not from the module's lagging
-    /// average, and the time left shows only once the rate is known.
+    /// average, and the time left shows only once the rate is known. With sizes still unknown the
+    /// total grows while the bytes flow: the rate holds across that; a new pass starts over.
     void progressLine()
     {
         Orvane::Launcher::ApplicationStatus l_Status;
         l_Status.Busy = true;
         l_Status.DownloadStatus = 3;
-        l_Status.Total = 400000000;
+        l_Status.Total = 1000000000;
         l_Status.Speed = 130 * 1024; // the module's average early in a fast transfer
         Orvane::Host::RateMeter l_Meter;
-        l_Meter.Add(0, 0, l_Status.Total);
+        l_Meter.Add(0, 0);
         QCOMPARE(l_Meter.Rate(), qint64(-1));
         QVERIFY(!Orvane::Host::StatusView::FormatLine(l_Status, 200, l_Meter.Rate()).contains("left"));
         for (qint64 l_Ms = 100; l_Ms <= 1500; l_Ms += 100)
-            l_Meter.Add(l_Ms, l_Status.Done = l_Ms * 200000, l_Status.Total); // 200 MB/s
-        const QString l_Line = Orvane::Host::StatusView::FormatLine(l_Status, 200, l_Meter.Rate());
-        QVERIFY2(l_Line.endsWith("190.7 MiB/s  1s left"), qPrintable(l_Line));
-        l_Meter.Add(1600, 0, l_Status.Total); // a new phase starts over
+            l_Meter.Add(l_Ms, l_Status.Done = l_Ms * 200000); // 200 MB/s
+        QString l_Line = Orvane::Host::StatusView::FormatLine(l_Status, 200, l_Meter.Rate());
+        QVERIFY2(l_Line.endsWith("190.7 MiB/s  4s left"), qPrintable(l_Line));
+
+        l_Meter.Add(1600, 0); // a new pass starts over
         QCOMPARE(l_Meter.Rate(), qint64(-1));
+
+        // Sizes learnt on the way, through the view (its first line shows in the log): every record comes
+        // with a larger total, and the rate is known from the second half-second on.
+        Orvane::Host::StatusView l_View(Orvane::Host::StatusView::Plain);
+        l_Status.Done = 0;
+        for (qint64 l_Ms = 0; l_Ms <= 1000; l_Ms += 100)
+        {
+            l_Status.Total += 1000000;
+            l_View.Show(l_Status, l_Ms);
+            l_Status.Done += 20000000;
+            if (l_Ms >= 500)
+                QCOMPARE(l_View.Rate(), qint64(200000000));
+        }
+    }
+
+    /// The words keep the room the terminal has: the bar shrinks, then goes, then the least needed
+    /// figures go, and the text is cut only when nothing else is left to give way.
+    void progressLineFitsTheTerminal_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("line");
+        const QString l_Text("Downloading streammed files...");
+        const QString l_Figures("  41%  12.0 MiB / 29.1 MiB  2.00 MiB/s  9s left  file 57 of 140");
+        QTest::newRow("wide") << 200 << l_Text + " [########............]" + l_Figures;
+        QTest::newRow("bar shrinks") << 110 << l_Text + " [#####........]" + l_Figures;
+        QTest::newRow("no bar") << 100 << l_Text + l_Figures;
+        QTest::newRow("80 columns") << 80 << l_Text + "  41%  12.0 MiB / 29.1 MiB  2.00 MiB/s  9s left";
+        QTest::newRow("narrow") << 40 << l_Text + "  41%";
+        QTest::newRow("text cut last") << 30 << "Downloading streammed...  41%";
+    }
+
+    void progressLineFitsTheTerminal()
+    {
+        QFETCH(int, width);
+        QFETCH(QString, line);
+        Orvane::Launcher::ApplicationStatus l_Status;
+        l_Status.Busy = true;
+        l_Status.DownloadStatus = 3;
+        l_Status.Message = "Downloading streammed files...";
+        l_Status.Percent = 41;
+        l_Status.Done = qint64(12) << 20;
+        l_Status.Total = qint64(29.1 * (1 << 20));
+        l_Status.Detail = "File 57 of 140";
+        l_Status.DetailValue = 57;
+        l_Status.DetailVisible = true;
+        const QString l_Line = Orvane::Host::StatusView::FormatLine(l_Status, width, 2 << 20);
+        QCOMPARE(l_Line, line);
+        QVERIFY(l_Line.size() < width);
     }
 
     void infoReadsIdentityThroughTheLoader()
@@ -141,7 +180,7 @@ private slots:
         QTemporaryDir l_Temp;
         const Outcome l_Run = Run({"--settings", l_Temp.path() + "/launcher.ini", "--json", "info"});
         bool l_Ok = true;
-        const QJsonObject l_Info = Events(l_Run.Out, "info", &l_Ok).value(0);
+        const QJsonObject l_Info = Events(l_Run.OutText(), "info", &l_Ok).value(0);
         QVERIFY2(l_Run.Code == 0 && l_Ok && QDir(l_Temp.path()).isEmpty(), l_Run.Describe());
         QCOMPARE(l_Info.value("name").toString() + "/" + l_Info.value("folder").toString(),
                  QString("Battle for Azeroth/wow_bfa"));
@@ -201,9 +240,9 @@ private slots:
         QTemporaryDir l_Temp;
         const QString l_Settings = l_Temp.path() + "/launcher.ini";
         const Outcome l_Run = Run(QStringList{"--settings", l_Settings} + arguments);
-        QVERIFY2(l_Run.Code == code && (l_Run.Out + l_Run.Err).contains(expected), l_Run.Describe());
+        QVERIFY2(l_Run.Code == code && (l_Run.OutText() + l_Run.ErrText()).contains(expected), l_Run.Describe());
         if (code == 2)
-            QVERIFY(l_Run.Out.isEmpty() && !QFile::exists(l_Settings));
+            QVERIFY(l_Run.OutText().isEmpty() && !QFile::exists(l_Settings));
     }
 
 #ifdef Q_OS_UNIX
@@ -220,7 +259,7 @@ private slots:
         for (int l_Start = 0; l_Start < 2; ++l_Start)
         {
             l_Run = Run(l_Game.Args({"start"}, {"--"}));
-            QVERIFY2(l_Run.Code == 0 && l_Run.Out.contains("Battle for Azeroth started."), l_Run.Describe());
+            QVERIFY2(l_Run.Code == 0 && l_Run.OutText().contains("Battle for Azeroth started."), l_Run.Describe());
         }
     }
 
@@ -242,7 +281,7 @@ private slots:
         ::kill(pid_t(l_Process.processId()), SIGINT);
         Outcome l_Run = Finished(l_Process);
         bool l_Ok = true;
-        QVERIFY2(l_Run.Code == 130 && Events(l_Run.Out, "exit", &l_Ok).value(0).value("code").toInt() == 130 && l_Ok,
+        QVERIFY2(l_Run.Code == 130 && Events(l_Run.OutText(), "exit", &l_Ok).value(0).value("code").toInt() == 130 && l_Ok,
                  l_Run.Describe());
         QVERIFY(QFileInfo(l_Part).size() > 256 * 1024 && !QFile::exists(l_Game.Folder + "/Data/big.bin"));
         l_Game.Server.ClearFaults();
@@ -342,7 +381,7 @@ private slots:
         l_Game.Build.Files[1].Md5 = QString(32, 'A');
         QVERIFY(l_Game.Start());
         const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}));
-        QVERIFY2(l_Run.Code == 1 && (l_Run.Out + l_Run.Err).contains("Data/base.bin"), l_Run.Describe());
+        QVERIFY2(l_Run.Code == 1 && (l_Run.OutText() + l_Run.ErrText()).contains("Data/base.bin"), l_Run.Describe());
         // The files that could be fetched are in place.
         QCOMPARE(l_Game.Wrong(), QStringList{"Data/base.bin"});
     }
