@@ -4,6 +4,7 @@
 #include "host/HostCallbacks.h"
 #include "host/HostRun.h"
 #include "host/Reports.h"
+#include "net/Deployment.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,6 +49,22 @@ bool HostRun::PrepareInstallFolder(QString* p_Folder)
     return true;
 }
 
+QString HostRun::LastBuildKey() const
+{
+    // Under the application key, so that the module's Uninstall forgets it with the rest.
+    return "orvane-launcher/" + m_App->m_FolderName + ".LastBuild";
+}
+
+void HostRun::ReportLocalState(const QString& p_Unreached)
+{
+    m_View.Finish();
+    const QString l_Build = m_App->IsInstalled() ? m_App->GetLocalSetting(LastBuildKey(), QString()).toString()
+                                                 : QString();
+    Reports::Status(m_App, m_Options.Json, l_Build,
+                    Launcher::Deployment::ServerBaseUrl() + " " + p_Unreached);
+    Finish(0, QString());
+}
+
 void HostRun::OnStateKnown()
 {
     const QString& l_Command = m_Options.Command;
@@ -56,7 +73,7 @@ void HostRun::OnStateKnown()
     if (l_Command == "status")
     {
         m_View.Finish();
-        Reports::Status(m_App, m_Options.Json);
+        Reports::Status(m_App, m_Options.Json, m_BuildText, QString());
         Finish(0, QString());
     }
     else if (l_Command == "locales")
@@ -220,6 +237,8 @@ void HostRun::OnSettled(const Launcher::ApplicationStatus& p_Status)
     else
     {
         QString l_Folder = m_App->GetInstallationPath();
+        if (!m_BuildText.isEmpty())
+            m_App->SetLocalSetting(LastBuildKey(), m_BuildText);
         QJsonObject l_Fields{{"installed", true}, {"folder", l_Folder}};
         if (m_Options.ContentStore)
             l_Fields.insert("contentStore", true);

@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -220,10 +221,15 @@ private slots:
         QTest::newRow("negative rate") << QStringList{"--limit-rate", "-5", "status"} << 2 << "--limit-rate needs";
         QTest::newRow("proxy of another scheme") << QStringList{"--proxy", "ftp://127.0.0.1:1", "status"} << 2
                                                  << "proxy needs an http:// or socks5:// URL";
-        QTest::newRow("unreachable server") << QStringList{"--server", "%closed", "status"} << 1
+        QTest::newRow("unreachable server") << QStringList{"--server", "%closed", "locales"} << 1
                                             << "could not read the game's build information";
-        QTest::newRow("idle limit") << QStringList{"--server", "%silent", "--idle-timeout", "1", "status"} << 1
+        QTest::newRow("idle limit") << QStringList{"--server", "%silent", "--idle-timeout", "1", "locales"} << 1
                                     << "no answer from the application server";
+        // status tells what is known locally without the server.
+        QTest::newRow("status, server down") << QStringList{"--server", "%closed", "status"} << 0
+                                             << "Installed:     no";
+        QTest::newRow("status, server silent") << QStringList{"--server", "%silent", "--idle-timeout", "1", "status"}
+                                               << 0 << "did not answer for 1 s; this is what is known locally.";
     }
 
     void exitStatus()
@@ -243,6 +249,61 @@ private slots:
         QVERIFY2(l_Run.Code == code && (l_Run.OutText() + l_Run.ErrText()).contains(expected), l_Run.Describe());
         if (code == 2)
             QVERIFY(l_Run.OutText().isEmpty() && !QFile::exists(l_Settings));
+    }
+
+    /// status reads the installation from the settings and the disk: with the server down it still
+    /// says what is installed where, and that the server could not be reached. A report shows no
+    /// progress before its answer, in a terminal or not.
+    void statusWithoutTheServer()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}));
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.InstallLocale", "frFR");
+        const QString l_Folder = QDir(l_Game.Folder).absolutePath() + "/";
+        const QStringList l_Rows{"Game:          Battle for Azeroth (wow_bfa)", "Installed:     yes",
+                                 "Folder:        " + l_Folder, "Locale:        frFR"};
+
+        l_Run = Run(l_Game.Args({"status"}));
+        QVERIFY2(l_Run.Code == 0 && l_Run.OutText().split('\n').mid(0, 4) == l_Rows &&
+                     l_Run.OutText().contains("Build:         8.3.7 b1\n") && !l_Run.OutText().contains("reached"),
+                 l_Run.Describe());
+
+        QTcpServer l_Closed;
+        QVERIFY(l_Closed.listen(QHostAddress::LocalHost));
+        const QString l_Down = QString("http://127.0.0.1:%1/").arg(l_Closed.serverPort());
+        l_Closed.close();
+        const QStringList l_Offline{"--settings", l_Game.Settings, "--server", l_Down, "--idle-timeout", "20"};
+        l_Run = Run(l_Offline + QStringList{"status"});
+        QVERIFY2(l_Run.Code == 0 && l_Run.OutText().split('\n').mid(0, 4) == l_Rows &&
+                     l_Run.OutText().contains("Build:         8.3.7 b1 (the last one brought up to date here)\n") &&
+                     l_Run.OutText().contains("Content store: no\n") &&
+                     l_Run.OutText().contains("The application server " + l_Down + " could not be reached"),
+                 l_Run.Describe());
+
+        l_Run = Run(l_Offline + QStringList{"--json", "status"});
+        bool l_Ok = true;
+        const QJsonObject l_Result = Events(l_Run.OutText(), "result", &l_Ok).value(0);
+        QVERIFY2(l_Run.Code == 0 && l_Ok && l_Result.value("installed").toBool() &&
+                     l_Result.value("folder").toString() == l_Folder && l_Result.value("locale") == "frFR" &&
+                     l_Result.value("build") == "8.3.7 b1" && l_Result.value("serverReached") == false,
+                 l_Run.Describe());
+
+#ifdef Q_OS_UNIX
+        // In a terminal (script(1) gives the run one), the report comes alone: no progress line first.
+        if (QStandardPaths::findExecutable("script").isEmpty())
+            QFAIL("script(1) (util-linux) is needed to give the launcher a terminal");
+        QStringList l_Command{KESTRUN_BIN_DIR "/orvane-launcher"};
+        for (const QString& l_Argument : l_Offline + QStringList{"status"})
+            l_Command << "'" + l_Argument + "'";
+        QProcess l_Terminal;
+        l_Run = ToolRun::Run(l_Terminal, "script", {"-qec", l_Command.join(' '), "/dev/null"});
+        const QString l_Screen = l_Run.OutText().remove('\r');
+        QVERIFY2(l_Run.Code == 0 && ("\n" + l_Screen).contains("\n" + l_Rows.first()) && !l_Screen.contains('[') &&
+                     !l_Screen.contains("Initialising"),
+                 l_Run.Describe());
+#endif
     }
 
 #ifdef Q_OS_UNIX
