@@ -84,7 +84,11 @@ void HostRun::Tick()
 {
     m_Watchdog.Beat();
     if (!m_ShuttingDown && Interrupts::Pending())
+    {
+        // An orderly stop waits for the module; the user may not want to.
+        Console::Err("stopping... (Ctrl-C again quits at once)");
         Finish(128 + Interrupts::Pending(), "interrupted; run the same command again to continue where it stopped");
+    }
     if (m_ShuttingDown)
     {
         ContinueShutdown();

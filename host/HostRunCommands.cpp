@@ -29,6 +29,10 @@ QString HostRun::NotInstalledReason() const
 bool HostRun::PrepareInstallFolder(QString* p_Folder)
 {
     QString l_Folder = WithSlash(QDir::cleanPath(QFileInfo(m_Options.Folder).absoluteFilePath()));
+    // The launcher's own folder gets a folder of the game's name. The module would fix the folder up
+    // too, but only after its first writes (the client's configuration) went to the one given.
+    if (l_Folder == WithSlash(QDir::currentPath()))
+        l_Folder += m_App->m_Name + "/";
     QFileInfo l_Info(l_Folder);
     if (l_Info.exists() && !l_Info.isDir())
     {

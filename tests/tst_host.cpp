@@ -1,5 +1,6 @@
 // orvane-launcher as a user runs it: a process loading the real plugin, talking to a loopback server.
 #include "host/StatusView.h"
+#include "net/RateLimiter.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpProxy.h"
 #include "support/TestHttpServer.h"
@@ -20,6 +21,9 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -373,6 +377,118 @@ private slots:
     }
 #endif
 
+#ifdef Q_OS_UNIX
+    /// SIGTERM ends a run in order, as Ctrl-C does, with 143: the transfer stops, its ".part" stays.
+    void sigtermStopsInOrder()
+    {
+        Published l_Game;
+        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(4 * 1024 * 1024, 9));
+        QVERIFY(l_Game.Start());
+        TestHttpServer::Fault l_Slow;
+        l_Slow.BytesPerSecond = 512 * 1024;
+        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        QProcess l_Process;
+        Launch(l_Process, l_Game.Args({"install", l_Game.Folder}, {"--json"}));
+        const QString l_Part = l_Game.Folder + "/Data/big.bin.part";
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Part).size() > 0; }, 30000));
+        ::kill(pid_t(l_Process.processId()), SIGTERM);
+        const Outcome l_Run = Finished(l_Process);
+        bool l_Ok = true;
+        QVERIFY2(l_Run.Code == 143 && Events(l_Run.OutText(), "exit", &l_Ok).value(0).value("code").toInt() == 143 &&
+                     l_Ok,
+                 l_Run.Describe());
+        QVERIFY(QFileInfo(l_Part).size() > 0 && !QFile::exists(l_Game.Folder + "/Data/big.bin"));
+    }
+
+    /// The first Ctrl-C stops in order, which waits for the module; the second quits at once, even
+    /// when the module's work never ends.
+    void secondCtrlCQuitsAtOnce()
+    {
+        QTemporaryDir l_Temp;
+        QProcess l_Process;
+        Launch(l_Process, {"--plugin", KESTRUN_STUBBORN_PLUGIN_PATH, "--settings", l_Temp.path() + "/launcher.ini",
+                           "--idle-timeout", "0", "status"});
+        const pid_t l_Pid = pid_t(l_Process.processId());
+        QByteArray l_Out, l_Err;
+        QVERIFY(QTest::qWaitFor([&] { return (l_Out += l_Process.readAllStandardOutput()).contains("stubborn: working"); },
+                                30000));
+        ::kill(l_Pid, SIGINT);
+        QVERIFY(QTest::qWaitFor([&] { return (l_Err += l_Process.readAllStandardError()).contains("Ctrl-C again"); },
+                                30000));
+        ::kill(l_Pid, SIGINT);
+        // Well before the shutdown limit (two minutes without an idle limit) would end it.
+        const Outcome l_Run = ToolRun::Wait(l_Process, 30000);
+        QVERIFY2(l_Run.Code == 130 && !(l_Err + l_Run.Err).contains("took too long"), l_Run.Describe());
+    }
+
+    /// Launchers that share a settings file take turns: while another holds the turn a run waits,
+    /// fetching nothing, and gives up after the idle time; once the turn is free it goes on.
+    void downloadTurnIsWaitedFor()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        const QString l_Conf = QFileInfo(l_Game.Settings).absolutePath();
+        QVERIFY(QDir().mkpath(l_Conf));
+        const QByteArray l_LockFile = QFile::encodeName(l_Conf + "/launcher.download.lock");
+        int l_Lock = ::open(l_LockFile.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(l_Lock >= 0 && ::flock(l_Lock, LOCK_EX | LOCK_NB) == 0);
+        struct Closer { int& Fd; ~Closer() { if (Fd >= 0) ::close(Fd); } } l_Closer{l_Lock};
+
+        const QStringList l_Args{"--settings", l_Game.Settings, "--server", TestBuild::ServerUrl(l_Game.Server)};
+        Outcome l_Run = Run(l_Args + QStringList{"--idle-timeout", "2", "install", l_Game.Folder});
+        QVERIFY2(l_Run.Code == 1 && l_Run.ErrText().contains("another launcher process holds the download turn"),
+                 l_Run.Describe());
+        auto l_Fetches = [&l_Game] {
+            const auto l_Requests = l_Game.Server.Requests();
+            return std::count_if(l_Requests.begin(), l_Requests.end(), [](const TestHttpServer::Request& p_Request) {
+                return p_Request.Path.contains("/files/");
+            });
+        };
+        QCOMPARE(l_Fetches(), 0);
+        for (const TestBuild::File& l_File : l_Game.Build.Files)
+            QVERIFY2(!QFile::exists(l_Game.Folder + "/" + l_File.Path), qPrintable(l_File.Path));
+
+        // The next run waits for the turn (the status says so) and goes on when it is free.
+        QProcess l_Process;
+        Launch(l_Process, l_Args + QStringList{"--idle-timeout", "20", "--json", "update"});
+        QByteArray l_Out;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                l_Out += l_Process.readAllStandardOutput();
+                bool l_Ok = true;
+                for (const QJsonObject& l_Status : Events(QString::fromUtf8(l_Out), "status", &l_Ok))
+                    if (l_Status.value("Busy").toBool() && l_Status.value("DownloadStatus").toInt() == 0)
+                        return true;
+                return false;
+            },
+            30000));
+        QCOMPARE(l_Fetches(), 0);
+        ::close(l_Lock);
+        l_Lock = -1;
+        l_Run = Finished(l_Process);
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+    }
+#endif
+
+    /// "install ." names the launcher's own folder: the game goes into "./Battle for Azeroth/".
+    void installDotMakesTheGameFolder()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        const QString l_Here = l_Game.Temp.path() + "/launcher";
+        QVERIFY(QDir().mkpath(l_Here));
+        QProcess l_Process;
+        l_Process.setWorkingDirectory(l_Here);
+        Launch(l_Process, l_Game.Args({"install", "."}));
+        const Outcome l_Run = Finished(l_Process);
+        l_Game.Folder = l_Here + "/Battle for Azeroth";
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        QCOMPARE(QDir(l_Here).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(", "),
+                 QString("Battle for Azeroth"));
+        QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.InstallFolder").toString(),
+                 l_Here + "/Battle for Azeroth/");
+    }
+
     void proxyCarriesEveryRequest_data()
     {
         // %proxy: the test proxy's URL. Loopback hosts go through it too.
@@ -407,6 +523,49 @@ private slots:
         l_Seen.sort(); // size requests run side by side
         l_Direct.sort();
         QCOMPARE(l_Seen, proxied ? l_Direct : QStringList());
+    }
+
+    /// The one reading of a rate, shared by --limit-rate and the stored setting: K and M are 1024
+    /// and 1024 * 1024, 0 means no limit, anything else is refused (-1).
+    void rateParse_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("bytes");
+        QTest::newRow("bytes") << "100" << qint64(100);
+        QTest::newRow("K") << "512K" << qint64(512 * 1024);
+        QTest::newRow("M") << "4M" << qint64(4 * 1024 * 1024);
+        QTest::newRow("no limit") << "0" << qint64(0);
+        QTest::newRow("spaces around") << " 2M " << qint64(2 * 1024 * 1024);
+        QTest::newRow("empty") << "" << qint64(-1);
+        QTest::newRow("unit alone") << "K" << qint64(-1);
+        QTest::newRow("negative") << "-5" << qint64(-1);
+        QTest::newRow("unknown unit") << "2X" << qint64(-1);
+        QTest::newRow("words") << "fast" << qint64(-1);
+        QTest::newRow("overflow") << "99999999999999999999" << qint64(-1);
+        QTest::newRow("overflow through the unit") << "9999999999999M" << qint64(-1);
+    }
+
+    void rateParse()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, bytes);
+        QCOMPARE(Orvane::Launcher::RateLimiter::Parse(text), bytes);
+    }
+
+    /// Without --limit-rate the stored setting holds the run: a lower bound only, as a loaded
+    /// machine can only make the run slower.
+    void storedRateLimitHolds()
+    {
+        Published l_Game;
+        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(3 * 1024 * 1024, 9));
+        QVERIFY(l_Game.Start());
+        QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.DownloadRateLimit", 1024 * 1024);
+        QElapsedTimer l_Clock;
+        l_Clock.start();
+        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}));
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        // 3.5 MiB at 1 MiB/s, less the one second the average is taken over.
+        QVERIFY2(l_Clock.elapsed() >= 2400, qPrintable(QString::number(l_Clock.elapsed())));
     }
 
     void limitRateBoundsTheInstall()
