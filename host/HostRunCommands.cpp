@@ -33,11 +33,23 @@ bool HostRun::PrepareInstallFolder(QString* p_Folder)
     // too, but only after its first writes (the client's configuration) went to the one given.
     if (l_Folder == WithSlash(QDir::currentPath()))
         l_Folder += m_App->m_Name + "/";
-    QFileInfo l_Info(l_Folder);
+    // Read without the slash: "file/" would not exist and the file would not be named as such.
+    QFileInfo l_Info(l_Folder.left(l_Folder.size() - 1));
     if (l_Info.exists() && !l_Info.isDir())
     {
-        Finish(1, l_Folder + " is not a folder");
+        Finish(1, l_Info.filePath() + " is not a folder");
         return false;
+    }
+    if (m_App->IsInstalled())
+    {
+        // Nothing is made for a command that is refused.
+        const QString l_Current = WithSlash(m_App->GetInstallationPath());
+        if (l_Current != l_Folder && l_Current != l_Folder + m_App->m_Name + "/")
+        {
+            Finish(1, m_App->m_Name + " is already installed in " + l_Current +
+                          " (uninstall it first, or update it there)");
+            return false;
+        }
     }
     if (m_Options.Existing && !l_Info.exists())
     {
@@ -93,15 +105,9 @@ void HostRun::OnStateKnown()
             return;
         if (l_Installed)
         {
-            QString l_Current = WithSlash(m_App->GetInstallationPath());
-            if (l_Current != l_Folder && l_Current != l_Folder + m_App->m_Name + "/")
-            {
-                Finish(1, m_App->m_Name + " is already installed in " + l_Current +
-                              " (uninstall it first, or update it there)");
-                return;
-            }
             // The update of that installation runs already.
-            Say("Already installed in " + l_Current + "; bringing it up to date.", {}, false);
+            Say("Already installed in " + WithSlash(m_App->GetInstallationPath()) + "; bringing it up to date.", {},
+                false);
         }
         else
             m_App->Install(l_Folder, !m_Options.Existing);

@@ -489,6 +489,64 @@ private slots:
                  l_Here + "/Battle for Azeroth/");
     }
 
+    /// What each command answers in a state where it cannot reach its goal: exit 1 and why. The
+    /// settings file (%settings), the install folder (%folder) and a plain file (%file) are set up
+    /// per row: "state" is "installed elsewhere", "malformed settings", "settings folder" or "".
+    void commandRefusals_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("expected");
+        const QString l_NotInstalled("Battle for Azeroth is not installed (install it first");
+        QTest::newRow("update, not installed") << "" << QStringList{"update"} << 1 << l_NotInstalled;
+        QTest::newRow("repair, not installed") << "" << QStringList{"repair"} << 1 << l_NotInstalled;
+        QTest::newRow("rebuild, not installed") << "" << QStringList{"rebuild"} << 1 << l_NotInstalled;
+        QTest::newRow("start, not installed") << "" << QStringList{"start"} << 1 << l_NotInstalled;
+        QTest::newRow("install over a file") << "" << QStringList{"install", "%file"} << 1 << "/file is not a folder";
+        QTest::newRow("adopting a folder that is not there")
+            << "" << QStringList{"install", "--existing", "%folder"} << 1 << "does not exist (leave out --existing";
+        QTest::newRow("locale the build lacks") << "" << QStringList{"set-locale", "deDE"} << 1
+                                                << "the build has no locale \"deDE\" (available: enUS, frFR)";
+        QTest::newRow("install where another installation is")
+            << "installed elsewhere" << QStringList{"install", "%folder"} << 1
+            << "Battle for Azeroth is already installed in /nowhere/BfA/ (uninstall it first";
+        QTest::newRow("malformed settings") << "malformed settings" << QStringList{"status"} << 1
+                                            << "is malformed; fix or remove it";
+        QTest::newRow("settings path is a folder") << "settings folder" << QStringList{"status"} << 1
+                                                   << "is not a file";
+        QTest::newRow("locales") << "" << QStringList{"locales"} << 0 << "* enUS  English\n  frFR  ";
+    }
+
+    void commandRefusals()
+    {
+        QFETCH(QString, state);
+        QFETCH(QStringList, command);
+        QFETCH(int, code);
+        QFETCH(QString, expected);
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        const QString l_File = l_Game.Temp.path() + "/file";
+        QVERIFY(TestBuild::Write(l_File, "not a folder") && QDir().mkpath(QFileInfo(l_Game.Settings).absolutePath()));
+        if (state == "installed elsewhere")
+        {
+            QSettings l_Settings(l_Game.Settings, QSettings::IniFormat);
+            l_Settings.setValue("wow_bfa.Installed", true);
+            l_Settings.setValue("wow_bfa.InstallFolder", "/nowhere/BfA/");
+        }
+        else if (state == "malformed settings")
+            QVERIFY(TestBuild::Write(l_Game.Settings, "[wow_bfa\nInstalled=\"true\n"));
+        else if (state == "settings folder")
+            QVERIFY(QDir().mkpath(l_Game.Settings));
+        const QByteArray l_SettingsBefore = TestBuild::Read(l_Game.Settings);
+        command.replaceInStrings("%folder", l_Game.Folder).replaceInStrings("%file", l_File);
+        const Outcome l_Run = Run(l_Game.Args(command));
+        QVERIFY2(l_Run.Code == code && (l_Run.OutText() + l_Run.ErrText()).contains(expected), l_Run.Describe());
+        if (state == "malformed settings")
+            QCOMPARE(TestBuild::Read(l_Game.Settings), l_SettingsBefore); // nothing lost to a rewrite
+        QVERIFY(!QFileInfo::exists(l_Game.Folder)); // no folder made for a refused command
+    }
+
     void proxyCarriesEveryRequest_data()
     {
         // %proxy: the test proxy's URL. Loopback hosts go through it too.
