@@ -515,6 +515,8 @@ private slots:
                                             << "is malformed; fix or remove it";
         QTest::newRow("settings path is a folder") << "settings folder" << QStringList{"status"} << 1
                                                    << "is not a file";
+        QTest::newRow("uninstall keeps the files unless asked")
+            << "installed elsewhere" << QStringList{"uninstall"} << 0 << "uninstalled (files left in place).";
         QTest::newRow("locales") << "" << QStringList{"locales"} << 0 << "* enUS  English\n  frFR  ";
     }
 
@@ -544,7 +546,41 @@ private slots:
         QVERIFY2(l_Run.Code == code && (l_Run.OutText() + l_Run.ErrText()).contains(expected), l_Run.Describe());
         if (state == "malformed settings")
             QCOMPARE(TestBuild::Read(l_Game.Settings), l_SettingsBefore); // nothing lost to a rewrite
+        if (command.first() == "uninstall")
+            QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.Installed", false).toBool(), false);
         QVERIFY(!QFileInfo::exists(l_Game.Folder)); // no folder made for a refused command
+    }
+
+    /// With --json stdout is a stream of JSON objects a program can follow: progress within its
+    /// bounds, then the result, then the exit with its status, last.
+    void jsonStreamOfAnInstall()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}, {"--json"}));
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        bool l_Ok = true;
+        const QList<QJsonObject> l_Statuses = Events(l_Run.OutText(), "status", &l_Ok);
+        QVERIFY2(l_Ok && !l_Statuses.isEmpty(), l_Run.Describe());
+        bool l_Downloaded = false;
+        for (const QJsonObject& l_Status : l_Statuses)
+        {
+            const qint64 l_Done = qint64(l_Status.value("Done").toDouble());
+            const qint64 l_Total = qint64(l_Status.value("Total").toDouble());
+            const int l_Percent = l_Status.value("Percent").toInt();
+            const bool l_Downloading = l_Status.value("DownloadStatus").toInt() == 3 && l_Status.value("Busy").toBool();
+            l_Downloaded = l_Downloaded || (l_Downloading && l_Done > 0);
+            QVERIFY2(l_Percent >= 0 && l_Percent <= 100 && l_Done >= 0 && (!l_Downloading || l_Done <= l_Total),
+                     QJsonDocument(l_Status).toJson(QJsonDocument::Compact).constData());
+        }
+        QVERIFY(l_Downloaded);
+        const QStringList l_Lines = l_Run.OutText().split('\n', Orvane::Compat::SkipEmptyParts);
+        const QJsonObject l_Result = QJsonDocument::fromJson(l_Lines.value(l_Lines.size() - 2).toUtf8()).object();
+        const QJsonObject l_Exit = QJsonDocument::fromJson(l_Lines.value(l_Lines.size() - 1).toUtf8()).object();
+        QVERIFY2(l_Result.value("event") == "result" && l_Result.value("installed").toBool() &&
+                     l_Result.value("folder").toString() == QDir(l_Game.Folder).absolutePath() + "/",
+                 l_Run.Describe());
+        QCOMPARE(l_Exit, (QJsonObject{{"event", "exit"}, {"code", 0}}));
     }
 
     void proxyCarriesEveryRequest_data()
