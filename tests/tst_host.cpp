@@ -678,6 +678,12 @@ private slots:
         QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), 7);
         QVERIFY(Run(l_Game.Args({"status"}, {"--limit-rate", "2X"})).Code == 2);
 
+        // "0" lifts the stored limit for the run: at 7 bytes a second the repair would outlast the test.
+        QVERIFY(QFile::remove(l_Game.Folder + "/Data/big.bin"));
+        const Outcome l_Unlimited = Run(l_Game.Args({"repair"}, {"--limit-rate", "0"}));
+        QVERIFY2(l_Unlimited.Code == 0 && l_Game.Wrong().isEmpty(), l_Unlimited.Describe());
+        QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), 7);
+
         // A limited run killed mid-file leaves the stored limit as it was.
         QVERIFY(Run(l_Game.Args({"uninstall", "--delete-files"})).Code == 0);
         QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.DownloadRateLimit", 7);
