@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -29,7 +30,8 @@
 namespace {
 using Outcome = ToolRun;
 
-void Launch(QProcess& p_Process, const QStringList& p_Arguments, const QStringList& p_Environment = {})
+/// The user's environment without what would point a run elsewhere or size its lines, plus p_Environment.
+QProcessEnvironment Environment(const QStringList& p_Environment = {})
 {
     QProcessEnvironment l_Env = QProcessEnvironment::systemEnvironment();
     for (const char* l_Name : {"KESTRUN_SERVER_URL", "KESTRUN_CDN_HOST", "http_proxy", "HTTP_PROXY", "no_proxy",
@@ -37,7 +39,12 @@ void Launch(QProcess& p_Process, const QStringList& p_Arguments, const QStringLi
         l_Env.remove(l_Name);
     for (const QString& l_Pair : p_Environment)
         l_Env.insert(l_Pair.section('=', 0, 0), l_Pair.section('=', 1));
-    p_Process.setProcessEnvironment(l_Env);
+    return l_Env;
+}
+
+void Launch(QProcess& p_Process, const QStringList& p_Arguments, const QStringList& p_Environment = {})
+{
+    p_Process.setProcessEnvironment(Environment(p_Environment));
     p_Process.start(QStringLiteral(KESTRUN_BIN_DIR "/orvane-launcher"), p_Arguments);
 }
 
@@ -302,6 +309,7 @@ private slots:
         for (const QString& l_Argument : l_Offline + QStringList{"status"})
             l_Command << "'" + l_Argument + "'";
         QProcess l_Terminal;
+        l_Terminal.setProcessEnvironment(Environment());
         l_Run = ToolRun::Run(l_Terminal, "script", {"-qec", l_Command.join(' '), "/dev/null"});
         const QString l_Screen = l_Run.OutText().remove('\r');
         QVERIFY2(l_Run.Code == 0 && ("\n" + l_Screen).contains("\n" + l_Rows.first()) && !l_Screen.contains('[') &&
@@ -309,6 +317,37 @@ private slots:
                  l_Run.Describe());
 #endif
     }
+
+#ifdef Q_OS_UNIX
+    /// In a terminal the progress line takes the terminal's own width (script(1) gives the run a
+    /// terminal of 60 columns; nothing exports COLUMNS): no redraw is wider, and the bar shows.
+    void progressLineKeepsToTheTerminal()
+    {
+        Published l_Game;
+        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(1024 * 1024, 9));
+        QVERIFY(l_Game.Start());
+        TestHttpServer::Fault l_Slow;
+        l_Slow.BytesPerSecond = 512 * 1024;
+        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        QStringList l_Command{KESTRUN_BIN_DIR "/orvane-launcher"};
+        for (const QString& l_Argument : l_Game.Args({"install", l_Game.Folder}))
+            l_Command << "'" + l_Argument + "'";
+        QProcess l_Terminal;
+        l_Terminal.setProcessEnvironment(Environment());
+        const Outcome l_Run =
+            ToolRun::Run(l_Terminal, "script", {"-qec", "stty cols 60; exec " + l_Command.join(' '), "/dev/null"});
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        int l_Bars = 0;
+        for (const QString& l_Line : l_Run.OutText().split(QRegularExpression("[\\r\\n]")))
+        {
+            if (!l_Line.contains('%'))
+                continue; // the result and the notices are lines of their own
+            QVERIFY2(l_Line.size() < 60, qPrintable(l_Line));
+            l_Bars += l_Line.contains("] ") && l_Line.contains("%  ") ? 1 : 0;
+        }
+        QVERIFY2(l_Bars > 0, l_Run.Describe());
+    }
+#endif
 
 #ifdef Q_OS_UNIX
     /// "--" ends the options; the first start, which shows its notice, launches the game and exits 0
