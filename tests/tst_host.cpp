@@ -439,14 +439,32 @@ private slots:
         QVERIFY(QFileInfo(l_Part).size() > 0 && !QFile::exists(l_Game.Folder + "/Data/big.bin"));
     }
 
-    /// The first Ctrl-C stops in order, which waits for the module; the second quits at once, even
-    /// when the module's work never ends.
-    void secondCtrlCQuitsAtOnce()
+    /// The first Ctrl-C stops in order, which waits for the module: a second one quits at once, and
+    /// without it a module whose work never ends is still left once the shutdown limit passes.
+    void interruptingAStuckModule_data()
     {
+        QTest::addColumn<QString>("idleTimeout");
+        QTest::addColumn<bool>("second");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("unexpected");
+        // Without an idle limit the shutdown limit is two minutes: only the second Ctrl-C ends it in time.
+        QTest::newRow("second Ctrl-C") << "0" << true << "" << "took too long";
+        // With one, the shutdown limit is that limit, ten seconds at least (and the idle limit must not
+        // end the wait for the first state before the Ctrl-C).
+        QTest::newRow("shutdown limit") << "10" << false << "stopping took too long; exiting without a clean shutdown"
+                                        << "";
+    }
+
+    void interruptingAStuckModule()
+    {
+        QFETCH(QString, idleTimeout);
+        QFETCH(bool, second);
+        QFETCH(QString, expected);
+        QFETCH(QString, unexpected);
         QTemporaryDir l_Temp;
         QProcess l_Process;
         Launch(l_Process, {"--plugin", KESTRUN_STUBBORN_PLUGIN_PATH, "--settings", l_Temp.path() + "/launcher.ini",
-                           "--idle-timeout", "0", "status"});
+                           "--idle-timeout", idleTimeout, "status"});
         const pid_t l_Pid = pid_t(l_Process.processId());
         QByteArray l_Out, l_Err;
         QVERIFY(QTest::qWaitFor([&] { return (l_Out += l_Process.readAllStandardOutput()).contains("stubborn: working"); },
@@ -454,10 +472,12 @@ private slots:
         ::kill(l_Pid, SIGINT);
         QVERIFY(QTest::qWaitFor([&] { return (l_Err += l_Process.readAllStandardError()).contains("Ctrl-C again"); },
                                 30000));
-        ::kill(l_Pid, SIGINT);
-        // Well before the shutdown limit (two minutes without an idle limit) would end it.
-        const Outcome l_Run = ToolRun::Wait(l_Process, 30000);
-        QVERIFY2(l_Run.Code == 130 && !(l_Err + l_Run.Err).contains("took too long"), l_Run.Describe());
+        if (second)
+            ::kill(l_Pid, SIGINT);
+        const Outcome l_Run = ToolRun::Wait(l_Process, 60000);
+        const QString l_Said = QString::fromUtf8(l_Err + l_Run.Err);
+        QVERIFY2(l_Run.Code == 130 && l_Said.contains(expected) && (unexpected.isEmpty() || !l_Said.contains(unexpected)),
+                 l_Run.Describe());
     }
 
     /// Launchers that share a settings file take turns: while another holds the turn a run waits,
