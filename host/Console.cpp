@@ -1,4 +1,5 @@
 #include "host/Console.h"
+#include "platform/Platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,8 +25,11 @@ bool Console::StdoutIsTerminal()
 
 int Console::Width()
 {
-    int l_Columns = std::atoi(qgetenv("COLUMNS").constData());
-    return l_Columns >= 40 ? l_Columns : 80;
+    // The terminal's own size first: shells rarely export COLUMNS, and a window can be resized.
+    int l_Columns = Launcher::Platform::TerminalColumns();
+    if (l_Columns <= 0)
+        l_Columns = std::atoi(qgetenv("COLUMNS").constData());
+    return l_Columns > 0 ? l_Columns : 80;
 }
 
 void Console::ClearBarLocked()

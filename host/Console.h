@@ -13,7 +13,7 @@ class Console
 {
 public:
     static bool StdoutIsTerminal();
-    /// Columns of the terminal (COLUMNS, else 80).
+    /// Columns of the terminal (its size, else COLUMNS, else 80).
     static int Width();
 
     static void Out(const QString& p_Line);

@@ -29,6 +29,8 @@ HostRun::HostRun(const HostOptions& p_Options, Launcher::Application* p_App)
       m_View(p_Options.Json ? StatusView::Json
                             : (Console::StdoutIsTerminal() ? StatusView::Terminal : StatusView::Plain))
 {
+    // A report is one answer; with --json every status change is still its own object.
+    m_ShowProgress = p_Options.Json || (p_Options.Command != "status" && p_Options.Command != "locales");
     m_Timer.setInterval(c_PollMs);
     connect(&m_Timer, &QTimer::timeout, this, &HostRun::Tick);
     m_Soon.setSingleShot(true);
@@ -82,7 +84,11 @@ void HostRun::Tick()
 {
     m_Watchdog.Beat();
     if (!m_ShuttingDown && Interrupts::Pending())
+    {
+        // An orderly stop waits for the module; the user may not want to.
+        Console::Err("stopping... (Ctrl-C again quits at once)");
         Finish(128 + Interrupts::Pending(), "interrupted; run the same command again to continue where it stopped");
+    }
     if (m_ShuttingDown)
     {
         ContinueShutdown();
@@ -98,6 +104,8 @@ void HostRun::Tick()
         case Phase::WaitState:
             if (m_App->m_Status.ApplicationState != 0)
                 OnStateKnown();
+            else if (HostCallbacks::ModuleErrorCount() > 0 && Quiet() && m_Options.Command == "status")
+                ReportLocalState("could not be reached");
             else if (HostCallbacks::ModuleErrorCount() > 0 && Quiet())
                 Finish(1, "could not read the game's build information from " +
                               Launcher::Deployment::ServerBaseUrl());
@@ -112,7 +120,12 @@ void HostRun::Tick()
     }
 
     if (!m_ShuttingDown && IdleLimitMs() > 0 && m_LastProgress.elapsed() > IdleLimitMs())
-        Finish(1, IdleReason());
+    {
+        if (m_Phase == Phase::WaitState && m_Options.Command == "status")
+            ReportLocalState("did not answer for " + QString::number(m_Options.IdleTimeoutSeconds) + " s");
+        else
+            Finish(1, IdleReason());
+    }
 }
 
 void HostRun::DrainMain()
@@ -139,7 +152,12 @@ void HostRun::ObserveStatus()
     if (!StatusView::SameProgress(l_Status, m_LastStatus))
         m_LastProgress.restart();
     m_LastStatus = l_Status;
-    m_View.Show(l_Status);
+    // OnManifestReceived shows the build there for an installed game; later steps hide or reuse the line.
+    if (l_Status.ApplicationState == 2 && l_Status.DetailVisible && l_Status.DetailValue == 0 &&
+        !l_Status.Detail.isEmpty())
+        m_BuildText = l_Status.Detail;
+    if (m_ShowProgress)
+        m_View.Show(l_Status);
 }
 
 bool HostRun::Quiet()

@@ -60,6 +60,10 @@ private:
     void RunOperation();
     bool PrepareInstallFolder(QString* p_Folder);
     QString NotInstalledReason() const;
+    /// status without the application server: what the settings and the disk tell.
+    void ReportLocalState(const QString& p_Unreached);
+    /// The settings key under which the host keeps the build of the last run that ended up to date.
+    QString LastBuildKey() const;
     /// A result (p_Final) or a notice of the run, after the progress shown so far.
     void Say(const QString& p_Text, const QJsonObject& p_Fields, bool p_Final);
 
@@ -72,6 +76,8 @@ private:
     QTimer m_Soon;  ///< a tick as soon as the pending events are handled
 
     Phase m_Phase = Phase::WaitState;
+    bool m_ShowProgress = true; ///< main thread; reports (status, locales) show none before their answer
+    QString m_BuildText;        ///< main thread; the build the server named for an installed game
     Launcher::ApplicationStatus m_LastStatus;
     QElapsedTimer m_LastProgress;
 

@@ -4,6 +4,7 @@
 #include "host/HostCallbacks.h"
 #include "host/HostRun.h"
 #include "host/Reports.h"
+#include "net/Deployment.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -28,11 +29,27 @@ QString HostRun::NotInstalledReason() const
 bool HostRun::PrepareInstallFolder(QString* p_Folder)
 {
     QString l_Folder = WithSlash(QDir::cleanPath(QFileInfo(m_Options.Folder).absoluteFilePath()));
-    QFileInfo l_Info(l_Folder);
+    // The launcher's own folder gets a folder of the game's name. The module would fix the folder up
+    // too, but only after its first writes (the client's configuration) went to the one given.
+    if (l_Folder == WithSlash(QDir::currentPath()))
+        l_Folder += m_App->m_Name + "/";
+    // Read without the slash: "file/" would not exist and the file would not be named as such.
+    QFileInfo l_Info(l_Folder.left(l_Folder.size() - 1));
     if (l_Info.exists() && !l_Info.isDir())
     {
-        Finish(1, l_Folder + " is not a folder");
+        Finish(1, l_Info.filePath() + " is not a folder");
         return false;
+    }
+    if (m_App->IsInstalled())
+    {
+        // Nothing is made for a command that is refused.
+        const QString l_Current = WithSlash(m_App->GetInstallationPath());
+        if (l_Current != l_Folder && l_Current != l_Folder + m_App->m_Name + "/")
+        {
+            Finish(1, m_App->m_Name + " is already installed in " + l_Current +
+                          " (uninstall it first, or update it there)");
+            return false;
+        }
     }
     if (m_Options.Existing && !l_Info.exists())
     {
@@ -48,6 +65,22 @@ bool HostRun::PrepareInstallFolder(QString* p_Folder)
     return true;
 }
 
+QString HostRun::LastBuildKey() const
+{
+    // Under the application key, so that the module's Uninstall forgets it with the rest.
+    return "orvane-launcher/" + m_App->m_FolderName + ".LastBuild";
+}
+
+void HostRun::ReportLocalState(const QString& p_Unreached)
+{
+    m_View.Finish();
+    const QString l_Build = m_App->IsInstalled() ? m_App->GetLocalSetting(LastBuildKey(), QString()).toString()
+                                                 : QString();
+    Reports::Status(m_App, m_Options.Json, l_Build,
+                    Launcher::Deployment::ServerBaseUrl() + " " + p_Unreached);
+    Finish(0, QString());
+}
+
 void HostRun::OnStateKnown()
 {
     const QString& l_Command = m_Options.Command;
@@ -56,7 +89,7 @@ void HostRun::OnStateKnown()
     if (l_Command == "status")
     {
         m_View.Finish();
-        Reports::Status(m_App, m_Options.Json);
+        Reports::Status(m_App, m_Options.Json, m_BuildText, QString());
         Finish(0, QString());
     }
     else if (l_Command == "locales")
@@ -72,15 +105,9 @@ void HostRun::OnStateKnown()
             return;
         if (l_Installed)
         {
-            QString l_Current = WithSlash(m_App->GetInstallationPath());
-            if (l_Current != l_Folder && l_Current != l_Folder + m_App->m_Name + "/")
-            {
-                Finish(1, m_App->m_Name + " is already installed in " + l_Current +
-                              " (uninstall it first, or update it there)");
-                return;
-            }
             // The update of that installation runs already.
-            Say("Already installed in " + l_Current + "; bringing it up to date.", {}, false);
+            Say("Already installed in " + WithSlash(m_App->GetInstallationPath()) + "; bringing it up to date.", {},
+                false);
         }
         else
             m_App->Install(l_Folder, !m_Options.Existing);
@@ -220,6 +247,8 @@ void HostRun::OnSettled(const Launcher::ApplicationStatus& p_Status)
     else
     {
         QString l_Folder = m_App->GetInstallationPath();
+        if (!m_BuildText.isEmpty())
+            m_App->SetLocalSetting(LastBuildKey(), m_BuildText);
         QJsonObject l_Fields{{"installed", true}, {"folder", l_Folder}};
         if (m_Options.ContentStore)
             l_Fields.insert("contentStore", true);

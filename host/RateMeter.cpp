@@ -3,11 +3,10 @@
 namespace Orvane {
 namespace Host {
 
-void RateMeter::Add(qint64 p_NowMs, qint64 p_Done, qint64 p_Total)
+void RateMeter::Add(qint64 p_NowMs, qint64 p_Done)
 {
-    if (p_Total != m_Total || (!m_Samples.empty() && p_Done < m_Samples.back().second))
+    if (!m_Samples.empty() && p_Done < m_Samples.back().second)
         Reset();
-    m_Total = p_Total;
     m_Samples.emplace_back(p_NowMs, p_Done);
     // Keep one sample at or before the window's start, so that the window is spanned whole.
     while (m_Samples.size() > 2 && p_NowMs - m_Samples[1].first >= c_WindowMs)
@@ -17,7 +16,6 @@ void RateMeter::Add(qint64 p_NowMs, qint64 p_Done, qint64 p_Total)
 void RateMeter::Reset()
 {
     m_Samples.clear();
-    m_Total = -1;
 }
 
 qint64 RateMeter::Rate() const

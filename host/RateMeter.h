@@ -12,8 +12,9 @@ namespace Host {
 class RateMeter
 {
 public:
-    /// Done of a transfer at p_NowMs; a Done that falls or a Total that changes starts over.
-    void Add(qint64 p_NowMs, qint64 p_Done, qint64 p_Total);
+    /// Done of a transfer at p_NowMs; a Done that falls starts over. Total is no part of it: with
+    /// sizes still unknown it grows while the bytes flow, and the rate holds across that.
+    void Add(qint64 p_NowMs, qint64 p_Done);
     void Reset();
     /// Bytes per second over the window; -1 while the samples span less than c_MinSpanMs.
     qint64 Rate() const;
@@ -22,8 +23,7 @@ public:
     static constexpr qint64 c_MinSpanMs = 500;
 
 private:
-    std::deque<std::pair<qint64, qint64>> m_Samples; ///< (time, Done), oldest first
-    qint64 m_Total = -1;
+    std::deque<std::pair<qint64, qint64>> m_Samples; ///< main thread; (time, Done), oldest first
 };
 
 } // namespace Host

@@ -81,39 +81,50 @@ void Reports::Info(const ApplicationLoader& p_Loader, Launcher::Application* p_A
     Console::Out(Row("CASC app", l_Casc ? "yes" : "no"));
 }
 
-void Reports::Status(Launcher::Application* p_App, bool p_Json)
+void Reports::Status(Launcher::Application* p_App, bool p_Json, const QString& p_Build, const QString& p_Unreached)
 {
     bool l_Installed = p_App->IsInstalled();
     QString l_Folder = p_App->GetInstallationPath();
     QString l_Locale = p_App->GetAppLocale();
     const Launcher::ApplicationStatus& l_Status = p_App->m_Status;
-    // OnManifestReceived puts the build text there for an installed game; the pass may have hidden it since.
-    QString l_Build = l_Installed ? l_Status.Detail : QString();
+    const QString l_Build = l_Installed ? p_Build : QString();
+    const bool l_Offline = !p_Unreached.isEmpty();
     const bool l_Store = l_Installed && ContentStoreState::Present(l_Folder);
     const int l_Slots = l_Store ? ContentStoreState::SlotsToFetch(l_Folder) : -1;
 
     if (p_Json)
     {
-        PrintJson(QJsonObject{{"event", "result"},
-                              {"name", p_App->m_Name},
-                              {"installed", l_Installed},
-                              {"folder", l_Folder},
-                              {"locale", l_Locale},
-                              {"build", l_Build},
-                              {"contentStore", l_Store},
-                              {"slotsToFetch", l_Slots > 0 ? l_Slots : 0},
-                              {"ApplicationState", int(l_Status.ApplicationState)}});
+        QJsonObject l_Result{{"event", "result"},
+                             {"name", p_App->m_Name},
+                             {"installed", l_Installed},
+                             {"folder", l_Folder},
+                             {"locale", l_Locale},
+                             {"build", l_Build},
+                             {"contentStore", l_Store},
+                             {"slotsToFetch", l_Slots > 0 ? l_Slots : 0},
+                             {"ApplicationState", int(l_Status.ApplicationState)},
+                             {"serverReached", !l_Offline}};
+        if (l_Offline)
+            l_Result.insert("server", p_Unreached);
+        PrintJson(l_Result);
         return;
     }
     Console::Out(Row("Game", p_App->m_Name + " (" + p_App->m_FolderName + ")"));
     Console::Out(Row("Installed", l_Installed ? "yes" : "no"));
     Console::Out(Row("Folder", l_Folder.isEmpty() ? QStringLiteral("-") : l_Folder));
     Console::Out(Row("Locale", l_Locale));
-    Console::Out(Row("Build", l_Build.isEmpty() ? QStringLiteral("-") : l_Build));
+    QString l_BuildShown = l_Build;
+    if (l_Build.isEmpty())
+        l_BuildShown = l_Offline && l_Installed ? QStringLiteral("unknown") : QStringLiteral("-");
+    else if (l_Offline)
+        l_BuildShown += " (the last one brought up to date here)";
+    Console::Out(Row("Build", l_BuildShown));
     Console::Out(Row("Content store", !l_Store       ? QStringLiteral("no")
                                       : l_Slots > 0 ? "yes, " + QString::number(l_Slots) +
                                                           " slots to fetch (update --content-store)"
                                                     : QStringLiteral("yes")));
+    if (l_Offline)
+        Console::Out("The application server " + p_Unreached + "; this is what is known locally.");
 }
 
 void Reports::Locales(Launcher::Application* p_App, bool p_Json)

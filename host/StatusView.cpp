@@ -2,12 +2,14 @@
 #include "host/Console.h"
 
 #include <QJsonDocument>
+#include <QStringList>
 
 namespace Orvane {
 namespace Host {
 
 namespace {
 const int c_BarCells = 20;
+const int c_MinBarCells = 5; ///< a narrower bar tells nothing
 const qint64 c_TerminalPaceMs = 100;
 const qint64 c_PlainPaceMs = 1000;
 } // namespace
@@ -61,45 +63,65 @@ QString StatusView::StateText(const Launcher::ApplicationStatus& p_Status)
 
 QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int p_Width, qint64 p_Rate)
 {
-    int l_Percent = qBound(0, int(p_Status.Percent), 100);
-    int l_Filled = l_Percent * c_BarCells / 100;
-    QString l_Tail = " [" + QString(l_Filled, '#') + QString(c_BarCells - l_Filled, '.') + "] " +
-                     QString::number(l_Percent).rightJustified(3) + "%";
+    const int l_Percent = qBound(0, int(p_Status.Percent), 100);
     // A step of unknown length (preparing, nothing counted yet): a bar without a figure.
-    if (p_Status.Busy && p_Status.DownloadStatus == 2 && p_Status.Total == 0)
-        l_Tail = " [" + QString(c_BarCells, '~') + "]  ...";
+    const bool l_Unknown = p_Status.Busy && p_Status.DownloadStatus == 2 && p_Status.Total == 0;
 
+    // The figures after the bar, the ones that matter most first.
+    QStringList l_Figures{l_Unknown ? QStringLiteral("  ...") : QString::number(l_Percent).rightJustified(4) + "%"};
     // Bytes while transferring (or stopped in a transfer), sizes summed while preparing, files while checking.
     bool l_Bytes = p_Status.DownloadStatus == 3 || p_Status.DownloadStatus == 4;
     if (p_Status.Total > 0 && (p_Status.Busy || p_Status.DownloadStatus == 4))
     {
         if (l_Bytes)
-            l_Tail += "  " + HumanBytes(p_Status.Done) + " / " + HumanBytes(p_Status.Total);
+            l_Figures << "  " + HumanBytes(p_Status.Done) + " / " + HumanBytes(p_Status.Total);
         else if (p_Status.DownloadStatus == 2)
-            l_Tail += "  " + HumanBytes(p_Status.Total) + " to fetch";
+            l_Figures << "  " + HumanBytes(p_Status.Total) + " to fetch";
         else if (p_Status.DownloadStatus == 5)
-            l_Tail += "  " + QString::number(p_Status.Done) + " / " + QString::number(p_Status.Total) + " files";
+            l_Figures << "  " + QString::number(p_Status.Done) + " / " + QString::number(p_Status.Total) + " files";
     }
     if (p_Status.Busy && p_Status.DownloadStatus == 3 && p_Rate > 0)
     {
-        l_Tail += "  " + HumanBytes(p_Rate) + "/s";
+        l_Figures << "  " + HumanBytes(p_Rate) + "/s";
         qint64 l_Left = p_Status.Total - p_Status.Done;
         if (l_Left > 0)
-            l_Tail += "  " + HumanDuration((l_Left + p_Rate - 1) / p_Rate) + " left";
+            l_Figures << "  " + HumanDuration((l_Left + p_Rate - 1) / p_Rate) + " left";
     }
     // The content store counts its transfers: file k of n.
     if (p_Status.DetailVisible && p_Status.DetailValue > 0 && p_Status.DownloadStatus == 3)
-        l_Tail += "  " + p_Status.Detail.toLower();
+        l_Figures << "  " + p_Status.Detail.toLower();
 
     QString l_Message = p_Status.Message.trimmed();
     if (l_Message.isEmpty())
         l_Message = StateText(p_Status);
-    int l_Room = p_Width - 1 - l_Tail.size();
-    if (l_Room < 8)
-        l_Room = 8;
-    if (l_Message.size() > l_Room)
-        l_Message = l_Message.left(l_Room - 3) + "...";
-    return l_Message + l_Tail;
+
+    // The last column stays free (a full line would wrap on some terminals). The words keep their
+    // room: the bar shrinks first, then goes, then the least needed figures go, and only then is
+    // the text cut.
+    const int l_Room = qMax(1, p_Width - 1);
+    auto l_FiguresSize = [&l_Figures] {
+        int l_Size = 0;
+        for (const QString& l_Figure : l_Figures)
+            l_Size += l_Figure.size();
+        return l_Size;
+    };
+    int l_Cells = qMin(c_BarCells, l_Room - l_Message.size() - l_FiguresSize() - 3);
+    if (l_Cells < c_MinBarCells)
+        l_Cells = 0;
+    while (l_Cells == 0 && l_Figures.size() > 1 && l_Message.size() + l_FiguresSize() > l_Room)
+        l_Figures.removeLast();
+    const int l_TextRoom = l_Room - l_FiguresSize();
+    if (l_Cells == 0 && l_Message.size() > l_TextRoom)
+        l_Message = l_TextRoom > 3 ? l_Message.left(l_TextRoom - 3) + "..." : l_Message.left(qMax(0, l_TextRoom));
+
+    QString l_Bar;
+    if (l_Cells > 0)
+    {
+        const int l_Filled = l_Percent * l_Cells / 100;
+        l_Bar = " [" + (l_Unknown ? QString(l_Cells, '~') : QString(l_Filled, '#') + QString(l_Cells - l_Filled, '.')) +
+                "]";
+    }
+    return (l_Message + l_Bar + l_Figures.join(QString())).left(l_Room);
 }
 
 QJsonObject StatusView::ToJson(const Launcher::ApplicationStatus& p_Status)
@@ -128,7 +150,7 @@ bool StatusView::SameProgress(const Launcher::ApplicationStatus& p_A, const Laun
            p_A.Message == p_B.Message;
 }
 
-void StatusView::Show(const Launcher::ApplicationStatus& p_Status)
+void StatusView::Show(const Launcher::ApplicationStatus& p_Status, qint64 p_NowMs)
 {
     if (m_Mode == Json)
     {
@@ -142,7 +164,7 @@ void StatusView::Show(const Launcher::ApplicationStatus& p_Status)
     if (!m_Clock.isValid())
         m_Clock.start();
     if (p_Status.Busy && p_Status.DownloadStatus == 3)
-        m_Rate.Add(m_Clock.elapsed(), p_Status.Done, p_Status.Total);
+        m_Rate.Add(p_NowMs >= 0 ? p_NowMs : m_Clock.elapsed(), p_Status.Done);
     else
         m_Rate.Reset();
     m_Pending = p_Status;

@@ -23,8 +23,10 @@ public:
 
     explicit StatusView(Mode p_Mode) : m_Mode(p_Mode) {}
 
-    /// A changed record was read; shown now or at the next Tick.
-    void Show(const Launcher::ApplicationStatus& p_Status);
+    /// A changed record was read at p_NowMs (-1: now); shown now or at the next Tick.
+    void Show(const Launcher::ApplicationStatus& p_Status, qint64 p_NowMs = -1);
+    /// The transfer rate the line shows (bytes per second), -1 while unknown.
+    qint64 Rate() const { return m_Rate.Rate(); }
     /// Shows a pending record once its pacing allows.
     void Tick();
     /// Shows a pending record now.
@@ -52,7 +54,7 @@ private:
     bool m_Finished = false;
     QElapsedTimer m_LastDraw;
     QElapsedTimer m_Clock;  ///< times the samples of m_Rate
-    RateMeter m_Rate;
+    RateMeter m_Rate;       ///< main thread
     QString m_LastLine;
     QJsonObject m_LastJson;
 };

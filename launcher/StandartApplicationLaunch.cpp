@@ -92,8 +92,10 @@ void StandartApplication::PatchWoWTextFile(QString p_FilePath, QString p_Key, QS
         l_Text += p_Line.toLocal8Bit() + '\n';
 
         // Written aside and renamed over the old file, so a full disk or a kill keeps the old one.
+        // The flush comes first: commit() renames a file cut short by a failed final write (Qt 5.15).
         QSaveFile l_Out(p_FilePath);
-        if (!l_Out.open(QIODevice::WriteOnly) || l_Out.write(l_Text) != l_Text.size() || !l_Out.commit())
+        if (!l_Out.open(QIODevice::WriteOnly) || l_Out.write(l_Text) != l_Text.size() || !l_Out.flush() ||
+            !l_Out.commit())
             qWarning().noquote() << "StandartApplication::PatchWoWTextFile cannot write" << p_FilePath << ":"
                                  << l_Out.errorString();
         return;
@@ -104,7 +106,8 @@ void StandartApplication::PatchWoWTextFile(QString p_FilePath, QString p_Key, QS
     QDir().mkpath(QFileInfo(p_FilePath).absolutePath());
     QSaveFile l_Out(p_FilePath);
     QByteArray l_Text = p_Line.toUtf8();
-    if (!l_Out.open(QIODevice::WriteOnly) || l_Out.write(l_Text) != l_Text.size() || !l_Out.commit())
+    if (!l_Out.open(QIODevice::WriteOnly) || l_Out.write(l_Text) != l_Text.size() || !l_Out.flush() ||
+        !l_Out.commit())
         qWarning().noquote() << "StandartApplication::PatchWoWTextFile cannot create" << p_FilePath << ":"
                              << l_Out.errorString();
 }

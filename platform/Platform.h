@@ -27,6 +27,9 @@ public:
 
     /// Executable paths of the running processes, one per entry.
     static std::vector<std::string> RunningExecutables();
+
+    /// Columns of the terminal standard output writes to; 0 when it is no terminal or does not say.
+    static int TerminalColumns();
 };
 
 } // namespace Launcher

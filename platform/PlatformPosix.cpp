@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <limits.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -80,6 +81,14 @@ std::vector<std::string> Platform::RunningExecutables()
     }
     ::closedir(l_Proc);
     return l_Paths;
+}
+
+int Platform::TerminalColumns()
+{
+    struct winsize l_Size;
+    if (!::isatty(STDOUT_FILENO) || ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &l_Size) != 0)
+        return 0;
+    return int(l_Size.ws_col);
 }
 
 } // namespace Launcher

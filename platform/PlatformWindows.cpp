@@ -165,5 +165,13 @@ std::vector<std::string> Platform::RunningExecutables()
     return l_Paths;
 }
 
+int Platform::TerminalColumns()
+{
+    CONSOLE_SCREEN_BUFFER_INFO l_Info;
+    if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &l_Info))
+        return 0;
+    return int(l_Info.srWindow.Right - l_Info.srWindow.Left + 1);
+}
+
 } // namespace Launcher
 } // namespace Orvane

@@ -3,6 +3,7 @@
 #include "support/CascStore.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
+#include "support/ToolRun.h"
 #include "support/WarningLog.h"
 #include "casc/CASCApplication.h"
 #include "casc/CASCArchivesManager.h"
@@ -132,11 +133,8 @@ struct Repair
 /// casc-tool's exit status and output lines.
 QPair<int, QStringList> CascTool(const QStringList& p_Args)
 {
-    QProcess l_Process;
-    l_Process.start(QStringLiteral(KESTRUN_BIN_DIR "/casc-tool"), p_Args);
-    if (!l_Process.waitForFinished(120000) || l_Process.exitStatus() != QProcess::NormalExit)
-        return {-1, {}};
-    return {l_Process.exitCode(), Lines(l_Process.readAllStandardOutput())};
+    const ToolRun l_Run = ToolRun::Run(QStringLiteral(KESTRUN_BIN_DIR "/casc-tool"), p_Args, 120000);
+    return {l_Run.Code, Lines(l_Run.Out)};
 }
 
 /// Every file below p_Root with its size and modification time.

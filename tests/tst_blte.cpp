@@ -1,5 +1,6 @@
 // BLTE blobs: what the writer produces, the decoder reads back, and every way a
 // damaged or forged blob is refused without reading or reserving what it does not hold.
+#include "support/ToolRun.h"
 #include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
 #include "casc/Bytes.h"
@@ -349,11 +350,10 @@ private slots:
 
         QProcess l_Tool;
         l_Tool.setWorkingDirectory(l_Dir.path());
-        l_Tool.start(KESTRUN_BIN_DIR "/casc-tool", args);
-        QVERIFY(l_Tool.waitForFinished(30000));
-        QCOMPARE(l_Tool.exitCode(), status);
-        const QByteArray l_Stdout = l_Tool.readAllStandardOutput();
-        const QByteArray l_Stderr = l_Tool.readAllStandardError();
+        const ToolRun l_Run = ToolRun::Run(l_Tool, KESTRUN_BIN_DIR "/casc-tool", args, 30000);
+        QCOMPARE(l_Run.Code, status);
+        const QByteArray l_Stdout = l_Run.Out;
+        const QByteArray l_Stderr = l_Run.Err;
         if (stdoutText == "CONTENT" || stdoutText == "BLOB")
             QVERIFY(l_Stdout == (stdoutText == "BLOB" ? l_Blob : l_Content));
         else

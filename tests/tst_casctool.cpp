@@ -2,6 +2,7 @@
 // and JSON, and the exit status for each kind of bad input.
 #include "support/CascStore.h"
 #include "support/TestBuild.h"
+#include "support/ToolRun.h"
 
 #include <QJsonDocument>
 #include <QProcess>
@@ -62,11 +63,9 @@ void CascToolTest::commands()
             .replace("INDEX", l_Index)
             .replace("CDN", m_Store.Install() + "data/config/" + l_Cdn.left(2) + "/" + l_Cdn.mid(2, 2) + "/" + l_Cdn)
             .replace("BUILD", m_Store.Install() + "data/config/" + l_Build.left(2) + "/" + l_Build.mid(2, 2) + "/" + l_Build);
-    QProcess l_Tool;
-    l_Tool.start(KESTRUN_BIN_DIR "/casc-tool", args);
-    QVERIFY(l_Tool.waitForFinished(30000));
-    const QString l_Out = l_Tool.readAllStandardOutput(), l_Err = l_Tool.readAllStandardError();
-    QCOMPARE(l_Tool.exitCode(), status);
+    const ToolRun l_Tool = ToolRun::Run(KESTRUN_BIN_DIR "/casc-tool", args, 30000);
+    const QString l_Out = l_Tool.OutText(), l_Err = l_Tool.ErrText();
+    QCOMPARE(l_Tool.Code, status);
     expected.replace("ENTRIES", QString::number(l_Archive["entries"].toInt()));
     if (expected.startsWith("LINES="))
     {

@@ -2,6 +2,7 @@
 // name the offending argument; the manual pages and the shell completion list exactly the options
 // each program's --help lists, and --version names the version the plugin carries.
 #include "KestrunVersion.h"
+#include "support/ToolRun.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,14 +52,12 @@ QString Run(const QString& p_Tool, const QStringList& p_Arguments, int* p_Code =
 {
     QProcess l_Process;
     l_Process.setWorkingDirectory(QDir::tempPath());
-    l_Process.start(KESTRUN_BIN_DIR "/" + p_Tool, p_Arguments);
-    if (!l_Process.waitForFinished(30000))
-        return QString();
+    const ToolRun l_Run = ToolRun::Run(l_Process, KESTRUN_BIN_DIR "/" + p_Tool, p_Arguments, 30000);
     if (p_Code)
-        *p_Code = l_Process.exitCode();
+        *p_Code = l_Run.Code;
     if (p_Err)
-        *p_Err = QString::fromUtf8(l_Process.readAllStandardError());
-    return QString::fromUtf8(l_Process.readAllStandardOutput());
+        *p_Err = l_Run.ErrText();
+    return l_Run.OutText();
 }
 
 /// Empty when both sets match, else what each lacks.

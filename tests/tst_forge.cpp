@@ -1,5 +1,6 @@
 // casc-tool forge: the stores it writes, read back from the outside with the rules the
 // launcher's readers follow (archive index, local .idx, slot headers, encoding file).
+#include "support/ToolRun.h"
 #include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
 #include "casc/Bytes.h"
@@ -641,13 +642,10 @@ void ForgeTest::commandLine()
 {
     QTemporaryDir l_Dir;
     auto l_Tool = [&](const QStringList& p_Args, QByteArray* p_Err = nullptr) {
-        QProcess l_Process;
-        l_Process.start(KESTRUN_BIN_DIR "/casc-tool", QStringList{"forge"} + p_Args);
-        if (!l_Process.waitForFinished(30000))
-            return -1;
+        const ToolRun l_Run = ToolRun::Run(KESTRUN_BIN_DIR "/casc-tool", QStringList{"forge"} + p_Args, 30000);
         if (p_Err)
-            *p_Err = l_Process.readAllStandardError();
-        return l_Process.exitCode();
+            *p_Err = l_Run.Err;
+        return l_Run.Code;
     };
     const QString l_Out = l_Dir.filePath("store");
     QByteArray l_Err;

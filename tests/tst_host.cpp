@@ -1,15 +1,19 @@
 // orvane-launcher as a user runs it: a process loading the real plugin, talking to a loopback server.
 #include "host/StatusView.h"
+#include "net/RateLimiter.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpProxy.h"
 #include "support/TestHttpServer.h"
+#include "support/ToolRun.h"
 #include "platform/QtCompat.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -18,39 +22,36 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #endif
 
 namespace {
-struct Outcome
-{
-    int Code = -1;
-    QString Out, Err;
-    QByteArray Describe() const { return QString("exit %1\n%2\n%3").arg(Code).arg(Out, Err).toUtf8(); }
-};
+using Outcome = ToolRun;
 
-void Launch(QProcess& p_Process, const QStringList& p_Arguments, const QStringList& p_Environment = {})
+/// The user's environment without what would point a run elsewhere or size its lines, plus p_Environment.
+QProcessEnvironment Environment(const QStringList& p_Environment = {})
 {
     QProcessEnvironment l_Env = QProcessEnvironment::systemEnvironment();
     for (const char* l_Name : {"KESTRUN_SERVER_URL", "KESTRUN_CDN_HOST", "http_proxy", "HTTP_PROXY", "no_proxy",
-                               "NO_PROXY"})
+                               "NO_PROXY", "COLUMNS"})
         l_Env.remove(l_Name);
     for (const QString& l_Pair : p_Environment)
         l_Env.insert(l_Pair.section('=', 0, 0), l_Pair.section('=', 1));
-    p_Process.setProcessEnvironment(l_Env);
+    return l_Env;
+}
+
+void Launch(QProcess& p_Process, const QStringList& p_Arguments, const QStringList& p_Environment = {})
+{
+    p_Process.setProcessEnvironment(Environment(p_Environment));
     p_Process.start(QStringLiteral(KESTRUN_BIN_DIR "/orvane-launcher"), p_Arguments);
 }
 
-/// A run that hangs is killed and reported as exit -1.
+/// A run that crashes or hangs fails the test.
 Outcome Finished(QProcess& p_Process)
 {
-    Outcome l_Outcome;
-    if (p_Process.waitForFinished(60000) && p_Process.exitStatus() == QProcess::NormalExit)
-        l_Outcome.Code = p_Process.exitCode();
-    p_Process.kill();
-    p_Process.waitForFinished(5000);
-    l_Outcome.Out = QString::fromUtf8(p_Process.readAllStandardOutput());
-    l_Outcome.Err = QString::fromUtf8(p_Process.readAllStandardError());
-    return l_Outcome;
+    return ToolRun::Wait(p_Process, 60000);
 }
 
 Outcome Run(const QStringList& p_Arguments, const QStringList& p_Environment = {})
@@ -115,24 +116,74 @@ class tst_host : public QObject
 
 private slots:
     /// Speed and time left come from Done over the last seconds, not from the module's lagging
-    /// average, and the time left shows only once the rate is known.
+    /// average, and the time left shows only once the rate is known. With sizes still unknown the
+    /// total grows while the bytes flow: the rate holds across that; a new pass starts over.
     void progressLine()
     {
         Orvane::Launcher::ApplicationStatus l_Status;
         l_Status.Busy = true;
         l_Status.DownloadStatus = 3;
-        l_Status.Total = 400000000;
+        l_Status.Total = 1000000000;
         l_Status.Speed = 130 * 1024; // the module's average early in a fast transfer
         Orvane::Host::RateMeter l_Meter;
-        l_Meter.Add(0, 0, l_Status.Total);
+        l_Meter.Add(0, 0);
         QCOMPARE(l_Meter.Rate(), qint64(-1));
         QVERIFY(!Orvane::Host::StatusView::FormatLine(l_Status, 200, l_Meter.Rate()).contains("left"));
         for (qint64 l_Ms = 100; l_Ms <= 1500; l_Ms += 100)
-            l_Meter.Add(l_Ms, l_Status.Done = l_Ms * 200000, l_Status.Total); // 200 MB/s
-        const QString l_Line = Orvane::Host::StatusView::FormatLine(l_Status, 200, l_Meter.Rate());
-        QVERIFY2(l_Line.endsWith("190.7 MiB/s  1s left"), qPrintable(l_Line));
-        l_Meter.Add(1600, 0, l_Status.Total); // a new phase starts over
+            l_Meter.Add(l_Ms, l_Status.Done = l_Ms * 200000); // 200 MB/s
+        QString l_Line = Orvane::Host::StatusView::FormatLine(l_Status, 200, l_Meter.Rate());
+        QVERIFY2(l_Line.endsWith("190.7 MiB/s  4s left"), qPrintable(l_Line));
+
+        l_Meter.Add(1600, 0); // a new pass starts over
         QCOMPARE(l_Meter.Rate(), qint64(-1));
+
+        // Sizes learnt on the way, through the view (its first line shows in the log): every record comes
+        // with a larger total, and the rate is known from the second half-second on.
+        Orvane::Host::StatusView l_View(Orvane::Host::StatusView::Plain);
+        l_Status.Done = 0;
+        for (qint64 l_Ms = 0; l_Ms <= 1000; l_Ms += 100)
+        {
+            l_Status.Total += 1000000;
+            l_View.Show(l_Status, l_Ms);
+            l_Status.Done += 20000000;
+            if (l_Ms >= 500)
+                QCOMPARE(l_View.Rate(), qint64(200000000));
+        }
+    }
+
+    /// The words keep the room the terminal has: the bar shrinks, then goes, then the least needed
+    /// figures go, and the text is cut only when nothing else is left to give way.
+    void progressLineFitsTheTerminal_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("line");
+        const QString l_Text("Downloading streammed files...");
+        const QString l_Figures("  41%  12.0 MiB / 29.1 MiB  2.00 MiB/s  9s left  file 57 of 140");
+        QTest::newRow("wide") << 200 << l_Text + " [########............]" + l_Figures;
+        QTest::newRow("bar shrinks") << 110 << l_Text + " [#####........]" + l_Figures;
+        QTest::newRow("no bar") << 100 << l_Text + l_Figures;
+        QTest::newRow("80 columns") << 80 << l_Text + "  41%  12.0 MiB / 29.1 MiB  2.00 MiB/s  9s left";
+        QTest::newRow("narrow") << 40 << l_Text + "  41%";
+        QTest::newRow("text cut last") << 30 << "Downloading streammed...  41%";
+    }
+
+    void progressLineFitsTheTerminal()
+    {
+        QFETCH(int, width);
+        QFETCH(QString, line);
+        Orvane::Launcher::ApplicationStatus l_Status;
+        l_Status.Busy = true;
+        l_Status.DownloadStatus = 3;
+        l_Status.Message = "Downloading streammed files...";
+        l_Status.Percent = 41;
+        l_Status.Done = qint64(12) << 20;
+        l_Status.Total = qint64(29.1 * (1 << 20));
+        l_Status.Detail = "File 57 of 140";
+        l_Status.DetailValue = 57;
+        l_Status.DetailVisible = true;
+        const QString l_Line = Orvane::Host::StatusView::FormatLine(l_Status, width, 2 << 20);
+        QCOMPARE(l_Line, line);
+        QVERIFY(l_Line.size() < width);
     }
 
     void infoReadsIdentityThroughTheLoader()
@@ -141,7 +192,7 @@ private slots:
         QTemporaryDir l_Temp;
         const Outcome l_Run = Run({"--settings", l_Temp.path() + "/launcher.ini", "--json", "info"});
         bool l_Ok = true;
-        const QJsonObject l_Info = Events(l_Run.Out, "info", &l_Ok).value(0);
+        const QJsonObject l_Info = Events(l_Run.OutText(), "info", &l_Ok).value(0);
         QVERIFY2(l_Run.Code == 0 && l_Ok && QDir(l_Temp.path()).isEmpty(), l_Run.Describe());
         QCOMPARE(l_Info.value("name").toString() + "/" + l_Info.value("folder").toString(),
                  QString("Battle for Azeroth/wow_bfa"));
@@ -181,10 +232,15 @@ private slots:
         QTest::newRow("negative rate") << QStringList{"--limit-rate", "-5", "status"} << 2 << "--limit-rate needs";
         QTest::newRow("proxy of another scheme") << QStringList{"--proxy", "ftp://127.0.0.1:1", "status"} << 2
                                                  << "proxy needs an http:// or socks5:// URL";
-        QTest::newRow("unreachable server") << QStringList{"--server", "%closed", "status"} << 1
+        QTest::newRow("unreachable server") << QStringList{"--server", "%closed", "locales"} << 1
                                             << "could not read the game's build information";
-        QTest::newRow("idle limit") << QStringList{"--server", "%silent", "--idle-timeout", "1", "status"} << 1
+        QTest::newRow("idle limit") << QStringList{"--server", "%silent", "--idle-timeout", "1", "locales"} << 1
                                     << "no answer from the application server";
+        // status tells what is known locally without the server.
+        QTest::newRow("status, server down") << QStringList{"--server", "%closed", "status"} << 0
+                                             << "Installed:     no";
+        QTest::newRow("status, server silent") << QStringList{"--server", "%silent", "--idle-timeout", "1", "status"}
+                                               << 0 << "did not answer for 1 s; this is what is known locally.";
     }
 
     void exitStatus()
@@ -201,10 +257,97 @@ private slots:
         QTemporaryDir l_Temp;
         const QString l_Settings = l_Temp.path() + "/launcher.ini";
         const Outcome l_Run = Run(QStringList{"--settings", l_Settings} + arguments);
-        QVERIFY2(l_Run.Code == code && (l_Run.Out + l_Run.Err).contains(expected), l_Run.Describe());
+        QVERIFY2(l_Run.Code == code && (l_Run.OutText() + l_Run.ErrText()).contains(expected), l_Run.Describe());
         if (code == 2)
-            QVERIFY(l_Run.Out.isEmpty() && !QFile::exists(l_Settings));
+            QVERIFY(l_Run.OutText().isEmpty() && !QFile::exists(l_Settings));
     }
+
+    /// status reads the installation from the settings and the disk: with the server down it still
+    /// says what is installed where, and that the server could not be reached. A report shows no
+    /// progress before its answer, in a terminal or not.
+    void statusWithoutTheServer()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}));
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.InstallLocale", "frFR");
+        const QString l_Folder = QDir(l_Game.Folder).absolutePath() + "/";
+        const QStringList l_Rows{"Game:          Battle for Azeroth (wow_bfa)", "Installed:     yes",
+                                 "Folder:        " + l_Folder, "Locale:        frFR"};
+
+        l_Run = Run(l_Game.Args({"status"}));
+        QVERIFY2(l_Run.Code == 0 && l_Run.OutText().split('\n').mid(0, 4) == l_Rows &&
+                     l_Run.OutText().contains("Build:         8.3.7 b1\n") && !l_Run.OutText().contains("reached"),
+                 l_Run.Describe());
+
+        QTcpServer l_Closed;
+        QVERIFY(l_Closed.listen(QHostAddress::LocalHost));
+        const QString l_Down = QString("http://127.0.0.1:%1/").arg(l_Closed.serverPort());
+        l_Closed.close();
+        const QStringList l_Offline{"--settings", l_Game.Settings, "--server", l_Down, "--idle-timeout", "20"};
+        l_Run = Run(l_Offline + QStringList{"status"});
+        QVERIFY2(l_Run.Code == 0 && l_Run.OutText().split('\n').mid(0, 4) == l_Rows &&
+                     l_Run.OutText().contains("Build:         8.3.7 b1 (the last one brought up to date here)\n") &&
+                     l_Run.OutText().contains("Content store: no\n") &&
+                     l_Run.OutText().contains("The application server " + l_Down + " could not be reached"),
+                 l_Run.Describe());
+
+        l_Run = Run(l_Offline + QStringList{"--json", "status"});
+        bool l_Ok = true;
+        const QJsonObject l_Result = Events(l_Run.OutText(), "result", &l_Ok).value(0);
+        QVERIFY2(l_Run.Code == 0 && l_Ok && l_Result.value("installed").toBool() &&
+                     l_Result.value("folder").toString() == l_Folder && l_Result.value("locale") == "frFR" &&
+                     l_Result.value("build") == "8.3.7 b1" && l_Result.value("serverReached") == false,
+                 l_Run.Describe());
+
+#ifdef Q_OS_UNIX
+        // In a terminal (script(1) gives the run one), the report comes alone: no progress line first.
+        if (QStandardPaths::findExecutable("script").isEmpty())
+            QFAIL("script(1) (util-linux) is needed to give the launcher a terminal");
+        QStringList l_Command{KESTRUN_BIN_DIR "/orvane-launcher"};
+        for (const QString& l_Argument : l_Offline + QStringList{"status"})
+            l_Command << "'" + l_Argument + "'";
+        QProcess l_Terminal;
+        l_Terminal.setProcessEnvironment(Environment());
+        l_Run = ToolRun::Run(l_Terminal, "script", {"-qec", l_Command.join(' '), "/dev/null"});
+        const QString l_Screen = l_Run.OutText().remove('\r');
+        QVERIFY2(l_Run.Code == 0 && ("\n" + l_Screen).contains("\n" + l_Rows.first()) && !l_Screen.contains('[') &&
+                     !l_Screen.contains("Initialising"),
+                 l_Run.Describe());
+#endif
+    }
+
+#ifdef Q_OS_UNIX
+    /// In a terminal the progress line takes the terminal's own width (script(1) gives the run a
+    /// terminal of 60 columns; nothing exports COLUMNS): no redraw is wider, and the bar shows.
+    void progressLineKeepsToTheTerminal()
+    {
+        Published l_Game;
+        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(1024 * 1024, 9));
+        QVERIFY(l_Game.Start());
+        TestHttpServer::Fault l_Slow;
+        l_Slow.BytesPerSecond = 512 * 1024;
+        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        QStringList l_Command{KESTRUN_BIN_DIR "/orvane-launcher"};
+        for (const QString& l_Argument : l_Game.Args({"install", l_Game.Folder}))
+            l_Command << "'" + l_Argument + "'";
+        QProcess l_Terminal;
+        l_Terminal.setProcessEnvironment(Environment());
+        const Outcome l_Run =
+            ToolRun::Run(l_Terminal, "script", {"-qec", "stty cols 60; exec " + l_Command.join(' '), "/dev/null"});
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        int l_Bars = 0;
+        for (const QString& l_Line : l_Run.OutText().split(QRegularExpression("[\\r\\n]")))
+        {
+            if (!l_Line.contains('%'))
+                continue; // the result and the notices are lines of their own
+            QVERIFY2(l_Line.size() < 60, qPrintable(l_Line));
+            l_Bars += l_Line.contains("] ") && l_Line.contains("%  ") ? 1 : 0;
+        }
+        QVERIFY2(l_Bars > 0, l_Run.Describe());
+    }
+#endif
 
 #ifdef Q_OS_UNIX
     /// "--" ends the options; the first start, which shows its notice, launches the game and exits 0
@@ -220,7 +363,7 @@ private slots:
         for (int l_Start = 0; l_Start < 2; ++l_Start)
         {
             l_Run = Run(l_Game.Args({"start"}, {"--"}));
-            QVERIFY2(l_Run.Code == 0 && l_Run.Out.contains("Battle for Azeroth started."), l_Run.Describe());
+            QVERIFY2(l_Run.Code == 0 && l_Run.OutText().contains("Battle for Azeroth started."), l_Run.Describe());
         }
     }
 
@@ -242,7 +385,7 @@ private slots:
         ::kill(pid_t(l_Process.processId()), SIGINT);
         Outcome l_Run = Finished(l_Process);
         bool l_Ok = true;
-        QVERIFY2(l_Run.Code == 130 && Events(l_Run.Out, "exit", &l_Ok).value(0).value("code").toInt() == 130 && l_Ok,
+        QVERIFY2(l_Run.Code == 130 && Events(l_Run.OutText(), "exit", &l_Ok).value(0).value("code").toInt() == 130 && l_Ok,
                  l_Run.Describe());
         QVERIFY(QFileInfo(l_Part).size() > 256 * 1024 && !QFile::exists(l_Game.Folder + "/Data/big.bin"));
         l_Game.Server.ClearFaults();
@@ -272,6 +415,232 @@ private slots:
         QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).allKeys(), QStringList{"other_game.Installed"});
     }
 #endif
+
+#ifdef Q_OS_UNIX
+    /// SIGTERM ends a run in order, as Ctrl-C does, with 143: the transfer stops, its ".part" stays.
+    void sigtermStopsInOrder()
+    {
+        Published l_Game;
+        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(4 * 1024 * 1024, 9));
+        QVERIFY(l_Game.Start());
+        TestHttpServer::Fault l_Slow;
+        l_Slow.BytesPerSecond = 512 * 1024;
+        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        QProcess l_Process;
+        Launch(l_Process, l_Game.Args({"install", l_Game.Folder}, {"--json"}));
+        const QString l_Part = l_Game.Folder + "/Data/big.bin.part";
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Part).size() > 0; }, 30000));
+        ::kill(pid_t(l_Process.processId()), SIGTERM);
+        const Outcome l_Run = Finished(l_Process);
+        bool l_Ok = true;
+        QVERIFY2(l_Run.Code == 143 && Events(l_Run.OutText(), "exit", &l_Ok).value(0).value("code").toInt() == 143 &&
+                     l_Ok,
+                 l_Run.Describe());
+        QVERIFY(QFileInfo(l_Part).size() > 0 && !QFile::exists(l_Game.Folder + "/Data/big.bin"));
+    }
+
+    /// The first Ctrl-C stops in order, which waits for the module: a second one quits at once, and
+    /// without it a module whose work never ends is still left once the shutdown limit passes.
+    void interruptingAStuckModule_data()
+    {
+        QTest::addColumn<QString>("idleTimeout");
+        QTest::addColumn<bool>("second");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("unexpected");
+        // Without an idle limit the shutdown limit is two minutes: only the second Ctrl-C ends it in time.
+        QTest::newRow("second Ctrl-C") << "0" << true << "" << "took too long";
+        // With one, the shutdown limit is that limit, ten seconds at least (and the idle limit must not
+        // end the wait for the first state before the Ctrl-C).
+        QTest::newRow("shutdown limit") << "10" << false << "stopping took too long; exiting without a clean shutdown"
+                                        << "";
+    }
+
+    void interruptingAStuckModule()
+    {
+        QFETCH(QString, idleTimeout);
+        QFETCH(bool, second);
+        QFETCH(QString, expected);
+        QFETCH(QString, unexpected);
+        QTemporaryDir l_Temp;
+        QProcess l_Process;
+        Launch(l_Process, {"--plugin", KESTRUN_STUBBORN_PLUGIN_PATH, "--settings", l_Temp.path() + "/launcher.ini",
+                           "--idle-timeout", idleTimeout, "status"});
+        const pid_t l_Pid = pid_t(l_Process.processId());
+        QByteArray l_Out, l_Err;
+        QVERIFY(QTest::qWaitFor([&] { return (l_Out += l_Process.readAllStandardOutput()).contains("stubborn: working"); },
+                                30000));
+        ::kill(l_Pid, SIGINT);
+        QVERIFY(QTest::qWaitFor([&] { return (l_Err += l_Process.readAllStandardError()).contains("Ctrl-C again"); },
+                                30000));
+        if (second)
+            ::kill(l_Pid, SIGINT);
+        const Outcome l_Run = ToolRun::Wait(l_Process, 60000);
+        const QString l_Said = QString::fromUtf8(l_Err + l_Run.Err);
+        QVERIFY2(l_Run.Code == 130 && l_Said.contains(expected) && (unexpected.isEmpty() || !l_Said.contains(unexpected)),
+                 l_Run.Describe());
+    }
+
+    /// Launchers that share a settings file take turns: while another holds the turn a run waits,
+    /// fetching nothing, and gives up after the idle time; once the turn is free it goes on.
+    void downloadTurnIsWaitedFor()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        const QString l_Conf = QFileInfo(l_Game.Settings).absolutePath();
+        QVERIFY(QDir().mkpath(l_Conf));
+        const QByteArray l_LockFile = QFile::encodeName(l_Conf + "/launcher.download.lock");
+        int l_Lock = ::open(l_LockFile.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(l_Lock >= 0 && ::flock(l_Lock, LOCK_EX | LOCK_NB) == 0);
+        struct Closer { int& Fd; ~Closer() { if (Fd >= 0) ::close(Fd); } } l_Closer{l_Lock};
+
+        const QStringList l_Args{"--settings", l_Game.Settings, "--server", TestBuild::ServerUrl(l_Game.Server)};
+        Outcome l_Run = Run(l_Args + QStringList{"--idle-timeout", "2", "install", l_Game.Folder});
+        QVERIFY2(l_Run.Code == 1 && l_Run.ErrText().contains("another launcher process holds the download turn"),
+                 l_Run.Describe());
+        auto l_Fetches = [&l_Game] {
+            const auto l_Requests = l_Game.Server.Requests();
+            return std::count_if(l_Requests.begin(), l_Requests.end(), [](const TestHttpServer::Request& p_Request) {
+                return p_Request.Path.contains("/files/");
+            });
+        };
+        QCOMPARE(l_Fetches(), 0);
+        for (const TestBuild::File& l_File : l_Game.Build.Files)
+            QVERIFY2(!QFile::exists(l_Game.Folder + "/" + l_File.Path), qPrintable(l_File.Path));
+
+        // The next run waits for the turn (the status says so) and goes on when it is free.
+        QProcess l_Process;
+        Launch(l_Process, l_Args + QStringList{"--idle-timeout", "20", "--json", "update"});
+        QByteArray l_Out;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                l_Out += l_Process.readAllStandardOutput();
+                bool l_Ok = true;
+                for (const QJsonObject& l_Status : Events(QString::fromUtf8(l_Out), "status", &l_Ok))
+                    if (l_Status.value("Busy").toBool() && l_Status.value("DownloadStatus").toInt() == 0)
+                        return true;
+                return false;
+            },
+            30000));
+        QCOMPARE(l_Fetches(), 0);
+        ::close(l_Lock);
+        l_Lock = -1;
+        l_Run = Finished(l_Process);
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+    }
+#endif
+
+    /// "install ." names the launcher's own folder: the game goes into "./Battle for Azeroth/".
+    void installDotMakesTheGameFolder()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        const QString l_Here = l_Game.Temp.path() + "/launcher";
+        QVERIFY(QDir().mkpath(l_Here));
+        QProcess l_Process;
+        l_Process.setWorkingDirectory(l_Here);
+        Launch(l_Process, l_Game.Args({"install", "."}));
+        const Outcome l_Run = Finished(l_Process);
+        l_Game.Folder = l_Here + "/Battle for Azeroth";
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        QCOMPARE(QDir(l_Here).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(", "),
+                 QString("Battle for Azeroth"));
+        QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.InstallFolder").toString(),
+                 l_Here + "/Battle for Azeroth/");
+    }
+
+    /// What each command answers in a state where it cannot reach its goal: exit 1 and why. The
+    /// settings file (%settings), the install folder (%folder) and a plain file (%file) are set up
+    /// per row: "state" is "installed elsewhere", "malformed settings", "settings folder" or "".
+    void commandRefusals_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("expected");
+        const QString l_NotInstalled("Battle for Azeroth is not installed (install it first");
+        QTest::newRow("update, not installed") << "" << QStringList{"update"} << 1 << l_NotInstalled;
+        QTest::newRow("repair, not installed") << "" << QStringList{"repair"} << 1 << l_NotInstalled;
+        QTest::newRow("rebuild, not installed") << "" << QStringList{"rebuild"} << 1 << l_NotInstalled;
+        QTest::newRow("start, not installed") << "" << QStringList{"start"} << 1 << l_NotInstalled;
+        QTest::newRow("install over a file") << "" << QStringList{"install", "%file"} << 1 << "/file is not a folder";
+        QTest::newRow("adopting a folder that is not there")
+            << "" << QStringList{"install", "--existing", "%folder"} << 1 << "does not exist (leave out --existing";
+        QTest::newRow("locale the build lacks") << "" << QStringList{"set-locale", "deDE"} << 1
+                                                << "the build has no locale \"deDE\" (available: enUS, frFR)";
+        QTest::newRow("install where another installation is")
+            << "installed elsewhere" << QStringList{"install", "%folder"} << 1
+            << "Battle for Azeroth is already installed in /nowhere/BfA/ (uninstall it first";
+        QTest::newRow("malformed settings") << "malformed settings" << QStringList{"status"} << 1
+                                            << "is malformed; fix or remove it";
+        QTest::newRow("settings path is a folder") << "settings folder" << QStringList{"status"} << 1
+                                                   << "is not a file";
+        QTest::newRow("uninstall keeps the files unless asked")
+            << "installed elsewhere" << QStringList{"uninstall"} << 0 << "uninstalled (files left in place).";
+        QTest::newRow("locales") << "" << QStringList{"locales"} << 0 << "* enUS  English\n  frFR  ";
+    }
+
+    void commandRefusals()
+    {
+        QFETCH(QString, state);
+        QFETCH(QStringList, command);
+        QFETCH(int, code);
+        QFETCH(QString, expected);
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        const QString l_File = l_Game.Temp.path() + "/file";
+        QVERIFY(TestBuild::Write(l_File, "not a folder") && QDir().mkpath(QFileInfo(l_Game.Settings).absolutePath()));
+        if (state == "installed elsewhere")
+        {
+            QSettings l_Settings(l_Game.Settings, QSettings::IniFormat);
+            l_Settings.setValue("wow_bfa.Installed", true);
+            l_Settings.setValue("wow_bfa.InstallFolder", "/nowhere/BfA/");
+        }
+        else if (state == "malformed settings")
+            QVERIFY(TestBuild::Write(l_Game.Settings, "[wow_bfa\nInstalled=\"true\n"));
+        else if (state == "settings folder")
+            QVERIFY(QDir().mkpath(l_Game.Settings));
+        const QByteArray l_SettingsBefore = TestBuild::Read(l_Game.Settings);
+        command.replaceInStrings("%folder", l_Game.Folder).replaceInStrings("%file", l_File);
+        const Outcome l_Run = Run(l_Game.Args(command));
+        QVERIFY2(l_Run.Code == code && (l_Run.OutText() + l_Run.ErrText()).contains(expected), l_Run.Describe());
+        if (state == "malformed settings")
+            QCOMPARE(TestBuild::Read(l_Game.Settings), l_SettingsBefore); // nothing lost to a rewrite
+        if (command.first() == "uninstall")
+            QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.Installed", false).toBool(), false);
+        QVERIFY(!QFileInfo::exists(l_Game.Folder)); // no folder made for a refused command
+    }
+
+    /// With --json stdout is a stream of JSON objects a program can follow: progress within its
+    /// bounds, then the result, then the exit with its status, last.
+    void jsonStreamOfAnInstall()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}, {"--json"}));
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        bool l_Ok = true;
+        const QList<QJsonObject> l_Statuses = Events(l_Run.OutText(), "status", &l_Ok);
+        QVERIFY2(l_Ok && !l_Statuses.isEmpty(), l_Run.Describe());
+        bool l_Downloaded = false;
+        for (const QJsonObject& l_Status : l_Statuses)
+        {
+            const qint64 l_Done = qint64(l_Status.value("Done").toDouble());
+            const qint64 l_Total = qint64(l_Status.value("Total").toDouble());
+            const int l_Percent = l_Status.value("Percent").toInt();
+            const bool l_Downloading = l_Status.value("DownloadStatus").toInt() == 3 && l_Status.value("Busy").toBool();
+            l_Downloaded = l_Downloaded || (l_Downloading && l_Done > 0);
+            QVERIFY2(l_Percent >= 0 && l_Percent <= 100 && l_Done >= 0 && (!l_Downloading || l_Done <= l_Total),
+                     QJsonDocument(l_Status).toJson(QJsonDocument::Compact).constData());
+        }
+        QVERIFY(l_Downloaded);
+        const QStringList l_Lines = l_Run.OutText().split('\n', Orvane::Compat::SkipEmptyParts);
+        const QJsonObject l_Result = QJsonDocument::fromJson(l_Lines.value(l_Lines.size() - 2).toUtf8()).object();
+        const QJsonObject l_Exit = QJsonDocument::fromJson(l_Lines.value(l_Lines.size() - 1).toUtf8()).object();
+        QVERIFY2(l_Result.value("event") == "result" && l_Result.value("installed").toBool() &&
+                     l_Result.value("folder").toString() == QDir(l_Game.Folder).absolutePath() + "/",
+                 l_Run.Describe());
+        QCOMPARE(l_Exit, (QJsonObject{{"event", "exit"}, {"code", 0}}));
+    }
 
     void proxyCarriesEveryRequest_data()
     {
@@ -309,6 +678,49 @@ private slots:
         QCOMPARE(l_Seen, proxied ? l_Direct : QStringList());
     }
 
+    /// The one reading of a rate, shared by --limit-rate and the stored setting: K and M are 1024
+    /// and 1024 * 1024, 0 means no limit, anything else is refused (-1).
+    void rateParse_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("bytes");
+        QTest::newRow("bytes") << "100" << qint64(100);
+        QTest::newRow("K") << "512K" << qint64(512 * 1024);
+        QTest::newRow("M") << "4M" << qint64(4 * 1024 * 1024);
+        QTest::newRow("no limit") << "0" << qint64(0);
+        QTest::newRow("spaces around") << " 2M " << qint64(2 * 1024 * 1024);
+        QTest::newRow("empty") << "" << qint64(-1);
+        QTest::newRow("unit alone") << "K" << qint64(-1);
+        QTest::newRow("negative") << "-5" << qint64(-1);
+        QTest::newRow("unknown unit") << "2X" << qint64(-1);
+        QTest::newRow("words") << "fast" << qint64(-1);
+        QTest::newRow("overflow") << "99999999999999999999" << qint64(-1);
+        QTest::newRow("overflow through the unit") << "9999999999999M" << qint64(-1);
+    }
+
+    void rateParse()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, bytes);
+        QCOMPARE(Orvane::Launcher::RateLimiter::Parse(text), bytes);
+    }
+
+    /// Without --limit-rate the stored setting holds the run: a lower bound only, as a loaded
+    /// machine can only make the run slower.
+    void storedRateLimitHolds()
+    {
+        Published l_Game;
+        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(3 * 1024 * 1024, 9));
+        QVERIFY(l_Game.Start());
+        QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.DownloadRateLimit", 1024 * 1024);
+        QElapsedTimer l_Clock;
+        l_Clock.start();
+        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}));
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        // 3.5 MiB at 1 MiB/s, less the one second the average is taken over.
+        QVERIFY2(l_Clock.elapsed() >= 2400, qPrintable(QString::number(l_Clock.elapsed())));
+    }
+
     void limitRateBoundsTheInstall()
     {
         Published l_Game;
@@ -324,6 +736,12 @@ private slots:
         // The limit held for the run; the stored one is back.
         QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), 7);
         QVERIFY(Run(l_Game.Args({"status"}, {"--limit-rate", "2X"})).Code == 2);
+
+        // "0" lifts the stored limit for the run: at 7 bytes a second the repair would outlast the test.
+        QVERIFY(QFile::remove(l_Game.Folder + "/Data/big.bin"));
+        const Outcome l_Unlimited = Run(l_Game.Args({"repair"}, {"--limit-rate", "0"}));
+        QVERIFY2(l_Unlimited.Code == 0 && l_Game.Wrong().isEmpty(), l_Unlimited.Describe());
+        QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), 7);
 
         // A limited run killed mid-file leaves the stored limit as it was.
         QVERIFY(Run(l_Game.Args({"uninstall", "--delete-files"})).Code == 0);
@@ -342,7 +760,7 @@ private slots:
         l_Game.Build.Files[1].Md5 = QString(32, 'A');
         QVERIFY(l_Game.Start());
         const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}));
-        QVERIFY2(l_Run.Code == 1 && (l_Run.Out + l_Run.Err).contains("Data/base.bin"), l_Run.Describe());
+        QVERIFY2(l_Run.Code == 1 && (l_Run.OutText() + l_Run.ErrText()).contains("Data/base.bin"), l_Run.Describe());
         // The files that could be fetched are in place.
         QCOMPARE(l_Game.Wrong(), QStringList{"Data/base.bin"});
     }

@@ -3,6 +3,13 @@
 
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace Orvane::Launcher;
 
 namespace {
@@ -131,45 +138,65 @@ private slots:
     {
         QTest::addColumn<bool>("installed");
         QTest::addColumn<QString>("call");
-        QTest::addColumn<int>("mode"); // permissions set before the call (0: none)
+        // "full disk": the call runs in a child whose files may not grow, which stops root as well.
+        QTest::addColumn<QString>("obstacle");
         QTest::addColumn<QByteArray>("before"); // null: no file
         QTest::addColumn<QByteArray>("after");
-        QTest::newRow("window lines replaced, CRLF becomes LF") << true << "OnInstall" << 0
+        QTest::newRow("window lines replaced, CRLF becomes LF") << true << "OnInstall" << ""
             << QByteArray("SET gxWindow \"0\"\r\nSET gxWindowSize \"1024x768\"\r\nSET textLocale \"enUS\"")
             << "SET textLocale \"enUS\"\n" + g_Window;
-        QTest::newRow("keys in any letter case and in comments") << true << "OnInstall" << 0
+        QTest::newRow("keys in any letter case and in comments") << true << "OnInstall" << ""
             << QByteArray("set GXWINDOW \"0\"\n# gxmaximize was 1\nSET accountName \"J\xc3\xa9r\xc3\xb4me\"\n")
             << "SET accountName \"J\xc3\xa9r\xc3\xb4me\"\n" + g_Window;
-        QTest::newRow("no file") << true << "OnInstall" << 0 << QByteArray() << g_Window;
-        QTest::newRow("locale frFR") << true << "frFR" << 0
+        QTest::newRow("no file") << true << "OnInstall" << "" << QByteArray() << g_Window;
+        QTest::newRow("locale frFR") << true << "frFR" << ""
             << QByteArray("SET textLocale \"enUS\"\nSET TEXTLOCALE \"deDE\"\nSET textLocaleOverride \"1\"\n"
                           "-- textlocale was here\nSET audioLocale \"enUS\"\nSET playIntroMovie \"1\"\nSET gxWindow \"1\"\n")
             << QByteArray("SET gxWindow \"1\"\nSET textLocale \"frFR\"\nSET audioLocale \"frFR\"\nSET playIntroMovie \"7\"\n");
         // Left untouched: neither the setting nor the file changes.
         const QByteArray l_Line("SET textLocale \"enUS\"\n");
-        QTest::newRow("locale of a game not installed") << false << "frFR" << 0 << l_Line << l_Line;
-        QTest::newRow("tag breaking the line") << true << "frFR\nSET gxWindow \"0\"" << 0 << l_Line << l_Line;
-        QTest::newRow("empty tag") << true << "" << 0 << l_Line << l_Line;
-        QTest::newRow("no read permission") << true << "OnInstall" << int(QFileDevice::WriteOwner) << l_Line << l_Line;
-        QTest::newRow("read-only") << true << "OnInstall" << int(QFileDevice::ReadOwner) << l_Line << l_Line;
+        QTest::newRow("locale of a game not installed") << false << "frFR" << "" << l_Line << l_Line;
+        QTest::newRow("tag breaking the line") << true << "frFR\nSET gxWindow \"0\"" << "" << l_Line << l_Line;
+        QTest::newRow("empty tag") << true << "" << "" << l_Line << l_Line;
+        QTest::newRow("full disk keeps the old file") << true << "OnInstall" << "full disk" << l_Line << l_Line;
+        QTest::newRow("full disk, locale") << true << "frFR" << "full disk" << l_Line << l_Line;
     }
 
     void editsConfig()
     {
         QFETCH(bool, installed);
         QFETCH(QString, call);
-        QFETCH(int, mode);
+        QFETCH(QString, obstacle);
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, after);
         Game l_Game(installed);
         l_Game.Host.Settings["wow_bfa.InstallFolder"] = l_Game.Folder;
         const QString l_File = l_Game.Config();
         QVERIFY(before.isNull() || WriteFile(l_File, before));
-        QVERIFY(mode == 0 || QFile::setPermissions(l_File, QFileDevice::Permissions(mode)));
-        if (mode > 0 && QFile(l_File).open(QIODevice::ReadWrite))
-            QSKIP("this user reads and writes any file (root)");
-        call == "OnInstall" ? l_Game.App.OnInstall() : l_Game.App.SetAppLocale(call);
-        QFile::setPermissions(l_File, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        auto l_Call = [&] { call == "OnInstall" ? l_Game.App.OnInstall() : l_Game.App.SetAppLocale(call); };
+#ifdef Q_OS_UNIX
+        if (obstacle == "full disk")
+        {
+            const pid_t l_Child = ::fork();
+            if (l_Child == 0)
+            {
+                // Any write past 4 bytes fails with EFBIG, as on a full disk.
+                const struct rlimit l_Limit{4, 4};
+                ::signal(SIGXFSZ, SIG_IGN);
+                ::setrlimit(RLIMIT_FSIZE, &l_Limit);
+                l_Call();
+                ::_exit(0);
+            }
+            int l_Status = -1;
+            QVERIFY(l_Child > 0 && ::waitpid(l_Child, &l_Status, 0) == l_Child);
+            QVERIFY2(WIFEXITED(l_Status) && WEXITSTATUS(l_Status) == 0, "the child did not end normally");
+            QCOMPARE(ReadFile(l_File), after);
+            QCOMPARE(QDir(QFileInfo(l_File).absolutePath()).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{QFileInfo(l_File).fileName()});
+            return;
+        }
+#endif
+        l_Call();
         QCOMPARE(ReadFile(l_File), after);
         QCOMPARE(l_Game.Host.Settings.value("wow_bfa.InstallLocale").toString(),
                  call != "OnInstall" && after != before ? call : QString());

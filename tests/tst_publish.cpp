@@ -3,6 +3,7 @@
 #include "support/TestApplication.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
+#include "support/ToolRun.h"
 #include "launcher/Manifest.h"
 
 #include <QDirIterator>
@@ -12,22 +13,17 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <tuple>
 
 using namespace Orvane::Launcher;
 
 namespace {
-/// Runs orvane-publish: its exit code (-1 when it did not finish) and what it wrote on stderr.
+/// Runs orvane-publish: its exit code and what it wrote on stderr.
 int Publish(const QStringList& p_Arguments, QString* p_Err = nullptr)
 {
-    QProcess l_Process;
-    l_Process.start(QStringLiteral(KESTRUN_BIN_DIR "/orvane-publish"), p_Arguments);
-    const bool l_Finished = l_Process.waitForFinished(60000) && l_Process.exitStatus() == QProcess::NormalExit;
-    if (!l_Finished && (l_Process.kill(), true))
-        l_Process.waitForFinished();
+    const ToolRun l_Run = ToolRun::Run(QStringLiteral(KESTRUN_BIN_DIR "/orvane-publish"), p_Arguments);
     if (p_Err)
-        *p_Err = QString::fromUtf8(l_Process.readAllStandardError());
-    return l_Finished ? l_Process.exitCode() : -1;
+        *p_Err = l_Run.ErrText();
+    return l_Run.Code;
 }
 
 /// Every file under p_Root (relative path -> bytes).
@@ -204,27 +200,63 @@ private slots:
         QVERIFY(l_Files.contains("Interface/copy1.txt") && !l_Files.contains("Interface/copy2.txt"));
     }
 
-    /// A bad command line (exit 2) or an unreadable input (exit 1, named) leaves the served build as it was.
+    /// What the manual page promises to refuse: a bad command line (exit 2), and (exit 1, the file
+    /// named) an unreadable file, a broken symbolic link, a FIFO, a device, a name a Windows client
+    /// cannot create. Each leaves the build already served as it was, and nothing staged behind.
+    void refusalsPublishNothing_data()
+    {
+        // %in: the input folder, %out: the web root.
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        const QStringList l_Plain{"%in", "%out"};
+        QTest::newRow("unknown option") << "" << "" << QStringList{"--bild", "x", "%in", "%out"} << 2
+                                        << "unknown option --bild";
+        QTest::newRow("build outside its folder") << "" << "" << QStringList{"--build", "..", "%in", "%out"} << 2
+                                                  << "plain folder name";
+        QTest::newRow("unreadable") << "link:/proc/self/mem" << "Data/mem.bin" << l_Plain << 1 << "cannot read";
+        QTest::newRow("broken link") << "link:/nonexistent/kestrun" << "Data/gone.bin" << l_Plain << 1
+                                     << "broken symbolic link";
+        QTest::newRow("FIFO") << "fifo" << "Data/pipe.bin" << l_Plain << 1 << "not a regular file";
+        QTest::newRow("device") << "link:/dev/zero" << "Data/zero.bin" << l_Plain << 1 << "not a regular file";
+        QTest::newRow("colon") << "file" << "Data/a:b.bin" << l_Plain << 1 << "holds ':'";
+        QTest::newRow("backslash") << "file" << "Data/a\\b.bin" << l_Plain << 1 << "holds '\\'";
+        QTest::newRow("question mark") << "file" << "Data/why?.bin" << l_Plain << 1 << "holds '?'";
+        QTest::newRow("case of a file") << "file" << "Interface/COPY1.txt" << l_Plain << 1
+                                        << "differ only in letter case";
+        QTest::newRow("case of a folder") << "file" << "data/other.bin" << l_Plain << 1
+                                          << "differ only in letter case";
+    }
+
     void refusalsPublishNothing()
     {
+        QFETCH(QString, kind);
+        QFETCH(QString, name);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, code);
+        QFETCH(QString, message);
         QTemporaryDir l_Game;
         MakeGame(l_Game.path());
-        QVERIFY(QFile::link("/proc/self/mem", l_Game.path() + "/Data/mem.bin")); // a read error even for root
+        const QString l_Path = l_Game.path() + "/" + name;
+        if (kind == "file")
+            QVERIFY(TestBuild::Write(l_Path, "refused"));
+        else if (kind.startsWith("link:"))
+            QVERIFY(QFile::link(kind.mid(5), l_Path));
+        else if (kind == "fifo")
+            QCOMPARE(ToolRun::Run("mkfifo", {l_Path}).Code, 0);
         const QString l_Out = m_Temp.path() + "/refused";
-        QCOMPARE(Publish(Options("good") << m_Input << l_Out), 0);
+        if (!QFileInfo::exists(l_Out))
+            QCOMPARE(Publish(Options("good") << m_Input << l_Out), 0);
         const QMap<QString, QByteArray> l_Before = Snapshot(l_Out);
-        const QList<std::tuple<QStringList, int, QStringList>> l_Cases{
-            {{"--bild", "x", m_Input, l_Out}, 2, {"unknown option --bild"}},
-            {{"--build", "..", m_Input, l_Out}, 2, {"plain folder name"}},
-            {Options("bad") << l_Game.path() << l_Out, 1, {"Data/mem.bin", "nothing was published"}}};
-        for (const auto& l_Case : l_Cases)
-        {
-            QString l_Err;
-            QCOMPARE(Publish(std::get<0>(l_Case), &l_Err), std::get<1>(l_Case));
-            for (const QString& l_Text : std::get<2>(l_Case))
-                QVERIFY2(l_Err.contains(l_Text), qPrintable(l_Err));
-            QVERIFY(Snapshot(l_Out) == l_Before);
-        }
+        QString l_Err;
+        arguments.replaceInStrings("%in", l_Game.path()).replaceInStrings("%out", l_Out);
+        QCOMPARE(Publish((kind.isEmpty() ? QStringList() : Options("bad")) + arguments, &l_Err), code);
+        QVERIFY2(l_Err.contains(message) && l_Err.contains(name), qPrintable(l_Err));
+        if (code == 1)
+            QVERIFY2(l_Err.contains("nothing was published"), qPrintable(l_Err));
+        QVERIFY(Snapshot(l_Out) == l_Before);
         QCOMPARE(TopLevel(l_Out), QStringList({"cdns.info", "wow_bfa"}));
     }
 };
