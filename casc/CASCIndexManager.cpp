@@ -89,7 +89,23 @@ void CASCIndexManager::Load()
         return;
     }
     const CASCCDNConfig l_Config = l_Version->GetCDNConfig();
-    LoadArchives(l_Config._Archives, l_Config._PatchArchives);
+    if (!LoadArchives(l_Config._Archives, l_Config._PatchArchives) && !m_Rejected.isEmpty())
+    {
+        // Kept, it would fail every later load: the next run fetches it again.
+        qWarning().noquote() << "CASCIndexManager::Load() removing " + m_Rejected;
+        QFile::remove(m_Rejected);
+    }
+}
+
+void CASCIndexManager::DropFrom(int p_First)
+{
+    for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
+        l_Group.erase(std::remove_if(l_Group.begin(), l_Group.end(),
+                                     [p_First](const CASCIndexRecord& p_Record) {
+                                         return p_Record._ArchiveIndex >= p_First;
+                                     }),
+                      l_Group.end());
+    m_ArchiveNames = m_ArchiveNames.mid(0, p_First);
 }
 
 bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QStringList& p_PatchArchives)
@@ -108,23 +124,37 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
     Failure l_Failure;
     QByteArray l_Buffer;
     bool l_Read = true;
+    m_Cancelled = false;
+    m_Rejected.clear();
+    const int l_FirstName = m_ArchiveNames.size();
     for (int l_I = 0; l_Read && l_I < l_All.size(); ++l_I)
+    {
+        if (m_Cancel)
+        {
+            // Nothing of a cut load is kept: the next one reads every file again.
+            qWarning().noquote() << "CASCIndexManager::Load() cancelled";
+            DropFrom(l_FirstName);
+            Sort();
+            m_Cancelled = true;
+            return false;
+        }
         l_Read = ReadIndex(l_All.at(l_I), l_I >= p_Archives.size(), l_Buffer, l_Failure);
+    }
     Sort();
 
     // Duplicates are found once everything is sorted; the first archive that repeats a key is
-    // where a one-by-one load would have stopped, so what follows it is dropped.
+    // where a one-by-one load would have stopped: what follows it is dropped, and of that
+    // archive the entries before the repeated one stay.
     QString l_Key;
-    const int l_Duplicate = FirstDuplicate(l_Key);
+    qint64 l_Before = 0;
+    const int l_Duplicate = FirstDuplicate(l_Key, l_Before);
     if (l_Duplicate >= 0)
     {
-        for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
-            l_Group.erase(std::remove_if(l_Group.begin(), l_Group.end(),
-                                         [l_Duplicate](const CASCIndexRecord& p_Record) {
-                                             return p_Record._ArchiveIndex >= l_Duplicate;
-                                         }),
-                          l_Group.end());
-        m_ArchiveNames = m_ArchiveNames.mid(0, l_Duplicate + 1);
+        const QString l_Name = m_ArchiveNames.at(l_Duplicate);
+        const bool l_Patch = l_Duplicate >= l_FirstName + p_Archives.size();
+        DropFrom(l_Duplicate);
+        Failure l_Ignored;
+        ReadIndex(l_Name, l_Patch, l_Buffer, l_Ignored, l_Before);
         Sort();
         l_Failure = {Errors::LocalStorage, "Error CASCIndexManager::Load duplicate index entry : " + l_Key};
         l_Read = false;
@@ -138,7 +168,8 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
     return true;
 }
 
-bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray& p_Buffer, Failure& p_Failure)
+bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray& p_Buffer, Failure& p_Failure,
+                                 qint64 p_Limit)
 {
     const QString l_Path = IndexPath(p_Name);
     QFile l_File(l_Path);
@@ -159,9 +190,12 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray
         l_Before[l_G] = m_Groups[l_G].size();
     const IndexBytes l_Bytes(l_File, p_Buffer);
     qint64 l_Where = 0;
+    qint64 l_Seen = 0;
     const CASCIndexFile::Result l_Result = CASCIndexFile::Parse(
         l_Bytes.Data(), l_Bytes.Size(),
         [&](const uchar* p_Key, quint32 p_Size, quint32 p_Offset) {
+            if (p_Limit >= 0 && l_Seen++ >= p_Limit)
+                return;
             CASCIndexRecord l_Record;
             std::memcpy(l_Record._Key.data(), p_Key, l_Record._Key.size());
             l_Record._ArchiveIndex = l_Archive;
@@ -175,6 +209,7 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray
         return true;
     for (size_t l_G = 0; l_G < 256; ++l_G)
         m_Groups[l_G].resize(l_Before[l_G]);
+    m_Rejected = l_Path;
     if (l_Result == CASCIndexFile::ZeroedKey)
         p_Failure = {Errors::EncodingFile,
                      "Error CASCIndexManager::Load Zeroed key in index " + p_Name + " at offset" + QString::number(l_Where)};
@@ -246,7 +281,7 @@ void CASCIndexManager::FlagPass(CASCIndexRecord* p_Records, size_t p_Count, int 
         }
 }
 
-int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
+int CASCIndexManager::FirstDuplicate(QString& p_KeyHex, qint64& p_Before) const
 {
     // In a run of equal keys the archive that repeats the key is the second in load order.
     int l_Archive = -1;
@@ -273,6 +308,7 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
     if (l_File.open(QIODevice::ReadOnly))
     {
         const IndexBytes l_Bytes(l_File, l_Buffer);
+        qint64 l_Entry = 0;
         CASCIndexFile::Parse(l_Bytes.Data(), l_Bytes.Size(), [&](const uchar* p_Entry, quint32, quint32) {
             const CASCIndexKey l_Key = IndexKey(reinterpret_cast<const char*>(p_Entry));
             bool l_Earlier = false;
@@ -281,7 +317,11 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
                  l_Record && l_Record != l_Group.data() + l_Group.size() && l_Record->_Key == l_Key; ++l_Record)
                 l_Earlier = l_Earlier || l_Record->_ArchiveIndex < l_Archive;
             if (p_KeyHex.isEmpty() && (l_Earlier || !l_Seen.insert(l_Key).second))
+            {
                 p_KeyHex = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(p_Entry), 16).toHex());
+                p_Before = l_Entry;
+            }
+            ++l_Entry;
         });
     }
     return l_Archive;

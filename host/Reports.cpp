@@ -102,6 +102,7 @@ void Reports::Status(Launcher::Application* p_App, bool p_Json)
                               {"build", l_Build},
                               {"contentStore", l_Store},
                               {"slotsToFetch", l_Slots > 0 ? l_Slots : 0},
+                              {"contentStoreScanned", l_Store && l_Slots >= 0},
                               {"ApplicationState", int(l_Status.ApplicationState)}});
         return;
     }
@@ -110,7 +111,9 @@ void Reports::Status(Launcher::Application* p_App, bool p_Json)
     Console::Out(Row("Folder", l_Folder.isEmpty() ? QStringLiteral("-") : l_Folder));
     Console::Out(Row("Locale", l_Locale));
     Console::Out(Row("Build", l_Build.isEmpty() ? QStringLiteral("-") : l_Build));
+    // A store never scanned has no list: nothing is known of its slots yet.
     Console::Out(Row("Content store", !l_Store       ? QStringLiteral("no")
+                                      : l_Slots < 0 ? QStringLiteral("yes, never scanned (update --content-store)")
                                       : l_Slots > 0 ? "yes, " + QString::number(l_Slots) +
                                                           " slots to fetch (update --content-store)"
                                                     : QStringLiteral("yes")));

@@ -268,7 +268,77 @@ private slots:
         QVERIFY(l_Game.Whole());
         QCOMPARE(l_Game.Requests("/data/", true) + l_Game.Requests("/patch/", true), l_Blobs - l_WholeBefore);
     }
+
+    void newPassEndsTheRun_data();
+    void newPassEndsTheRun();
+    void uninitCancelsTheScan();
 };
+
+void tst_contentstore::newPassEndsTheRun_data()
+{
+    QTest::addColumn<QString>("pass");
+    QTest::newRow("repair") << "repair";
+    QTest::newRow("rebuild") << "rebuild";
+    QTest::newRow("install elsewhere") << "install";
+    QTest::newRow("uninstall") << "uninstall";
+}
+
+void tst_contentstore::newPassEndsTheRun()
+{
+    // A new pass ends the content-store run at once: a later resume never restarts the old one
+    // (after an uninstall, in the forgotten folder, marking it installed).
+    QFETCH(QString, pass);
+    StoreGame l_Game;
+    Launcher::Kestrun& l_App = l_Game.App;
+    WorkerGate l_Gate;
+    l_Gate.Close(l_App);
+    l_App.CheckContentStore(l_App.m_Pass);
+    QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 3; }));
+    const quint64 l_Run = l_App.m_CASCRun;
+    const auto* l_Old = l_App.m_CASCApplication;
+    if (pass == "repair")
+        l_App.Repair();
+    else if (pass == "rebuild")
+        l_App.RebuildManifests();
+    else if (pass == "install")
+        l_App.Install(l_Game.Temp.path() + "/other/", true);
+    else
+        l_App.Uninstall(false);
+    QVERIFY(l_App.m_CASCRun > l_Run);
+    QVERIFY(l_App.m_CASCApplication != l_Old || !l_Old);
+    QVERIFY(!l_App.m_CASCMode);
+    l_Game.Server.ClearRequests();
+    l_Gate.Open = true;
+    l_App.StopDownload();
+    l_App.ResumeDownload();
+    if (pass == "uninstall")
+    {
+        QVERIFY(l_Game.Host.WaitFor([&] { return !l_App.m_Status.Busy; }, 20000));
+        QVERIFY(!l_App.m_CASCMode);
+        QVERIFY(!l_Game.Host.Settings.value("wow_bfa.Installed").toBool());
+        QCOMPARE(l_Game.Requests("/data/") + l_Game.Requests("/patch/"), 0);
+    }
+}
+
+void tst_contentstore::uninitCancelsTheScan()
+{
+    // Uninit during the scan: the scan stops at its next slot and leaves the list as it was.
+    StoreGame l_Game;
+    Launcher::Kestrun& l_App = l_Game.App;
+    WorkerGate l_First, l_Second;
+    l_First.Close(l_App);
+    l_App.CheckContentStore(l_App.m_Pass);
+    QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 3; }));
+    l_Second.Close(l_App);
+    l_First.Open = true;
+    QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 5; }));
+    WriteFile(l_Game.Folder + "ToDownloadCASC.db", "listed\n");
+    WarningLog l_Log;
+    l_App.Uninit();
+    l_Second.Open = true;
+    QVERIFY(l_Game.Host.WaitFor([&] { return !l_Log.Starting("CASCArchivesManager::ScanInstall() cancelled").isEmpty(); }, 20000));
+    QCOMPARE(ReadFile(l_Game.Folder + "ToDownloadCASC.db"), QByteArray("listed\n"));
+}
 
 QTEST_GUILESS_MAIN(tst_contentstore)
 #include "tst_contentstore.moc"
