@@ -46,7 +46,7 @@ void CASCArchivesManager::GetFileSize(const QString& p_Url, std::function<void(Q
         l_Reply->abort();
         l_Reply->deleteLater();
     };
-    connect(l_Reply, &QNetworkReply::metaDataChanged, this, [this, l_Reply, p_Url, p_OnSize, l_Done] {
+    connect(l_Reply, &QNetworkReply::metaDataChanged, this, [l_Reply, p_Url, p_OnSize, l_Done] {
         const int l_Status = l_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         // A redirect is followed; an error page is reported by the error signal that follows.
         if (l_Status >= 300)

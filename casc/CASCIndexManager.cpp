@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QtEndian>
 
 #include <algorithm>
@@ -19,6 +20,9 @@ namespace CASC {
 namespace {
 
 constexpr int BucketCount = 1 << 16;
+/// Below this many records a group is searched whole: the bucket table would cost more to build
+/// than it saves.
+constexpr size_t BucketsFrom = 1 << 16;
 
 /// Key order: the first eight key bytes compare as one big-endian number.
 bool Less(const CASCIndexRecord& p_A, const CASCIndexRecord& p_B)
@@ -66,7 +70,7 @@ private:
 
 } // namespace
 
-CASCIndexManager::CASCIndexManager(CASCApplication* p_Owner) : m_Owner(p_Owner), m_Buckets(BucketCount, 0) {}
+CASCIndexManager::CASCIndexManager(CASCApplication* p_Owner) : m_Owner(p_Owner) {}
 
 CASCIndexKey CASCIndexManager::IndexKey(const char* p_EncodingKey)
 {
@@ -77,7 +81,12 @@ CASCIndexKey CASCIndexManager::IndexKey(const char* p_EncodingKey)
 
 QString CASCIndexManager::IndexPath(const QString& p_Name) const
 {
-    return m_Owner->GetInstallFolder() + "data/indices/" + p_Name + ".index";
+    // One allocation: a load forms this path two or three times per archive.
+    const QString l_Folder = m_Owner->GetInstallFolder();
+    QString l_Path;
+    l_Path.reserve(l_Folder.size() + 13 + p_Name.size() + 6);
+    l_Path.append(l_Folder).append(QLatin1String("data/indices/")).append(p_Name).append(QLatin1String(".index"));
+    return l_Path;
 }
 
 void CASCIndexManager::Load()
@@ -118,8 +127,10 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
     for (const QString& l_Name : l_All)
         l_Expected += quint64(qMax<qint64>(0, QFileInfo(IndexPath(l_Name)).size()) / CASCIndexFile::EntrySize);
     l_Expected = qMin<quint64>(l_Expected, 1u << 26);
-    for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
-        l_Group.reserve(l_Group.size() + size_t(l_Expected / 256 + l_Expected / 4096 + 16));
+    // A small load grows its few groups as it goes: 256 allocations would cost it more.
+    if (l_Expected >= 4096)
+        for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
+            l_Group.reserve(l_Group.size() + size_t(l_Expected / 256 + l_Expected / 4096 + 16));
 
     Failure l_Failure;
     QByteArray l_Buffer;
@@ -164,7 +175,8 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
         m_Owner->RaiseError(l_Failure.m_Type, l_Failure.m_Message);
         return false;
     }
-    qWarning().noquote().nospace() << "CASCIndexManager::Load() " << GetEntryCount() << " entries loaded ";
+    if (QLoggingCategory::defaultCategory()->isWarningEnabled())
+        qWarning().noquote().nospace() << "CASCIndexManager::Load() " << GetEntryCount() << " entries loaded ";
     return true;
 }
 
@@ -173,7 +185,8 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray
 {
     const QString l_Path = IndexPath(p_Name);
     QFile l_File(l_Path);
-    if (!l_File.open(QIODevice::ReadOnly))
+    // Read in one call into the caller's buffer: QFile's own buffer would only be a copy more.
+    if (!l_File.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
     {
         p_Failure = {Errors::LocalStorage, "Error CASCIndexManager::Load missing index : " + p_Name + " " + l_Path};
         return false;
@@ -224,19 +237,31 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray
 
 void CASCIndexManager::Sort()
 {
+    m_EntryCount = 0;
+    for (const std::vector<CASCIndexRecord>& l_Group : m_Groups)
+        m_EntryCount += l_Group.size();
+    if (m_EntryCount < BucketsFrom)
+    {
+        // Few records: each group sorted whole and searched whole.
+        m_Buckets.clear();
+        m_Buckets.shrink_to_fit();
+        for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
+            std::sort(l_Group.begin(), l_Group.end(), Less);
+        return;
+    }
     // Within a group one in-place pass on the second key byte (256 write positions, in cache)
     // leaves runs of a few records to finish by comparison.
-    m_EntryCount = 0;
+    m_Buckets.assign(BucketCount, 0);
     for (size_t l_High = 0; l_High < 256; ++l_High)
     {
         std::vector<CASCIndexRecord>& l_Group = m_Groups[l_High];
-        m_EntryCount += l_Group.size();
         std::array<size_t, 257> l_Start;
         FlagPass(l_Group.data(), l_Group.size(), 1, l_Start);
         for (size_t l_Low = 0; l_Low < 256; ++l_Low)
         {
             m_Buckets[l_High * 256 + l_Low] = quint32(l_Start[l_Low]);
-            SortRun(l_Group.data() + l_Start[l_Low], l_Group.data() + l_Start[l_Low + 1]);
+            if (l_Start[l_Low + 1] - l_Start[l_Low] > 1)
+                SortRun(l_Group.data() + l_Start[l_Low], l_Group.data() + l_Start[l_Low + 1]);
         }
     }
 }
@@ -305,7 +330,7 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex, qint64& p_Before) const
     std::set<CASCIndexKey> l_Seen;
     QFile l_File(IndexPath(m_ArchiveNames.at(l_Archive)));
     QByteArray l_Buffer;
-    if (l_File.open(QIODevice::ReadOnly))
+    if (l_File.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
     {
         const IndexBytes l_Bytes(l_File, l_Buffer);
         qint64 l_Entry = 0;
@@ -330,9 +355,16 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex, qint64& p_Before) const
 const CASCIndexRecord* CASCIndexManager::FindEntry(CASCIndexKey p_Key) const
 {
     const std::vector<CASCIndexRecord>& l_Group = m_Groups[p_Key[0]];
-    const size_t l_Bucket = size_t(p_Key[0]) * 256 + p_Key[1];
-    const CASCIndexRecord* l_Begin = l_Group.data() + m_Buckets[l_Bucket];
-    const CASCIndexRecord* l_End = l_Group.data() + (p_Key[1] == 255 ? l_Group.size() : m_Buckets[l_Bucket + 1]);
+    if (l_Group.empty())
+        return nullptr;
+    const CASCIndexRecord* l_Begin = l_Group.data();
+    const CASCIndexRecord* l_End = l_Group.data() + l_Group.size();
+    if (!m_Buckets.empty())
+    {
+        const size_t l_Bucket = size_t(p_Key[0]) * 256 + p_Key[1];
+        l_Begin = l_Group.data() + m_Buckets[l_Bucket];
+        l_End = l_Group.data() + (p_Key[1] == 255 ? l_Group.size() : m_Buckets[l_Bucket + 1]);
+    }
     const CASCIndexRecord* l_Found =
         std::lower_bound(l_Begin, l_End, p_Key, [](const CASCIndexRecord& p_Record, const CASCIndexKey& p_Wanted) {
             return std::memcmp(p_Record._Key.data(), p_Wanted.data(), p_Wanted.size()) < 0;
