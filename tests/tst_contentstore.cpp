@@ -315,7 +315,7 @@ void tst_contentstore::faultSchedule()
     const QJsonObject l_Configs = l_Game.Summary["configs"].toObject();
     QStringList l_Paths = l_Game.ArchivePaths();
     QStringList l_BasePaths;
-    for (const QString& l_Which : {"cdn", "build"})
+    for (const char* l_Which : {"cdn", "build"})
         l_BasePaths << l_Game.CdnPath("config", l_Configs[l_Which].toString());
     for (const QString& l_Archive : l_Game.ArchivePaths())
         l_BasePaths << l_Archive + ".index";
