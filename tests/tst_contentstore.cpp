@@ -302,8 +302,8 @@ void tst_contentstore::faultSchedule()
     // configuration and the indices), random stops and kills. After every run: nothing outside
     // the install folder changed, no slot holds another blob, a run that ended without an error
     // left the store whole, and every run ended within its bound.
-    const quint32 l_Seed = qEnvironmentVariableIsSet("KESTRUN_FAULT_SEED") ? qEnvironmentVariableIntValue("KESTRUN_FAULT_SEED") : 19;
-    const int l_Runs = qEnvironmentVariableIsSet("KESTRUN_FAULT_RUNS") ? qEnvironmentVariableIntValue("KESTRUN_FAULT_RUNS") : 8;
+    const quint32 l_Seed = qEnvironmentVariableIsSet("KESTRUN_FAULT_SEED") ? qEnvironmentVariableIntValue("KESTRUN_FAULT_SEED") : 1;
+    const int l_Runs = qEnvironmentVariableIsSet("KESTRUN_FAULT_RUNS") ? qEnvironmentVariableIntValue("KESTRUN_FAULT_RUNS") : 12;
     qInfo("fault schedule: seed %u, %d runs", l_Seed, l_Runs);
     qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
     QRandomGenerator l_Random(l_Seed);
