@@ -2,7 +2,10 @@
 
 #include "casc/BLTEHandler.h"
 #include "casc/CASCArchiveTransfer.h"
+#include "casc/CASCApplication.h"
 #include "casc/CASCEncodingFile.h"
+#include "casc/CASCKey.h"
+#include "casc/CASCVersion.h"
 #include "net/ModuleNetwork.h"
 
 #include <QDataStream>
@@ -44,6 +47,13 @@ void CASCArchivesManager::Init(QString p_DownloadDbPath)
 
     const QString l_Key = EncodingKey();
     qWarning().noquote() << "CASCArchivesManager::Init() encoding file : " + l_Key;
+    // The key names a file that a failed decode deletes: nothing but a digest may.
+    if (!CASCKey::IsKey(l_Key))
+    {
+        Raise(3, l_Key.isEmpty() ? QStringLiteral("CASCArchivesManager::Init() no encoding key in the build configuration")
+                                 : "CASCArchivesManager::Init() invalid encoding key : \"" + l_Key + "\"");
+        return;
+    }
     const QString l_Local = Folder() + "data/orvane/" + l_Key;
     if (QFile::exists(l_Local))
     {
@@ -55,25 +65,41 @@ void CASCArchivesManager::Init(QString p_DownloadDbPath)
     if (l_Base.isEmpty())
         return;
     const QString l_Url = l_Base + "data/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key;
-    GetFileSize(l_Url, [this, l_Url, l_Local, l_Key](QString, quint64 p_Size) {
-        m_BytesTotal = p_Size;
-        m_BytesDone = 0;
-        m_Rate.Start(0);
-        m_FileNumber = 1;
-        m_ToDownload.clear();
-        m_OnDownloadStarted(1, 1, 0, m_BytesDone, m_BytesTotal, 0);
-        // Under a temporary name until complete: a kill never leaves a cut copy behind.
-        const QString l_Partial = l_Local + ".part";
-        StartDownload(l_Url, l_Partial, 0, -1, [this, l_Partial, l_Local, l_Key] {
-            m_OnDownloadCompleted(1, 1, 100, m_BytesDone, m_BytesTotal, 0);
-            QFile::remove(l_Local);
-            if (!QFile::rename(l_Partial, l_Local))
-            {
-                Raise(1, "Failed to open archive or download file");
-                return;
-            }
-            DecodeEncodingFile(l_Local, l_Key);
-        });
+    GetFileSize(l_Url, [this, l_Url, l_Local, l_Key](QString, quint64 p_Answered) {
+        Step([this, l_Url, l_Local, l_Key, p_Answered] { DownloadEncodingFile(l_Url, l_Local, l_Key, p_Answered); });
+    });
+}
+
+void CASCArchivesManager::DownloadEncodingFile(const QString& p_Url, const QString& p_Local, const QString& p_Key,
+                                               quint64 p_Answered)
+{
+    // The build configuration's figure (its MD5 was checked) bounds the transfer; the size
+    // answer only stands in when it gives none.
+    const CASCVersion* l_Version = m_Owner->GetVersion();
+    const QList<qint64> l_Sizes = l_Version ? l_Version->GetBuildConfig()._EncodingSizes : QList<qint64>();
+    const quint64 l_Size = !l_Sizes.isEmpty() && l_Sizes.last() > 0 ? quint64(l_Sizes.last()) : p_Answered;
+    if (l_Size == 0)
+    {
+        Raise(2, "CASCArchivesManager::Init() unknown size of the encoding file " + p_Url);
+        return;
+    }
+    m_BytesTotal = l_Size;
+    m_BytesDone = 0;
+    m_Rate.Start(0);
+    m_FileNumber = 1;
+    m_ToDownload.clear();
+    m_OnDownloadStarted(1, 1, 0, m_BytesDone, m_BytesTotal, 0);
+    // Under a temporary name until complete: a kill never leaves a cut copy behind.
+    const QString l_Partial = p_Local + ".part";
+    StartDownload(p_Url, l_Partial, 0, qint64(l_Size) - 1, [this, l_Partial, p_Local, p_Key] {
+        m_OnDownloadCompleted(1, 1, 100, m_BytesDone, m_BytesTotal, 0);
+        QFile::remove(p_Local);
+        if (!QFile::rename(l_Partial, p_Local))
+        {
+            Raise(1, "Failed to open archive or download file");
+            return;
+        }
+        DecodeEncodingFile(p_Local, p_Key);
     });
 }
 
@@ -81,7 +107,11 @@ void CASCArchivesManager::DecodeEncodingFile(const QString& p_Path, const QStrin
 {
     QFile l_File(p_Path);
     if (!l_File.open(QIODevice::ReadOnly))
+    {
+        // Silence here would leave the run waiting for ever.
+        Raise(1, "CASCArchivesManager::Init() cannot read the encoding file " + p_Path + " : " + l_File.errorString());
         return;
+    }
     const QByteArray l_Expected = QByteArray::fromHex(p_Key.toLatin1()).leftJustified(16, '\0', true);
     QByteArray l_Decoded;
     QDataStream l_Stream(&l_File);

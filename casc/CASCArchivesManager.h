@@ -53,17 +53,30 @@ public:
     bool ParseEncodingFile(QByteArray* p_Data);
 
     /// Blocking: checks every slot of every local archive, lists the damaged ones and writes
-    /// the download database.
-    void ScanInstall();
-    /// Rebuilds the to-download list from the download database.
-    void LoadDownloadList();
-    /// Fetches every listed blob into its slot, one at a time; ends with m_OnFinished.
+    /// the download database. False, with the list and the database left as they were, when a
+    /// local index cannot be read (raised) or the scan was cancelled.
+    bool ScanInstall();
+    /// Rebuilds the to-download list from the download database; false when a local index
+    /// cannot be read (raised).
+    bool LoadDownloadList();
+    /// Fetches every listed blob into its slot, one at a time; ends with m_OnFinished when
+    /// every slot was written, else keeps the failed ones listed and raises the first failure.
     void StartStreaming();
+    /// Holds every further step (a size answer, the next transfer, the scan's next slot) until
+    /// ResumeDownload. Any thread.
     void StopDownload();
+    /// Clears the stop and carries on with the step it held.
     void ResumeDownload();
+    /// Ends a scan in flight at its next slot (Uninit, the launcher closing). Any thread.
+    void CancelScan() { m_ScanCancel = true; }
+    /// The last ScanInstall was cut short by a stop or CancelScan.
+    bool ScanCancelled() const { return m_ScanCancelled; }
 
     QStringList ListIndexFiles() const;
     std::vector<CASCArchiveFileEntry> ReadIndexFile(const QString& p_Path) const;
+    /// The entries of every local index; false, raised with kind 1 naming the file, when a
+    /// bucket has no index or one cannot be read.
+    bool ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_Entries);
 
     /// Grows p_File with zeros to p_Capacity bytes, in pieces of ExpandPiece bytes.
     bool ExpandFile(QFile* p_File, quint64 p_Capacity);
@@ -78,6 +91,8 @@ public:
     static constexpr quint64 FreeSpaceCheckAbove = 1073741824;
     static constexpr int DatabaseIntervalMs = 60000;
     static constexpr int MaxAttempts = 3;
+    /// "BLTE" and the header size: no blob is shorter.
+    static constexpr quint32 BLTEHeaderSize = 8;
 
 private slots:
     void HTTP_OnError(QNetworkReply::NetworkError p_Error);
@@ -94,15 +109,23 @@ private:
                            std::atomic<quint32>* p_Done) const;
 
     void DecodeEncodingFile(const QString& p_Path, const QString& p_Key);
+    /// The encoding file's closed-range transfer, once its size is known.
+    void DownloadEncodingFile(const QString& p_Url, const QString& p_Local, const QString& p_Key, quint64 p_Answered);
     void GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize);
     void StartDownload(const QString& p_Url, const QString& p_Path, quint64 p_From, qint64 p_To,
                        std::function<void()> p_Completion);
     void IssueRequest();
     /// Looks at the status line and range of the answer once, before any byte is stored.
     bool CheckAnswer();
-    /// The current transfer failed: asks again while attempts are left, else raises p_Message
-    /// with p_Kind and stops until ResumeDownload.
+    /// The current transfer failed: asks again while attempts are left, else TransferFailed.
     void FailTransfer(int p_Kind, const QString& p_Message);
+    /// A transfer is given up: a streamed slot stays listed and the stream goes on; the encoding
+    /// file's transfer raises p_Message and stops until ResumeDownload.
+    void TransferFailed(int p_Kind, const QString& p_Message);
+    /// The current slot cannot be written: it stays listed, the next one is fetched.
+    void SlotFailed(int p_Kind, const QString& p_Message);
+    /// Runs p_Step now, or after ResumeDownload when stopped.
+    void Step(std::function<void()> p_Step);
     void DownloadNextFile();
     void WriteDownloadedEntry();
     /// Why the blob in the scratch file cannot go into entry p_Entry's slot; empty when it can.
@@ -136,6 +159,17 @@ private:
     quint64 m_BytesDone = 0;                           // Init's thread
     CASCTransferRate m_Rate;                           // Init's thread
     CASCArchiveTransfer* m_Transfer;                   // Init's thread; owned, reused for every file
+    std::atomic<bool> m_Stopped{false};                // any thread; set by StopDownload
+    std::atomic<bool> m_ScanCancel{false};             // any thread; the scan's tasks read it per slot
+    bool m_ScanCancelled = false;                      // Init's thread
+    std::atomic<bool> m_Scanning{false};               // any thread; ScanInstall is running
+    std::function<void()> m_Held;                      // Init's thread; the step a stop holds
+    bool m_Streaming = false;                          // Init's thread; a stream is between start and end
+    bool m_StreamFailed = false;                       // Init's thread; the last stream ended with slots unwritten
+    std::vector<CASCArchiveFileEntry> m_Failed;        // Init's thread; slots of this stream not written
+    int m_FailureKind = 0;                             // Init's thread; the stream's first failure
+    QString m_Failure;                                 // Init's thread
+    QString m_ExpandProblem;                           // Init's thread; why the last ExpandFile failed
 };
 
 } // namespace CASC

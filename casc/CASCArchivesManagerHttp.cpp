@@ -46,7 +46,7 @@ void CASCArchivesManager::GetFileSize(const QString& p_Url, std::function<void(Q
         l_Reply->abort();
         l_Reply->deleteLater();
     };
-    connect(l_Reply, &QNetworkReply::metaDataChanged, this, [this, l_Reply, p_Url, p_OnSize, l_Done] {
+    connect(l_Reply, &QNetworkReply::metaDataChanged, this, [l_Reply, p_Url, p_OnSize, l_Done] {
         const int l_Status = l_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         // A redirect is followed; an error page is reported by the error signal that follows.
         if (l_Status >= 300)
@@ -101,7 +101,7 @@ void CASCArchivesManager::IssueRequest()
     if (!l_Transfer._File->open(QIODevice::WriteOnly | QIODevice::Truncate))
     {
         l_Transfer._Stopped = true;
-        Raise(1, "Failed to open archive or download file");
+        TransferFailed(1, "Failed to open archive or download file");
         return;
     }
 
@@ -132,7 +132,8 @@ bool CASCArchivesManager::CheckAnswer()
     l_Transfer._Checked = true;
     const int l_Status = l_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // A whole file is fine when the whole file was asked for.
-    if (l_Transfer._From == 0 && l_Transfer._To < 0 && l_Status == 200)
+    if (l_Transfer._From == 0 && l_Status == 200 &&
+        (l_Transfer._To < 0 || l_Reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() == l_Transfer.Expected()))
         return true;
     if (l_Status != 206)
     {
@@ -174,7 +175,7 @@ void CASCArchivesManager::FailTransfer(int p_Kind, const QString& p_Message)
         l_Retry();
         return;
     }
-    Raise(p_Kind, p_Message);
+    TransferFailed(p_Kind, p_Message);
 }
 
 void CASCArchivesManager::HTTP_OnError(QNetworkReply::NetworkError p_Error)
@@ -276,6 +277,11 @@ void CASCArchivesManager::HTTP_DownloadFinished()
 
 void CASCArchivesManager::StopDownload()
 {
+    m_Stopped = true;
+    m_ScanCancel = true;
+    // A scan in flight runs on another thread: it only reads the flags.
+    if (m_Scanning)
+        return;
     CASCArchiveTransfer& l_Transfer = *m_Transfer;
     if (!l_Transfer._Reply)
         return;
@@ -287,6 +293,20 @@ void CASCArchivesManager::StopDownload()
 
 void CASCArchivesManager::ResumeDownload()
 {
+    m_Stopped = false;
+    m_ScanCancel = false;
+    if (std::function<void()> l_Held = std::move(m_Held))
+    {
+        m_Held = nullptr;
+        l_Held();
+        return;
+    }
+    if (m_StreamFailed)
+    {
+        // The slots a failed stream left listed are fetched again.
+        StartStreaming();
+        return;
+    }
     CASCArchiveTransfer& l_Transfer = *m_Transfer;
     if (!l_Transfer._Stopped || l_Transfer._Url.isEmpty())
         return;

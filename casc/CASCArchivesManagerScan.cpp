@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSemaphore>
 #include <QtConcurrent>
 
@@ -40,18 +41,69 @@ std::vector<CASCArchiveFileEntry> CASCArchivesManager::ReadIndexFile(const QStri
     return l_Result;
 }
 
-void CASCArchivesManager::ScanInstall()
+bool CASCArchivesManager::ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_Entries)
+{
+    // Every bucket has its index: a missing one would leave its slots unchecked.
+    const QStringList l_Paths = ListIndexFiles();
+    const QString l_Folder = Folder() + "data/data/";
+    for (int l_Bucket = 0, l_Next = 0; l_Bucket < 16; ++l_Bucket)
+    {
+        const QString l_Prefix = QString::asprintf("%02x", l_Bucket);
+        if (l_Next < l_Paths.size() && QFileInfo(l_Paths.at(l_Next)).fileName().startsWith(l_Prefix))
+        {
+            ++l_Next;
+            continue;
+        }
+        Raise(1, "CASCArchivesManager::ScanInstall() missing index file : " + l_Folder + l_Prefix + "*.idx");
+        return false;
+    }
+    for (const QString& l_Path : l_Paths)
+    {
+        if (m_ScanCancel)
+            return false;
+        std::vector<CASCLocalIndexEntry> l_Entries;
+        QString l_Error;
+        int l_Skipped = 0;
+        if (!CASCLocalIndex::Read(l_Path, l_Entries, l_Error, &l_Skipped))
+        {
+            Raise(1, "CASCArchivesManager::ScanInstall() damaged index file : " + l_Error);
+            return false;
+        }
+        if (l_Skipped > 0)
+            qWarning().noquote() << "CASCArchivesManager::ReadIndexFile() " + QString::number(l_Skipped) +
+                                        " slots beyond 4 GiB skipped in " + l_Path;
+        for (const CASCLocalIndexEntry& l_Entry : l_Entries)
+            if (const CASCIndexRecord* l_Record = FindIndexRecord(l_Entry.Key))
+                p_Entries.push_back({l_Record, l_Entry.Archive, l_Entry.Offset, l_Entry.Size});
+    }
+    return true;
+}
+
+bool CASCArchivesManager::ScanInstall()
 {
     qWarning().noquote() << "CASCArchivesManager::ScanInstall() start";
+    m_Scanning = true;
+    m_ScanCancelled = false;
+    struct Scanning
+    {
+        std::atomic<bool>& m_Flag;
+        ~Scanning() { m_Flag = false; }
+    } l_Scanning{m_Scanning};
     std::map<quint8, std::vector<CASCArchiveFileEntry>> l_Groups;
     quint32 l_Total = 0;
-    const QStringList l_Paths = ListIndexFiles();
-    for (const QString& l_Path : l_Paths)
-        for (const CASCArchiveFileEntry& l_Entry : ReadIndexFile(l_Path))
-        {
-            l_Groups[l_Entry._Archive].push_back(l_Entry);
-            ++l_Total;
-        }
+    std::vector<CASCArchiveFileEntry> l_Entries;
+    if (!ReadIndexFiles(l_Entries))
+    {
+        m_ScanCancelled = m_ScanCancel;
+        if (m_ScanCancelled)
+            qWarning().noquote() << "CASCArchivesManager::ScanInstall() cancelled";
+        return false;
+    }
+    for (const CASCArchiveFileEntry& l_Entry : l_Entries)
+    {
+        l_Groups[l_Entry._Archive].push_back(l_Entry);
+        ++l_Total;
+    }
 
     // One task per archive; each releases the semaphore when it ends, so the poll wakes for
     // the last one instead of sleeping out its second.
@@ -88,6 +140,13 @@ void CASCArchivesManager::ScanInstall()
         l_Tick.restart();
     }
     l_Report();
+    if (m_ScanCancel)
+    {
+        // Part of the slots were not checked: the list and the database stay as they were.
+        qWarning().noquote() << "CASCArchivesManager::ScanInstall() cancelled";
+        m_ScanCancelled = true;
+        return false;
+    }
 
     m_ToDownload.clear();
     m_ScanVerdicts.clear();
@@ -98,6 +157,7 @@ void CASCArchivesManager::ScanInstall()
         m_ScanVerdicts.insert(m_ScanVerdicts.end(), l_Result._Verdicts.begin(), l_Result._Verdicts.end());
     }
     RewriteDatabase(0);
+    return true;
 }
 
 CASCArchivesManager::ScanResult CASCArchivesManager::ScanArchive(quint8 p_Archive,
@@ -118,6 +178,8 @@ CASCArchivesManager::ScanResult CASCArchivesManager::ScanArchive(quint8 p_Archiv
     const qint64 l_Size = l_Archive.size();
     for (const CASCArchiveFileEntry& l_Entry : p_Entries)
     {
+        if (m_ScanCancel)
+            break;
         const QByteArray l_Key = RecordKey(l_Entry._IndexRecord);
         const CASCSlotCheck::Verdict l_Verdict = CASCSlotCheck::Check(
             l_Archive, l_Size, l_Entry._Offset, RecordSize(l_Entry._IndexRecord), l_Key.constData(), m_EncodingMap);
@@ -131,19 +193,22 @@ CASCArchivesManager::ScanResult CASCArchivesManager::ScanArchive(quint8 p_Archiv
     return l_Result;
 }
 
-void CASCArchivesManager::LoadDownloadList()
+bool CASCArchivesManager::LoadDownloadList()
 {
     const std::set<QByteArray> l_Keys = CASCDownloadDatabase::Read(m_DownloadDbPath);
     // Rebuilt, not appended to: a list that already holds the scan's entries must not hold them twice.
     m_ToDownload.clear();
     m_ScanVerdicts.clear();
+    m_StreamFailed = false;
     if (l_Keys.empty())
-        return;
-    const QStringList l_Paths = ListIndexFiles();
-    for (const QString& l_Path : l_Paths)
-        for (const CASCArchiveFileEntry& l_Entry : ReadIndexFile(l_Path))
-            if (l_Keys.count(RecordKey(l_Entry._IndexRecord)))
-                m_ToDownload.push_back(l_Entry);
+        return true;
+    std::vector<CASCArchiveFileEntry> l_Entries;
+    if (!ReadIndexFiles(l_Entries))
+        return false;
+    for (const CASCArchiveFileEntry& l_Entry : l_Entries)
+        if (l_Keys.count(RecordKey(l_Entry._IndexRecord)))
+            m_ToDownload.push_back(l_Entry);
+    return true;
 }
 
 void CASCArchivesManager::RewriteDatabase(size_t p_From)

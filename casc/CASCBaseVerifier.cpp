@@ -2,6 +2,8 @@
 
 #include "casc/CASCApplication.h"
 #include "casc/CASCHttpGet.h"
+#include "casc/CASCIndexFile.h"
+#include "casc/CASCKey.h"
 #include "platform/QtCompat.h"
 #include "net/ModuleNetwork.h"
 #include "casc/CASCVersion.h"
@@ -11,7 +13,7 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QRegularExpression>
+#include <QCryptographicHash>
 #include <QThread>
 #include <QUrl>
 
@@ -25,10 +27,17 @@ int HttpStatus(QNetworkReply* p_Reply)
     return p_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
-bool IsKey(const QString& p_Key)
+// An archive index ends with a 28-byte footer whose last 8 bytes are the MD5 of its bytes 8
+// to 20 followed by 8 zeros.
+constexpr int FooterSize = 28;
+
+bool FooterHolds(const QByteArray& p_Index)
 {
-    static const QRegularExpression s_Key("^[0-9a-fA-F]{32}$");
-    return s_Key.match(p_Key).hasMatch();
+    if (p_Index.size() < FooterSize)
+        return false;
+    const QByteArray l_Footer = p_Index.right(FooterSize);
+    return QCryptographicHash::hash(l_Footer.mid(8, 12) + QByteArray(8, '\0'), QCryptographicHash::Md5).left(8) ==
+           l_Footer.mid(20, 8);
 }
 
 } // namespace
@@ -53,6 +62,7 @@ QString CASCBaseVerifier::ErrorMessage(int p_Code, const QString& p_Url)
 void CASCBaseVerifier::Scan()
 {
     m_Missing.clear();
+    m_Held = nullptr;
     m_ScanFailed = m_SizeFailed = false;
     CASCHttpGet::Abandon(m_NetworkManager);
     m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
@@ -87,10 +97,10 @@ void CASCBaseVerifier::Check(const CASCCdnEntry& p_Cdn, const QString& p_Key, co
     if (m_ScanFailed)
         return;
     // Keys come from the CDN: anything but a digest could name a path outside the installation.
-    if (!IsKey(p_Key))
+    if (!CASCKey::IsKey(p_Key))
     {
         m_ScanFailed = true;
-        m_Owner->RaiseError(Errors::Network, "CASCBaseVerifier::Scan(): invalid key \"" + p_Key + "\" in the configuration");
+        m_Owner->RaiseError(Errors::EncodingFile, "CASCBaseVerifier::Scan(): invalid key \"" + p_Key + "\" in the configuration");
         return;
     }
     const QString l_Keyed = p_Key.left(2) + "/" + p_Key.mid(2, 2) + "/" + p_Key;
@@ -120,14 +130,36 @@ void CASCBaseVerifier::Start()
     GetNextFileSize();
 }
 
+QString CASCBaseVerifier::CheckFile(const QString& p_Part, const QString& p_Path)
+{
+    QFile l_File(p_Part);
+    if (!l_File.open(QIODevice::ReadOnly))
+        return "cannot read " + p_Part;
+    const QByteArray l_Bytes = l_File.readAll();
+    const QString l_Name = QFileInfo(p_Path).fileName();
+    if (!l_Name.endsWith(".index"))
+        return CASCKey::Matches(l_Bytes, l_Name) ? QString() : QStringLiteral("does not match its key");
+    const auto l_Data = reinterpret_cast<const uchar*>(l_Bytes.constData());
+    const CASCIndexFile::Result l_Result =
+        CASCIndexFile::Parse(l_Data, l_Bytes.size(), [](const uchar*, quint32, quint32) {});
+    if (l_Result != CASCIndexFile::Ok || !FooterHolds(l_Bytes))
+        return QStringLiteral("is not an archive index");
+    return QString();
+}
+
 void CASCBaseVerifier::GetNextFileSize()
 {
+    if (m_Stopped)
+    {
+        m_Held = [this] { GetNextFileSize(); };
+        return;
+    }
     if (m_SizeIndex < m_Missing.size())
     {
         GetFileSize(m_Missing.at(m_SizeIndex).second, [this](QString, quint64 p_Size) {
             m_TotalBytes += p_Size;
             ++m_SizeIndex;
-            GetNextFileSize();
+            GetNextFileSize(); // held there when a stop came meanwhile
         });
         return;
     }
@@ -178,10 +210,16 @@ void CASCBaseVerifier::GetFileSize(const QString& p_Url, std::function<void(QStr
 
 void CASCBaseVerifier::DownloadNextFile()
 {
+    if (m_Stopped)
+    {
+        m_Held = [this] { DownloadNextFile(); };
+        return;
+    }
     const int l_Count = m_Missing.size();
     if (m_FileNumber != l_Count + 1)
     {
         const QPair<QString, QString> l_File = m_Missing.at(m_FileNumber - 1);
+        m_Transfer->m_Check = [l_File](const QString& p_Part) { return CheckFile(p_Part, l_File.first); };
         StartDownload(l_File.second, l_File.first, [this] {
             ++m_FileNumber;
             DownloadNextFile();
@@ -294,13 +332,21 @@ void CASCBaseVerifier::HTTP_DownloadFinished()
         return;
     const bool l_Flushed = l_Transfer.m_File.flush();
     l_Transfer.m_File.close();
+    const QString l_Wrong = l_Flushed && l_Transfer.m_Check ? l_Transfer.m_Check(l_Transfer.m_File.fileName()) : QString();
+    if (!l_Wrong.isEmpty())
+    {
+        // A captive portal or a wrong mirror: nothing of it is kept.
+        QFile::remove(l_Transfer.m_File.fileName());
+        Fail(Errors::Network, "Error CASCBaseVerifier " + l_Transfer.m_Url + " " + l_Wrong);
+        return;
+    }
     QFile::remove(l_Transfer.m_Path);
     if (!l_Flushed || !QFile::rename(l_Transfer.m_File.fileName(), l_Transfer.m_Path))
     {
         Fail(Errors::LocalStorage, "Error CASCBaseVerifier cannot write " + l_Transfer.m_Path);
         return;
     }
-    Tick(true);
+    Tick(false);
     if (l_Transfer.m_OnComplete)
         l_Transfer.m_OnComplete();
 }
@@ -316,6 +362,7 @@ void CASCBaseVerifier::HTTP_OnError(QNetworkReply::NetworkError p_Error)
 
 void CASCBaseVerifier::StopDownload()
 {
+    m_Stopped = true;
     Transfer& l_Transfer = *m_Transfer;
     if (!l_Transfer.m_Reply || l_Transfer.m_Stopped)
         return;
@@ -329,6 +376,13 @@ void CASCBaseVerifier::StopDownload()
 
 void CASCBaseVerifier::ResumeDownload()
 {
+    m_Stopped = false;
+    if (std::function<void()> l_Held = std::move(m_Held))
+    {
+        m_Held = nullptr;
+        l_Held();
+        return;
+    }
     if (m_SizeFailed)
     {
         m_SizeFailed = false;

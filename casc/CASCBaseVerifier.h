@@ -65,6 +65,8 @@ private:
         qint64 m_Received = 0;
         bool m_Stopped = false;
         std::function<void()> m_OnComplete;
+        /// Why the bytes received are not the file; empty when they are. Runs before the rename.
+        std::function<QString(const QString& p_Part)> m_Check;
         QFile m_File;
     };
 
@@ -72,6 +74,9 @@ private:
     void GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize);
     void DownloadNextFile();
     void StartDownload(const QString& p_Url, const QString& p_Path, std::function<void()> p_OnComplete);
+    /// What can be checked of a base file before it takes its name: a configuration's MD5, an
+    /// index's entries and footer.
+    static QString CheckFile(const QString& p_Part, const QString& p_Path);
     /// Issues the current transfer's GET into a fresh ".part" file.
     void Request();
     /// Raises p_Message and freezes the current transfer until ResumeDownload.
@@ -90,6 +95,8 @@ private:
     std::unique_ptr<Transfer> m_Transfer;              // Scan's thread; reused for every file
     bool m_ScanFailed = false;                         // Scan's thread; a bad key was reported
     bool m_SizeFailed = false;                         // Scan's thread; the size phase waits for a resume
+    bool m_Stopped = false;                            // Scan's thread; StopDownload holds every next step
+    std::function<void()> m_Held;                      // Scan's thread; the step a stop holds
 };
 
 } // namespace CASC

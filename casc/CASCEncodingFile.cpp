@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QtEndian>
 
 #include <cstring>
@@ -65,7 +66,10 @@ bool CASCEncodingFile::Parse(const QByteArray& p_Data, CASCEncodingMap& p_Map, c
     l_Header.NumEntriesB = qFromBigEndian<quint32>(At(p_Data, 13));
     l_Header.B4 = qint8(*At(p_Data, 17));
     l_Header.StringBlockSize = qFromBigEndian<quint32>(At(p_Data, 18));
-    LogHeader(l_Header);
+    // Formatting a line costs a handful of allocations: none when warnings go nowhere.
+    const bool l_Log = QLoggingCategory::defaultCategory()->isWarningEnabled();
+    if (l_Log)
+        LogHeader(l_Header);
 
     // Keys shorter than an index key cannot be looked up; longer ones do not fit the record.
     const qint64 l_KeyA = l_Header.ChecksumSizeA;
@@ -118,7 +122,7 @@ bool CASCEncodingFile::Parse(const QByteArray& p_Data, CASCEncodingMap& p_Map, c
                 std::memset(l_Record.ContentKey, 0, sizeof(l_Record.ContentKey));
                 std::memcpy(l_Record.ContentKey, l_Content, size_t(l_KeyA));
                 l_Batch.push_back(l_Record);
-                for (qint64 l_Other = 1; l_Other < l_Keys; ++l_Other)
+                for (qint64 l_Other = 1; l_Log && l_Other < l_Keys; ++l_Other)
                     qWarning().noquote() << "Multiple encoding keys for MD5 " +
                                                 Bytes::Hex(QByteArray(l_Content, int(l_KeyA))) + ": " +
                                                 Bytes::Hex(QByteArray(l_First + l_Other * l_KeyA, int(l_KeyA)));

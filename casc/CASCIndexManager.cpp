@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QtEndian>
 
 #include <algorithm>
@@ -19,6 +20,9 @@ namespace CASC {
 namespace {
 
 constexpr int BucketCount = 1 << 16;
+/// Below this many records a group is searched whole: the bucket table would cost more to build
+/// than it saves.
+constexpr size_t BucketsFrom = 1 << 16;
 
 /// Key order: the first eight key bytes compare as one big-endian number.
 bool Less(const CASCIndexRecord& p_A, const CASCIndexRecord& p_B)
@@ -66,7 +70,7 @@ private:
 
 } // namespace
 
-CASCIndexManager::CASCIndexManager(CASCApplication* p_Owner) : m_Owner(p_Owner), m_Buckets(BucketCount, 0) {}
+CASCIndexManager::CASCIndexManager(CASCApplication* p_Owner) : m_Owner(p_Owner) {}
 
 CASCIndexKey CASCIndexManager::IndexKey(const char* p_EncodingKey)
 {
@@ -77,7 +81,12 @@ CASCIndexKey CASCIndexManager::IndexKey(const char* p_EncodingKey)
 
 QString CASCIndexManager::IndexPath(const QString& p_Name) const
 {
-    return m_Owner->GetInstallFolder() + "data/indices/" + p_Name + ".index";
+    // One allocation: a load forms this path two or three times per archive.
+    const QString l_Folder = m_Owner->GetInstallFolder();
+    QString l_Path;
+    l_Path.reserve(l_Folder.size() + 13 + p_Name.size() + 6);
+    l_Path.append(l_Folder).append(QLatin1String("data/indices/")).append(p_Name).append(QLatin1String(".index"));
+    return l_Path;
 }
 
 void CASCIndexManager::Load()
@@ -89,7 +98,23 @@ void CASCIndexManager::Load()
         return;
     }
     const CASCCDNConfig l_Config = l_Version->GetCDNConfig();
-    LoadArchives(l_Config._Archives, l_Config._PatchArchives);
+    if (!LoadArchives(l_Config._Archives, l_Config._PatchArchives) && !m_Rejected.isEmpty())
+    {
+        // Kept, it would fail every later load: the next run fetches it again.
+        qWarning().noquote() << "CASCIndexManager::Load() removing " + m_Rejected;
+        QFile::remove(m_Rejected);
+    }
+}
+
+void CASCIndexManager::DropFrom(int p_First)
+{
+    for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
+        l_Group.erase(std::remove_if(l_Group.begin(), l_Group.end(),
+                                     [p_First](const CASCIndexRecord& p_Record) {
+                                         return p_Record._ArchiveIndex >= p_First;
+                                     }),
+                      l_Group.end());
+    m_ArchiveNames = m_ArchiveNames.mid(0, p_First);
 }
 
 bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QStringList& p_PatchArchives)
@@ -102,29 +127,45 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
     for (const QString& l_Name : l_All)
         l_Expected += quint64(qMax<qint64>(0, QFileInfo(IndexPath(l_Name)).size()) / CASCIndexFile::EntrySize);
     l_Expected = qMin<quint64>(l_Expected, 1u << 26);
-    for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
-        l_Group.reserve(l_Group.size() + size_t(l_Expected / 256 + l_Expected / 4096 + 16));
+    // A small load grows its few groups as it goes: 256 allocations would cost it more.
+    if (l_Expected >= 4096)
+        for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
+            l_Group.reserve(l_Group.size() + size_t(l_Expected / 256 + l_Expected / 4096 + 16));
 
     Failure l_Failure;
     QByteArray l_Buffer;
     bool l_Read = true;
+    m_Cancelled = false;
+    m_Rejected.clear();
+    const int l_FirstName = m_ArchiveNames.size();
     for (int l_I = 0; l_Read && l_I < l_All.size(); ++l_I)
+    {
+        if (m_Cancel)
+        {
+            // Nothing of a cut load is kept: the next one reads every file again.
+            qWarning().noquote() << "CASCIndexManager::Load() cancelled";
+            DropFrom(l_FirstName);
+            Sort();
+            m_Cancelled = true;
+            return false;
+        }
         l_Read = ReadIndex(l_All.at(l_I), l_I >= p_Archives.size(), l_Buffer, l_Failure);
+    }
     Sort();
 
     // Duplicates are found once everything is sorted; the first archive that repeats a key is
-    // where a one-by-one load would have stopped, so what follows it is dropped.
+    // where a one-by-one load would have stopped: what follows it is dropped, and of that
+    // archive the entries before the repeated one stay.
     QString l_Key;
-    const int l_Duplicate = FirstDuplicate(l_Key);
+    qint64 l_Before = 0;
+    const int l_Duplicate = FirstDuplicate(l_Key, l_Before);
     if (l_Duplicate >= 0)
     {
-        for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
-            l_Group.erase(std::remove_if(l_Group.begin(), l_Group.end(),
-                                         [l_Duplicate](const CASCIndexRecord& p_Record) {
-                                             return p_Record._ArchiveIndex >= l_Duplicate;
-                                         }),
-                          l_Group.end());
-        m_ArchiveNames = m_ArchiveNames.mid(0, l_Duplicate + 1);
+        const QString l_Name = m_ArchiveNames.at(l_Duplicate);
+        const bool l_Patch = l_Duplicate >= l_FirstName + p_Archives.size();
+        DropFrom(l_Duplicate);
+        Failure l_Ignored;
+        ReadIndex(l_Name, l_Patch, l_Buffer, l_Ignored, l_Before);
         Sort();
         l_Failure = {Errors::LocalStorage, "Error CASCIndexManager::Load duplicate index entry : " + l_Key};
         l_Read = false;
@@ -134,15 +175,18 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
         m_Owner->RaiseError(l_Failure.m_Type, l_Failure.m_Message);
         return false;
     }
-    qWarning().noquote().nospace() << "CASCIndexManager::Load() " << GetEntryCount() << " entries loaded ";
+    if (QLoggingCategory::defaultCategory()->isWarningEnabled())
+        qWarning().noquote().nospace() << "CASCIndexManager::Load() " << GetEntryCount() << " entries loaded ";
     return true;
 }
 
-bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray& p_Buffer, Failure& p_Failure)
+bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray& p_Buffer, Failure& p_Failure,
+                                 qint64 p_Limit)
 {
     const QString l_Path = IndexPath(p_Name);
     QFile l_File(l_Path);
-    if (!l_File.open(QIODevice::ReadOnly))
+    // Read in one call into the caller's buffer: QFile's own buffer would only be a copy more.
+    if (!l_File.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
     {
         p_Failure = {Errors::LocalStorage, "Error CASCIndexManager::Load missing index : " + p_Name + " " + l_Path};
         return false;
@@ -159,9 +203,12 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray
         l_Before[l_G] = m_Groups[l_G].size();
     const IndexBytes l_Bytes(l_File, p_Buffer);
     qint64 l_Where = 0;
+    qint64 l_Seen = 0;
     const CASCIndexFile::Result l_Result = CASCIndexFile::Parse(
         l_Bytes.Data(), l_Bytes.Size(),
         [&](const uchar* p_Key, quint32 p_Size, quint32 p_Offset) {
+            if (p_Limit >= 0 && l_Seen++ >= p_Limit)
+                return;
             CASCIndexRecord l_Record;
             std::memcpy(l_Record._Key.data(), p_Key, l_Record._Key.size());
             l_Record._ArchiveIndex = l_Archive;
@@ -175,6 +222,7 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray
         return true;
     for (size_t l_G = 0; l_G < 256; ++l_G)
         m_Groups[l_G].resize(l_Before[l_G]);
+    m_Rejected = l_Path;
     if (l_Result == CASCIndexFile::ZeroedKey)
         p_Failure = {Errors::EncodingFile,
                      "Error CASCIndexManager::Load Zeroed key in index " + p_Name + " at offset" + QString::number(l_Where)};
@@ -189,19 +237,31 @@ bool CASCIndexManager::ReadIndex(const QString& p_Name, bool p_Patch, QByteArray
 
 void CASCIndexManager::Sort()
 {
+    m_EntryCount = 0;
+    for (const std::vector<CASCIndexRecord>& l_Group : m_Groups)
+        m_EntryCount += l_Group.size();
+    if (m_EntryCount < BucketsFrom)
+    {
+        // Few records: each group sorted whole and searched whole.
+        m_Buckets.clear();
+        m_Buckets.shrink_to_fit();
+        for (std::vector<CASCIndexRecord>& l_Group : m_Groups)
+            std::sort(l_Group.begin(), l_Group.end(), Less);
+        return;
+    }
     // Within a group one in-place pass on the second key byte (256 write positions, in cache)
     // leaves runs of a few records to finish by comparison.
-    m_EntryCount = 0;
+    m_Buckets.assign(BucketCount, 0);
     for (size_t l_High = 0; l_High < 256; ++l_High)
     {
         std::vector<CASCIndexRecord>& l_Group = m_Groups[l_High];
-        m_EntryCount += l_Group.size();
         std::array<size_t, 257> l_Start;
         FlagPass(l_Group.data(), l_Group.size(), 1, l_Start);
         for (size_t l_Low = 0; l_Low < 256; ++l_Low)
         {
             m_Buckets[l_High * 256 + l_Low] = quint32(l_Start[l_Low]);
-            SortRun(l_Group.data() + l_Start[l_Low], l_Group.data() + l_Start[l_Low + 1]);
+            if (l_Start[l_Low + 1] - l_Start[l_Low] > 1)
+                SortRun(l_Group.data() + l_Start[l_Low], l_Group.data() + l_Start[l_Low + 1]);
         }
     }
 }
@@ -246,7 +306,7 @@ void CASCIndexManager::FlagPass(CASCIndexRecord* p_Records, size_t p_Count, int 
         }
 }
 
-int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
+int CASCIndexManager::FirstDuplicate(QString& p_KeyHex, qint64& p_Before) const
 {
     // In a run of equal keys the archive that repeats the key is the second in load order.
     int l_Archive = -1;
@@ -270,9 +330,10 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
     std::set<CASCIndexKey> l_Seen;
     QFile l_File(IndexPath(m_ArchiveNames.at(l_Archive)));
     QByteArray l_Buffer;
-    if (l_File.open(QIODevice::ReadOnly))
+    if (l_File.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
     {
         const IndexBytes l_Bytes(l_File, l_Buffer);
+        qint64 l_Entry = 0;
         CASCIndexFile::Parse(l_Bytes.Data(), l_Bytes.Size(), [&](const uchar* p_Entry, quint32, quint32) {
             const CASCIndexKey l_Key = IndexKey(reinterpret_cast<const char*>(p_Entry));
             bool l_Earlier = false;
@@ -281,7 +342,11 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
                  l_Record && l_Record != l_Group.data() + l_Group.size() && l_Record->_Key == l_Key; ++l_Record)
                 l_Earlier = l_Earlier || l_Record->_ArchiveIndex < l_Archive;
             if (p_KeyHex.isEmpty() && (l_Earlier || !l_Seen.insert(l_Key).second))
+            {
                 p_KeyHex = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(p_Entry), 16).toHex());
+                p_Before = l_Entry;
+            }
+            ++l_Entry;
         });
     }
     return l_Archive;
@@ -290,9 +355,16 @@ int CASCIndexManager::FirstDuplicate(QString& p_KeyHex) const
 const CASCIndexRecord* CASCIndexManager::FindEntry(CASCIndexKey p_Key) const
 {
     const std::vector<CASCIndexRecord>& l_Group = m_Groups[p_Key[0]];
-    const size_t l_Bucket = size_t(p_Key[0]) * 256 + p_Key[1];
-    const CASCIndexRecord* l_Begin = l_Group.data() + m_Buckets[l_Bucket];
-    const CASCIndexRecord* l_End = l_Group.data() + (p_Key[1] == 255 ? l_Group.size() : m_Buckets[l_Bucket + 1]);
+    if (l_Group.empty())
+        return nullptr;
+    const CASCIndexRecord* l_Begin = l_Group.data();
+    const CASCIndexRecord* l_End = l_Group.data() + l_Group.size();
+    if (!m_Buckets.empty())
+    {
+        const size_t l_Bucket = size_t(p_Key[0]) * 256 + p_Key[1];
+        l_Begin = l_Group.data() + m_Buckets[l_Bucket];
+        l_End = l_Group.data() + (p_Key[1] == 255 ? l_Group.size() : m_Buckets[l_Bucket + 1]);
+    }
     const CASCIndexRecord* l_Found =
         std::lower_bound(l_Begin, l_End, p_Key, [](const CASCIndexRecord& p_Record, const CASCIndexKey& p_Wanted) {
             return std::memcmp(p_Record._Key.data(), p_Wanted.data(), p_Wanted.size()) < 0;

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <array>
+#include <atomic>
 #include <vector>
 
 namespace Orvane {
@@ -39,10 +40,17 @@ public:
     explicit CASCIndexManager(CASCApplication* p_Owner);
 
     /// Reads every data archive's index, then every patch archive's, of the owner's CDN
-    /// configuration; stops at the first failure (an OnError of the owner).
+    /// configuration; stops at the first failure (an OnError of the owner). An index that
+    /// cannot be read as one is deleted, so that the next run fetches it again.
     void Load();
-    /// Load over explicit archive lists; false after a failure.
+    /// Load over explicit archive lists; false after a failure or a cancel. Deletes nothing.
     bool LoadArchives(const QStringList& p_Archives, const QStringList& p_PatchArchives);
+
+    /// A load in flight stops before its next index file and keeps nothing of this call;
+    /// false lets the next one run. Any thread.
+    void Cancel(bool p_Cancel) { m_Cancel = p_Cancel; }
+    /// The last load was cancelled.
+    bool Cancelled() const { return m_Cancelled; }
 
     /// Null when no archive lists the key.
     const CASCIndexRecord* FindEntry(CASCIndexKey p_Key) const;
@@ -63,7 +71,10 @@ private:
     QString IndexPath(const QString& p_Name) const;
     /// Appends one index file's records, all or none; false, with p_Failure set, when it
     /// cannot be used.
-    bool ReadIndex(const QString& p_Name, bool p_Patch, QByteArray& p_Buffer, Failure& p_Failure);
+    bool ReadIndex(const QString& p_Name, bool p_Patch, QByteArray& p_Buffer, Failure& p_Failure,
+                   qint64 p_Limit = -1);
+    /// Drops the records of archives from p_First on, and their names.
+    void DropFrom(int p_First);
     /// Sorts the records and fills m_Buckets.
     void Sort();
     /// Moves p_Records into 256 groups by key byte p_Byte, in place; p_Start gets where each begins.
@@ -71,7 +82,7 @@ private:
     static void FlagPass(CASCIndexRecord* p_Records, size_t p_Count, int p_Byte, std::array<size_t, 257>& p_Start);
     /// The first archive that lists a key an earlier archive (or itself, earlier) listed, with
     /// that key in hex; -1 when every key is listed once. Needs sorted records.
-    int FirstDuplicate(QString& p_KeyHex) const;
+    int FirstDuplicate(QString& p_KeyHex, qint64& p_Before) const;
 
     CASCApplication* m_Owner;               // set once; the owner outlives it
     QStringList m_ArchiveNames;             // Load's thread; a record's archive index points here
@@ -79,6 +90,9 @@ private:
     std::array<std::vector<CASCIndexRecord>, 256> m_Groups;
     std::vector<quint32> m_Buckets; // Load's thread; where each second key byte starts in its group
     size_t m_EntryCount = 0;        // Load's thread
+    std::atomic<bool> m_Cancel{false}; // any thread
+    bool m_Cancelled = false;          // Load's thread
+    QString m_Rejected;                // Load's thread; the index file the last load could not read
 };
 
 } // namespace CASC

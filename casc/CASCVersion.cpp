@@ -3,6 +3,7 @@
 #include "casc/CASCApplication.h"
 #include "casc/CASCConfigParser.h"
 #include "casc/CASCHttpGet.h"
+#include "casc/CASCKey.h"
 #include "net/ModuleNetwork.h"
 
 #include <QNetworkAccessManager>
@@ -65,13 +66,23 @@ void CASCVersion::Init()
                                                          " when retrieving file " + p_Url);
         };
     };
+    // Served over plain HTTP: a body is the configuration only when it hashes to its key.
+    auto l_Refused = [this](const QString& p_Url) {
+        m_Owner->RaiseError(Errors::Network, "CASCVersion::Init() configuration does not match its key : " + p_Url);
+    };
+    const QString l_CdnKey = l_Version._CdnConfig;
+    const QString l_BuildKey = l_Version._BuildConfig;
     GetContent(l_CdnUrl, [=](QString, QByteArray p_Body) {
         if (l_Generation != m_Generation)
             return;
+        if (!CASCKey::Matches(p_Body, l_CdnKey))
+            return l_Refused(l_CdnUrl);
         ParseCDNConfig(CASCConfigParser::Text(p_Body));
         GetContent(l_BuildUrl, [=](QString, QByteArray p_BuildBody) {
             if (l_Generation != m_Generation)
                 return;
+            if (!CASCKey::Matches(p_BuildBody, l_BuildKey))
+                return l_Refused(l_BuildUrl);
             ParseBuildConfig(CASCConfigParser::Text(p_BuildBody));
             emit InitComplete();
         }, l_Failed(l_BuildUrl));

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -20,16 +21,20 @@ namespace {
 bool Write(const QString& p_Path, const QByteArray& p_Bytes)
 {
     QFile l_File(p_Path);
-    return l_File.open(QIODevice::WriteOnly | QIODevice::Truncate) && l_File.write(p_Bytes) == p_Bytes.size();
+    return l_File.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) &&
+           l_File.write(p_Bytes) == p_Bytes.size();
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* p_Data, size_t p_Size)
 {
-    static QTemporaryDir s_Dir;
+    // In memory where there is a memory file system: two files are written per input.
+    static QTemporaryDir s_Dir(QDir("/dev/shm").exists() ? QStringLiteral("/dev/shm/fuzz_index-XXXXXX")
+                                                         : QDir::tempPath() + "/fuzz_index-XXXXXX");
     static const QString s_Indices = [] {
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {}); // one line per load
+        QLoggingCategory::setFilterRules(QStringLiteral("default.warning=false"));
         QDir().mkpath(s_Dir.path() + "/data/indices");
         return s_Dir.path() + "/data/indices/";
     }();
@@ -51,9 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* p_Data, size_t p_Size)
     const int l_Half = p_Size > 0 ? int(p_Data[0]) * l_Bytes.size() / 256 : 0;
     if (!Write(s_Indices + "a.index", l_Bytes.left(l_Half)) || !Write(s_Indices + "b.index", l_Bytes.mid(l_Half)))
         return 0;
-    CASCApplication l_App(0, s_Dir.path(), "http://127.0.0.1:1/");
-    CASCIndexManager* l_Index = l_App.GetIndexManager();
-    const bool l_Loaded = l_Index->LoadArchives({"a"}, {"b"});
+    // One orchestrator for the run; each input gets a fresh index manager.
+    static CASCApplication s_App(0, s_Dir.path(), "http://127.0.0.1:1/");
+    static const QStringList s_Data{"a"}, s_Patch{"b"};
+    CASCIndexManager l_Manager(&s_App);
+    CASCIndexManager* l_Index = &l_Manager;
+    const bool l_Loaded = l_Index->LoadArchives(s_Data, s_Patch);
     if (l_Index->GetArchiveNames().size() > 2 || l_Index->GetArchiveName(2))
         std::abort();
     // After a load every key of both files is found, in the archive that lists it.

@@ -102,6 +102,7 @@ void Reports::Status(Launcher::Application* p_App, bool p_Json, const QString& p
                              {"build", l_Build},
                              {"contentStore", l_Store},
                              {"slotsToFetch", l_Slots > 0 ? l_Slots : 0},
+                             {"contentStoreScanned", l_Store && l_Slots >= 0},
                              {"ApplicationState", int(l_Status.ApplicationState)},
                              {"serverReached", !l_Offline}};
         if (l_Offline)
@@ -119,7 +120,9 @@ void Reports::Status(Launcher::Application* p_App, bool p_Json, const QString& p
     else if (l_Offline)
         l_BuildShown += " (the last one brought up to date here)";
     Console::Out(Row("Build", l_BuildShown));
+    // A store never scanned has no list: nothing is known of its slots yet.
     Console::Out(Row("Content store", !l_Store       ? QStringLiteral("no")
+                                      : l_Slots < 0 ? QStringLiteral("yes, never scanned (update --content-store)")
                                       : l_Slots > 0 ? "yes, " + QString::number(l_Slots) +
                                                           " slots to fetch (update --content-store)"
                                                     : QStringLiteral("yes")));

@@ -1,4 +1,5 @@
 #include "launcher/StandartApplication.h"
+#include "casc/CASCArchivesManager.h"
 #include "casc/CASCApplication.h"
 #include "launcher/InstallFolder.h"
 #include "platform/Platform.h"
@@ -225,7 +226,13 @@ void StandartApplication::Uninit()
     if (m_CurrentRequest)
         StopDownload();
     if (m_CASCMode && m_CASCApplication)
+    {
+        m_CASCApplication->GetArchivesManager()->CancelScan();
         StopContentStore();
+    }
+    // A scan or index load in flight ends at its next slot or file: it is waited for.
+    m_CASCWork.lock();
+    m_CASCWork.unlock();
     FlushListFile(true);
 }
 

@@ -80,6 +80,9 @@ public:
     bool m_CASCStopped = false;
     /// The next phase, held by a stop until ResumeDownload.
     std::function<void()> m_CASCHeld;
+    /// Held by the worker queue while it loads the archive indices or scans the store; Uninit
+    /// takes it to wait for them (they stop at their next file or slot once cancelled).
+    QMutex m_CASCWork;
 
 public:
     StandartApplication(const QString& p_Name, const QString& p_FolderName);
@@ -122,6 +125,9 @@ public:
 
     // Content-store phases (StandartApplicationCasc.cpp).
     void StartContentStore();
+    /// Ends any content-store run at once (a new pass, an uninstall): its steps and callables
+    /// change nothing from now on, and a later ResumeDownload does not restart it.
+    void DropContentStore();
     /// Ends the run: after its last phase (p_Whole) or an error; the store keeps what it holds.
     void EndContentStore(bool p_Whole);
     /// Runs p_Step on the app thread if run p_Run is still current; a stop holds it for ResumeDownload.

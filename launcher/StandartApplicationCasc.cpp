@@ -36,16 +36,30 @@ void StandartApplication::CheckContentStore(quint64 p_Pass)
     StartContentStore();
 }
 
-void StandartApplication::StartContentStore()
+void StandartApplication::DropContentStore()
 {
-    // A run still going (a repair began meanwhile) is replaced: its steps and callables
-    // are ignored from now on, and it is deleted once the worker is past any step of it.
+    // Its steps and callables are ignored from now on, and it is deleted once the worker is
+    // past any step of it; a scan or index load in flight stops at its next file or slot.
     StopContentStoreWorker();
     if (CASC::CASCApplication* l_Old = m_CASCApplication)
     {
         m_CASCApplication = nullptr;
+        l_Old->GetArchivesManager()->CancelScan();
+        l_Old->GetIndexManager()->Cancel(true);
         PostWorkerTask([this, l_Old] { PostMainTask([l_Old] { delete l_Old; }); });
     }
+    ++m_CASCRun;
+    m_CASCMode = false;
+    m_CASCStep = 0;
+    m_CASCPhase = 0;
+    m_CASCStopped = false;
+    m_CASCHeld = nullptr;
+}
+
+void StandartApplication::StartContentStore()
+{
+    // A run still going (a repair began meanwhile) is replaced.
+    DropContentStore();
     const quint64 l_Run = ++m_CASCRun;
     m_CASCMode = true;
     m_CASCStep = 0;
@@ -152,6 +166,8 @@ void StandartApplication::StopContentStoreWorker()
 {
     if (!m_CASCApplication)
         return;
+    // The index load and the scan run on the worker queue: they read these flags per file and slot.
+    m_CASCApplication->GetIndexManager()->Cancel(true);
     if (m_CASCStep == 1)
         m_CASCApplication->GetBaseVerifier()->StopDownload();
     else if (m_CASCStep == 2)
@@ -177,9 +193,18 @@ void StandartApplication::ResumeContentStore()
     if (std::function<void()> l_Held = std::move(m_CASCHeld))
     {
         m_CASCHeld = nullptr;
+        // A phase that starts again must not find the stop of the one it replaces.
+        if (m_CASCApplication)
+        {
+            m_CASCApplication->GetIndexManager()->Cancel(false);
+            if (m_CASCStep == 2)
+                m_CASCApplication->GetArchivesManager()->ResumeDownload();
+        }
         l_Held();
         return;
     }
+    if (m_CASCApplication)
+        m_CASCApplication->GetIndexManager()->Cancel(false);
     if (!l_WasStopped || !m_CASCApplication)
         return;
     if (m_CASCStep == 1)
@@ -249,8 +274,17 @@ void StandartApplication::LoadContentStoreIndices(quint64 p_Run)
     // Reading every archive index is long work: the worker queue runs it. An error it raises
     // is queued before the next step, which then finds the run ended.
     PostWorkerTask([this, p_Run, l_Store] {
-        l_Store->GetIndexManager()->Load();
-        ContentStoreStep(p_Run, [this, p_Run] { LoadEncodingFile(p_Run); });
+        bool l_Cancelled = false;
+        {
+            QMutexLocker l_Work(&m_CASCWork);
+            l_Store->GetIndexManager()->Load();
+            l_Cancelled = l_Store->GetIndexManager()->Cancelled();
+        }
+        // A stopped load kept nothing: the resume loads again.
+        if (l_Cancelled)
+            ContentStoreStep(p_Run, [this, p_Run] { LoadContentStoreIndices(p_Run); });
+        else
+            ContentStoreStep(p_Run, [this, p_Run] { LoadEncodingFile(p_Run); });
     });
 }
 
@@ -269,7 +303,10 @@ void StandartApplication::LoadEncodingFile(quint64 p_Run)
             StateChanged();
         });
     };
-    l_Archives->m_OnCheckProgress = [this, p_Run](quint32 p_Done, quint32 p_Total) {
+    l_Archives->m_OnCheckProgress = [this, p_Run, l_Archives](quint32 p_Done, quint32 p_Total) {
+        // Called each second by a scan in flight: a launcher that closes ends it.
+        if (!LauncherRunning())
+            l_Archives->CancelScan();
         OnContentStoreThread(p_Run, [this, p_Done, p_Total] {
             if (!m_CASCStopped)
                 m_Status.DownloadStatus = 5;
@@ -294,16 +331,26 @@ void StandartApplication::ScanContentStore(quint64 p_Run)
     CASC::CASCApplication* l_Store = m_CASCApplication;
     // The scan blocks its thread until every archive was read: the worker queue runs it.
     PostWorkerTask([this, p_Run, l_Store] {
-        l_Store->GetArchivesManager()->ScanInstall();
-        ContentStoreStep(p_Run, [this, p_Run] { LoadContentStoreList(p_Run); });
+        bool l_Scanned = false, l_Cancelled = false;
+        {
+            QMutexLocker l_Work(&m_CASCWork);
+            l_Scanned = l_Store->GetArchivesManager()->ScanInstall();
+            l_Cancelled = l_Store->GetArchivesManager()->ScanCancelled();
+        }
+        // A stopped scan left the list as it was: the resume scans again. A failed one raised
+        // its error, which ends the run before this step runs.
+        if (l_Cancelled)
+            ContentStoreStep(p_Run, [this, p_Run] { ScanContentStore(p_Run); });
+        else if (l_Scanned)
+            ContentStoreStep(p_Run, [this, p_Run] { LoadContentStoreList(p_Run); });
     });
 }
 
 void StandartApplication::LoadContentStoreList(quint64 p_Run)
 {
     ShowContentStorePhase(6, QStringLiteral("Loading download file list..."), 2);
-    m_CASCApplication->GetArchivesManager()->LoadDownloadList();
-    ContentStoreStep(p_Run, [this] { StreamContentStore(); });
+    if (m_CASCApplication->GetArchivesManager()->LoadDownloadList())
+        ContentStoreStep(p_Run, [this] { StreamContentStore(); });
 }
 
 void StandartApplication::StreamContentStore()

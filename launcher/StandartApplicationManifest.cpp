@@ -236,6 +236,8 @@ quint64 StandartApplication::BeginPass()
     // What the running phase completed is written before the new pass reads, rewrites or deletes the lists.
     FlushListFile(true);
     m_DownloadList.clear();
+    // A content-store run belongs to the pass before: a later resume must not restart it.
+    DropContentStore();
     return ++m_Pass;
 }
 

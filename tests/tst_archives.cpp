@@ -165,6 +165,22 @@ protected:
     }
 };
 
+/// The build configuration the versions table names is replaced by p_Text, served under its own key.
+void ServeBuildConfig(TestHttpServer& p_Server, const CascStore& p_Store, const QByteArray& p_Text)
+{
+    const QString l_Old = p_Store.Config("build");
+    const QString l_Key = TestBuild::Md5Of(p_Text);
+    p_Server.SetResource("/tpr/wow/config/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key, p_Text);
+    const QByteArray l_Versions = TestBuild::Read(p_Store.CdnDocRoot() + "/wow/versions");
+    p_Server.SetResource("/wow/versions", QByteArray(l_Versions).replace(l_Old.toLatin1(), l_Key.toLatin1()));
+}
+
+/// Where the entry of p_IndexKey (hex) begins in an index file: entries start with their key.
+int FindKey(const QByteArray& p_File, const QString& p_IndexKey)
+{
+    return p_File.indexOf(QByteArray::fromHex(p_IndexKey.toLatin1()));
+}
+
 const QStringList s_Small = {"--files", "60", "--min-size", "500", "--max-size", "30K", "--chunk", "8K",
                              "--local-archives", "4"};
 
@@ -190,6 +206,16 @@ private slots:
     void emptyList();
     void expandInPieces();
     void repairFromServer();
+    void untrustedBuildConfig_data();
+    void untrustedBuildConfig();
+    void damagedLocalIndex_data();
+    void damagedLocalIndex();
+    void unwrittenSlots_data();
+    void unwrittenSlots();
+    void encodingTransferBound_data();
+    void encodingTransferBound();
+    void stopDuringEncodingSize();
+    void stoppedScan();
 
 private:
     TestHttpServer m_Server;
@@ -496,6 +522,262 @@ void ArchivesTest::repairFromServer()
     QVERIFY(!l_Run.Scan().isEmpty());
     QVERIFY(l_Run.Stream(120000));
     QVERIFY(l_Run.Scan().isEmpty());
+}
+
+void ArchivesTest::untrustedBuildConfig_data()
+{
+    QTest::addColumn<QByteArray>("line"); // the build configuration's encoding line; CKEY: its content key
+    QTest::newRow("key climbs out of the installation") << QByteArray("encoding = CKEY ../../../victim\n");
+    QTest::newRow("no encoding line") << QByteArray();
+    QTest::newRow("key of 3 digits") << QByteArray("encoding = CKEY abc\n");
+}
+
+void ArchivesTest::untrustedBuildConfig()
+{
+    // A key from the network names no file until it is 32 hex digits: a bad one is an error
+    // of kind 3 and touches nothing, and a missing one does not leave the run waiting.
+    QFETCH(QByteArray, line);
+    Repair l_Run;
+    QVERIFY(l_Run.m_Store.Forge(s_Small + QStringList{"--hosts", QStringLiteral("127.0.0.1:%1").arg(m_Server.Port())}));
+    m_Server.SetFileRoot(l_Run.m_Store.CdnDocRoot());
+    const QString l_Key = l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
+    const QString l_Content = l_Run.m_Store.Summary()["encoding"].toObject()["contentKey"].toString();
+    const QString l_Build = l_Run.m_Store.Config("build");
+    QByteArray l_Text = TestBuild::Read(l_Run.m_Store.CdnDocRoot() + "/tpr/wow/config/" + l_Build.left(2) + "/" +
+                                        l_Build.mid(2, 2) + "/" + l_Build);
+    QVERIFY(l_Text.contains("encoding = "));
+    QStringList l_Lines = QString::fromLatin1(l_Text).split('\n');
+    for (QString& l_Line : l_Lines)
+        if (l_Line.startsWith("encoding = "))
+            l_Line = QString::fromLatin1(line).replace("CKEY", l_Content).trimmed();
+    l_Text = l_Lines.join('\n').toLatin1();
+    ServeBuildConfig(m_Server, l_Run.m_Store, l_Text);
+    const QString l_Victim = l_Run.m_Store.Root() + "/victim";
+    QVERIFY(TestBuild::Write(l_Victim, "not the encoding file"));
+    QVERIFY(TestBuild::Write(l_Run.Install() + "data/orvane/keep", "x"));
+    const bool l_Open = l_Run.Open(m_Server.BaseUrl());
+    m_Server.ClearResources();
+    QVERIFY(l_Open);
+    m_Server.ClearRequests();
+    l_Run.Manager()->Init(l_Run.Db());
+    QTRY_VERIFY_WITH_TIMEOUT(!l_Run.m_Errors.isEmpty(), 10000);
+    QCOMPARE(l_Run.m_Errors.first().first, 3);
+    QVERIFY(!l_Run.m_Loaded);
+    QCOMPARE(TestBuild::Read(l_Victim), QByteArray("not the encoding file"));
+    QVERIFY(QFile::exists(l_Run.Install() + "data/orvane/" + l_Key)); // the real copy is left alone too
+    QVERIFY(m_Server.Requests().isEmpty());
+}
+
+void ArchivesTest::damagedLocalIndex_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("cut short") << "truncate";
+    QTest::newRow("entry area beyond the end") << "area";
+    QTest::newRow("missing") << "remove";
+}
+
+void ArchivesTest::damagedLocalIndex()
+{
+    // A local index that cannot be read is an error naming it: its slots were never checked.
+    QFETCH(QString, change);
+    Repair l_Run;
+    QVERIFY(l_Run.Ready(s_Small, m_Server));
+    const QString l_Idx = l_Run.Install() + "data/data/0500000001.idx";
+    const QByteArray l_Bytes = TestBuild::Read(l_Idx);
+    QVERIFY(!l_Bytes.isEmpty());
+    if (change == "truncate")
+        QVERIFY(TestBuild::Write(l_Idx, l_Bytes.left(6)));
+    else if (change == "area")
+        QVERIFY(TestBuild::Write(l_Idx, l_Bytes.left(l_Bytes.size() - 18)));
+    else
+        QVERIFY(QFile::remove(l_Idx));
+    QVERIFY(TestBuild::Write(l_Run.Db(), "listed\n"));
+    l_Run.Manager()->ScanInstall();
+    QCOMPARE(l_Run.m_Errors.size(), 1);
+    QCOMPARE(l_Run.m_Errors.first().first, 1);
+    QVERIFY2(l_Run.m_Errors.first().second.contains(change == "remove" ? l_Run.Install() + "data/data/05" : l_Idx),
+             qPrintable(l_Run.m_Errors.first().second));
+    // The list the last whole scan wrote stays.
+    QCOMPARE(TestBuild::Read(l_Run.Db()), QByteArray("listed\n"));
+    l_Run.m_Errors.clear();
+    QVERIFY(TestBuild::Write(l_Run.Db(), l_Run.Blob(0)["indexKey"].toString().toLatin1() + "\n"));
+    QVERIFY(!l_Run.Manager()->LoadDownloadList());
+    QCOMPARE(l_Run.m_Errors.size(), 1);
+    QCOMPARE(l_Run.m_Errors.first().first, 1);
+}
+
+void ArchivesTest::unwrittenSlots_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("the first listed blob's CDN archive answers 404") << "404";
+    QTest::newRow("the first listed slot is too small for its blob") << "small";
+    QTest::newRow("the first listed record is shorter than a blob header") << "tiny";
+    QTest::newRow("the archive cannot grow (full disk)") << "full";
+}
+
+void ArchivesTest::unwrittenSlots()
+{
+    // What can be fetched is, what cannot stays listed, the first failure is reported at the end,
+    // and the run does not finish as whole.
+    QFETCH(QString, failure);
+    Repair l_Run;
+    QStringList l_Damage;
+    for (int l_I = 0; l_I < 12; ++l_I)
+        l_Damage << "--zero-slot" << QString::number(l_I * 5);
+    if (failure == "full")
+        l_Damage = QStringList{"--drop-archive", "0"};
+    QVERIFY(l_Run.Ready(s_Small + l_Damage, m_Server));
+    const QStringList l_Listed = l_Run.Scan();
+    QVERIFY(l_Listed.size() > 1);
+    int l_First = -1;
+    for (int l_I = 0; l_First < 0; ++l_I)
+        if (l_Run.Blob(l_I)["indexKey"].toString() == l_Listed.first())
+            l_First = l_I;
+    // The blobs that cannot be written: the first listed, and for a 404 every blob of its CDN archive.
+    std::set<QString> l_Failing{l_Listed.first()};
+    if (failure == "404")
+    {
+        m_Server.SetFault(l_Run.CdnPath(l_First), With(&Fault::Status, 404));
+        for (const QString& l_Key : l_Listed)
+            for (int l_I = 0; l_I < l_Run.m_Store.Summary()["blobs"].toArray().size(); ++l_I)
+                if (l_Run.Blob(l_I)["indexKey"].toString() == l_Key && l_Run.CdnPath(l_I) == l_Run.CdnPath(l_First))
+                    l_Failing.insert(l_Key);
+        QVERIFY2(l_Failing.size() < size_t(l_Listed.size()), "every listed blob shares one CDN archive");
+    }
+    if (failure == "small")
+    {
+        // The local index gives the slot less room than header and blob.
+        const QString l_Idx = l_Run.Install() + QString::asprintf("data/data/%02x00000001.idx", l_Run.Blob(l_First)["bucket"].toInt());
+        QByteArray l_Bytes = TestBuild::Read(l_Idx);
+        const int l_At = FindKey(l_Bytes, l_Listed.first());
+        QVERIFY(l_At > 0);
+        const quint32 l_Size = quint32(l_Run.Blob(l_First)["blobSize"].toInt() + 29);
+        l_Bytes.replace(l_At + 14, 4, QByteArray(reinterpret_cast<const char*>(&l_Size), 4));
+        QVERIFY(TestBuild::Write(l_Idx, l_Bytes));
+    }
+    if (failure == "tiny")
+    {
+        // The CDN archive's index gives the blob 0 bytes.
+        const QString l_Index = l_Run.Install() + "data/indices/" + l_Run.Blob(l_First)["cdnArchive"].toString() + ".index";
+        QByteArray l_Bytes = TestBuild::Read(l_Index);
+        const int l_At = FindKey(l_Bytes, l_Listed.first());
+        QVERIFY(l_At >= 0);
+        l_Bytes.replace(l_At + 16, 4, QByteArray(4, '\0'));
+        QVERIFY(TestBuild::Write(l_Index, l_Bytes));
+    }
+    if (failure == "small" || failure == "tiny")
+    {
+        l_Run.m_App.reset();
+        QVERIFY(l_Run.Open(m_Server.BaseUrl()) && l_Run.LoadEncoding());
+        QCOMPARE(l_Run.Scan(), l_Listed);
+    }
+    if (failure == "full")
+    {
+        if (!QFile::link("/dev/full", l_Run.ArchivePath(0)))
+            QSKIP("no /dev/full to stand for a full disk");
+        for (const QString& l_Key : l_Listed)
+            l_Failing.insert(l_Key);
+    }
+    m_Server.ClearRequests();
+    l_Run.Manager()->LoadDownloadList();
+    l_Run.Manager()->StartStreaming();
+    QTRY_VERIFY_WITH_TIMEOUT(!l_Run.m_Errors.isEmpty(), 60000);
+    QTest::qWait(200); // nothing follows the report
+    m_Server.ClearFaults();
+    QCOMPARE(l_Run.m_Errors.size(), 1);
+    QVERIFY2(l_Run.m_Errors.first().first == (failure == "404" ? 2 : 1), qPrintable(l_Run.m_Errors.first().second));
+    QVERIFY(!l_Run.m_Finished);
+    QStringList l_Kept = Lines(TestBuild::Read(l_Run.Db()));
+    QCOMPARE(std::set<QString>(l_Kept.begin(), l_Kept.end()), l_Failing);
+    if (failure == "small" || failure == "tiny")
+        QCOMPARE(m_Server.Requests().size(), l_Listed.size() - 1); // the local problem is not fetched
+    if (failure != "full")
+        QCOMPARE(l_Run.Scan().size(), int(l_Failing.size()));
+}
+
+void ArchivesTest::encodingTransferBound_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("loads");
+    QTest::newRow("sized answer") << "" << true;
+    QTest::newRow("no Content-Length: encoding-size bounds it") << "no-length" << true;
+    QTest::newRow("more bytes than the file") << "longer" << false;
+}
+
+void ArchivesTest::encodingTransferBound()
+{
+    // The encoding file is asked for with a closed range and taken only up to its known size.
+    QFETCH(QString, answer);
+    QFETCH(bool, loads);
+    Repair l_Run;
+    QVERIFY(l_Run.Ready(s_Small, m_Server, false));
+    const QString l_Key = l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
+    const QString l_Local = l_Run.Install() + "data/orvane/" + l_Key;
+    const QByteArray l_Bytes = TestBuild::Read(l_Local);
+    QVERIFY(QFile::remove(l_Local));
+    const QString l_Path = "/tpr/wow/data/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key;
+    if (answer == "no-length")
+        m_Server.SetFault(l_Path, With(&Fault::OmitContentLength, true));
+    if (answer == "longer")
+    {
+        // The whole of a longer body, range ignored: more than the file can hold.
+        m_Server.SetResource(l_Path, l_Bytes + QByteArray(100000, 'x'));
+        m_Server.SetFault(l_Path, With(&Fault::IgnoreRange, true));
+    }
+    m_Server.ClearRequests();
+    QCOMPARE(l_Run.LoadEncoding(), loads);
+    m_Server.ClearFaults();
+    m_Server.ClearResources();
+    QStringList l_Ranges;
+    for (const TestHttpServer::Request& l_Request : m_Server.Requests(l_Path))
+        if (!l_Request.Range.isEmpty())
+            l_Ranges << QString::fromLatin1(l_Request.Range);
+    QVERIFY(!l_Ranges.isEmpty());
+    for (const QString& l_Range : l_Ranges)
+        QCOMPARE(l_Range, QStringLiteral("bytes=0-%1").arg(l_Bytes.size() - 1));
+    if (loads)
+        QCOMPARE(TestBuild::Read(l_Local), l_Bytes);
+    else
+        QVERIFY(!QFile::exists(l_Local));
+}
+
+void ArchivesTest::stopDuringEncodingSize()
+{
+    // A stop while the encoding file's size is asked for holds the transfer that would follow.
+    Repair l_Run;
+    QVERIFY(l_Run.Ready(s_Small, m_Server, false));
+    const QString l_Key = l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
+    QVERIFY(QFile::remove(l_Run.Install() + "data/orvane/" + l_Key));
+    const QString l_Path = "/tpr/wow/data/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key;
+    m_Server.SetFault(l_Path, With(&Fault::DelayMs, 300, 1));
+    m_Server.ClearRequests();
+    l_Run.m_Loaded = false;
+    l_Run.Manager()->Init(l_Run.Db());
+    l_Run.Manager()->StopDownload();
+    QTRY_COMPARE_WITH_TIMEOUT(m_Server.Requests(l_Path).size(), 1, 10000);
+    QTest::qWait(600); // past the delayed size answer: no transfer may follow it
+    QCOMPARE(m_Server.Requests(l_Path).size(), 1);
+    QVERIFY(l_Run.m_Started.isEmpty() && !l_Run.m_Loaded && l_Run.m_Errors.isEmpty());
+    l_Run.Manager()->ResumeDownload();
+    QTRY_VERIFY_WITH_TIMEOUT(l_Run.m_Loaded, 20000);
+    QVERIFY(l_Run.m_Errors.isEmpty());
+}
+
+void ArchivesTest::stoppedScan()
+{
+    // A stop reaches the scan: it checks no more slots and leaves the list as it was; after a
+    // resume the next scan runs whole.
+    Repair l_Run;
+    QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "3"}, m_Server));
+    QVERIFY(TestBuild::Write(l_Run.Db(), "listed\n"));
+    l_Run.Manager()->StopDownload();
+    l_Run.Manager()->ScanInstall();
+    QVERIFY(l_Run.Manager()->ScanCancelled());
+    QCOMPARE(TestBuild::Read(l_Run.Db()), QByteArray("listed\n"));
+    l_Run.Manager()->ResumeDownload();
+    QCOMPARE(l_Run.Scan().size(), 1);
+    QVERIFY(!l_Run.Manager()->ScanCancelled());
+    QVERIFY(l_Run.m_Errors.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(ArchivesTest)

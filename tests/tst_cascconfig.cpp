@@ -5,6 +5,7 @@
 #include "casc/CASCTables.h"
 #include "casc/CASCVersion.h"
 
+#include <QCryptographicHash>
 #include <QtTest>
 
 using namespace Orvane::CASC;
@@ -35,7 +36,15 @@ QString Render(const CASCCDNConfig& p_Cdn, const CASCBuildConfig& p_Build)
         .join('|');
 }
 
-const QString c_Cdn(32, 'c'), c_Build(32, 'b');
+QString Md5(const QByteArray& p_Body)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(p_Body, QCryptographicHash::Md5).toHex());
+}
+
+// Configuration files are named by the MD5 of their bodies.
+const QByteArray c_CdnBody = "archives = a1 a2\npatch-archives = p1\n";
+const QByteArray c_BuildBody = "encoding = ckey ekey\nbuild-name = B\n";
+const QString c_Cdn = Md5(c_CdnBody), c_Build = Md5(c_BuildBody);
 
 } // namespace
 
@@ -146,22 +155,32 @@ void CascConfigTest::initChain_data()
     QTest::addColumn<QByteArray>("cdns");
     QTest::addColumn<QString>("faultPath"); // relative to the CDN base URL
     QTest::addColumn<TestHttpServer::Fault>("fault");
+    QTest::addColumn<QByteArray>("body"); // served at faultPath instead of its own body
     QTest::addColumn<int>("kind"); // -1: InitComplete
     QTest::addColumn<QString>("message");
     using F = TestHttpServer::Fault;
     const QByteArray l_Cdns = "Name|Path|Hosts\neu|tpr/wow|HOST\n";
-    const QString l_CdnConfig = "tpr/wow/config/cc/cc/" + c_Cdn;
-    QTest::newRow("complete") << 0 << l_Cdns << "" << F() << -1 << "";
-    QTest::newRow("product folder in the base URL") << 1 << l_Cdns << "" << F() << -1 << "";
-    QTest::newRow("four columns: no CDN") << 0 << QByteArray("H\neu|tpr/wow|HOST|x\n") << "" << F() << 0
+    const QString l_CdnConfig = "tpr/wow/config/" + c_Cdn.left(2) + "/" + c_Cdn.mid(2, 2) + "/" + c_Cdn;
+    const QString l_BuildConfig = "tpr/wow/config/" + c_Build.left(2) + "/" + c_Build.mid(2, 2) + "/" + c_Build;
+    const QByteArray l_None;
+    QTest::newRow("complete") << 0 << l_Cdns << "" << F() << l_None << -1 << "";
+    QTest::newRow("product folder in the base URL") << 1 << l_Cdns << "" << F() << l_None << -1 << "";
+    QTest::newRow("four columns: no CDN") << 0 << QByteArray("H\neu|tpr/wow|HOST|x\n") << "" << F() << l_None << 0
                                           << "No CDN for world region 2";
-    QTest::newRow("region table closed") << 0 << l_Cdns << "wow/cdns" << With(&F::CloseAfterBytes, 3) << 2
+    QTest::newRow("region table closed") << 0 << l_Cdns << "wow/cdns" << With(&F::CloseAfterBytes, 3) << l_None << 2
                                          << "QtHttp error 2 when retrieving file BASEwow/cdns";
-    QTest::newRow("versions table stalls") << 0 << l_Cdns << "wow/versions" << With(&F::NoAnswer, true) << 2
+    QTest::newRow("versions table stalls") << 0 << l_Cdns << "wow/versions" << With(&F::NoAnswer, true) << l_None << 2
                                            << "QtHttp error 4 when retrieving file BASEwow/versions";
-    QTest::newRow("CDN configuration closed") << 0 << l_Cdns << l_CdnConfig << With(&F::CloseAfterBytes, 3) << 2
-                                              << "QtHttp error 2 when retrieving file BASE" + l_CdnConfig;
-    QTest::newRow("404 configuration parses as empty") << 0 << l_Cdns << l_CdnConfig << With(&F::Status, 404) << -1 << "";
+    QTest::newRow("CDN configuration closed") << 0 << l_Cdns << l_CdnConfig << With(&F::CloseAfterBytes, 3) << l_None
+                                              << 2 << "QtHttp error 2 when retrieving file BASE" + l_CdnConfig;
+    // What does not hash to its key is not the configuration: an error page, a captive portal.
+    const QString l_Mismatch = "CASCVersion::Init() configuration does not match its key : BASE";
+    QTest::newRow("404 configuration refused") << 0 << l_Cdns << l_CdnConfig << With(&F::Status, 404) << l_None << 2
+                                               << l_Mismatch + l_CdnConfig;
+    QTest::newRow("CDN configuration with another body")
+        << 0 << l_Cdns << l_CdnConfig << F() << QByteArray("archives = evil\n") << 2 << l_Mismatch + l_CdnConfig;
+    QTest::newRow("build configuration with another body")
+        << 0 << l_Cdns << l_BuildConfig << F() << QByteArray("<html>portal</html>") << 2 << l_Mismatch + l_BuildConfig;
 }
 
 void CascConfigTest::initChain()
@@ -170,6 +189,7 @@ void CascConfigTest::initChain()
     QFETCH(QByteArray, cdns);
     QFETCH(QString, faultPath);
     QFETCH(TestHttpServer::Fault, fault);
+    QFETCH(QByteArray, body);
     QFETCH(int, kind);
     QFETCH(QString, message);
     qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
@@ -179,10 +199,12 @@ void CascConfigTest::initChain()
     const QString l_Base = l_Server.BaseUrl() + (product == 0 ? "" : "wow/");
     l_Server.SetResource("/wow/cdns", cdns.replace("HOST", QString("127.0.0.1:%1").arg(l_Server.Port()).toUtf8()));
     l_Server.SetResource("/wow/versions", ("H\neu|" + c_Build + "|" + c_Cdn + "|77|8.3\n").toUtf8());
-    l_Server.SetResource("/tpr/wow/config/cc/cc/" + c_Cdn, "archives = a1 a2\npatch-archives = p1\n");
-    l_Server.SetResource("/tpr/wow/config/bb/bb/" + c_Build, "encoding = ckey ekey\nbuild-name = B\n");
+    l_Server.SetResource("/tpr/wow/config/" + c_Cdn.left(2) + "/" + c_Cdn.mid(2, 2) + "/" + c_Cdn, c_CdnBody);
+    l_Server.SetResource("/tpr/wow/config/" + c_Build.left(2) + "/" + c_Build.mid(2, 2) + "/" + c_Build, c_BuildBody);
     if (!faultPath.isEmpty())
         l_Server.SetFault("/" + faultPath, fault);
+    if (!body.isEmpty())
+        l_Server.SetResource("/" + faultPath, body);
     CASCApplication l_App(product, "/tmp/none", l_Base);
     QSignalSpy l_Errors(&l_App, &CASCApplication::OnError);
     QSignalSpy l_Complete(&l_App, &CASCApplication::InitComplete);
@@ -196,11 +218,11 @@ void CascConfigTest::initChain()
     {
         QCOMPARE(int(l_Errors[0][0].value<Errors::Type>()), kind);
         QCOMPARE(l_Errors[0][1].toString(), message.replace("BASE", l_Server.BaseUrl()));
-    }
-    else if (fault.Status == 404)
-    {
-        QVERIFY(l_App.GetVersion()->GetCDNConfig()._Archives.isEmpty());
-        QCOMPARE(l_App.GetVersion()->GetEncodingKey(), QString("ekey"));
+        // Nothing of a refused configuration is taken.
+        if (l_App.GetVersion() && faultPath.endsWith(c_Build))
+            QCOMPARE(l_App.GetVersion()->GetEncodingKey(), QString());
+        if (l_App.GetVersion())
+            QVERIFY(!l_App.GetVersion()->GetCDNConfig()._Archives.contains("evil"));
     }
     else
     {
@@ -222,14 +244,15 @@ void CascConfigTest::secondInit()
     QVERIFY(l_Server.Start());
     l_Server.SetResource("/wow/cdns", QString("H\neu|tpr/wow|127.0.0.1:%1\n").arg(l_Server.Port()).toUtf8());
     l_Server.SetResource("/wow/versions", ("H\neu|" + c_Build + "|" + c_Cdn + "|77|8.3\n").toUtf8());
-    l_Server.SetResource("/tpr/wow/config/cc/cc/" + c_Cdn, "archives = a1\n");
-    l_Server.SetResource("/tpr/wow/config/bb/bb/" + c_Build, "encoding = ckey ekey\n");
-    l_Server.SetFault("/tpr/wow/config/bb/bb/" + c_Build, With(&TestHttpServer::Fault::NoAnswer, true, 1));
+    const QString l_BuildPath = "/tpr/wow/config/" + c_Build.left(2) + "/" + c_Build.mid(2, 2) + "/" + c_Build;
+    l_Server.SetResource("/tpr/wow/config/" + c_Cdn.left(2) + "/" + c_Cdn.mid(2, 2) + "/" + c_Cdn, c_CdnBody);
+    l_Server.SetResource(l_BuildPath, c_BuildBody);
+    l_Server.SetFault(l_BuildPath, With(&TestHttpServer::Fault::NoAnswer, true, 1));
     CASCApplication l_App(0, "/tmp/none", l_Server.BaseUrl());
     QSignalSpy l_Errors(&l_App, &CASCApplication::OnError);
     QSignalSpy l_Complete(&l_App, &CASCApplication::InitComplete);
     l_App.Init(2);
-    QTRY_COMPARE_WITH_TIMEOUT(l_Server.Requests("/tpr/wow/config/bb/bb/" + c_Build).size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(l_Server.Requests(l_BuildPath).size(), 1, 20000);
     l_App.Init(2);
     QTRY_COMPARE_WITH_TIMEOUT(l_Complete.count(), 1, 20000);
     QTest::qWait(1500); // past the first fetch's stall time

@@ -1,4 +1,5 @@
 // The archive indices of an installation, loaded into the map the install scan looks keys up in.
+#include "support/CascRig.h"
 #include "support/CascStore.h"
 #include "support/TestBuild.h"
 #include "support/WarningLog.h"
@@ -70,6 +71,9 @@ private slots:
     void crafted_data();
     void crafted();
     void loadTwice();
+    void rejectedIndexIsRemoved_data();
+    void rejectedIndexIsRemoved();
+    void cancelledLoad();
 };
 
 void CascIndexTest::forgedStore_data()
@@ -143,10 +147,10 @@ void CascIndexTest::crafted_data()
                                    << "Error CASCIndexManager::Load Zeroed key in index NAME at offset24" << 2 << 2;
     QTest::newRow("key of an earlier archive")
         << QList<QByteArray>{l_A, Index({Key(3), Twin(2), Key(4)}), l_Last} << 1
-        << "Error CASCIndexManager::Load duplicate index entry : " + QString(Twin(2).toHex()) << 2 << 2;
+        << "Error CASCIndexManager::Load duplicate index entry : " + QString(Twin(2).toHex()) << 2 << 3;
     QTest::newRow("key twice in one archive")
         << QList<QByteArray>{l_A, Index({Key(5), Key(3), Key(5)}), l_Last} << 1
-        << "Error CASCIndexManager::Load duplicate index entry : " + QString(Key(5).toHex()) << 2 << 2;
+        << "Error CASCIndexManager::Load duplicate index entry : " + QString(Key(5).toHex()) << 2 << 4;
 }
 
 void CascIndexTest::crafted()
@@ -214,6 +218,61 @@ void CascIndexTest::loadTwice()
     QCOMPARE(l_Errors.count(), 2);
     QCOMPARE(l_App.GetIndexManager()->GetEntryCount(), 1);
     QVERIFY(l_Errors[1][1].toString().endsWith(QString(Key(1).toHex())));
+}
+
+void CascIndexTest::rejectedIndexIsRemoved_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("cut short") << "truncate" << true;
+    QTest::newRow("two zero keys") << "zero" << true;
+    QTest::newRow("key of an earlier archive") << "duplicate" << false;
+}
+
+void CascIndexTest::rejectedIndexIsRemoved()
+{
+    // An index the load cannot read is deleted, so that the next run fetches it again; one that
+    // reads (a duplicate key) stays.
+    QFETCH(QString, change);
+    QFETCH(bool, removed);
+    CascRig l_Rig;
+    QVERIFY(l_Rig.Forge({"--files", "20", "--data-archives", "3"}));
+    const QStringList l_Names = l_Rig.m_Store.Archives(false);
+    const QString l_Path = l_Rig.m_Store.Install() + "data/indices/" + l_Names.at(1) + ".index";
+    QByteArray l_Bytes = TestBuild::Read(l_Path);
+    if (change == "truncate")
+        l_Bytes = l_Bytes.left(5);
+    else if (change == "zero")
+        l_Bytes.replace(0, 40, QByteArray(40, '\0'));
+    else
+        l_Bytes.replace(0, 16, TestBuild::Read(l_Rig.m_Store.Install() + "data/indices/" + l_Names.at(0) + ".index").left(16));
+    QVERIFY(TestBuild::Write(l_Path, l_Bytes));
+    l_Rig.NewApp();
+    QVERIFY(l_Rig.Init());
+    l_Rig.m_App->GetIndexManager()->Load();
+    QCOMPARE(l_Rig.m_Errors->count(), 1);
+    QCOMPARE(QFile::exists(l_Path), !removed);
+}
+
+void CascIndexTest::cancelledLoad()
+{
+    // A cancelled load raises nothing and keeps nothing; the next one reads everything.
+    QTemporaryDir l_Dir;
+    CASCApplication l_App(0, l_Dir.path(), "http://127.0.0.1:1/");
+    QSignalSpy l_Errors(&l_App, &CASCApplication::OnError);
+    const QString l_Name(32, 'b');
+    QVERIFY(TestBuild::Write(l_Dir.path() + "/data/indices/" + l_Name + ".index", Index({Key(1), Key(2)})));
+    CASCIndexManager* l_Index = l_App.GetIndexManager();
+    l_Index->Cancel(true);
+    QVERIFY(!l_Index->LoadArchives({l_Name}, {}));
+    QVERIFY(l_Index->Cancelled());
+    QCOMPARE(l_Index->GetEntryCount(), 0);
+    QVERIFY(l_Index->GetArchiveNames().isEmpty());
+    l_Index->Cancel(false);
+    QVERIFY(l_Index->LoadArchives({l_Name}, {}));
+    QVERIFY(!l_Index->Cancelled());
+    QCOMPARE(l_Index->GetEntryCount(), 2);
+    QCOMPARE(l_Errors.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(CascIndexTest)

@@ -7,7 +7,9 @@
 #include "casc/CASCIndexManager.h"
 #include "casc/CASCVersion.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QtTest>
@@ -47,6 +49,20 @@ QString HexKey(int p_Number)
     return QString("%1").arg(p_Number, 32, 10, QChar('0'));
 }
 
+/// An archive index of p_Size bytes without entries: p_Size - 28 bytes of pattern, then a footer
+/// that counts 0 entries and holds its checksum.
+QByteArray ValidIndex(int p_Size, int p_Seed = 7)
+{
+    QByteArray l_Footer = QByteArray(8, '\1') + QByteArray("\1\0\0\4\4\4\x10\x08", 8) + QByteArray(4, '\0');
+    l_Footer += QCryptographicHash::hash(l_Footer.mid(8) + QByteArray(8, '\0'), QCryptographicHash::Md5).left(8);
+    return TestHttpServer::Pattern(p_Size - 28, p_Seed) + l_Footer;
+}
+
+QString Md5(const QByteArray& p_Body)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(p_Body, QCryptographicHash::Md5).toHex());
+}
+
 /// A store of three archives whose indices are p_Bodies, served from memory; the installation
 /// holds both configuration files and no index.
 void Synthetic(CascRig& p_Rig, const QList<QByteArray>& p_Bodies, const QString& p_Archives = QString())
@@ -62,13 +78,13 @@ void Synthetic(CascRig& p_Rig, const QList<QByteArray>& p_Bodies, const QString&
     const QByteArray l_Cdn = "archives = " + (p_Archives.isNull() ? l_Names.join(' ') : p_Archives).toUtf8() + "\n";
     const QByteArray l_Build = "build-name = synthetic\n";
     l_Server.SetResource("/wow/cdns", "Name|Path|Hosts\neu|tpr/wow|" + l_Host.toUtf8() + "\n");
-    l_Server.SetResource("/wow/versions", "Region|B|C|Id|Name\neu|" + HexKey(98).toUtf8() + "|" +
-                                              HexKey(99).toUtf8() + "|1|v\n");
-    l_Server.SetResource("/tpr/wow/config/" + Keyed(HexKey(99)), l_Cdn);
-    l_Server.SetResource("/tpr/wow/config/" + Keyed(HexKey(98)), l_Build);
+    l_Server.SetResource("/wow/versions", "Region|B|C|Id|Name\neu|" + Md5(l_Build).toUtf8() + "|" +
+                                              Md5(l_Cdn).toUtf8() + "|1|v\n");
+    l_Server.SetResource("/tpr/wow/config/" + Keyed(Md5(l_Cdn)), l_Cdn);
+    l_Server.SetResource("/tpr/wow/config/" + Keyed(Md5(l_Build)), l_Build);
     const QString l_Install = p_Rig.m_Store.Root() + "/install/";
-    TestBuild::Write(l_Install + "data/config/" + Keyed(HexKey(99)), l_Cdn);
-    TestBuild::Write(l_Install + "data/config/" + Keyed(HexKey(98)), l_Build);
+    TestBuild::Write(l_Install + "data/config/" + Keyed(Md5(l_Cdn)), l_Cdn);
+    TestBuild::Write(l_Install + "data/config/" + Keyed(Md5(l_Build)), l_Build);
     p_Rig.NewApp(l_Install);
 }
 
@@ -119,6 +135,9 @@ private slots:
     void killAndRunAgain();
     void badKeys_data();
     void badKeys();
+    void wrongBodies_data();
+    void wrongBodies();
+    void stopWhileSizing();
 };
 
 void CascVerifierTest::forgedStore()
@@ -178,28 +197,39 @@ void CascVerifierTest::forgedStore()
 void CascVerifierTest::sizesAndProgress()
 {
     CascRig l_Rig;
-    Synthetic(l_Rig, {QByteArray(10, 'a'), QByteArray(20, 'b'), QByteArray(30, 'c')});
+    Synthetic(l_Rig, {ValidIndex(40, 1), ValidIndex(50, 2), ValidIndex(60, 3)});
     QVERIFY(l_Rig.Init());
     Calls l_Calls;
-    QVERIFY(Run(l_Rig, l_Calls));
+    l_Calls.Install(l_Rig.m_App->GetBaseVerifier());
+    // Progress comes at most once a second, besides the start and the end.
+    QElapsedTimer l_Clock;
+    l_Clock.start();
+    QList<qint64> l_Ticks;
+    l_Rig.m_App->GetBaseVerifier()->m_OnDownloadProgress = [&](int, int, int, quint64, quint64, quint64) {
+        l_Ticks.append(l_Clock.elapsed());
+    };
+    l_Rig.m_App->GetBaseVerifier()->Scan();
+    l_Rig.m_App->GetBaseVerifier()->Start();
+    QVERIFY(QTest::qWaitFor([&] { return l_Calls.m_Finished > 0 || !l_Rig.m_Errors->isEmpty(); }, 20000));
     QVERIFY(l_Rig.m_Errors->isEmpty());
-    QCOMPARE(l_Calls.m_Started, QList<Call>{(Call{1, 3, 0, 0, 60, 0})});
-    QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 60, 60, 0})});
-    QCOMPARE(l_Calls.m_Progress.size(), 3); // once at the end of every file
-    QCOMPARE(l_Calls.m_Progress.last()[2], quint64(100));
+    QCOMPARE(l_Calls.m_Started, QList<Call>{(Call{1, 3, 0, 0, 150, 0})});
+    QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 150, 150, 0})});
+    for (int l_I = 1; l_I < l_Ticks.size(); ++l_I)
+        QVERIFY2(l_Ticks[l_I] - l_Ticks[l_I - 1] >= 900, qPrintable(QString::number(l_Ticks[l_I] - l_Ticks[l_I - 1])));
+    QVERIFY(l_Ticks.size() <= 1 + l_Clock.elapsed() / 900);
     QCOMPARE(l_Calls.m_Finished, 1);
-    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), QByteArray(20, 'b'));
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), ValidIndex(50, 2));
     QVERIFY(l_Rig.m_App->GetBaseVerifier()->GetMissingFiles().isEmpty());
 
     // No Content-Length: the total is 0 and the percentage is taken against 1.
-    Synthetic(l_Rig, {QByteArray(10, 'a')});
+    Synthetic(l_Rig, {ValidIndex(40)});
     l_Rig.m_Server.SetFault("/tpr/wow/data/" + Keyed(HexKey(1)) + ".index", With(&TestHttpServer::Fault::OmitContentLength, true));
     QVERIFY(l_Rig.Init());
     QFile::remove(IndexPath(l_Rig, 1));
     Calls l_Unsized;
     QVERIFY(Run(l_Rig, l_Unsized));
     QCOMPARE(l_Unsized.m_Started, QList<Call>{(Call{1, 1, 0, 0, 0, 0})});
-    QCOMPARE(l_Unsized.m_Progress.last()[2], quint64(1000));
+    QCOMPARE(l_Unsized.m_Completed, QList<Call>{(Call{1, 1, 100, 40, 0, 0})});
 }
 
 void CascVerifierTest::nothingMissing()
@@ -241,8 +271,8 @@ void CascVerifierTest::failures()
     QFETCH(QString, message);
     CascRig l_Rig;
     qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
-    const QByteArray l_Second = TestHttpServer::Pattern(3000);
-    Synthetic(l_Rig, {QByteArray(10, 'a'), l_Second, QByteArray(30, 'c')});
+    const QByteArray l_Second = ValidIndex(3000);
+    Synthetic(l_Rig, {ValidIndex(40, 1), l_Second, ValidIndex(60, 3)});
     QVERIFY(l_Rig.Init());
     const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
     CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
@@ -266,15 +296,15 @@ void CascVerifierTest::failures()
     l_Verifier->ResumeDownload();
     QTRY_COMPARE_WITH_TIMEOUT(l_Calls.m_Finished, 1, 20000);
     QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
-    QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 3040, 3040, 0})});
+    QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 3100, 3100, 0})});
     qunsetenv("KESTRUN_STALL_TIMEOUT_MS");
 }
 
 void CascVerifierTest::stopAndResume()
 {
     CascRig l_Rig;
-    const QByteArray l_Second = TestHttpServer::Pattern(200000);
-    Synthetic(l_Rig, {QByteArray(10, 'a'), l_Second, QByteArray(30, 'c')});
+    const QByteArray l_Second = ValidIndex(200000);
+    Synthetic(l_Rig, {ValidIndex(40, 1), l_Second, ValidIndex(60, 3)});
     QVERIFY(l_Rig.Init());
     const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
     CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
@@ -296,7 +326,7 @@ void CascVerifierTest::stopAndResume()
     QVERIFY(l_Rig.m_Errors->isEmpty());
     QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
     // The stopped attempt's bytes are not counted twice, and the file was fetched from its start.
-    QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 200040, 200040, 0})});
+    QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 200100, 200100, 0})});
     const QList<TestHttpServer::Request> l_Requests = l_Rig.m_Server.Requests(l_Path);
     QCOMPARE(l_Requests.size(), 3);
     QVERIFY(l_Requests.last().Range.isEmpty());
@@ -306,8 +336,8 @@ void CascVerifierTest::killAndRunAgain()
 {
     // The process dies mid-file: the next run finds the file missing and fetches it whole.
     CascRig l_Rig;
-    const QByteArray l_Second = TestHttpServer::Pattern(100000);
-    Synthetic(l_Rig, {QByteArray(10, 'a'), l_Second});
+    const QByteArray l_Second = ValidIndex(100000);
+    Synthetic(l_Rig, {ValidIndex(40, 1), l_Second});
     QVERIFY(l_Rig.Init());
     const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
     Calls l_Calls;
@@ -343,12 +373,13 @@ void CascVerifierTest::badKeys()
 {
     QFETCH(QString, archives);
     CascRig l_Rig;
-    Synthetic(l_Rig, {QByteArray(10, 'a')}, HexKey(1) + " " + archives);
+    Synthetic(l_Rig, {ValidIndex(40)}, HexKey(1) + " " + archives);
     QVERIFY(l_Rig.Init());
     l_Rig.m_Server.ClearRequests();
     Calls l_Calls;
     Begin(l_Rig, l_Calls);
     QCOMPARE(l_Rig.m_Errors->count(), 1);
+    QCOMPARE(l_Rig.m_Errors->at(0)[0].value<Errors::Type>(), Errors::EncodingFile);
     QVERIFY(l_Rig.m_Errors->at(0)[1].toString().contains(archives));
     QTest::qWait(50);
     QVERIFY(l_Rig.m_Server.Requests().isEmpty());
@@ -356,6 +387,74 @@ void CascVerifierTest::badKeys()
     QDirIterator l_All(l_Rig.m_Store.Root(), QDir::Files, QDirIterator::Subdirectories);
     while (l_All.hasNext())
         QVERIFY2(!l_All.next().contains("escaped"), "a file was written from a bad key");
+}
+
+void CascVerifierTest::wrongBodies_data()
+{
+    QTest::addColumn<QString>("file"); // "config" or "index"
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("captive portal for an index") << "index" << QByteArray("<html>Sign in to the hotel network</html>");
+    QTest::newRow("index cut at its footer") << "index" << ValidIndex(3000).left(2990);
+    QTest::newRow("index with a broken footer") << "index" << ValidIndex(3000).replace(2999, 1, "!");
+    QTest::newRow("configuration of another build") << "config" << QByteArray("archives = 1234\n");
+}
+
+void CascVerifierTest::wrongBodies()
+{
+    // A 200 with the wrong body never takes the file's name; once the server behaves, a resume
+    // fetches the right one.
+    QFETCH(QString, file);
+    QFETCH(QByteArray, body);
+    CascRig l_Rig;
+    const QByteArray l_Right = ValidIndex(3000);
+    Synthetic(l_Rig, {ValidIndex(40, 1), l_Right});
+    QVERIFY(l_Rig.Init());
+    QString l_Served = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
+    QString l_Local = IndexPath(l_Rig, 2);
+    QByteArray l_Good = l_Right;
+    if (file == "config")
+    {
+        // The CDN configuration is missing from the installation.
+        const QString l_Key = l_Rig.m_App->GetVersionInfo(2)._CdnConfig;
+        l_Served = "/tpr/wow/config/" + Keyed(l_Key);
+        l_Local = l_Rig.m_App->GetInstallFolder() + "data/config/" + Keyed(l_Key);
+        l_Good = TestBuild::Read(l_Local);
+        QVERIFY(QFile::remove(l_Local));
+    }
+    l_Rig.m_Server.SetResource(l_Served, body);
+    Calls l_Calls;
+    Begin(l_Rig, l_Calls);
+    QTRY_COMPARE_WITH_TIMEOUT(l_Rig.m_Errors->count(), 1, 20000);
+    QCOMPARE(l_Rig.m_Errors->at(0)[0].value<Errors::Type>(), Errors::Network);
+    QVERIFY(!QFile::exists(l_Local) && !QFile::exists(l_Local + ".part"));
+    QCOMPARE(l_Calls.m_Finished, 0);
+    l_Rig.m_Server.SetResource(l_Served, l_Good);
+    l_Rig.m_App->GetBaseVerifier()->ResumeDownload();
+    QTRY_COMPARE_WITH_TIMEOUT(l_Calls.m_Finished, 1, 20000);
+    QCOMPARE(TestBuild::Read(l_Local), l_Good);
+    QCOMPARE(l_Rig.m_Errors->count(), 1);
+}
+
+void CascVerifierTest::stopWhileSizing()
+{
+    // A stop during the size requests holds the transfers that follow them until the resume.
+    CascRig l_Rig;
+    Synthetic(l_Rig, {ValidIndex(40, 1), ValidIndex(50, 2)});
+    QVERIFY(l_Rig.Init());
+    const QString l_First = "/tpr/wow/data/" + Keyed(HexKey(1)) + ".index";
+    l_Rig.m_Server.SetFault(l_First, With(&TestHttpServer::Fault::DelayMs, 300, 1));
+    l_Rig.m_Server.ClearRequests();
+    Calls l_Calls;
+    Begin(l_Rig, l_Calls);
+    QTRY_COMPARE_WITH_TIMEOUT(l_Rig.m_Server.Requests(l_First).size(), 1, 20000);
+    l_Rig.m_App->GetBaseVerifier()->StopDownload();
+    QTest::qWait(600); // past the delayed size answer: nothing may follow it
+    QCOMPARE(l_Rig.m_Server.Requests().size(), 1);
+    QVERIFY(l_Calls.m_Started.isEmpty() && l_Rig.m_Errors->isEmpty());
+    l_Rig.m_App->GetBaseVerifier()->ResumeDownload();
+    QTRY_COMPARE_WITH_TIMEOUT(l_Calls.m_Finished, 1, 20000);
+    QVERIFY(l_Rig.m_Errors->isEmpty());
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), ValidIndex(50, 2));
 }
 
 QTEST_GUILESS_MAIN(CascVerifierTest)

@@ -5,7 +5,11 @@
 #include "support/TestHttpServer.h"
 #include "support/WarningLog.h"
 
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QJsonArray>
+#include <QRandomGenerator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QDeadlineTimer>
@@ -268,7 +272,204 @@ private slots:
         QVERIFY(l_Game.Whole());
         QCOMPARE(l_Game.Requests("/data/", true) + l_Game.Requests("/patch/", true), l_Blobs - l_WholeBefore);
     }
+
+    void faultSchedule();
+    void newPassEndsTheRun_data();
+    void newPassEndsTheRun();
+    void uninitCancelsTheScan();
 };
+
+namespace {
+
+/// Every file below p_Root with its size and contents' digest.
+QStringList Snapshot(const QString& p_Root)
+{
+    QStringList l_Out;
+    for (QDirIterator l_It(p_Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); l_It.hasNext();)
+    {
+        const QString l_Path = l_It.next();
+        l_Out << l_Path + " " + QString::fromLatin1(QCryptographicHash::hash(ReadFile(l_Path), QCryptographicHash::Md5).toHex());
+    }
+    l_Out.sort();
+    return l_Out;
+}
+
+} // namespace
+
+void tst_contentstore::faultSchedule()
+{
+    // Seeded runs against a CDN with random faults (errors, cuts, stalls, wrong bodies for the
+    // configuration and the indices), random stops and kills. After every run: nothing outside
+    // the install folder changed, no slot holds another blob, a run that ended without an error
+    // left the store whole, and every run ended within its bound.
+    const quint32 l_Seed = qEnvironmentVariableIsSet("KESTRUN_FAULT_SEED") ? qEnvironmentVariableIntValue("KESTRUN_FAULT_SEED") : 1;
+    const int l_Runs = qEnvironmentVariableIsSet("KESTRUN_FAULT_RUNS") ? qEnvironmentVariableIntValue("KESTRUN_FAULT_RUNS") : 12;
+    qInfo("fault schedule: seed %u, %d runs", l_Seed, l_Runs);
+    qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
+    QRandomGenerator l_Random(l_Seed);
+    StoreGame l_Game;
+    Launcher::Kestrun& l_App = l_Game.App;
+    WarningLog l_Log;
+    l_Log.Silence = [](const QString&) { return true; };
+    const QStringList l_Outside = Snapshot(l_Game.Store.Root());
+    const QJsonObject l_Configs = l_Game.Summary["configs"].toObject();
+    QStringList l_Paths = l_Game.ArchivePaths();
+    QStringList l_BasePaths;
+    for (const char* l_Which : {"cdn", "build"})
+        l_BasePaths << l_Game.CdnPath("config", l_Configs[l_Which].toString());
+    for (const QString& l_Archive : l_Game.ArchivePaths())
+        l_BasePaths << l_Archive + ".index";
+    int l_Whole = 0, l_Failed = 0, l_Stopped = 0, l_Killed = 0;
+    for (int l_Run = 0; l_Run < l_Runs; ++l_Run)
+    {
+        l_Game.Server.ClearFaults();
+        l_Game.Server.ClearResources();
+        l_Game.Host.Errors.clear();
+        // The base files go now and then, so that wrong bodies for them are met.
+        if (l_Random.bounded(2) == 0)
+        {
+            QDir(l_Game.Folder + "data/config").removeRecursively();
+            QDir(l_Game.Folder + "data/indices").removeRecursively();
+        }
+        using F = TestHttpServer::Fault;
+        for (int l_Fault = int(l_Random.bounded(4)); l_Fault > 0; --l_Fault)
+        {
+            const bool l_Base = l_Random.bounded(2) == 0;
+            const QString l_Path = l_Base ? l_BasePaths.at(int(l_Random.bounded(l_BasePaths.size())))
+                                          : l_Paths.at(int(l_Random.bounded(l_Paths.size())));
+            const int l_Times = l_Random.bounded(2) == 0 ? 1 : -1;
+            switch (l_Random.bounded(5))
+            {
+            case 0: l_Game.Server.SetFault(l_Path, With(&F::Status, l_Random.bounded(2) ? 500 : 404, l_Times)); break;
+            case 1: l_Game.Server.SetFault(l_Path, With(&F::CloseAfterBytes, 50, l_Times)); break;
+            case 2: l_Game.Server.SetFault(l_Path, With(&F::StallAfterBytes, 50, l_Times)); break;
+            case 3: l_Game.Server.SetFault(l_Path, With(&F::IgnoreRange, true, l_Times)); break;
+            default: l_Game.Server.SetResource(l_Path, "<html>captive portal</html>"); break;
+            }
+        }
+        const int l_Action = int(l_Random.bounded(3)); // 0 none, 1 stop and resume, 2 kill
+        QElapsedTimer l_Clock;
+        l_Clock.start();
+        l_App.CheckContentStore(l_App.m_Pass);
+        if (l_Action > 0)
+        {
+            QTest::qWait(int(l_Random.bounded(600))); // a random moment, not a wait for something
+            if (l_Action == 1)
+            {
+                l_App.StopDownload();
+                QTest::qWait(int(l_Random.bounded(300)));
+                l_App.ResumeDownload();
+                ++l_Stopped;
+            }
+            else
+            {
+                l_App.Uninit();
+                ++l_Killed;
+            }
+        }
+        if (l_Action != 2)
+        {
+            QVERIFY2(l_Game.Host.WaitFor([&] { return l_Game.Ended(); }, 60000),
+                     qPrintable(QString("run %1 did not end within 60 s").arg(l_Run)));
+            if (l_Game.Host.Errors.isEmpty())
+            {
+                QVERIFY2(l_Game.Whole(), qPrintable(QString("run %1 ended without an error, the store not whole").arg(l_Run)));
+                ++l_Whole;
+            }
+            else
+                ++l_Failed;
+        }
+        QCOMPARE(Snapshot(l_Game.Store.Root()), l_Outside);
+        // A slot holds its own blob or none: a header naming another key would be taken by a scan.
+        for (const QJsonValue& l_Blob : l_Game.Summary["blobs"].toArray())
+        {
+            const QString l_Name = QString::asprintf("data/data/data.%03d", l_Blob["localArchive"].toInt());
+            const QByteArray l_Header = ReadFile(l_Game.Folder + l_Name).mid(l_Blob["localOffset"].toInt(), 30);
+            if (l_Header.size() < 16 || l_Header.left(16) == QByteArray(16, '\0'))
+                continue;
+            QByteArray l_Key;
+            for (int l_I = 15; l_I >= 7; --l_I)
+                l_Key.append(l_Header.at(l_I));
+            QCOMPARE(QString::fromLatin1(l_Key.toHex()), l_Blob["indexKey"].toString());
+        }
+    }
+    // Against a healed CDN the next run completes the store.
+    l_Game.Server.ClearFaults();
+    l_Game.Server.ClearResources();
+    l_Game.Host.Errors.clear();
+    l_App.CheckContentStore(l_App.m_Pass);
+    QVERIFY(l_Game.RunToEnd());
+    QVERIFY2(l_Game.Host.Errors.isEmpty(), qPrintable(l_Game.Host.Errors.join('\n')));
+    QVERIFY(l_Game.Whole());
+    qInfo("fault schedule: %d whole, %d failed, %d stopped and resumed, %d killed", l_Whole, l_Failed, l_Stopped, l_Killed);
+    qunsetenv("KESTRUN_STALL_TIMEOUT_MS");
+}
+
+void tst_contentstore::newPassEndsTheRun_data()
+{
+    QTest::addColumn<QString>("pass");
+    QTest::newRow("repair") << "repair";
+    QTest::newRow("rebuild") << "rebuild";
+    QTest::newRow("install elsewhere") << "install";
+    QTest::newRow("uninstall") << "uninstall";
+}
+
+void tst_contentstore::newPassEndsTheRun()
+{
+    // A new pass ends the content-store run at once: a later resume never restarts the old one
+    // (after an uninstall, in the forgotten folder, marking it installed).
+    QFETCH(QString, pass);
+    StoreGame l_Game;
+    Launcher::Kestrun& l_App = l_Game.App;
+    WorkerGate l_Gate;
+    l_Gate.Close(l_App);
+    l_App.CheckContentStore(l_App.m_Pass);
+    QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 3; }));
+    const quint64 l_Run = l_App.m_CASCRun;
+    const auto* l_Old = l_App.m_CASCApplication;
+    if (pass == "repair")
+        l_App.Repair();
+    else if (pass == "rebuild")
+        l_App.RebuildManifests();
+    else if (pass == "install")
+        l_App.Install(l_Game.Temp.path() + "/other/", true);
+    else
+        l_App.Uninstall(false);
+    QVERIFY(l_App.m_CASCRun > l_Run);
+    QVERIFY(l_App.m_CASCApplication != l_Old || !l_Old);
+    QVERIFY(!l_App.m_CASCMode);
+    l_Game.Server.ClearRequests();
+    l_Gate.Open = true;
+    l_App.StopDownload();
+    l_App.ResumeDownload();
+    if (pass == "uninstall")
+    {
+        QVERIFY(l_Game.Host.WaitFor([&] { return !l_App.m_Status.Busy; }, 20000));
+        QVERIFY(!l_App.m_CASCMode);
+        QVERIFY(!l_Game.Host.Settings.value("wow_bfa.Installed").toBool());
+        QCOMPARE(l_Game.Requests("/data/") + l_Game.Requests("/patch/"), 0);
+    }
+}
+
+void tst_contentstore::uninitCancelsTheScan()
+{
+    // Uninit during the scan: the scan stops at its next slot and leaves the list as it was.
+    StoreGame l_Game;
+    Launcher::Kestrun& l_App = l_Game.App;
+    WorkerGate l_First, l_Second;
+    l_First.Close(l_App);
+    l_App.CheckContentStore(l_App.m_Pass);
+    QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 3; }));
+    l_Second.Close(l_App);
+    l_First.Open = true;
+    QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 5; }));
+    WriteFile(l_Game.Folder + "ToDownloadCASC.db", "listed\n");
+    WarningLog l_Log;
+    l_App.Uninit();
+    l_Second.Open = true;
+    QVERIFY(l_Game.Host.WaitFor([&] { return !l_Log.Starting("CASCArchivesManager::ScanInstall() cancelled").isEmpty(); }, 20000));
+    QCOMPARE(ReadFile(l_Game.Folder + "ToDownloadCASC.db"), QByteArray("listed\n"));
+}
 
 QTEST_GUILESS_MAIN(tst_contentstore)
 #include "tst_contentstore.moc"

@@ -221,7 +221,18 @@ int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream&
     if (l_Status != 0)
         return p_Err << "casc-tool scan: " << l_Error << "\n", l_Status;
     CASCArchivesManager& l_Manager = *l_App.GetArchivesManager();
-    l_Manager.ScanInstall();
+    QString l_Failure;
+    const QMetaObject::Connection l_Watch = QObject::connect(
+        &l_App, &CASCApplication::OnError, [&l_Failure](Errors::Type, QString p_Message) {
+            if (l_Failure.isEmpty())
+                l_Failure = p_Message;
+        });
+    const bool l_Scanned = l_Manager.ScanInstall();
+    QObject::disconnect(l_Watch);
+    // An index that cannot be read leaves slots unchecked: never a whole store.
+    if (!l_Scanned)
+        return p_Err << "casc-tool scan: " << l_Failure << "\n",
+               l_Failure.contains("missing index") ? CascToolExit::NoInput : CascToolExit::DataError;
     const std::vector<CASCArchiveFileEntry>& l_List = l_Manager.GetDownloadList();
     const std::vector<CASCSlotCheck::Verdict>& l_Why = l_Manager.GetScanVerdicts();
     QJsonArray l_Slots;

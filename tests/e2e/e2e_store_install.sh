@@ -33,6 +33,12 @@ grep -q '"contentStore":true' "$WORK/install.json" || fail "the result does not 
 launcher status >"$WORK/status.out" || fail "status exited with $?"
 grep -q "^Content store: *yes$" "$WORK/status.out" || fail "status: $(cat "$WORK/status.out")"
 
+# Without the scan's list nothing is known of the slots: status says so instead of "yes".
+rm -f "${INSTALL}ToDownloadCASC.db"
+launcher status >"$WORK/status-unscanned.out" || fail "status exited with $?"
+grep -q "^Content store: *yes, never scanned" "$WORK/status-unscanned.out" ||
+    fail "status of an unscanned store: $(cat "$WORK/status-unscanned.out")"
+
 # A second run scans, finds the store whole and fetches nothing.
 launcher update --content-store >"$WORK/update.out" 2>&1 || fail "update --content-store: $(tail -n 3 "$WORK/update.out")"
 e2e_store_verify

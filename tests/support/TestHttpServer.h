@@ -67,6 +67,8 @@ public:
     {
         Locked([&] { m_Resources[NormalPath(p_Path)] = p_Bytes; });
     }
+    /// Forgets every resource set in memory.
+    void ClearResources() { Locked([&] { m_Resources.clear(); }); }
     /// Paths not set in memory are served from files under this folder.
     void SetFileRoot(const QString& p_Folder) { Locked([&] { m_FileRoot = QDir(p_Folder).absolutePath(); }); }
     void SetFault(const QString& p_Path, const Fault& p_Fault)
