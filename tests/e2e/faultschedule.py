@@ -60,6 +60,9 @@ class Schedule:
         self.needed = 0
         self.allowance = {"corrupt": 0, "kill": 0, "client-abort": 0}
         self.kill_times = {}  # run -> monotonic time of the kill
+        self.damage_log = []  # (monotonic time, served path) of each file damaged by the schedule
+        self.unrepaired = set()  # files damaged since the last repair that ended well
+        self.scan_began = False  # a repair got the build information since those files were damaged
         self.load_build()
 
     # --- the build ---------------------------------------------------------------------
@@ -150,13 +153,32 @@ class Schedule:
         self.violate(run, "part-shrank", "%s.part went from %d to %s bytes before reaching its %d" %
                      (rel, before, "nothing" if now is None else now, full))
 
-    def check_after_run(self, run, status, killed, stderr, outside_before):
-        _, _, garbled, _ = self.server.snapshot()
+    def lists_state(self):
+        state = []
+        for name in ("ToDownloadBase.db", "ToDownload.db"):
+            try:
+                info = os.stat(self.install + name)
+                state.append((info.st_ino, info.st_mtime_ns, info.st_size))
+            except OSError:
+                state.append(None)
+        return state
+
+    def check_after_run(self, run, op, status, killed, stderr, outside_before, lists_before):
+        responses, _, garbled, _ = self.server.snapshot()
+        # Files damaged behind the launcher's back are its to find only once a full scan began: a repair
+        # that dropped or rewrote the download lists (an interrupted scan is done again by the next run).
+        if op == "repair" and self.lists_state() != lists_before:
+            self.scan_began = True
+        trusted = set() if self.scan_began or op == "repair" else set(self.unrepaired)
+        if op == "repair" and status == 0 and not killed:
+            self.unrepaired.clear()
         if killed:
             pass
         elif status == 0:
             wrong = []
             for rel, entry in sorted(self.files.items()):
+                if rel in trusted:
+                    continue
                 try:
                     with open(self.install + rel, "rb") as handle:
                         if handle.read() != entry["bytes"]:
@@ -240,7 +262,8 @@ class Schedule:
         for rel in chosen:
             path = self.install + rel
             os.chmod(path, 0o644)
-            how = self.rng.choice(["delete", "truncate", "append"])
+            # A file whose presence suffices (0x80) is never read back: only its absence shows.
+            how = self.rng.choice(["delete", "truncate", "append"] if not self.files[rel].get("flags", 0) & 0x80 else ["delete"])
             if how == "delete":
                 os.remove(path)
             elif how == "truncate":
@@ -249,6 +272,9 @@ class Schedule:
                 with open(path, "ab") as handle:
                     handle.write(b"damage")
             self.needed += len(self.files[rel]["bytes"])
+            self.damage_log.append((time.monotonic(), self.files[rel]["url"]))
+            self.unrepaired.add(rel)
+        self.scan_began = False
         return chosen
 
     def installed(self):
@@ -277,9 +303,17 @@ class Schedule:
         else:
             op = [self.rng.choice(["update", "update", "repair"])]
         damaged = self.damage(run) if op == ["repair"] and last_whole else []
-        kill_after = self.rng.uniform(0.3, 5.0) if self.rng.random() < 0.4 else None
+        # A kill at a random moment, or once a random number of file bytes went out in this run
+        # (a run may spend its first seconds on sizes and checks).
+        kill_after = kill_bytes = None
+        if self.rng.random() < 0.4:
+            if self.rng.random() < 0.5:
+                kill_after = self.rng.uniform(0.3, 5.0)
+            else:
+                kill_bytes = self.rng.randint(1, 1500000)
         dead = self.server.begin_run(run)
         outside_before = self.snapshot_outside()
+        lists_before = self.lists_state()
         process, out, err = self.launch(op)
         began = time.monotonic()
         seen = {}
@@ -295,6 +329,11 @@ class Schedule:
             if status is not None:
                 break
             elapsed = time.monotonic() - began
+            if kill_bytes is not None and not killed:
+                responses = self.server.snapshot()[0]
+                served = sum(r.sent for r in responses if r.run == run and not r.document and r.method == "GET")
+                if served >= kill_bytes:
+                    kill_after = elapsed
             if kill_after is not None and elapsed >= kill_after and not killed:
                 process.send_signal(signal.SIGKILL)
                 self.kill_times[run] = time.monotonic()
@@ -311,12 +350,13 @@ class Schedule:
         stderr = err.read()
         out.close()
         err.close()
-        self.check_after_run(run, status, killed, stderr, outside_before)
+        self.check_after_run(run, op[0], status, killed, stderr, outside_before, lists_before)
         outcome = "killed" if killed else "exit %d" % status
         reason = next((l for l in stderr.splitlines() if l.startswith("error: ")), "")
         print("[fault-schedule] run %d: %s%s (dead CDN host %s)%s -> %s%s" %
               (run, " ".join(op[:1]), " after damaging %d files" % len(damaged) if damaged else "", dead,
-               " kill at %.1f s" % kill_after if kill_after is not None else "", outcome,
+               " kill at %.1f s" % kill_after if kill_after is not None else
+               " kill after %d bytes" % kill_bytes if kill_bytes is not None else "", outcome,
                ": " + reason[7:120] if status == 1 and not killed else ""), flush=True)
         self.runs.append((op[0], outcome))
         return status == 0 and not killed
@@ -354,15 +394,15 @@ class Schedule:
                 stderr = err.read()
                 out.close()
                 err.close()
-                self.check_after_run(final, status, False, stderr, outside_before)
+                self.check_after_run(final, "repair", status, False, stderr, outside_before, None)
                 if status != 0:
                     self.violate(final, "exit-0-whole", "a repair without faults exited %d: %s" %
                                  (status, stderr.strip()[-200:]))
                 print("[fault-schedule] run %d: repair without faults -> exit %d" % (final, status), flush=True)
         finally:
-            time.sleep(0)  # let handlers record their last bytes before the figures
             responses, faults, garbled, dead_connections = self.server.snapshot()
             self.server.stop()
+        responses = [r for r in responses if not r.document]
         self.check_resumes(responses)
         valid, bound = self.check_bytes(responses)
         self.figures(responses, faults, dead_connections, valid, bound)
@@ -384,7 +424,8 @@ class Schedule:
         covered = {}
         for r in responses:
             if r.valid and r.method == "GET" and r.sent:
-                covered.setdefault(r.path, []).append((r.start, r.start + r.sent))
+                generation = sum(1 for at, url in self.damage_log if url == r.path and at < r.began)
+                covered.setdefault((r.path, generation), []).append((r.start, r.start + r.sent))
         unique = 0
         for spans in covered.values():
             spans.sort()
@@ -404,7 +445,8 @@ class Schedule:
               "(corrupted bodies %d, kills %d, answers the client dropped %d)" % (
                   served, valid, bound, self.allowance["corrupt"], self.allowance["kill"],
                   self.allowance["client-abort"]))
-        print("  re-fetched: %d bytes (kept-answer bytes served more than once)" % (valid - unique))
+        print("  re-fetched: %d bytes (bytes of kept answers served again for the same file, "
+              "repairs of damaged files not counted)" % (valid - unique))
 
 
 def main():
@@ -412,7 +454,7 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--www", required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("--runs", type=int, default=int(os.environ.get("KESTRUN_FAULT_RUNS") or 6))
+    parser.add_argument("--runs", type=int, default=int(os.environ.get("KESTRUN_FAULT_RUNS") or 12))
     parser.add_argument("--seed", type=int,
                         default=int(os.environ.get("KESTRUN_FAULT_SEED") or random.SystemRandom().randint(1, 99999)))
     args = parser.parse_args()

@@ -41,6 +41,7 @@ class Response:
         self.valid = False     # identity bytes of the file from the asked offset, unaltered
         self.cut = False       # the server ended it early (close, stall)
         self.aborted = False   # the client went away before the body was sent whole
+        self.document = False # the version, the build information or the CDN list
         self.began = time.monotonic()
         self.ended = None
 
@@ -173,6 +174,9 @@ class _ThreadingServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
+    def handle_error(self, request, client_address):
+        pass  # a client that goes away mid-request is part of the schedule
+
 
 class _Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
@@ -229,8 +233,8 @@ class _Handler(BaseHTTPRequestHandler):
                 (k not in ("wrong-range", "ignored-range") or (ranged and 0 < start < len(body))) and
                 (k != "gzip" or gzip_ok)))
         response = Response(owner.run, self.command, path, start if ranged else 0, len(body), kind)
-        if is_file:
-            owner.record(response)
+        response.document = not is_file
+        owner.record(response)
         try:
             self.serve(response, body, ranged, start, end, kind, with_body)
         except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError, socket.timeout, OSError):
