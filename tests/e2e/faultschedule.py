@@ -38,7 +38,7 @@ from faultserver import FaultServer  # noqa: E402
 
 LOCALE = "enUS"
 KILL_WINDOW = 3.0      # seconds before a kill whose completed files may be fetched again (list written each second)
-RUN_DEADLINE = 600.0   # a run that outlives this is a hang
+RUN_DEADLINE = 240.0   # a run that outlives this is a hang
 ENV = {
     "KESTRUN_STALL_TIMEOUT_MS": "2000",
     "KESTRUN_SIZE_TIMEOUT_MS": "3000",
@@ -454,7 +454,7 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--www", required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("--runs", type=int, default=int(os.environ.get("KESTRUN_FAULT_RUNS") or 12))
+    parser.add_argument("--runs", type=int, default=int(os.environ.get("KESTRUN_FAULT_RUNS") or 10))
     parser.add_argument("--seed", type=int,
                         default=int(os.environ.get("KESTRUN_FAULT_SEED") or random.SystemRandom().randint(1, 99999)))
     args = parser.parse_args()
