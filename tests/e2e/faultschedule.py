@@ -14,6 +14,7 @@ the promises are checked:
   outside          nothing is written outside the install folder (but the launcher's settings)
   resume-offset    after the server closed or stalled a body, the next request for that file asks
                    from every byte it received
+  final-repair     a last repair without faults ends with exit 0 (and so with every file whole)
   bytes-served     the bytes served stay within what the build needed, plus a whole file for each
                    corrupted body, plus what a kill explains (the answer in flight, and the files
                    completed in the last seconds before it, whose list lines were not written yet)
@@ -380,7 +381,8 @@ class Schedule:
             self.server.enabled = False
             final = self.args.runs + 1
             if self.installed():
-                self.damage(final) if whole else None
+                if whole:
+                    self.damage(final)
                 self.server.begin_run(final)
                 self.server.set_dead_mode("closed")
                 outside_before = self.snapshot_outside()
@@ -396,7 +398,7 @@ class Schedule:
                 err.close()
                 self.check_after_run(final, "repair", status, False, stderr, outside_before, None)
                 if status != 0:
-                    self.violate(final, "exit-0-whole", "a repair without faults exited %d: %s" %
+                    self.violate(final, "final-repair", "a repair without faults exited %d: %s" %
                                  (status, stderr.strip()[-200:]))
                 print("[fault-schedule] run %d: repair without faults -> exit %d" % (final, status), flush=True)
         finally:
