@@ -259,7 +259,7 @@ class Schedule:
 
     def damage(self, run):
         candidates = [rel for rel, e in sorted(self.files.items()) if e["bytes"] and os.path.isfile(self.install + rel)]
-        chosen = self.rng.sample(candidates, min(len(candidates), self.rng.randint(1, 3)))
+        chosen = self.rng.sample(candidates, min(len(candidates), self.rng.randint(2, 6)))
         for rel in chosen:
             path = self.install + rel
             os.chmod(path, 0o644)
@@ -307,8 +307,8 @@ class Schedule:
         # A kill at a random moment, or once a random number of file bytes went out in this run
         # (a run may spend its first seconds on sizes and checks).
         kill_after = kill_bytes = None
-        if self.rng.random() < 0.4:
-            if self.rng.random() < 0.5:
+        if self.rng.random() < 0.5:
+            if self.rng.random() < 0.3:
                 kill_after = self.rng.uniform(0.3, 5.0)
             else:
                 kill_bytes = self.rng.randint(1, 1500000)
@@ -404,6 +404,13 @@ class Schedule:
         finally:
             responses, faults, garbled, dead_connections = self.server.snapshot()
             self.server.stop()
+        # Every answer, for whoever reads a failure: run, method, path, asked from, fault, bytes sent.
+        with open(os.path.join(self.work, "answers.log"), "w") as log:
+            for r in responses:
+                entry = self.by_url.get(r.path)
+                log.write("%d %.3f %s %s from %d of %d: %s, sent %d of %d%s%s\n" % (
+                    r.run, r.began, r.method, entry["path"] if entry else r.path, r.start, r.total, r.kind,
+                    r.sent, r.planned, " cut" if r.cut else "", " client-abort" if r.aborted else ""))
         responses = [r for r in responses if not r.document]
         self.check_resumes(responses)
         valid, bound = self.check_bytes(responses)

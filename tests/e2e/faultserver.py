@@ -47,7 +47,7 @@ class Response:
 
 
 class FaultServer:
-    def __init__(self, root, seed, file_rate=0.3, size_rate=0.3, doc_rate=0.03, stall_hold=60.0):
+    def __init__(self, root, seed, file_rate=0.4, size_rate=0.5, doc_rate=0.03, stall_hold=60.0):
         self.root = os.path.abspath(root)
         self.rng = random.Random(seed)
         self.file_rate, self.size_rate, self.doc_rate, self.stall_hold = file_rate, size_rate, doc_rate, stall_hold
