@@ -419,7 +419,7 @@ private slots:
     /// At every file start and completion, each file not yet in place is still named by its list (or
     /// its list was never written). A run stopped between two base files, before the streamed list
     /// exists, waits with nothing in flight, and the next run fetches the rest.
-    void listsSurviveAKill()
+    void listsNameEveryUnfinishedFile()
     {
         for (int l_I = 0; l_I < 7; ++l_I) // four tracked base files, then three streamed ones
             m_Build.Add(QString("Data/%1%2.MPQ").arg(l_I < 4 ? 't' : 's').arg(l_I), Bytes(3000, l_I),

@@ -187,6 +187,9 @@ private slots:
             QVERIFY(l_Host.WaitFor([&] { return l_Bytes >= 0 && ApplicationAsyncHttpDownloader::LiveCount() == 0; }));
             QVERIFY2(TestBuild::Read(l_Path) == l_Body && l_Md5 == TestBuild::Md5Of(l_Body) && l_Bytes == l_Body.size(),
                      qPrintable(QString::number(l_Row.OnDisk)));
+            // A part on disk is asked for from exactly its size; a fresh file with no range.
+            const QByteArray l_Kept = l_Row.OnDisk ? "bytes=" + QByteArray::number(qAbs(l_Row.OnDisk)) + "-" : "";
+            QCOMPARE(l_Server.Requests("/f").value(0).Range, l_Kept);
             l_Host.Detach();
         }
     }

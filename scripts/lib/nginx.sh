@@ -10,6 +10,8 @@
 #                 scripts/lib/nginx.sh stop PREFIX
 #
 # PREFIX/ports.env keeps the ports of a running instance (source it).
+# The access log is nginx's "combined" format followed by the request's Range header (quoted, "-"
+# when absent) and the port that answered, so that a test can tell which host served what.
 # Tuning: NGINX_WORKERS (default 1), NGINX_ACCESS_LOG=off to skip the access log,
 # NGINX_LIMIT_RATE (bytes per second per request after a first second at that rate, e.g. 2m;
 # default unlimited), NGINX_SERVER_EXTRA (directives added to each server block),
@@ -50,6 +52,7 @@ nginx_write_conf() {
     # A master started by root hands requests to "nobody", who may not be able to
     # read a private folder; this instance only ever listens on loopback.
     [ "$(id -u)" = 0 ] && l_user="user root root;"
+    l_access="$l_access kestrun"
     [ "${NGINX_ACCESS_LOG:-on}" = off ] && l_access="off"
     for l_module in client_body proxy fastcgi uwsgi scgi; do
         if [ "$l_module" = client_body ] || ! "$l_bin" -V 2>&1 | grep -q -- "--without-http_${l_module}_module"; then
@@ -67,6 +70,8 @@ events { worker_connections 1024; }
 http {
     types { application/json json; text/plain info; }
     default_type application/octet-stream;
+    log_format kestrun '\$remote_addr - \$remote_user [\$time_local] "\$request" \$status \$body_bytes_sent '
+                       '"\$http_referer" "\$http_user_agent" "\$http_range" \$server_port';
     access_log $l_access;
 $l_temps
     sendfile on;

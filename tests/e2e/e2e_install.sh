@@ -8,8 +8,13 @@ launcher install "$INSTALL" || fail "install exited with $?"
 e2e_verify enUS
 launcher status >/dev/null || fail "status after install exited with $?"
 
-# Both CDN hosts served files (each file start picks one at random).
-grep -q 'wow_bfa/files/' "$NGINX_PREFIX/access.log" || fail "no file was fetched through nginx"
+# Both CDN hosts served files (each file start picks one at random): the log's last field is the port.
+for l_port in "$NGINX_CDN1_PORT" "$NGINX_CDN2_PORT"; do
+    l_served=$(awk -v p="$l_port" '$6 == "\"GET" && $7 ~ "^/wow_bfa/files/" && ($9 == 200 || $9 == 206) && $NF == p' \
+        "$NGINX_PREFIX/access.log" | wc -l)
+    [ "$l_served" -gt 0 ] || fail "the CDN host on port $l_port served no file"
+    e2e_log "the CDN host on port $l_port served $l_served files"
+done
 
 # Running it again on an up-to-date game fetches nothing.
 : >"$NGINX_PREFIX/access.log"

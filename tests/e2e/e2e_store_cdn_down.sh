@@ -19,5 +19,6 @@ STATUS=0
 E2E_LAUNCHER_OPTIONS="$E2E_LAUNCHER_OPTIONS --idle-timeout 30" \
     launcher update --content-store >"$WORK/hosts.out" 2>"$WORK/hosts.err" || STATUS=$?
 [ "$STATUS" = 1 ] || fail "store hosts down: exit $STATUS, not 1"
-grep -q "Error [0-9]\|no progress" "$WORK/hosts.err" || fail "store hosts down: no error text: $(tail -n 3 "$WORK/hosts.err")"
-e2e_log "store hosts down: $(grep -m1 "Error [0-9]\|no progress" "$WORK/hosts.err")"
+# The store's own error, not the launcher giving up for lack of progress.
+grep -q "Error [0-9]" "$WORK/hosts.err" || fail "store hosts down: no \"Error KIND\" text from the store: $(tail -n 3 "$WORK/hosts.err")"
+e2e_log "store hosts down: $(grep -m1 "Error [0-9]" "$WORK/hosts.err")"

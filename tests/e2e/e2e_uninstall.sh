@@ -22,5 +22,10 @@ l_left=$(find "$INSTALL" \( -name '*.part' -o -name 'ToDownload*.db' \) | head -
 if [ -f "$SETTINGS" ] && grep -qi 'wow_bfa\.' "$SETTINGS"; then
     fail "settings of the application remain: $(grep -i 'wow_bfa\.' "$SETTINGS" | head -n 3)"
 fi
-launcher update >/dev/null 2>&1 && fail "update of an uninstalled game claimed success"
+# The next update refuses with the reason, not with a crash or a hang.
+l_status=0
+launcher update >"$WORK/update.out" 2>"$WORK/update.err" || l_status=$?
+[ "$l_status" = 1 ] || fail "update of an uninstalled game exited with $l_status, not 1: $(tail -n 3 "$WORK/update.err")"
+grep -qF "is not installed (install it first: orvane-launcher install FOLDER)" "$WORK/update.err" ||
+    fail "update of an uninstalled game gave no reason: $(tail -n 3 "$WORK/update.err")"
 e2e_log "uninstalled"
