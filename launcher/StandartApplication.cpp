@@ -28,6 +28,8 @@ StandartApplication::StandartApplication(const QString& p_Name, const QString& p
 
 StandartApplication::~StandartApplication()
 {
+    CallOffCheck();
+    m_CheckRun.waitForFinished();
     FlushListFile(true);
     delete m_CASCApplication;
 }
@@ -85,7 +87,17 @@ void StandartApplication::OnManifestReceived()
         m_Status.Busy = true;
         m_Status.DownloadStatus = 5;
         StateChanged();
-        PostWorkerTask([this, l_Pass] { BuildBaseList(l_Pass); });
+        if (m_FullScan)
+        {
+            // The scan rewrites both lists when it ends; until then no old list may be trusted. A scan cut
+            // short (a kill, the launcher closing) so leaves lists never written, and the next run checks
+            // their files again.
+            for (const char* l_Name : {"ToDownloadBase.db", "ToDownload.db"})
+                if (!m_InstallationPath.isEmpty() && QFile::exists(m_InstallationPath + l_Name))
+                    QFile::remove(m_InstallationPath + l_Name);
+        }
+        const ListInput l_Input = ListInputOf(m_Manifest.BaseFiles);
+        PostWorkerTask([this, l_Pass, l_Input] { BuildBaseList(l_Pass, l_Input); });
     }
 
     ApplyFileAttributes();
@@ -226,6 +238,9 @@ void StandartApplication::Uninit()
         StopDownload();
     if (m_CASCMode && m_CASCApplication)
         StopContentStore();
+    // A file check still running would go on after the unload: its ".part" and line stay for the next run.
+    CallOffCheck();
+    m_CheckRun.waitForFinished();
     FlushListFile(true);
 }
 

@@ -3,10 +3,12 @@
 #include "launcher/Manifest.h"
 #include "launcher/PendingListFile.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QMutex>
 #include <QStringList>
 #include <atomic>
+#include <memory>
 #include <vector>
 
 class QTimer;
@@ -50,7 +52,28 @@ public:
 
     // Download queue state.
     qint64 m_CompletedBytes = 0;
+    /// The running transfer's record; cleared by the completion slot, after which the record is freed.
     HTTP_DownloadFileRequest* m_CurrentRequest = nullptr;
+    /// What a finished transfer told, kept once its record is gone.
+    struct FinishedTransfer
+    {
+        QString Url;
+        qint64 FullSize = 0;      ///< the file's size as the server gave it; 0 unknown
+        qint64 ContentLength = 0; ///< of the last answer
+        qint64 WrittenBytes = 0;  ///< body bytes written: 0, the host delivered nothing
+        QString ReadBackMd5;      ///< digest read back while the file arrived; empty: none
+        qint64 ReadBackBytes = 0;
+        qint64 LastSample = 0;    ///< bytes since the transfer's last speed sample
+    };
+    /// Size of the current entry's ".part" when its transfer started: a transfer that ends short after
+    /// it grew costs the file no restart.
+    qint64 m_PartAtStart = 0;
+    /// The digest of a finished file running off this thread: its number (0 none), the number of the
+    /// last one started, the flag that calls it off, and the run (waited for at the unload).
+    quint64 m_Check = 0;
+    quint64 m_Checks = 0;
+    std::shared_ptr<std::atomic<bool>> m_CheckCalledOff;
+    QFuture<void> m_CheckRun;
     /// Restarts of each file since it last completed (or since a stop); a file is given up after the limit.
     QHash<QString, unsigned> m_Restarts;
     /// Size of each file to fetch as the server last gave it (size answer, then the transfer's own headers).
@@ -152,12 +175,27 @@ public:
     /// Starts a new manifest pass: older ones stop at their next check. Returns its number.
     quint64 BeginPass();
     bool PassCurrent(quint64 p_Pass) const { return p_Pass == m_Pass; }
+    /// What the list building of a phase reads, taken on the application's thread and handed to the
+    /// worker queue: nothing there reads members the application's thread writes, nor calls the host
+    /// (but IsLauncherRunning, which long checks poll).
+    struct ListInput
+    {
+        std::vector<ManifestFile> Files;
+        QString Folder;
+        QString Locale;
+        bool FullScan = false;
+    };
+    /// On the application's thread.
+    ListInput ListInputOf(const std::vector<ManifestFile>& p_Files);
     void BuildBaseList();
+    /// On the application's thread: takes the input, then builds (tests; the pass posts the other form).
     void BuildBaseList(quint64 p_Pass);
+    void BuildBaseList(quint64 p_Pass, const ListInput& p_Input);
     void StartStreamedPhase(bool p_WaitForTurn);
     void StartStreamedPhase(bool p_WaitForTurn, quint64 p_Pass);
     void BuildStreamedList(bool p_WaitForTurn);
     void BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass);
+    void BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass, const ListInput& p_Input);
     /// The streamed list is built: the end of the pass, or its size requests.
     void StartStreamedSizes(bool p_WaitForTurn, quint64 p_Pass);
     void RequestFileSizes();
@@ -183,18 +221,34 @@ public:
     void DownloadCurrentFile();
     void ApplyFileAttributes();
     /// Queues the entry again at the end of the list; p_Discarded bytes were thrown away (they raise Total).
-    void RestartCurrent(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line);
+    void RestartCurrent(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line, bool p_Count = true);
     /// Restarts the entry while its file has restarts left, else gives it up.
     void RestartOrGiveUp(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line);
-    /// Checks the finished ".part" of p_Entry and moves it into place, or restarts it; false when the
-    /// launcher closed during the check (nothing changed).
-    bool FinishFile(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request);
+    /// Re-queues the entry without using one of its restarts (its ".part" grew: the next transfer goes on).
+    void ContinueLater(const ManifestFile& p_Entry, const char* p_Line);
+    /// Checks the finished ".part" of p_Entry (its digest off this thread unless it was read back while
+    /// it arrived), then moves it into place or restarts it, and goes on. The launcher closing during the
+    /// digest changes nothing: the ".part" and its line stay for the next run.
+    void FinishFile(const ManifestFile& p_Entry, const FinishedTransfer& p_Done);
+    /// The digest of check p_Check is known (on the application's thread): unless the check was called off,
+    /// the file is placed or restarted and the list goes on.
+    void FileChecked(quint64 p_Check, const ManifestFile& p_Entry, const FinishedTransfer& p_Done, qint64 p_Have,
+                     const QString& p_Md5, int p_Result);
+    /// With the digest of p_Entry's ".part" (p_Have bytes): moves it into place, or restarts the entry.
+    void PlaceFile(const ManifestFile& p_Entry, const FinishedTransfer& p_Done, qint64 p_Have, const QString& p_Md5,
+                   bool p_Read);
+    /// The current entry is settled: progress, then the next entry or the end of the phase.
+    void NextFile(qint64 p_LastSample);
+    /// A check running off this thread no longer counts (stop of the pass, unload).
+    void CallOffCheck();
     /// True when the volume has room for what remains; otherwise tells the user and waits stopped.
     bool CheckFreeSpace();
     /// Bytes still to fetch in this phase (what ".part" files hold is already on disk).
     qint64 RemainingBytes();
     /// Waits stopped for the user (ResumeDownload carries on) after telling p_Text and the two figures.
     void WaitForSpace(const QString& p_Text, qint64 p_Needed, qint64 p_Free);
+    /// Waits stopped for the user (ResumeDownload carries on) after telling p_Text.
+    void WaitStopped(const QString& p_Text);
     /// Sends the next size request of the phase, if any is left.
     void RequestNextSize(bool p_WaitForTurn, quint64 p_Pass);
     /// Every size of the phase is known: its downloads start (unless the pass was superseded).
