@@ -1,4 +1,5 @@
 #include "launcher/StandartApplication.h"
+#include "platform/ThreadOwner.h"
 #include "casc/CASCApplication.h"
 #include "launcher/InstallFolder.h"
 #include "platform/Platform.h"
@@ -36,12 +37,14 @@ StandartApplication::~StandartApplication()
 
 void StandartApplication::SetPercent(qint64 p_Done, qint64 p_Total)
 {
+    KESTRUN_OWNED_BY(thread());
     // A size answered as unknown (0) lets Done pass Total for a while: never past 100.
     m_Status.Percent = int32_t(qBound<qint64>(0, p_Done * 100 / (p_Total <= 0 ? 1 : p_Total), 100));
 }
 
 void StandartApplication::Init()
 {
+    KESTRUN_OWNED_BY(thread());
     m_Status.ApplicationState = 0;
     StateChanged();
     PostMainTask([this] { RequestVersion(); });
@@ -49,6 +52,7 @@ void StandartApplication::Init()
 
 void StandartApplication::OnManifestReceived()
 {
+    KESTRUN_OWNED_BY(thread());
     QString l_Folder = GetInstallationPath();
     if (!l_Folder.endsWith('/'))
         l_Folder += '/';
@@ -106,6 +110,7 @@ void StandartApplication::OnManifestReceived()
 
 void StandartApplication::Install(const QString& p_Folder, bool p_NewFolder)
 {
+    KESTRUN_OWNED_BY(thread());
     // A running check must not write its lists into the folder being set up.
     BeginPass();
     SetLocalSetting(SettingKey(".Installed"), true);
@@ -134,6 +139,7 @@ void StandartApplication::DeleteListFiles()
 
 void StandartApplication::Repair()
 {
+    KESTRUN_OWNED_BY(thread());
     if (!IsInstalled())
         return;
     m_FullScan = true;
@@ -142,6 +148,7 @@ void StandartApplication::Repair()
 
 void StandartApplication::RebuildManifests()
 {
+    KESTRUN_OWNED_BY(thread());
     StopDownload();
     // A running check must not write a list after they are deleted.
     BeginPass();
@@ -155,6 +162,7 @@ void StandartApplication::RebuildManifests()
 
 void StandartApplication::Uninstall(bool p_DeleteFiles)
 {
+    KESTRUN_OWNED_BY(thread());
     // A transfer left running would go on writing into the forgotten installation, a check its lists.
     StopDownload();
     BeginPass();
@@ -199,6 +207,7 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
 
 void StandartApplication::StopDownload()
 {
+    KESTRUN_OWNED_BY(thread());
     // A running transfer is always reached, also one whose list a new pass already emptied.
     HTTP_DownloadFileRequest* l_Request = m_CurrentRequest;
     if (l_Request)
@@ -211,6 +220,9 @@ void StandartApplication::StopDownload()
         m_CurrentRequest = nullptr;
         m_Restarts.clear();
     }
+    // A finished file still being checked stays at the index with its whole ".part": ResumeDownload
+    // asks for the rest, is told there is none, and checks it again.
+    CallOffCheck();
     FlushListFile(false);
 
     if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
@@ -233,6 +245,7 @@ void StandartApplication::StopDownload()
 
 void StandartApplication::Uninit()
 {
+    KESTRUN_OWNED_BY(thread());
     // The host unloads the module next: no transfer may outlive it, no completion stays unwritten.
     if (m_CurrentRequest)
         StopDownload();

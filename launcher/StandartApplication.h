@@ -2,6 +2,7 @@
 #include "launcher/Application.h"
 #include "launcher/Manifest.h"
 #include "launcher/PendingListFile.h"
+#include "platform/ThreadOwner.h"
 
 #include <QFuture>
 #include <QHash>
@@ -26,33 +27,34 @@ class ApplicationAsyncHttpDownloader;
 ///
 /// Threads. Every member below belongs to the application's thread (the host's thread, which calls the
 /// operations and drains the main task queue): only it writes them, the status record included, and only
-/// it calls the host back. Work on the worker task queue (the file checks of a manifest pass, the 100 ms
-/// waits for the download turn) reads the manifest, the install folder and m_FullScan, computes, and posts
-/// its results to the main task queue; m_Pass is the one member it reads while the application's thread
-/// writes it (atomic), to stop early. A downloader thread writes only its download record and reaches the
+/// it calls the host back (but IsLauncherRunning, which long checks poll). Work off that thread (the file
+/// checks of a manifest pass, the digest of a finished file, the 100 ms waits for the download turn) gets
+/// copies of what it reads (ListInput, FinishedTransfer), computes, and posts its results to the main task
+/// queue; m_Pass is the one member it reads while the application's thread writes it (atomic), to stop
+/// early. In test builds every write asserts the thread (KESTRUN_OWNED_BY). A downloader thread writes only its download record and reaches the
 /// application through queued signals, the worker queue (its clean-up) and the main queue (its messages).
 class StandartApplication : public Application
 {
     Q_OBJECT
 
 public:
-    QString m_BaseUrl;   ///< selected base URL of file downloads
-    QString m_BuildName; ///< build named by the version document
-    Manifest m_Manifest; ///< replaced on the application's thread only when no pass runs (build information)
-    std::vector<ManifestFile> m_DownloadList;
-    bool m_BasePhase = false;
-    unsigned m_CurrentIndex = 0;
-    unsigned m_AnswerCount = 0;
-    size_t m_NextSizeRequest = 0; ///< entry whose size is asked next (the requests go out in a bounded window)
-    bool m_FullScan = false; ///< read by the worker queue during a pass
-    QStringList m_CdnList;
+    QString m_BaseUrl;   ///< app thread: selected base URL of file downloads
+    QString m_BuildName; ///< app thread: build named by the version document
+    Manifest m_Manifest; ///< app thread (build information); list building works on copies
+    std::vector<ManifestFile> m_DownloadList; ///< app thread
+    bool m_BasePhase = false;                 ///< app thread
+    unsigned m_CurrentIndex = 0;              ///< app thread
+    unsigned m_AnswerCount = 0;               ///< app thread
+    size_t m_NextSizeRequest = 0; ///< app thread: entry whose size is asked next (the requests go out in a bounded window)
+    bool m_FullScan = false; ///< app thread; list building gets a copy
+    QStringList m_CdnList;   ///< app thread
     bool m_CASCMode = false;                             ///< app thread: the content-store phases run
     int m_CASCStep = 0;                                  ///< app thread: 1 verifier active, 2 archive manager active
     CASC::CASCApplication* m_CASCApplication = nullptr;  ///< app thread: created by the hand-off, deleted on the app thread
 
     // Download queue state.
-    qint64 m_CompletedBytes = 0;
-    /// The running transfer's record; cleared by the completion slot, after which the record is freed.
+    qint64 m_CompletedBytes = 0; ///< app thread
+    /// App thread. The running transfer's record; cleared by the completion slot, after which the record is freed.
     HTTP_DownloadFileRequest* m_CurrentRequest = nullptr;
     /// What a finished transfer told, kept once its record is gone.
     struct FinishedTransfer
@@ -67,42 +69,42 @@ public:
     };
     /// Size of the current entry's ".part" when its transfer started: a transfer that ends short after
     /// it grew costs the file no restart.
-    qint64 m_PartAtStart = 0;
+    qint64 m_PartAtStart = 0; ///< app thread
     /// The digest of a finished file running off this thread: its number (0 none), the number of the
     /// last one started, the flag that calls it off, and the run (waited for at the unload).
-    quint64 m_Check = 0;
-    quint64 m_Checks = 0;
-    std::shared_ptr<std::atomic<bool>> m_CheckCalledOff;
-    QFuture<void> m_CheckRun;
+    quint64 m_Check = 0;                                 ///< app thread
+    quint64 m_Checks = 0;                                ///< app thread
+    std::shared_ptr<std::atomic<bool>> m_CheckCalledOff; ///< app thread (the flag: any thread reads)
+    QFuture<void> m_CheckRun;                            ///< app thread
     /// Restarts of each file since it last completed (or since a stop); a file is given up after the limit.
-    QHash<QString, unsigned> m_Restarts;
+    QHash<QString, unsigned> m_Restarts; ///< app thread
     /// Size of each file to fetch as the server last gave it (size answer, then the transfer's own headers).
-    QHash<QString, qint64> m_KnownSizes;
+    QHash<QString, qint64> m_KnownSizes; ///< app thread
     /// Paths given up on after the restart limit in this run (kept in their list file).
-    QStringList m_GivenUp;
+    QStringList m_GivenUp; ///< app thread
     /// The phase waits stopped for free space (ResumeDownload carries on).
-    bool m_WaitingForSpace = false;
+    bool m_WaitingForSpace = false; ///< app thread
     /// This application holds the launcher's download turn.
-    bool m_HoldsTurn = false;
+    bool m_HoldsTurn = false; ///< app thread
     /// CDN hosts that delivered nothing in this run; avoided while another host remains.
-    QStringList m_FailedCdnHosts;
+    QStringList m_FailedCdnHosts; ///< app thread
     /// Number of the current manifest pass. A newer pass (Install, Repair, RebuildManifests,
     /// Uninstall, new build information) supersedes an older one, whose queued or running
     /// steps then end without touching the download list, the list files or the status.
-    std::atomic<quint64> m_Pass{0};
+    std::atomic<quint64> m_Pass{0}; ///< app thread writes, any thread reads
     /// The list file of the running phase, written at most once a second.
-    PendingListFile m_ListFile;
-    QTimer* m_ListFileTimer = nullptr; ///< writes what the list file still owes, a second after a change
+    PendingListFile m_ListFile; ///< app thread
+    QTimer* m_ListFileTimer = nullptr; ///< app thread: writes what the list file still owes, a second after a change
 
     // Content-store run (app thread).
     /// Number of the current content-store run; steps and callables of an older run change nothing.
-    quint64 m_CASCRun = 0;
+    quint64 m_CASCRun = 0; ///< app thread
     /// Phase 1..7 of the current run (0 none).
-    int m_CASCPhase = 0;
+    int m_CASCPhase = 0; ///< app thread
     /// A stop came during the content-store phases; the next phase waits for ResumeDownload.
-    bool m_CASCStopped = false;
+    bool m_CASCStopped = false; ///< app thread
     /// The next phase, held by a stop until ResumeDownload.
-    std::function<void()> m_CASCHeld;
+    std::function<void()> m_CASCHeld; ///< app thread
 
 public:
     StandartApplication(const QString& p_Name, const QString& p_FolderName);
@@ -274,8 +276,12 @@ public:
     static bool MatchGameProcess(const QStringList& p_Lines, const QString& p_Folder, const QStringList& p_Names,
                                  QString* p_Candidate);
 
-    /// Sets m_StateChanged (after every write of the status record).
-    void StateChanged() { m_StateChanged = true; }
+    /// Sets m_StateChanged (after every write of the status record, which belongs to the app thread).
+    void StateChanged()
+    {
+        KESTRUN_OWNED_BY(thread());
+        m_StateChanged = true;
+    }
     void SetPercent(qint64 p_Done, qint64 p_Total);
 
 private slots:

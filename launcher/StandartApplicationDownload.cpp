@@ -48,6 +48,7 @@ bool StandartApplication::InsideInstallFolder(const QString& p_RelativePath)
 
 void StandartApplication::TakeDownloadTurn()
 {
+    KESTRUN_OWNED_BY(thread());
     if (m_HoldsTurn)
         return;
     m_HoldsTurn = true;
@@ -57,6 +58,7 @@ void StandartApplication::TakeDownloadTurn()
 
 void StandartApplication::ReleaseDownloadTurn()
 {
+    KESTRUN_OWNED_BY(thread());
     if (!m_HoldsTurn)
         return;
     m_HoldsTurn = false;
@@ -84,6 +86,7 @@ qint64 StandartApplication::RemainingBytes()
 
 bool StandartApplication::CheckFreeSpace()
 {
+    KESTRUN_OWNED_BY(thread());
     const qint64 l_Needed = RemainingBytes();
     const qint64 l_Free = AvailableDiskSpace(m_InstallationPath);
     if (l_Needed <= 0 || l_Free < 0 || l_Free >= l_Needed)
@@ -116,6 +119,7 @@ void StandartApplication::WaitStopped(const QString& p_Text)
 
 void StandartApplication::ShowInstalled()
 {
+    KESTRUN_OWNED_BY(thread());
     m_Status.ApplicationState = 2;
     m_Status.DetailVisible = false;
     m_Status.DetailValue = 0;
@@ -125,6 +129,7 @@ void StandartApplication::ShowInstalled()
 
 bool StandartApplication::TakeTurnOrRetry(bool p_ClearMessage, std::function<void()> p_Retry)
 {
+    KESTRUN_OWNED_BY(thread());
     const bool l_GameRunning = IsGameRunning();
     m_Status.Percent = 100;
     m_Status.DownloadStatus = l_GameRunning ? 1 : 0;
@@ -146,6 +151,7 @@ bool StandartApplication::TakeTurnOrRetry(bool p_ClearMessage, std::function<voi
 
 void StandartApplication::BeginDownloads(const QString& p_Message)
 {
+    KESTRUN_OWNED_BY(thread());
     // A stop that came while the sizes were requested holds until ResumeDownload.
     const bool l_Stopped = m_Status.DownloadStatus == 4;
     m_Status.DownloadStatus = l_Stopped ? 4 : 3;
@@ -200,8 +206,8 @@ void StandartApplication::WaitForStreamedTurn(quint64 p_Pass)
 
 void StandartApplication::DownloadCurrentFile()
 {
-    // Nothing to do after a stop between two files, or while a transfer already runs.
     KESTRUN_OWNED_BY(thread());
+    // Nothing to do after a stop between two files, or while a transfer or a check already runs.
     if (m_Status.DownloadStatus == 4 || m_CurrentRequest || m_Check || m_CurrentIndex >= m_DownloadList.size())
         return;
     const ManifestFile l_Entry = m_DownloadList[m_CurrentIndex];
@@ -263,6 +269,7 @@ void StandartApplication::RestartOrGiveUp(const ManifestFile& p_Entry, qint64 p_
 
 void StandartApplication::GiveUpCurrent(const ManifestFile& p_Entry, const char* p_Line)
 {
+    KESTRUN_OWNED_BY(thread());
     if (p_Line)
         qWarning().noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
     // Kept in its list file, so that the next run fetches it again.
@@ -360,6 +367,7 @@ void StandartApplication::CallOffCheck()
 void StandartApplication::PlaceFile(const ManifestFile& p_Entry, const FinishedTransfer& p_Done, qint64 p_Have,
                                     const QString& p_Md5, bool p_Read)
 {
+    KESTRUN_OWNED_BY(thread());
     const QString l_Final = m_InstallationPath + p_Entry.Path;
     const QString l_Part = l_Final + ".part";
     if (!p_Read || p_Md5 != p_Entry.Md5)
@@ -402,6 +410,7 @@ void StandartApplication::PlaceFile(const ManifestFile& p_Entry, const FinishedT
 
 void StandartApplication::ResumeDownload()
 {
+    KESTRUN_OWNED_BY(thread());
     if (m_CASCMode)
     {
         ResumeContentStore();
@@ -415,7 +424,6 @@ void StandartApplication::ResumeDownload()
     // Already transferring: a second resume must not start the file twice.
     if (m_CurrentRequest && !m_CurrentRequest->StopRequested)
         return;
-
     if (!LauncherRunning())
         return;
 
@@ -432,6 +440,7 @@ void StandartApplication::ResumeDownload()
 
 void StandartApplication::App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request)
 {
+    KESTRUN_OWNED_BY(thread());
     if (p_Request != m_CurrentRequest)
         return;
     if (p_Request->FullSize > 0 && m_CurrentIndex < m_DownloadList.size())
@@ -453,6 +462,7 @@ void StandartApplication::App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequ
 
 void StandartApplication::App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* p_Request)
 {
+    KESTRUN_OWNED_BY(thread());
     // A transfer that was stopped stays stopped; one of an earlier pass is not the current one.
     if (p_Request->StopRequested || m_CurrentIndex >= m_DownloadList.size() ||
         p_Request->FilePath != m_InstallationPath + m_DownloadList[m_CurrentIndex].Path + ".part")

@@ -3,6 +3,7 @@
 #include "platform/FileHasher.h"
 #include "launcher/InstallFolder.h"
 #include "launcher/StandartApplication.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -235,6 +236,7 @@ void BuildList(StandartApplication& p_App, quint64 p_Pass, const ListSource& p_S
 
 quint64 StandartApplication::BeginPass()
 {
+    KESTRUN_OWNED_BY(thread());
     // What the running phase completed is written before the new pass reads, rewrites or deletes the lists.
     FlushListFile(true);
     CallOffCheck(); // the entry checked is no longer listed
@@ -249,6 +251,7 @@ void StandartApplication::BuildBaseList()
 
 StandartApplication::ListInput StandartApplication::ListInputOf(const std::vector<ManifestFile>& p_Files)
 {
+    KESTRUN_OWNED_BY(thread());
     ListInput l_Input;
     l_Input.Files = p_Files;
     l_Input.Folder = m_InstallationPath;
@@ -281,6 +284,7 @@ void StandartApplication::BuildBaseList(quint64 p_Pass, const ListInput& p_Input
 
 void StandartApplication::StartStreamedPhase(bool p_WaitForTurn)
 {
+    KESTRUN_OWNED_BY(thread());
     StartStreamedPhase(p_WaitForTurn, m_Pass);
 }
 
@@ -324,6 +328,7 @@ void StandartApplication::BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass, 
 
 void StandartApplication::StartStreamedSizes(bool p_WaitForTurn, quint64 p_Pass)
 {
+    KESTRUN_OWNED_BY(thread());
     if (m_DownloadList.empty())
     {
         if (!p_WaitForTurn)
@@ -353,6 +358,7 @@ void StandartApplication::RequestFileSizes(quint64 p_Pass)
 
 void StandartApplication::RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass)
 {
+    KESTRUN_OWNED_BY(thread());
     m_Status.Percent = 100;
     m_Status.Busy = true;
     m_Status.Total = 0;
@@ -376,6 +382,7 @@ void StandartApplication::RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass)
 
 void StandartApplication::RequestNextSize(bool p_WaitForTurn, quint64 p_Pass)
 {
+    KESTRUN_OWNED_BY(thread());
     // Answers of a superseded pass count for nothing: the new pass asks again.
     if (!PassCurrent(p_Pass) || !LauncherRunning())
         return;
@@ -421,6 +428,7 @@ QString StandartApplication::CurrentListFile()
 
 void StandartApplication::UpdateListFile(QString p_AppendPath)
 {
+    KESTRUN_OWNED_BY(thread());
     if (m_InstallationPath.isEmpty())
         return;
     QString l_Current = m_CurrentIndex < m_DownloadList.size() ? m_DownloadList[m_CurrentIndex].Path : QString();
@@ -432,6 +440,7 @@ void StandartApplication::UpdateListFile(QString p_AppendPath)
 
 void StandartApplication::FlushListFile(bool p_Close)
 {
+    KESTRUN_OWNED_BY(thread());
     if (p_Close)
         m_ListFile.Close();
     else

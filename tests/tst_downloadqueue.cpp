@@ -514,14 +514,17 @@ private slots:
     void checkedOffTheHostThread_data()
     {
         QTest::addColumn<int>("onDisk"); // bytes of the file already in its ".part"
-        QTest::newRow("small file") << 0;
-        QTest::newRow("whole part answered 416") << 2 * 1024 * 1024;
+        QTest::addColumn<bool>("stop");  // the user stops while the file is checked
+        QTest::newRow("small file") << 0 << false;
+        QTest::newRow("whole part answered 416") << 2 * 1024 * 1024 << false;
+        QTest::newRow("stopped during the check, resumed") << 0 << true;
     }
     /// The digest of a finished file that was not read back while it arrived is computed off the host's
-    /// thread: the host goes on serving while it runs.
+    /// thread: the host goes on serving while it runs, a stop included.
     void checkedOffTheHostThread()
     {
         QFETCH(int, onDisk);
+        QFETCH(bool, stop);
         m_Build.Add("Data/a.MPQ", Bytes(onDisk ? onDisk : 300000, 1), 0x20);
         m_Build.Publish(*m_Server);
         if (onDisk > 0)
@@ -544,8 +547,19 @@ private slots:
                 Qt::DirectConnection);
         QVERIFY2(m_Host->WaitFor([&] { return s_Held > 0; }, 10000), "the check ran on the host's thread");
         QVERIFY(!QFile::exists(m_Folder + "Data/a.MPQ"));
+        if (stop)
+        {
+            m_App->StopDownload();
+            QVERIFY(m_App->m_Status.DownloadStatus == 4 && Balanced());
+        }
         s_Hold = false;
         s_Release.release(1000);
+        if (stop)
+        {
+            QVERIFY(WaitMainQueueEmpty());
+            QVERIFY(m_App->m_Status.DownloadStatus == 4 && Listed() == QStringList({"Data/a.MPQ"}));
+            m_App->ResumeDownload();
+        }
         QVERIFY(WaitIdle());
         QCOMPARE(Wrong() + Listed(), QStringList());
     }
