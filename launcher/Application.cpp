@@ -4,6 +4,7 @@
 #include "net/DownloadThread.h"
 #include "net/HttpAnswer.h"
 #include "net/ModuleNetwork.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -28,10 +29,13 @@ Application::Application(const QString& p_Name, const QString& p_FolderName)
 Application::~Application()
 {
     // Transfers still running would call back into this object: stopped (files kept), waited for, deleted.
+    // A clean-up action that already took its downloader deletes it; it needs the download thread.
     std::set<ApplicationAsyncHttpDownloader*> l_Left;
     {
-        QMutexLocker l_Lock(&m_DownloadersMutex);
-        l_Left.swap(m_Downloaders);
+        QMutexLocker l_Lock(&m_Downloaders->Mutex);
+        l_Left.swap(m_Downloaders->Live);
+        while (m_Downloaders->CleaningUp > 0)
+            m_Downloaders->Idle.wait(&m_Downloaders->Mutex);
     }
     for (ApplicationAsyncHttpDownloader* l_Downloader : l_Left)
     {
@@ -66,8 +70,14 @@ bool Application::IsInstalled()
 
 QString Application::GetInstallationPath()
 {
-    m_InstallationPath = GetLocalSetting(SettingKey(".InstallFolder"), QString()).toString();
-    return m_InstallationPath;
+    const QString l_Folder = GetLocalSetting(SettingKey(".InstallFolder"), QString()).toString();
+    // Written only when the setting changed (Install, Uninstall): work in flight got its own copy.
+    if (l_Folder != m_InstallationPath)
+    {
+        KESTRUN_OWNED_BY(thread());
+        m_InstallationPath = l_Folder;
+    }
+    return l_Folder;
 }
 
 void Application::PostMainTask(Task p_Task)
@@ -120,6 +130,7 @@ bool Application::TakeWorkerTask(Task& p_Task)
 
 void Application::AddSpeedSample(qint64 p_BytesPerSecond)
 {
+    KESTRUN_OWNED_BY(thread());
     if (m_SpeedSampleIndex >= 20)
         m_SpeedSampleIndex = 0;
     m_SpeedSamples[m_SpeedSampleIndex++] = p_BytesPerSecond;
@@ -134,6 +145,7 @@ void Application::AddSpeedSample(qint64 p_BytesPerSecond)
 
 HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString p_Path, bool p_Resume)
 {
+    KESTRUN_OWNED_BY(thread());
     if (!m_DownloadThread)
     {
         m_DownloadThread = new DownloadThread();
@@ -153,14 +165,26 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
                 ShowMessageBox(p_Text, p_Flag);
         });
     };
-    l_Downloader->m_PostToApplication = [this](Task p_Task) { PostWorkerTask(std::move(p_Task)); };
-    l_Downloader->m_OnDeleted = [this](ApplicationAsyncHttpDownloader* p_Downloader) {
-        QMutexLocker l_Lock(&m_DownloadersMutex);
-        m_Downloaders.erase(p_Downloader);
+    // The clean-up action deletes the downloader only if it takes its entry first; it holds the table,
+    // not this object, so that it may even run after this object went.
+    std::shared_ptr<DownloaderTable> l_Table = m_Downloaders;
+    l_Downloader->m_PostToApplication = [this, l_Table, l_Downloader](Task p_CleanUp) {
+        PostWorkerTask([l_Table, l_Downloader, p_CleanUp] {
+            {
+                QMutexLocker l_Lock(&l_Table->Mutex);
+                if (l_Table->Live.erase(l_Downloader) == 0)
+                    return; // the application's destructor has it
+                ++l_Table->CleaningUp;
+            }
+            p_CleanUp();
+            QMutexLocker l_Lock(&l_Table->Mutex);
+            if (--l_Table->CleaningUp == 0)
+                l_Table->Idle.wakeAll();
+        });
     };
     {
-        QMutexLocker l_Lock(&m_DownloadersMutex);
-        m_Downloaders.insert(l_Downloader);
+        QMutexLocker l_Lock(&l_Table->Mutex);
+        l_Table->Live.insert(l_Downloader);
     }
     // The record is freed on this object's thread, after every queued slot that reads it.
     // Owned by the queued call: freed after it ran, or with it when this object goes first.

@@ -10,11 +10,13 @@
 #include <QStringList>
 #include "platform/QtCompat.h"
 #include <QVariant>
+#include <QWaitCondition>
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <utility>
 #include <vector>
@@ -66,7 +68,8 @@ using Task = std::function<void()>;
 /// thread, which alone writes the status record (the host reads it and clears m_StateChanged), the speed
 /// ring and the request tables (their mutexes stay for the host's sake). The task queues take appends from
 /// any thread under their mutexes; m_Downloaders takes inserts from the application's thread and removals
-/// from the clean-up actions, under its mutex.
+/// from the clean-up actions, under its mutex. Writes of the application's members assert their thread
+/// (KESTRUN_OWNED_BY) in test builds.
 class Application : public QObject
 {
     Q_OBJECT
@@ -86,12 +89,12 @@ public:
     bool (*IsDevChannel)() = nullptr;
     void* m_HostWords[5] = {nullptr, nullptr, nullptr, nullptr, nullptr}; ///< the host's own
 
-    bool m_StateChanged = false;
-    QString m_Name;
-    QString m_FolderName;
-    QString m_InstallationPath;
+    bool m_StateChanged = false; ///< app thread (the host clears it there)
+    QString m_Name;             ///< set by the constructor
+    QString m_FolderName;       ///< set by the constructor
+    QString m_InstallationPath; ///< app thread (GetInstallationPath); work on other threads gets a copy
 
-    QNetworkAccessManager* m_NetworkManager = nullptr;
+    QNetworkAccessManager* m_NetworkManager = nullptr; ///< app thread
 
     std::map<QNetworkReply*, void*> m_UnusedRequests;
     QMutex m_UnusedRequestsMutex{QMutex::Recursive};
@@ -109,16 +112,24 @@ public:
     qint64 m_HostNumber = 0;
     QMutex m_HostMutex{QMutex::Recursive};
 
-    ApplicationStatus m_Status;
+    ApplicationStatus m_Status; ///< app thread
 
-    qint64 m_SpeedSamples[20] = {};
-    int m_SpeedSampleIndex = 0;
-    Compat::ElapsedTimer m_SpeedTimer; ///< paces the speed samples (progress-report timer)
+    qint64 m_SpeedSamples[20] = {}; ///< app thread
+    int m_SpeedSampleIndex = 0;     ///< app thread
+    Compat::ElapsedTimer m_SpeedTimer; ///< app thread: paces the speed samples (progress-report timer)
 
-    /// Downloaders whose clean-up action has not run yet; the application stops and deletes those
-    /// left when it goes (after the host's members, whose order the host relies on).
-    std::set<ApplicationAsyncHttpDownloader*> m_Downloaders;
-    QMutex m_DownloadersMutex;
+    /// The downloaders not deleted yet, shared with their clean-up actions, which a host worker may have
+    /// taken before this object goes and run after. Whoever removes an entry, under the mutex, deletes
+    /// the downloader: a clean-up action, or this object's destructor for those left.
+    struct DownloaderTable
+    {
+        QMutex Mutex;
+        QWaitCondition Idle;                                ///< told when CleaningUp falls to 0
+        std::set<ApplicationAsyncHttpDownloader*> Live;     ///< guarded by Mutex
+        int CleaningUp = 0;                                 ///< guarded by Mutex: clean-ups deleting theirs now
+    };
+    /// After the host's members, whose order the host relies on. Any thread, under its mutex.
+    std::shared_ptr<DownloaderTable> m_Downloaders = std::make_shared<DownloaderTable>();
     /// Where file transfers run, one after the other; started by the first, stopped with this object.
     DownloadThread* m_DownloadThread = nullptr; ///< this object's thread creates and deletes it
 

@@ -1,5 +1,6 @@
 #include "launcher/StandartApplication.h"
 #include "casc/CASCArchivesManager.h"
+#include "platform/ThreadOwner.h"
 #include "casc/CASCApplication.h"
 #include "launcher/InstallFolder.h"
 #include "platform/Platform.h"
@@ -29,18 +30,22 @@ StandartApplication::StandartApplication(const QString& p_Name, const QString& p
 
 StandartApplication::~StandartApplication()
 {
+    CallOffCheck();
+    m_CheckRun.waitForFinished();
     FlushListFile(true);
     delete m_CASCApplication;
 }
 
 void StandartApplication::SetPercent(qint64 p_Done, qint64 p_Total)
 {
+    KESTRUN_OWNED_BY(thread());
     // A size answered as unknown (0) lets Done pass Total for a while: never past 100.
     m_Status.Percent = int32_t(qBound<qint64>(0, p_Done * 100 / (p_Total <= 0 ? 1 : p_Total), 100));
 }
 
 void StandartApplication::Init()
 {
+    KESTRUN_OWNED_BY(thread());
     m_Status.ApplicationState = 0;
     StateChanged();
     PostMainTask([this] { RequestVersion(); });
@@ -48,6 +53,7 @@ void StandartApplication::Init()
 
 void StandartApplication::OnManifestReceived()
 {
+    KESTRUN_OWNED_BY(thread());
     QString l_Folder = GetInstallationPath();
     if (!l_Folder.endsWith('/'))
         l_Folder += '/';
@@ -86,7 +92,17 @@ void StandartApplication::OnManifestReceived()
         m_Status.Busy = true;
         m_Status.DownloadStatus = 5;
         StateChanged();
-        PostWorkerTask([this, l_Pass] { BuildBaseList(l_Pass); });
+        if (m_FullScan)
+        {
+            // The scan rewrites both lists when it ends; until then no old list may be trusted. A scan cut
+            // short (a kill, the launcher closing) so leaves lists never written, and the next run checks
+            // their files again.
+            for (const char* l_Name : {"ToDownloadBase.db", "ToDownload.db"})
+                if (!m_InstallationPath.isEmpty() && QFile::exists(m_InstallationPath + l_Name))
+                    QFile::remove(m_InstallationPath + l_Name);
+        }
+        const ListInput l_Input = ListInputOf(m_Manifest.BaseFiles);
+        PostWorkerTask([this, l_Pass, l_Input] { BuildBaseList(l_Pass, l_Input); });
     }
 
     ApplyFileAttributes();
@@ -95,6 +111,7 @@ void StandartApplication::OnManifestReceived()
 
 void StandartApplication::Install(const QString& p_Folder, bool p_NewFolder)
 {
+    KESTRUN_OWNED_BY(thread());
     // A running check must not write its lists into the folder being set up.
     BeginPass();
     SetLocalSetting(SettingKey(".Installed"), true);
@@ -123,6 +140,7 @@ void StandartApplication::DeleteListFiles()
 
 void StandartApplication::Repair()
 {
+    KESTRUN_OWNED_BY(thread());
     if (!IsInstalled())
         return;
     m_FullScan = true;
@@ -131,6 +149,7 @@ void StandartApplication::Repair()
 
 void StandartApplication::RebuildManifests()
 {
+    KESTRUN_OWNED_BY(thread());
     StopDownload();
     // A running check must not write a list after they are deleted.
     BeginPass();
@@ -144,6 +163,7 @@ void StandartApplication::RebuildManifests()
 
 void StandartApplication::Uninstall(bool p_DeleteFiles)
 {
+    KESTRUN_OWNED_BY(thread());
     // A transfer left running would go on writing into the forgotten installation, a check its lists.
     StopDownload();
     BeginPass();
@@ -188,6 +208,7 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
 
 void StandartApplication::StopDownload()
 {
+    KESTRUN_OWNED_BY(thread());
     // A running transfer is always reached, also one whose list a new pass already emptied.
     HTTP_DownloadFileRequest* l_Request = m_CurrentRequest;
     if (l_Request)
@@ -200,6 +221,9 @@ void StandartApplication::StopDownload()
         m_CurrentRequest = nullptr;
         m_Restarts.clear();
     }
+    // A finished file still being checked stays at the index with its whole ".part": ResumeDownload
+    // asks for the rest, is told there is none, and checks it again.
+    CallOffCheck();
     FlushListFile(false);
 
     if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
@@ -222,6 +246,7 @@ void StandartApplication::StopDownload()
 
 void StandartApplication::Uninit()
 {
+    KESTRUN_OWNED_BY(thread());
     // The host unloads the module next: no transfer may outlive it, no completion stays unwritten.
     if (m_CurrentRequest)
         StopDownload();
@@ -233,6 +258,9 @@ void StandartApplication::Uninit()
     // A scan or index load in flight ends at its next slot or file: it is waited for.
     m_CASCWork.lock();
     m_CASCWork.unlock();
+    // A file check still running would go on after the unload: its ".part" and line stay for the next run.
+    CallOffCheck();
+    m_CheckRun.waitForFinished();
     FlushListFile(true);
 }
 

@@ -2,11 +2,14 @@
 #include "launcher/Application.h"
 #include "launcher/Manifest.h"
 #include "launcher/PendingListFile.h"
+#include "platform/ThreadOwner.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QMutex>
 #include <QStringList>
 #include <atomic>
+#include <memory>
 #include <vector>
 
 class QTimer;
@@ -24,65 +27,87 @@ class ApplicationAsyncHttpDownloader;
 ///
 /// Threads. Every member below belongs to the application's thread (the host's thread, which calls the
 /// operations and drains the main task queue): only it writes them, the status record included, and only
-/// it calls the host back. Work on the worker task queue (the file checks of a manifest pass, the 100 ms
-/// waits for the download turn) reads the manifest, the install folder and m_FullScan, computes, and posts
-/// its results to the main task queue; m_Pass is the one member it reads while the application's thread
-/// writes it (atomic), to stop early. A downloader thread writes only its download record and reaches the
+/// it calls the host back (but IsLauncherRunning, which long checks poll). Work off that thread (the file
+/// checks of a manifest pass, the digest of a finished file, the 100 ms waits for the download turn) gets
+/// copies of what it reads (ListInput, FinishedTransfer), computes, and posts its results to the main task
+/// queue; m_Pass is the one member it reads while the application's thread writes it (atomic), to stop
+/// early. In test builds every write asserts the thread (KESTRUN_OWNED_BY). A downloader thread writes only its download record and reaches the
 /// application through queued signals, the worker queue (its clean-up) and the main queue (its messages).
 class StandartApplication : public Application
 {
     Q_OBJECT
 
 public:
-    QString m_BaseUrl;   ///< selected base URL of file downloads
-    QString m_BuildName; ///< build named by the version document
-    Manifest m_Manifest; ///< replaced on the application's thread only when no pass runs (build information)
-    std::vector<ManifestFile> m_DownloadList;
-    bool m_BasePhase = false;
-    unsigned m_CurrentIndex = 0;
-    unsigned m_AnswerCount = 0;
-    size_t m_NextSizeRequest = 0; ///< entry whose size is asked next (the requests go out in a bounded window)
-    bool m_FullScan = false; ///< read by the worker queue during a pass
-    QStringList m_CdnList;
+    QString m_BaseUrl;   ///< app thread: selected base URL of file downloads
+    QString m_BuildName; ///< app thread: build named by the version document
+    Manifest m_Manifest; ///< app thread (build information); list building works on copies
+    std::vector<ManifestFile> m_DownloadList; ///< app thread
+    bool m_BasePhase = false;                 ///< app thread
+    unsigned m_CurrentIndex = 0;              ///< app thread
+    unsigned m_AnswerCount = 0;               ///< app thread
+    size_t m_NextSizeRequest = 0; ///< app thread: entry whose size is asked next (the requests go out in a bounded window)
+    bool m_FullScan = false; ///< app thread; list building gets a copy
+    QStringList m_CdnList;   ///< app thread
     bool m_CASCMode = false;                             ///< app thread: the content-store phases run
     int m_CASCStep = 0;                                  ///< app thread: 1 verifier active, 2 archive manager active
     CASC::CASCApplication* m_CASCApplication = nullptr;  ///< app thread: created by the hand-off, deleted on the app thread
 
     // Download queue state.
-    qint64 m_CompletedBytes = 0;
+    qint64 m_CompletedBytes = 0; ///< app thread
+    /// App thread. The running transfer's record; cleared by the completion slot, after which the record is freed.
     HTTP_DownloadFileRequest* m_CurrentRequest = nullptr;
+    /// What a finished transfer told, kept once its record is gone.
+    struct FinishedTransfer
+    {
+        QString Url;
+        qint64 FullSize = 0;      ///< the file's size as the server gave it; 0 unknown
+        qint64 ContentLength = 0; ///< of the last answer
+        qint64 WrittenBytes = 0;  ///< body bytes written: 0, the host delivered nothing
+        QString ReadBackMd5;      ///< digest read back while the file arrived; empty: none
+        qint64 ReadBackBytes = 0;
+        qint64 LastSample = 0;    ///< bytes since the transfer's last speed sample
+    };
+    /// Size of the current entry's ".part" when its transfer started: a transfer that ends short after
+    /// it grew costs the file no restart.
+    qint64 m_PartAtStart = 0; ///< app thread
+    /// The digest of a finished file running off this thread: its number (0 none), the number of the
+    /// last one started, the flag that calls it off, and the run (waited for at the unload).
+    quint64 m_Check = 0;                                 ///< app thread
+    quint64 m_Checks = 0;                                ///< app thread
+    std::shared_ptr<std::atomic<bool>> m_CheckCalledOff; ///< app thread (the flag: any thread reads)
+    QFuture<void> m_CheckRun;                            ///< app thread
     /// Restarts of each file since it last completed (or since a stop); a file is given up after the limit.
-    QHash<QString, unsigned> m_Restarts;
+    QHash<QString, unsigned> m_Restarts; ///< app thread
     /// Size of each file to fetch as the server last gave it (size answer, then the transfer's own headers).
-    QHash<QString, qint64> m_KnownSizes;
+    QHash<QString, qint64> m_KnownSizes; ///< app thread
     /// Paths given up on after the restart limit in this run (kept in their list file).
-    QStringList m_GivenUp;
+    QStringList m_GivenUp; ///< app thread
     /// The phase waits stopped for free space (ResumeDownload carries on).
-    bool m_WaitingForSpace = false;
+    bool m_WaitingForSpace = false; ///< app thread
     /// This application holds the launcher's download turn.
-    bool m_HoldsTurn = false;
+    bool m_HoldsTurn = false; ///< app thread
     /// CDN hosts that delivered nothing in this run; avoided while another host remains.
-    QStringList m_FailedCdnHosts;
+    QStringList m_FailedCdnHosts; ///< app thread
     /// Number of the current manifest pass. A newer pass (Install, Repair, RebuildManifests,
     /// Uninstall, new build information) supersedes an older one, whose queued or running
     /// steps then end without touching the download list, the list files or the status.
-    std::atomic<quint64> m_Pass{0};
+    std::atomic<quint64> m_Pass{0}; ///< app thread writes, any thread reads
     /// The list file of the running phase, written at most once a second.
-    PendingListFile m_ListFile;
-    QTimer* m_ListFileTimer = nullptr; ///< writes what the list file still owes, a second after a change
+    PendingListFile m_ListFile; ///< app thread
+    QTimer* m_ListFileTimer = nullptr; ///< app thread: writes what the list file still owes, a second after a change
 
     // Content-store run (app thread).
     /// Number of the current content-store run; steps and callables of an older run change nothing.
-    quint64 m_CASCRun = 0;
+    quint64 m_CASCRun = 0; ///< app thread
     /// Phase 1..7 of the current run (0 none).
-    int m_CASCPhase = 0;
+    int m_CASCPhase = 0; ///< app thread
     /// A stop came during the content-store phases; the next phase waits for ResumeDownload.
-    bool m_CASCStopped = false;
+    bool m_CASCStopped = false; ///< app thread
     /// The next phase, held by a stop until ResumeDownload.
-    std::function<void()> m_CASCHeld;
+    std::function<void()> m_CASCHeld; ///< app thread
     /// Held by the worker queue while it loads the archive indices or scans the store; Uninit
     /// takes it to wait for them (they stop at their next file or slot once cancelled).
-    QMutex m_CASCWork;
+    QMutex m_CASCWork; ///< locked by the worker queue, waited on by Uninit (app thread)
 
 public:
     StandartApplication(const QString& p_Name, const QString& p_FolderName);
@@ -158,12 +183,27 @@ public:
     /// Starts a new manifest pass: older ones stop at their next check. Returns its number.
     quint64 BeginPass();
     bool PassCurrent(quint64 p_Pass) const { return p_Pass == m_Pass; }
+    /// What the list building of a phase reads, taken on the application's thread and handed to the
+    /// worker queue: nothing there reads members the application's thread writes, nor calls the host
+    /// (but IsLauncherRunning, which long checks poll).
+    struct ListInput
+    {
+        std::vector<ManifestFile> Files;
+        QString Folder;
+        QString Locale;
+        bool FullScan = false;
+    };
+    /// On the application's thread.
+    ListInput ListInputOf(const std::vector<ManifestFile>& p_Files);
     void BuildBaseList();
+    /// On the application's thread: takes the input, then builds (tests; the pass posts the other form).
     void BuildBaseList(quint64 p_Pass);
+    void BuildBaseList(quint64 p_Pass, const ListInput& p_Input);
     void StartStreamedPhase(bool p_WaitForTurn);
     void StartStreamedPhase(bool p_WaitForTurn, quint64 p_Pass);
     void BuildStreamedList(bool p_WaitForTurn);
     void BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass);
+    void BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass, const ListInput& p_Input);
     /// The streamed list is built: the end of the pass, or its size requests.
     void StartStreamedSizes(bool p_WaitForTurn, quint64 p_Pass);
     void RequestFileSizes();
@@ -189,18 +229,34 @@ public:
     void DownloadCurrentFile();
     void ApplyFileAttributes();
     /// Queues the entry again at the end of the list; p_Discarded bytes were thrown away (they raise Total).
-    void RestartCurrent(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line);
+    void RestartCurrent(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line, bool p_Count = true);
     /// Restarts the entry while its file has restarts left, else gives it up.
     void RestartOrGiveUp(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line);
-    /// Checks the finished ".part" of p_Entry and moves it into place, or restarts it; false when the
-    /// launcher closed during the check (nothing changed).
-    bool FinishFile(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request);
+    /// Re-queues the entry without using one of its restarts (its ".part" grew: the next transfer goes on).
+    void ContinueLater(const ManifestFile& p_Entry, const char* p_Line);
+    /// Checks the finished ".part" of p_Entry (its digest off this thread unless it was read back while
+    /// it arrived), then moves it into place or restarts it, and goes on. The launcher closing during the
+    /// digest changes nothing: the ".part" and its line stay for the next run.
+    void FinishFile(const ManifestFile& p_Entry, const FinishedTransfer& p_Done);
+    /// The digest of check p_Check is known (on the application's thread): unless the check was called off,
+    /// the file is placed or restarted and the list goes on.
+    void FileChecked(quint64 p_Check, const ManifestFile& p_Entry, const FinishedTransfer& p_Done, qint64 p_Have,
+                     const QString& p_Md5, int p_Result);
+    /// With the digest of p_Entry's ".part" (p_Have bytes): moves it into place, or restarts the entry.
+    void PlaceFile(const ManifestFile& p_Entry, const FinishedTransfer& p_Done, qint64 p_Have, const QString& p_Md5,
+                   bool p_Read);
+    /// The current entry is settled: progress, then the next entry or the end of the phase.
+    void NextFile(qint64 p_LastSample);
+    /// A check running off this thread no longer counts (stop of the pass, unload).
+    void CallOffCheck();
     /// True when the volume has room for what remains; otherwise tells the user and waits stopped.
     bool CheckFreeSpace();
     /// Bytes still to fetch in this phase (what ".part" files hold is already on disk).
     qint64 RemainingBytes();
     /// Waits stopped for the user (ResumeDownload carries on) after telling p_Text and the two figures.
     void WaitForSpace(const QString& p_Text, qint64 p_Needed, qint64 p_Free);
+    /// Waits stopped for the user (ResumeDownload carries on) after telling p_Text.
+    void WaitStopped(const QString& p_Text);
     /// Sends the next size request of the phase, if any is left.
     void RequestNextSize(bool p_WaitForTurn, quint64 p_Pass);
     /// Every size of the phase is known: its downloads start (unless the pass was superseded).
@@ -226,8 +282,12 @@ public:
     static bool MatchGameProcess(const QStringList& p_Lines, const QString& p_Folder, const QStringList& p_Names,
                                  QString* p_Candidate);
 
-    /// Sets m_StateChanged (after every write of the status record).
-    void StateChanged() { m_StateChanged = true; }
+    /// Sets m_StateChanged (after every write of the status record, which belongs to the app thread).
+    void StateChanged()
+    {
+        KESTRUN_OWNED_BY(thread());
+        m_StateChanged = true;
+    }
     void SetPercent(qint64 p_Done, qint64 p_Total);
 
 private slots:

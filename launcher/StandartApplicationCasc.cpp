@@ -7,6 +7,7 @@
 #include "casc/CASCVersion.h"
 #include "net/Deployment.h"
 #include "launcher/StandartApplication.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDebug>
 #include <QFile>
@@ -38,6 +39,7 @@ void StandartApplication::CheckContentStore(quint64 p_Pass)
 
 void StandartApplication::DropContentStore()
 {
+    KESTRUN_OWNED_BY(thread());
     // Its steps and callables are ignored from now on, and it is deleted once the worker is
     // past any step of it; a scan or index load in flight stops at its next file or slot.
     StopContentStoreWorker();
@@ -116,6 +118,7 @@ void StandartApplication::OnContentStoreThread(quint64 p_Run, std::function<void
 
 void StandartApplication::ShowContentStorePhase(int p_Phase, const QString& p_Message, int p_DownloadStatus)
 {
+    KESTRUN_OWNED_BY(thread());
     m_CASCPhase = p_Phase;
     m_Status.ApplicationState = 2;
     m_Status.Message = p_Message;
@@ -134,6 +137,7 @@ void StandartApplication::ShowContentStorePhase(int p_Phase, const QString& p_Me
 void StandartApplication::ShowContentStoreDownload(int p_File, int p_Files, int p_Percent, quint64 p_Done,
                                                    quint64 p_Total, quint64 p_Speed, bool p_Sample)
 {
+    KESTRUN_OWNED_BY(thread());
     if (!m_CASCStopped)
         m_Status.DownloadStatus = 3;
     m_Status.Busy = true;
@@ -176,6 +180,7 @@ void StandartApplication::StopContentStoreWorker()
 
 void StandartApplication::StopContentStore()
 {
+    KESTRUN_OWNED_BY(thread());
     // Step 1 stops the verifier, step 2 the archive manager; between them (the index load, a
     // phase change) the flag holds the next phase.
     m_CASCStopped = true;
@@ -186,6 +191,7 @@ void StandartApplication::StopContentStore()
 
 void StandartApplication::ResumeContentStore()
 {
+    KESTRUN_OWNED_BY(thread());
     const bool l_WasStopped = m_CASCStopped;
     m_CASCStopped = false;
     m_Status.DownloadStatus = 3;
@@ -215,6 +221,7 @@ void StandartApplication::ResumeContentStore()
 
 void StandartApplication::ContentStoreError(quint64 p_Run, int p_Kind, const QString& p_Message)
 {
+    KESTRUN_OWNED_BY(thread());
     if (p_Run != m_CASCRun)
         return;
     ShowMessageBox("Error " + QString::number(p_Kind) + " " + p_Message, false);
@@ -224,6 +231,7 @@ void StandartApplication::ContentStoreError(quint64 p_Run, int p_Kind, const QSt
 
 void StandartApplication::EndContentStore(bool p_Whole)
 {
+    KESTRUN_OWNED_BY(thread());
     // The transfer of a failed run stops where it is; the next run scans again.
     if (!p_Whole)
         StopContentStoreWorker();

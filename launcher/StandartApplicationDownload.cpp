@@ -4,6 +4,7 @@
 #include "launcher/InstallFolder.h"
 #include "platform/Platform.h"
 #include "launcher/StandartApplication.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDebug>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QMutexLocker>
 #include <QSet>
 #include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace Orvane {
 namespace Launcher {
@@ -46,6 +48,7 @@ bool StandartApplication::InsideInstallFolder(const QString& p_RelativePath)
 
 void StandartApplication::TakeDownloadTurn()
 {
+    KESTRUN_OWNED_BY(thread());
     if (m_HoldsTurn)
         return;
     m_HoldsTurn = true;
@@ -55,6 +58,7 @@ void StandartApplication::TakeDownloadTurn()
 
 void StandartApplication::ReleaseDownloadTurn()
 {
+    KESTRUN_OWNED_BY(thread());
     if (!m_HoldsTurn)
         return;
     m_HoldsTurn = false;
@@ -82,6 +86,7 @@ qint64 StandartApplication::RemainingBytes()
 
 bool StandartApplication::CheckFreeSpace()
 {
+    KESTRUN_OWNED_BY(thread());
     const qint64 l_Needed = RemainingBytes();
     const qint64 l_Free = AvailableDiskSpace(m_InstallationPath);
     if (l_Needed <= 0 || l_Free < 0 || l_Free >= l_Needed)
@@ -97,18 +102,24 @@ bool StandartApplication::CheckFreeSpace()
 
 void StandartApplication::WaitForSpace(const QString& p_Text, qint64 p_Needed, qint64 p_Free)
 {
+    WaitStopped(p_Text + ": " + FormatBytes(p_Needed) + " needed, " + FormatBytes(qMax<qint64>(0, p_Free)) +
+                " free. Free some space, then resume the download.");
+}
+
+void StandartApplication::WaitStopped(const QString& p_Text)
+{
+    KESTRUN_OWNED_BY(thread());
     FlushListFile(false);
     m_WaitingForSpace = true;
     ReleaseDownloadTurn();
     m_Status.DownloadStatus = 4;
     StateChanged();
-    ShowMessageBox(p_Text + ": " + FormatBytes(p_Needed) + " needed, " + FormatBytes(qMax<qint64>(0, p_Free)) +
-                       " free. Free some space, then resume the download.",
-                   false);
+    ShowMessageBox(p_Text, false);
 }
 
 void StandartApplication::ShowInstalled()
 {
+    KESTRUN_OWNED_BY(thread());
     m_Status.ApplicationState = 2;
     m_Status.DetailVisible = false;
     m_Status.DetailValue = 0;
@@ -118,6 +129,7 @@ void StandartApplication::ShowInstalled()
 
 bool StandartApplication::TakeTurnOrRetry(bool p_ClearMessage, std::function<void()> p_Retry)
 {
+    KESTRUN_OWNED_BY(thread());
     const bool l_GameRunning = IsGameRunning();
     m_Status.Percent = 100;
     m_Status.DownloadStatus = l_GameRunning ? 1 : 0;
@@ -139,6 +151,7 @@ bool StandartApplication::TakeTurnOrRetry(bool p_ClearMessage, std::function<voi
 
 void StandartApplication::BeginDownloads(const QString& p_Message)
 {
+    KESTRUN_OWNED_BY(thread());
     // A stop that came while the sizes were requested holds until ResumeDownload.
     const bool l_Stopped = m_Status.DownloadStatus == 4;
     m_Status.DownloadStatus = l_Stopped ? 4 : 3;
@@ -193,14 +206,16 @@ void StandartApplication::WaitForStreamedTurn(quint64 p_Pass)
 
 void StandartApplication::DownloadCurrentFile()
 {
-    // Nothing to do after a stop between two files, or while a transfer already runs.
-    if (m_Status.DownloadStatus == 4 || m_CurrentRequest || m_CurrentIndex >= m_DownloadList.size())
+    KESTRUN_OWNED_BY(thread());
+    // Nothing to do after a stop between two files, or while a transfer or a check already runs.
+    if (m_Status.DownloadStatus == 4 || m_CurrentRequest || m_Check || m_CurrentIndex >= m_DownloadList.size())
         return;
     const ManifestFile l_Entry = m_DownloadList[m_CurrentIndex];
     if (!InsideInstallFolder(l_Entry.Path))
         return;
     // The downloader creates the file's folder.
     const QString l_Part = m_InstallationPath + l_Entry.Path + ".part";
+    m_PartAtStart = qMax<qint64>(0, QFileInfo(l_Part).size());
     m_CurrentRequest = HTTP_DownloadFile(m_BaseUrl + m_FolderName + "/" + l_Entry.Location, l_Part, true);
 }
 
@@ -223,8 +238,10 @@ void StandartApplication::ApplyFileAttributes()
     }
 }
 
-void StandartApplication::RestartCurrent(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line)
+void StandartApplication::RestartCurrent(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line,
+                                         bool p_Count)
 {
+    KESTRUN_OWNED_BY(thread());
     qWarning().noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
     const ManifestFile l_Copy = p_Entry;
     m_DownloadList.push_back(l_Copy);
@@ -232,8 +249,14 @@ void StandartApplication::RestartCurrent(const ManifestFile& p_Entry, qint64 p_D
     // Thrown-away bytes count as done and as still to fetch: the percentage falls back by them.
     m_CompletedBytes += p_Discarded;
     m_Status.Total += p_Discarded;
-    ++m_Restarts[l_Copy.Path];
+    if (p_Count)
+        ++m_Restarts[l_Copy.Path];
     StateChanged();
+}
+
+void StandartApplication::ContinueLater(const ManifestFile& p_Entry, const char* p_Line)
+{
+    RestartCurrent(p_Entry, 0, p_Line, false);
 }
 
 void StandartApplication::RestartOrGiveUp(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line)
@@ -246,6 +269,7 @@ void StandartApplication::RestartOrGiveUp(const ManifestFile& p_Entry, qint64 p_
 
 void StandartApplication::GiveUpCurrent(const ManifestFile& p_Entry, const char* p_Line)
 {
+    KESTRUN_OWNED_BY(thread());
     if (p_Line)
         qWarning().noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
     // Kept in its list file, so that the next run fetches it again.
@@ -260,46 +284,104 @@ void StandartApplication::GiveUpCurrent(const ManifestFile& p_Entry, const char*
                    false);
 }
 
-bool StandartApplication::FinishFile(const ManifestFile& p_Entry, HTTP_DownloadFileRequest* p_Request)
+void StandartApplication::FinishFile(const ManifestFile& p_Entry, const FinishedTransfer& p_Done)
 {
+    KESTRUN_OWNED_BY(thread());
     const QString l_Final = m_InstallationPath + p_Entry.Path;
     const QString l_Part = l_Final + ".part";
     // An empty file produces no write, so its ".part" may never have been created.
-    if (p_Entry.Md5 == QLatin1String(EmptyMd5) && p_Request->ContentLength == 0 && !QFileInfo::exists(l_Part))
+    if (p_Entry.Md5 == QLatin1String(EmptyMd5) && p_Done.ContentLength == 0 && !QFileInfo::exists(l_Part))
     {
         QFile l_Empty(l_Part);
         l_Empty.open(QIODevice::WriteOnly);
     }
-    // A host that delivered nothing is avoided from now on.
-    if (p_Request->WrittenBytes == 0)
-        MarkCdnFailed(p_Request->Url);
     const QFileInfo l_PartInfo(l_Part);
     const qint64 l_Have = l_PartInfo.isFile() ? l_PartInfo.size() : -1;
-    const qint64 l_Expected = p_Request->FullSize > 0 ? p_Request->FullSize : m_KnownSizes.value(p_Entry.Path);
+    const qint64 l_Expected = p_Done.FullSize > 0 ? p_Done.FullSize : m_KnownSizes.value(p_Entry.Path);
     if (l_Have >= 0 && l_Have < l_Expected)
     {
-        // Cut short (stall, error answer, closed connection): the next transfer goes on from here.
-        RestartOrGiveUp(p_Entry, 0, "(PARTIAL) Download restarted for ");
-        return true;
+        if (p_Done.WrittenBytes == 0)
+            MarkCdnFailed(p_Done.Url);
+        // Cut short (stall, error answer, closed connection): the next transfer goes on from here. Only
+        // a transfer that brought nothing uses up one of the file's restarts.
+        if (l_Have > m_PartAtStart)
+            ContinueLater(p_Entry, "(PARTIAL) Download restarted for ");
+        else
+            RestartOrGiveUp(p_Entry, 0, "(PARTIAL) Download restarted for ");
+        return NextFile(p_Done.LastSample);
+    }
+    // Read back by the downloader while it wrote the file, unless the file changed since.
+    if (!p_Done.ReadBackMd5.isEmpty() && l_Have == p_Done.ReadBackBytes)
+    {
+        PlaceFile(p_Entry, p_Done, l_Have, p_Done.ReadBackMd5, true);
+        return NextFile(p_Done.LastSample);
+    }
+    if (l_Have < 0)
+    {
+        PlaceFile(p_Entry, p_Done, l_Have, QString(), false);
+        return NextFile(p_Done.LastSample);
     }
 
-    FileHasher::Result l_Result = FileHasher::Done;
-    QString l_Md5;
-    // Read back by the downloader while it wrote the file, unless the file changed since.
-    if (!p_Request->ReadBackMd5.isEmpty() && l_Have == p_Request->ReadBackBytes)
-        l_Md5 = p_Request->ReadBackMd5;
-    else
-        l_Md5 = FileHasher::Md5(l_Part, [this] { return LauncherRunning(); }, &l_Result);
-    if (l_Result == FileHasher::Interrupted)
-        return false;
-    if (l_Result != FileHasher::Done || l_Md5 != p_Entry.Md5)
+    // A whole file read back from disk can take minutes (a ".part" answered 416): never on this thread.
+    const quint64 l_Check = ++m_Checks;
+    m_Check = l_Check;
+    m_CheckCalledOff = std::make_shared<std::atomic<bool>>(false);
+    const std::shared_ptr<std::atomic<bool>> l_CalledOff = m_CheckCalledOff;
+    bool (*const l_Running)() = IsLauncherRunning;
+    m_CheckRun = QtConcurrent::run([this, l_Check, l_CalledOff, l_Running, l_Part, l_Have, p_Entry, p_Done] {
+        FileHasher::Result l_Result = FileHasher::Done;
+        const QString l_Md5 = FileHasher::Md5(
+            l_Part, [&] { return !*l_CalledOff && (!l_Running || l_Running()); }, &l_Result);
+        if (*l_CalledOff)
+            return;
+        PostMainTask([this, l_Check, p_Entry, p_Done, l_Have, l_Md5, l_Result] {
+            FileChecked(l_Check, p_Entry, p_Done, l_Have, l_Md5, int(l_Result));
+        });
+    });
+}
+
+void StandartApplication::FileChecked(quint64 p_Check, const ManifestFile& p_Entry, const FinishedTransfer& p_Done,
+                                      qint64 p_Have, const QString& p_Md5, int p_Result)
+{
+    KESTRUN_OWNED_BY(thread());
+    if (p_Check != m_Check)
+        return; // called off: a new pass, or the unload
+    m_Check = 0;
+    m_CheckCalledOff.reset();
+    // The launcher closes: the ".part" and its list line stay for the next run.
+    if (p_Result == FileHasher::Interrupted)
+        return;
+    PlaceFile(p_Entry, p_Done, p_Have, p_Md5, p_Result == FileHasher::Done);
+    NextFile(p_Done.LastSample);
+}
+
+void StandartApplication::CallOffCheck()
+{
+    KESTRUN_OWNED_BY(thread());
+    if (m_CheckCalledOff)
+        *m_CheckCalledOff = true;
+    m_CheckCalledOff.reset();
+    m_Check = 0;
+}
+
+void StandartApplication::PlaceFile(const ManifestFile& p_Entry, const FinishedTransfer& p_Done, qint64 p_Have,
+                                    const QString& p_Md5, bool p_Read)
+{
+    KESTRUN_OWNED_BY(thread());
+    const QString l_Final = m_InstallationPath + p_Entry.Path;
+    const QString l_Part = l_Final + ".part";
+    if (!p_Read || p_Md5 != p_Entry.Md5)
     {
+        // A host that delivered nothing towards a file that is not right failed (an error answer, a dead
+        // host): it is avoided from now on. A whole ".part" it answered 416 for, with the file's size, did
+        // not fail; nor does an empty file, which checks right.
+        if (p_Done.WrittenBytes == 0 && !(p_Done.FullSize > 0 && p_Have == p_Done.FullSize))
+            MarkCdnFailed(p_Done.Url);
         // Whole (or longer) and wrong: bad bytes never reach the final name; the next transfer starts afresh.
         QFile::remove(l_Part);
-        const bool l_Unreadable = l_Result != FileHasher::Done;
-        RestartOrGiveUp(p_Entry, qMax<qint64>(0, l_Have),
-                        l_Unreadable ? "(IO) Download restarted for " : "(MD5) Download restarted for ");
-        return true;
+        RestartOrGiveUp(p_Entry, qMax<qint64>(0, p_Have),
+                        p_Read ? "(MD5) Download restarted for " : "(IO) Download restarted for ");
+        return;
     }
     QFile l_Old(l_Final);
     if (l_Old.exists())
@@ -314,9 +396,9 @@ bool StandartApplication::FinishFile(const ManifestFile& p_Entry, HTTP_DownloadF
     {
         // The verified ".part" stays: the next transfer finds it whole.
         RestartOrGiveUp(p_Entry, 0, "(RENAME) Download restarted for ");
-        return true;
+        return;
     }
-    m_CompletedBytes += l_Have;
+    m_CompletedBytes += p_Have;
     m_Restarts.remove(p_Entry.Path);
     if (p_Entry.Flags & FlagReadOnly)
         Platform::MakeReadOnly(NativePath(l_Final));
@@ -324,11 +406,11 @@ bool StandartApplication::FinishFile(const ManifestFile& p_Entry, HTTP_DownloadF
         Platform::MakeFullPermissions(NativePath(l_Final));
     // Only now, with the file in place, does its line leave the list.
     UpdateListFile(QString());
-    return true;
 }
 
 void StandartApplication::ResumeDownload()
 {
+    KESTRUN_OWNED_BY(thread());
     if (m_CASCMode)
     {
         ResumeContentStore();
@@ -358,6 +440,7 @@ void StandartApplication::ResumeDownload()
 
 void StandartApplication::App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request)
 {
+    KESTRUN_OWNED_BY(thread());
     if (p_Request != m_CurrentRequest)
         return;
     if (p_Request->FullSize > 0 && m_CurrentIndex < m_DownloadList.size())
@@ -379,6 +462,7 @@ void StandartApplication::App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequ
 
 void StandartApplication::App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* p_Request)
 {
+    KESTRUN_OWNED_BY(thread());
     // A transfer that was stopped stays stopped; one of an earlier pass is not the current one.
     if (p_Request->StopRequested || m_CurrentIndex >= m_DownloadList.size() ||
         p_Request->FilePath != m_InstallationPath + m_DownloadList[m_CurrentIndex].Path + ".part")
@@ -388,56 +472,74 @@ void StandartApplication::App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* 
 
 void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest* p_Request)
 {
+    KESTRUN_OWNED_BY(thread());
     // Completions of a stopped or replaced transfer change nothing.
     if (p_Request != m_CurrentRequest)
         return;
+    // The record is freed once this slot returns: what is needed later is copied now.
+    m_CurrentRequest = nullptr;
     const bool l_Downloading = m_Status.DownloadStatus == 3 || m_Status.DownloadStatus == 4;
     if (!l_Downloading || m_CurrentIndex >= m_DownloadList.size() ||
         p_Request->FilePath != m_InstallationPath + m_DownloadList[m_CurrentIndex].Path + ".part")
     {
         // A new pass (repair, install) began while this transfer ran: none of its entries is done.
-        m_CurrentRequest = nullptr;
         if (m_Status.DownloadStatus == 3 && m_CurrentIndex < m_DownloadList.size())
             PostMainTask([this] { DownloadCurrentFile(); });
         return;
     }
     const ManifestFile l_Entry = m_DownloadList[m_CurrentIndex];
-    const bool l_Stopped = p_Request->StopRequested;
+    FinishedTransfer l_Done;
+    l_Done.Url = p_Request->Url;
+    l_Done.FullSize = p_Request->FullSize;
+    l_Done.ContentLength = p_Request->ContentLength;
+    l_Done.WrittenBytes = p_Request->WrittenBytes;
+    l_Done.ReadBackMd5 = p_Request->ReadBackMd5;
+    l_Done.ReadBackBytes = p_Request->ReadBackBytes;
+    l_Done.LastSample = qMax<qint64>(0, p_Request->FileSize - p_Request->SpeedSampleBytes);
 
-    if (l_Stopped)
+    if (p_Request->StopRequested)
     {
         // Not a completion: the entry keeps its line and its index; ResumeDownload continues its ".part".
         m_Restarts.clear();
+        m_Status.Done = m_CompletedBytes;
+        SetPercent(m_CompletedBytes, m_Status.Total);
+        if (l_Done.LastSample > 0)
+            AddSpeedSample(l_Done.LastSample);
+        StateChanged();
+        return;
     }
-    else if (p_Request->WriteFailed)
+    if (p_Request->WriteFailed)
     {
-        // The disk is full (or gone): what was written stays for the resume.
-        m_CurrentRequest = nullptr;
+        // What was written stays for the resume. A full volume is told with the two figures, any other
+        // failure with the system's reason.
         const QString l_Part = m_InstallationPath + l_Entry.Path + ".part";
-        WaitForSpace("Could not write " + l_Part, RemainingBytes(), AvailableDiskSpace(m_InstallationPath));
+        const qint64 l_Needed = RemainingBytes();
+        const qint64 l_Free = AvailableDiskSpace(m_InstallationPath);
+        if (p_Request->WriteError.isEmpty() || (l_Free >= 0 && l_Free < l_Needed))
+            WaitForSpace("Could not write " + l_Part, l_Needed, l_Free);
+        else
+            WaitStopped("Could not write " + l_Part + ": " + p_Request->WriteError);
         m_Status.Done = m_CompletedBytes + QFileInfo(l_Part).size();
         SetPercent(m_Status.Done, m_Status.Total);
         return;
     }
-    else if (!InsideInstallFolder(l_Entry.Path))
+    if (!InsideInstallFolder(l_Entry.Path))
     {
         qWarning() << "StandartApplication::App_OnHTTPDownloadProgressComplete outside the install folder"
                    << l_Entry.Path;
+        return NextFile(l_Done.LastSample);
     }
-    else
-    {
-        if (!FinishFile(l_Entry, p_Request))
-            return; // closing: the ".part" and the list line stay for the next run
-    }
+    FinishFile(l_Entry, l_Done);
+}
 
+void StandartApplication::NextFile(qint64 p_LastSample)
+{
+    KESTRUN_OWNED_BY(thread());
     m_Status.Done = m_CompletedBytes;
     SetPercent(m_CompletedBytes, m_Status.Total);
-    if (p_Request->FileSize > p_Request->SpeedSampleBytes)
-        AddSpeedSample(p_Request->FileSize - p_Request->SpeedSampleBytes);
+    if (p_LastSample > 0)
+        AddSpeedSample(p_LastSample);
     StateChanged();
-    m_CurrentRequest = nullptr;
-    if (l_Stopped)
-        return;
 
     ++m_CurrentIndex;
     if (m_CurrentIndex < m_DownloadList.size())

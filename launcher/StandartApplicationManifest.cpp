@@ -3,6 +3,7 @@
 #include "platform/FileHasher.h"
 #include "launcher/InstallFolder.h"
 #include "launcher/StandartApplication.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -152,15 +153,17 @@ bool ShowCheckProgress(StandartApplication& p_App, quint64 p_Pass, size_t p_Numb
 /// What one phase's list is built from.
 struct ListSource
 {
-    ListSource(const std::vector<ManifestFile>& p_Files, const QString& p_Folder, const char* p_ListName,
-               bool p_FullScan, FileFilter p_Tracked, bool p_SkipPresentListed)
-        : Files(p_Files), Folder(p_Folder), ListFile(p_Folder + p_ListName), Scan(p_FullScan || !ListFile.Exists()),
-          Tracked(std::move(p_Tracked)), SkipPresentListed(p_SkipPresentListed)
+    ListSource(const StandartApplication::ListInput& p_Input, const char* p_ListName, FileFilter p_Tracked,
+               bool p_SkipPresentListed)
+        : Files(p_Input.Files), Folder(p_Input.Folder), Locale(p_Input.Locale), ListFile(Folder + p_ListName),
+          Scan(p_Input.FullScan || !ListFile.Exists()), Tracked(std::move(p_Tracked)),
+          SkipPresentListed(p_SkipPresentListed)
     {
     }
 
     const std::vector<ManifestFile>& Files;
     const QString Folder;
+    const QString Locale; ///< the installed game locale
     const DownloadListFile ListFile;
     /// A full scan, or a list file never written (it says nothing about the disk, also after a run killed
     /// before it was first written): the files it tracks are compared with the disk too, and it is rewritten.
@@ -175,10 +178,10 @@ struct ListSource
 bool CollectFiles(StandartApplication& p_App, quint64 p_Pass, const ListSource& p_Source,
                   std::vector<ManifestFile>* p_Found)
 {
-    const QString l_Locale = p_App.GetAppLocale();
+    const InstallFolder l_Folder(p_Source.Folder);
     auto l_KeepGoing = [&p_App, p_Pass] { return p_App.LauncherRunning() && p_App.PassCurrent(p_Pass); };
     auto l_Selected = [&](const ManifestFile& p_File) {
-        return LocaleSelected(p_File, l_Locale) && p_App.InsideInstallFolder(p_File.Path);
+        return LocaleSelected(p_File, p_Source.Locale) && l_Folder.Contains(p_File.Path);
     };
     if (p_Source.Scan || p_Source.Tracked)
     {
@@ -233,8 +236,10 @@ void BuildList(StandartApplication& p_App, quint64 p_Pass, const ListSource& p_S
 
 quint64 StandartApplication::BeginPass()
 {
+    KESTRUN_OWNED_BY(thread());
     // What the running phase completed is written before the new pass reads, rewrites or deletes the lists.
     FlushListFile(true);
+    CallOffCheck(); // the entry checked is no longer listed
     m_DownloadList.clear();
     // A content-store run belongs to the pass before: a later resume must not restart it.
     DropContentStore();
@@ -246,13 +251,29 @@ void StandartApplication::BuildBaseList()
     BuildBaseList(m_Pass);
 }
 
+StandartApplication::ListInput StandartApplication::ListInputOf(const std::vector<ManifestFile>& p_Files)
+{
+    KESTRUN_OWNED_BY(thread());
+    ListInput l_Input;
+    l_Input.Files = p_Files;
+    l_Input.Folder = m_InstallationPath;
+    l_Input.Locale = GetAppLocale();
+    l_Input.FullScan = m_FullScan;
+    return l_Input;
+}
+
 void StandartApplication::BuildBaseList(quint64 p_Pass)
+{
+    if (PassCurrent(p_Pass))
+        BuildBaseList(p_Pass, ListInputOf(m_Manifest.BaseFiles));
+}
+
+void StandartApplication::BuildBaseList(quint64 p_Pass, const ListInput& p_Input)
 {
     if (!PassCurrent(p_Pass))
         return;
     auto l_Tracked = [](const ManifestFile& p_File) { return (p_File.Flags & FlagTracked) != 0; };
-    BuildList(*this, p_Pass,
-              ListSource(m_Manifest.BaseFiles, m_InstallationPath, BaseListName, m_FullScan, l_Tracked, true),
+    BuildList(*this, p_Pass, ListSource(p_Input, BaseListName, l_Tracked, true),
               [this, p_Pass] {
                   m_BasePhase = true;
                   m_GivenUp.clear();
@@ -265,6 +286,7 @@ void StandartApplication::BuildBaseList(quint64 p_Pass)
 
 void StandartApplication::StartStreamedPhase(bool p_WaitForTurn)
 {
+    KESTRUN_OWNED_BY(thread());
     StartStreamedPhase(p_WaitForTurn, m_Pass);
 }
 
@@ -283,7 +305,8 @@ void StandartApplication::StartStreamedPhase(bool p_WaitForTurn, quint64 p_Pass)
     m_Status.DownloadStatus = 5;
     StateChanged();
     m_DownloadList.clear();
-    PostWorkerTask([this, p_WaitForTurn, p_Pass] { BuildStreamedList(p_WaitForTurn, p_Pass); });
+    const ListInput l_Input = ListInputOf(m_Manifest.StreamedFiles);
+    PostWorkerTask([this, p_WaitForTurn, p_Pass, l_Input] { BuildStreamedList(p_WaitForTurn, p_Pass, l_Input); });
 }
 
 void StandartApplication::BuildStreamedList(bool p_WaitForTurn)
@@ -293,15 +316,21 @@ void StandartApplication::BuildStreamedList(bool p_WaitForTurn)
 
 void StandartApplication::BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass)
 {
+    if (PassCurrent(p_Pass))
+        BuildStreamedList(p_WaitForTurn, p_Pass, ListInputOf(m_Manifest.StreamedFiles));
+}
+
+void StandartApplication::BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass, const ListInput& p_Input)
+{
     if (!PassCurrent(p_Pass))
         return;
-    BuildList(*this, p_Pass, ListSource(m_Manifest.StreamedFiles, m_InstallationPath, StreamedListName, m_FullScan,
-                                        FileFilter(), false),
+    BuildList(*this, p_Pass, ListSource(p_Input, StreamedListName, FileFilter(), false),
               [this, p_WaitForTurn, p_Pass] { StartStreamedSizes(p_WaitForTurn, p_Pass); });
 }
 
 void StandartApplication::StartStreamedSizes(bool p_WaitForTurn, quint64 p_Pass)
 {
+    KESTRUN_OWNED_BY(thread());
     if (m_DownloadList.empty())
     {
         if (!p_WaitForTurn)
@@ -331,6 +360,7 @@ void StandartApplication::RequestFileSizes(quint64 p_Pass)
 
 void StandartApplication::RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass)
 {
+    KESTRUN_OWNED_BY(thread());
     m_Status.Percent = 100;
     m_Status.Busy = true;
     m_Status.Total = 0;
@@ -354,6 +384,7 @@ void StandartApplication::RequestSizesOfList(bool p_WaitForTurn, quint64 p_Pass)
 
 void StandartApplication::RequestNextSize(bool p_WaitForTurn, quint64 p_Pass)
 {
+    KESTRUN_OWNED_BY(thread());
     // Answers of a superseded pass count for nothing: the new pass asks again.
     if (!PassCurrent(p_Pass) || !LauncherRunning())
         return;
@@ -399,6 +430,7 @@ QString StandartApplication::CurrentListFile()
 
 void StandartApplication::UpdateListFile(QString p_AppendPath)
 {
+    KESTRUN_OWNED_BY(thread());
     if (m_InstallationPath.isEmpty())
         return;
     QString l_Current = m_CurrentIndex < m_DownloadList.size() ? m_DownloadList[m_CurrentIndex].Path : QString();
@@ -410,6 +442,7 @@ void StandartApplication::UpdateListFile(QString p_AppendPath)
 
 void StandartApplication::FlushListFile(bool p_Close)
 {
+    KESTRUN_OWNED_BY(thread());
     if (p_Close)
         m_ListFile.Close();
     else

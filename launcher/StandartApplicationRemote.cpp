@@ -2,6 +2,7 @@
 #include "net/Deployment.h"
 #include "platform/QtCompat.h"
 #include "launcher/StandartApplication.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -23,6 +24,7 @@ void StandartApplication::RequestVersion()
 
 void StandartApplication::OnVersionReceived(QByteArray* p_Data)
 {
+    KESTRUN_OWNED_BY(thread());
     QJsonParseError l_Error;
     QJsonDocument l_Document = QJsonDocument::fromJson(QString::fromUtf8(*p_Data).toUtf8(), &l_Error);
     if (l_Error.error != QJsonParseError::NoError || !l_Document.isObject())
@@ -44,6 +46,7 @@ void StandartApplication::RequestBuildInfo()
 
 void StandartApplication::OnBuildInfoReceived(QByteArray* p_Data)
 {
+    KESTRUN_OWNED_BY(thread());
     bool l_Ok = false;
     m_Manifest = ParseManifest(*p_Data, &l_Ok);
     if (!l_Ok)
@@ -63,6 +66,7 @@ void StandartApplication::RequestCdnList()
 
 void StandartApplication::OnCdnListReceived(QByteArray* p_Data)
 {
+    KESTRUN_OWNED_BY(thread());
     // Line ends and other blanks are not part of a host name; empty entries are no host.
     m_CdnList.clear();
     m_FailedCdnHosts.clear();
@@ -98,6 +102,7 @@ QString StandartApplication::RandomCdnBaseUrl()
 
 void StandartApplication::MarkCdnFailed(const QString& p_Url)
 {
+    KESTRUN_OWNED_BY(thread());
     for (const QString& l_Host : m_CdnList)
     {
         if (!p_Url.startsWith("http://" + l_Host + "/") || m_FailedCdnHosts.contains(l_Host))
@@ -109,6 +114,7 @@ void StandartApplication::MarkCdnFailed(const QString& p_Url)
 
 void StandartApplication::SelectBaseUrl(const ManifestFile& p_File, bool p_Log)
 {
+    KESTRUN_OWNED_BY(thread());
     if (p_File.Flags & FlagFromServer)
     {
         m_BaseUrl = Deployment::ServerBaseUrl();

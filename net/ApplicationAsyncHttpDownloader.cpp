@@ -3,6 +3,7 @@
 #include "net/DownloadThread.h"
 #include "net/HttpAnswer.h"
 #include "net/ModuleNetwork.h"
+#include "platform/FileWriter.h"
 #include "platform/ReadBackHasher.h"
 
 #include <QDebug>
@@ -343,7 +344,7 @@ void ApplicationAsyncHttpDownloader::WriteAvailable(QNetworkReply* p_Reply, bool
         m_Limiter->Spend(l_Data.size());
     if (l_Data.isEmpty() || !m_WriteBody || !m_File)
         return;
-    const qint64 l_Written = m_File->write(l_Data);
+    const qint64 l_Written = FileWriter::Write(*m_File, l_Data, &m_Request->WriteError);
     if (l_Written > 0)
     {
         m_ReplyBodyBytes += l_Written;

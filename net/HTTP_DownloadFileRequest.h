@@ -40,6 +40,8 @@ struct HTTP_DownloadFileRequest
     qint64 WrittenBytes = 0;
     /// A write into the file failed (full disk, lost device): the file holds what was written before.
     bool WriteFailed = false;
+    /// Why the write failed, as the system tells it ("No space left on device" ...); empty when unknown.
+    QString WriteError;
 };
 
 } // namespace Launcher

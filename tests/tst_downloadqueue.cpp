@@ -7,10 +7,14 @@
 #include "net/ApplicationAsyncHttpDownloader.h"
 #include "launcher/DownloadListFile.h"
 
-#include <QProcess>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <atomic>
+#include <csignal>
 
 using namespace Orvane::Launcher;
 using Fault = TestHttpServer::Fault;
@@ -22,6 +26,31 @@ int Mode(const QString& p_Path)
     struct stat l_Stat;
     return ::stat(QFile::encodeName(p_Path).constData(), &l_Stat) == 0 ? int(l_Stat.st_mode & 0777) : -1;
 }
+/// While it exists, no file of the process may grow past p_Bytes: a write past it fails ("File too large").
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(qint64 p_Bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_Was);
+        m_Signal = ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit l_Limit = m_Was;
+        l_Limit.rlim_cur = rlim_t(p_Bytes);
+        ::setrlimit(RLIMIT_FSIZE, &l_Limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_Was);
+        ::signal(SIGXFSZ, m_Signal);
+    }
+    struct rlimit m_Was;
+    void (*m_Signal)(int);
+};
+
+// The host's answer to IsLauncherRunning, held off the host's thread while s_Hold is set.
+std::atomic<bool> s_Hold{false};
+std::atomic<int> s_Held{0};
+QSemaphore s_Release;
+QThread* s_HostThread = nullptr;
 } // namespace
 
 class tst_downloadqueue : public QObject
@@ -37,7 +66,7 @@ class tst_downloadqueue : public QObject
     std::unique_ptr<FakeHost> m_Host;
 
     /// Starts one launcher run with the stored settings; the first run installs into the test folder.
-    bool Launch(qint64 p_FreeSpace = -1)
+    bool Launch(qint64 p_FreeSpace = -1, bool p_Install = true)
     {
         m_App.reset(new TestApplication());
         m_App->FreeSpace = p_FreeSpace;
@@ -48,7 +77,7 @@ class tst_downloadqueue : public QObject
         m_App->Init();
         const bool l_Installed = m_Settings.value("wow_bfa.Installed").toBool();
         const bool l_Ready = m_Host->WaitFor([&] { return m_App->m_Status.ApplicationState == (l_Installed ? 2 : 1); });
-        if (l_Ready && !l_Installed)
+        if (l_Ready && !l_Installed && p_Install)
             m_App->Install(m_Folder, true);
         return l_Ready;
     }
@@ -152,6 +181,7 @@ private slots:
         QVERIFY(Run());
         QCOMPARE(Wrong() + Errors() + Listed() + Listed(true), QStringList());
         QVERIFY(Gets(4) == 2 && Balanced());
+        QCOMPARE(m_Host->OffThreadCalls, QStringList()); // the host is called from its own thread only
         QVERIFY(Mode(m_Folder + "Wow.exe") == 0777 && !(Mode(m_Folder + "Wow-64.exe") & 0222) &&
                 (Mode(m_Folder + "Data/tracked.MPQ") & 0200));
         // The next run trusts the lists, checks the plain files and fetches nothing.
@@ -385,35 +415,197 @@ private slots:
         QCOMPARE(QFile::exists(l_Part), !repairFirst);
     }
 
-    /// A write that fails on a full disk stops the phase with the two figures and keeps what was
-    /// written; once there is room, ResumeDownload goes on from there.
-    void fullDiskIsReported()
+    void writeErrorsAreReported_data()
     {
-        const QString l_Mount = m_Dir->path() + "/small";
-        QVERIFY(QDir().mkpath(l_Mount));
-        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", l_Mount}) != 0)
-            QSKIP("no tmpfs mount allowed here (needs root): the full-disk case is not exercised");
-        struct Unmount { QString Path; ~Unmount() { QProcess::execute("umount", {"-l", Path}); } } l_Guard{l_Mount};
-        m_Folder = l_Mount + "/game/";
+        QTest::addColumn<bool>("volumeFull");
+        QTest::newRow("full volume") << true;
+        QTest::newRow("file too large") << false;
+    }
+    /// A write that fails stops the phase and keeps what was written: on a full volume with the two
+    /// figures, otherwise with the system's reason. ResumeDownload then goes on from there. The write
+    /// really fails: the process may not grow a file past a limit for a while.
+    void writeErrorsAreReported()
+    {
+        QFETCH(bool, volumeFull);
         m_Build.Add("Data/big.MPQ", Bytes(2 * 1024 * 1024, 1), 0x20);
         m_Build.Publish(*m_Server);
+        m_Server->SetFault(TestBuild::ServedPath(m_Build.Files[0]), With(&Fault::BytesPerSecond, 512 * 1024));
         const QString l_Part = m_Folder + "Data/big.MPQ.part";
-        QVERIFY(Launch(qint64(1) << 40)); // the check before the phase is told of room enough
-        QVERIFY(m_Host->WaitFor([&] { return QFileInfo(l_Part).size() > 0; }));
-        m_App->FreeSpace = -1;
-        QVERIFY(m_Host->WaitFor([&] { return !Errors().isEmpty(); }));
-        QVERIFY2(Errors()[0].startsWith("Could not write " + l_Part + ": ") && Errors()[0].contains(" needed, ") &&
-                     m_App->m_Status.DownloadStatus == 4 && Balanced(),
-                 qPrintable(Errors()[0]));
+        QVERIFY(Launch() && m_Host->WaitFor([&] { return QFileInfo(l_Part).size() > 0; }));
+        m_App->FreeSpace = volumeFull ? 1000 : -1;
+        {
+            FileSizeLimit l_Limit(QFileInfo(l_Part).size() + 100000);
+            QVERIFY(m_Host->WaitFor([&] { return !Errors().isEmpty(); }));
+        }
+        QVERIFY2(Errors().size() == 1 && m_App->m_Status.DownloadStatus == 4 && Balanced() &&
+                     (volumeFull ? Errors()[0].contains(" needed, 1000 bytes free")
+                                 : Errors()[0] == "Could not write " + l_Part + ": File too large"),
+                 qPrintable(Errors().join("; ")));
+        QVERIFY(Errors()[0].startsWith("Could not write " + l_Part + ": "));
+        QVERIFY(WaitMainQueueEmpty());
         const qint64 l_Kept = QFileInfo(l_Part).size();
         QVERIFY(l_Kept > 0 && Listed() == QStringList({"Data/big.MPQ"}));
-        QCOMPARE(QProcess::execute("mount", {"-o", "remount,size=8m", l_Mount}), 0);
+        m_Server->ClearFaults();
+        m_App->FreeSpace = -1;
         m_App->ResumeDownload();
         QVERIFY(WaitIdle());
         QCOMPARE(Wrong() + Listed(), QStringList());
         QCOMPARE(m_Server->Requests(TestBuild::ServedPath(m_Build.Files[0])).last().Range,
                  "bytes=" + QByteArray::number(l_Kept) + "-");
+    }
+
+    void interruptedScanIsDoneAgain_data()
+    {
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("repair") << false;
+        QTest::newRow("install --existing") << true;
+    }
+    /// A full scan cut short (the launcher closes, or is killed) leaves no list trusted: the next run
+    /// checks the files again and fetches the damaged ones.
+    void interruptedScanIsDoneAgain()
+    {
+        QFETCH(bool, existing);
+        for (int l_I = 0; l_I < 6; ++l_I)
+            m_Build.Add(QString("Data/%1.MPQ").arg(l_I), Bytes(20000, l_I), l_I < 4 ? 0x20 : 0, QString(), l_I >= 4);
+        m_Build.Publish(*m_Server);
+        QVERIFY(Run());
         Close();
+        for (int l_I : {1, 5}) // a tracked base file and a streamed one
+            QVERIFY(TestBuild::Write(m_Folder + m_Build.Files[l_I].Path, "damaged"));
+        if (existing)
+            m_Settings.clear(); // the game is set up again over the folder, whose lists are old
+        QVERIFY(Launch(-1, false));
+        if (!existing)
+            QVERIFY(WaitIdle());
+        m_Host->LauncherRunning = false; // the launcher goes while the scan runs
+        if (existing)
+            m_App->Install(m_Folder, false);
+        else
+            m_App->Repair();
+        Close();
+        QVERIFY(Run());
+        QCOMPARE(Wrong() + Listed() + Listed(true), QStringList());
+    }
+
+    /// The launcher closing while a finished file is checked leaves its ".part" and its line for the next
+    /// run and no pointer to the finished transfer: a stop, a resume and the unload after it touch nothing freed.
+    void closingDuringTheCheck()
+    {
+        m_Build.Add("Data/a.MPQ", Bytes(300000, 1), 0x20);
+        m_Build.Add("Data/b.MPQ", Bytes(1000, 2), 0x20);
+        m_Build.Publish(*m_Server);
+        QVERIFY(Launch());
+        connect(m_App.get(), &Application::OnHTTPDownloadProgressComplete, this,
+                [&] { m_Host->LauncherRunning = false; }, Qt::DirectConnection);
+        QVERIFY(m_Host->WaitFor([&] { return !m_Host->LauncherRunning; }));
+        QVERIFY(m_Host->WaitFor([&] { return ApplicationAsyncHttpDownloader::LiveCount() == 0; }) &&
+                WaitMainQueueEmpty());
+        QVERIFY(m_Host->WaitFor([&] { return !m_App->m_CurrentRequest; }, 3000));
+        m_App->StopDownload();
+        m_App->ResumeDownload();
+        m_App->Uninit();
+        QVERIFY(QFileInfo(m_Folder + "Data/a.MPQ.part").size() == 300000);
+        QCOMPARE(Listed(), QStringList({"Data/a.MPQ", "Data/b.MPQ"}));
+        Close();
+        QVERIFY(Run());
+        QCOMPARE(Wrong() + Listed(), QStringList());
+    }
+
+    void checkedOffTheHostThread_data()
+    {
+        QTest::addColumn<int>("onDisk"); // bytes of the file already in its ".part"
+        QTest::addColumn<bool>("stop");  // the user stops while the file is checked
+        QTest::newRow("small file") << 0 << false;
+        QTest::newRow("whole part answered 416") << 2 * 1024 * 1024 << false;
+        QTest::newRow("stopped during the check, resumed") << 0 << true;
+    }
+    /// The digest of a finished file that was not read back while it arrived is computed off the host's
+    /// thread: the host goes on serving while it runs, a stop included.
+    void checkedOffTheHostThread()
+    {
+        QFETCH(int, onDisk);
+        QFETCH(bool, stop);
+        m_Build.Add("Data/a.MPQ", Bytes(onDisk ? onDisk : 300000, 1), 0x20);
+        m_Build.Publish(*m_Server);
+        if (onDisk > 0)
+        {
+            m_Settings = {{"wow_bfa.Installed", true}, {"wow_bfa.InstallFolder", m_Folder}, {"wow_bfa.ManifestBuilt", true}};
+            QVERIFY(DownloadListFile(m_Folder + "ToDownloadBase.db").Write({"Data/a.MPQ"}) &&
+                    TestBuild::Write(m_Folder + "Data/a.MPQ.part", m_Build.Files[0].Bytes));
+        }
+        QVERIFY(Launch());
+        // Held: the check asks whether the launcher still runs before each block.
+        s_HostThread = QThread::currentThread();
+        s_Held = 0;
+        m_App->IsLauncherRunning = [] {
+            if (s_Hold && QThread::currentThread() != s_HostThread)
+                ++s_Held, s_Release.tryAcquire(1, 30000);
+            return true;
+        };
+        struct Open { ~Open() { s_Hold = false, s_Release.release(1000); } } l_Open;
+        connect(m_App.get(), &Application::OnHTTPDownloadProgressComplete, this, [] { s_Hold = true; },
+                Qt::DirectConnection);
+        QVERIFY2(m_Host->WaitFor([&] { return s_Held > 0; }, 10000), "the check ran on the host's thread");
+        QVERIFY(!QFile::exists(m_Folder + "Data/a.MPQ"));
+        if (stop)
+        {
+            m_App->StopDownload();
+            QVERIFY(m_App->m_Status.DownloadStatus == 4 && Balanced());
+        }
+        s_Hold = false;
+        s_Release.release(1000);
+        if (stop)
+        {
+            QVERIFY(WaitMainQueueEmpty());
+            QVERIFY(m_App->m_Status.DownloadStatus == 4 && Listed() == QStringList({"Data/a.MPQ"}));
+            m_App->ResumeDownload();
+        }
+        QVERIFY(WaitIdle());
+        QCOMPARE(Wrong() + Listed(), QStringList());
+    }
+
+    void restartsCountOnlyWithoutProgress_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("restarts");
+        QTest::addColumn<bool>("givenUp");
+        QTest::newRow("stalls six times, each after progress") << With(&Fault::StallAfterBytes, 100000, 6) << 6 << false;
+        QTest::newRow("503 every time") << With(&Fault::Status, 503) << 5 << true;
+    }
+    /// A transfer that ends short after progress is resumed without using up the file's restarts; one
+    /// that brings nothing does use them up.
+    void restartsCountOnlyWithoutProgress()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(int, restarts);
+        QFETCH(bool, givenUp);
+        qputenv("KESTRUN_STALL_TIMEOUT_MS", "200");
+        m_Build.Add("Data/big.MPQ", Bytes(1024 * 1024, 1), 0x20);
+        m_Build.Publish(*m_Server);
+        const QString l_Path = TestBuild::ServedPath(m_Build.Files[0]);
+        m_Server->SetFault(l_Path, With(&Fault::Status, 0, 1)); // the size request
+        m_Server->AddFault(l_Path, fault);
+        WarningLog l_Log;
+        QVERIFY(Run());
+        QCOMPARE(l_Log.Starting("(PARTIAL) Download restarted for ").size(), restarts);
+        QCOMPARE(l_Log.Starting("(ToManyRetry)").size(), givenUp ? 1 : 0);
+        QCOMPARE(Wrong().isEmpty(), !givenUp);
+    }
+
+    /// A host is avoided for its errors only: an empty file and a whole ".part" answered 416 bring no
+    /// bytes and are no error.
+    void noBytesIsNoError()
+    {
+        m_Build.Add("Data/empty.MPQ", QByteArray(), 0x20);
+        m_Build.Add("Data/whole.MPQ", Bytes(5000, 1), 0x20);
+        m_Build.Add("Data/c.MPQ", Bytes(5000, 2), 0x20);
+        m_Build.Publish(*m_Server);
+        m_Settings = {{"wow_bfa.Installed", true}, {"wow_bfa.InstallFolder", m_Folder}, {"wow_bfa.ManifestBuilt", true}};
+        QVERIFY(DownloadListFile(m_Folder + "ToDownloadBase.db").Write({"Data/empty.MPQ", "Data/whole.MPQ", "Data/c.MPQ"}) &&
+                TestBuild::Write(m_Folder + "Data/whole.MPQ.part", m_Build.Files[1].Bytes));
+        QVERIFY(Run());
+        QCOMPARE(Wrong() + Listed(), QStringList());
+        QCOMPARE(m_App->m_FailedCdnHosts, QStringList());
     }
 
     /// At every file start and completion, each file not yet in place is still named by its list (or

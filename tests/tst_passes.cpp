@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <thread>
 
 using namespace Orvane::Launcher;
 using Fault = TestHttpServer::Fault;
@@ -192,6 +193,43 @@ private slots:
             QCOMPARE(l_Server.Requests("/f").value(0).Range, l_Kept);
             l_Host.Detach();
         }
+    }
+
+    void cleanUpTakenByAWorker_data()
+    {
+        QTest::addColumn<bool>("whileItGoes");
+        QTest::newRow("run after the application went") << false;
+        QTest::newRow("run while the application goes") << true;
+    }
+    /// A host worker that took a finished transfer's clean-up action and the application going at the
+    /// same time: the downloader is deleted once, by one of them, and nothing is left behind.
+    void cleanUpTakenByAWorker()
+    {
+        QFETCH(bool, whileItGoes);
+        TestHttpServer l_Server;
+        QVERIFY(l_Server.Start());
+        l_Server.SetResource("/f", TestHttpServer::Pattern(5000));
+        QTemporaryDir l_Dir;
+        std::unique_ptr<BareApplication> l_App(new BareApplication());
+        FakeHost l_Host;
+        l_Host.Attach(l_App.get());
+        l_Host.Detach(); // the test plays the host's worker
+        l_App->HTTP_DownloadFile(l_Server.Url("f"), l_Dir.path() + "/f.part", true);
+        Task l_CleanUp;
+        QVERIFY(l_Host.WaitFor([&] { return l_App->TakeWorkerTask(l_CleanUp); }));
+        if (whileItGoes)
+        {
+            std::thread l_Worker(l_CleanUp);
+            l_App.reset();
+            l_Worker.join();
+        }
+        else
+        {
+            l_App.reset();
+            l_CleanUp();
+        }
+        QCOMPARE(ApplicationAsyncHttpDownloader::LiveCount(), 0);
+        QCOMPARE(TestBuild::Read(l_Dir.path() + "/f.part"), TestHttpServer::Pattern(5000));
     }
 };
 

@@ -10,6 +10,14 @@ namespace {
 // The callback table holds plain functions: they reach the host through Current().
 FakeHost& Host() { return *FakeHost::Current(); }
 using Lock = std::lock_guard<std::recursive_mutex>;
+/// Notes a callback the module made from another thread than the host's.
+void Called(const char* p_Name)
+{
+    if (QThread::currentThread() == Host().thread())
+        return;
+    Lock l_Lock(Host().Mutex);
+    Host().OffThreadCalls.append(QString::fromLatin1(p_Name));
+}
 } // namespace
 
 FakeHost::FakeHost()
@@ -41,27 +49,31 @@ void FakeHost::Attach(Application* p_App)
             Host().OffThreadMessages.append(p_Text);
     };
     p_App->GetLocalSetting = [](QString p_Key, QVariant p_Default) {
+        Called("GetLocalSetting");
         Lock l_Lock(Host().Mutex);
         return Host().Settings.value(p_Key, p_Default);
     };
     p_App->SetLocalSetting = [](QString p_Key, QVariant p_Value) {
+        Called("SetLocalSetting");
         Lock l_Lock(Host().Mutex);
         Host().Settings[p_Key] = p_Value;
     };
     p_App->GetLocalSettingKeys = []() {
+        Called("GetLocalSettingKeys");
         Lock l_Lock(Host().Mutex);
         return QStringList(Host().Settings.keys());
     };
     p_App->RemoveLocalSetting = [](QString p_Key) {
+        Called("RemoveLocalSetting");
         Lock l_Lock(Host().Mutex);
         Host().Settings.remove(p_Key);
     };
-    p_App->GetLauncherLocale = []() { return Host().Locale; };
-    p_App->IsDownloadLocked = []() { return bool(Host().DownloadLocked); };
-    p_App->LockDownload = []() { ++Host().LockCount; };
-    p_App->UnlockDownload = []() { ++Host().UnlockCount; };
+    p_App->GetLauncherLocale = []() { return Called("GetLauncherLocale"), Host().Locale; };
+    p_App->IsDownloadLocked = []() { return Called("IsDownloadLocked"), bool(Host().DownloadLocked); };
+    p_App->LockDownload = []() { Called("LockDownload"), ++Host().LockCount; };
+    p_App->UnlockDownload = []() { Called("UnlockDownload"), ++Host().UnlockCount; };
     p_App->IsLauncherRunning = []() { return bool(Host().LauncherRunning); };
-    p_App->IsDevChannel = []() { return bool(Host().DevChannel); };
+    p_App->IsDevChannel = []() { return Called("IsDevChannel"), bool(Host().DevChannel); };
 
     m_MainTimer.start();
     m_WorkerRunning = true;

@@ -37,6 +37,8 @@ public:
     QStringList Notices;
     QStringList Errors;
     QStringList OffThreadMessages; ///< messages shown from another thread than the host's
+    /// Callbacks (but IsLauncherRunning, which long checks poll) called from another thread than the host's.
+    QStringList OffThreadCalls;
     std::atomic<int> LockCount{0};
     std::atomic<int> UnlockCount{0};
 
@@ -46,7 +48,7 @@ public:
     std::atomic<bool> LauncherRunning{true};
     std::atomic<bool> DevChannel{false};
 
-    std::recursive_mutex Mutex; ///< guards Settings, Notices, Errors, OffThreadMessages
+    std::recursive_mutex Mutex; ///< guards Settings, Notices, Errors, OffThreadMessages, OffThreadCalls
 
 private:
     static FakeHost* s_Current;

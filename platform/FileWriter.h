@@ -1,0 +1,21 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+class QFile;
+
+namespace Orvane {
+namespace Launcher {
+
+/// Writes into files and tells why a write fell short.
+class FileWriter
+{
+public:
+    /// Writes all of p_Data at p_File's position. Returns the bytes written (-1: none, with an error).
+    /// When fewer than p_Data.size() were written, *p_Error (if given) holds the system's reason, also
+    /// when the system took part of the data before it refused the rest.
+    static qint64 Write(QFile& p_File, const QByteArray& p_Data, QString* p_Error);
+};
+
+} // namespace Launcher
+} // namespace Orvane
