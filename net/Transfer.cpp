@@ -135,13 +135,14 @@ void Transfer::Issue()
 
     const bool l_Head = m_Request.SizeOnly && !m_HeadRefused;
     m_Reply = l_Head ? m_Manager->head(l_Request) : m_Manager->get(l_Request);
-    // Without a bound Qt buffers whatever a fast server sends; under a limit a small buffer makes the
+    // Unbounded while every readyRead is taken whole: bytes Qt holds back behind a full buffer are dropped
+    // when the server closes, and a resume would fetch them again. Under a limit a small buffer makes the
     // server feel it instead of filling memory at full speed.
-    qint64 l_Buffer = Deployment::ReadBufferBytes();
+    qint64 l_Buffer = 0;
     if (m_Request.SizeOnly)
         l_Buffer = c_SizeReadBuffer;
     else if (m_Limiter && m_Limiter->Limited())
-        l_Buffer = qBound<qint64>(16 * 1024, m_Limiter->Rate() / 4, l_Buffer);
+        l_Buffer = qBound<qint64>(16 * 1024, m_Limiter->Rate() / 4, Deployment::ReadBufferBytes());
     m_Reply->setReadBufferSize(l_Buffer);
     connect(m_Reply, &QNetworkReply::metaDataChanged, this, &Transfer::OnMetaData);
     connect(m_Reply, &QNetworkReply::readyRead, this, &Transfer::OnReadyRead);

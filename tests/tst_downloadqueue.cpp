@@ -271,6 +271,10 @@ private slots:
         // Size never known: a transfer that failed is not judged by its content (which would delete it).
         QTest::newRow("size unknown, 404 mid-file") << 0 << QList<Fault>{l_Closed, With(&Fault::Status, 404, 1)}
                                                     << QStringList{"", l_From} << false;
+        Fault l_StallUnsized = With(&Fault::StallAfterBytes, l_Cut, 1);
+        l_StallUnsized.OmitContentLength = true;
+        QTest::newRow("size unknown, no Content-Length, stalled mid-file")
+            << 0 << QList<Fault>{l_StallUnsized} << QStringList{"", l_From} << false;
         QTest::newRow("size unknown, closed mid-file, then nothing more for a while")
             << 0 << QList<Fault>{l_Closed, With(&Fault::CloseAfterBytes, 0, 8)} << QStringList{"", l_From} << false;
         QTest::newRow("whole part left by a kill: 416, checked, kept")
@@ -358,11 +362,15 @@ private slots:
             m_Build.Add(QString("Data/%1.MPQ").arg(l_I), Bytes(50000, l_I), 0x20);
             const QString l_Path = TestBuild::ServedPath(m_Build.Files.last());
             m_Server->SetFault(l_Path, With(&Fault::Status, 0, 1)); // the size request
+            // A stall the transfer resumes by itself, then closed connections until it leaves the file to the queue.
             m_Server->AddFault(l_Path, With(&Fault::StallAfterBytes, 10000, 1));
+            m_Server->AddFault(l_Path, With(&Fault::CloseAfterBytes, 0, 2));
         }
+        qputenv("KESTRUN_MAX_SELF_RESTARTS", "1");
         m_Build.Publish(*m_Server);
         WarningLog l_Log;
         QVERIFY(Run());
+        qunsetenv("KESTRUN_MAX_SELF_RESTARTS");
         QCOMPARE(l_Log.Starting("(PARTIAL) Download restarted for ").size(), 8);
         QCOMPARE(Wrong() + Listed() + Errors(), QStringList());
     }
