@@ -47,7 +47,7 @@ int ApplicationAsyncHttpDownloader::LiveCount()
 
 HTTP_DownloadFileRequest* ApplicationAsyncHttpDownloader::Start(QString p_Url, QString p_Path, bool p_Resume)
 {
-    qWarning() << "ApplicationAsyncHttpDownloader::Start << " << p_Url << " << " << p_Path << " << " << p_Resume;
+    qWarning() << "ApplicationAsyncHttpDownloader::Start << " << UrlText::Safe(p_Url) << " << " << p_Path << " << " << p_Resume;
 
     QDir().mkpath(QFileInfo(p_Path).absoluteDir().absolutePath());
     if (QFile::exists(p_Path) && !p_Resume)

@@ -12,8 +12,6 @@ class HttpAnswer
 public:
     /// The HTTP status, 0 before the status line (or for another scheme).
     static int Status(const QNetworkReply* p_Reply);
-    /// 4xx, 5xx, or a 3xx left at the end of a chain (too many hops): the body is not the resource.
-    static bool IsError(int p_Status) { return p_Status >= 300; }
     /// A 3xx answer that Qt follows by itself: not the final answer yet.
     static bool IsRedirect(const QNetworkReply* p_Reply);
 

@@ -7,16 +7,12 @@
 #include "support/BareApplication.h"
 #include "support/FakeHost.h"
 #include "support/TestHttpServer.h"
+#include "support/TestTlsServer.h"
 #include "support/WarningLog.h"
 
 #include "KestrunVersion.h"
 
 #include <QNetworkAccessManager>
-#include <QProcess>
-#include <QSslCertificate>
-#include <QSslKey>
-#include <QSslSocket>
-#include <QTcpServer>
 #include <QtTest>
 
 #include <atomic>
@@ -44,27 +40,6 @@ TransferEnding With(TransferEnding p_Ending, F p_Change)
     return p_Ending;
 }
 } // namespace
-
-/// Accepts TLS connections with one key and certificate (and answers nothing: the handshake is what is tested).
-class TlsServer : public QTcpServer
-{
-public:
-    TlsServer(const QSslKey& p_Key, const QSslCertificate& p_Cert) : m_Key(p_Key), m_Cert(p_Cert) {}
-
-protected:
-    void incomingConnection(qintptr p_Descriptor) override
-    {
-        auto* l_Socket = new QSslSocket(this);
-        l_Socket->setSocketDescriptor(p_Descriptor);
-        l_Socket->setPrivateKey(m_Key);
-        l_Socket->setLocalCertificate(m_Cert);
-        l_Socket->startServerEncryption();
-    }
-
-private:
-    QSslKey m_Key;
-    QSslCertificate m_Cert;
-};
 
 class tst_Transfer : public QObject
 {
@@ -446,28 +421,14 @@ private slots:
 
     void tlsFailuresAreToldAsSuch()
     {
-        // A loopback TLS server with a certificate made for this run (for 127.0.0.1 only); verification stays on.
+        // A loopback TLS server with a certificate made for this run; verification stays on.
         QFETCH(QString, names);
         QFETCH(QString, reason);
-        if (!QSslSocket::supportsSsl())
-            QSKIP("no TLS support in this Qt");
-        const QString l_Openssl = QStandardPaths::findExecutable("openssl");
-        if (l_Openssl.isEmpty())
-            QSKIP("openssl is not installed: no certificate can be made for the test server");
-        const QString l_Key = m_Dir->filePath("key.pem"), l_Cert = m_Dir->filePath("cert.pem");
-        QProcess l_Make;
-        l_Make.start(l_Openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", l_Key, "-out", l_Cert,
-                                 "-days", "1", "-subj", "/CN=kestrun test", "-addext", "subjectAltName=" + names});
-        QVERIFY(l_Make.waitForFinished(60000) && l_Make.exitCode() == 0);
-        QFile l_KeyFile(l_Key), l_CertFile(l_Cert);
-        QVERIFY(l_KeyFile.open(QIODevice::ReadOnly) && l_CertFile.open(QIODevice::ReadOnly));
-        const QSslKey l_SslKey(&l_KeyFile, QSsl::Rsa);
-        const QSslCertificate l_SslCert(&l_CertFile);
-        QVERIFY(!l_SslKey.isNull() && !l_SslCert.isNull());
-
-        TlsServer l_Server(l_SslKey, l_SslCert);
-        QVERIFY(l_Server.listen(QHostAddress::LocalHost));
-        const QString l_Url = QString("https://127.0.0.1:%1/f").arg(l_Server.serverPort());
+        TestTlsServer l_Server;
+        QString l_Why;
+        if (!l_Server.Start(m_Dir->path(), names, &l_Why))
+            QSKIP(qPrintable(l_Why));
+        const QString l_Url = l_Server.Url("f");
         auto l_Sink = TransferSink::Memory(1000);
         const TransferResult l_Result = Run(TransferRequest::Append(l_Url, 0), l_Sink.get());
         QVERIFY2(l_Result.Reason.contains(reason), qPrintable(l_Result.Reason));
