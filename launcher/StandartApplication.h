@@ -66,6 +66,7 @@ public:
         QString ReadBackMd5;      ///< digest read back while the file arrived; empty: none
         qint64 ReadBackBytes = 0;
         qint64 LastSample = 0;    ///< bytes since the transfer's last speed sample
+        bool EndedWhole = false;  ///< ended with the whole body, or nothing was left to send
     };
     /// Size of the current entry's ".part" when its transfer started: a transfer that ends short after
     /// it grew costs the file no restart.

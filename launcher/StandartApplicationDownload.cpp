@@ -298,7 +298,8 @@ void StandartApplication::FinishFile(const ManifestFile& p_Entry, const Finished
     const QFileInfo l_PartInfo(l_Part);
     const qint64 l_Have = l_PartInfo.isFile() ? l_PartInfo.size() : -1;
     const qint64 l_Expected = p_Done.FullSize > 0 ? p_Done.FullSize : m_KnownSizes.value(p_Entry.Path);
-    if (l_Have >= 0 && l_Have < l_Expected)
+    // A file of unknown length is judged by its content only when its transfer ended whole.
+    if (l_Have >= 0 && (l_Have < l_Expected || (l_Expected <= 0 && !p_Done.EndedWhole)))
     {
         if (p_Done.WrittenBytes == 0)
             MarkCdnFailed(p_Done.Url);
@@ -496,6 +497,7 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
     l_Done.ReadBackMd5 = p_Request->ReadBackMd5;
     l_Done.ReadBackBytes = p_Request->ReadBackBytes;
     l_Done.LastSample = qMax<qint64>(0, p_Request->FileSize - p_Request->SpeedSampleBytes);
+    l_Done.EndedWhole = p_Request->EndedWhole;
 
     if (p_Request->StopRequested)
     {

@@ -42,6 +42,11 @@ struct HTTP_DownloadFileRequest
     bool WriteFailed = false;
     /// Why the write failed, as the system tells it ("No space left on device" ...); empty when unknown.
     QString WriteError;
+    /// The transfer ended normally with the whole body, or the server said nothing was left to send (416 at the
+    /// file's length): only then may the caller judge a file of unknown size by its content.
+    bool EndedWhole = false;
+    /// Why the last request failed, for the user (no credentials in it); empty when it did not.
+    QString Reason;
 };
 
 } // namespace Launcher

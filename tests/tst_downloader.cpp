@@ -4,6 +4,7 @@
 #include "support/BareApplication.h"
 #include "support/GameFixture.h"
 #include "support/TestHttpServer.h"
+#include "support/WarningLog.h"
 
 #include <QDeadlineTimer>
 #include <QtTest>
@@ -133,23 +134,39 @@ private slots:
         QTest::newRow("redirected twice to a second host, range kept")
             << m_Body.left(300000) << true << With(&Fault::RedirectTo, m_Second.Url("hop")) << Ranges{"bytes=300000-"}
             << 0 << -1;
-        QTest::newRow("range ignored (200): file starts over")
-            << m_Body.left(400000) << true << With(&Fault::IgnoreRange, true) << Ranges{"bytes=400000-"} << 0 << -1;
+        Fault l_NoRanges = With(&Fault::IgnoreRange, true);
+        l_NoRanges.NoAcceptRanges = true;
+        QTest::newRow("range ignored (200) by a server that cannot do ranges: file starts over")
+            << m_Body.left(400000) << true << l_NoRanges << Ranges{"bytes=400000-"} << 0 << -1;
+        QTest::newRow("range ignored (200) by a server that does ranges: bytes kept, not appended")
+            << m_Body.left(400000) << true << With(&Fault::IgnoreRange, true) << Ranges{"bytes=400000-"} << 1 << 400000;
+        QTest::newRow("range ignored once: bytes kept, resumed")
+            << m_Body.left(400000) << true << With(&Fault::IgnoreRange, true, 1) << Ranges{"bytes=400000-"} << 1 << -1;
         QTest::newRow("no Content-Length")
             << l_No << false << With(&Fault::OmitContentLength, true) << Ranges{""} << 0 << -1;
-        QTest::newRow("closed mid-body, resume: what Qt received but did not hand over is fetched again")
-            << l_No << true << l_Cut << Ranges{"", "bytes="} << 1 << -1;
+        QTest::newRow("closed mid-body, resume: asked again from exactly the bytes that came")
+            << l_No << true << l_Cut << Ranges{"", "bytes=250000-"} << 1 << -1;
         QTest::newRow("closed mid-body, no resume: emptied first") << l_No << false << l_Cut << Ranges{""} << 1 << -1;
         QTest::newRow("closed every 450000 bytes: progress each time, more restarts than the bound")
             << l_No << true << With(&Fault::CloseAfterBytes, 450000) << Ranges{"", "bytes=", "bytes="} << 2 << -1;
         // One restart without progress (the bound here), then the caller's verification decides.
         QTest::newRow("closed after the headers every time")
             << m_Body.left(10) << true << With(&Fault::CloseAfterBytes, 0) << Ranges{"bytes=10-"} << 1 << 10;
+        // Busy or timed-out answers to a resume keep the bytes and ask again from them (Retry-After 0: no wait here).
+        for (int l_Status : {408, 429, 500, 503})
+        {
+            Fault l_Busy = With(&Fault::Status, l_Status, 1);
+            l_Busy.RetryAfter = 0;
+            QTest::addRow("%d once to a resume: kept, asked again", l_Status)
+                << m_Body.left(300000) << true << l_Busy << Ranges{"bytes=300000-"} << 1 << -1;
+        }
         QTest::newRow("404 on a resumed file: error page not appended")
             << m_Body.left(777) << true << With(&Fault::Status, 404) << Ranges{"bytes=777-"} << 0 << 777;
         QTest::newRow("nobody listening") << l_No << true << With(&Fault::Status, c_NoServer) << Ranges{} << 0 << 0;
-        QTest::newRow("stalled: aborted, what came is kept")
-            << l_No << true << With(&Fault::StallAfterBytes, 20000) << Ranges{""} << 0 << 20000;
+        QTest::newRow("stalled: aborted, resumed from every byte that came")
+            << l_No << true << With(&Fault::StallAfterBytes, 20000, 1) << Ranges{"", "bytes=20000-"} << 1 << -1;
+        QTest::newRow("stalled after the headers every time: kept for the caller")
+            << m_Body.left(20000) << true << With(&Fault::StallAfterBytes, 0) << Ranges{"bytes=20000-"} << 1 << 20000;
     }
 
     void transfers()
@@ -218,6 +235,19 @@ private slots:
                  l_Kept.size() == m_Completions[0].FileSize));
     }
 
+    void noThreadWarnings()
+    {
+        // A file's transfer leaves Qt nothing to complain about (objects moved across threads, timers ...).
+        WarningLog l_Log;
+        l_Log.Silence = [](const QString&) { return true; };
+        Download(false);
+        QVERIFY(WaitIdle());
+        QVERIFY(ReadFile(Target()) == m_Body);
+        for (const QString& l_Line : l_Log.Lines())
+            QVERIFY2(!l_Line.startsWith("QObject::") && !l_Line.startsWith("QTimer") && !l_Line.startsWith("QSocket"),
+                     qPrintable(l_Line));
+    }
+
     void unwritableTargetIsReportedAsCompletion()
     {
         // A file where the folder should be: nothing can be written below it; a stop asked meanwhile is acknowledged.
@@ -230,16 +260,21 @@ private slots:
     void consecutiveFilesShareOneConnection()
     {
         // Files fetched one after the other travel over one kept-alive connection; the connection the
-        // server closed mid-body is not used again.
+        // server closed mid-body is not used again. (Qt itself may send the request the close cut once
+        // more on a fresh connection: only the files after it are counted.)
         m_Server.SetFault("/f", With(&Fault::CloseAfterBytes, 250000, 1));
-        for (int l_File = 0; l_File < 5; ++l_File)
+        Download(false);
+        QVERIFY(WaitIdle());
+        QVERIFY(m_Completions.size() == 1 && m_Restarts == 1 && ReadFile(Target()) == m_Body);
+        m_Server.ClearRequests();
+        for (int l_File = 0; l_File < 4; ++l_File)
         {
             Download(false);
             QVERIFY(WaitIdle());
         }
         QVERIFY(m_Completions.size() == 5 && m_Restarts == 1 && ReadFile(Target()) == m_Body);
-        QCOMPARE(m_Server.Requests("/f").size(), 6);
-        QCOMPARE(m_Server.Connections(), 2);
+        QCOMPARE(m_Server.Requests("/f").size(), 4);
+        QVERIFY(m_Server.Connections() <= 1);
     }
 
     void recordLifetime()
