@@ -7,6 +7,7 @@
 #include "net/Transfer.h"
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -340,7 +341,11 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
     l_Request->OnSize = std::move(p_OnSize);
 
     QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
-    auto* l_Transfer = new Transfer(m_NetworkManager, this);
+    if (m_SizeManagers.empty())
+        for (int l_I = 0; l_I < SizeManagers; ++l_I)
+            m_SizeManagers.push_back(ModuleNetwork::NewManager(this));
+    QNetworkAccessManager* l_Manager = m_SizeManagers[m_NextSizeManager++ % m_SizeManagers.size()];
+    auto* l_Transfer = new Transfer(l_Manager, this);
     l_Transfer->SetLimiter(&RateLimiter::Shared());
     connect(l_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_GetContentSize_MedaDataChanged()));
     TransferRequest l_Asked;

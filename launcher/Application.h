@@ -96,6 +96,10 @@ public:
     QString m_InstallationPath; ///< app thread (GetInstallationPath); work on other threads gets a copy
 
     QNetworkAccessManager* m_NetworkManager = nullptr; ///< app thread
+    /// Size requests only, taken in turn: each manager opens at most six connections to a host, so a few of
+    /// them answer a long list of sizes in a few round trips. Created on first use. App thread.
+    std::vector<QNetworkAccessManager*> m_SizeManagers;
+    size_t m_NextSizeManager = 0; ///< app thread
 
     std::map<QNetworkReply*, void*> m_UnusedRequests;
     QMutex m_UnusedRequestsMutex{QMutex::Recursive};
@@ -180,6 +184,9 @@ public:
     HTTP_GetContentRequest* HTTP_GetContent(QString p_Url, std::function<void(QString, QByteArray*)> p_OnDone,
                                             std::function<void(QNetworkReply::NetworkError)> p_OnError);
     void HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize);
+    /// Managers for size requests and the connections each opens to one host: the bound of size requests in flight.
+    static constexpr int SizeManagers = 4;
+    static constexpr int SizeRequestsInFlight = SizeManagers * 6;
     /// Why the last content request of p_Url got no document, told to the user; empty when it did.
     QString LastContentFailure(const QString& p_Url) const;
     /// The stored download rate limit (".DownloadRateLimit", "512K" or bytes); 0 unlimited or unreadable.

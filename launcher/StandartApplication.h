@@ -63,8 +63,8 @@ public:
         qint64 FullSize = 0;      ///< the file's size as the server gave it; 0 unknown
         qint64 ContentLength = 0; ///< of the last answer
         qint64 WrittenBytes = 0;  ///< body bytes written: 0, the host delivered nothing
-        QString ReadBackMd5;      ///< digest read back while the file arrived; empty: none
-        qint64 ReadBackBytes = 0;
+        QString WrittenMd5;       ///< digest taken as the file was written; empty: none
+        qint64 WrittenMd5Bytes = 0;
         qint64 LastSample = 0;    ///< bytes since the transfer's last speed sample
         bool EndedWhole = false;  ///< ended with the whole body, or nothing was left to send
     };

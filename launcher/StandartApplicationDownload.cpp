@@ -311,10 +311,10 @@ void StandartApplication::FinishFile(const ManifestFile& p_Entry, const Finished
             RestartOrGiveUp(p_Entry, 0, "(PARTIAL) Download restarted for ");
         return NextFile(p_Done.LastSample);
     }
-    // Read back by the downloader while it wrote the file, unless the file changed since.
-    if (!p_Done.ReadBackMd5.isEmpty() && l_Have == p_Done.ReadBackBytes)
+    // Hashed by the downloader as it wrote the file, unless the file changed since (its size).
+    if (!p_Done.WrittenMd5.isEmpty() && l_Have == p_Done.WrittenMd5Bytes)
     {
-        PlaceFile(p_Entry, p_Done, l_Have, p_Done.ReadBackMd5, true);
+        PlaceFile(p_Entry, p_Done, l_Have, p_Done.WrittenMd5, true);
         return NextFile(p_Done.LastSample);
     }
     if (l_Have < 0)
@@ -494,8 +494,8 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
     l_Done.FullSize = p_Request->FullSize;
     l_Done.ContentLength = p_Request->ContentLength;
     l_Done.WrittenBytes = p_Request->WrittenBytes;
-    l_Done.ReadBackMd5 = p_Request->ReadBackMd5;
-    l_Done.ReadBackBytes = p_Request->ReadBackBytes;
+    l_Done.WrittenMd5 = p_Request->WrittenMd5;
+    l_Done.WrittenMd5Bytes = p_Request->WrittenMd5Bytes;
     l_Done.LastSample = qMax<qint64>(0, p_Request->FileSize - p_Request->SpeedSampleBytes);
     l_Done.EndedWhole = p_Request->EndedWhole;
 

@@ -24,8 +24,8 @@ namespace Launcher {
 namespace {
 const char* const BaseListName = "ToDownloadBase.db";
 const char* const StreamedListName = "ToDownload.db";
-/// Size requests in flight at once (Qt serves six per host).
-const int c_SizeRequestWindow = 6;
+/// Size requests in flight at once: six per host on each of the size managers.
+const int c_SizeRequestWindow = Application::SizeRequestsInFlight;
 
 using FileFilter = std::function<bool(const ManifestFile&)>;
 

@@ -5,7 +5,6 @@
 #include "net/Transfer.h"
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
-#include "platform/ReadBackHasher.h"
 
 #include <QDebug>
 #include <QDir>
@@ -34,7 +33,6 @@ ApplicationAsyncHttpDownloader::ApplicationAsyncHttpDownloader()
 
 ApplicationAsyncHttpDownloader::~ApplicationAsyncHttpDownloader()
 {
-    m_ReadBack.reset();
     // Null once handed back through m_ReleaseRecord.
     delete m_Request;
     --s_Live;
@@ -112,6 +110,7 @@ bool ApplicationAsyncHttpDownloader::Begin()
 {
     m_SinceProgressSignal.start();
     m_Sink = TransferSink::File(m_Request->FilePath);
+    m_Sink->HashWhileWriting();
     if (StartDownload())
     {
         m_Begun = true;
@@ -136,7 +135,6 @@ void ApplicationAsyncHttpDownloader::Finish()
         qWarning() << "ApplicationAsyncHttpDownloader::run end";
 
     // Everything the transfer owns goes on its thread; a shared manager stays with its thread.
-    m_ReadBack.reset();
     delete m_Transfer;
     m_Transfer = nullptr;
     m_Sink.reset();
@@ -219,9 +217,11 @@ bool ApplicationAsyncHttpDownloader::StartDownload()
     else if (l_Size > 0)
     {
         // Without resume the body starts at byte 0: never appended to old bytes.
-        DropReadBack();
         m_Sink->Truncate();
     }
+    // A kept part is read once here; every byte after it is hashed as it is written. A stop skips it
+    // (no digest then: the caller reads the file itself if it needs one).
+    m_Sink->CatchUpHash([this] { return !StopWanted(); });
 
     m_Transfer = new Transfer(m_NetworkManager, this);
     m_Transfer->SetLimiter(m_Limiter);
@@ -235,11 +235,6 @@ bool ApplicationAsyncHttpDownloader::StartDownload()
                       std::exchange(m_NextDelayMs, 0));
     qWarning() << "ApplicationAsyncHttpDownloader::StartDownload end";
     return true;
-}
-
-void ApplicationAsyncHttpDownloader::DropReadBack()
-{
-    m_ReadBack.reset();
 }
 
 void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
@@ -274,8 +269,7 @@ void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged()
         m_Request->FullSize = l_Result.FullSize;
     if (l_Result.StartedOver)
     {
-        // The server cannot do ranges: its whole body replaces the kept bytes.
-        DropReadBack();
+        // The server cannot do ranges: its whole body replaces the kept bytes (the sink's digest started over).
         m_Request->FileSize = 0;
         m_Request->SpeedSampleBytes = 0;
         m_Request->ReceivedBytes = 0;
@@ -290,11 +284,6 @@ void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead()
     m_Request->WrittenBytes += l_Size - m_Request->FileSize;
     m_Request->FileSize = l_Size;
     m_Request->ReceivedBytes = l_Size;
-    // A large file is checked while it arrives rather than read back whole at the end.
-    if (!m_ReadBack && l_Size >= c_ReadBackFromBytes)
-        m_ReadBack.reset(new ReadBackHasher(m_Request->FilePath));
-    if (m_ReadBack)
-        m_ReadBack->Written(l_Size);
 
     const qint64 l_Elapsed = m_Request->SpeedTimer.elapsed();
     if (l_Elapsed >= 1000)
@@ -392,7 +381,6 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
 {
     qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError removing file \""
                << m_Request->FilePath << "\"";
-    DropReadBack();
     m_Sink->Truncate();
     m_Request->FileSize = 0;
     m_Request->SpeedSampleBytes = 0;
@@ -420,17 +408,13 @@ void ApplicationAsyncHttpDownloader::EndTransfer()
     if (m_ProgressPending)
         EmitProgress(true); // the last progress is always sent
     m_Sink->Close();
-    if (m_ReadBack)
+    // Hashed as it was written: the caller checks the file without reading it again. A stop needs no check.
+    QString l_Md5;
+    qint64 l_Bytes = 0;
+    if (!m_Request->StopRequested && m_Sink->TakeDigest(&l_Md5, &l_Bytes))
     {
-        // The file is closed: what is left of it is read now. A stop needs no check.
-        QString l_Md5;
-        qint64 l_Bytes = 0;
-        if (m_ReadBack->Finish([this] { return !m_Request->StopRequested; }, &l_Md5, &l_Bytes))
-        {
-            m_Request->ReadBackMd5 = l_Md5;
-            m_Request->ReadBackBytes = l_Bytes;
-        }
-        DropReadBack();
+        m_Request->WrittenMd5 = l_Md5;
+        m_Request->WrittenMd5Bytes = l_Bytes;
     }
     // Queued before the completion is told: whoever sees the completion and then an
     // empty worker queue knows that this thread is gone and no longer touches the application.
@@ -506,7 +490,6 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
     const bool l_Stop = m_Request->StopRequested;
     if (l_Stop && !m_Request->Resume)
     {
-        DropReadBack();
         m_Sink->Close();
         QFile::remove(m_Request->FilePath);
     }

@@ -19,7 +19,6 @@ namespace Launcher {
 
 class DownloadThread;
 class RateLimiter;
-class ReadBackHasher;
 class Transfer;
 class TransferSink;
 
@@ -96,17 +95,11 @@ private:
     void EndTransfer();
     /// Queues the clean-up action (once): it waits for the transfer's end, then deletes the downloader.
     void PostCleanUp();
-    /// Before the file is truncated or removed: what was read back of it no longer counts.
-    void DropReadBack();
     bool StopWanted() const { return (m_Request && m_Request->StopRequested) || m_Abandoned; }
-
-    /// A file that grows past this is read back and hashed while it is written.
-    static constexpr qint64 c_ReadBackFromBytes = 1024 * 1024;
 
     // All below: the transfer's thread (m_Host, or this thread).
     Transfer* m_Transfer = nullptr;          ///< the request in flight (one per restart)
-    std::unique_ptr<TransferSink> m_Sink;    ///< the file, appended to
-    std::unique_ptr<ReadBackHasher> m_ReadBack;
+    std::unique_ptr<TransferSink> m_Sink;    ///< the file, appended to and hashed as it is written
     Compat::ElapsedTimer m_SinceProgressSignal;
     bool m_ProgressPending = false;
     bool m_ProgressFlushQueued = false;

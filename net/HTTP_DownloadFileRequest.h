@@ -30,10 +30,11 @@ struct HTTP_DownloadFileRequest
     bool Resume = false;
     std::function<void()> OnRestart = [] {};
     std::atomic<bool> Stopped{false};
-    /// MD5 (upper-case hexadecimal) of the file as read back from disk by the downloader while it
-    /// wrote it, and the number of bytes read; empty when it was not read back. Set before the completion.
-    QString ReadBackMd5;
-    qint64 ReadBackBytes = 0;
+    /// MD5 (upper-case hexadecimal) of the file, hashed by the downloader as it wrote the bytes (a kept part
+    /// read once at the start), and the file's size it covers; empty when not every byte went through it
+    /// or the transfer was stopped. Set before the completion.
+    QString WrittenMd5;
+    qint64 WrittenMd5Bytes = 0;
     /// Size of the whole file as the server gave it (Content-Range total, or Content-Length of a 200); 0 unknown.
     qint64 FullSize = 0;
     /// Body bytes this transfer wrote into the file (all its replies); 0: the host delivered nothing.

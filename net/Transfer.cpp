@@ -288,7 +288,7 @@ void Transfer::OnReadyRead()
         return Take(true);
     if (m_Answered)
     {
-        m_Dropped += m_Reply->read(m_Reply->bytesAvailable()).size();
+        m_Dropped += std::max<qint64>(0, m_Reply->skip(m_Reply->bytesAvailable()));
         if (m_Dropped > c_MaxErrorPage)
             Cut();
     }
@@ -302,23 +302,33 @@ void Transfer::Take(bool p_Paced)
     const qint64 l_Allowed = (p_Paced && m_Limiter) ? std::min(l_Available, m_Limiter->Allowance()) : l_Available;
     if (l_Allowed <= 0)
         return;
-    QByteArray l_Data = m_Reply->read(l_Allowed);
-    if (m_Limiter)
-        m_Limiter->Spend(l_Data.size());
-    if (l_Data.isEmpty())
-        return;
+    // Read into one buffer that lives as long as the transfer and written from it: no array per chunk.
+    qint64 l_Left = l_Allowed;
     bool l_Over = false;
-    if (m_Cap >= 0 && m_Sink->Size() + l_Data.size() > m_Cap)
+    bool l_Written = true;
+    while (l_Left > 0 && m_Reply && !l_Over && l_Written)
     {
-        l_Data.truncate(int(std::max<qint64>(0, m_Cap - m_Sink->Size())));
-        l_Over = true;
+        if (m_Buffer.empty())
+            m_Buffer.resize(c_BufferBytes);
+        const qint64 l_Read = m_Reply->read(m_Buffer.data(), std::min<qint64>(l_Left, qint64(m_Buffer.size())));
+        if (l_Read <= 0)
+            break;
+        l_Left -= l_Read;
+        if (m_Limiter)
+            m_Limiter->Spend(l_Read);
+        qint64 l_Keep = l_Read;
+        if (m_Cap >= 0 && m_Sink->Size() + l_Keep > m_Cap)
+        {
+            l_Keep = std::max<qint64>(0, m_Cap - m_Sink->Size());
+            l_Over = true;
+        }
+        const qint64 l_Before = m_Sink->Size();
+        l_Written = l_Keep == 0 || m_Sink->Write(m_Buffer.data(), l_Keep);
+        const qint64 l_Taken = m_Sink->Size() - l_Before;
+        m_Result.BodyBytes += l_Taken;
+        if (l_Taken > 0)
+            emit BodyWritten(l_Taken);
     }
-    const qint64 l_Before = m_Sink->Size();
-    const bool l_Written = l_Data.isEmpty() || m_Sink->Write(l_Data);
-    const qint64 l_Taken = m_Sink->Size() - l_Before;
-    m_Result.BodyBytes += l_Taken;
-    if (l_Taken > 0)
-        emit BodyWritten(l_Taken);
     if (!l_Written)
     {
         qWarning() << "Transfer Error can't write \"" << m_Sink->Path() << "\"" << m_Sink->ErrorText();

@@ -1,7 +1,11 @@
 #include "net/TransferSink.h"
+#include "platform/FileHasher.h"
 #include "platform/FileWriter.h"
+#include "platform/Md5.h"
 
 #include <QFile>
+
+#include <algorithm>
 
 namespace Orvane {
 namespace Launcher {
@@ -48,11 +52,11 @@ qint64 TransferSink::Size() const
     return IsFile() ? m_FileSize : m_Data.size();
 }
 
-bool TransferSink::Write(const QByteArray& p_Bytes)
+bool TransferSink::Write(const char* p_Data, qint64 p_Size)
 {
     if (!IsFile())
     {
-        m_Data.append(p_Bytes);
+        m_Data.append(p_Data, int(p_Size));
         return true;
     }
     if (!m_File)
@@ -60,10 +64,18 @@ bool TransferSink::Write(const QByteArray& p_Bytes)
         m_ErrorText = "not open";
         return false;
     }
-    const qint64 l_Written = FileWriter::Write(*m_File, p_Bytes, &m_ErrorText);
+    const qint64 l_Written = FileWriter::Write(*m_File, p_Data, p_Size, &m_ErrorText);
     if (l_Written > 0)
+    {
+        // Hashed from the bytes just written, while they are still in the cache: one pass, no read-back.
+        if (m_Md5 && m_Hashed == m_FileSize)
+        {
+            m_Md5->Add(p_Data, l_Written);
+            m_Hashed += l_Written;
+        }
         m_FileSize += l_Written;
-    if (l_Written == p_Bytes.size())
+    }
+    if (l_Written == p_Size)
         return true;
     m_File.reset(); // what was written stays
     return false;
@@ -79,6 +91,55 @@ void TransferSink::Truncate()
     else
         QFile::resize(m_Path, 0);
     m_FileSize = 0;
+    if (m_Md5)
+    {
+        m_Md5->Reset();
+        m_Hashed = 0;
+    }
+}
+
+void TransferSink::HashWhileWriting()
+{
+    if (IsFile() && !m_Md5)
+        m_Md5.reset(new Orvane::Md5());
+}
+
+bool TransferSink::CatchUpHash(const std::function<bool()>& p_KeepGoing)
+{
+    if (!m_Md5 || !m_File)
+        return false;
+    if (m_Hashed == m_FileSize)
+        return true;
+    // Changed behind the digest's back (or never hashed): read once from the start.
+    m_Md5->Reset();
+    m_Hashed = -1;
+    QFile l_File(m_Path);
+    if (!l_File.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    char l_Block[FileHasher::BlockSize];
+    qint64 l_Hashed = 0;
+    while (l_Hashed < m_FileSize)
+    {
+        if (p_KeepGoing && !p_KeepGoing())
+            return false;
+        const qint64 l_Read = l_File.read(l_Block, std::min<qint64>(sizeof l_Block, m_FileSize - l_Hashed));
+        if (l_Read <= 0)
+            return false;
+        m_Md5->Add(l_Block, l_Read);
+        l_Hashed += l_Read;
+    }
+    m_Hashed = l_Hashed;
+    return true;
+}
+
+bool TransferSink::TakeDigest(QString* p_Md5, qint64* p_Bytes)
+{
+    if (!m_Md5 || m_Hashed != m_FileSize)
+        return false;
+    *p_Md5 = QString::fromLatin1(m_Md5->Result().toHex().toUpper());
+    *p_Bytes = m_Hashed;
+    m_Hashed = -1;
+    return true;
 }
 
 } // namespace Launcher

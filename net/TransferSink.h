@@ -3,9 +3,14 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 
 class QFile;
+
+namespace Orvane {
+class Md5;
+}
 
 namespace Orvane {
 namespace Launcher {
@@ -28,9 +33,20 @@ public:
     qint64 Size() const;
     qint64 Cap() const { return m_Cap; }
     /// Appends p_Bytes; false (ErrorText set) when not all of it was taken.
-    bool Write(const QByteArray& p_Bytes);
+    bool Write(const QByteArray& p_Bytes) { return Write(p_Bytes.constData(), p_Bytes.size()); }
+    bool Write(const char* p_Data, qint64 p_Size);
     /// Drops everything held.
     void Truncate();
+
+    /// File: every byte written from now on goes through MD5 as it is written, so the file is never read
+    /// back for its digest. Before any Open.
+    void HashWhileWriting();
+    /// After Open: hashes the bytes the file already holds that the digest does not cover yet (a kept part,
+    /// read once), asking p_KeepGoing before each block. False when they could not be read or it turned false.
+    bool CatchUpHash(const std::function<bool()>& p_KeepGoing);
+    /// Upper-case hexadecimal MD5 of the whole file and its size, when every byte of it went through the
+    /// digest; the digest then starts over (the next CatchUpHash reads the file again). False otherwise.
+    bool TakeDigest(QString* p_Md5, qint64* p_Bytes);
 
     QByteArray& Data() { return m_Data; }
     const QString& Path() const { return m_Path; }
@@ -44,6 +60,8 @@ private:
     qint64 m_FileSize = 0;
     qint64 m_Cap = -1;
     QString m_ErrorText;
+    std::unique_ptr<Orvane::Md5> m_Md5; ///< null: not hashed
+    qint64 m_Hashed = -1;               ///< bytes of the file in m_Md5; -1: the digest must start over
 };
 
 } // namespace Launcher

@@ -1,6 +1,5 @@
 // Manifest passes that supersede each other, and large downloads checked while they arrive.
 #include "net/ApplicationAsyncHttpDownloader.h"
-#include "platform/ReadBackHasher.h"
 #include "support/BareApplication.h"
 #include "support/FakeHost.h"
 #include "support/TestApplication.h"
@@ -113,40 +112,10 @@ private slots:
         QCOMPARE(l_Wrong, QStringList());
     }
 
-    /// Reading back a file while another thread appends to it gives the digest of the whole file;
-    /// told to stop at the finish it reports none; abandoned, it ends quietly.
-    void readBackFollowsTheWriter()
-    {
-        for (int l_Chunk : {3001, 100003, 65536}) // small uneven chunks, chunks larger than a block
-        {
-            QTemporaryDir l_Dir;
-            const QString l_Path = l_Dir.path() + "/f.part";
-            const QByteArray l_Bytes = TestBuild::Pattern(3 * 1024 * 1024 + 17, l_Chunk);
-            QFile l_File(l_Path);
-            QVERIFY(l_File.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-            std::unique_ptr<ReadBackHasher> l_Hashers[3]; // finished, told to stop, abandoned
-            for (int l_At = 0; l_At < l_Bytes.size(); l_At += l_Chunk)
-            {
-                QCOMPARE(l_File.write(l_Bytes.mid(l_At, l_Chunk)), qint64(qMin(l_Chunk, l_Bytes.size() - l_At)));
-                for (std::unique_ptr<ReadBackHasher>& l_Hasher : l_Hashers)
-                {
-                    if (!l_Hasher)
-                        l_Hasher.reset(new ReadBackHasher(l_Path));
-                    l_Hasher->Written(l_File.pos());
-                }
-            }
-            l_File.close();
-            QString l_Md5;
-            qint64 l_Read = -1;
-            QVERIFY(!l_Hashers[1]->Finish([] { return false; }, &l_Md5, &l_Read));
-            QVERIFY(l_Hashers[0]->Finish([] { return true; }, &l_Md5, &l_Read));
-            QVERIFY(l_Md5 == TestBuild::Md5Of(l_Bytes) && l_Read == l_Bytes.size());
-        }
-    }
-
-    /// A large download carries the digest of the file as it ends on disk, also when the transfer
-    /// restarted the file on the way.
-    void downloadReadBack()
+    /// A download carries the digest of the file as it ends on disk, hashed as it was written (a kept part
+    /// read once): also when the transfer restarted the file on the way, when nothing was left to fetch
+    /// (416), and for wrong bytes kept from before, which the digest must not hide.
+    void downloadDigest()
     {
         Fault l_None, l_Closed, l_Whole, l_Slow;
         l_Closed.CloseAfterBytes = 2000000;
@@ -155,20 +124,27 @@ private slots:
         l_Whole.NoAcceptRanges = true; // a server that cannot do ranges: its whole body replaces the part
         l_Slow = l_Closed;
         l_Slow.BytesPerSecond = 8 * 1024 * 1024;
-        const QByteArray l_Body = TestHttpServer::Pattern(5 * 1024 * 1024 + 3, 11);
+        const QByteArray l_Large = TestHttpServer::Pattern(5 * 1024 * 1024 + 3, 11);
+        const QByteArray l_Small = TestHttpServer::Pattern(20011, 5);
         qputenv("KESTRUN_READ_BUFFER_BYTES", "65536");
-        // OnDisk: bytes of the body already in the ".part" (negative: of other bytes); Then: from the 2nd request on
-        struct Row { int OnDisk; Fault First, Then; } const l_Rows[] = {
-            {0, l_None, l_None}, {0, l_Closed, l_None}, // fresh; connection closed, resumed
-            {1500000, l_Whole, l_None}, {1500000, l_None, l_None}, // range ignored: started over; resumed from a part
+        // OnDisk: bytes of the body already in the ".part" (negative: of other bytes); Then: from the 2nd request on;
+        // Damaged: the file ends with wrong bytes kept from before
+        struct Row { const QByteArray* Body; int OnDisk; Fault First, Then; bool Damaged; } const l_Rows[] = {
+            {&l_Large, 0, l_None, l_None, false}, {&l_Large, 0, l_Closed, l_None, false}, // fresh; closed, resumed
+            {&l_Large, 1500000, l_Whole, l_None, false}, {&l_Large, 1500000, l_None, l_None, false}, // started over; resumed
             // The resume after a closed connection is answered from byte 0, over a part whose first
-            // bytes were wrong and had been read back already.
-            {-1500000, l_Slow, l_Whole}};
+            // bytes were wrong and had been hashed already.
+            {&l_Large, -1500000, l_Slow, l_Whole, false},
+            {&l_Large, l_Large.size(), l_None, l_None, false}, // whole on disk: 416, the kept part hashed
+            {&l_Large, -1500000, l_None, l_None, true},        // resumed after wrong bytes: caught
+            {&l_Small, 0, l_None, l_None, false}, {&l_Small, 7000, l_None, l_None, false},
+            {&l_Small, 7000, l_Whole, l_None, false}, {&l_Small, -7000, l_None, l_None, true}};
         TestHttpServer l_Server;
         QVERIFY(l_Server.Start());
-        l_Server.SetResource("/f", l_Body);
         for (const Row& l_Row : l_Rows)
         {
+            const QByteArray& l_Body = *l_Row.Body;
+            l_Server.SetResource("/f", l_Body);
             l_Server.ClearRequests();
             l_Server.SetFault("/f", l_Row.First);
             QTemporaryDir l_Dir;
@@ -182,13 +158,17 @@ private slots:
             QString l_Md5 = "none";
             qint64 l_Bytes = -1;
             connect(&l_App, &Application::OnHTTPDownloadProgressComplete, this,
-                    [&](HTTP_DownloadFileRequest* p_R) { l_Md5 = p_R->ReadBackMd5, l_Bytes = p_R->ReadBackBytes; });
+                    [&](HTTP_DownloadFileRequest* p_R) { l_Md5 = p_R->WrittenMd5, l_Bytes = p_R->WrittenMd5Bytes; });
             l_App.HTTP_DownloadFile(l_Server.Url("f"), l_Path, true);
             QVERIFY(l_Host.WaitFor([&] { return !l_Server.Requests("/f").isEmpty(); }));
             l_Server.SetFault("/f", l_Row.Then);
             QVERIFY(l_Host.WaitFor([&] { return l_Bytes >= 0 && ApplicationAsyncHttpDownloader::LiveCount() == 0; }));
-            QVERIFY2(TestBuild::Read(l_Path) == l_Body && l_Md5 == TestBuild::Md5Of(l_Body) && l_Bytes == l_Body.size(),
-                     qPrintable(QString::number(l_Row.OnDisk)));
+            const QByteArray l_OnDisk = TestBuild::Read(l_Path);
+            const QString l_Name = QString::number(l_Body.size()) + "/" + QString::number(l_Row.OnDisk);
+            QVERIFY2(l_Md5 == TestBuild::Md5Of(l_OnDisk) && l_Bytes == l_OnDisk.size(), qPrintable(l_Name));
+            QVERIFY2((l_OnDisk == l_Body) != l_Row.Damaged, qPrintable(l_Name));
+            if (l_Row.Damaged)
+                QVERIFY2(l_Md5 != TestBuild::Md5Of(l_Body), qPrintable(l_Name));
             // A part on disk is asked for from exactly its size; a fresh file with no range.
             const QByteArray l_Kept = l_Row.OnDisk ? "bytes=" + QByteArray::number(qAbs(l_Row.OnDisk)) + "-" : "";
             QCOMPARE(l_Server.Requests("/f").value(0).Range, l_Kept);
