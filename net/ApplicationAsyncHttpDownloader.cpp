@@ -110,7 +110,8 @@ bool ApplicationAsyncHttpDownloader::Begin()
 {
     m_SinceProgressSignal.start();
     m_Sink = TransferSink::File(m_Request->FilePath);
-    m_Sink->HashWhileWriting();
+    if (Deployment::HashWhileWriting())
+        m_Sink->HashWhileWriting();
     if (StartDownload())
     {
         m_Begun = true;

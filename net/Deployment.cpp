@@ -62,5 +62,10 @@ int Deployment::SizeTimeoutMs()
     return int(Number("KESTRUN_SIZE_TIMEOUT_MS", KESTRUN_SIZE_TIMEOUT_MS_DEFAULT));
 }
 
+bool Deployment::HashWhileWriting()
+{
+    return qgetenv("KESTRUN_HASH_WHILE_WRITING").trimmed() != "0";
+}
+
 } // namespace Launcher
 } // namespace Orvane

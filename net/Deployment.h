@@ -28,6 +28,10 @@ public:
     /// A document fetched into memory past this size fails like a closed connection (KESTRUN_MAX_DOCUMENT_BYTES).
     static qint64 MaxDocumentBytes();
 
+    /// Downloads are hashed as they are written (KESTRUN_HASH_WHILE_WRITING, 1); 0: the caller reads each
+    /// finished file back, as it does when the digest is missing (a kept part it could not read).
+    static bool HashWhileWriting();
+
 private:
     static QString Text(const char* p_Variable, const char* p_Default);
     static qint64 Number(const char* p_Variable, qint64 p_Default);

@@ -510,6 +510,9 @@ private slots:
     /// run and no pointer to the finished transfer: a stop, a resume and the unload after it touch nothing freed.
     void closingDuringTheCheck()
     {
+        // The check that reads the file back: the path of a file whose digest was not taken as it was written.
+        qputenv("KESTRUN_HASH_WHILE_WRITING", "0");
+        struct Unset { ~Unset() { qunsetenv("KESTRUN_HASH_WHILE_WRITING"); } } l_Unset;
         m_Build.Add("Data/a.MPQ", Bytes(300000, 1), 0x20);
         m_Build.Add("Data/b.MPQ", Bytes(1000, 2), 0x20);
         m_Build.Publish(*m_Server);
@@ -538,12 +541,14 @@ private slots:
         QTest::newRow("whole part answered 416") << 2 * 1024 * 1024 << false;
         QTest::newRow("stopped during the check, resumed") << 0 << true;
     }
-    /// The digest of a finished file that was not read back while it arrived is computed off the host's
+    /// The digest of a finished file that was not hashed while it arrived is computed off the host's
     /// thread: the host goes on serving while it runs, a stop included.
     void checkedOffTheHostThread()
     {
         QFETCH(int, onDisk);
         QFETCH(bool, stop);
+        qputenv("KESTRUN_HASH_WHILE_WRITING", "0");
+        struct Unset { ~Unset() { qunsetenv("KESTRUN_HASH_WHILE_WRITING"); } } l_Unset;
         m_Build.Add("Data/a.MPQ", Bytes(onDisk ? onDisk : 300000, 1), 0x20);
         m_Build.Publish(*m_Server);
         if (onDisk > 0)
