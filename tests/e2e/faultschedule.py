@@ -221,12 +221,13 @@ class Schedule:
         for response in responses:
             if response.method != "GET":
                 continue
-            # Qt sends a request cut by a closed connection once more on its own; the transfer has
-            # already ended and drops it before any byte: no byte can be lost there.
-            if response.aborted and response.sent == 0:
-                continue
             key = (response.run, response.path)
             previous = last.get(key)
+            # Qt sends a request cut by a closed connection once more on its own (the same Range); the
+            # transfer has already ended and drops that answer: no byte can be lost there.
+            if response.aborted and (response.sent == 0 or (previous is not None and previous.cut and
+                                                            response.start == previous.start)):
+                continue
             last[key] = response
             if previous is None or not (previous.cut and previous.valid):
                 continue
