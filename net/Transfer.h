@@ -96,7 +96,7 @@ private:
     void End();
     bool StopAsked() const { return m_Stop || (m_StopWhen && m_StopWhen()); }
 
-    // All: the thread of m_Manager.
+    // All: the thread of m_Manager; the slots and Start check it (KESTRUN_OWNED_BY).
     QNetworkAccessManager* m_Manager;
     RateLimiter* m_Limiter = nullptr;
     std::function<bool()> m_StopWhen;
