@@ -263,6 +263,7 @@ void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
         {
             m_ProgressFlushQueued = true;
             QTimer::singleShot(int(c_ProgressEveryMs), this, [this] {
+                KESTRUN_OWNED_BY(TransferThread());
                 m_ProgressFlushQueued = false;
                 if (m_ProgressPending && m_Request && !m_Finished)
                     EmitProgress(true);

@@ -43,6 +43,18 @@ Transfer::~Transfer()
     }
 }
 
+void Transfer::SetLimiter(RateLimiter* p_Limiter)
+{
+    KESTRUN_OWNED_BY(m_Manager->thread());
+    m_Limiter = p_Limiter;
+}
+
+void Transfer::SetStopWhen(std::function<bool()> p_Stop)
+{
+    KESTRUN_OWNED_BY(m_Manager->thread());
+    m_StopWhen = std::move(p_Stop);
+}
+
 QByteArray Transfer::UserAgent()
 {
     return QByteArray("Kestrun/") + KESTRUN_VERSION;
