@@ -6,6 +6,7 @@
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
 #include "platform/ReadBackHasher.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDebug>
 #include <QDir>
@@ -63,7 +64,7 @@ HTTP_DownloadFileRequest* ApplicationAsyncHttpDownloader::Start(QString p_Url, Q
     m_Request->Resume = p_Resume;
 
     // Normally done by HTTP_DownloadFile; the slots must run on the transfer's thread.
-    QThread* l_Thread = m_Host ? static_cast<QThread*>(m_Host) : this;
+    QThread* l_Thread = TransferThread();
     if (thread() != l_Thread)
         moveToThread(l_Thread);
 
@@ -97,6 +98,7 @@ void ApplicationAsyncHttpDownloader::run()
 
 void ApplicationAsyncHttpDownloader::RunOnHost()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     qWarning() << "ApplicationAsyncHttpDownloader::run";
     m_NetworkManager = m_Host->Manager();
     m_Limiter = &m_Host->Limiter();
@@ -108,8 +110,14 @@ void ApplicationAsyncHttpDownloader::RunOnHost()
         Finish();
 }
 
+QThread* ApplicationAsyncHttpDownloader::TransferThread()
+{
+    return m_Host ? static_cast<QThread*>(m_Host) : this;
+}
+
 bool ApplicationAsyncHttpDownloader::Begin()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     m_SinceProgressSignal.start();
     m_Sink = TransferSink::File(m_Request->FilePath);
     if (StartDownload())
@@ -129,6 +137,7 @@ bool ApplicationAsyncHttpDownloader::Begin()
 
 void ApplicationAsyncHttpDownloader::Finish()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (m_Finished)
         return;
     m_Finished = true;
@@ -168,6 +177,7 @@ void ApplicationAsyncHttpDownloader::WaitEnded()
 
 void ApplicationAsyncHttpDownloader::PostCleanUp()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (m_CleanUpPosted || !m_PostToApplication)
         return;
     m_CleanUpPosted = true;
@@ -197,6 +207,7 @@ void ApplicationAsyncHttpDownloader::PostCleanUp()
 
 bool ApplicationAsyncHttpDownloader::StartDownload()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     qWarning() << "ApplicationAsyncHttpDownloader::StartDownload";
     const QString& l_Path = m_Request->FilePath;
     if (!m_Sink->Open())
@@ -244,6 +255,7 @@ void ApplicationAsyncHttpDownloader::DropReadBack()
 
 void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!p_Force && m_SinceProgressSignal.elapsed() < c_ProgressEveryMs)
     {
         m_ProgressPending = true;
@@ -251,6 +263,7 @@ void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
         {
             m_ProgressFlushQueued = true;
             QTimer::singleShot(int(c_ProgressEveryMs), this, [this] {
+                KESTRUN_OWNED_BY(TransferThread());
                 m_ProgressFlushQueued = false;
                 if (m_ProgressPending && m_Request && !m_Finished)
                     EmitProgress(true);
@@ -265,6 +278,7 @@ void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
 
 void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!m_Transfer || sender() != m_Transfer)
         return;
     const TransferResult& l_Result = m_Transfer->Result();
@@ -284,6 +298,7 @@ void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged()
 
 void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!m_Transfer || sender() != m_Transfer)
         return;
     const qint64 l_Size = m_Sink->Size();
@@ -308,6 +323,7 @@ void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead()
 
 void ApplicationAsyncHttpDownloader::HTTP_OnProgressUpdate(qint64 p_CurrentBytes, qint64 p_TotalBytes)
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!m_Transfer || sender() != m_Transfer)
         return;
     // Counted over the whole file: the bytes a resume found on disk are part of it.
@@ -323,6 +339,7 @@ void ApplicationAsyncHttpDownloader::HTTP_OnProgressUpdate(qint64 p_CurrentBytes
 
 bool ApplicationAsyncHttpDownloader::PlanRestart(void (ApplicationAsyncHttpDownloader::*p_Restart)(), int p_DelayMs)
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!AllowSelfRestart())
         return false;
     m_Request->RestartPending = true;
@@ -333,6 +350,7 @@ bool ApplicationAsyncHttpDownloader::PlanRestart(void (ApplicationAsyncHttpDownl
 
 bool ApplicationAsyncHttpDownloader::AllowSelfRestart()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (StopWanted())
         return false; // a stop wins over a restart
     if (m_Request->FileSize > m_BestFileSize)
@@ -378,6 +396,7 @@ void ApplicationAsyncHttpDownloader::TellError(QNetworkReply::NetworkError p_Err
 
 void ApplicationAsyncHttpDownloader::Reissue()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     m_Request->RestartPending = false;
     m_Request->OnRestart = [] {};
     if (!StartDownload())
@@ -390,6 +409,7 @@ void ApplicationAsyncHttpDownloader::Reissue()
 
 void ApplicationAsyncHttpDownloader::FreshRestart()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError removing file \""
                << m_Request->FilePath << "\"";
     DropReadBack();
@@ -417,6 +437,7 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
 
 void ApplicationAsyncHttpDownloader::EndTransfer()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (m_ProgressPending)
         EmitProgress(true); // the last progress is always sent
     m_Sink->Close();
@@ -443,6 +464,7 @@ void ApplicationAsyncHttpDownloader::EndTransfer()
 
 void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!m_Transfer || sender() != m_Transfer)
         return;
     Transfer* l_Transfer = m_Transfer;

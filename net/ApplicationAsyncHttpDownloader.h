@@ -99,11 +99,13 @@ private:
     /// Before the file is truncated or removed: what was read back of it no longer counts.
     void DropReadBack();
     bool StopWanted() const { return (m_Request && m_Request->StopRequested) || m_Abandoned; }
+    /// Owner of the members below: m_Host, or this thread when the transfer runs on a thread of its own.
+    QThread* TransferThread();
 
     /// A file that grows past this is read back and hashed while it is written.
     static constexpr qint64 c_ReadBackFromBytes = 1024 * 1024;
 
-    // All below: the transfer's thread (m_Host, or this thread).
+    // All below: the transfer's thread (TransferThread()); methods that write them check it (KESTRUN_OWNED_BY).
     Transfer* m_Transfer = nullptr;          ///< the request in flight (one per restart)
     std::unique_ptr<TransferSink> m_Sink;    ///< the file, appended to
     std::unique_ptr<ReadBackHasher> m_ReadBack;
