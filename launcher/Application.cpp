@@ -7,6 +7,7 @@
 #include "net/Transfer.h"
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDebug>
 #include <QMutexLocker>
