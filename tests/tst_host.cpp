@@ -103,7 +103,7 @@ struct Published
     {
         QStringList l_Wrong;
         for (const TestBuild::File& l_File : Build.Files)
-            if (l_File.Locale != "frFR" && TestBuild::Read(Folder + "/" + l_File.Path) != l_File.Bytes)
+            if (l_File.Locale != "frFR" && ReadFile(Folder + "/" + l_File.Path) != l_File.Bytes)
                 l_Wrong.append(l_File.Path);
         return l_Wrong;
     }
@@ -596,7 +596,7 @@ private slots:
         Published l_Game;
         QVERIFY(l_Game.Start());
         const QString l_File = l_Game.Temp.path() + "/file";
-        QVERIFY(TestBuild::Write(l_File, "not a folder") && QDir().mkpath(QFileInfo(l_Game.Settings).absolutePath()));
+        QVERIFY(WriteFile(l_File, "not a folder") && QDir().mkpath(QFileInfo(l_Game.Settings).absolutePath()));
         if (state == "installed elsewhere")
         {
             QSettings l_Settings(l_Game.Settings, QSettings::IniFormat);
@@ -604,15 +604,15 @@ private slots:
             l_Settings.setValue("wow_bfa.InstallFolder", "/nowhere/BfA/");
         }
         else if (state == "malformed settings")
-            QVERIFY(TestBuild::Write(l_Game.Settings, "[wow_bfa\nInstalled=\"true\n"));
+            QVERIFY(WriteFile(l_Game.Settings, "[wow_bfa\nInstalled=\"true\n"));
         else if (state == "settings folder")
             QVERIFY(QDir().mkpath(l_Game.Settings));
-        const QByteArray l_SettingsBefore = TestBuild::Read(l_Game.Settings);
+        const QByteArray l_SettingsBefore = ReadFile(l_Game.Settings);
         command.replaceInStrings("%folder", l_Game.Folder).replaceInStrings("%file", l_File);
         const Outcome l_Run = Run(l_Game.Args(command));
         QVERIFY2(l_Run.Code == code && (l_Run.OutText() + l_Run.ErrText()).contains(expected), l_Run.Describe());
         if (state == "malformed settings")
-            QCOMPARE(TestBuild::Read(l_Game.Settings), l_SettingsBefore); // nothing lost to a rewrite
+            QCOMPARE(ReadFile(l_Game.Settings), l_SettingsBefore); // nothing lost to a rewrite
         if (command.first() == "uninstall")
             QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.Installed", false).toBool(), false);
         QVERIFY(!QFileInfo::exists(l_Game.Folder)); // no folder made for a refused command
