@@ -93,6 +93,15 @@ struct Published
         Build.Add("Data/stream/a.bin", TestBuild::Pattern(120000, 5), 0, QString(), true);
     }
     bool Start() { return Server.Start() && (Build.Publish(Server), true); }
+    /// Starts with one more file, "Data/big.bin", served at 512 KiB/s: a run still fetching it can be interrupted.
+    bool StartWithSlowFile(int p_Bytes)
+    {
+        Build.Add("Data/big.bin", TestBuild::Pattern(p_Bytes, 9));
+        TestHttpServer::Fault l_Slow;
+        l_Slow.BytesPerSecond = 512 * 1024;
+        Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        return Start();
+    }
     QStringList Args(const QStringList& p_Command, const QStringList& p_Global = {}) const
     {
         return QStringList{"--settings", Settings, "--server", TestBuild::ServerUrl(Server), "--idle-timeout", "20"} +
@@ -332,11 +341,7 @@ private slots:
     void progressLineKeepsToTheTerminal()
     {
         Published l_Game;
-        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(1024 * 1024, 9));
-        QVERIFY(l_Game.Start());
-        TestHttpServer::Fault l_Slow;
-        l_Slow.BytesPerSecond = 512 * 1024;
-        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        QVERIFY(l_Game.StartWithSlowFile(1024 * 1024));
         QStringList l_Command{KESTRUN_BIN_DIR "/orvane-launcher"};
         for (const QString& l_Argument : l_Game.Args({"install", l_Game.Folder}))
             l_Command << "'" + l_Argument + "'";
@@ -378,11 +383,7 @@ private slots:
     void installInterruptResumeRepairUninstall()
     {
         Published l_Game;
-        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(4 * 1024 * 1024, 9));
-        QVERIFY(l_Game.Start());
-        TestHttpServer::Fault l_Slow;
-        l_Slow.BytesPerSecond = 512 * 1024;
-        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        QVERIFY(l_Game.StartWithSlowFile(4 * 1024 * 1024));
         QSettings(l_Game.Settings, QSettings::IniFormat).setValue("other_game.Installed", true);
 
         // Ctrl-C during a transfer: exit 130, the ".part" file kept; the next run continues from it.
@@ -429,11 +430,7 @@ private slots:
     void sigtermStopsInOrder()
     {
         Published l_Game;
-        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(4 * 1024 * 1024, 9));
-        QVERIFY(l_Game.Start());
-        TestHttpServer::Fault l_Slow;
-        l_Slow.BytesPerSecond = 512 * 1024;
-        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        QVERIFY(l_Game.StartWithSlowFile(4 * 1024 * 1024));
         QProcess l_Process;
         Launch(l_Process, l_Game.Args({"install", l_Game.Folder}, {"--json"}));
         const QString l_Part = l_Game.Folder + "/Data/big.bin.part";
