@@ -171,7 +171,7 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
     {
         LimitRate = Launcher::RateLimiter::Parse(l_Value);
         if (LimitRate < 0)
-            return l_Fail("--limit-rate needs bytes per second with an optional K or M suffix, not \"" + l_Value + "\"");
+            return l_Fail("--limit-rate needs bytes per second with an optional K, M or G suffix, not \"" + l_Value + "\"");
     }
 
     if (l_Rest.isEmpty())

@@ -8,7 +8,6 @@
 #include "host/Interrupts.h"
 #include "host/NetworkProxy.h"
 #include "host/Reports.h"
-#include "net/Deployment.h"
 #include "cli/CommandLine.h"
 
 #include <QCoreApplication>
@@ -72,14 +71,12 @@ int main(int argc, char* argv[])
     HostCallbacks::SetJson(l_Options.Json);
     HostCallbacks::SetLocaleTag(l_Options.LocaleTag);
     HostCallbacks::SetDevChannel(l_Options.DevChannel);
-    // Set before the module is loaded: it hands this proxy to every network manager it creates.
-    QNetworkProxy l_Proxy;
-    if (!NetworkProxy::Choose(l_Options.Proxy, Orvane::Launcher::Deployment::ServerBaseUrl(), &l_Proxy, &l_Error))
+    // Set before the module is loaded: its network managers choose each request's proxy from it.
+    if (!NetworkProxy::Install(l_Options.Proxy, &l_Error))
     {
         Console::Err("orvane-launcher: " + l_Error);
         return 2;
     }
-    QNetworkProxy::setApplicationProxy(l_Proxy);
 
     ApplicationLoader l_Loader(l_Options.PluginPath);
     if (!l_Loader.Check(&l_Error))

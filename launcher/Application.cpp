@@ -2,15 +2,15 @@
 #include "net/ApplicationAsyncHttpDownloader.h"
 #include "net/Deployment.h"
 #include "net/DownloadThread.h"
-#include "net/HttpAnswer.h"
 #include "net/ModuleNetwork.h"
+#include "net/RateLimiter.h"
+#include "net/Transfer.h"
+#include "net/TransferSink.h"
+#include "net/UrlText.h"
 
 #include <QDebug>
 #include <QMutexLocker>
 #include <QNetworkAccessManager>
-#include <QNetworkRequest>
-#include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 #include <memory>
@@ -50,12 +50,18 @@ Application::~Application()
     m_DownloadThread = nullptr;
     for (ApplicationAsyncHttpDownloader* l_Downloader : l_Left)
         delete l_Downloader;
-    // Requests still in flight: their replies go with the network manager, their records here.
+    // Requests still in flight: their transfers go before the network manager their replies belong to.
     for (auto& l_Entry : m_ContentRequests)
+    {
+        delete l_Entry.first;
         delete l_Entry.second;
+    }
     m_ContentRequests.clear();
     for (auto& l_Entry : m_ContentSizeRequests)
+    {
+        delete l_Entry.first;
         delete l_Entry.second;
+    }
     m_ContentSizeRequests.clear();
 }
 
@@ -85,7 +91,7 @@ void Application::PostWorkerTask(Task p_Task)
 namespace {
 /// The record of p_Reply in a request table (taken out of it with p_Take); null when the table has none.
 template <typename Record>
-Record* FindRequest(std::map<QNetworkReply*, Record*>& p_Table, QMutex& p_Mutex, QNetworkReply* p_Reply, bool p_Take)
+Record* FindRequest(std::map<QObject*, Record*>& p_Table, QMutex& p_Mutex, QObject* p_Reply, bool p_Take)
 {
     QMutexLocker l_Lock(&p_Mutex);
     auto l_It = p_Table.find(p_Reply);
@@ -142,9 +148,7 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     auto* l_Downloader = new ApplicationAsyncHttpDownloader();
     l_Downloader->m_Host = m_DownloadThread;
     // Read when each transfer starts: a change holds from the next file on.
-    const qint64 l_Limit =
-        GetLocalSetting ? GetLocalSetting(SettingKey(".DownloadRateLimit"), 0).toLongLong() : 0;
-    l_Downloader->m_RateLimit = std::max<qint64>(0, l_Limit);
+    l_Downloader->m_RateLimit = StoredRateLimit();
     l_Downloader->moveToThread(m_DownloadThread);
     // The host is called from this object's thread only.
     l_Downloader->m_ReportError = [this](QString p_Text, bool p_Flag) {
@@ -195,8 +199,25 @@ void Application::AppInt_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* p_Req
     emit OnHTTPDownloadRestarted(p_Request);
 }
 
+qint64 Application::StoredRateLimit()
+{
+    const QVariant l_Stored = GetLocalSetting ? GetLocalSetting(SettingKey(".DownloadRateLimit"), 0) : QVariant(0);
+    const QString l_Text = l_Stored.toString().trimmed();
+    if (l_Text.isEmpty())
+        return 0;
+    const qint64 l_Rate = RateLimiter::Parse(l_Text);
+    if (l_Rate >= 0)
+        return l_Rate;
+    // Unreadable: unlimited, and said so, rather than a silent 0.
+    qWarning() << "Application::HTTP_DownloadFile download rate limit" << l_Text
+               << "is not bytes per second (K, M, G suffixes): no limit";
+    return 0;
+}
+
 // ---------------------------------------------------------------------------
 // In-memory content requests.
+
+HTTP_GetContentRequest::~HTTP_GetContentRequest() = default;
 
 HTTP_GetContentRequest* Application::HTTP_GetContent(QString p_Url, std::function<void(QString, QByteArray*)> p_OnDone,
                                                      std::function<void(QNetworkReply::NetworkError)> p_OnError)
@@ -204,179 +225,135 @@ HTTP_GetContentRequest* Application::HTTP_GetContent(QString p_Url, std::functio
     auto* l_Request = new HTTP_GetContentRequest();
     l_Request->Url = p_Url;
     l_Request->OnDone = std::move(p_OnDone);
-    l_Request->OnError = p_OnError;
+    l_Request->OnError = std::move(p_OnError);
+    // A document this large is no document of ours: it fails like a closed connection.
+    l_Request->Sink = TransferSink::Memory(Deployment::MaxDocumentBytes());
 
     QMutexLocker l_Lock(&m_ContentRequestsMutex);
-    QNetworkReply* l_Reply = m_NetworkManager->get(HttpAnswer::Request(p_Url));
-    connect(l_Reply, SIGNAL(readyRead()), this, SLOT(HTTP_GetContent_OnReadyRead()));
-    connect(l_Reply, SIGNAL(finished()), this, SLOT(HTTP_GetContent_DownloadFinished()));
-    connect(
-        l_Reply, Compat::ReplyError, l_Reply,
-        [p_OnError, l_Reply](QNetworkReply::NetworkError p_Error) {
-            if (p_Error != QNetworkReply::RemoteHostClosedError && p_Error != QNetworkReply::UnknownContentError)
-                return;
-            if (p_OnError)
-                p_OnError(p_Error);
-            l_Reply->abort();
-        },
-        Qt::DirectConnection);
-    // A server that stops sending would leave the caller waiting for ever: abort, and OnDone gets what came.
-    auto* l_Stall = new QTimer(l_Reply);
-    l_Stall->setSingleShot(true);
-    connect(l_Stall, &QTimer::timeout, l_Reply, [l_Reply] {
-        qWarning() << "Application::HTTP_GetContent no data, aborting" << l_Reply->url().toString();
-        l_Reply->abort();
-    });
-    connect(l_Reply, &QNetworkReply::readyRead, l_Stall, [l_Stall] { l_Stall->start(); });
-    connect(l_Reply, &QNetworkReply::finished, l_Stall, &QTimer::stop);
-    l_Stall->start(Deployment::StallTimeoutMs());
-    l_Request->Reply = l_Reply;
-    m_ContentRequests[l_Reply] = l_Request;
+    auto* l_Transfer = new Transfer(m_NetworkManager, this);
+    connect(l_Transfer, SIGNAL(BodyWritten(qint64)), this, SLOT(HTTP_GetContent_OnReadyRead()));
+    connect(l_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_GetContent_DownloadFinished()));
+    TransferRequest l_Asked;
+    l_Asked.Url = p_Url;
+    l_Transfer->Start(l_Asked, l_Request->Sink.get());
+    l_Request->Engine = l_Transfer;
+    m_ContentRequests[l_Transfer] = l_Request;
     return l_Request;
 }
 
 void Application::HTTP_GetContent_OnReadyRead()
 {
-    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
-    HTTP_GetContentRequest* l_Request = FindRequest(m_ContentRequests, m_ContentRequestsMutex, l_Reply, false);
-    if (l_Request && l_Reply)
-        AppendContent(l_Request, l_Reply);
-}
-
-void Application::AppendContent(HTTP_GetContentRequest* p_Request, QNetworkReply* p_Reply)
-{
-    if (!p_Reply->isOpen())
-        return;
-    const qint64 l_Room = Deployment::MaxDocumentBytes() - p_Request->Data.size();
-    if (p_Reply->bytesAvailable() <= l_Room)
-    {
-        p_Request->Data.append(p_Reply->readAll());
-        return;
-    }
-    // A document this large is no document of ours: it fails like a closed connection.
-    qWarning() << "Application::HTTP_GetContent larger than" << Deployment::MaxDocumentBytes() << "bytes, aborting"
-               << p_Request->Url;
-    p_Request->Data.append(p_Reply->read(qMax<qint64>(0, l_Room)));
-    if (p_Request->OnError)
-        p_Request->OnError(QNetworkReply::RemoteHostClosedError);
-    p_Reply->abort();
+    // The transfer's sink takes the bytes; the record sees them at the end.
+    HTTP_GetContentRequest* l_Request = FindRequest(m_ContentRequests, m_ContentRequestsMutex, sender(), false);
+    if (l_Request)
+        l_Request->Reply = l_Request->Engine->Reply();
 }
 
 void Application::HTTP_GetContent_DownloadFinished()
 {
-    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
-    HTTP_GetContentRequest* l_Request = FindRequest(m_ContentRequests, m_ContentRequestsMutex, l_Reply, true);
+    auto* l_Transfer = qobject_cast<Transfer*>(sender());
+    HTTP_GetContentRequest* l_Request = FindRequest(m_ContentRequests, m_ContentRequestsMutex, l_Transfer, true);
     if (!l_Request)
         return;
-    // Bytes that arrived with the finish but without their own readyRead.
-    if (l_Reply->bytesAvailable() > 0)
-        AppendContent(l_Request, l_Reply);
-    const int l_Status = HttpAnswer::Status(l_Reply);
-    if (HttpAnswer::IsError(l_Status))
+    const TransferResult& l_Result = l_Transfer->Result();
+    const TransferEnding& l_Ending = l_Result.Ending;
+    l_Request->Data = std::move(l_Request->Sink->Data());
+    const QString l_Safe = UrlText::Safe(l_Request->Url);
+    QNetworkReply::NetworkError l_Told = QNetworkReply::NoError;
+    if (l_Ending.OverCap)
+    {
+        qWarning() << "Application::HTTP_GetContent larger than" << Deployment::MaxDocumentBytes()
+                   << "bytes, aborting" << l_Safe;
+        l_Told = QNetworkReply::RemoteHostClosedError;
+    }
+    else if (l_Ending.Error == QNetworkReply::UnknownContentError)
+        l_Told = QNetworkReply::UnknownContentError;
+    else if (l_Ending.Error == QNetworkReply::RemoteHostClosedError ||
+             (TransferClassifier::IsBody(l_Ending.Status) && !l_Ending.BodyComplete && !l_Ending.Stalled &&
+              !l_Ending.StopAsked && l_Ending.Error == QNetworkReply::NoError))
+    {
+        // The caller hears of a body cut short as of any closed connection.
+        qWarning() << "Application::HTTP_GetContent body cut short at" << l_Request->Data.size() << "bytes for"
+                   << l_Safe;
+        l_Told = QNetworkReply::RemoteHostClosedError;
+    }
+    else if (l_Ending.Stalled)
+        qWarning() << "Application::HTTP_GetContent no data, aborting" << l_Safe;
+    if (!TransferClassifier::IsBody(l_Ending.Status) || l_Ending.Encoded)
     {
         // An error page is not the document: the caller gets nothing, as from a dead server.
-        qWarning() << "Application::HTTP_GetContent status" << l_Status << "for" << l_Request->Url;
+        qWarning() << "Application::HTTP_GetContent status" << l_Ending.Status << "for" << l_Safe
+                   << l_Result.Reason;
         l_Request->Data.clear();
     }
-    else if (HttpAnswer::CutShort(l_Reply, l_Request->Data.size()))
-    {
-        // The caller hears of it as of any closed connection.
-        qWarning() << "Application::HTTP_GetContent body cut short at" << l_Request->Data.size() << "bytes for"
-                   << l_Request->Url;
-        if (l_Request->OnError)
-            l_Request->OnError(QNetworkReply::RemoteHostClosedError);
-    }
+    if (l_Request->Data.isEmpty() && !l_Result.Reason.isEmpty())
+        m_ContentFailures[l_Request->Url] = l_Result.Reason;
+    else
+        m_ContentFailures.remove(l_Request->Url);
+    // Verification stays on: the user is told why the secure connection failed.
+    if (l_Result.TlsFailed && ShowMessageBox)
+        ShowMessageBox(l_Safe + ": " + l_Result.Reason, false);
+    if (l_Told != QNetworkReply::NoError && l_Request->OnError)
+        l_Request->OnError(l_Told);
     if (l_Request->OnDone)
         l_Request->OnDone(QString(l_Request->Url), &l_Request->Data);
-    l_Reply->deleteLater();
+    l_Transfer->deleteLater();
     delete l_Request;
 }
 
+QString Application::LastContentFailure(const QString& p_Url) const
+{
+    return m_ContentFailures.value(p_Url);
+}
+
 // ---------------------------------------------------------------------------
-// Content-size requests. A request without an answer (network error, stall)
-// counts as size 0, so that the caller's phase can start.
+// Content-size requests: HEAD (a GET dropped after its headers where HEAD is refused). A request
+// without an answer (network error, stall) counts as size 0, so that the caller's phase can start.
 
 void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize)
 {
     auto* l_Request = new HTTP_GetContentSizeRequest();
     l_Request->Url = p_Url;
     l_Request->OnSize = std::move(p_OnSize);
-    // HEAD: an answer without a body leaves its connection open for the next request, where a GET
-    // aborted after its headers would close it.
-    IssueSizeRequest(l_Request, true);
-}
 
-void Application::IssueSizeRequest(HTTP_GetContentSizeRequest* p_Request, bool p_Head)
-{
     QMutexLocker l_Lock(&m_ContentSizeRequestsMutex);
-    const QNetworkRequest l_Asked = HttpAnswer::Request(p_Request->Url);
-    QNetworkReply* l_Reply = p_Head ? m_NetworkManager->head(l_Asked) : m_NetworkManager->get(l_Asked);
-    connect(l_Reply, SIGNAL(metaDataChanged()), this, SLOT(HTTP_GetContentSize_MedaDataChanged()));
-
-    auto l_Unanswered = [this, l_Reply]() {
-        HTTP_GetContentSizeRequest* l_Pending =
-            FindRequest(m_ContentSizeRequests, m_ContentSizeRequestsMutex, l_Reply, true);
-        if (!l_Pending)
-            return;
-        qWarning() << "Application::HTTP_GetContentSize no answer for" << l_Pending->Url;
-        if (l_Pending->OnSize)
-            l_Pending->OnSize(QString(l_Pending->Url), 0);
-        l_Reply->abort();
-        l_Reply->deleteLater();
-        delete l_Pending;
-    };
-    connect(l_Reply, &QNetworkReply::finished, this, l_Unanswered);
-    auto* l_Timer = new QTimer(l_Reply);
-    l_Timer->setSingleShot(true);
-    connect(l_Timer, &QTimer::timeout, this, l_Unanswered);
-    l_Timer->start(Deployment::SizeTimeoutMs());
-
-    p_Request->Reply = l_Reply;
-    m_ContentSizeRequests[l_Reply] = p_Request;
+    auto* l_Transfer = new Transfer(m_NetworkManager, this);
+    l_Transfer->SetLimiter(&RateLimiter::Shared());
+    connect(l_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_GetContentSize_MedaDataChanged()));
+    TransferRequest l_Asked;
+    l_Asked.Url = p_Url;
+    l_Asked.SizeOnly = true;
+    l_Transfer->Start(l_Asked, nullptr);
+    l_Request->Engine = l_Transfer;
+    m_ContentSizeRequests[l_Transfer] = l_Request;
 }
 
 void Application::HTTP_GetContentSize_MedaDataChanged()
 {
-    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
-    if (!l_Reply || HttpAnswer::IsRedirect(l_Reply))
-        return; // the answer at the end of the redirect chain counts
+    auto* l_Transfer = qobject_cast<Transfer*>(sender());
     HTTP_GetContentSizeRequest* l_Request =
-        FindRequest(m_ContentSizeRequests, m_ContentSizeRequestsMutex, l_Reply, true);
+        FindRequest(m_ContentSizeRequests, m_ContentSizeRequestsMutex, l_Transfer, true);
     if (!l_Request)
         return;
-    const bool l_Head = l_Reply->operation() == QNetworkAccessManager::HeadOperation;
-    const int l_Status = HttpAnswer::Status(l_Reply);
-    if (l_Head)
+    const TransferResult& l_Result = l_Transfer->Result();
+    const int l_Status = l_Result.Ending.Status;
+    quint64 l_Size = quint64(std::max<qint64>(0, l_Result.ContentLength));
+    if (l_Status == 0)
     {
-        // Nothing to abort: the connection stays usable once the answer is complete.
-        if (l_Reply->isFinished())
-            l_Reply->deleteLater();
-        else
-            connect(l_Reply, &QNetworkReply::finished, l_Reply, &QObject::deleteLater);
-        if (l_Status == 405 || l_Status == 501)
-        {
-            // A server that refuses HEAD gets the GET, whose headers tell the size.
-            qWarning() << "Application::HTTP_GetContentSize HEAD refused with" << l_Status << ", asking with GET"
-                       << l_Request->Url;
-            IssueSizeRequest(l_Request, false);
-            return;
-        }
+        qWarning() << "Application::HTTP_GetContentSize no answer for" << UrlText::Safe(l_Request->Url)
+                   << l_Result.Reason;
+        l_Size = 0;
     }
-    quint64 l_Size = l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
-    if (HttpAnswer::IsError(l_Status))
+    else if (!TransferClassifier::IsBody(l_Status))
     {
         // The length of an error page says nothing about the file.
-        qWarning() << "Application::HTTP_GetContentSize status" << l_Status << "for" << l_Request->Url
+        qWarning() << "Application::HTTP_GetContentSize status" << l_Status << "for" << UrlText::Safe(l_Request->Url)
                    << ", size unknown";
         l_Size = 0;
     }
     if (l_Request->OnSize)
         l_Request->OnSize(QString(l_Request->Url), l_Size);
-    if (!l_Head)
-    {
-        l_Reply->abort(); // the body is never read
-        l_Reply->deleteLater();
-    }
+    l_Transfer->deleteLater();
     delete l_Request;
 }
 

@@ -3,6 +3,7 @@
 #include "net/HTTP_DownloadFileRequest.h"
 #include "launcher/LauncherLocale.h"
 
+#include <QMap>
 #include <QMutex>
 #include <QNetworkReply>
 #include <QObject>
@@ -95,9 +96,9 @@ public:
 
     std::map<QNetworkReply*, void*> m_UnusedRequests;
     QMutex m_UnusedRequestsMutex{QMutex::Recursive};
-    std::map<QNetworkReply*, HTTP_GetContentRequest*> m_ContentRequests;
+    std::map<QObject*, HTTP_GetContentRequest*> m_ContentRequests; ///< keyed by the request's transfer
     QMutex m_ContentRequestsMutex{QMutex::Recursive};
-    std::map<QNetworkReply*, HTTP_GetContentSizeRequest*> m_ContentSizeRequests;
+    std::map<QObject*, HTTP_GetContentSizeRequest*> m_ContentSizeRequests; ///< keyed by the request's transfer
     QMutex m_ContentSizeRequestsMutex{QMutex::Recursive};
 
     std::deque<Task> m_MainTasks;
@@ -121,6 +122,8 @@ public:
     QMutex m_DownloadersMutex;
     /// Where file transfers run, one after the other; started by the first, stopped with this object.
     DownloadThread* m_DownloadThread = nullptr; ///< this object's thread creates and deletes it
+    /// Why the last content request of a URL failed (TLS, refused connection ...); this object's thread.
+    QMap<QString, QString> m_ContentFailures;
 
 public:
     Application(const QString& p_Name, const QString& p_FolderName);
@@ -166,12 +169,10 @@ public:
     HTTP_GetContentRequest* HTTP_GetContent(QString p_Url, std::function<void(QString, QByteArray*)> p_OnDone,
                                             std::function<void(QNetworkReply::NetworkError)> p_OnError);
     void HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize);
-
-private:
-    /// Asks for the size of p_Request's URL with HEAD, or with a GET aborted after its headers.
-    void IssueSizeRequest(HTTP_GetContentSizeRequest* p_Request, bool p_Head);
-    /// Appends what p_Reply holds to the record's data, up to the size bound of a document.
-    void AppendContent(HTTP_GetContentRequest* p_Request, QNetworkReply* p_Reply);
+    /// Why the last content request of p_Url got no document, told to the user; empty when it did.
+    QString LastContentFailure(const QString& p_Url) const;
+    /// The stored download rate limit (".DownloadRateLimit", "512K" or bytes); 0 unlimited or unreadable.
+    qint64 StoredRateLimit();
 
 public:
 

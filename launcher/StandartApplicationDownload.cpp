@@ -276,7 +276,8 @@ bool StandartApplication::FinishFile(const ManifestFile& p_Entry, HTTP_DownloadF
     const QFileInfo l_PartInfo(l_Part);
     const qint64 l_Have = l_PartInfo.isFile() ? l_PartInfo.size() : -1;
     const qint64 l_Expected = p_Request->FullSize > 0 ? p_Request->FullSize : m_KnownSizes.value(p_Entry.Path);
-    if (l_Have >= 0 && l_Have < l_Expected)
+    // A file of unknown length is judged by its content only when its transfer ended whole.
+    if (l_Have >= 0 && (l_Have < l_Expected || (l_Expected <= 0 && !p_Request->EndedWhole)))
     {
         // Cut short (stall, error answer, closed connection): the next transfer goes on from here.
         RestartOrGiveUp(p_Entry, 0, "(PARTIAL) Download restarted for ");

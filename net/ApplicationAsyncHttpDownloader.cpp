@@ -1,8 +1,10 @@
 #include "net/ApplicationAsyncHttpDownloader.h"
 #include "net/Deployment.h"
 #include "net/DownloadThread.h"
-#include "net/HttpAnswer.h"
 #include "net/ModuleNetwork.h"
+#include "net/Transfer.h"
+#include "net/TransferSink.h"
+#include "net/UrlText.h"
 #include "platform/ReadBackHasher.h"
 
 #include <QDebug>
@@ -11,17 +13,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkRequest>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 namespace Orvane {
 namespace Launcher {
 
 namespace {
-constexpr int c_WatchdogMs = 20;        // bound of a stop acknowledgement on a silent connection
 constexpr qint64 c_ProgressEveryMs = 10; // at most one progress signal per this time
 } // namespace
 
@@ -47,7 +47,7 @@ int ApplicationAsyncHttpDownloader::LiveCount()
 
 HTTP_DownloadFileRequest* ApplicationAsyncHttpDownloader::Start(QString p_Url, QString p_Path, bool p_Resume)
 {
-    qWarning() << "ApplicationAsyncHttpDownloader::Start << " << p_Url << " << " << p_Path << " << " << p_Resume;
+    qWarning() << "ApplicationAsyncHttpDownloader::Start << " << UrlText::Safe(p_Url) << " << " << p_Path << " << " << p_Resume;
 
     QDir().mkpath(QFileInfo(p_Path).absoluteDir().absolutePath());
     if (QFile::exists(p_Path) && !p_Resume)
@@ -111,14 +111,11 @@ void ApplicationAsyncHttpDownloader::RunOnHost()
 bool ApplicationAsyncHttpDownloader::Begin()
 {
     m_SinceProgressSignal.start();
-    m_Watchdog = new QTimer(this);
-    m_Watchdog->setInterval(c_WatchdogMs);
-    connect(m_Watchdog, &QTimer::timeout, this, [this] { Watchdog(); }, Qt::DirectConnection);
+    m_Sink = TransferSink::File(m_Request->FilePath);
     if (StartDownload())
     {
         m_Begun = true;
         m_BestFileSize = m_Request->FileSize;
-        m_Watchdog->start();
         return true;
     }
     qWarning() << "ApplicationAsyncHttpDownloader::run StartDownload() failed";
@@ -140,9 +137,9 @@ void ApplicationAsyncHttpDownloader::Finish()
 
     // Everything the transfer owns goes on its thread; a shared manager stays with its thread.
     m_ReadBack.reset();
-    delete m_Watchdog;
-    m_Watchdog = nullptr;
-    m_File.reset();
+    delete m_Transfer;
+    m_Transfer = nullptr;
+    m_Sink.reset();
     m_Request->Reply = nullptr;
     if (!m_Host)
         delete m_NetworkManager;
@@ -167,11 +164,6 @@ void ApplicationAsyncHttpDownloader::WaitEnded()
         return void(wait());
     m_Ended.acquire();
     m_Ended.release();
-}
-
-void ApplicationAsyncHttpDownloader::DropReadBack()
-{
-    m_ReadBack.reset();
 }
 
 void ApplicationAsyncHttpDownloader::PostCleanUp()
@@ -206,165 +198,48 @@ void ApplicationAsyncHttpDownloader::PostCleanUp()
 bool ApplicationAsyncHttpDownloader::StartDownload()
 {
     qWarning() << "ApplicationAsyncHttpDownloader::StartDownload";
-    QNetworkRequest l_Request = HttpAnswer::Request(m_Request->Url);
     const QString& l_Path = m_Request->FilePath;
-
-    m_File.reset(new QFile(l_Path));
-    if (!m_File->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    if (!m_Sink->Open())
     {
         qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Error can't open file \"" << l_Path
                    << "\" for writting";
-        m_File.reset();
         return false;
     }
 
     m_Request->FileSize = 0;
-    const qint64 l_Size = m_File->size();
+    const qint64 l_Size = m_Sink->Size();
     if (m_Request->Resume && l_Size > 0)
     {
         m_Request->FileSize = l_Size;
         qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Resuming download at byte " << l_Size
                    << " for file \"" << l_Path << "\"";
-        l_Request.setRawHeader("Range", "bytes=" + QByteArray::number(l_Size) + "-");
         m_Request->ReceivedBytes = l_Size;
         m_Request->SpeedSampleBytes = l_Size;
     }
-    // The file stays open for this reply's body (one open per transfer, not per chunk).
+    else if (l_Size > 0)
+    {
+        // Without resume the body starts at byte 0: never appended to old bytes.
+        DropReadBack();
+        m_Sink->Truncate();
+    }
 
-    static const int s_ErrorType = qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
-    Q_UNUSED(s_ErrorType);
-
-    QNetworkReply* l_Reply = m_NetworkManager->get(l_Request);
-    // Without a bound Qt buffers whatever a fast server sends.
-    // Under a rate limit a small buffer makes the server feel it instead of filling memory at full speed.
-    qint64 l_Buffer = Deployment::ReadBufferBytes();
-    if (m_Limiter && m_Limiter->Limited())
-        l_Buffer = qBound<qint64>(16 * 1024, m_Limiter->Rate() / 4, l_Buffer);
-    l_Reply->setReadBufferSize(l_Buffer);
-    l_Reply->moveToThread(this);
-    connect(l_Reply, SIGNAL(readyRead()), this, SLOT(HTTP_OnReadyRead()), Qt::DirectConnection);
-    connect(l_Reply, SIGNAL(metaDataChanged()), this, SLOT(HTTP_MedaDataChanged()), Qt::DirectConnection);
-    connect(l_Reply, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(HTTP_OnProgressUpdate(qint64, qint64)),
+    m_Transfer = new Transfer(m_NetworkManager, this);
+    m_Transfer->SetLimiter(m_Limiter);
+    m_Transfer->SetStopWhen([this] { return StopWanted(); });
+    connect(m_Transfer, SIGNAL(HeadersReceived()), this, SLOT(HTTP_MedaDataChanged()), Qt::DirectConnection);
+    connect(m_Transfer, SIGNAL(BodyWritten(qint64)), this, SLOT(HTTP_OnReadyRead()), Qt::DirectConnection);
+    connect(m_Transfer, SIGNAL(Progress(qint64, qint64)), this, SLOT(HTTP_OnProgressUpdate(qint64, qint64)),
             Qt::DirectConnection);
-    connect(l_Reply, SIGNAL(finished()), this, SLOT(HTTP_DownloadFinished()), Qt::DirectConnection);
-    connect(l_Reply, SIGNAL(error(QNetworkReply::NetworkError)), this,
-            SLOT(HTTP_OnError(QNetworkReply::NetworkError)), Qt::DirectConnection);
-
-    m_AnswerChecked = false;
-    m_WriteBody = false;
-    m_ReplyBodyBytes = 0;
-    m_SinceActivity.start();
-    m_Request->Reply = l_Reply;
+    connect(m_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_DownloadFinished()), Qt::DirectConnection);
+    m_Transfer->Start(TransferRequest::Append(m_Request->Url, m_Request->FileSize), m_Sink.get(),
+                      std::exchange(m_NextDelayMs, 0));
     qWarning() << "ApplicationAsyncHttpDownloader::StartDownload end";
     return true;
 }
 
-QNetworkReply* ApplicationAsyncHttpDownloader::CurrentSender()
+void ApplicationAsyncHttpDownloader::DropReadBack()
 {
-    // Signals of a reply already replaced by a restart are echoes; they must not touch the record.
-    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
-    return (l_Reply && m_Request && l_Reply == m_Request->Reply) ? l_Reply : nullptr;
-}
-
-void ApplicationAsyncHttpDownloader::CheckAnswer(QNetworkReply* p_Reply)
-{
-    if (m_AnswerChecked)
-        return;
-    const int l_Code = HttpAnswer::Status(p_Reply);
-    const QString l_Scheme = p_Reply->url().scheme().toLower();
-    if (l_Code == 0)
-    {
-        if (l_Scheme == "http" || l_Scheme == "https")
-            return; // no status line yet
-        m_AnswerChecked = true;
-        m_WriteBody = true;
-        return;
-    }
-    if (HttpAnswer::IsRedirect(p_Reply))
-        return; // followed by Qt: the answer at the end of the chain counts
-    m_AnswerChecked = true;
-    // Error pages and redirections are not the file: they would corrupt a partial file.
-    m_WriteBody = (l_Code == 200 || l_Code == 206);
-    if (l_Code == 206)
-    {
-        const qint64 l_Start = HttpAnswer::RangeStart(p_Reply);
-        if (l_Start != m_Request->FileSize)
-        {
-            // Appending bytes from another offset would shift the rest of the file.
-            qWarning() << "ApplicationAsyncHttpDownloader::CheckAnswer range starts at" << l_Start << "instead of"
-                       << m_Request->FileSize << "for \"" << m_Request->Url << "\"";
-            m_WriteBody = false;
-            PlanRestart(&ApplicationAsyncHttpDownloader::Reissue);
-            p_Reply->abort();
-            return;
-        }
-        m_Request->FullSize = qMax<qint64>(0, HttpAnswer::RangeTotal(p_Reply));
-    }
-    if (l_Code == 200)
-        m_Request->FullSize = qMax<qint64>(0, p_Reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
-    if (l_Code == 200 && m_File && m_Request->FileSize > 0)
-    {
-        // The server ignored the Range header: the body is the whole file.
-        qWarning() << "ApplicationAsyncHttpDownloader::CheckAnswer range ignored, restarting file \""
-                   << m_Request->FilePath << "\" from its first byte";
-        DropReadBack();
-        m_File->resize(0);
-        m_Request->FileSize = 0;
-        m_Request->SpeedSampleBytes = 0;
-        m_Request->ReceivedBytes = 0;
-    }
-}
-
-bool ApplicationAsyncHttpDownloader::MayBeWhole(QNetworkReply* p_Reply)
-{
-    if (HttpAnswer::Status(p_Reply) != 416 || m_Request->FileSize <= 0)
-        return false;
-    // "bytes */N": the file has N bytes. Without N only the caller knows the size.
-    const qint64 l_Total = HttpAnswer::RangeTotal(p_Reply);
-    if (l_Total >= 0 && l_Total != m_Request->FileSize)
-        return false;
-    m_Request->FullSize = qMax<qint64>(0, l_Total);
-    qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError nothing left to fetch at byte" << m_Request->FileSize
-               << "of \"" << m_Request->FilePath << "\"";
-    return true;
-}
-
-void ApplicationAsyncHttpDownloader::WriteAvailable(QNetworkReply* p_Reply, bool p_Paced)
-{
-    CheckAnswer(p_Reply);
-    if (!m_AnswerChecked)
-        return; // left in the reply until the status is known
-    // Paced reads leave the rest for the watchdog; the end of a reply is taken whole, as a debt.
-    const qint64 l_Allowed = (p_Paced && m_Limiter) ? m_Limiter->Allowance() : p_Reply->bytesAvailable();
-    if (l_Allowed <= 0)
-        return;
-    const QByteArray l_Data = p_Reply->read(std::min(l_Allowed, p_Reply->bytesAvailable()));
-    if (m_Limiter)
-        m_Limiter->Spend(l_Data.size());
-    if (l_Data.isEmpty() || !m_WriteBody || !m_File)
-        return;
-    const qint64 l_Written = m_File->write(l_Data);
-    if (l_Written > 0)
-    {
-        m_ReplyBodyBytes += l_Written;
-        m_Request->FileSize += l_Written;
-        m_Request->WrittenBytes += l_Written;
-        m_Request->ReceivedBytes = m_Request->FileSize;
-        // A large file is checked while it arrives rather than read back whole at the end.
-        if (!m_ReadBack && m_Request->FileSize >= c_ReadBackFromBytes)
-            m_ReadBack.reset(new ReadBackHasher(m_Request->FilePath));
-        if (m_ReadBack)
-            m_ReadBack->Written(m_Request->FileSize);
-    }
-    if (l_Written != l_Data.size())
-    {
-        // Full disk or lost device: what was written stays, the caller decides when to go on.
-        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnReadyRead Error can't write file \""
-                   << m_Request->FilePath << "\"" << m_File->errorString();
-        m_Request->WriteFailed = true;
-        m_File.reset();
-        p_Reply->abort();
-    }
+    m_ReadBack.reset();
 }
 
 void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
@@ -372,6 +247,15 @@ void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
     if (!p_Force && m_SinceProgressSignal.elapsed() < c_ProgressEveryMs)
     {
         m_ProgressPending = true;
+        if (!m_ProgressFlushQueued)
+        {
+            m_ProgressFlushQueued = true;
+            QTimer::singleShot(int(c_ProgressEveryMs), this, [this] {
+                m_ProgressFlushQueued = false;
+                if (m_ProgressPending && m_Request && !m_Finished)
+                    EmitProgress(true);
+            });
+        }
         return;
     }
     m_ProgressPending = false;
@@ -379,15 +263,38 @@ void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
     emit AsyncOnHTTPDownloadProgressUpdate(m_Request);
 }
 
+void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged()
+{
+    if (!m_Transfer || sender() != m_Transfer)
+        return;
+    const TransferResult& l_Result = m_Transfer->Result();
+    m_Request->Reply = m_Transfer->Reply();
+    m_Request->ContentLength = std::max<qint64>(0, l_Result.ContentLength);
+    if (l_Result.FullSize > 0)
+        m_Request->FullSize = l_Result.FullSize;
+    if (l_Result.StartedOver)
+    {
+        // The server cannot do ranges: its whole body replaces the kept bytes.
+        DropReadBack();
+        m_Request->FileSize = 0;
+        m_Request->SpeedSampleBytes = 0;
+        m_Request->ReceivedBytes = 0;
+    }
+}
+
 void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead()
 {
-    QNetworkReply* l_Reply = CurrentSender();
-    if (!l_Reply)
+    if (!m_Transfer || sender() != m_Transfer)
         return;
-    m_SinceActivity.restart();
-    WriteAvailable(l_Reply, true);
-    if (m_Request->Reply != l_Reply)
-        return; // aborted after a failed write
+    const qint64 l_Size = m_Sink->Size();
+    m_Request->WrittenBytes += l_Size - m_Request->FileSize;
+    m_Request->FileSize = l_Size;
+    m_Request->ReceivedBytes = l_Size;
+    // A large file is checked while it arrives rather than read back whole at the end.
+    if (!m_ReadBack && l_Size >= c_ReadBackFromBytes)
+        m_ReadBack.reset(new ReadBackHasher(m_Request->FilePath));
+    if (m_ReadBack)
+        m_ReadBack->Written(l_Size);
 
     const qint64 l_Elapsed = m_Request->SpeedTimer.elapsed();
     if (l_Elapsed >= 1000)
@@ -396,60 +303,37 @@ void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead()
         m_Request->SpeedSampleBytes = m_Request->FileSize;
         m_Request->SpeedTimer.restart();
     }
-
     EmitProgress(false);
-    if (m_Request->StopRequested)
-        l_Reply->abort();
-}
-
-void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged()
-{
-    QNetworkReply* l_Reply = CurrentSender();
-    if (!l_Reply)
-        return;
-    m_SinceActivity.restart();
-    m_Request->ContentLength = qint64(l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong());
-    CheckAnswer(l_Reply);
-    if (m_Request->Reply != l_Reply)
-        return; // answered from the wrong offset: asked again
-    if (m_Request->StopRequested)
-        l_Reply->abort();
 }
 
 void ApplicationAsyncHttpDownloader::HTTP_OnProgressUpdate(qint64 p_CurrentBytes, qint64 p_TotalBytes)
 {
-    QNetworkReply* l_Reply = CurrentSender();
-    if (!l_Reply)
+    if (!m_Transfer || sender() != m_Transfer)
         return;
-    m_SinceActivity.restart();
-    if (m_WriteBody)
-    {
-        // Counted over the whole file: the bytes a resume found on disk are part of it.
-        const qint64 l_Before = m_Request->FileSize - m_ReplyBodyBytes;
-        qint64 l_Denominator = p_TotalBytes < 0 ? -1 : l_Before + p_TotalBytes;
-        if (l_Denominator == 0)
-            l_Denominator = 1;
-        // An unknown total (-1) gives 0, never a negative or wrapped percentage.
-        const qint64 l_Percent = l_Denominator > 0 ? (l_Before + p_CurrentBytes) * 100 / l_Denominator : 0;
-        m_Request->FilePercent = uint8_t(std::min<qint64>(100, std::max<qint64>(0, l_Percent)));
-    }
-
+    // Counted over the whole file: the bytes a resume found on disk are part of it.
+    const qint64 l_Before = m_Request->FileSize - m_Transfer->Result().BodyBytes;
+    qint64 l_Denominator = p_TotalBytes < 0 ? -1 : l_Before + p_TotalBytes;
+    if (l_Denominator == 0)
+        l_Denominator = 1;
+    // An unknown total (-1) gives 0, never a negative or wrapped percentage.
+    const qint64 l_Percent = l_Denominator > 0 ? (l_Before + p_CurrentBytes) * 100 / l_Denominator : 0;
+    m_Request->FilePercent = uint8_t(std::min<qint64>(100, std::max<qint64>(0, l_Percent)));
     EmitProgress(false);
-    if (m_Request->StopRequested)
-        l_Reply->abort();
 }
 
-void ApplicationAsyncHttpDownloader::PlanRestart(void (ApplicationAsyncHttpDownloader::*p_Restart)())
+bool ApplicationAsyncHttpDownloader::PlanRestart(void (ApplicationAsyncHttpDownloader::*p_Restart)(), int p_DelayMs)
 {
     if (!AllowSelfRestart())
-        return;
+        return false;
     m_Request->RestartPending = true;
+    m_NextDelayMs = p_DelayMs;
     m_Request->OnRestart = [this, p_Restart] { (this->*p_Restart)(); };
+    return true;
 }
 
 bool ApplicationAsyncHttpDownloader::AllowSelfRestart()
 {
-    if (m_Request->StopRequested)
+    if (StopWanted())
         return false; // a stop wins over a restart
     if (m_Request->FileSize > m_BestFileSize)
     {
@@ -459,7 +343,7 @@ bool ApplicationAsyncHttpDownloader::AllowSelfRestart()
     if (m_RestartsWithoutProgress >= Deployment::MaxSelfRestarts())
     {
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError giving up after" << m_RestartsWithoutProgress
-                   << "restarts without progress for \"" << m_Request->Url << "\"";
+                   << "restarts without progress for \"" << UrlText::Safe(m_Request->Url) << "\"";
         return false;
     }
     ++m_RestartsWithoutProgress;
@@ -468,27 +352,16 @@ bool ApplicationAsyncHttpDownloader::AllowSelfRestart()
 
 void ApplicationAsyncHttpDownloader::HTTP_OnError(QNetworkReply::NetworkError p_Error)
 {
-    QNetworkReply* l_Reply = CurrentSender();
-    if (!l_Reply)
-        return;
-
     switch (p_Error)
     {
     case QNetworkReply::RemoteHostClosedError:
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::RemoteHostClosedError";
-        // What already arrived is kept, so the resumed transfer asks only for the rest.
-        if (m_Request->Resume)
-            WriteAvailable(l_Reply);
-        PlanRestart(&ApplicationAsyncHttpDownloader::Reissue);
-        l_Reply->abort();
         break;
     case QNetworkReply::UnknownContentError:
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError";
-        if (!MayBeWhole(l_Reply))
-            PlanRestart(&ApplicationAsyncHttpDownloader::FreshRestart);
-        l_Reply->abort();
         break;
     case QNetworkReply::OperationCanceledError:
+    case QNetworkReply::NoError:
         break; // the echo of an abort
     default:
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError error \"" << p_Error << "\"";
@@ -502,15 +375,6 @@ void ApplicationAsyncHttpDownloader::Reissue()
 {
     m_Request->RestartPending = false;
     m_Request->OnRestart = [] {};
-    if (!m_Request->Resume)
-    {
-        // Without resume the new body starts at byte 0: never append it to the old one.
-        DropReadBack();
-        QFile::resize(m_Request->FilePath, 0);
-        m_Request->FileSize = 0;
-        m_Request->ReceivedBytes = 0;
-        m_Request->SpeedSampleBytes = 0;
-    }
     if (!StartDownload())
     {
         EndTransfer();
@@ -524,8 +388,8 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
     qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError removing file \""
                << m_Request->FilePath << "\"";
     DropReadBack();
-    QFile::remove(m_Request->FilePath);
-
+    m_Sink->Truncate();
+    m_Request->FileSize = 0;
     m_Request->SpeedSampleBytes = 0;
     m_Request->ReceivedBytes = 0;
     m_Request->BytesPerSecond = 0;
@@ -537,7 +401,7 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
 
     qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError restarting download "
                   "for \""
-               << m_Request->Url << "\"";
+               << UrlText::Safe(m_Request->Url) << "\"";
     if (!StartDownload())
     {
         EndTransfer();
@@ -548,16 +412,12 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
 
 void ApplicationAsyncHttpDownloader::EndTransfer()
 {
-    // Over the limit: the next file waits until this one's bytes are paid for (the watchdog comes back).
-    m_EndPending = m_Limiter && !m_Request->StopRequested && !m_Abandoned && m_Limiter->MsUntilPaid() > 0;
-    if (m_EndPending)
-        return;
     if (m_ProgressPending)
         EmitProgress(true); // the last progress is always sent
+    m_Sink->Close();
     if (m_ReadBack)
     {
         // The file is closed: what is left of it is read now. A stop needs no check.
-        m_File.reset();
         QString l_Md5;
         qint64 l_Bytes = 0;
         if (m_ReadBack->Finish([this] { return !m_Request->StopRequested; }, &l_Md5, &l_Bytes))
@@ -578,89 +438,83 @@ void ApplicationAsyncHttpDownloader::EndTransfer()
 
 void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
 {
-    auto* l_Sender = qobject_cast<QNetworkReply*>(sender());
-    QNetworkReply* l_Reply = CurrentSender();
-    if (!l_Reply)
-    {
-        if (l_Sender)
-            l_Sender->deleteLater();
+    if (!m_Transfer || sender() != m_Transfer)
         return;
-    }
+    Transfer* l_Transfer = m_Transfer;
+    m_Transfer = nullptr;
+    l_Transfer->deleteLater();
+    m_Request->Reply = nullptr;
+    const TransferResult l_Result = l_Transfer->Result();
+    if (m_Abandoned)
+        m_Request->StopRequested = true;
+    m_Request->FileSize = m_Sink->Size();
+    m_Request->ReceivedBytes = m_Request->FileSize;
+    if (l_Result.FullSize > 0)
+        m_Request->FullSize = l_Result.FullSize;
+    m_Request->Reason = l_Result.Reason;
 
     qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished << " << bool(m_Request->StopRequested)
-               << " << " << m_Request->Resume << " << " << m_Request->RestartPending;
+               << " << " << m_Request->Resume << " << " << m_Request->RestartPending << " << "
+               << TransferClassifier::Name(l_Result.Outcome.Verdict) << l_Result.Ending.Status;
 
-    // Bytes that came with the finish (not after an abort: those are dropped by Qt).
-    if (l_Reply->error() == QNetworkReply::NoError && l_Reply->bytesAvailable() > 0)
-        WriteAvailable(l_Reply);
-    m_File.reset();
-
-    // A body cut short without an error is a closed connection.
-    if (!m_Request->RestartPending && !m_Request->StopRequested && m_WriteBody &&
-        HttpAnswer::CutShort(l_Reply, m_ReplyBodyBytes))
+    bool l_Restart = false;
+    switch (l_Result.Outcome.Verdict)
     {
-        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished body cut short at" << m_ReplyBodyBytes
-                   << "of" << m_Request->ContentLength << "bytes";
-        PlanRestart(&ApplicationAsyncHttpDownloader::Reissue);
+    case TransferVerdict::Complete:
+        m_Request->EndedWhole = true;
+        break;
+    case TransferVerdict::Check:
+        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError nothing left to fetch at byte"
+                   << m_Request->FileSize << "of \"" << m_Request->FilePath << "\"";
+        m_Request->EndedWhole = true;
+        break;
+    case TransferVerdict::Resume:
+    case TransferVerdict::Refused:
+        HTTP_OnError(l_Result.Ending.Error);
+        l_Restart = PlanRestart(&ApplicationAsyncHttpDownloader::Reissue, l_Result.Outcome.BackOffMs);
+        break;
+    case TransferVerdict::StartAgain:
+        HTTP_OnError(QNetworkReply::UnknownContentError);
+        l_Restart = PlanRestart(&ApplicationAsyncHttpDownloader::FreshRestart, 0);
+        break;
+    case TransferVerdict::Permanent:
+        // The caller's verification decides (another host, a restart).
+        HTTP_OnError(l_Result.Ending.Error == QNetworkReply::NoError ? QNetworkReply::UnknownContentError
+                                                                     : l_Result.Ending.Error);
+        if (!l_Result.Reason.isEmpty())
+            qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished" << l_Result.Reason << "for \""
+                       << UrlText::Safe(m_Request->Url) << "\"";
+        break;
+    case TransferVerdict::WriteFailed:
+        // Full disk or lost device: what was written stays, the caller decides when to go on.
+        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnReadyRead Error can't write file \""
+                   << m_Request->FilePath << "\"" << m_Sink->ErrorText();
+        m_Request->WriteFailed = true;
+        break;
+    case TransferVerdict::Stopped:
+    case TransferVerdict::TooLarge:
+        break;
     }
 
     const bool l_Stop = m_Request->StopRequested;
     if (l_Stop && !m_Request->Resume)
     {
         DropReadBack();
+        m_Sink->Close();
         QFile::remove(m_Request->FilePath);
     }
-
-    l_Reply->close();
-    l_Reply->deleteLater();
-    m_Request->Reply = nullptr;
-
-    const bool l_Restart = m_Request->RestartPending && !l_Stop;
-    if (!l_Restart)
+    if (l_Restart && !l_Stop)
+    {
+        std::function<void()> l_OnRestart = m_Request->OnRestart;
+        l_OnRestart();
+    }
+    else
     {
         m_Request->RestartPending = false;
         m_Request->OnRestart = [] {};
         EndTransfer();
     }
-    else
-    {
-        std::function<void()> l_OnRestart = m_Request->OnRestart;
-        l_OnRestart();
-    }
     qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished end";
-}
-
-void ApplicationAsyncHttpDownloader::Watchdog()
-{
-    if (m_ProgressPending && m_SinceProgressSignal.elapsed() >= c_ProgressEveryMs)
-        EmitProgress(true);
-    if (m_EndPending)
-        return EndTransfer();
-    QNetworkReply* l_Reply = m_Request ? m_Request->Reply : nullptr;
-    if (!l_Reply)
-        return;
-    if (m_Abandoned)
-        m_Request->StopRequested = true;
-    if (m_Limiter && m_Limiter->Limited() && l_Reply->bytesAvailable() > 0 && !m_Request->StopRequested)
-    {
-        // Held back by the limit, not stalled.
-        m_SinceActivity.restart();
-        WriteAvailable(l_Reply, true);
-        EmitProgress(false);
-        return;
-    }
-    if (m_Request->StopRequested)
-    {
-        // A stalled connection sends no more events: the stop is acted on here.
-        l_Reply->abort();
-        return;
-    }
-    if (m_SinceActivity.elapsed() >= Deployment::StallTimeoutMs())
-    {
-        qWarning() << "ApplicationAsyncHttpDownloader::Watchdog nothing received for" << m_SinceActivity.elapsed()
-                   << "ms, aborting \"" << m_Request->Url << "\"";
-        l_Reply->abort();
-    }
 }
 
 } // namespace Launcher

@@ -20,6 +20,8 @@ namespace Launcher {
 class DownloadThread;
 class RateLimiter;
 class ReadBackHasher;
+class Transfer;
+class TransferSink;
 
 /// Downloads one URL into one file: on the application's long-lived download thread (m_Host), or on a
 /// thread of its own.
@@ -83,44 +85,34 @@ private:
     void RunOnHost();
     /// On the transfer's thread, once, after the transfer ended: frees what the thread owns, hands the record back.
     void Finish();
-    QNetworkReply* CurrentSender();
-    void CheckAnswer(QNetworkReply* p_Reply);
-    /// A 416 to a resumed file: true when the file may already be whole (the caller's check decides).
-    bool MayBeWhole(QNetworkReply* p_Reply);
-    /// p_Paced: no more than the rate limit allows now (the rest stays in the reply's bounded buffer).
-    void WriteAvailable(QNetworkReply* p_Reply, bool p_Paced = false);
     void EmitProgress(bool p_Force);
     bool AllowSelfRestart();
-    /// Unless a stop or the restart limit forbids it, the finish of the current reply runs
-    /// p_Restart instead of completing.
-    void PlanRestart(void (ApplicationAsyncHttpDownloader::*p_Restart)());
+    /// Unless a stop or the restart limit forbids it: true, and p_Restart runs once the ended transfer is gone.
+    bool PlanRestart(void (ApplicationAsyncHttpDownloader::*p_Restart)(), int p_DelayMs);
     void Reissue();
     void FreshRestart();
     void EndTransfer();
-    void Watchdog();
     /// Queues the clean-up action (once): it waits for the transfer's end, then deletes the downloader.
     void PostCleanUp();
     /// Before the file is truncated or removed: what was read back of it no longer counts.
     void DropReadBack();
+    bool StopWanted() const { return (m_Request && m_Request->StopRequested) || m_Abandoned; }
 
     /// A file that grows past this is read back and hashed while it is written.
     static constexpr qint64 c_ReadBackFromBytes = 1024 * 1024;
 
     // All below: the transfer's thread (m_Host, or this thread).
-    std::unique_ptr<QFile> m_File;    ///< open for the whole transfer of one reply
+    Transfer* m_Transfer = nullptr;          ///< the request in flight (one per restart)
+    std::unique_ptr<TransferSink> m_Sink;    ///< the file, appended to
     std::unique_ptr<ReadBackHasher> m_ReadBack;
-    QTimer* m_Watchdog = nullptr;     ///< stop requests, stalls and the last progress signal
-    Compat::ElapsedTimer m_SinceActivity;
     Compat::ElapsedTimer m_SinceProgressSignal;
     bool m_ProgressPending = false;
-    bool m_AnswerChecked = false;
-    bool m_WriteBody = false;
-    qint64 m_ReplyBodyBytes = 0;      ///< body bytes of the current reply, checked against its Content-Length
+    bool m_ProgressFlushQueued = false;
+    int m_NextDelayMs = 0;            ///< back-off before the next request
     qint64 m_BestFileSize = 0;
     int m_RestartsWithoutProgress = 0;
     bool m_CleanUpPosted = false;
     RateLimiter* m_Limiter = nullptr; ///< m_Host's; null: unlimited
-    bool m_EndPending = false;        ///< the end waits until the limiter's debt is paid
     bool m_Begun = false;             ///< the first request went out
     bool m_Finished = false;          ///< Finish ran
     std::atomic<bool> m_Abandoned{false}; ///< any thread writes, the downloader thread acts

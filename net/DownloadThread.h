@@ -11,8 +11,7 @@ namespace Launcher {
 
 /// The long-lived thread on which the application's file transfers run one after the other. Its one
 /// network manager keeps connections alive between files, so consecutive files from a host share a
-/// connection instead of paying a handshake each. Owned by the application; the manager and the
-/// limiter belong to this thread.
+/// connection instead of paying a handshake each. Owned by the application; the manager belongs to this thread.
 class DownloadThread : public QThread
 {
 public:
@@ -22,14 +21,13 @@ public:
     /// Starts the thread; returns once its network manager exists.
     void Launch();
     QNetworkAccessManager* Manager() const { return m_Manager; } ///< this thread
-    RateLimiter& Limiter() { return m_Limiter; }                 ///< this thread
+    RateLimiter& Limiter() { return RateLimiter::Shared(); }      ///< any thread
 
 protected:
     void run() override;
 
 private:
     QNetworkAccessManager* m_Manager = nullptr; ///< created and deleted by run()
-    RateLimiter m_Limiter;
     QSemaphore m_Ready; ///< released by run() once the manager exists
 };
 

@@ -40,6 +40,11 @@ struct HTTP_DownloadFileRequest
     qint64 WrittenBytes = 0;
     /// A write into the file failed (full disk, lost device): the file holds what was written before.
     bool WriteFailed = false;
+    /// The transfer ended normally with the whole body, or the server said nothing was left to send (416 at the
+    /// file's length): only then may the caller judge a file of unknown size by its content.
+    bool EndedWhole = false;
+    /// Why the last request failed, for the user (no credentials in it); empty when it did not.
+    QString Reason;
 };
 
 } // namespace Launcher

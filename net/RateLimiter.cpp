@@ -1,5 +1,7 @@
 #include "net/RateLimiter.h"
 
+#include <QMutexLocker>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -10,23 +12,34 @@ namespace Launcher {
 qint64 RateLimiter::Parse(QString p_Text)
 {
     p_Text = p_Text.trimmed();
+    if (p_Text.endsWith('B', Qt::CaseInsensitive))
+        p_Text.chop(1); // "512KB", "512B"
     qint64 l_Unit = 1;
     if (p_Text.endsWith('K', Qt::CaseInsensitive))
         l_Unit = 1024;
     else if (p_Text.endsWith('M', Qt::CaseInsensitive))
         l_Unit = 1024 * 1024;
+    else if (p_Text.endsWith('G', Qt::CaseInsensitive))
+        l_Unit = 1024 * 1024 * 1024;
     if (l_Unit > 1)
         p_Text.chop(1);
     bool l_Ok = false;
     const qint64 l_Value = p_Text.toLongLong(&l_Ok);
     // Digits only (no sign, no spaces inside), and far from overflowing.
-    if (!l_Ok || p_Text.isEmpty() || !p_Text.at(0).isDigit() || l_Value > (qint64(1) << 40))
+    if (!l_Ok || p_Text.isEmpty() || !p_Text.at(0).isDigit() || l_Value > MaxRate || l_Value * l_Unit > MaxRate)
         return -1;
     return l_Value * l_Unit;
 }
 
+RateLimiter& RateLimiter::Shared()
+{
+    static RateLimiter s_Limiter;
+    return s_Limiter;
+}
+
 void RateLimiter::SetRate(qint64 p_BytesPerSecond)
 {
+    QMutexLocker l_Lock(&m_Mutex);
     p_BytesPerSecond = std::max<qint64>(0, p_BytesPerSecond);
     if (p_BytesPerSecond == m_Rate)
         return;
@@ -35,9 +48,21 @@ void RateLimiter::SetRate(qint64 p_BytesPerSecond)
     m_Clock.start();
 }
 
+bool RateLimiter::Limited() const
+{
+    QMutexLocker l_Lock(&m_Mutex);
+    return m_Rate > 0;
+}
+
+qint64 RateLimiter::Rate() const
+{
+    QMutexLocker l_Lock(&m_Mutex);
+    return m_Rate;
+}
+
 void RateLimiter::Refill()
 {
-    if (!Limited())
+    if (m_Rate <= 0)
         return;
     const qint64 l_Ns = m_Clock.nsecsElapsed();
     m_Clock.start();
@@ -46,7 +71,8 @@ void RateLimiter::Refill()
 
 qint64 RateLimiter::Allowance()
 {
-    if (!Limited())
+    QMutexLocker l_Lock(&m_Mutex);
+    if (m_Rate <= 0)
         return std::numeric_limits<qint64>::max();
     Refill();
     return qint64(std::floor(m_Balance));
@@ -54,7 +80,8 @@ qint64 RateLimiter::Allowance()
 
 void RateLimiter::Spend(qint64 p_Bytes)
 {
-    if (!Limited())
+    QMutexLocker l_Lock(&m_Mutex);
+    if (m_Rate <= 0)
         return;
     Refill();
     m_Balance -= double(p_Bytes);
@@ -62,7 +89,8 @@ void RateLimiter::Spend(qint64 p_Bytes)
 
 qint64 RateLimiter::MsUntilPaid()
 {
-    if (!Limited())
+    QMutexLocker l_Lock(&m_Mutex);
+    if (m_Rate <= 0)
         return 0;
     Refill();
     return m_Balance >= 0 ? 0 : qint64(std::ceil(-m_Balance * 1000.0 / double(m_Rate)));

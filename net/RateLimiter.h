@@ -1,24 +1,31 @@
 #pragma once
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QString>
 #include <QtGlobal>
 
 namespace Orvane {
 namespace Launcher {
 
-/// Bytes per second over all file transfers, as a bucket that fills at the rate and holds at most one
-/// second of it. Bytes taken without asking (the end of a reply) put it in debt, which the next
-/// transfers pay back before they get more. Used on the download thread only.
+/// Bytes per second over all transfers of the module, as a bucket that fills at the rate and holds at most one
+/// second of it. Bytes taken without asking (the end of a reply) put it in debt, which the next transfers pay
+/// back before they get more. Any thread (one mutex).
 class RateLimiter
 {
 public:
-    /// "RATE" with an optional K or M suffix (1024, 1024 * 1024), as bytes per second; -1 when malformed.
+    /// The one parser of a rate, for the stored setting and the command line: digits with an optional K, M or G
+    /// suffix (1024, 1024², 1024³), upper or lower case, an optional trailing "B"; 0 means unlimited.
+    /// -1 when malformed or above MaxRate.
     static qint64 Parse(QString p_Text);
+    static constexpr qint64 MaxRate = qint64(1) << 40;
+
+    /// The limiter of the module's transfers.
+    static RateLimiter& Shared();
 
     /// p_BytesPerSecond 0: unlimited. A new rate starts from an empty bucket.
     void SetRate(qint64 p_BytesPerSecond);
-    bool Limited() const { return m_Rate > 0; }
-    qint64 Rate() const { return m_Rate; }
+    bool Limited() const;
+    qint64 Rate() const;
     /// Bytes that may be taken now (negative while in debt); unlimited: a very large number.
     qint64 Allowance();
     void Spend(qint64 p_Bytes);
@@ -26,11 +33,12 @@ public:
     qint64 MsUntilPaid();
 
 private:
-    void Refill();
+    void Refill(); ///< under m_Mutex
 
-    qint64 m_Rate = 0;
-    double m_Balance = 0;
-    QElapsedTimer m_Clock;
+    mutable QMutex m_Mutex;
+    qint64 m_Rate = 0;    ///< m_Mutex
+    double m_Balance = 0; ///< m_Mutex
+    QElapsedTimer m_Clock; ///< m_Mutex
 };
 
 } // namespace Launcher

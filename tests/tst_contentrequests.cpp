@@ -3,6 +3,7 @@
 #include "support/BareApplication.h"
 #include "support/FakeHost.h"
 #include "support/TestHttpServer.h"
+#include "support/TestTlsServer.h"
 
 #include <QtTest>
 
@@ -165,6 +166,21 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(l_Result->Events.contains("done"), 20000);
         QCOMPARE(l_Result->Events, QStringList({"error 2", "done"}));
         QVERIFY(l_Result->Data.size() <= 250000);
+    }
+
+    void tlsFailureIsToldAsSuch()
+    {
+        // Verification stays on; the user hears why the document could not be read.
+        QTemporaryDir l_Dir;
+        TestTlsServer l_Tls;
+        QString l_Why;
+        if (!l_Tls.Start(l_Dir.path(), "IP:127.0.0.1", &l_Why))
+            QSKIP(qPrintable(l_Why));
+        auto l_Result = Get(l_Tls.Url("doc"));
+        QTRY_VERIFY_WITH_TIMEOUT(l_Result->Events.contains("done"), 20000);
+        QVERIFY(l_Result->Data.isEmpty());
+        QVERIFY2(m_Host.Errors.contains(l_Tls.Url("doc") + ": the server's certificate is not trusted"),
+                 qPrintable(m_Host.Errors.join('\n')));
     }
 
     void pendingRequestsGoWithTheApplication()

@@ -254,17 +254,31 @@ private slots:
         QTest::addColumn<int>("onDisk"); // bytes of the body in the ".part" left by an earlier run
         QTest::addColumn<QList<Fault>>("faults"); // in turn, after the size request
         QTest::addColumn<QStringList>("ranges"); // Range header of each transfer request
+        QTest::addColumn<bool>("sizeKnown");     // the size request is answered (else 404: size unknown)
         const int l_Size = 2 * 1024 * 1024, l_Cut = 700000;
         const QString l_From = "bytes=" + QString::number(l_Cut) + "-";
         const Fault l_Closed = With(&Fault::CloseAfterBytes, l_Cut, 1);
         QTest::newRow("stall mid-file") << 0 << QList<Fault>{With(&Fault::StallAfterBytes, l_Cut, 1)}
-                                        << QStringList{"", l_From};
+                                        << QStringList{"", l_From} << true;
         QTest::newRow("503 mid-file") << 0 << QList<Fault>{l_Closed, With(&Fault::Status, 503, 1)}
-                                      << QStringList{"", l_From};
+                                      << QStringList{"", l_From} << true;
         QTest::newRow("404 mid-file") << 0 << QList<Fault>{l_Closed, With(&Fault::Status, 404, 1)}
-                                      << QStringList{"", l_From};
+                                      << QStringList{"", l_From} << true;
+        // Answers to a resume that say nothing against the kept bytes: never a restart from the first byte.
+        for (int l_Status : {408, 412, 429, 451})
+            QTest::addRow("%d to the resume", l_Status)
+                << 0 << QList<Fault>{l_Closed, With(&Fault::Status, l_Status, 1)} << QStringList{"", l_From} << true;
+        // Size never known: a transfer that failed is not judged by its content (which would delete it).
+        QTest::newRow("size unknown, 404 mid-file") << 0 << QList<Fault>{l_Closed, With(&Fault::Status, 404, 1)}
+                                                    << QStringList{"", l_From} << false;
+        Fault l_StallUnsized = With(&Fault::StallAfterBytes, l_Cut, 1);
+        l_StallUnsized.OmitContentLength = true;
+        QTest::newRow("size unknown, no Content-Length, stalled mid-file")
+            << 0 << QList<Fault>{l_StallUnsized} << QStringList{"", l_From} << false;
+        QTest::newRow("size unknown, closed mid-file, then nothing more for a while")
+            << 0 << QList<Fault>{l_Closed, With(&Fault::CloseAfterBytes, 0, 8)} << QStringList{"", l_From} << false;
         QTest::newRow("whole part left by a kill: 416, checked, kept")
-            << l_Size << QList<Fault>{} << QStringList{"bytes=" + QString::number(l_Size) + "-"};
+            << l_Size << QList<Fault>{} << QStringList{"bytes=" + QString::number(l_Size) + "-"} << true;
     }
     /// A transfer that ends short keeps its bytes: the next request asks for the rest only. A ".part"
     /// already whole is checked, not fetched again.
@@ -273,11 +287,12 @@ private slots:
         QFETCH(int, onDisk);
         QFETCH(QList<Fault>, faults);
         QFETCH(QStringList, ranges);
+        QFETCH(bool, sizeKnown);
         qputenv("KESTRUN_STALL_TIMEOUT_MS", "300");
         m_Build.Add("Data/big.MPQ", Bytes(2 * 1024 * 1024, 1), 0x20);
         m_Build.Publish(*m_Server);
         const QString l_Path = TestBuild::ServedPath(m_Build.Files[0]);
-        m_Server->SetFault(l_Path, With(&Fault::Status, 0, 1)); // the size request
+        m_Server->SetFault(l_Path, With(&Fault::Status, sizeKnown ? 0 : 404, 1)); // the size request
         for (const Fault& l_Fault : faults)
             m_Server->AddFault(l_Path, l_Fault);
         if (onDisk > 0) // an installed game whose list names the file
@@ -347,11 +362,15 @@ private slots:
             m_Build.Add(QString("Data/%1.MPQ").arg(l_I), Bytes(50000, l_I), 0x20);
             const QString l_Path = TestBuild::ServedPath(m_Build.Files.last());
             m_Server->SetFault(l_Path, With(&Fault::Status, 0, 1)); // the size request
+            // A stall the transfer resumes by itself, then closed connections until it leaves the file to the queue.
             m_Server->AddFault(l_Path, With(&Fault::StallAfterBytes, 10000, 1));
+            m_Server->AddFault(l_Path, With(&Fault::CloseAfterBytes, 0, 2));
         }
+        qputenv("KESTRUN_MAX_SELF_RESTARTS", "1");
         m_Build.Publish(*m_Server);
         WarningLog l_Log;
         QVERIFY(Run());
+        qunsetenv("KESTRUN_MAX_SELF_RESTARTS");
         QCOMPARE(l_Log.Starting("(PARTIAL) Download restarted for ").size(), 8);
         QCOMPARE(Wrong() + Listed() + Errors(), QStringList());
     }

@@ -37,6 +37,17 @@ private:
         const QList<QByteArray> l_First = l_Lines.takeFirst().trimmed().split(' ');
         const QUrl l_Url(QString::fromLatin1(l_First.value(1)));
         m_Method = l_First.value(0);
+        QByteArray l_Authorization;
+        for (const QByteArray& l_Line : l_Lines)
+            if (l_Line.trimmed().toLower().startsWith("proxy-authorization:"))
+                l_Authorization = l_Line.mid(l_Line.indexOf(':') + 1).trimmed();
+        if (!m_Owner->Admit(l_Authorization))
+        {
+            m_Forwarded = true;
+            m_Client->write("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"test\"\r\n"
+                            "Content-Length: 0\r\nConnection: close\r\n\r\n");
+            return m_Client->disconnectFromHost();
+        }
         m_Owner->Record(QString::fromLatin1(l_First.value(0)) + " " + l_Url.toString());
         m_Forwarded = true;
         if (l_Url.host() != "127.0.0.1" || l_Url.port() <= 0)
@@ -50,7 +61,8 @@ private:
         for (const QByteArray& l_Line : l_Lines)
         {
             const QByteArray l_Name = l_Line.left(l_Line.indexOf(':')).trimmed().toLower();
-            if (l_Name != "connection" && l_Name != "proxy-connection" && l_Name != "keep-alive")
+            if (l_Name != "connection" && l_Name != "proxy-connection" && l_Name != "keep-alive" &&
+                l_Name != "proxy-authorization")
                 l_Out += l_Line.trimmed() + "\r\n";
         }
         m_Origin->connectToHost(QHostAddress::LocalHost, quint16(l_Url.port()));

@@ -19,6 +19,19 @@ public:
     quint16 Port() const { return m_Listener.Port(); }
     QString Url() const { return QString("http://127.0.0.1:%1").arg(Port()); }
 
+    /// Asks for these credentials (407, Basic) before it forwards anything; empty: none needed.
+    void RequireCredentials(const QString& p_User, const QString& p_Password)
+    {
+        QMutexLocker l_Lock(&m_Mutex);
+        m_Required = (p_User + ":" + p_Password).toUtf8().toBase64();
+    }
+    /// Proxy-Authorization values received, oldest first.
+    QList<QByteArray> Authorizations() const
+    {
+        QMutexLocker l_Lock(&m_Mutex);
+        return m_Authorizations;
+    }
+
     /// "METHOD URL" of every request received, oldest first.
     QStringList Requests() const
     {
@@ -34,7 +47,18 @@ private:
         m_Requests << p_Line;
     }
 
+    /// False when credentials are required and p_Authorization does not carry them.
+    bool Admit(const QByteArray& p_Authorization)
+    {
+        QMutexLocker l_Lock(&m_Mutex);
+        if (!p_Authorization.isEmpty())
+            m_Authorizations << p_Authorization;
+        return m_Required.isEmpty() || p_Authorization == "Basic " + m_Required;
+    }
+
     mutable QMutex m_Mutex;
     QStringList m_Requests;
+    QByteArray m_Required;
+    QList<QByteArray> m_Authorizations;
     LoopbackListener m_Listener;
 };

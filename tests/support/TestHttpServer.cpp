@@ -68,8 +68,15 @@ private:
         l_Request.Method = l_Lines[0].split(' ').value(0);
         l_Request.Path = QUrl::fromPercentEncoding(l_Lines[0].split(' ').value(1).split('?').value(0));
         for (const QByteArray& l_Line : l_Lines)
-            if (l_Line.toLower().startsWith("range:"))
+        {
+            const QByteArray l_Lower = l_Line.toLower();
+            if (l_Lower.startsWith("range:"))
                 l_Request.Range = l_Line.mid(6).trimmed();
+            else if (l_Lower.startsWith("accept-encoding:"))
+                l_Request.AcceptEncoding = l_Line.mid(16).trimmed();
+            else if (l_Lower.startsWith("user-agent:"))
+                l_Request.UserAgent = l_Line.mid(11).trimmed();
+        }
         Answer(l_Request);
     }
 
@@ -121,6 +128,19 @@ private:
             l_From = 0;
             l_To = m_Memory.size() - 1;
         }
+        if (l_Status == 429 || l_Status == 503 ? m_Fault.RetryAfter >= 0 : false)
+            l_Extra += "Retry-After: " + QByteArray::number(m_Fault.RetryAfter) + "\r\n";
+        // Compressed only when the client said it may be (a server that ignores identity is another fault).
+        const bool l_Gzip = m_Fault.GzipIfAccepted && l_Status < 300 && p_Request.AcceptEncoding.contains("gzip");
+        if (l_Gzip)
+        {
+            m_Memory = Gzip(m_File ? m_File->readAll() : m_Memory);
+            m_File.reset();
+            l_Status = 200;
+            l_From = 0;
+            l_To = m_Memory.size() - 1;
+            l_Extra = "Content-Encoding: gzip\r\n";
+        }
         m_Position = l_From;
         m_End = l_To + 1;
         m_Sent = 0;
@@ -128,7 +148,8 @@ private:
             m_File->seek(l_From);
 
         QByteArray l_Header = "HTTP/1.1 " + QByteArray::number(l_Status) + (l_Status < 300 ? " OK" : " Error") +
-                              "\r\nAccept-Ranges: bytes\r\n" + l_Extra;
+                              "\r\n" + (m_Fault.NoAcceptRanges ? QByteArray() : QByteArray("Accept-Ranges: bytes\r\n")) +
+                              l_Extra;
         l_Header += m_Fault.OmitContentLength ? QByteArray("Connection: close")
                                               : "Content-Length: " + QByteArray::number(m_End - m_Position);
         m_Socket->write(l_Header + "\r\n\r\n");
@@ -138,6 +159,41 @@ private:
         if (m_Fault.BytesPerSecond > 0)
             m_Pace.start();
         Pump();
+    }
+
+    /// A gzip member holding p_Bytes (stored blocks: no compressor needed, a valid stream all the same).
+    static QByteArray Gzip(const QByteArray& p_Bytes)
+    {
+        QByteArray l_Out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+        int l_At = 0;
+        do
+        {
+            const int l_Len = std::min(65535, p_Bytes.size() - l_At);
+            const bool l_Last = l_At + l_Len >= p_Bytes.size();
+            l_Out += char(l_Last ? 1 : 0);
+            l_Out += char(l_Len & 0xff), l_Out += char(l_Len >> 8);
+            l_Out += char(~l_Len & 0xff), l_Out += char((~l_Len >> 8) & 0xff);
+            l_Out += p_Bytes.mid(l_At, l_Len);
+            l_At += l_Len;
+        } while (l_At < p_Bytes.size());
+        const quint32 l_Crc = Crc32(p_Bytes);
+        const quint32 l_Size = quint32(p_Bytes.size());
+        for (quint32 l_Value : {l_Crc, l_Size})
+            for (int l_Shift = 0; l_Shift < 32; l_Shift += 8)
+                l_Out += char((l_Value >> l_Shift) & 0xff);
+        return l_Out;
+    }
+
+    static quint32 Crc32(const QByteArray& p_Bytes)
+    {
+        quint32 l_Crc = 0xffffffffu;
+        for (char l_Byte : p_Bytes)
+        {
+            l_Crc ^= quint8(l_Byte);
+            for (int l_Bit = 0; l_Bit < 8; ++l_Bit)
+                l_Crc = (l_Crc >> 1) ^ (0xedb88320u & (0u - (l_Crc & 1u)));
+        }
+        return ~l_Crc;
     }
 
     void Refill() { m_Budget = m_Fault.BytesPerSecond * c_PaceMs / 1000 + 1; }

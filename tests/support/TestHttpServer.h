@@ -32,6 +32,9 @@ public:
         int DelayMs = 0;                ///< answer only after this long
         QString RedirectTo;             ///< answer 302 with this Location
         bool WrongRangeStart = false;   ///< answer a Range request with 206 and the whole body (Content-Range from 0)
+        bool NoAcceptRanges = false;    ///< no "Accept-Ranges: bytes" header (a server that cannot do ranges)
+        int RetryAfter = -1;            ///< with Status: a "Retry-After" header of this many seconds
+        bool GzipIfAccepted = false;    ///< a gzip body when the request's Accept-Encoding allows gzip
         int Times = -1;                 ///< requests it applies to, then the next queued fault; -1: every request
 
         /// A fault with only p_Field set; found by argument-dependent lookup: With(&Fault::Status, 404).
@@ -50,6 +53,8 @@ public:
         QString Path;     ///< decoded path, query removed, starts with "/"
         QByteArray Method; ///< "GET", "HEAD" ...
         QByteArray Range; ///< value of the Range header, empty when absent
+        QByteArray AcceptEncoding; ///< value of the Accept-Encoding header, empty when absent
+        QByteArray UserAgent;      ///< value of the User-Agent header
     };
 
     explicit TestHttpServer(QObject* = nullptr) {}

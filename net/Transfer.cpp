@@ -1,0 +1,438 @@
+#include "net/Transfer.h"
+#include "net/Deployment.h"
+#include "net/HttpAnswer.h"
+#include "net/RateLimiter.h"
+#include "net/TransferSink.h"
+#include "net/UrlText.h"
+
+#include "KestrunVersion.h"
+
+#include <QDebug>
+#include <QNetworkAccessManager>
+#include <QTimer>
+#include <QUrl>
+#ifndef QT_NO_SSL
+#include <QSslError>
+#endif
+
+#include <algorithm>
+
+namespace Orvane {
+namespace Launcher {
+
+namespace {
+constexpr int c_TickMs = 20;                // bound of a stop acknowledgement on a silent connection
+constexpr qint64 c_SizeReadBuffer = 16384;  // a size asked with GET: the body is never wanted
+constexpr qint64 c_MaxErrorPage = 65536;    // an error page longer than this is cut rather than read
+} // namespace
+
+Transfer::Transfer(QNetworkAccessManager* p_Manager, QObject* p_Parent) : QObject(p_Parent), m_Manager(p_Manager)
+{
+    static const int s_ErrorType = qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
+    Q_UNUSED(s_ErrorType);
+}
+
+Transfer::~Transfer()
+{
+    if (m_Reply)
+    {
+        m_Reply->disconnect(this);
+        m_Reply->abort();
+        m_Reply->deleteLater();
+    }
+}
+
+QByteArray Transfer::UserAgent()
+{
+    return QByteArray("Kestrun/") + KESTRUN_VERSION;
+}
+
+QNetworkRequest Transfer::NewRequest(const QString& p_Url)
+{
+    QNetworkRequest l_Request(QUrl(p_Url, QUrl::TolerantMode));
+    l_Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    l_Request.setMaximumRedirectsAllowed(MaxRedirects);
+    // A compressed answer would break ranges and sizes.
+    l_Request.setRawHeader("Accept-Encoding", "identity");
+    l_Request.setHeader(QNetworkRequest::UserAgentHeader, UserAgent());
+    return l_Request;
+}
+
+void Transfer::Start(const TransferRequest& p_Request, TransferSink* p_Sink, int p_DelayMs)
+{
+    m_Request = p_Request;
+    m_Sink = p_Sink;
+    m_DelayMs = std::max(0, p_DelayMs);
+    m_Waiting.start();
+    m_Watchdog = new QTimer(this);
+    m_Watchdog->setInterval(c_TickMs);
+    connect(m_Watchdog, &QTimer::timeout, this, [this] { Tick(); });
+    m_Watchdog->start();
+    // The first tick sends the request, unless a stop came first.
+    QTimer::singleShot(0, this, [this] { Tick(); });
+}
+
+void Transfer::Tick()
+{
+    if (m_Ended)
+        return;
+    if (m_EndPending)
+    {
+        if (StopAsked() || !m_Limiter || m_Limiter->MsUntilPaid() <= 0)
+            End();
+        return;
+    }
+    if (!m_Issued)
+    {
+        if (StopAsked())
+        {
+            m_Result.Ending.StopAsked = true;
+            return Judge();
+        }
+        if (m_Waiting.elapsed() >= m_DelayMs)
+            Issue();
+        return;
+    }
+    if (!m_Reply)
+        return;
+    if (StopAsked())
+        return Cut();
+    if (m_Accepted && m_Limiter && m_Limiter->Limited() && m_Reply->bytesAvailable() > 0)
+    {
+        // Held back by the limit, not stalled.
+        m_SinceActivity.restart();
+        Take(true);
+        return;
+    }
+    const int l_Bound = m_Request.SizeOnly ? Deployment::SizeTimeoutMs() : Deployment::StallTimeoutMs();
+    if (m_SinceActivity.elapsed() >= l_Bound)
+    {
+        qWarning() << "Transfer nothing received for" << m_SinceActivity.elapsed() << "ms, aborting \""
+                   << UrlText::Safe(m_Request.Url) << "\"";
+        m_Result.Ending.Stalled = true;
+        Cut();
+    }
+}
+
+void Transfer::Issue()
+{
+    m_Issued = true;
+    if (m_Sink && !m_Sink->Open())
+    {
+        m_Result.Ending.WriteFailed = true;
+        m_Result.Reason = "could not open " + m_Sink->Path() + ": " + m_Sink->ErrorText();
+        return Judge();
+    }
+    QNetworkRequest l_Request = NewRequest(m_Request.Url);
+    if (m_Request.From >= 0 && !m_Request.SizeOnly)
+        l_Request.setRawHeader("Range", "bytes=" + QByteArray::number(m_Request.From) + "-" +
+                                            (m_Request.To >= 0 ? QByteArray::number(m_Request.To) : QByteArray()));
+    m_Result.Ending = TransferEnding();
+    m_Result.Ending.AskedFrom = m_Request.SizeOnly ? -1 : m_Request.From;
+    m_Result.Ending.Kept = m_Sink ? m_Sink->Size() : 0;
+    m_Answered = m_Accepted = false;
+    m_TlsProblems.clear();
+
+    const bool l_Head = m_Request.SizeOnly && !m_HeadRefused;
+    m_Reply = l_Head ? m_Manager->head(l_Request) : m_Manager->get(l_Request);
+    // Unbounded while every readyRead is taken whole: bytes Qt holds back behind a full buffer are dropped
+    // when the server closes, and a resume would fetch them again. Under a limit a small buffer makes the
+    // server feel it instead of filling memory at full speed.
+    qint64 l_Buffer = 0;
+    if (m_Request.SizeOnly)
+        l_Buffer = c_SizeReadBuffer;
+    else if (m_Limiter && m_Limiter->Limited())
+        l_Buffer = qBound<qint64>(16 * 1024, m_Limiter->Rate() / 4, Deployment::ReadBufferBytes());
+    m_Reply->setReadBufferSize(l_Buffer);
+    connect(m_Reply, &QNetworkReply::metaDataChanged, this, &Transfer::OnMetaData);
+    connect(m_Reply, &QNetworkReply::readyRead, this, &Transfer::OnReadyRead);
+    connect(m_Reply, &QNetworkReply::downloadProgress, this, [this](qint64 p_Received, qint64 p_Total) {
+        m_SinceActivity.restart();
+        if (m_Accepted)
+            emit Progress(p_Received, p_Total);
+    });
+    connect(m_Reply, &QNetworkReply::finished, this, &Transfer::OnFinished);
+    connect(m_Reply, Compat::ReplyError, this, &Transfer::OnError);
+#ifndef QT_NO_SSL
+    connect(m_Reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError>& p_Errors) {
+        // Never ignored: the handshake fails and the reason is told.
+        for (const QSslError& l_Error : p_Errors)
+        {
+            switch (l_Error.error())
+            {
+            case QSslError::HostNameMismatch:
+                m_TlsProblems << "the server's name does not match its certificate";
+                break;
+            case QSslError::CertificateExpired:
+                m_TlsProblems << "the server's certificate has expired";
+                break;
+            case QSslError::SelfSignedCertificate:
+            case QSslError::SelfSignedCertificateInChain:
+            case QSslError::UnableToGetLocalIssuerCertificate:
+            case QSslError::UnableToVerifyFirstCertificate:
+            case QSslError::CertificateUntrusted:
+            case QSslError::UnableToGetIssuerCertificate:
+                m_TlsProblems << "the server's certificate is not trusted";
+                break;
+            default:
+                m_TlsProblems << "TLS: " + l_Error.errorString();
+                break;
+            }
+        }
+        m_TlsProblems.removeDuplicates();
+    });
+#endif
+    m_SinceActivity.start();
+}
+
+void Transfer::OnMetaData()
+{
+    if (!m_Reply || sender() != m_Reply || m_Answered)
+        return;
+    m_SinceActivity.restart();
+    if (HttpAnswer::IsRedirect(m_Reply))
+        return; // the answer at the end of the chain counts
+    const int l_Status = HttpAnswer::Status(m_Reply);
+    if (l_Status == 0)
+        return;
+    m_Answered = true;
+    TransferEnding& l_Ending = m_Result.Ending;
+    l_Ending.Status = l_Status;
+    l_Ending.RangeStart = HttpAnswer::RangeStart(m_Reply);
+    l_Ending.RangeTotal = HttpAnswer::RangeTotal(m_Reply);
+    l_Ending.RetryAfterSeconds = TransferClassifier::RetryAfter(m_Reply->rawHeader("Retry-After"));
+    const QByteArray l_AcceptRanges = m_Reply->rawHeader("Accept-Ranges").trimmed().toLower();
+    bool l_HasLength = false;
+    const qint64 l_Length = m_Reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&l_HasLength);
+    m_Result.ContentLength = l_HasLength ? l_Length : -1;
+    if (l_Status == 206)
+        m_Result.FullSize = std::max<qint64>(0, l_Ending.RangeTotal);
+    else if (l_Status == 200)
+        m_Result.FullSize = std::max<qint64>(0, m_Result.ContentLength);
+    else if (l_Status == 416)
+        m_Result.FullSize = std::max<qint64>(0, l_Ending.RangeTotal);
+    const QByteArray l_Encoding = m_Reply->rawHeader("Content-Encoding").trimmed().toLower();
+    l_Ending.Encoded = !l_Encoding.isEmpty() && l_Encoding != "identity";
+
+    if (m_Request.SizeOnly)
+    {
+        if (!m_HeadRefused && m_Reply->operation() == QNetworkAccessManager::HeadOperation &&
+            (l_Status == 405 || l_Status == 501))
+        {
+            // A server that refuses HEAD gets a GET, whose headers tell the size.
+            qWarning() << "Transfer HEAD refused with" << l_Status << ", asking with GET" << UrlText::Safe(m_Request.Url);
+            m_HeadRefused = true;
+            QNetworkReply* l_Old = m_Reply;
+            m_Reply = nullptr;
+            l_Old->disconnect(this);
+            connect(l_Old, &QNetworkReply::finished, l_Old, &QObject::deleteLater);
+            if (l_Old->isFinished())
+                l_Old->deleteLater();
+            return Issue();
+        }
+        l_Ending.BodyComplete = true;
+        if (m_Reply->operation() == QNetworkAccessManager::HeadOperation)
+            return; // its end comes with finished(), and the connection stays usable
+        // The body of a GET is never read: what Qt already took counts against the limit.
+        if (m_Limiter)
+            m_Limiter->Spend(m_Reply->bytesAvailable());
+        return Cut();
+    }
+
+    if (!TransferClassifier::IsBody(l_Status))
+        return; // an error page is not the resource: read and dropped (the connection stays usable), judged at the end
+    if (l_Ending.Encoded)
+        return Cut();
+    if (l_Status == 206 && m_Request.From >= 0 && l_Ending.RangeStart != m_Request.From)
+    {
+        qWarning() << "Transfer answered from byte" << l_Ending.RangeStart << "instead of" << m_Request.From << "for \""
+                   << UrlText::Safe(m_Request.Url) << "\"";
+        return Cut();
+    }
+    qint64 l_From = l_Status == 206 ? std::max<qint64>(0, m_Request.From) : 0;
+    if (l_Status == 200 && m_Request.From > 0 && l_Ending.Kept > 0)
+    {
+        l_Ending.RangesSupported = l_AcceptRanges.contains("bytes");
+        if (l_Ending.RangesSupported)
+        {
+            // Ranges work here, only not this time: the kept bytes stay, the whole body is not appended.
+            qWarning() << "Transfer range ignored (200) for \"" << UrlText::Safe(m_Request.Url) << "\", bytes kept";
+            return Cut();
+        }
+        qWarning() << "Transfer the server cannot do ranges: starting \"" << UrlText::Safe(m_Request.Url)
+                   << "\" from its first byte";
+        m_Sink->Truncate();
+        l_Ending.Kept = 0;
+        m_Result.StartedOver = true;
+    }
+    if (l_AcceptRanges == "none")
+        l_Ending.RangesSupported = false;
+    // Bound: the sink's own cap, and the known size of what was asked.
+    m_Cap = m_Sink ? m_Sink->Cap() : -1;
+    qint64 l_Expected = m_Request.ExpectedSize >= 0 ? m_Request.ExpectedSize - l_From : -1;
+    if (l_Status == 206 && m_Request.To >= 0)
+        l_Expected = m_Request.To - l_From + 1;
+    if (l_Expected >= 0)
+        m_Cap = m_Cap >= 0 ? std::min(m_Cap, l_Ending.Kept + l_Expected) : l_Ending.Kept + l_Expected;
+    m_Accepted = true;
+    emit HeadersReceived();
+}
+
+void Transfer::OnReadyRead()
+{
+    if (!m_Reply || sender() != m_Reply)
+        return;
+    m_SinceActivity.restart();
+    if (m_Accepted)
+        return Take(true);
+    if (m_Answered)
+    {
+        m_Dropped += m_Reply->read(m_Reply->bytesAvailable()).size();
+        if (m_Dropped > c_MaxErrorPage)
+            Cut();
+    }
+}
+
+void Transfer::Take(bool p_Paced)
+{
+    if (!m_Reply || !m_Accepted || !m_Reply->isOpen())
+        return;
+    const qint64 l_Available = m_Reply->bytesAvailable();
+    const qint64 l_Allowed = (p_Paced && m_Limiter) ? std::min(l_Available, m_Limiter->Allowance()) : l_Available;
+    if (l_Allowed <= 0)
+        return;
+    QByteArray l_Data = m_Reply->read(l_Allowed);
+    if (m_Limiter)
+        m_Limiter->Spend(l_Data.size());
+    if (l_Data.isEmpty())
+        return;
+    bool l_Over = false;
+    if (m_Cap >= 0 && m_Sink->Size() + l_Data.size() > m_Cap)
+    {
+        l_Data.truncate(int(std::max<qint64>(0, m_Cap - m_Sink->Size())));
+        l_Over = true;
+    }
+    const qint64 l_Before = m_Sink->Size();
+    const bool l_Written = l_Data.isEmpty() || m_Sink->Write(l_Data);
+    const qint64 l_Taken = m_Sink->Size() - l_Before;
+    m_Result.BodyBytes += l_Taken;
+    if (l_Taken > 0)
+        emit BodyWritten(l_Taken);
+    if (!l_Written)
+    {
+        qWarning() << "Transfer Error can't write \"" << m_Sink->Path() << "\"" << m_Sink->ErrorText();
+        m_Result.Ending.WriteFailed = true;
+        m_Result.Reason = "Could not write " + m_Sink->Path() + ": " + m_Sink->ErrorText();
+    }
+    else if (l_Over)
+    {
+        qWarning() << "Transfer more than" << m_Cap << "bytes, aborting \"" << UrlText::Safe(m_Request.Url) << "\"";
+        m_Result.Ending.OverCap = true;
+    }
+    if ((l_Over || !l_Written) && m_Reply)
+    {
+        m_Accepted = false; // nothing more is taken
+        m_Reply->abort();
+    }
+}
+
+void Transfer::Cut()
+{
+    if (!m_Reply)
+        return;
+    if (StopAsked())
+        m_Result.Ending.StopAsked = true;
+    // What already arrived is kept: the next request asks only for the rest.
+    Take(false);
+    if (m_Reply)
+        m_Reply->abort();
+}
+
+void Transfer::OnError(QNetworkReply::NetworkError p_Error)
+{
+    if (!m_Reply || sender() != m_Reply)
+        return;
+    if (p_Error == QNetworkReply::OperationCanceledError)
+        return; // the echo of an abort
+    if (m_Result.Ending.Error == QNetworkReply::NoError)
+        m_Result.Ending.Error = p_Error;
+}
+
+void Transfer::OnFinished()
+{
+    if (!m_Reply || sender() != m_Reply)
+        return;
+    // Everything the reply holds reaches the sink before the ending is judged.
+    Take(false);
+    QNetworkReply* l_Reply = m_Reply;
+    TransferEnding& l_Ending = m_Result.Ending;
+    if (StopAsked())
+        l_Ending.StopAsked = true;
+    if (!m_Answered && l_Reply->error() == QNetworkReply::NoError)
+        OnMetaData(); // a reply that finished before its headers were told
+    if (l_Ending.Error == QNetworkReply::NoError && l_Reply->error() != QNetworkReply::OperationCanceledError)
+        l_Ending.Error = l_Reply->error();
+    if (m_Accepted)
+        l_Ending.BodyComplete = m_Result.ContentLength >= 0 ? m_Result.BodyBytes >= m_Result.ContentLength
+                                                            : l_Ending.Error == QNetworkReply::NoError;
+    switch (l_Ending.Error)
+    {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::SslHandshakeFailedError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+    case QNetworkReply::ProtocolUnknownError:
+        l_Ending.Unreachable = !m_Answered;
+        break;
+    default:
+        break;
+    }
+    m_Result.TlsFailed = l_Ending.Error == QNetworkReply::SslHandshakeFailedError || !m_TlsProblems.isEmpty();
+    if (!l_Ending.BodyComplete || !TransferClassifier::IsBody(l_Ending.Status))
+        m_Result.Reason = Describe(l_Ending.Error, l_Ending.Status, m_TlsProblems, l_Reply->errorString());
+    l_Reply->disconnect(this);
+    l_Reply->deleteLater();
+    m_Reply = nullptr;
+    Judge();
+}
+
+void Transfer::Judge()
+{
+    if (m_Sink)
+        m_Sink->Close();
+    m_Result.Outcome = TransferClassifier::Classify(m_Result.Ending);
+    // Over the limit: the next transfer waits until these bytes are paid for.
+    m_EndPending = m_Limiter && !m_Request.SizeOnly && !StopAsked() && m_Limiter->MsUntilPaid() > 0;
+    if (!m_EndPending)
+        QTimer::singleShot(0, this, [this] { End(); });
+}
+
+void Transfer::End()
+{
+    if (m_Ended)
+        return;
+    m_Ended = true;
+    m_EndPending = false;
+    if (m_Watchdog)
+        m_Watchdog->stop();
+    emit Ended();
+}
+
+QString Transfer::Describe(QNetworkReply::NetworkError p_Error, int p_Status, const QStringList& p_TlsProblems,
+                           const QString& p_QtText)
+{
+    if (!p_TlsProblems.isEmpty())
+        return p_TlsProblems.join("; ");
+    if (p_Error == QNetworkReply::SslHandshakeFailedError)
+        return "the secure connection failed: " + UrlText::Scrub(p_QtText);
+    if (p_Status >= 300)
+        return "the server answered " + QString::number(p_Status);
+    if (p_Error != QNetworkReply::NoError)
+        return UrlText::Scrub(p_QtText);
+    return QString();
+}
+
+} // namespace Launcher
+} // namespace Orvane

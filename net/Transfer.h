@@ -1,0 +1,124 @@
+#pragma once
+#include "net/TransferRequest.h"
+#include "net/TransferVerdict.h"
+#include "platform/QtCompat.h"
+
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+class QNetworkAccessManager;
+class QTimer;
+
+namespace Orvane {
+namespace Launcher {
+
+class RateLimiter;
+class TransferSink;
+
+/// How one transfer ended.
+struct TransferResult
+{
+    TransferOutcome Outcome;
+    TransferEnding Ending;
+    qint64 ContentLength = -1; ///< of the final answer; -1 absent
+    qint64 FullSize = 0;       ///< the whole resource as the server gave it (Content-Range total, Content-Length of a 200); 0 unknown
+    qint64 BodyBytes = 0;      ///< bytes of this answer's body put into the sink
+    bool StartedOver = false;  ///< the sink was emptied for a 200 from a server that cannot do ranges
+    QString Reason;            ///< why it failed, for the user (no credentials in it); empty when complete
+    bool TlsFailed = false;    ///< the secure connection could not be made (Reason says why)
+};
+
+/// One HTTP transfer into a sink: the only place where requests are made and answers judged. It sets identity
+/// encoding and the User-Agent, follows redirects (at most MaxRedirects, never from https down to http), watches
+/// for stalls, paces reads through the rate limiter, honours a stop before and during the transfer, bounds the
+/// bytes it takes, checks status and Content-Range, drains what the reply holds before judging, and classifies
+/// the ending once (TransferClassifier). Lives on the thread of its network manager; Ended() is emitted once.
+class Transfer : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int MaxRedirects = 5;
+
+    Transfer(QNetworkAccessManager* p_Manager, QObject* p_Parent = nullptr);
+    ~Transfer() override;
+
+    /// Before Start. The limiter is shared by every transfer that uses it.
+    void SetLimiter(RateLimiter* p_Limiter) { m_Limiter = p_Limiter; }
+    /// Asked on this transfer's thread before the request goes out and while it runs: true stops it.
+    void SetStopWhen(std::function<bool()> p_Stop) { m_StopWhen = std::move(p_Stop); }
+
+    /// Asks p_Request into p_Sink (kept by the caller, open or openable) after p_DelayMs.
+    /// Ended() always follows, never from inside this call.
+    void Start(const TransferRequest& p_Request, TransferSink* p_Sink, int p_DelayMs = 0);
+    /// Any thread.
+    void Stop() { m_Stop = true; }
+
+    const TransferRequest& Request() const { return m_Request; }
+    const TransferResult& Result() const { return m_Result; }
+    /// The reply of the request in flight; null before it goes out and after the end.
+    QNetworkReply* Reply() const { return m_Reply; }
+    bool HasEnded() const { return m_Ended; }
+
+    /// Every request of the module: tolerant URL, redirects, identity encoding, the module's User-Agent.
+    static QNetworkRequest NewRequest(const QString& p_Url);
+    static QByteArray UserAgent();
+    /// A reason for p_Error a user can act on (TLS problems named); no credentials in it.
+    static QString Describe(QNetworkReply::NetworkError p_Error, int p_Status, const QStringList& p_TlsProblems,
+                            const QString& p_QtText);
+
+signals:
+    /// The final answer's headers, accepted as the body (200 or 206 that fits).
+    void HeadersReceived();
+    /// p_Bytes just went into the sink.
+    void BodyWritten(qint64 p_Bytes);
+    /// Of this answer's body, as the reply counts it; p_Total -1 when unknown.
+    void Progress(qint64 p_Received, qint64 p_Total);
+    void Ended();
+
+private:
+    void Issue();
+    void Tick();
+    void OnMetaData();
+    void OnReadyRead();
+    void OnFinished();
+    void OnError(QNetworkReply::NetworkError p_Error);
+    /// Takes what the reply holds; p_Paced: no more than the limiter allows now.
+    void Take(bool p_Paced);
+    /// Keeps what the reply holds, then aborts it.
+    void Cut();
+    void Judge();
+    void End();
+    bool StopAsked() const { return m_Stop || (m_StopWhen && m_StopWhen()); }
+
+    // All: the thread of m_Manager.
+    QNetworkAccessManager* m_Manager;
+    RateLimiter* m_Limiter = nullptr;
+    std::function<bool()> m_StopWhen;
+    std::atomic<bool> m_Stop{false}; ///< any thread writes
+    TransferRequest m_Request;
+    TransferSink* m_Sink = nullptr;
+    QNetworkReply* m_Reply = nullptr;
+    QTimer* m_Watchdog = nullptr;
+    Compat::ElapsedTimer m_SinceActivity;
+    Compat::ElapsedTimer m_Waiting;
+    int m_DelayMs = 0;
+    bool m_Issued = false;
+    bool m_HeadRefused = false;  ///< the HEAD of a size request was refused: asked again with GET
+    bool m_Answered = false;     ///< the final answer's headers were judged
+    bool m_Accepted = false;     ///< its body goes into the sink
+    bool m_EndPending = false;   ///< judged; waits for the limiter's debt
+    bool m_Ended = false;
+    qint64 m_Cap = -1;           ///< bytes the sink may hold; -1 unbounded
+    qint64 m_Dropped = 0;        ///< bytes of an error page read and dropped
+    QStringList m_TlsProblems;
+    TransferResult m_Result;
+};
+
+} // namespace Launcher
+} // namespace Orvane

@@ -1,0 +1,29 @@
+#pragma once
+#include <QString>
+#include <QtGlobal>
+
+namespace Orvane {
+namespace Launcher {
+
+/// What one transfer asks for.
+struct TransferRequest
+{
+    QString Url;
+    qint64 From = -1;         ///< first byte asked with Range; -1: the whole resource
+    qint64 To = -1;           ///< last byte asked (inclusive) with From; -1: to the end
+    qint64 ExpectedSize = -1; ///< bytes of the whole resource when known (bounds what is taken); -1 unknown
+    bool SizeOnly = false;    ///< only the headers: HEAD, or a GET dropped after its headers where HEAD is refused
+
+    /// Whole resource appended to what the sink holds (p_Kept > 0: asked from there).
+    static TransferRequest Append(const QString& p_Url, qint64 p_Kept, qint64 p_ExpectedSize = -1)
+    {
+        TransferRequest l_Request;
+        l_Request.Url = p_Url;
+        l_Request.From = p_Kept > 0 ? p_Kept : -1;
+        l_Request.ExpectedSize = p_ExpectedSize;
+        return l_Request;
+    }
+};
+
+} // namespace Launcher
+} // namespace Orvane
