@@ -271,6 +271,7 @@ void CascVerifierTest::failures()
     QFETCH(QString, message);
     CascRig l_Rig;
     qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
+    qputenv("KESTRUN_SIZE_TIMEOUT_MS", "1000");
     const QByteArray l_Second = ValidIndex(3000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Second, ValidIndex(60, 3)});
     QVERIFY(l_Rig.Init());
@@ -298,6 +299,7 @@ void CascVerifierTest::failures()
     QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
     QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 3100, 3100, 0})});
     qunsetenv("KESTRUN_STALL_TIMEOUT_MS");
+    qunsetenv("KESTRUN_SIZE_TIMEOUT_MS");
 }
 
 void CascVerifierTest::stopAndResume()

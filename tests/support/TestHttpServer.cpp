@@ -51,6 +51,7 @@ public:
         });
         connect(m_Socket, &QTcpSocket::bytesWritten, this, [this] { Pump(); });
         connect(m_Socket, &QTcpSocket::disconnected, this, [this] {
+            m_Owner->Locked([&] { ++m_Owner->m_Closed; });
             m_Busy = false; // the pace timer may still fire before the deletion
             deleteLater();
         });
