@@ -748,7 +748,13 @@ void ArchivesTest::encodingTransferBound()
     if (loads)
         QCOMPARE(TestBuild::Read(l_Local), l_Bytes);
     else
+    {
+        // Nothing past the file's size was taken.
         QVERIFY(!QFile::exists(l_Local));
+        QVERIFY(QFileInfo(l_Local + ".part").size() <= l_Bytes.size());
+        QVERIFY(!l_Run.m_Errors.isEmpty());
+        QVERIFY2(l_Run.m_Errors.last().second.startsWith("More bytes than asked"), qPrintable(l_Run.m_Errors.last().second));
+    }
 }
 
 void ArchivesTest::stopDuringEncodingSize_data()
