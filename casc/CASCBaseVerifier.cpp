@@ -15,10 +15,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkRequest>
 #include <QCryptographicHash>
 #include <QThread>
-#include <QUrl>
 
 namespace Orvane {
 namespace CASC {
