@@ -119,6 +119,8 @@ QString CASCArchivesManager::Refusal(const TransferResult& p_Result) const
         return QStringLiteral("Status 200 instead of 206");
     if (l_Ending.Status == 206 && l_Ending.RangeStart != qint64(l_Transfer._From))
         return QStringLiteral("Range from %1 not the one asked").arg(l_Ending.RangeStart);
+    if (l_Ending.Encoded)
+        return QStringLiteral("Compressed answer");
     if (l_Transfer._Received != l_Transfer.Expected())
         return QStringLiteral("Received %1 of %2 bytes").arg(l_Transfer._Received).arg(l_Transfer.Expected());
     return QString();
@@ -213,12 +215,14 @@ void CASCArchivesManager::HTTP_DownloadFinished()
         return;
     case TransferVerdict::Complete:
         break;
+    case TransferVerdict::Refused:
+        break; // named below
     default:
     {
         const int l_Code = CASCHttpGet::FailureCode(l_Result);
         if (l_Code != 0)
             return HTTP_OnError(QNetworkReply::NetworkError(l_Code));
-        break; // a refused answer: named below
+        break;
     }
     }
     const QString l_Refused = Refusal(l_Result);

@@ -395,6 +395,7 @@ void ArchivesTest::badAnswers_data()
     QTest::addColumn<QString>("message"); // a pattern
     QTest::newRow("range ignored once") << With(&Fault::IgnoreRange, true, 1) << true << "";
     QTest::newRow("range always ignored") << With(&Fault::IgnoreRange, true) << false << "Status 200 instead of 206";
+    QTest::newRow("range from another byte") << With(&Fault::WrongRangeStart, true) << false << "Range from 0 not the one asked";
     QTest::newRow("503 once") << With(&Fault::Status, 503, 1) << true << "";
     QTest::newRow("404 always") << With(&Fault::Status, 404) << false << "QtHttp error 203 when retrieving file ";
     QTest::newRow("stalled mid-blob once") << With(&Fault::StallAfterBytes, 100, 1) << true << "";
