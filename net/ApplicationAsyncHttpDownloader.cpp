@@ -352,6 +352,11 @@ bool ApplicationAsyncHttpDownloader::AllowSelfRestart()
 
 void ApplicationAsyncHttpDownloader::HTTP_OnError(QNetworkReply::NetworkError p_Error)
 {
+    TellError(p_Error, true);
+}
+
+void ApplicationAsyncHttpDownloader::TellError(QNetworkReply::NetworkError p_Error, bool p_Report)
+{
     switch (p_Error)
     {
     case QNetworkReply::RemoteHostClosedError:
@@ -365,7 +370,7 @@ void ApplicationAsyncHttpDownloader::HTTP_OnError(QNetworkReply::NetworkError p_
         break; // the echo of an abort
     default:
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError error \"" << p_Error << "\"";
-        if (m_ReportError)
+        if (m_ReportError && p_Report)
             m_ReportError("Http Error " + QString::number(int(p_Error)), false);
         break;
     }
@@ -470,11 +475,12 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
         break;
     case TransferVerdict::Resume:
     case TransferVerdict::Refused:
-        HTTP_OnError(l_Result.Ending.Error);
+        // Resumed by itself: logged, not shown (the user hears of what does not recover).
+        TellError(l_Result.Ending.Error, false);
         l_Restart = PlanRestart(&ApplicationAsyncHttpDownloader::Reissue, l_Result.Outcome.BackOffMs);
         break;
     case TransferVerdict::StartAgain:
-        HTTP_OnError(QNetworkReply::UnknownContentError);
+        TellError(QNetworkReply::UnknownContentError, false);
         l_Restart = PlanRestart(&ApplicationAsyncHttpDownloader::FreshRestart, 0);
         break;
     case TransferVerdict::Permanent:

@@ -86,6 +86,8 @@ private:
     /// On the transfer's thread, once, after the transfer ended: frees what the thread owns, hands the record back.
     void Finish();
     void EmitProgress(bool p_Force);
+    /// Logs p_Error; p_Report: also tells the user ("Http Error N").
+    void TellError(QNetworkReply::NetworkError p_Error, bool p_Report);
     bool AllowSelfRestart();
     /// Unless a stop or the restart limit forbids it: true, and p_Restart runs once the ended transfer is gone.
     bool PlanRestart(void (ApplicationAsyncHttpDownloader::*p_Restart)(), int p_DelayMs);

@@ -86,6 +86,7 @@ void Transfer::Tick()
     {
         if (StopAsked())
         {
+            m_Issued = true; // nothing goes out
             m_Result.Ending.StopAsked = true;
             return Judge();
         }

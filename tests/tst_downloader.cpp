@@ -152,6 +152,14 @@ private slots:
         // One restart without progress (the bound here), then the caller's verification decides.
         QTest::newRow("closed after the headers every time")
             << m_Body.left(10) << true << With(&Fault::CloseAfterBytes, 0) << Ranges{"bytes=10-"} << 1 << 10;
+        // Busy or timed-out answers to a resume keep the bytes and ask again from them (Retry-After 0: no wait here).
+        for (int l_Status : {408, 429, 500, 503})
+        {
+            Fault l_Busy = With(&Fault::Status, l_Status, 1);
+            l_Busy.RetryAfter = 0;
+            QTest::addRow("%d once to a resume: kept, asked again", l_Status)
+                << m_Body.left(300000) << true << l_Busy << Ranges{"bytes=300000-"} << 1 << -1;
+        }
         QTest::newRow("404 on a resumed file: error page not appended")
             << m_Body.left(777) << true << With(&Fault::Status, 404) << Ranges{"bytes=777-"} << 0 << 777;
         QTest::newRow("nobody listening") << l_No << true << With(&Fault::Status, c_NoServer) << Ranges{} << 0 << 0;
@@ -252,16 +260,21 @@ private slots:
     void consecutiveFilesShareOneConnection()
     {
         // Files fetched one after the other travel over one kept-alive connection; the connection the
-        // server closed mid-body is not used again.
+        // server closed mid-body is not used again. (Qt itself may send the request the close cut once
+        // more on a fresh connection: only the files after it are counted.)
         m_Server.SetFault("/f", With(&Fault::CloseAfterBytes, 250000, 1));
-        for (int l_File = 0; l_File < 5; ++l_File)
+        Download(false);
+        QVERIFY(WaitIdle());
+        QVERIFY(m_Completions.size() == 1 && m_Restarts == 1 && ReadFile(Target()) == m_Body);
+        m_Server.ClearRequests();
+        for (int l_File = 0; l_File < 4; ++l_File)
         {
             Download(false);
             QVERIFY(WaitIdle());
         }
         QVERIFY(m_Completions.size() == 5 && m_Restarts == 1 && ReadFile(Target()) == m_Body);
-        QCOMPARE(m_Server.Requests("/f").size(), 6);
-        QCOMPARE(m_Server.Connections(), 2);
+        QCOMPARE(m_Server.Requests("/f").size(), 4);
+        QVERIFY(m_Server.Connections() <= 1);
     }
 
     void recordLifetime()
