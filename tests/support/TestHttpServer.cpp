@@ -52,7 +52,7 @@ public:
         connect(m_Socket, &QTcpSocket::bytesWritten, this, [this] { Pump(); });
         connect(m_Socket, &QTcpSocket::disconnected, this, [this] {
             m_Busy = false; // the pace timer may still fire before the deletion
-            m_Owner->Locked([&] { --m_Owner->m_Open; });
+            m_Owner->Locked([&] { ++m_Owner->m_Closed, --m_Owner->m_Open; });
             deleteLater();
         });
     }

@@ -103,6 +103,12 @@ public:
         QMutexLocker l_Lock(&m_Mutex);
         return m_Open;
     }
+    /// Connections closed (by either side) since the start: the sign that a client let go of a transfer.
+    int ClosedConnections() const
+    {
+        QMutexLocker l_Lock(&m_Mutex);
+        return m_Closed;
+    }
 
     /// Bytes in which a block misplaced, repeated or cut off shows.
     static QByteArray Pattern(int p_Size, int p_Seed = 7);
@@ -128,6 +134,7 @@ private:
     QList<Request> m_Requests;
     int m_Connections = 0;
     int m_Open = 0;
+    int m_Closed = 0;
     LoopbackListener m_Listener;
 };
 
