@@ -4,6 +4,7 @@
 #include "casc/CASCArchiveTransfer.h"
 #include "casc/CASCApplication.h"
 #include "casc/CASCEncodingFile.h"
+#include "casc/CASCHttpGet.h"
 #include "casc/CASCKey.h"
 #include "casc/CASCVersion.h"
 #include "net/ModuleNetwork.h"
@@ -27,21 +28,15 @@ CASCArchivesManager::CASCArchivesManager(CASCApplication* p_Owner)
 
 CASCArchivesManager::~CASCArchivesManager()
 {
-    if (m_Transfer->_Reply)
-    {
-        m_Transfer->_Reply->disconnect(this);
-        m_Transfer->_Reply->abort();
-        m_Transfer->_Reply->deleteLater();
-    }
-    delete m_Transfer->_File;
-    delete m_NetworkManager;
+    // The transfers are the manager's children: nothing of theirs reaches this half-destroyed object.
+    CASCHttpGet::Release(m_NetworkManager);
     delete m_Transfer;
 }
 
 void CASCArchivesManager::Init(QString p_DownloadDbPath)
 {
     m_DownloadDbPath = p_DownloadDbPath;
-    delete m_NetworkManager;
+    CASCHttpGet::Release(m_NetworkManager);
     m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
     m_NetworkManager->moveToThread(QThread::currentThread());
 

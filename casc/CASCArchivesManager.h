@@ -18,6 +18,10 @@ class QFile;
 class QNetworkAccessManager;
 
 namespace Orvane {
+namespace Launcher {
+class Transfer;
+struct TransferResult;
+} // namespace Launcher
 namespace CASC {
 
 class CASCApplication;
@@ -96,7 +100,7 @@ public:
 
 private slots:
     void HTTP_OnError(QNetworkReply::NetworkError p_Error);
-    void HTTP_OnReadyRead();
+    void HTTP_OnReadyRead(qint64 p_Bytes);
     void HTTP_DownloadFinished();
 
 private:
@@ -114,9 +118,13 @@ private:
     void GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize);
     void StartDownload(const QString& p_Url, const QString& p_Path, quint64 p_From, qint64 p_To,
                        std::function<void()> p_Completion);
+    /// A transfer on the engine, stopped by StopDownload before or while it runs.
+    Launcher::Transfer* NewTransfer();
     void IssueRequest();
-    /// Looks at the status line and range of the answer once, before any byte is stored.
-    bool CheckAnswer();
+    /// Why a completed answer is not the range asked; empty when it is.
+    QString Refusal(const Launcher::TransferResult& p_Result) const;
+    /// Asks the stopped transfer again from its first byte.
+    void Restart();
     /// The current transfer failed: asks again while attempts are left, else TransferFailed.
     void FailTransfer(int p_Kind, const QString& p_Message);
     /// A transfer is given up: a streamed slot stays listed and the stream goes on; the encoding

@@ -9,63 +9,52 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkRequest>
-#include <QRegularExpression>
-#include <QThread>
 
 namespace Orvane {
 namespace CASC {
 
-namespace {
+using Launcher::Transfer;
+using Launcher::TransferResult;
+using Launcher::TransferVerdict;
 
-QNetworkRequest Request(const QString& p_Url)
-{
-    QNetworkRequest l_Request{QUrl(p_Url)};
-    l_Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    return l_Request;
-}
-
-QString ErrorMessage(QNetworkReply::NetworkError p_Error, const QString& p_Url)
-{
-    if (p_Error == QNetworkReply::RemoteHostClosedError)
-        return "Error RemoteHostClosedError for file : " + p_Url;
-    if (p_Error == QNetworkReply::UnknownContentError)
-        return "Error UnknownContentError for file : " + p_Url;
-    return "QtHttp error " + QString::number(int(p_Error)) + " when retrieving file " + p_Url;
-}
-
-} // namespace
-
-void CASCArchivesManager::GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize)
+Launcher::Transfer* CASCArchivesManager::NewTransfer()
 {
     if (!m_NetworkManager)
         m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
-    QNetworkReply* l_Reply = m_NetworkManager->get(Request(p_Url));
-    const auto l_Done = [l_Reply] {
-        l_Reply->disconnect();
-        l_Reply->abort();
-        l_Reply->deleteLater();
-    };
-    connect(l_Reply, &QNetworkReply::metaDataChanged, this, [l_Reply, p_Url, p_OnSize, l_Done] {
-        const int l_Status = l_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        // A redirect is followed; an error page is reported by the error signal that follows.
-        if (l_Status >= 300)
+    // A child of the manager: a new Init takes it away with the manager.
+    auto* l_Transfer = new Transfer(m_NetworkManager, m_NetworkManager);
+    // Asked before the request goes out and while it runs: a stop is never lost.
+    l_Transfer->SetStopWhen([this] { return m_Stopped.load(); });
+    return l_Transfer;
+}
+
+void CASCArchivesManager::GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize)
+{
+    Transfer* l_Transfer = NewTransfer();
+    connect(l_Transfer, &Transfer::Ended, this, [this, l_Transfer, p_Url, p_OnSize] {
+        l_Transfer->deleteLater();
+        const TransferResult& l_Result = l_Transfer->Result();
+        if (l_Result.Outcome.Verdict == TransferVerdict::Stopped)
+        {
+            // Held, and asked again by the resume.
+            Step([this, p_Url, p_OnSize] { GetFileSize(p_Url, p_OnSize); });
             return;
-        const quint64 l_Size = l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
-        l_Done();
-        p_OnSize(p_Url, l_Size);
-    }, Qt::DirectConnection);
-    // Every error ends the query: a refused connection must not leave the caller waiting.
-    connect(l_Reply, Compat::ReplyError, this, [this, p_Url, l_Done](QNetworkReply::NetworkError p_Error) {
-        if (p_Error == QNetworkReply::OperationCanceledError)
+        }
+        const int l_Status = l_Result.Ending.Status;
+        if (l_Status < 200 || l_Status > 299)
+        {
+            int l_Code = CASCHttpGet::FailureCode(l_Result);
+            if (l_Code == 0)
+                l_Code = QNetworkReply::ProtocolFailure;
+            Raise(2, CASCHttpGet::ErrorMessage(l_Code, p_Url));
             return;
-        l_Done();
-        Raise(2, ErrorMessage(p_Error, p_Url));
-    }, Qt::DirectConnection);
-    CASCHttpGet::WatchStall(l_Reply, [this, p_Url, l_Done] {
-        l_Done();
-        Raise(2, ErrorMessage(QNetworkReply::TimeoutError, p_Url));
+        }
+        p_OnSize(p_Url, quint64(qMax<qint64>(0, l_Result.FullSize)));
     });
+    Launcher::TransferRequest l_Asked;
+    l_Asked.Url = p_Url;
+    l_Asked.SizeOnly = true;
+    l_Transfer->Start(l_Asked, nullptr);
 }
 
 void CASCArchivesManager::StartDownload(const QString& p_Url, const QString& p_Path, quint64 p_From, qint64 p_To,
@@ -90,79 +79,62 @@ void CASCArchivesManager::IssueRequest()
     CASCArchiveTransfer& l_Transfer = *m_Transfer;
     l_Transfer._Received = 0;
     l_Transfer._Stopped = false;
-    l_Transfer._Checked = false;
-    l_Transfer._Accepted = false;
-    l_Transfer._Problem.clear();
-
-    QDir().mkpath(QFileInfo(l_Transfer._Path).absolutePath());
-    QFile::remove(l_Transfer._Path);
-    delete l_Transfer._File;
-    l_Transfer._File = new QFile(l_Transfer._Path);
-    if (!l_Transfer._File->open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (l_Transfer._To < 0)
     {
+        // Nothing is asked without its bound.
         l_Transfer._Stopped = true;
-        TransferFailed(1, "Failed to open archive or download file");
+        TransferFailed(2, "No size for file : " + l_Transfer._Url);
         return;
     }
-
-    if (!m_NetworkManager)
-        m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
-    QNetworkRequest l_Request = Request(l_Transfer._Url);
-    QByteArray l_Range = "bytes=" + QByteArray::number(l_Transfer._From) + "-";
-    if (l_Transfer._To >= 0)
-        l_Range += QByteArray::number(l_Transfer._To);
-    l_Request.setRawHeader("Range", l_Range);
-    QNetworkReply* l_Reply = m_NetworkManager->get(l_Request);
-    l_Transfer._Reply = l_Reply;
-    connect(l_Reply, &QNetworkReply::readyRead, this, &CASCArchivesManager::HTTP_OnReadyRead, Qt::DirectConnection);
-    connect(l_Reply, &QNetworkReply::finished, this, &CASCArchivesManager::HTTP_DownloadFinished,
-            Qt::DirectConnection);
-    connect(l_Reply, Compat::ReplyError, this, &CASCArchivesManager::HTTP_OnError, Qt::DirectConnection);
-    // A server that stops sending would hold the stream forever.
-    CASCHttpGet::WatchStall(l_Reply, [this, l_Reply] {
-        if (m_Transfer->_Reply == l_Reply && !m_Transfer->_Stopped)
-            FailTransfer(2, ErrorMessage(QNetworkReply::TimeoutError, m_Transfer->_Url));
-    });
+    QDir().mkpath(QFileInfo(l_Transfer._Path).absolutePath());
+    QFile::remove(l_Transfer._Path);
+    {
+        QFile l_Scratch(l_Transfer._Path);
+        if (!l_Scratch.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        {
+            l_Transfer._Stopped = true;
+            TransferFailed(1, "Failed to open archive or download file");
+            return;
+        }
+    }
+    // The range bounds the file: a server that ignores it cannot fill the disk.
+    l_Transfer._Sink = Launcher::TransferSink::File(l_Transfer._Path, l_Transfer.Expected());
+    Transfer* l_Engine = NewTransfer();
+    CASCHttpGet::KeepWith(l_Engine, l_Transfer._Sink);
+    l_Transfer._Engine = l_Engine;
+    connect(l_Engine, &Transfer::BodyWritten, this, &CASCArchivesManager::HTTP_OnReadyRead);
+    connect(l_Engine, &Transfer::Ended, this, &CASCArchivesManager::HTTP_DownloadFinished);
+    Launcher::TransferRequest l_Asked;
+    l_Asked.Url = l_Transfer._Url;
+    l_Asked.From = qint64(l_Transfer._From);
+    l_Asked.To = l_Transfer._To;
+    l_Engine->Start(l_Asked, l_Transfer._Sink.get());
 }
 
-bool CASCArchivesManager::CheckAnswer()
+QString CASCArchivesManager::Refusal(const TransferResult& p_Result) const
 {
-    CASCArchiveTransfer& l_Transfer = *m_Transfer;
-    QNetworkReply* l_Reply = l_Transfer._Reply;
-    l_Transfer._Checked = true;
-    const int l_Status = l_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // A whole file is fine when the whole file was asked for.
-    if (l_Transfer._From == 0 && l_Status == 200 &&
-        (l_Transfer._To < 0 || l_Reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() == l_Transfer.Expected()))
-        return true;
-    if (l_Status != 206)
-    {
-        l_Transfer._Problem = QStringLiteral("Status %1 instead of 206").arg(l_Status);
-        return false;
-    }
-    static const QRegularExpression s_Range(QStringLiteral("^bytes (\\d+)-(\\d+)/"));
-    const QRegularExpressionMatch l_Match = s_Range.match(QString::fromLatin1(l_Reply->rawHeader("Content-Range")));
-    if (!l_Match.hasMatch() || l_Match.captured(1).toULongLong() != l_Transfer._From ||
-        (l_Transfer._To >= 0 && l_Match.captured(2).toLongLong() != l_Transfer._To))
-    {
-        l_Transfer._Problem = "Range " + QString::fromLatin1(l_Reply->rawHeader("Content-Range")) + " not the one asked";
-        return false;
-    }
-    return true;
+    const CASCArchiveTransfer& l_Transfer = *m_Transfer;
+    const Launcher::TransferEnding& l_Ending = p_Result.Ending;
+    if (l_Ending.Status == 200 && l_Transfer._From != 0)
+        return QStringLiteral("Status 200 instead of 206");
+    if (l_Ending.Status == 206 && l_Ending.RangeStart != qint64(l_Transfer._From))
+        return QStringLiteral("Range from %1 not the one asked").arg(l_Ending.RangeStart);
+    if (l_Ending.Encoded)
+        return QStringLiteral("Compressed answer");
+    if (l_Transfer._Received != l_Transfer.Expected())
+        return QStringLiteral("Received %1 of %2 bytes").arg(l_Transfer._Received).arg(l_Transfer.Expected());
+    return QString();
 }
 
 void CASCArchivesManager::FailTransfer(int p_Kind, const QString& p_Message)
 {
     CASCArchiveTransfer& l_Transfer = *m_Transfer;
-    if (QNetworkReply* l_Reply = l_Transfer._Reply)
+    if (Transfer* l_Engine = l_Transfer._Engine)
     {
-        l_Transfer._Reply = nullptr;
-        l_Reply->disconnect(this);
-        l_Reply->abort();
-        l_Reply->deleteLater();
+        l_Transfer._Engine = nullptr;
+        l_Engine->disconnect(this);
+        l_Engine->deleteLater(); // aborts what it still runs
     }
-    delete l_Transfer._File;
-    l_Transfer._File = nullptr;
     l_Transfer._Stopped = true;
     m_BytesDone -= quint64(l_Transfer._Received);
     m_Rate.Lower(m_BytesDone);
@@ -180,43 +152,19 @@ void CASCArchivesManager::FailTransfer(int p_Kind, const QString& p_Message)
 
 void CASCArchivesManager::HTTP_OnError(QNetworkReply::NetworkError p_Error)
 {
-    if (sender() != m_Transfer->_Reply || p_Error == QNetworkReply::OperationCanceledError)
+    // The cancel that follows a stop is no failure.
+    if (p_Error == QNetworkReply::OperationCanceledError)
         return;
-    FailTransfer(2, ErrorMessage(p_Error, m_Transfer->_Url));
+    FailTransfer(2, CASCHttpGet::ErrorMessage(p_Error, m_Transfer->_Url));
 }
 
-void CASCArchivesManager::HTTP_OnReadyRead()
+void CASCArchivesManager::HTTP_OnReadyRead(qint64 p_Bytes)
 {
     CASCArchiveTransfer& l_Transfer = *m_Transfer;
-    QNetworkReply* l_Reply = l_Transfer._Reply;
-    if (sender() != l_Reply || l_Transfer._Stopped)
+    if (sender() != l_Transfer._Engine)
         return;
-    // An error page is left to HTTP_OnError, which names the status.
-    if (l_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400)
-    {
-        l_Reply->readAll();
-        return;
-    }
-    if (!l_Transfer._Checked && !CheckAnswer())
-    {
-        FailTransfer(2, l_Transfer._Problem + " for file : " + l_Transfer._Url);
-        return;
-    }
-    const QByteArray l_Data = l_Reply->readAll();
-    if (l_Transfer.Expected() >= 0 && l_Transfer._Received + l_Data.size() > l_Transfer.Expected())
-    {
-        FailTransfer(2, "More bytes than asked for file : " + l_Transfer._Url);
-        return;
-    }
-    if (l_Transfer._File->write(l_Data) != l_Data.size())
-    {
-        const QString l_Message = "Failed to write download file : " + l_Transfer._Path + " " + l_Transfer._File->errorString();
-        l_Transfer._Attempts = MaxAttempts; // asking again would meet the same disk
-        FailTransfer(1, l_Message);
-        return;
-    }
-    l_Transfer._Received += l_Data.size();
-    m_BytesDone += quint64(l_Data.size());
+    l_Transfer._Received += p_Bytes;
+    m_BytesDone += quint64(p_Bytes);
     ProgressTick();
 }
 
@@ -232,15 +180,12 @@ void CASCArchivesManager::ProgressTick()
 void CASCArchivesManager::HTTP_DownloadFinished()
 {
     CASCArchiveTransfer& l_Transfer = *m_Transfer;
-    QNetworkReply* l_Reply = l_Transfer._Reply;
-    if (sender() != l_Reply)
+    Transfer* l_Engine = l_Transfer._Engine;
+    if (!l_Engine || sender() != l_Engine)
         return;
-    l_Reply->close();
-    l_Reply->deleteLater();
-    l_Transfer._Reply = nullptr;
-    const bool l_Flushed = l_Transfer._File && l_Transfer._File->flush();
-    delete l_Transfer._File;
-    l_Transfer._File = nullptr;
+    l_Engine->deleteLater();
+    l_Transfer._Engine = nullptr;
+    const TransferResult l_Result = l_Engine->Result();
 
     const bool l_Streaming = !m_ToDownload.empty() && m_FileNumber >= 1;
     if (l_Streaming && m_DatabaseTimer.isValid() && m_DatabaseTimer.elapsed() >= DatabaseIntervalMs)
@@ -249,26 +194,44 @@ void CASCArchivesManager::HTTP_DownloadFinished()
         RewriteDatabase(size_t(m_FileNumber - 1));
         m_DatabaseTimer.restart();
     }
-    if (l_Transfer._Stopped)
-        return;
-    if (!l_Flushed)
+    // An answer to another request than the one asked is named as such, whatever else went wrong.
+    if (l_Result.Outcome.Verdict != TransferVerdict::Stopped && l_Result.Outcome.Verdict != TransferVerdict::WriteFailed &&
+        l_Result.Ending.Status == 200 && l_Transfer._From != 0)
+        return FailTransfer(2, "Status 200 instead of 206 for file : " + l_Transfer._Url);
+    switch (l_Result.Outcome.Verdict)
     {
-        l_Transfer._Attempts = MaxAttempts;
-        FailTransfer(1, "Failed to write download file : " + l_Transfer._Path);
+    case TransferVerdict::Stopped:
+        // Held until ResumeDownload asks it again, unless the resume came first.
+        l_Transfer._Stopped = true;
+        if (!m_Stopped)
+            Restart();
+        return;
+    case TransferVerdict::WriteFailed:
+        l_Transfer._Attempts = MaxAttempts; // asking again would meet the same disk
+        FailTransfer(1, "Failed to write download file : " + l_Transfer._Path + " " + l_Result.Reason);
+        return;
+    case TransferVerdict::TooLarge:
+        FailTransfer(2, "More bytes than asked for file : " + l_Transfer._Url);
+        return;
+    case TransferVerdict::Complete:
+        break;
+    case TransferVerdict::Refused:
+        break; // named below
+    default:
+    {
+        const int l_Code = CASCHttpGet::FailureCode(l_Result);
+        if (l_Code != 0)
+            return HTTP_OnError(QNetworkReply::NetworkError(l_Code));
+        break;
+    }
+    }
+    const QString l_Refused = Refusal(l_Result);
+    if (!l_Refused.isEmpty() || l_Result.Outcome.Verdict != TransferVerdict::Complete)
+    {
+        FailTransfer(2, (l_Refused.isEmpty() ? "Status " + QString::number(l_Result.Ending.Status) : l_Refused) +
+                            " for file : " + l_Transfer._Url);
         return;
     }
-    if (!l_Transfer._Checked && !CheckAnswer())
-    {
-        FailTransfer(2, l_Transfer._Problem + " for file : " + l_Transfer._Url);
-        return;
-    }
-    if (l_Transfer.Expected() >= 0 && l_Transfer._Received != l_Transfer.Expected())
-    {
-        FailTransfer(2, QStringLiteral("Received %1 of %2 bytes for file : ").arg(l_Transfer._Received).arg(l_Transfer.Expected()) +
-                            l_Transfer._Url);
-        return;
-    }
-    l_Transfer._Accepted = true;
     ProgressTick();
     const std::function<void()> l_Completion = l_Transfer._Completion; // it may start the next transfer
     if (l_Completion)
@@ -277,18 +240,9 @@ void CASCArchivesManager::HTTP_DownloadFinished()
 
 void CASCArchivesManager::StopDownload()
 {
+    // The transfer in flight and every next step read the flag; a scan in flight reads the other.
     m_Stopped = true;
     m_ScanCancel = true;
-    // A scan in flight runs on another thread: it only reads the flags.
-    if (m_Scanning)
-        return;
-    CASCArchiveTransfer& l_Transfer = *m_Transfer;
-    if (!l_Transfer._Reply)
-        return;
-    const bool l_WasStopped = l_Transfer._Stopped;
-    l_Transfer._Stopped = true;
-    if (!l_WasStopped)
-        l_Transfer._Reply->abort();
 }
 
 void CASCArchivesManager::ResumeDownload()
@@ -307,8 +261,13 @@ void CASCArchivesManager::ResumeDownload()
         StartStreaming();
         return;
     }
+    Restart();
+}
+
+void CASCArchivesManager::Restart()
+{
     CASCArchiveTransfer& l_Transfer = *m_Transfer;
-    if (!l_Transfer._Stopped || l_Transfer._Url.isEmpty())
+    if (!l_Transfer._Stopped || l_Transfer._Url.isEmpty() || l_Transfer._Engine)
         return;
     m_BytesDone -= quint64(l_Transfer._Received);
     l_Transfer._Attempts = 0;

@@ -5,27 +5,23 @@
 #include "casc/CASCIndexFile.h"
 #include "casc/CASCKey.h"
 #include "platform/QtCompat.h"
+#include "net/Deployment.h"
 #include "net/ModuleNetwork.h"
+#include "net/Transfer.h"
+#include "net/TransferSink.h"
 #include "casc/CASCVersion.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkRequest>
 #include <QCryptographicHash>
 #include <QThread>
-#include <QUrl>
 
 namespace Orvane {
 namespace CASC {
 
 namespace {
-
-int HttpStatus(QNetworkReply* p_Reply)
-{
-    return p_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-}
 
 // An archive index ends with a 28-byte footer whose last 8 bytes are the MD5 of its bytes 8
 // to 20 followed by 8 zeros.
@@ -48,15 +44,6 @@ CASCBaseVerifier::~CASCBaseVerifier()
 {
     // The replies go with their manager; a partial download stays under its ".part" name.
     CASCHttpGet::Release(m_NetworkManager);
-}
-
-QString CASCBaseVerifier::ErrorMessage(int p_Code, const QString& p_Url)
-{
-    if (p_Code == QNetworkReply::RemoteHostClosedError)
-        return "Error RemoteHostClosedError for file : " + p_Url;
-    if (p_Code == QNetworkReply::UnknownContentError)
-        return "Error UnknownContentError for file : " + p_Url;
-    return "QtHttp error " + QString::number(p_Code) + " when retrieving file " + p_Url;
 }
 
 void CASCBaseVerifier::Scan()
@@ -126,6 +113,7 @@ void CASCBaseVerifier::Start()
         return;
     }
     m_SizeIndex = 0;
+    m_Sizes.clear();
     m_TotalBytes = m_DoneBytes = 0;
     GetNextFileSize();
 }
@@ -158,6 +146,7 @@ void CASCBaseVerifier::GetNextFileSize()
     {
         GetFileSize(m_Missing.at(m_SizeIndex).second, [this](QString, quint64 p_Size) {
             m_TotalBytes += p_Size;
+            m_Sizes.append(p_Size);
             ++m_SizeIndex;
             GetNextFileSize(); // held there when a stop came meanwhile
         });
@@ -173,39 +162,48 @@ void CASCBaseVerifier::GetNextFileSize()
     DownloadNextFile();
 }
 
+Launcher::Transfer* CASCBaseVerifier::NewTransfer()
+{
+    // A child of the manager: a new Scan takes it away with the manager.
+    auto* l_Transfer = new Launcher::Transfer(m_NetworkManager, m_NetworkManager);
+    // Asked before the request goes out and while it runs: a stop is never lost.
+    l_Transfer->SetStopWhen([this] { return m_Stopped; });
+    return l_Transfer;
+}
+
 void CASCBaseVerifier::GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize)
 {
-    QNetworkReply* l_Reply = m_NetworkManager->get(QNetworkRequest(QUrl(p_Url, QUrl::TolerantMode)));
-    auto l_Done = std::make_shared<bool>(false);
-    // Every failure is reported, so that the sequence never waits on a size that cannot come.
-    auto l_Fail = [this, l_Reply, l_Done, p_Url](const QString& p_Message) {
-        if (*l_Done)
+    Launcher::Transfer* l_Transfer = NewTransfer();
+    connect(l_Transfer, &Launcher::Transfer::Ended, this, [this, l_Transfer, p_Url, p_OnSize] {
+        l_Transfer->deleteLater();
+        const Launcher::TransferResult& l_Result = l_Transfer->Result();
+        if (l_Result.Outcome.Verdict == Launcher::TransferVerdict::Stopped)
+        {
+            // Held; the resume asks again.
+            if (m_Stopped)
+                m_Held = [this] { GetNextFileSize(); };
+            else
+                GetNextFileSize();
             return;
-        *l_Done = true;
-        m_SizeFailed = true;
-        m_Owner->RaiseError(Errors::Network, p_Message);
-        l_Reply->abort();
-        l_Reply->deleteLater();
-    };
-    connect(l_Reply, &QNetworkReply::metaDataChanged, l_Reply, [l_Reply, l_Done, p_Url, p_OnSize] {
-        // Headers of an error page are not the file's: the error follows.
-        const int l_Status = HttpStatus(l_Reply);
-        if (*l_Done || l_Status < 200 || l_Status > 299)
+        }
+        const int l_Status = l_Result.Ending.Status;
+        if (l_Status < 200 || l_Status > 299)
+        {
+            // Every failure is reported, so that the sequence never waits on a size that cannot come.
+            int l_Code = CASCHttpGet::FailureCode(l_Result);
+            if (l_Code == 0)
+                l_Code = QNetworkReply::ProtocolFailure;
+            // In the size phase the resume asks again from there; later the failed transfer does.
+            m_SizeFailed = m_SizeIndex < m_Missing.size();
+            m_Owner->RaiseError(Errors::Network, CASCHttpGet::ErrorMessage(l_Code, p_Url));
             return;
-        *l_Done = true;
-        const quint64 l_Size = l_Reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
-        l_Reply->abort();
-        l_Reply->deleteLater();
-        p_OnSize(p_Url, l_Size);
-    }, Qt::DirectConnection);
-    connect(l_Reply, Compat::ReplyError, l_Reply, [l_Fail, p_Url](QNetworkReply::NetworkError p_Code) {
-        if (p_Code != QNetworkReply::OperationCanceledError)
-            l_Fail(ErrorMessage(p_Code, p_Url));
-    }, Qt::DirectConnection);
-    connect(l_Reply, &QNetworkReply::finished, l_Reply, [l_Fail, l_Reply, p_Url] {
-        l_Fail("HTTP status " + QString::number(HttpStatus(l_Reply)) + " when retrieving file " + p_Url);
-    }, Qt::DirectConnection);
-    CASCHttpGet::WatchStall(l_Reply, [l_Fail, p_Url] { l_Fail(ErrorMessage(QNetworkReply::TimeoutError, p_Url)); });
+        }
+        p_OnSize(p_Url, quint64(qMax<qint64>(0, l_Result.FullSize)));
+    });
+    Launcher::TransferRequest l_Asked;
+    l_Asked.Url = p_Url;
+    l_Asked.SizeOnly = true;
+    l_Transfer->Start(l_Asked, nullptr);
 }
 
 void CASCBaseVerifier::DownloadNextFile()
@@ -220,6 +218,10 @@ void CASCBaseVerifier::DownloadNextFile()
     {
         const QPair<QString, QString> l_File = m_Missing.at(m_FileNumber - 1);
         m_Transfer->m_Check = [l_File](const QString& p_Part) { return CheckFile(p_Part, l_File.first); };
+        // Bounded by its size answer; a configuration (or a file whose size was not told) by the
+        // document bound, as it is read whole to be checked.
+        const quint64 l_Size = m_FileNumber - 1 < m_Sizes.size() ? m_Sizes.at(m_FileNumber - 1) : 0;
+        m_Transfer->m_Cap = l_Size > 0 ? qint64(l_Size) : Launcher::Deployment::MaxDocumentBytes();
         StartDownload(l_File.second, l_File.first, [this] {
             ++m_FileNumber;
             DownloadNextFile();
@@ -241,63 +243,52 @@ void CASCBaseVerifier::StartDownload(const QString& p_Url, const QString& p_Path
     Request();
 }
 
+CASCBaseVerifier::Transfer::~Transfer() = default;
+
 void CASCBaseVerifier::Request()
 {
     Transfer& l_Transfer = *m_Transfer;
     l_Transfer.m_Received = 0;
     l_Transfer.m_Stopped = false;
-    l_Transfer.m_File.close();
+    l_Transfer.m_Failed = false;
     // The file appears under its own name only once complete: a kill leaves no short base file.
     QDir().mkpath(QFileInfo(l_Transfer.m_Path).absolutePath());
-    l_Transfer.m_File.setFileName(l_Transfer.m_Path + ".part");
-    if (!l_Transfer.m_File.open(QIODevice::WriteOnly | QIODevice::Truncate))
-    {
-        Fail(Errors::LocalStorage, "Error CASCBaseVerifier cannot write " + l_Transfer.m_File.fileName() + " : " +
-                                       l_Transfer.m_File.errorString());
-        return;
-    }
-    QNetworkReply* l_Reply = m_NetworkManager->get(QNetworkRequest(QUrl(l_Transfer.m_Url, QUrl::TolerantMode)));
-    connect(l_Reply, &QNetworkReply::readyRead, this, &CASCBaseVerifier::HTTP_OnReadyRead, Qt::DirectConnection);
-    connect(l_Reply, &QNetworkReply::finished, this, &CASCBaseVerifier::HTTP_DownloadFinished, Qt::DirectConnection);
-    connect(l_Reply, Compat::ReplyError, this, &CASCBaseVerifier::HTTP_OnError, Qt::DirectConnection);
-    CASCHttpGet::WatchStall(l_Reply, [this, l_Reply] {
-        if (m_Transfer->m_Reply == l_Reply)
-            Fail(Errors::Network, ErrorMessage(QNetworkReply::TimeoutError, m_Transfer->m_Url));
-    });
-    l_Transfer.m_Reply = l_Reply;
+    const QString l_Part = l_Transfer.m_Path + ".part";
+    QFile::remove(l_Part);
+    l_Transfer.m_Sink = Launcher::TransferSink::File(l_Part, l_Transfer.m_Cap);
+    Launcher::Transfer* l_Engine = NewTransfer();
+    CASCHttpGet::KeepWith(l_Engine, l_Transfer.m_Sink);
+    l_Transfer.m_Engine = l_Engine;
+    connect(l_Engine, &Launcher::Transfer::BodyWritten, this, &CASCBaseVerifier::HTTP_OnReadyRead);
+    connect(l_Engine, &Launcher::Transfer::Ended, this, &CASCBaseVerifier::HTTP_DownloadFinished);
+    Launcher::TransferRequest l_Asked;
+    l_Asked.Url = l_Transfer.m_Url;
+    l_Asked.ExpectedSize = l_Transfer.m_Cap;
+    l_Engine->Start(l_Asked, l_Transfer.m_Sink.get());
 }
 
 void CASCBaseVerifier::Fail(int p_Kind, const QString& p_Message)
 {
     Transfer& l_Transfer = *m_Transfer;
     l_Transfer.m_Stopped = true;
-    l_Transfer.m_File.close();
-    QNetworkReply* l_Reply = l_Transfer.m_Reply;
-    l_Transfer.m_Reply = nullptr; // what the reply still signals belongs to no transfer
-    m_Owner->RaiseError(Errors::Type(p_Kind), p_Message);
-    if (l_Reply)
+    l_Transfer.m_Failed = true;
+    if (Launcher::Transfer* l_Engine = l_Transfer.m_Engine)
     {
-        l_Reply->abort();
-        l_Reply->deleteLater();
+        // What it still signals belongs to no transfer.
+        l_Transfer.m_Engine = nullptr;
+        l_Engine->disconnect(this);
+        l_Engine->deleteLater();
     }
+    m_Owner->RaiseError(Errors::Type(p_Kind), p_Message);
 }
 
-void CASCBaseVerifier::HTTP_OnReadyRead()
+void CASCBaseVerifier::HTTP_OnReadyRead(qint64 p_Bytes)
 {
-    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
     Transfer& l_Transfer = *m_Transfer;
-    if (!l_Reply || l_Reply != l_Transfer.m_Reply)
+    if (!l_Transfer.m_Engine || sender() != l_Transfer.m_Engine)
         return;
-    const QByteArray l_Bytes = l_Reply->readAll();
-    // Flushed at every arrival: the bytes are on disk, not in the file's buffer.
-    if (l_Transfer.m_File.write(l_Bytes) != l_Bytes.size() || !l_Transfer.m_File.flush())
-    {
-        Fail(Errors::LocalStorage, "Error CASCBaseVerifier cannot write " + l_Transfer.m_File.fileName() + " : " +
-                                       l_Transfer.m_File.errorString());
-        return;
-    }
-    l_Transfer.m_Received += l_Bytes.size();
-    m_DoneBytes += quint64(l_Bytes.size());
+    l_Transfer.m_Received += p_Bytes;
+    m_DoneBytes += quint64(p_Bytes);
     Tick(false);
 }
 
@@ -314,34 +305,52 @@ void CASCBaseVerifier::Tick(bool p_Always)
 
 void CASCBaseVerifier::HTTP_DownloadFinished()
 {
-    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
     Transfer& l_Transfer = *m_Transfer;
-    if (!l_Reply || l_Reply != l_Transfer.m_Reply)
+    Launcher::Transfer* l_Engine = l_Transfer.m_Engine;
+    if (!l_Engine || sender() != l_Engine)
         return;
-    const int l_Status = HttpStatus(l_Reply);
-    if (l_Reply->error() == QNetworkReply::NoError && (l_Status < 200 || l_Status > 299))
+    l_Engine->deleteLater();
+    l_Transfer.m_Engine = nullptr;
+    const Launcher::TransferResult l_Result = l_Engine->Result();
+    const QString l_Part = l_Transfer.m_Sink->Path();
+    switch (l_Result.Outcome.Verdict)
     {
-        // A redirect or another answer that carries no file.
-        Fail(Errors::Network, "HTTP status " + QString::number(l_Status) + " when retrieving file " + l_Transfer.m_Url);
+    case Launcher::TransferVerdict::Stopped:
+        l_Transfer.m_Stopped = true;
+        if (!m_Stopped)
+            ResumeDownload(); // the resume came before the stop was acknowledged
+        return;
+    case Launcher::TransferVerdict::WriteFailed:
+        Fail(Errors::LocalStorage, "Error CASCBaseVerifier cannot write " + l_Part + " : " + l_Result.Reason);
+        return;
+    case Launcher::TransferVerdict::TooLarge:
+        QFile::remove(l_Part);
+        Fail(Errors::Network, "Error CASCBaseVerifier " + l_Transfer.m_Url + " is larger than " +
+                                  QString::number(l_Transfer.m_Cap) + " bytes");
+        return;
+    case Launcher::TransferVerdict::Complete:
+        break;
+    default:
+    {
+        // Every error counts, a redirect or another answer that carries no file too.
+        const int l_Code = CASCHttpGet::FailureCode(l_Result);
+        if (l_Code != 0)
+            return HTTP_OnError(QNetworkReply::NetworkError(l_Code));
+        Fail(Errors::Network, "HTTP status " + QString::number(l_Result.Ending.Status) + " when retrieving file " +
+                                  l_Transfer.m_Url);
         return;
     }
-    l_Reply->close();
-    l_Reply->deleteLater();
-    l_Transfer.m_Reply = nullptr;
-    if (l_Transfer.m_Stopped)
-        return;
-    const bool l_Flushed = l_Transfer.m_File.flush();
-    l_Transfer.m_File.close();
-    const QString l_Wrong = l_Flushed && l_Transfer.m_Check ? l_Transfer.m_Check(l_Transfer.m_File.fileName()) : QString();
+    }
+    const QString l_Wrong = l_Transfer.m_Check ? l_Transfer.m_Check(l_Part) : QString();
     if (!l_Wrong.isEmpty())
     {
         // A captive portal or a wrong mirror: nothing of it is kept.
-        QFile::remove(l_Transfer.m_File.fileName());
+        QFile::remove(l_Part);
         Fail(Errors::Network, "Error CASCBaseVerifier " + l_Transfer.m_Url + " " + l_Wrong);
         return;
     }
     QFile::remove(l_Transfer.m_Path);
-    if (!l_Flushed || !QFile::rename(l_Transfer.m_File.fileName(), l_Transfer.m_Path))
+    if (!QFile::rename(l_Part, l_Transfer.m_Path))
     {
         Fail(Errors::LocalStorage, "Error CASCBaseVerifier cannot write " + l_Transfer.m_Path);
         return;
@@ -353,25 +362,16 @@ void CASCBaseVerifier::HTTP_DownloadFinished()
 
 void CASCBaseVerifier::HTTP_OnError(QNetworkReply::NetworkError p_Error)
 {
-    auto* l_Reply = qobject_cast<QNetworkReply*>(sender());
-    // Every abort is followed by OperationCanceledError.
-    if (!l_Reply || l_Reply != m_Transfer->m_Reply || p_Error == QNetworkReply::OperationCanceledError)
+    // The cancel that follows a stop is no failure.
+    if (p_Error == QNetworkReply::OperationCanceledError)
         return;
-    Fail(Errors::Network, ErrorMessage(p_Error, m_Transfer->m_Url));
+    Fail(Errors::Network, CASCHttpGet::ErrorMessage(p_Error, m_Transfer->m_Url));
 }
 
 void CASCBaseVerifier::StopDownload()
 {
+    // The transfer in flight and every next step read the flag.
     m_Stopped = true;
-    Transfer& l_Transfer = *m_Transfer;
-    if (!l_Transfer.m_Reply || l_Transfer.m_Stopped)
-        return;
-    l_Transfer.m_Stopped = true;
-    l_Transfer.m_File.close();
-    QNetworkReply* l_Reply = l_Transfer.m_Reply;
-    l_Transfer.m_Reply = nullptr;
-    l_Reply->abort();
-    l_Reply->deleteLater();
 }
 
 void CASCBaseVerifier::ResumeDownload()
@@ -390,12 +390,25 @@ void CASCBaseVerifier::ResumeDownload()
         return;
     }
     Transfer& l_Transfer = *m_Transfer;
-    if (!l_Transfer.m_Stopped || l_Transfer.m_Url.isEmpty())
+    if (!l_Transfer.m_Stopped || l_Transfer.m_Url.isEmpty() || l_Transfer.m_Engine)
         return;
     // From the first byte again: the partial bytes leave the count.
     m_DoneBytes -= quint64(l_Transfer.m_Received);
-    Request();
+    l_Transfer.m_Received = 0;
     m_Rate.Restart(m_DoneBytes);
+    if (!l_Transfer.m_Failed)
+        return Request();
+    // The size told before may have been a wrong body's: the bound comes from a new answer.
+    GetFileSize(l_Transfer.m_Url, [this](QString, quint64 p_Size) {
+        const int l_Index = m_FileNumber - 1;
+        if (l_Index >= 0 && l_Index < m_Sizes.size())
+        {
+            m_TotalBytes = m_TotalBytes - m_Sizes.at(l_Index) + p_Size;
+            m_Sizes[l_Index] = p_Size;
+        }
+        m_Transfer->m_Cap = p_Size > 0 ? qint64(p_Size) : Launcher::Deployment::MaxDocumentBytes();
+        Request();
+    });
 }
 
 } // namespace CASC

@@ -1,11 +1,11 @@
 #pragma once
 #include "casc/CASCTransferRate.h"
 
-#include <QFile>
 #include <QList>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -13,6 +13,10 @@
 class QNetworkAccessManager;
 
 namespace Orvane {
+namespace Launcher {
+class Transfer;
+class TransferSink;
+} // namespace Launcher
 namespace CASC {
 
 class CASCApplication;
@@ -53,7 +57,7 @@ public:
 
 private slots:
     void HTTP_OnError(QNetworkReply::NetworkError p_Error);
-    void HTTP_OnReadyRead();
+    void HTTP_OnReadyRead(qint64 p_Bytes);
     void HTTP_DownloadFinished();
 
 private:
@@ -61,17 +65,22 @@ private:
     {
         QString m_Url;
         QString m_Path;                    ///< final name; bytes go to m_Path + ".part" until complete
-        QNetworkReply* m_Reply = nullptr;  ///< null when none runs
+        QPointer<Launcher::Transfer> m_Engine; ///< null when none runs
+        std::shared_ptr<Launcher::TransferSink> m_Sink; ///< m_Path + ".part", bounded by the file's size
+        qint64 m_Cap = -1;                 ///< bytes the file may have
+        bool m_Failed = false;             ///< ended by a failure: its size answer is asked again
         qint64 m_Received = 0;
         bool m_Stopped = false;
         std::function<void()> m_OnComplete;
         /// Why the bytes received are not the file; empty when they are. Runs before the rename.
         std::function<QString(const QString& p_Part)> m_Check;
-        QFile m_File;
+        ~Transfer();
     };
 
     void Check(const CASCCdnEntry& p_Cdn, const QString& p_Key, const QString& p_Kind);
     void GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize);
+    /// A transfer on the engine, stopped by StopDownload before or while it runs.
+    Launcher::Transfer* NewTransfer();
     void DownloadNextFile();
     void StartDownload(const QString& p_Url, const QString& p_Path, std::function<void()> p_OnComplete);
     /// What can be checked of a base file before it takes its name: a configuration's MD5, an
@@ -82,13 +91,13 @@ private:
     /// Raises p_Message and freezes the current transfer until ResumeDownload.
     void Fail(int p_Kind, const QString& p_Message);
     void Tick(bool p_Always);
-    static QString ErrorMessage(int p_Code, const QString& p_Url);
 
     CASCApplication* m_Owner;                          // set once; the owner outlives it
     QNetworkAccessManager* m_NetworkManager = nullptr; // Scan's thread; replaced by each Scan
     QList<QPair<QString, QString>> m_Missing;          // Scan's thread
     int m_SizeIndex = 0;                               // Scan's thread
     int m_FileNumber = 0;                              // Scan's thread; 1-based
+    QList<quint64> m_Sizes;                            // Scan's thread; the size answer of each missing file
     quint64 m_TotalBytes = 0;                          // Scan's thread
     quint64 m_DoneBytes = 0;                           // Scan's thread
     CASCTransferRate m_Rate;                           // Scan's thread

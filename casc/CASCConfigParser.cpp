@@ -14,8 +14,8 @@ template <class F>
 int CASCConfigParser::ForEachKey(const QString& p_Text, const QStringList& p_Keys, F p_Take)
 {
     int l_Matched = 0;
-    // Carriage returns stay: a CRLF file keeps one at the end of each value.
-    for (const QString& l_Line : p_Text.split('\n', Compat::SkipEmptyParts))
+    // A CRLF file reads like an LF one: a carriage return left on a value would make every key in it invalid.
+    for (const QString& l_Line : QString(p_Text).remove('\r').split('\n', Compat::SkipEmptyParts))
         for (int l_Key = 0; l_Key < p_Keys.size(); ++l_Key)
             if (l_Line.startsWith(p_Keys.at(l_Key)))
             {

@@ -15,8 +15,11 @@ bool CASCDownloadDatabase::Write(const QString& p_Path, const std::vector<QByteA
         l_Text.reserve(int(p_Keys.size()) * 19);
         for (const QByteArray& l_Key : p_Keys)
             l_Text.append(l_Key.left(9).toHex()).append('\n');
-        if (l_File.write(l_Text) == l_Text.size() && l_File.commit())
+        // Flushed and checked first: commit() may rename a file whose last write failed (a full disk).
+        if (l_File.write(l_Text) == l_Text.size() && l_File.flush() && l_File.error() == QFileDevice::NoError &&
+            l_File.commit())
             return true;
+        l_File.cancelWriting();
     }
     if (p_Error)
         *p_Error = p_Path + ": " + l_File.errorString();

@@ -1,58 +1,79 @@
 #include "casc/CASCHttpGet.h"
 
-#include "platform/QtCompat.h"
+#include "net/Deployment.h"
+#include "net/Transfer.h"
+#include "net/TransferSink.h"
+#include "net/UrlText.h"
 
+#include <QDebug>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
-#include <QUrl>
 
 #include <memory>
 
 namespace Orvane {
 namespace CASC {
 
-int CASCHttpGet::StallTimeoutMs()
+using Launcher::Transfer;
+using Launcher::TransferClassifier;
+using Launcher::TransferResult;
+
+int CASCHttpGet::FailureCode(const TransferResult& p_Result)
 {
-    bool l_Ok = false;
-    const int l_Value = qgetenv("KESTRUN_STALL_TIMEOUT_MS").trimmed().toInt(&l_Ok);
-    return l_Ok && l_Value > 0 ? l_Value : 60000;
+    const Launcher::TransferEnding& l_Ending = p_Result.Ending;
+    if (l_Ending.Stalled)
+        return QNetworkReply::TimeoutError;
+    if (l_Ending.Error != QNetworkReply::NoError && l_Ending.Error != QNetworkReply::OperationCanceledError)
+        return l_Ending.Error;
+    if (l_Ending.OverCap || (TransferClassifier::IsBody(l_Ending.Status) && !l_Ending.BodyComplete))
+        return QNetworkReply::RemoteHostClosedError;
+    return QNetworkReply::NoError;
 }
 
-void CASCHttpGet::WatchStall(QNetworkReply* p_Reply, std::function<void()> p_OnStall)
+QString CASCHttpGet::ErrorMessage(int p_Code, const QString& p_Url)
 {
-    // The timer is a child of the reply: it goes with it.
-    auto* l_Timer = new QTimer(p_Reply);
-    l_Timer->setSingleShot(true);
-    l_Timer->setInterval(StallTimeoutMs());
-    QObject::connect(l_Timer, &QTimer::timeout, p_Reply, std::move(p_OnStall), Qt::DirectConnection);
-    QObject::connect(p_Reply, &QNetworkReply::readyRead, l_Timer, qOverload<>(&QTimer::start), Qt::DirectConnection);
-    QObject::connect(p_Reply, &QNetworkReply::metaDataChanged, l_Timer, qOverload<>(&QTimer::start),
-                     Qt::DirectConnection);
-    QObject::connect(p_Reply, &QNetworkReply::finished, l_Timer, &QTimer::stop, Qt::DirectConnection);
-    l_Timer->start();
+    if (p_Code == QNetworkReply::RemoteHostClosedError)
+        return "Error RemoteHostClosedError for file : " + p_Url;
+    if (p_Code == QNetworkReply::UnknownContentError)
+        return "Error UnknownContentError for file : " + p_Url;
+    return "QtHttp error " + QString::number(p_Code) + " when retrieving file " + p_Url;
 }
 
 namespace {
 
-void CutOff(QNetworkAccessManager* p_Manager)
+class Keeper : public QObject
 {
-    for (QNetworkReply* l_Reply : p_Manager->findChildren<QNetworkReply*>())
+public:
+    Keeper(QObject* p_Owner, std::shared_ptr<void> p_Thing) : QObject(p_Owner), m_Thing(std::move(p_Thing)) {}
+
+private:
+    std::shared_ptr<void> m_Thing; // the owner's thread
+};
+
+// The manager deletes its replies before its children: its transfers must go first.
+void CutOff(QNetworkAccessManager* p_Manager, bool p_Now)
+{
+    for (Transfer* l_Transfer : p_Manager->findChildren<Transfer*>(QString(), Qt::FindDirectChildrenOnly))
     {
-        for (QTimer* l_Timer : l_Reply->findChildren<QTimer*>())
-            l_Timer->disconnect();
-        l_Reply->disconnect();
+        l_Transfer->disconnect();
+        if (p_Now)
+            delete l_Transfer;
+        else
+            l_Transfer->deleteLater();
     }
 }
 
 } // namespace
 
+void CASCHttpGet::KeepWith(QObject* p_Owner, std::shared_ptr<void> p_Thing)
+{
+    new Keeper(p_Owner, std::move(p_Thing));
+}
+
 void CASCHttpGet::Abandon(QNetworkAccessManager* p_Manager)
 {
     if (!p_Manager)
         return;
-    CutOff(p_Manager);
+    CutOff(p_Manager, false);
     p_Manager->deleteLater();
 }
 
@@ -60,49 +81,40 @@ void CASCHttpGet::Release(QNetworkAccessManager* p_Manager)
 {
     if (!p_Manager)
         return;
-    CutOff(p_Manager);
+    CutOff(p_Manager, true);
     delete p_Manager;
 }
 
 void CASCHttpGet::Start(QNetworkAccessManager* p_Manager, const QString& p_Url, Success p_Success, Failure p_Failure)
 {
-    QNetworkReply* l_Reply = p_Manager->get(QNetworkRequest(QUrl(p_Url, QUrl::TolerantMode)));
-    // Shared by the handlers below; once m_Done is set the reply delivers nothing more.
-    struct State
-    {
-        QByteArray m_Body;
-        bool m_Done = false;
-    };
-    auto l_State = std::make_shared<State>();
-    // A reply that reported an error has ended already; only a stalled one needs its abort.
-    auto l_Fail = [l_Reply, l_State, p_Failure](int p_Code, bool p_Abort) {
-        if (l_State->m_Done)
+    // A child of the manager: it goes with it, before the replies it holds.
+    auto* l_Transfer = new Transfer(p_Manager, p_Manager);
+    // A document this large is no document of ours.
+    std::shared_ptr<Launcher::TransferSink> l_Sink(Launcher::TransferSink::Memory(Launcher::Deployment::MaxDocumentBytes()));
+    KeepWith(l_Transfer, l_Sink);
+    QObject::connect(l_Transfer, &Transfer::Ended, l_Transfer, [l_Transfer, l_Sink, p_Url, p_Success, p_Failure] {
+        l_Transfer->deleteLater();
+        const TransferResult& l_Result = l_Transfer->Result();
+        const int l_Code = FailureCode(l_Result);
+        if (l_Result.Ending.OverCap)
+            qWarning().noquote() << "CASCHttpGet larger than" << Launcher::Deployment::MaxDocumentBytes()
+                                 << "bytes, aborting" << Launcher::UrlText::Safe(p_Url);
+        if (l_Code == QNetworkReply::RemoteHostClosedError || l_Code == QNetworkReply::UnknownContentError ||
+            l_Code == QNetworkReply::TimeoutError)
+        {
+            l_Sink->Data().clear();
+            p_Failure(l_Code);
             return;
-        l_State->m_Done = true;
-        l_State->m_Body.clear();
-        p_Failure(p_Code);
-        if (p_Abort)
-            l_Reply->abort();
-        l_Reply->deleteLater();
-    };
-    QObject::connect(l_Reply, &QNetworkReply::readyRead, l_Reply, [l_Reply, l_State] {
-        if (!l_State->m_Done)
-            l_State->m_Body.append(l_Reply->readAll());
-    }, Qt::DirectConnection);
-    QObject::connect(l_Reply, &QNetworkReply::finished, l_Reply, [l_Reply, l_State, p_Url, p_Success] {
-        if (l_State->m_Done)
-            return;
-        l_State->m_Done = true;
-        l_State->m_Body.append(l_Reply->readAll());
-        const QByteArray l_Body = std::move(l_State->m_Body);
-        l_Reply->deleteLater();
+        }
+        // An error page is not the document: the parse finds nothing in it.
+        QByteArray l_Body;
+        if (TransferClassifier::IsBody(l_Result.Ending.Status) && !l_Result.Ending.Encoded)
+            l_Body = std::move(l_Sink->Data());
         p_Success(p_Url, l_Body);
-    }, Qt::DirectConnection);
-    QObject::connect(l_Reply, Compat::ReplyError, l_Reply, [l_Fail](QNetworkReply::NetworkError p_Code) {
-        if (p_Code == QNetworkReply::RemoteHostClosedError || p_Code == QNetworkReply::UnknownContentError)
-            l_Fail(int(p_Code), false);
-    }, Qt::DirectConnection);
-    WatchStall(l_Reply, [l_Fail] { l_Fail(int(QNetworkReply::TimeoutError), true); });
+    });
+    Launcher::TransferRequest l_Asked;
+    l_Asked.Url = p_Url;
+    l_Transfer->Start(l_Asked, l_Sink.get());
 }
 
 } // namespace CASC

@@ -3,17 +3,22 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QNetworkAccessManager;
-class QNetworkReply;
+class QObject;
 
 namespace Orvane {
+namespace Launcher {
+struct TransferResult;
+}
 namespace CASC {
 
-/// One GET of a small document into memory, as the region tables and configuration files are
-/// fetched. Only a closed connection (2), unexpected content (299) or a stall fail the request;
-/// any other answer (an error page, nothing) reaches p_Success with what arrived. Exactly one
-/// of the two callables runs, on the thread of p_Manager.
+/// One GET of a small document into memory on the transfer engine, as the region tables and
+/// configuration files are fetched. Only a closed connection (2), unexpected content (299), a
+/// stall (4) or a body over the document bound (2, as the plain path) fail the request; any
+/// other answer (an error page, nothing) reaches p_Success with what arrived, an error page
+/// with nothing. Exactly one of the two callables runs, on the thread of p_Manager.
 class CASCHttpGet
 {
 public:
@@ -22,18 +27,22 @@ public:
 
     static void Start(QNetworkAccessManager* p_Manager, const QString& p_Url, Success p_Success, Failure p_Failure);
 
-    /// A transfer that receives nothing for this long fails with QNetworkReply::TimeoutError (4):
-    /// KESTRUN_STALL_TIMEOUT_MS, 60 seconds by default.
-    static int StallTimeoutMs();
-    /// Fails p_Reply through p_OnStall when nothing arrives for StallTimeoutMs(); the watch
-    /// starts again at every arrival and ends with the reply.
-    static void WatchStall(QNetworkReply* p_Reply, std::function<void()> p_OnStall);
+    /// The code a store transfer that did not complete reports, as Qt names it: the reply's
+    /// error, 4 (time-out) for a stall, 2 for a closed or cut-short body; 0 when it completed.
+    static int FailureCode(const Launcher::TransferResult& p_Result);
+    /// "Error RemoteHostClosedError for file : URL", "Error UnknownContentError for file : URL",
+    /// else "QtHttp error CODE when retrieving file URL".
+    static QString ErrorMessage(int p_Code, const QString& p_Url);
 
-    /// Lets go of a manager whose replies may still be pending, possibly from inside one of
-    /// their handlers: no callback of its replies runs any more, and it is deleted once control
-    /// returns to the event loop.
+    /// Keeps p_Thing alive as long as p_Owner (a transfer's sink, which an abandoned transfer may
+    /// still write into until it is deleted).
+    static void KeepWith(QObject* p_Owner, std::shared_ptr<void> p_Thing);
+
+    /// Lets go of a manager whose transfers may still be pending, possibly from inside one of
+    /// their handlers: no callback of its transfers runs any more, and it is deleted once
+    /// control returns to the event loop.
     static void Abandon(QNetworkAccessManager* p_Manager);
-    /// Deletes p_Manager now, after cutting its replies off from every callback (an owner's
+    /// Deletes p_Manager now, after cutting its transfers off from every callback (an owner's
     /// destructor: nothing may reach the half-destroyed owner).
     static void Release(QNetworkAccessManager* p_Manager);
 };

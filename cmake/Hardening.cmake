@@ -1,8 +1,8 @@
 # Hardened code for the plain build, the one the Debian package ships: the flags of
 # dpkg-buildflags with hardening=+all (stack protector, fortified libc calls, PIE,
-# full RELRO). The sanitizer and fuzz builds go without them: ASan does its own checks.
+# full RELRO). The sanitizer, TSan and fuzz builds go without them: ASan does its own checks.
 option(KESTRUN_HARDEN "Build with stack protector, fortified libc calls, PIE and full RELRO" ON)
-if(KESTRUN_HARDEN AND NOT KESTRUN_SANITIZE)
+if(KESTRUN_HARDEN AND NOT KESTRUN_SANITIZE AND NOT KESTRUN_TSAN)
   # CMAKE_POSITION_INDEPENDENT_CODE gives -fPIE; this also links executables with -pie.
   include(CheckPIESupported)
   check_pie_supported()

@@ -5,6 +5,7 @@
 #include "net/Transfer.h"
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDebug>
 #include <QDir>
@@ -61,7 +62,7 @@ HTTP_DownloadFileRequest* ApplicationAsyncHttpDownloader::Start(QString p_Url, Q
     m_Request->Resume = p_Resume;
 
     // Normally done by HTTP_DownloadFile; the slots must run on the transfer's thread.
-    QThread* l_Thread = m_Host ? static_cast<QThread*>(m_Host) : this;
+    QThread* l_Thread = TransferThread();
     if (thread() != l_Thread)
         moveToThread(l_Thread);
 
@@ -95,6 +96,7 @@ void ApplicationAsyncHttpDownloader::run()
 
 void ApplicationAsyncHttpDownloader::RunOnHost()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     qWarning() << "ApplicationAsyncHttpDownloader::run";
     m_NetworkManager = m_Host->Manager();
     m_Limiter = &m_Host->Limiter();
@@ -106,8 +108,14 @@ void ApplicationAsyncHttpDownloader::RunOnHost()
         Finish();
 }
 
+QThread* ApplicationAsyncHttpDownloader::TransferThread()
+{
+    return m_Host ? static_cast<QThread*>(m_Host) : this;
+}
+
 bool ApplicationAsyncHttpDownloader::Begin()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     m_SinceProgressSignal.start();
     m_Sink = TransferSink::File(m_Request->FilePath);
     if (Deployment::HashWhileWriting())
@@ -129,6 +137,7 @@ bool ApplicationAsyncHttpDownloader::Begin()
 
 void ApplicationAsyncHttpDownloader::Finish()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (m_Finished)
         return;
     m_Finished = true;
@@ -167,6 +176,7 @@ void ApplicationAsyncHttpDownloader::WaitEnded()
 
 void ApplicationAsyncHttpDownloader::PostCleanUp()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (m_CleanUpPosted || !m_PostToApplication)
         return;
     m_CleanUpPosted = true;
@@ -196,6 +206,7 @@ void ApplicationAsyncHttpDownloader::PostCleanUp()
 
 bool ApplicationAsyncHttpDownloader::StartDownload()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     qWarning() << "ApplicationAsyncHttpDownloader::StartDownload";
     const QString& l_Path = m_Request->FilePath;
     if (!m_Sink->Open())
@@ -240,6 +251,7 @@ bool ApplicationAsyncHttpDownloader::StartDownload()
 
 void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!p_Force && m_SinceProgressSignal.elapsed() < c_ProgressEveryMs)
     {
         m_ProgressPending = true;
@@ -247,6 +259,7 @@ void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
         {
             m_ProgressFlushQueued = true;
             QTimer::singleShot(int(c_ProgressEveryMs), this, [this] {
+                KESTRUN_OWNED_BY(TransferThread());
                 m_ProgressFlushQueued = false;
                 if (m_ProgressPending && m_Request && !m_Finished)
                     EmitProgress(true);
@@ -261,6 +274,7 @@ void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
 
 void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!m_Transfer || sender() != m_Transfer)
         return;
     const TransferResult& l_Result = m_Transfer->Result();
@@ -279,6 +293,7 @@ void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged()
 
 void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!m_Transfer || sender() != m_Transfer)
         return;
     const qint64 l_Size = m_Sink->Size();
@@ -298,6 +313,7 @@ void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead()
 
 void ApplicationAsyncHttpDownloader::HTTP_OnProgressUpdate(qint64 p_CurrentBytes, qint64 p_TotalBytes)
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!m_Transfer || sender() != m_Transfer)
         return;
     // Counted over the whole file: the bytes a resume found on disk are part of it.
@@ -313,6 +329,7 @@ void ApplicationAsyncHttpDownloader::HTTP_OnProgressUpdate(qint64 p_CurrentBytes
 
 bool ApplicationAsyncHttpDownloader::PlanRestart(void (ApplicationAsyncHttpDownloader::*p_Restart)(), int p_DelayMs)
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!AllowSelfRestart())
         return false;
     m_Request->RestartPending = true;
@@ -323,6 +340,7 @@ bool ApplicationAsyncHttpDownloader::PlanRestart(void (ApplicationAsyncHttpDownl
 
 bool ApplicationAsyncHttpDownloader::AllowSelfRestart()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (StopWanted())
         return false; // a stop wins over a restart
     if (m_Request->FileSize > m_BestFileSize)
@@ -368,6 +386,7 @@ void ApplicationAsyncHttpDownloader::TellError(QNetworkReply::NetworkError p_Err
 
 void ApplicationAsyncHttpDownloader::Reissue()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     m_Request->RestartPending = false;
     m_Request->OnRestart = [] {};
     if (!StartDownload())
@@ -380,6 +399,7 @@ void ApplicationAsyncHttpDownloader::Reissue()
 
 void ApplicationAsyncHttpDownloader::FreshRestart()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError removing file \""
                << m_Request->FilePath << "\"";
     m_Sink->Truncate();
@@ -406,6 +426,7 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
 
 void ApplicationAsyncHttpDownloader::EndTransfer()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (m_ProgressPending)
         EmitProgress(true); // the last progress is always sent
     m_Sink->Close();
@@ -428,6 +449,7 @@ void ApplicationAsyncHttpDownloader::EndTransfer()
 
 void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
 {
+    KESTRUN_OWNED_BY(TransferThread());
     if (!m_Transfer || sender() != m_Transfer)
         return;
     Transfer* l_Transfer = m_Transfer;

@@ -96,8 +96,10 @@ private:
     /// Queues the clean-up action (once): it waits for the transfer's end, then deletes the downloader.
     void PostCleanUp();
     bool StopWanted() const { return (m_Request && m_Request->StopRequested) || m_Abandoned; }
+    /// Owner of the members below: m_Host, or this thread when the transfer runs on a thread of its own.
+    QThread* TransferThread();
 
-    // All below: the transfer's thread (m_Host, or this thread).
+    // All below: the transfer's thread (TransferThread()); methods that write them check it (KESTRUN_OWNED_BY).
     Transfer* m_Transfer = nullptr;          ///< the request in flight (one per restart)
     std::unique_ptr<TransferSink> m_Sink;    ///< the file, appended to and hashed as it is written
     Compat::ElapsedTimer m_SinceProgressSignal;

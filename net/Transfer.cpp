@@ -4,6 +4,7 @@
 #include "net/RateLimiter.h"
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
+#include "platform/ThreadOwner.h"
 
 #include "KestrunVersion.h"
 
@@ -42,6 +43,18 @@ Transfer::~Transfer()
     }
 }
 
+void Transfer::SetLimiter(RateLimiter* p_Limiter)
+{
+    KESTRUN_OWNED_BY(m_Manager->thread());
+    m_Limiter = p_Limiter;
+}
+
+void Transfer::SetStopWhen(std::function<bool()> p_Stop)
+{
+    KESTRUN_OWNED_BY(m_Manager->thread());
+    m_StopWhen = std::move(p_Stop);
+}
+
 QByteArray Transfer::UserAgent()
 {
     return QByteArray("Kestrun/") + KESTRUN_VERSION;
@@ -60,6 +73,7 @@ QNetworkRequest Transfer::NewRequest(const QString& p_Url)
 
 void Transfer::Start(const TransferRequest& p_Request, TransferSink* p_Sink, int p_DelayMs)
 {
+    KESTRUN_OWNED_BY(m_Manager->thread());
     m_Request = p_Request;
     m_Sink = p_Sink;
     m_DelayMs = std::max(0, p_DelayMs);
@@ -74,6 +88,7 @@ void Transfer::Start(const TransferRequest& p_Request, TransferSink* p_Sink, int
 
 void Transfer::Tick()
 {
+    KESTRUN_OWNED_BY(m_Manager->thread());
     if (m_Ended)
         return;
     if (m_EndPending)
@@ -188,6 +203,7 @@ void Transfer::Issue()
 
 void Transfer::OnMetaData()
 {
+    KESTRUN_OWNED_BY(m_Manager->thread());
     if (!m_Reply || sender() != m_Reply || m_Answered)
         return;
     m_SinceActivity.restart();
@@ -281,6 +297,7 @@ void Transfer::OnMetaData()
 
 void Transfer::OnReadyRead()
 {
+    KESTRUN_OWNED_BY(m_Manager->thread());
     if (!m_Reply || sender() != m_Reply)
         return;
     m_SinceActivity.restart();
@@ -361,6 +378,7 @@ void Transfer::Cut()
 
 void Transfer::OnError(QNetworkReply::NetworkError p_Error)
 {
+    KESTRUN_OWNED_BY(m_Manager->thread());
     if (!m_Reply || sender() != m_Reply)
         return;
     if (p_Error == QNetworkReply::OperationCanceledError)
@@ -371,6 +389,7 @@ void Transfer::OnError(QNetworkReply::NetworkError p_Error)
 
 void Transfer::OnFinished()
 {
+    KESTRUN_OWNED_BY(m_Manager->thread());
     if (!m_Reply || sender() != m_Reply)
         return;
     // Everything the reply holds reaches the sink before the ending is judged.
@@ -422,6 +441,7 @@ void Transfer::Judge()
 
 void Transfer::End()
 {
+    KESTRUN_OWNED_BY(m_Manager->thread());
     if (m_Ended)
         return;
     m_Ended = true;

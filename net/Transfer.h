@@ -50,9 +50,9 @@ public:
     ~Transfer() override;
 
     /// Before Start. The limiter is shared by every transfer that uses it.
-    void SetLimiter(RateLimiter* p_Limiter) { m_Limiter = p_Limiter; }
+    void SetLimiter(RateLimiter* p_Limiter);
     /// Asked on this transfer's thread before the request goes out and while it runs: true stops it.
-    void SetStopWhen(std::function<bool()> p_Stop) { m_StopWhen = std::move(p_Stop); }
+    void SetStopWhen(std::function<bool()> p_Stop);
 
     /// Asks p_Request into p_Sink (kept by the caller, open or openable) after p_DelayMs.
     /// Ended() always follows, never from inside this call.
@@ -97,7 +97,7 @@ private:
     void End();
     bool StopAsked() const { return m_Stop || (m_StopWhen && m_StopWhen()); }
 
-    // All: the thread of m_Manager.
+    // All: the thread of m_Manager; the slots and Start check it (KESTRUN_OWNED_BY).
     QNetworkAccessManager* m_Manager;
     RateLimiter* m_Limiter = nullptr;
     std::function<bool()> m_StopWhen;

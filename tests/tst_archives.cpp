@@ -1,6 +1,7 @@
 // The archive manager against forged installations: the encoding file, the install scan, the
 // download database and the streamed repair from a CDN, with the faults a real server and disk have.
 #include "support/CascStore.h"
+#include "support/StopCheck.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
 #include "support/ToolRun.h"
@@ -13,6 +14,8 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QtTest>
+
+#include <algorithm>
 
 #include <memory>
 #include <set>
@@ -214,10 +217,12 @@ private slots:
     void unwrittenSlots();
     void encodingTransferBound_data();
     void encodingTransferBound();
+    void stopDuringEncodingSize_data();
     void stopDuringEncodingSize();
     void stoppedScan();
 
 private:
+    static constexpr int StallMs = 3000;
     TestHttpServer m_Server;
     WarningLog m_Log;
 };
@@ -225,7 +230,7 @@ private:
 void ArchivesTest::initTestCase()
 {
     QVERIFY(m_Server.Start());
-    qputenv("KESTRUN_STALL_TIMEOUT_MS", "3000");
+    qputenv("KESTRUN_STALL_TIMEOUT_MS", QByteArray::number(StallMs));
     // Damaged slots and refused answers are logged on purpose.
     m_Log.Silence = [](const QString& p_Line) {
         return p_Line.startsWith("BLTEHandler::") || p_Line.startsWith("CASCArchivesManager::") ||
@@ -392,6 +397,7 @@ void ArchivesTest::badAnswers_data()
     QTest::addColumn<QString>("message"); // a pattern
     QTest::newRow("range ignored once") << With(&Fault::IgnoreRange, true, 1) << true << "";
     QTest::newRow("range always ignored") << With(&Fault::IgnoreRange, true) << false << "Status 200 instead of 206";
+    QTest::newRow("range from another byte") << With(&Fault::WrongRangeStart, true) << false << "Range from 0 not the one asked";
     QTest::newRow("503 once") << With(&Fault::Status, 503, 1) << true << "";
     QTest::newRow("404 always") << With(&Fault::Status, 404) << false << "QtHttp error 203 when retrieving file ";
     QTest::newRow("stalled mid-blob once") << With(&Fault::StallAfterBytes, 100, 1) << true << "";
@@ -464,13 +470,20 @@ void ArchivesTest::stopAndResume()
     QVERIFY(l_Run.Ready({"--files", "4", "--min-size", "200K", "--max-size", "200K", "--mode", "N", "--zero-slot", "1",
                          "--zero-slot", "2"}, m_Server));
     QCOMPARE(l_Run.Scan().size(), 2);
-    m_Server.SetFault(l_Run.CdnPath(1), With(&Fault::BytesPerSecond, 100000, 1));
+    // Each blob takes longer than the stall time-out.
+    for (int l_Blob : {1, 2})
+        m_Server.SetFault(l_Run.CdnPath(l_Blob), With(&Fault::BytesPerSecond, 40000));
     l_Run.Manager()->LoadDownloadList();
     l_Run.Manager()->StartStreaming();
-    QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Run.Install() + "data/orvane/temp.download").size() > 0; }, 20000));
+    const QString l_Scratch = l_Run.Install() + "data/orvane/temp.download";
+    QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Scratch).size() > 0; }, 20000));
+    const int l_Closed = m_Server.ClosedConnections();
     l_Run.Manager()->StopDownload();
-    // The cancel that follows the stop raises nothing, and nothing completes while stopped.
-    QTest::qWait(200);
+    // The connection goes; past the stall time-out (longer than the blob takes) nothing grows or
+    // is asked, the cancel raises nothing and nothing completes.
+    const QString l_Broken =
+        QuietAfterStop(m_Server, l_Closed, StallMs + 500, [&] { return QFileInfo(l_Scratch).size(); });
+    QVERIFY2(l_Broken.isEmpty(), qPrintable(l_Broken));
     QVERIFY(l_Run.m_Errors.isEmpty() && !l_Run.m_Finished);
     m_Server.ClearFaults();
     l_Run.Manager()->ResumeDownload();
@@ -501,7 +514,12 @@ void ArchivesTest::expandInPieces()
     l_File.write(QByteArray(100, 'x'));
     l_File.m_Writes.clear();
     QVERIFY(l_App.GetArchivesManager()->ExpandFile(&l_File, 20100));
-    QCOMPARE(l_File.m_Writes, (QList<qint64>{8192, 8192, 3616}));
+    // Grown to the size asked, the old bytes kept, the new ones zero, never in one allocation of it all.
+    QCOMPARE(l_File.size(), qint64(20100));
+    QVERIFY(!l_File.m_Writes.isEmpty() && *std::max_element(l_File.m_Writes.begin(), l_File.m_Writes.end()) < 20000);
+    QVERIFY(l_File.seek(0));
+    const QByteArray l_All = l_File.readAll();
+    QVERIFY(l_All.left(100) == QByteArray(100, 'x') && l_All.mid(100) == QByteArray(20000, '\0'));
     QVERIFY(l_App.GetArchivesManager()->ExpandFile(&l_File, 50)); // below its size: nothing to do
     QCOMPARE(l_File.size(), qint64(20100));
 }
@@ -738,25 +756,42 @@ void ArchivesTest::encodingTransferBound()
     if (loads)
         QCOMPARE(TestBuild::Read(l_Local), l_Bytes);
     else
+    {
+        // Nothing past the file's size was taken.
         QVERIFY(!QFile::exists(l_Local));
+        QVERIFY(QFileInfo(l_Local + ".part").size() <= l_Bytes.size());
+        QVERIFY(!l_Run.m_Errors.isEmpty());
+        QVERIFY2(l_Run.m_Errors.last().second.startsWith("More bytes than asked"), qPrintable(l_Run.m_Errors.last().second));
+    }
+}
+
+void ArchivesTest::stopDuringEncodingSize_data()
+{
+    QTest::addColumn<bool>("asked"); // the stop comes once the size request reached the server
+    QTest::newRow("before the size request goes out") << false;
+    QTest::newRow("while the size is asked") << true;
 }
 
 void ArchivesTest::stopDuringEncodingSize()
 {
-    // A stop while the encoding file's size is asked for holds the transfer that would follow.
+    // A stop while the encoding file's size is asked for holds it and the transfer that would follow.
+    QFETCH(bool, asked);
     Repair l_Run;
     QVERIFY(l_Run.Ready(s_Small, m_Server, false));
     const QString l_Key = l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
     QVERIFY(QFile::remove(l_Run.Install() + "data/orvane/" + l_Key));
     const QString l_Path = "/tpr/wow/data/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key;
-    m_Server.SetFault(l_Path, With(&Fault::DelayMs, 300, 1));
+    m_Server.SetFault(l_Path, With(&Fault::DelayMs, 1000, 1));
     m_Server.ClearRequests();
     l_Run.m_Loaded = false;
+    const int l_Closed = m_Server.ClosedConnections();
     l_Run.Manager()->Init(l_Run.Db());
+    if (asked)
+        QTRY_COMPARE_WITH_TIMEOUT(m_Server.Requests(l_Path).size(), 1, 10000);
     l_Run.Manager()->StopDownload();
-    QTRY_COMPARE_WITH_TIMEOUT(m_Server.Requests(l_Path).size(), 1, 10000);
-    QTest::qWait(600); // past the delayed size answer: no transfer may follow it
-    QCOMPARE(m_Server.Requests(l_Path).size(), 1);
+    const QString l_Broken = QuietAfterStop(m_Server, asked ? l_Closed : -1, StallMs + 500, nullptr, l_Path);
+    QVERIFY2(l_Broken.isEmpty(), qPrintable(l_Broken));
+    QCOMPARE(m_Server.Requests(l_Path).size(), asked ? 1 : 0);
     QVERIFY(l_Run.m_Started.isEmpty() && !l_Run.m_Loaded && l_Run.m_Errors.isEmpty());
     l_Run.Manager()->ResumeDownload();
     QTRY_VERIFY_WITH_TIMEOUT(l_Run.m_Loaded, 20000);

@@ -106,8 +106,8 @@ void CascConfigTest::configuration_data()
     QTest::newRow("patch size beyond 32 bits") << QByteArray("patch-size = 5000000000\n") << "||||||0|";
     QTest::newRow("negative and junk sizes") << QByteArray("patch-size = -5\nencoding-size = x 7\n") << "||||0,7||-5|";
     QTest::newRow("no blanks around the equals sign") << QByteArray("archive-group=g\nbuild-name=n\n") << "||||||0|";
-    QTest::newRow("CRLF keeps a carriage return")
-        << QByteArray("archives = a1 a2\r\nbuild-name = n\r\n") << "a1,a2\r|||||n\r|0|";
+    QTest::newRow("CRLF reads like LF")
+        << QByteArray("archives = a1 a2\r\nbuild-name = n\r\n") << "a1,a2|||||n|0|";
     QTest::newRow("comments and unknown keys") << QByteArray("# archives = x\nfoo = bar\npatch-config = p\n")
                                                << "||||||0|p";
     QTest::newRow("last line wins, a key without value empties")
@@ -181,6 +181,13 @@ void CascConfigTest::initChain_data()
         << 0 << l_Cdns << l_CdnConfig << F() << QByteArray("archives = evil\n") << 2 << l_Mismatch + l_CdnConfig;
     QTest::newRow("build configuration with another body")
         << 0 << l_Cdns << l_BuildConfig << F() << QByteArray("<html>portal</html>") << 2 << l_Mismatch + l_BuildConfig;
+    // Past the document bound (4096 bytes here) a document fails like a closed connection.
+    const QByteArray l_Huge = "H\n" + QByteArray(1 << 20, 'x');
+    QTest::newRow("versions table over the bound") << 0 << l_Cdns << "wow/versions" << F() << l_Huge << 2
+                                                   << "QtHttp error 2 when retrieving file BASEwow/versions";
+    QTest::newRow("build configuration over the bound, no Content-Length")
+        << 0 << l_Cdns << l_BuildConfig << With(&F::OmitContentLength, true) << l_Huge << 2
+        << "QtHttp error 2 when retrieving file BASE" + l_BuildConfig;
 }
 
 void CascConfigTest::initChain()
@@ -193,6 +200,7 @@ void CascConfigTest::initChain()
     QFETCH(int, kind);
     QFETCH(QString, message);
     qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
+    qputenv("KESTRUN_MAX_DOCUMENT_BYTES", "4096");
     TestHttpServer l_Server;
     QVERIFY(l_Server.Start());
     const QString l_Folder = product == 0 ? "wow/" : "";
@@ -233,6 +241,7 @@ void CascConfigTest::initChain()
         QCOMPARE(l_App.GetRandomCDN(2)->_Path, QString("tpr/wow"));
     }
     qunsetenv("KESTRUN_STALL_TIMEOUT_MS");
+    qunsetenv("KESTRUN_MAX_DOCUMENT_BYTES");
 }
 
 void CascConfigTest::secondInit()

@@ -169,7 +169,7 @@ void CascIndexTest::crafted()
     {
         l_Names.append(QString("%1").arg(l_I, 32, 10, QChar('a')));
         if (!files[l_I].isNull())
-            QVERIFY(TestBuild::Write(l_App.GetInstallFolder() + "data/indices/" + l_Names.last() + ".index", files[l_I]));
+            QVERIFY(WriteFile(l_App.GetInstallFolder() + "data/indices/" + l_Names.last() + ".index", files[l_I]));
         if (l_I == 1)
             l_Failing = l_Names.last();
     }
@@ -212,7 +212,7 @@ void CascIndexTest::loadTwice()
     QCOMPARE(l_Errors.count(), 1);
     // A second load of the same archive finds its own keys again.
     const QString l_Name(32, 'b');
-    QVERIFY(TestBuild::Write(l_Dir.path() + "/data/indices/" + l_Name + ".index", Index({Key(1)})));
+    QVERIFY(WriteFile(l_Dir.path() + "/data/indices/" + l_Name + ".index", Index({Key(1)})));
     QVERIFY(l_App.GetIndexManager()->LoadArchives({l_Name}, {}));
     QVERIFY(!l_App.GetIndexManager()->LoadArchives({l_Name}, {}));
     QCOMPARE(l_Errors.count(), 2);
@@ -239,14 +239,14 @@ void CascIndexTest::rejectedIndexIsRemoved()
     QVERIFY(l_Rig.Forge({"--files", "20", "--data-archives", "3"}));
     const QStringList l_Names = l_Rig.m_Store.Archives(false);
     const QString l_Path = l_Rig.m_Store.Install() + "data/indices/" + l_Names.at(1) + ".index";
-    QByteArray l_Bytes = TestBuild::Read(l_Path);
+    QByteArray l_Bytes = ReadFile(l_Path);
     if (change == "truncate")
         l_Bytes = l_Bytes.left(5);
     else if (change == "zero")
         l_Bytes.replace(0, 40, QByteArray(40, '\0'));
     else
-        l_Bytes.replace(0, 16, TestBuild::Read(l_Rig.m_Store.Install() + "data/indices/" + l_Names.at(0) + ".index").left(16));
-    QVERIFY(TestBuild::Write(l_Path, l_Bytes));
+        l_Bytes.replace(0, 16, ReadFile(l_Rig.m_Store.Install() + "data/indices/" + l_Names.at(0) + ".index").left(16));
+    QVERIFY(WriteFile(l_Path, l_Bytes));
     l_Rig.NewApp();
     QVERIFY(l_Rig.Init());
     l_Rig.m_App->GetIndexManager()->Load();
@@ -261,7 +261,7 @@ void CascIndexTest::cancelledLoad()
     CASCApplication l_App(0, l_Dir.path(), "http://127.0.0.1:1/");
     QSignalSpy l_Errors(&l_App, &CASCApplication::OnError);
     const QString l_Name(32, 'b');
-    QVERIFY(TestBuild::Write(l_Dir.path() + "/data/indices/" + l_Name + ".index", Index({Key(1), Key(2)})));
+    QVERIFY(WriteFile(l_Dir.path() + "/data/indices/" + l_Name + ".index", Index({Key(1), Key(2)})));
     CASCIndexManager* l_Index = l_App.GetIndexManager();
     l_Index->Cancel(true);
     QVERIFY(!l_Index->LoadArchives({l_Name}, {}));

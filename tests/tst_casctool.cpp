@@ -24,9 +24,9 @@ private:
 void CascToolTest::initTestCase()
 {
     QVERIFY2(m_Store.Forge({"--files", "30", "--max-size", "2K"}), qPrintable(m_Store.Error()));
-    QVERIFY(TestBuild::Write(m_Store.Root() + "/empty.index", QByteArray(12, '\0')));
-    QVERIFY(TestBuild::Write(m_Store.Root() + "/short.index", QByteArray(11, '\0')));
-    QVERIFY(TestBuild::Write(m_Store.Root() + "/wide", "Name|Path|Hosts|More\neu|p|h|x\n"));
+    QVERIFY(WriteFile(m_Store.Root() + "/empty.index", QByteArray(12, '\0')));
+    QVERIFY(WriteFile(m_Store.Root() + "/short.index", QByteArray(11, '\0')));
+    QVERIFY(WriteFile(m_Store.Root() + "/wide", "Name|Path|Hosts|More\neu|p|h|x\n"));
 }
 
 void CascToolTest::commands_data()

@@ -131,6 +131,8 @@ private slots:
     void nothingMissing();
     void failures_data();
     void failures();
+    void bounded_data();
+    void bounded();
     void stopAndResume();
     void killAndRunAgain();
     void badKeys_data();
@@ -271,6 +273,7 @@ void CascVerifierTest::failures()
     QFETCH(QString, message);
     CascRig l_Rig;
     qputenv("KESTRUN_STALL_TIMEOUT_MS", "1000");
+    qputenv("KESTRUN_SIZE_TIMEOUT_MS", "1000");
     const QByteArray l_Second = ValidIndex(3000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Second, ValidIndex(60, 3)});
     QVERIFY(l_Rig.Init());
@@ -298,6 +301,49 @@ void CascVerifierTest::failures()
     QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
     QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 3100, 3100, 0})});
     qunsetenv("KESTRUN_STALL_TIMEOUT_MS");
+    qunsetenv("KESTRUN_SIZE_TIMEOUT_MS");
+}
+
+void CascVerifierTest::bounded_data()
+{
+    QTest::addColumn<bool>("sized"); // the size answer tells the file's size
+    QTest::newRow("longer than its size answer") << true;
+    QTest::newRow("no size answer: the document bound") << false;
+}
+
+void CascVerifierTest::bounded()
+{
+    // A base file is taken up to its size answer (else the document bound, 4096 bytes here),
+    // never more; the longer body fails and nothing of it is kept.
+    QFETCH(bool, sized);
+    qputenv("KESTRUN_MAX_DOCUMENT_BYTES", "4096");
+    CascRig l_Rig;
+    const QByteArray l_Second = ValidIndex(3000);
+    Synthetic(l_Rig, {ValidIndex(40, 1), l_Second});
+    QVERIFY(l_Rig.Init());
+    const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
+    const QByteArray l_Longer = l_Second + QByteArray(1 << 20, 'x');
+    CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
+    Calls l_Calls;
+    l_Calls.Install(l_Verifier);
+    if (sized)
+        l_Verifier->m_OnDownloadStarted = [&](int, int, int, quint64, quint64, quint64) {
+            l_Rig.m_Server.SetResource(l_Path, l_Longer);
+        };
+    else
+    {
+        l_Rig.m_Server.SetResource(l_Path, l_Longer);
+        l_Rig.m_Server.SetFault(l_Path, With(&TestHttpServer::Fault::OmitContentLength, true));
+    }
+    l_Verifier->Scan();
+    l_Verifier->Start();
+    QTRY_COMPARE_WITH_TIMEOUT(l_Rig.m_Errors->count(), 1, 20000);
+    qunsetenv("KESTRUN_MAX_DOCUMENT_BYTES");
+    QCOMPARE(l_Rig.m_Errors->at(0)[0].value<Errors::Type>(), Errors::Network);
+    QCOMPARE(l_Rig.m_Errors->at(0)[1].toString(), "Error CASCBaseVerifier " + IndexUrl(l_Rig, 2) + " is larger than " +
+                                                      (sized ? "3000" : "4096") + " bytes");
+    QVERIFY(!QFile::exists(IndexPath(l_Rig, 2)) && !QFile::exists(IndexPath(l_Rig, 2) + ".part"));
+    QCOMPARE(l_Calls.m_Finished, 0);
 }
 
 void CascVerifierTest::stopAndResume()

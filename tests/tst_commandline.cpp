@@ -2,6 +2,7 @@
 // name the offending argument; the manual pages and the shell completion list exactly the options
 // each program's --help lists, and --version names the version the plugin carries.
 #include "KestrunVersion.h"
+#include "support/Files.h"
 #include "support/ToolRun.h"
 
 #include <QDir>
@@ -12,12 +13,6 @@
 #include <QtTest>
 
 namespace {
-
-QString Read(const QString& p_Path)
-{
-    QFile l_File(p_Path);
-    return l_File.open(QIODevice::ReadOnly) ? QString::fromUtf8(l_File.readAll()) : QString();
-}
 
 /// Options named in a text: "-o" or "--name", at the start of a word or after "[", "(", ",", "|" or a quote.
 QSet<QString> Options(const QString& p_Text)
@@ -155,7 +150,7 @@ private slots:
         const QSet<QString> l_HelpOptions = Options(l_Help);
         QVERIFY2(l_HelpOptions.contains("--help") && l_HelpOptions.contains("--version"), qPrintable(l_Help));
 
-        const QString l_Page = Read(KESTRUN_SOURCE_DIR "/" + page);
+        const QString l_Page = QString::fromUtf8(ReadFile(KESTRUN_SOURCE_DIR "/" + page));
         QVERIFY(l_Page.startsWith(".TH " + tool.toUpper() + " 1 "));
         QVERIFY2(l_Page.section('\n', 0, 0).contains("\"Kestrun " KESTRUN_VERSION "\""), "the page names another version");
         for (const char* l_Section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "SEE ALSO"})
@@ -164,7 +159,7 @@ private slots:
 
         // The completion offers every option, and no long option the tool lacks (its short
         // ones are those of bash's own commands).
-        QSet<QString> l_Completion = Options(Read(KESTRUN_SOURCE_DIR "/packaging/bash-completion/" + tool));
+        QSet<QString> l_Completion = Options(QString::fromUtf8(ReadFile(KESTRUN_SOURCE_DIR "/packaging/bash-completion/" + tool)));
         for (const QString& l_Option : QSet<QString>(l_Completion))
             if (!l_Option.startsWith("--") && !l_HelpOptions.contains(l_Option))
                 l_Completion.remove(l_Option);

@@ -2,6 +2,7 @@
 // the hand-off, a whole install, stop and resume in each phase, errors ending the run.
 #include "support/CascStore.h"
 #include "support/GameFixture.h"
+#include "support/StopCheck.h"
 #include "support/TestHttpServer.h"
 #include "support/WarningLog.h"
 
@@ -83,6 +84,50 @@ struct StoreGame
         return l_Whole;
     }
 
+    /// "archive Range" of every slot that does not hold its forged bytes: what a run has left to ask.
+    QStringList MissingRanges()
+    {
+        QStringList l_Ranges;
+        for (const QJsonValue& l_Blob : Summary["blobs"].toArray())
+        {
+            const QString l_Name = QString::asprintf("data/data/data.%03d", l_Blob["localArchive"].toInt());
+            const int l_Offset = l_Blob["localOffset"].toInt(), l_Size = l_Blob["slotSize"].toInt();
+            const QByteArray l_Have = ReadFile(Folder + l_Name).mid(l_Offset, l_Size);
+            if (l_Have.size() == l_Size && l_Have == ReadFile(Store.Install() + l_Name).mid(l_Offset, l_Size))
+                continue;
+            const qint64 l_From = qint64(l_Blob["cdnOffset"].toDouble());
+            l_Ranges << l_Blob["cdnArchive"].toString() + " " +
+                            QStringLiteral("bytes=%1-%2").arg(l_From).arg(l_From + qint64(l_Blob["blobSize"].toDouble()) - 1);
+        }
+        l_Ranges.sort();
+        return l_Ranges;
+    }
+    /// "archive Range" of the ranged requests since the last ClearRequests.
+    QStringList AskedRanges()
+    {
+        QStringList l_Archives;
+        for (const QJsonValue& l_Archive : Summary["archives"].toArray())
+            l_Archives << l_Archive["name"].toString();
+        QStringList l_Ranges;
+        for (const TestHttpServer::Request& l_Request : Server.Requests())
+            if (!l_Request.Range.isEmpty() && l_Archives.contains(l_Request.Path.section('/', -1)))
+                l_Ranges << l_Request.Path.section('/', -1) + " " + QString::fromLatin1(l_Request.Range);
+        l_Ranges.sort();
+        return l_Ranges;
+    }
+    /// Bytes under the install folder's "data/": what a transfer would add to.
+    qint64 DataBytes() const
+    {
+        qint64 l_Bytes = 0;
+        QDirIterator l_It(Folder + "data", QDir::Files, QDirIterator::Subdirectories);
+        while (l_It.hasNext())
+        {
+            l_It.next();
+            l_Bytes += l_It.fileInfo().size();
+        }
+        return l_Bytes;
+    }
+
     QString CdnPath(const QString& p_Kind, const QString& p_Key) const
     {
         return "/" + Summary["cdnPath"].toString() + "/" + p_Kind + "/" + p_Key.left(2) + "/" + p_Key.mid(2, 2) + "/" +
@@ -127,6 +172,8 @@ struct WorkerGate
 class tst_contentstore : public QObject
 {
     Q_OBJECT
+
+    static constexpr int StallMs = 2000;
 
 private slots:
     void handOffFollowsTheSetting_data()
@@ -194,6 +241,11 @@ private slots:
     {
         QFETCH(int, phase);
         QFETCH(QString, nextRequest);
+        qputenv("KESTRUN_STALL_TIMEOUT_MS", QByteArray::number(StallMs));
+        struct Unset
+        {
+            ~Unset() { qunsetenv("KESTRUN_STALL_TIMEOUT_MS"); }
+        } l_Unset;
         // Base files missing, so that the verifier transfers them in phase 2.
         StoreGame l_Game(phase == 2 ? QStringList{"--missing-config", "all"} : QStringList{});
         Launcher::Kestrun& l_App = l_Game.App;
@@ -222,12 +274,19 @@ private slots:
         QVERIFY(l_Game.Host.WaitFor([&] {
             return l_App.m_CASCPhase == phase && (!l_Transfer || (l_App.m_Status.DownloadStatus == 3 && l_App.m_Status.Done > 0));
         }));
+        const int l_Closed = l_Game.Server.ClosedConnections();
         l_App.StopDownload();
         QCOMPARE(l_App.m_Status.DownloadStatus, 4);
         l_Game.Server.ClearRequests();
         l_First.Open = true;
         l_Second.Open = true;
-        if (!l_Transfer)
+        if (l_Transfer)
+        {
+            // The connection goes; past the stall time-out nothing is asked and nothing grows.
+            const QString l_Broken = QuietAfterStop(l_Game.Server, l_Closed, StallMs + 500, [&] { return l_Game.DataBytes(); });
+            QVERIFY2(l_Broken.isEmpty(), qPrintable(l_Broken));
+        }
+        else
         {
             // The step that ran returns; the next phase is held, nothing is fetched for it.
             QVERIFY(l_Game.Host.WaitFor([&] { return bool(l_App.m_CASCHeld); }));
@@ -237,14 +296,23 @@ private slots:
             if (!nextRequest.isEmpty())
                 QCOMPARE(l_Game.Requests(nextRequest), 0);
         }
+        if (!l_Transfer)
+        {
+            const QString l_Broken = QuietAfterStop(l_Game.Server, -1, StallMs + 500, [&] { return l_Game.DataBytes(); });
+            QVERIFY2(l_Broken.isEmpty(), qPrintable(l_Broken));
+        }
         QCOMPARE(l_Game.Requests("/data/", true) + l_Game.Requests("/patch/", true), 0);
         QCOMPARE(l_App.m_Status.DownloadStatus, 4);
 
+        // The resumed run asks for each slot not yet whole, once, and for nothing else.
+        const QStringList l_Missing = l_Game.MissingRanges();
         l_Game.Server.ClearFaults();
+        l_Game.Server.ClearRequests();
         l_App.ResumeDownload();
         QVERIFY(l_Game.RunToEnd());
         QVERIFY2(l_Game.Host.Errors.isEmpty(), qPrintable(l_Game.Host.Errors.join('\n')));
         QVERIFY(l_Game.Whole());
+        QCOMPARE(l_Game.AskedRanges(), l_Missing);
     }
 
     void errorEndsTheRunAndTheNextOneCarriesOn()

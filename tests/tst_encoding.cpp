@@ -11,6 +11,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace Orvane::CASC;
 
 namespace {
@@ -85,6 +92,7 @@ private slots:
     void localIndex();
     void newestIndexPerBucket();
     void downloadDatabase();
+    void downloadDatabaseOnAFullDisk();
 };
 
 void EncodingTest::pages_data()
@@ -250,6 +258,41 @@ void EncodingTest::downloadDatabase()
     l_File.close();
     QCOMPARE(CASCDownloadDatabase::Read(l_Path), (std::set<QByteArray>{Key(1).left(9), Key(2).left(9), Key(3).left(9)}));
     QCOMPARE(QDir(l_Dir.path()).entryList(QDir::Files), QStringList{"ToDownloadCASC.db"}); // no temporary left beside it
+}
+
+void EncodingTest::downloadDatabaseOnAFullDisk()
+{
+#ifdef Q_OS_UNIX
+    // A database that cannot be written whole leaves the one on disk as it was, and says so.
+    QTemporaryDir l_Dir;
+    const QString l_Path = l_Dir.filePath("ToDownloadCASC.db");
+    QVERIFY(CASCDownloadDatabase::Write(l_Path, {Key(1)}));
+    const QByteArray l_Before = Bytes::Hex(Key(1).left(9)).toLatin1() + "\n";
+    std::vector<QByteArray> l_Keys;
+    for (int l_I = 0; l_I < 100; ++l_I)
+        l_Keys.push_back(Key(l_I));
+    const pid_t l_Child = ::fork();
+    if (l_Child == 0)
+    {
+        // Any write past 100 bytes fails with EFBIG, as on a full disk.
+        const struct rlimit l_Limit{100, 100};
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &l_Limit);
+        QString l_Error;
+        const bool l_Written = CASCDownloadDatabase::Write(l_Path, l_Keys, &l_Error);
+        ::_exit(l_Written ? 1 : l_Error.isEmpty() ? 2 : 0);
+    }
+    int l_Status = -1;
+    QVERIFY(l_Child > 0 && ::waitpid(l_Child, &l_Status, 0) == l_Child);
+    QVERIFY2(WIFEXITED(l_Status), "the child did not end normally");
+    QCOMPARE(WEXITSTATUS(l_Status), 0);
+    QFile l_File(l_Path);
+    QVERIFY(l_File.open(QIODevice::ReadOnly));
+    QCOMPARE(l_File.readAll(), l_Before);
+    QCOMPARE(QDir(l_Dir.path()).entryList(QDir::Files), QStringList{"ToDownloadCASC.db"});
+#else
+    QSKIP("needs RLIMIT_FSIZE");
+#endif
 }
 
 QTEST_GUILESS_MAIN(EncodingTest)

@@ -1,5 +1,6 @@
 // casc-tool forge: the stores it writes, read back from the outside with the rules the
 // launcher's readers follow (archive index, local .idx, slot headers, encoding file).
+#include "support/Files.h"
 #include "support/ToolRun.h"
 #include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
@@ -24,12 +25,6 @@
 using namespace Orvane::CASC;
 
 namespace {
-
-QByteArray ReadFile(const QString& p_Path)
-{
-    QFile l_File(p_Path);
-    return l_File.open(QIODevice::ReadOnly) ? l_File.readAll() : QByteArray();
-}
 
 quint32 Le32(const QByteArray& p_Data, int p_At)
 {

@@ -93,6 +93,15 @@ struct Published
         Build.Add("Data/stream/a.bin", TestBuild::Pattern(120000, 5), 0, QString(), true);
     }
     bool Start() { return Server.Start() && (Build.Publish(Server), true); }
+    /// Starts with one more file, "Data/big.bin", served at 512 KiB/s: a run still fetching it can be interrupted.
+    bool StartWithSlowFile(int p_Bytes)
+    {
+        Build.Add("Data/big.bin", TestBuild::Pattern(p_Bytes, 9));
+        TestHttpServer::Fault l_Slow;
+        l_Slow.BytesPerSecond = 512 * 1024;
+        Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        return Start();
+    }
     QStringList Args(const QStringList& p_Command, const QStringList& p_Global = {}) const
     {
         return QStringList{"--settings", Settings, "--server", TestBuild::ServerUrl(Server), "--idle-timeout", "20"} +
@@ -103,7 +112,7 @@ struct Published
     {
         QStringList l_Wrong;
         for (const TestBuild::File& l_File : Build.Files)
-            if (l_File.Locale != "frFR" && TestBuild::Read(Folder + "/" + l_File.Path) != l_File.Bytes)
+            if (l_File.Locale != "frFR" && ReadFile(Folder + "/" + l_File.Path) != l_File.Bytes)
                 l_Wrong.append(l_File.Path);
         return l_Wrong;
     }
@@ -332,11 +341,7 @@ private slots:
     void progressLineKeepsToTheTerminal()
     {
         Published l_Game;
-        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(1024 * 1024, 9));
-        QVERIFY(l_Game.Start());
-        TestHttpServer::Fault l_Slow;
-        l_Slow.BytesPerSecond = 512 * 1024;
-        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        QVERIFY(l_Game.StartWithSlowFile(1024 * 1024));
         QStringList l_Command{KESTRUN_BIN_DIR "/orvane-launcher"};
         for (const QString& l_Argument : l_Game.Args({"install", l_Game.Folder}))
             l_Command << "'" + l_Argument + "'";
@@ -378,11 +383,7 @@ private slots:
     void installInterruptResumeRepairUninstall()
     {
         Published l_Game;
-        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(4 * 1024 * 1024, 9));
-        QVERIFY(l_Game.Start());
-        TestHttpServer::Fault l_Slow;
-        l_Slow.BytesPerSecond = 512 * 1024;
-        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        QVERIFY(l_Game.StartWithSlowFile(4 * 1024 * 1024));
         QSettings(l_Game.Settings, QSettings::IniFormat).setValue("other_game.Installed", true);
 
         // Ctrl-C during a transfer: exit 130, the ".part" file kept; the next run continues from it.
@@ -429,11 +430,7 @@ private slots:
     void sigtermStopsInOrder()
     {
         Published l_Game;
-        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(4 * 1024 * 1024, 9));
-        QVERIFY(l_Game.Start());
-        TestHttpServer::Fault l_Slow;
-        l_Slow.BytesPerSecond = 512 * 1024;
-        l_Game.Server.SetFault("/wow_bfa/files/Data/big.bin", l_Slow);
+        QVERIFY(l_Game.StartWithSlowFile(4 * 1024 * 1024));
         QProcess l_Process;
         Launch(l_Process, l_Game.Args({"install", l_Game.Folder}, {"--json"}));
         const QString l_Part = l_Game.Folder + "/Data/big.bin.part";
@@ -596,7 +593,7 @@ private slots:
         Published l_Game;
         QVERIFY(l_Game.Start());
         const QString l_File = l_Game.Temp.path() + "/file";
-        QVERIFY(TestBuild::Write(l_File, "not a folder") && QDir().mkpath(QFileInfo(l_Game.Settings).absolutePath()));
+        QVERIFY(WriteFile(l_File, "not a folder") && QDir().mkpath(QFileInfo(l_Game.Settings).absolutePath()));
         if (state == "installed elsewhere")
         {
             QSettings l_Settings(l_Game.Settings, QSettings::IniFormat);
@@ -604,15 +601,15 @@ private slots:
             l_Settings.setValue("wow_bfa.InstallFolder", "/nowhere/BfA/");
         }
         else if (state == "malformed settings")
-            QVERIFY(TestBuild::Write(l_Game.Settings, "[wow_bfa\nInstalled=\"true\n"));
+            QVERIFY(WriteFile(l_Game.Settings, "[wow_bfa\nInstalled=\"true\n"));
         else if (state == "settings folder")
             QVERIFY(QDir().mkpath(l_Game.Settings));
-        const QByteArray l_SettingsBefore = TestBuild::Read(l_Game.Settings);
+        const QByteArray l_SettingsBefore = ReadFile(l_Game.Settings);
         command.replaceInStrings("%folder", l_Game.Folder).replaceInStrings("%file", l_File);
         const Outcome l_Run = Run(l_Game.Args(command));
         QVERIFY2(l_Run.Code == code && (l_Run.OutText() + l_Run.ErrText()).contains(expected), l_Run.Describe());
         if (state == "malformed settings")
-            QCOMPARE(TestBuild::Read(l_Game.Settings), l_SettingsBefore); // nothing lost to a rewrite
+            QCOMPARE(ReadFile(l_Game.Settings), l_SettingsBefore); // nothing lost to a rewrite
         if (command.first() == "uninstall")
             QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.Installed", false).toBool(), false);
         QVERIFY(!QFileInfo::exists(l_Game.Folder)); // no folder made for a refused command

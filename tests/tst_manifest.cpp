@@ -82,7 +82,7 @@ private slots:
     {
         QTemporaryDir l_Dir;
         const QString l_Path = l_Dir.path() + "/ToDownload.db";
-        QVERIFY(TestBuild::Write(l_Path, "\na/x.MPQ\r\n\r\n\nb.MPQ\nc.MPQ"));
+        QVERIFY(WriteFile(l_Path, "\na/x.MPQ\r\n\r\n\nb.MPQ\nc.MPQ"));
         QCOMPARE(DownloadListFile(l_Path).Read(), QStringList({"a/x.MPQ", "b.MPQ", "c.MPQ"}));
         PendingListFile l_List(3600 * 1000);
         l_List.Open(l_Path);
@@ -93,10 +93,10 @@ private slots:
         for (int l_Step = 0; l_Step < 4; ++l_Step)
         {
             QVERIFY(l_List.Update(l_Steps[l_Step].first, l_Steps[l_Step].second));
-            QCOMPARE(TestBuild::Read(l_Path), QByteArray(l_OnDisk[l_Step]));
+            QCOMPARE(ReadFile(l_Path), QByteArray(l_OnDisk[l_Step]));
         }
         l_List.Close();
-        QCOMPARE(TestBuild::Read(l_Path), l_New.toUtf8() + "\n");
+        QCOMPARE(ReadFile(l_Path), l_New.toUtf8() + "\n");
         QCOMPARE(QDir(l_Dir.path()).entryList(QDir::Files), QStringList({"ToDownload.db"}));
     }
 
@@ -139,10 +139,10 @@ private slots:
         GameFixture l_Game(true); // queues nobody drains: the pass runs on the test thread
         const QString l_Folder = l_Game.Folder;
         for (const QString& l_File : row.Disk)
-            QVERIFY(TestBuild::Write(l_Folder + l_File.section('=', 0, 0), l_File.section('=', 1).toUtf8()));
+            QVERIFY(WriteFile(l_Folder + l_File.section('=', 0, 0), l_File.section('=', 1).toUtf8()));
         for (const auto& l_List : {qMakePair(QString("ToDownloadBase.db"), row.BaseList),
                                    qMakePair(QString("ToDownload.db"), row.StreamedList)})
-            QVERIFY(l_List.second == "<none>" || TestBuild::Write(l_Folder + l_List.first, l_List.second));
+            QVERIFY(l_List.second == "<none>" || WriteFile(l_Folder + l_List.first, l_List.second));
         l_Game.Host.Settings["wow_bfa.InstallLocale"] = row.Locale;
         Kestrun& l_App = l_Game.App;
         bool l_Ok = false;
@@ -151,12 +151,12 @@ private slots:
         l_App.BuildBaseList();
         l_Game.RunMainTasks(); // the results are applied on the application's thread
         QCOMPARE(Paths(l_App.m_DownloadList), row.Base);
-        QCOMPARE(TestBuild::Read(l_Folder + "ToDownloadBase.db"), row.BaseAfter);
+        QCOMPARE(ReadFile(l_Folder + "ToDownloadBase.db"), row.BaseAfter);
         l_App.m_DownloadList.clear();
         l_App.BuildStreamedList(false);
         l_Game.RunMainTasks();
         QCOMPARE(Paths(l_App.m_DownloadList), row.Streamed);
-        QCOMPARE(TestBuild::Read(l_Folder + "ToDownload.db"), row.StreamedAfter);
+        QCOMPARE(ReadFile(l_Folder + "ToDownload.db"), row.StreamedAfter);
         QCOMPARE(l_Game.Host.LockCount.load(), 1);
         QCOMPARE(l_Game.Host.UnlockCount.load(), row.Streamed.isEmpty() ? 1 : 0);
     }

@@ -2,7 +2,7 @@
 #include "net/ApplicationAsyncHttpDownloader.h"
 #include "support/BareApplication.h"
 #include "support/FakeHost.h"
-#include "support/TestApplication.h"
+#include "support/LauncherRun.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
 #include <QTemporaryDir>
@@ -73,31 +73,25 @@ private slots:
             l_Build.Add(QString("Data/%1.MPQ").arg(l_I), TestBuild::Pattern(400000, l_I), l_I == 5 ? 0x20 : 0,
                         QString(), l_I == 7);
         l_Build.Publish(l_Server);
-        QMap<QString, QVariant> l_Settings;
+        LauncherRun l_Launcher;
         auto l_Run = [&](bool p_Repair) {
-            TestApplication l_App;
-            FakeHost l_Host;
-            l_Host.Settings = l_Settings;
-            l_Host.DownloadLocked = p_Repair; // another launcher downloads
-            l_Host.Attach(&l_App);
-            l_App.Init();
+            l_Launcher.Start([&] { l_Launcher.Host->DownloadLocked = p_Repair; }); // another launcher downloads
+            TestApplication& l_App = *l_Launcher.App;
             const ApplicationStatus& l_S = l_App.m_Status;
             // The repair comes once the start pass checked, found the files to fetch and waits for the turn.
-            bool l_Ok = l_Host.WaitFor([&] { return l_S.ApplicationState && (!p_Repair || !l_S.DownloadStatus); });
+            bool l_Ok = l_Launcher.Host->WaitFor([&] { return l_S.ApplicationState && (!p_Repair || !l_S.DownloadStatus); });
             if (p_Repair)
-                l_App.Repair(), l_Host.DownloadLocked = false;
+                l_App.Repair(), l_Launcher.Host->DownloadLocked = false;
             else
                 l_App.Install(l_Folder, true);
-            auto l_Idle = [&] { return l_S.ApplicationState == 2 && !l_S.Busy && !l_App.m_CurrentRequest; };
-            l_Ok = l_Ok && l_Host.WaitFor(l_Idle, 30000) &&
-                   l_Host.WaitFor([] { return ApplicationAsyncHttpDownloader::LiveCount() == 0; });
-            l_Host.Detach();
-            l_Settings = l_Host.Settings;
+            l_Ok = l_Ok && l_Launcher.WaitIdle() &&
+                   l_Launcher.Host->WaitFor([] { return ApplicationAsyncHttpDownloader::LiveCount() == 0; });
+            l_Launcher.Close();
             return l_Ok;
         };
         QVERIFY(l_Run(false));
         for (int l_I : {3, 5, 7}) // damaged: a plain, a tracked and a streamed file; one plain file gone
-            QVERIFY(TestBuild::Write(l_Folder + l_Build.Files[l_I].Path,
+            QVERIFY(WriteFile(l_Folder + l_Build.Files[l_I].Path,
                                      QByteArray(l_Build.Files[l_I].Bytes).replace(1000, 6, "damage")));
         QVERIFY(QFile::remove(l_Folder + l_Build.Files[20].Path));
         l_Server.ClearRequests();
@@ -105,7 +99,7 @@ private slots:
         // In place, after a size request and one transfer for each file to fetch and nothing for the others.
         QStringList l_Wrong;
         for (int l_I = 0; l_I < l_Build.Files.size(); ++l_I)
-            if (TestBuild::Read(l_Folder + l_Build.Files[l_I].Path) != l_Build.Files[l_I].Bytes ||
+            if (ReadFile(l_Folder + l_Build.Files[l_I].Path) != l_Build.Files[l_I].Bytes ||
                 l_Server.Requests(TestBuild::ServedPath(l_Build.Files[l_I])).size() !=
                     (QList<int>{3, 5, 7, 20}.contains(l_I) ? 2 : 0))
                 l_Wrong << l_Build.Files[l_I].Path;
@@ -150,7 +144,7 @@ private slots:
             QTemporaryDir l_Dir;
             const QString l_Path = l_Dir.path() + "/f.part";
             if (l_Row.OnDisk != 0)
-                QVERIFY(TestBuild::Write(l_Path, l_Row.OnDisk > 0 ? l_Body.left(l_Row.OnDisk)
+                QVERIFY(WriteFile(l_Path, l_Row.OnDisk > 0 ? l_Body.left(l_Row.OnDisk)
                                                                   : TestBuild::Pattern(-l_Row.OnDisk, 99)));
             BareApplication l_App;
             FakeHost l_Host;
@@ -163,7 +157,7 @@ private slots:
             QVERIFY(l_Host.WaitFor([&] { return !l_Server.Requests("/f").isEmpty(); }));
             l_Server.SetFault("/f", l_Row.Then);
             QVERIFY(l_Host.WaitFor([&] { return l_Bytes >= 0 && ApplicationAsyncHttpDownloader::LiveCount() == 0; }));
-            const QByteArray l_OnDisk = TestBuild::Read(l_Path);
+            const QByteArray l_OnDisk = ReadFile(l_Path);
             const QString l_Name = QString::number(l_Body.size()) + "/" + QString::number(l_Row.OnDisk);
             QVERIFY2(l_Md5 == TestBuild::Md5Of(l_OnDisk) && l_Bytes == l_OnDisk.size(), qPrintable(l_Name));
             QVERIFY2((l_OnDisk == l_Body) != l_Row.Damaged, qPrintable(l_Name));
@@ -210,7 +204,7 @@ private slots:
             l_CleanUp();
         }
         QCOMPARE(ApplicationAsyncHttpDownloader::LiveCount(), 0);
-        QCOMPARE(TestBuild::Read(l_Dir.path() + "/f.part"), TestHttpServer::Pattern(5000));
+        QCOMPARE(ReadFile(l_Dir.path() + "/f.part"), TestHttpServer::Pattern(5000));
     }
 };
 

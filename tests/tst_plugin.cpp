@@ -114,7 +114,7 @@ private slots:
         QVERIFY2(l_Plugin.Loader.load(), qPrintable(l_Plugin.Loader.errorString()));
         const QSize l_Sizes[] = {QSize(1920, 1080), QSize(72, 75), QSize(72, 75)};
         for (int l_I = 0; l_I < 3; ++l_I)
-            QCOMPARE(PngSize(TestBuild::Read(g_Images[l_I])), l_Sizes[l_I]);
+            QCOMPARE(PngSize(ReadFile(g_Images[l_I])), l_Sizes[l_I]);
         // Unloading deletes the object and closes the library: the images go with it.
         QVERIFY(l_Plugin.Loader.instance() && l_Plugin.Loader.unload());
         for (const char* l_Path : g_Images)

@@ -1,6 +1,5 @@
 // orvane-publish: what it writes, its rules and refusals, and a published build installed through the module.
-#include "support/FakeHost.h"
-#include "support/TestApplication.h"
+#include "support/LauncherRun.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
 #include "support/ToolRun.h"
@@ -32,7 +31,7 @@ QMap<QString, QByteArray> Snapshot(const QString& p_Root)
     QMap<QString, QByteArray> l_Files;
     for (QDirIterator l_It(p_Root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
          l_It.hasNext() && !l_It.next().isEmpty();)
-        l_Files.insert(QDir(p_Root).relativeFilePath(l_It.filePath()), TestBuild::Read(l_It.filePath()));
+        l_Files.insert(QDir(p_Root).relativeFilePath(l_It.filePath()), ReadFile(l_It.filePath()));
     return l_Files;
 }
 
@@ -47,14 +46,14 @@ QString Channels(const QString& p_Out)
 {
     QStringList l_Builds;
     for (const char* l_Doc : {"/wow_bfa/version.json", "/wow_bfa/version_dev.json"})
-        l_Builds << QJsonDocument::fromJson(TestBuild::Read(p_Out + l_Doc)).object()["build"].toString();
+        l_Builds << QJsonDocument::fromJson(ReadFile(p_Out + l_Doc)).object()["build"].toString();
     return l_Builds.join('/');
 }
 
 Manifest ManifestOf(const QString& p_Out, const QString& p_Build)
 {
     bool l_Ok = false;
-    return ParseManifest(TestBuild::Read(p_Out + "/wow_bfa/builds/" + p_Build + "/info.json"), &l_Ok);
+    return ParseManifest(ReadFile(p_Out + "/wow_bfa/builds/" + p_Build + "/info.json"), &l_Ok);
 }
 
 /// The manifest's files by path; streamed files carry a "*" before their path.
@@ -87,7 +86,7 @@ class tst_publish : public QObject
             {"Interface/empty.txt", QByteArray()}, {QString::fromUtf8("Interface/Données é.txt"), "accents"},
             {"Interface/copy1.txt", "same bytes"}, {"Interface/copy2.txt", "same bytes"}, {".hidden", "dot file"}};
         for (const auto& l_File : l_Files)
-            QVERIFY(TestBuild::Write(p_Root + "/" + l_File.first, l_File.second));
+            QVERIFY(WriteFile(p_Root + "/" + l_File.first, l_File.second));
     }
 
     QStringList Options(const QString& p_Build) const
@@ -116,7 +115,7 @@ private slots:
         const QStringList l_Rules{"--dev", "--cdn", l_Cdn, "--flag", "Wow.exe=0x08", "--flag", "Wow-64.exe=0x50",
             "--flag", "Interface/copy*=0x01", "--flag", ".hidden=0x20", "--flag", "Interface/empty.txt=0x80"};
         QVERIFY2(Publish(Options("rt") + l_Rules + QStringList{m_Input, l_Out}, &l_Err) == 0, qPrintable(l_Err));
-        QCOMPARE(TestBuild::Read(l_Out + "/cdns.info"), l_Cdn.toUtf8());
+        QCOMPARE(ReadFile(l_Out + "/cdns.info"), l_Cdn.toUtf8());
         QCOMPARE(Channels(l_Out), QString("rt/rt"));
         QCOMPARE(TopLevel(l_Out), QStringList({"cdns.info", "wow_bfa"}));
         const Manifest l_Manifest = ManifestOf(l_Out, "rt");
@@ -127,14 +126,12 @@ private slots:
         qputenv("KESTRUN_SERVER_URL", l_Server.BaseUrl().toUtf8());
         QTemporaryDir l_Install;
         const QString l_Folder = l_Install.path() + "/";
-        TestApplication l_App;
-        FakeHost l_Host;
-        l_Host.Locale = LauncherLocaleByTag("enUS");
-        l_Host.Attach(&l_App);
-        l_App.Init();
+        LauncherRun l_Run;
+        l_Run.Start([&] { l_Run.Host->Locale = LauncherLocaleByTag("enUS"); });
+        TestApplication& l_App = *l_Run.App;
+        FakeHost& l_Host = *l_Run.Host;
         const bool l_Done = l_Host.WaitFor([&] { return l_App.m_Status.ApplicationState == 1; })
-            && (l_App.Install(l_Folder, true), l_Host.WaitFor([&] {
-                   return l_App.m_Status.ApplicationState == 2 && !l_App.m_Status.Busy; }, 60000));
+            && (l_App.Install(l_Folder, true), l_Run.WaitIdle(60000));
         l_Host.Detach();
         QVERIFY(l_Done);
         QVERIFY2(l_Host.Errors.isEmpty(), qPrintable(l_Host.Errors.join("; ")));
@@ -149,9 +146,9 @@ private slots:
             const ManifestFile l_File = l_Files.value((l_It.key().startsWith("Data/") ? "*" : "") + l_It.key());
             const QString l_Path = l_Folder + l_It.key();
             QVERIFY2(l_File.Md5 == TestBuild::Md5Of(l_It.value())
-                         && TestBuild::Read(l_Out + "/wow_bfa/" + l_File.Location) == l_It.value()
+                         && ReadFile(l_Out + "/wow_bfa/" + l_File.Location) == l_It.value()
                          && (l_It.key().startsWith("Data/frFR/") ? !QFileInfo::exists(l_Path)
-                                 : QFileInfo(l_Path).isFile() && TestBuild::Read(l_Path) == l_It.value()),
+                                 : QFileInfo(l_Path).isFile() && ReadFile(l_Path) == l_It.value()),
                      qPrintable(l_It.key()));
         }
     }
@@ -169,7 +166,7 @@ private slots:
 
         QTemporaryDir l_Next;
         MakeGame(l_Next.path());
-        QVERIFY(TestBuild::Write(l_Next.path() + "/Wow.exe", "patched"));
+        QVERIFY(WriteFile(l_Next.path() + "/Wow.exe", "patched"));
         QVERIFY(Publish(Options("b2") << l_Next.path() << l_Out) == 0
                 && Publish(Options("b3") << "--dev-only" << l_Next.path() << l_Out) == 0);
         QCOMPARE(Channels(l_Out), QString("b2/b3"));
@@ -241,7 +238,7 @@ private slots:
         MakeGame(l_Game.path());
         const QString l_Path = l_Game.path() + "/" + name;
         if (kind == "file")
-            QVERIFY(TestBuild::Write(l_Path, "refused"));
+            QVERIFY(WriteFile(l_Path, "refused"));
         else if (kind.startsWith("link:"))
             QVERIFY(QFile::link(kind.mid(5), l_Path));
         else if (kind == "fifo")

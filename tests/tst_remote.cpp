@@ -1,7 +1,6 @@
 // Remote build information: the version, build information and CDN documents, and the CDN choice.
 #include "net/Deployment.h"
-#include "support/FakeHost.h"
-#include "support/TestApplication.h"
+#include "support/LauncherRun.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
 #include "support/WarningLog.h"
@@ -13,22 +12,16 @@ class tst_remote : public QObject
 {
     Q_OBJECT
     std::unique_ptr<TestHttpServer> m_Server;
-    std::unique_ptr<TestApplication> m_App;
-    std::unique_ptr<FakeHost> m_Host; ///< deleted before the application
+    LauncherRun m_Run;
     /// Runs the chain of a fresh application until it ended (state 1 or 2) or reported an error.
     bool RunChain(const std::function<void()>& p_Prepare = [] {})
     {
-        m_Host.reset();
-        m_App.reset(new TestApplication());
-        m_Host.reset(new FakeHost());
-        p_Prepare();
-        m_Host->Attach(m_App.get());
-        m_App->Init();
-        const bool l_Ended = m_Host->WaitFor([&] {
-            std::lock_guard<std::recursive_mutex> l_Lock(m_Host->Mutex);
-            return m_App->m_Status.ApplicationState != 0 || !m_Host->Errors.isEmpty();
+        m_Run.Start(p_Prepare);
+        const bool l_Ended = m_Run.Host->WaitFor([&] {
+            std::lock_guard<std::recursive_mutex> l_Lock(m_Run.Host->Mutex);
+            return m_Run.App->m_Status.ApplicationState != 0 || !m_Run.Host->Errors.isEmpty();
         });
-        m_Host->Detach();
+        m_Run.Host->Detach();
         return l_Ended;
     }
 
@@ -72,11 +65,11 @@ private slots:
         m_Server->SetFault(path, l_Fault);
         if (!body.isEmpty())
             m_Server->SetResource(path, body);
-        QVERIFY(RunChain([&] { m_Host->DevChannel = path.contains("_dev"); }));
-        QCOMPARE(m_Host->Errors, l_Error.isEmpty() ? QStringList() : QStringList({l_Error}));
+        QVERIFY(RunChain([&] { m_Run.Host->DevChannel = path.contains("_dev"); }));
+        QCOMPARE(m_Run.Host->Errors, l_Error.isEmpty() ? QStringList() : QStringList({l_Error}));
         QCOMPARE(m_Server->Requests().size(), l_Error.isEmpty() ? 3 : path.contains("info") ? 2 : 1);
-        QCOMPARE(m_App->m_Status.ApplicationState, l_Error.isEmpty() ? 1 : 0);
-        QVERIFY(!l_Error.isEmpty() || m_Server->Requests()[0].Path + " " + m_App->m_Manifest.BuildId == path + " b42");
+        QCOMPARE(m_Run.App->m_Status.ApplicationState, l_Error.isEmpty() ? 1 : 0);
+        QVERIFY(!l_Error.isEmpty() || m_Server->Requests()[0].Path + " " + m_Run.App->m_Manifest.BuildId == path + " b42");
     }
 
     void cdnList_data()
@@ -95,14 +88,14 @@ private slots:
         m_Server->SetResource("/srv/cdns.info", text);
         WarningLog l_Log;
         QVERIFY(RunChain());
-        QCOMPARE(m_App->m_CdnList, l_Hosts);
-        QCOMPARE(l_Log.Starting("Selected CDN "), QStringList({"Selected CDN Battle for Azeroth " + m_App->m_BaseUrl}));
+        QCOMPARE(m_Run.App->m_CdnList, l_Hosts);
+        QCOMPARE(l_Log.Starting("Selected CDN "), QStringList({"Selected CDN Battle for Azeroth " + m_Run.App->m_BaseUrl}));
         ManifestFile l_Cdn, l_Server;
         l_Server.Flags = 0x40;
-        QCOMPARE((m_App->SelectBaseUrl(l_Server, false), m_App->m_BaseUrl), Deployment::ServerBaseUrl());
+        QCOMPARE((m_Run.App->SelectBaseUrl(l_Server, false), m_Run.App->m_BaseUrl), Deployment::ServerBaseUrl());
         QSet<QString> l_Seen;
         for (int l_I = 0; l_I < 100; ++l_I)
-            l_Seen << (m_App->SelectBaseUrl(l_Cdn, false), m_App->m_BaseUrl);
+            l_Seen << (m_Run.App->SelectBaseUrl(l_Cdn, false), m_Run.App->m_BaseUrl);
         QCOMPARE(l_Seen, l_Hosts.isEmpty() ? QSet<QString>({Deployment::ServerBaseUrl()})
                                          : QSet<QString>({"http://a.example/", "http://b.example/"}));
     }
@@ -112,7 +105,7 @@ private slots:
     {
         m_Server->SetFault("/srv/cdns.info", With(&TestHttpServer::Fault::Status, 404));
         QVERIFY(RunChain());
-        QVERIFY(m_App->m_CdnList.isEmpty() && m_App->m_BaseUrl == Deployment::ServerBaseUrl());
+        QVERIFY(m_Run.App->m_CdnList.isEmpty() && m_Run.App->m_BaseUrl == Deployment::ServerBaseUrl());
     }
 
     /// A folder whose manifest was never built gets a full scan, and the setting is then stored.
@@ -120,11 +113,11 @@ private slots:
     {
         QTemporaryDir l_Dir;
         QVERIFY(RunChain([&] {
-            m_Host->Settings["wow_bfa.Installed"] = true;
-            m_Host->Settings["wow_bfa.InstallFolder"] = l_Dir.path() + "/game/";
-            m_Host->LauncherRunning = false; // the manifest pass stops at once
+            m_Run.Host->Settings["wow_bfa.Installed"] = true;
+            m_Run.Host->Settings["wow_bfa.InstallFolder"] = l_Dir.path() + "/game/";
+            m_Run.Host->LauncherRunning = false; // the manifest pass stops at once
         }));
-        QVERIFY(m_App->m_FullScan && m_Host->Settings.value("wow_bfa.ManifestBuilt").toBool());
+        QVERIFY(m_Run.App->m_FullScan && m_Run.Host->Settings.value("wow_bfa.ManifestBuilt").toBool());
     }
 };
 

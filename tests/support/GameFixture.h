@@ -1,24 +1,12 @@
 #pragma once
 #include "app/Kestrun.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
-inline bool WriteFile(const QString& p_Path, const QByteArray& p_Data)
-{
-    QDir().mkpath(QFileInfo(p_Path).absolutePath());
-    QFile l_File(p_Path);
-    return l_File.open(QIODevice::WriteOnly | QIODevice::Truncate) && l_File.write(p_Data) == p_Data.size();
-}
-
-inline QByteArray ReadFile(const QString& p_Path)
-{
-    QFile l_File(p_Path);
-    return l_File.open(QIODevice::ReadOnly) ? l_File.readAll() : QByteArray();
-}
 
 /// The game in a temporary folder. The host's callbacks answer but its queues
 /// are not drained: what an operation posts stays queued for the test to count.

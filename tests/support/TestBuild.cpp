@@ -78,16 +78,3 @@ QByteArray TestBuild::Pattern(int p_Size, int p_Seed)
         l_Byte = char(l_Random.generate());
     return l_Bytes;
 }
-
-QByteArray TestBuild::Read(const QString& p_Path)
-{
-    QFile l_File(p_Path);
-    return l_File.open(QIODevice::ReadOnly) ? l_File.readAll() : QByteArray();
-}
-
-bool TestBuild::Write(const QString& p_Path, const QByteArray& p_Bytes)
-{
-    QDir().mkpath(QFileInfo(p_Path).absolutePath());
-    QFile l_File(p_Path);
-    return l_File.open(QIODevice::WriteOnly) && l_File.write(p_Bytes) == p_Bytes.size();
-}

@@ -1,4 +1,6 @@
 #pragma once
+#include "support/Files.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -45,8 +47,7 @@ public:
     // Files on disk for tests.
     /// p_Size bytes that differ with p_Seed.
     static QByteArray Pattern(int p_Size, int p_Seed);
-    /// The file's bytes; empty when it cannot be read.
-    static QByteArray Read(const QString& p_Path);
-    /// Writes p_Bytes, creating the folders on the way.
-    static bool Write(const QString& p_Path, const QByteArray& p_Bytes);
+    /// ReadFile and WriteFile under the names the store tests use.
+    static QByteArray Read(const QString& p_Path) { return ReadFile(p_Path); }
+    static bool Write(const QString& p_Path, const QByteArray& p_Bytes) { return WriteFile(p_Path, p_Bytes); }
 };

@@ -52,6 +52,7 @@ public:
         connect(m_Socket, &QTcpSocket::bytesWritten, this, [this] { Pump(); });
         connect(m_Socket, &QTcpSocket::disconnected, this, [this] {
             m_Busy = false; // the pace timer may still fire before the deletion
+            m_Owner->Locked([&] { ++m_Owner->m_Closed, --m_Owner->m_Open; });
             deleteLater();
         });
     }
@@ -247,7 +248,7 @@ private:
 bool TestHttpServer::Start()
 {
     return m_Listener.Start([this](QObject* p_Parent, QTcpSocket* p_Socket) {
-        Locked([&] { ++m_Connections; });
+        Locked([&] { ++m_Connections, ++m_Open; });
         new TestHttpServerConnection(p_Parent, this, p_Socket);
     });
 }

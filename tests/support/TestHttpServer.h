@@ -97,6 +97,19 @@ public:
         return m_Connections;
     }
 
+    /// Connections accepted and not yet closed by either side.
+    int OpenConnections() const
+    {
+        QMutexLocker l_Lock(&m_Mutex);
+        return m_Open;
+    }
+    /// Connections closed (by either side) since the start: the sign that a client let go of a transfer.
+    int ClosedConnections() const
+    {
+        QMutexLocker l_Lock(&m_Mutex);
+        return m_Closed;
+    }
+
     /// Bytes in which a block misplaced, repeated or cut off shows.
     static QByteArray Pattern(int p_Size, int p_Seed = 7);
 
@@ -120,6 +133,8 @@ private:
     QMap<QString, QList<Fault>> m_Faults;
     QList<Request> m_Requests;
     int m_Connections = 0;
+    int m_Open = 0;
+    int m_Closed = 0;
     LoopbackListener m_Listener;
 };
 

@@ -1,0 +1,10 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+// Files on disk for tests: the one copy of these helpers.
+
+/// The file's bytes; empty when it cannot be read.
+QByteArray ReadFile(const QString& p_Path);
+/// Writes p_Bytes in place of the file's, creating the folders on the way; false when any is not written.
+bool WriteFile(const QString& p_Path, const QByteArray& p_Bytes);
