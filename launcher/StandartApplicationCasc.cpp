@@ -14,6 +14,8 @@
 #include <QSaveFile>
 #include <QThread>
 
+#include <memory>
+
 namespace Orvane {
 namespace Launcher {
 
@@ -48,7 +50,9 @@ void StandartApplication::DropContentStore()
         m_CASCApplication = nullptr;
         l_Old->GetArchivesManager()->CancelScan();
         l_Old->GetIndexManager()->Cancel(true);
-        PostWorkerTask([this, l_Old] { PostMainTask([l_Old] { delete l_Old; }); });
+        // Shared by both steps: if the queues are dropped unrun (the unload), the last copy deletes it.
+        const std::shared_ptr<CASC::CASCApplication> l_Hold(l_Old);
+        PostWorkerTask([this, l_Hold] { PostMainTask([l_Hold] {}); });
     }
     ++m_CASCRun;
     m_CASCMode = false;
