@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace Orvane {
 namespace CASC {
@@ -28,6 +29,9 @@ CASCArchivesManager::CASCArchivesManager(CASCApplication* p_Owner)
 
 CASCArchivesManager::~CASCArchivesManager()
 {
+    // The pool's parse reads this object's members and posts to it: it ends before they go.
+    CancelEncoding();
+    m_EncodingRun.waitForFinished();
     // The transfers are the manager's children: nothing of theirs reaches this half-destroyed object.
     CASCHttpGet::Release(m_NetworkManager);
     delete m_Transfer;
@@ -100,32 +104,78 @@ void CASCArchivesManager::DownloadEncodingFile(const QString& p_Url, const QStri
 
 void CASCArchivesManager::DecodeEncodingFile(const QString& p_Path, const QString& p_Key)
 {
-    QFile l_File(p_Path);
-    if (!l_File.open(QIODevice::ReadOnly))
-    {
-        // Silence here would leave the run waiting for ever.
-        Raise(1, "CASCArchivesManager::Init() cannot read the encoding file " + p_Path + " : " + l_File.errorString());
-        return;
-    }
-    const QByteArray l_Expected = QByteArray::fromHex(p_Key.toLatin1()).leftJustified(16, '\0', true);
-    QByteArray l_Decoded;
-    QDataStream l_Stream(&l_File);
-    const qint32 l_Result = BLTEHandler::ExtractData(l_Stream, quint64(l_File.size()), l_Expected.constData(), l_Decoded);
-    l_File.close();
-    if (l_Result != BLTEHandler::Ok)
-    {
-        Raise(3, "CASCArchivesManager::Init() Encoding extracting error : " + QString::number(l_Result) +
-                     " removing file");
-        QFile::remove(p_Path);
-        return;
-    }
-    if (!ParseEncodingFile(&l_Decoded))
-    {
-        Raise(3, "CASCArchivesManager::Init() Encoding reading error, removing file");
-        QFile::remove(p_Path);
-        return;
-    }
-    m_OnEncodingLoaded();
+    // About a second per million entries: never on the owner's thread, which keeps serving the
+    // host (a stop included). Each step comes back here, queued in order, unless called off.
+    CancelEncoding();
+    const auto l_CallOff = std::make_shared<std::atomic<bool>>(false);
+    m_EncodingCallOff = l_CallOff;
+    const auto l_Post = [this, l_CallOff](std::function<void()> p_Step) {
+        if (!*l_CallOff)
+            QMetaObject::invokeMethod(this, [l_CallOff, p_Step] {
+                if (!*l_CallOff)
+                    p_Step();
+            }, Qt::QueuedConnection);
+    };
+    m_EncodingRun = QtConcurrent::run([this, l_CallOff, l_Post, p_Path, p_Key] {
+        const auto l_Outcome = [this, l_Post, l_CallOff, p_Path](int p_Kind, const QString& p_Message) {
+            l_Post([this, l_CallOff, p_Kind, p_Message, p_Path] { EncodingParsed(l_CallOff, p_Kind, p_Message, p_Path); });
+        };
+        QFile l_File(p_Path);
+        if (!l_File.open(QIODevice::ReadOnly))
+        {
+            // Silence here would leave the run waiting for ever.
+            return l_Outcome(1, "CASCArchivesManager::Init() cannot read the encoding file " + p_Path + " : " +
+                                    l_File.errorString());
+        }
+        const QByteArray l_Expected = QByteArray::fromHex(p_Key.toLatin1()).leftJustified(16, '\0', true);
+        QByteArray l_Decoded;
+        QDataStream l_Stream(&l_File);
+        const qint32 l_Result = BLTEHandler::ExtractData(l_Stream, quint64(l_File.size()), l_Expected.constData(), l_Decoded);
+        l_File.close();
+        if (l_Result != BLTEHandler::Ok)
+            return l_Outcome(3, "CASCArchivesManager::Init() Encoding extracting error : " + QString::number(l_Result) +
+                                    " removing file");
+        l_Post([this] {
+            m_OnBusy();
+            m_OnCheckProgress(0, CheckTotal);
+        });
+        const auto l_Map = std::make_shared<CASCEncodingMap>();
+        const bool l_Ok = CASCEncodingFile::Parse(l_Decoded, *l_Map, [this, l_Post](quint32 p_Entries) {
+            l_Post([this, p_Entries] { m_OnCheckProgress(qMin(p_Entries, CheckTotal), CheckTotal); });
+        }, l_CallOff.get());
+        l_Decoded.clear();
+        l_Post([this, l_Ok, l_Map] {
+            m_OnCheckProgress(CheckTotal, CheckTotal);
+            m_OnBusy();
+            // A failed parse leaves the map as it was.
+            if (l_Ok)
+                m_EncodingMap = std::move(*l_Map);
+            qWarning().noquote() << QString::number(m_EncodingMap.Size()) + " md5 hashs";
+        });
+        l_Outcome(l_Ok ? 0 : 3, l_Ok ? QString() : QStringLiteral("CASCArchivesManager::Init() Encoding reading error, removing file"));
+    });
+}
+
+void CASCArchivesManager::EncodingParsed(std::shared_ptr<std::atomic<bool>> p_CallOff, int p_Kind,
+                                         const QString& p_Message, const QString& p_Path)
+{
+    // A stopped run takes the outcome at its resume, unless called off meanwhile.
+    Step([this, p_CallOff, p_Kind, p_Message, p_Path] {
+        if (*p_CallOff)
+            return;
+        if (p_Kind == 0)
+            return m_OnEncodingLoaded();
+        Raise(p_Kind, p_Message);
+        if (p_Kind == 3)
+            QFile::remove(p_Path);
+    });
+}
+
+void CASCArchivesManager::CancelEncoding()
+{
+    if (m_EncodingCallOff)
+        *m_EncodingCallOff = true;
+    m_EncodingCallOff.reset();
 }
 
 bool CASCArchivesManager::ParseEncodingFile(QByteArray* p_Data)

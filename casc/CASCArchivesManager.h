@@ -5,6 +5,7 @@
 #include "casc/CASCTransferRate.h"
 #include "platform/QtCompat.h"
 
+#include <QFuture>
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QFile;
@@ -51,10 +53,13 @@ public:
     explicit CASCArchivesManager(CASCApplication* p_Owner);
     ~CASCArchivesManager() override;
 
-    /// Obtains the encoding file (local copy, else the CDN), decodes and parses it; ends with
-    /// m_OnEncodingLoaded or an error raised on the owner.
+    /// Obtains the encoding file (local copy, else the CDN), decodes and parses it off this
+    /// thread; ends, back on this thread, with m_OnEncodingLoaded or an error raised on the owner.
     void Init(QString p_DownloadDbPath);
+    /// Blocking parse into the map, with the progress callables.
     bool ParseEncodingFile(QByteArray* p_Data);
+    /// Calls off a decode and parse in flight: it stops at its next page and reports nothing.
+    void CancelEncoding();
 
     /// Blocking: checks every slot of every local archive, lists the damaged ones and writes
     /// the download database. False, with the list and the database left as they were, when a
@@ -112,7 +117,11 @@ private:
     ScanResult ScanArchive(quint8 p_Archive, const std::vector<CASCArchiveFileEntry>& p_Entries,
                            std::atomic<quint32>* p_Done) const;
 
+    /// Decodes and parses on the thread pool; the outcome is posted back.
     void DecodeEncodingFile(const QString& p_Path, const QString& p_Key);
+    /// The pool's outcome, on this thread: p_Kind 0 loaded, else the error to raise.
+    void EncodingParsed(std::shared_ptr<std::atomic<bool>> p_CallOff, int p_Kind, const QString& p_Message,
+                        const QString& p_Path);
     /// The encoding file's closed-range transfer, once its size is known.
     void DownloadEncodingFile(const QString& p_Url, const QString& p_Local, const QString& p_Key, quint64 p_Answered);
     void GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize);
@@ -178,6 +187,8 @@ private:
     int m_FailureKind = 0;                             // Init's thread; the stream's first failure
     QString m_Failure;                                 // Init's thread
     QString m_ExpandProblem;                           // Init's thread; why the last ExpandFile failed
+    QFuture<void> m_EncodingRun;                       // Init's thread; the pool's decode and parse
+    std::shared_ptr<std::atomic<bool>> m_EncodingCallOff; // Init's thread (the flag: any thread reads)
 };
 
 } // namespace CASC

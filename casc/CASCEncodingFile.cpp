@@ -51,7 +51,8 @@ void LogHeader(const Header& p_Header)
 
 } // namespace
 
-bool CASCEncodingFile::Parse(const QByteArray& p_Data, CASCEncodingMap& p_Map, const Progress& p_Progress)
+bool CASCEncodingFile::Parse(const QByteArray& p_Data, CASCEncodingMap& p_Map, const Progress& p_Progress,
+                             const std::atomic<bool>* p_CallOff)
 {
     const qint64 l_End = p_Data.size();
     if (l_End < HeaderSize)
@@ -99,6 +100,8 @@ bool CASCEncodingFile::Parse(const QByteArray& p_Data, CASCEncodingMap& p_Map, c
 
     for (quint32 l_Page = 0; l_Page < l_Header.NumEntriesA; ++l_Page)
     {
+        if (p_CallOff && *p_CallOff)
+            return false;
         l_Pos = l_P0 + qint64(l_Page) * PageSize;
         const qint64 l_PageEnd = l_Pos + PageSize;
         // A page filled to its last byte has no room for the zero count word that ends it.

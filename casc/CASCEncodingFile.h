@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 
+#include <atomic>
 #include <functional>
 
 namespace Orvane {
@@ -17,7 +18,9 @@ public:
     /// Called with the number of entries read so far, at most once per ProgressIntervalMs.
     using Progress = std::function<void(quint32 p_Entries)>;
 
-    static bool Parse(const QByteArray& p_Data, CASCEncodingMap& p_Map, const Progress& p_Progress = Progress());
+    /// p_CallOff, when given, is read once per page: set, the parse fails at the next page.
+    static bool Parse(const QByteArray& p_Data, CASCEncodingMap& p_Map, const Progress& p_Progress = Progress(),
+                      const std::atomic<bool>* p_CallOff = nullptr);
 
     static constexpr qint64 PageSize = 4096;
     static constexpr qint64 HeaderSize = 22;

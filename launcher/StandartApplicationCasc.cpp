@@ -49,6 +49,7 @@ void StandartApplication::DropContentStore()
     {
         m_CASCApplication = nullptr;
         l_Old->GetArchivesManager()->CancelScan();
+        l_Old->GetArchivesManager()->CancelEncoding();
         l_Old->GetIndexManager()->Cancel(true);
         // Shared by both steps: if the queues are dropped unrun (the unload), the last copy deletes it.
         const std::shared_ptr<CASC::CASCApplication> l_Hold(l_Old);
