@@ -1,15 +1,27 @@
 // The readers of the content store's own files: the encoding file, the local .idx files and
 // the download database.
+#include "support/CascRig.h"
+#include "support/CdnPath.h"
+#include "support/Files.h"
 #include "support/WarningLog.h"
+#include "casc/BLTEWriter.h"
 #include "casc/Bytes.h"
+#include "casc/CASCArchivesManager.h"
 #include "casc/CASCDownloadDatabase.h"
 #include "casc/CASCEncodingFile.h"
 #include "casc/CASCLocalIndex.h"
 #include "tools/forge/LocalIndexWriter.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QThreadPool>
 #include <QtTest>
+
+#include <atomic>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -76,6 +88,25 @@ QByteArray ContentOf(const CASCEncodingMap& p_Map, const QByteArray& p_EncodingK
     return l_Record ? QByteArray(l_Record->ContentKey, 16) : QByteArray();
 }
 
+/// A decoded encoding file of p_Entries entries with distinct keys, 107 to a page: about 38 MiB
+/// per million, which takes the parse a while.
+QByteArray LargeEncodingFile(int p_Entries)
+{
+    QList<QByteArray> l_Pages;
+    QByteArray l_Page;
+    for (int l_I = 0; l_I < p_Entries; ++l_I)
+    {
+        QByteArray l_Key(16, '\x5a');
+        std::memcpy(l_Key.data(), &l_I, sizeof l_I);
+        l_Page.append(EntryA(QByteArray(l_Key).replace(15, 1, "c"), {l_Key}));
+        if (l_Page.size() + 38 > 4094)
+            l_Pages.append(l_Page), l_Page.clear();
+    }
+    if (!l_Page.isEmpty())
+        l_Pages.append(l_Page);
+    return EncodingFile(l_Pages);
+}
+
 } // namespace
 
 class EncodingTest : public QObject
@@ -93,6 +124,8 @@ private slots:
     void newestIndexPerBucket();
     void downloadDatabase();
     void downloadDatabaseOnAFullDisk();
+    void loadedOffTheOwnersThread_data();
+    void loadedOffTheOwnersThread();
 };
 
 void EncodingTest::pages_data()
@@ -293,6 +326,121 @@ void EncodingTest::downloadDatabaseOnAFullDisk()
 #else
     QSKIP("needs RLIMIT_FSIZE");
 #endif
+}
+
+void EncodingTest::loadedOffTheOwnersThread_data()
+{
+    QTest::addColumn<QString>("during"); // what happens once the parse has begun
+    QTest::newRow("nothing: loaded") << "";
+    QTest::newRow("a stop: held until the resume") << "stop";
+    QTest::newRow("called off (a new pass, Uninit)") << "call-off";
+    QTest::newRow("the store destroyed") << "destroy";
+}
+
+void EncodingTest::loadedOffTheOwnersThread()
+{
+    // The manager's thread is the host's: it keeps serving while a large encoding file is
+    // decoded and parsed, gets the progress and the outcome, and a stop, a call-off or its
+    // store's destruction meanwhile is clean.
+    QFETCH(QString, during);
+    const int l_Entries = qEnvironmentVariableIsSet("KESTRUN_ENCODING_ENTRIES")
+                              ? qEnvironmentVariableIntValue("KESTRUN_ENCODING_ENTRIES")
+                              : 1000000;
+    static const QByteArray s_Decoded = LargeEncodingFile(l_Entries);
+    static QByteArray s_Blob;
+    BLTEWriter::Options l_Plain;
+    l_Plain.ChunkMode = BLTEWriter::Mode::Plain;
+    QVERIFY(!s_Blob.isEmpty() || BLTEWriter::Encode(s_Decoded, l_Plain, s_Blob));
+    const QString l_Key = QString::fromLatin1(BLTEWriter::EncodingKey(s_Blob).toHex());
+
+    CascRig l_Rig;
+    if (l_Rig.External())
+        QSKIP("forges its own store");
+    QVERIFY(l_Rig.Forge({"--files", "4"}));
+    // The build configuration names the large file, whose copy is already installed.
+    QStringList l_Lines = QString::fromLatin1(l_Rig.m_Store.Served("config", l_Rig.m_Store.Config("build"))).split('\n');
+    for (QString& l_Line : l_Lines)
+        if (l_Line.startsWith("encoding = "))
+            l_Line = "encoding = " + Md5Key(s_Decoded) + ' ' + l_Key;
+        else if (l_Line.startsWith("encoding-size = "))
+            l_Line = QStringLiteral("encoding-size = %1 %2").arg(s_Decoded.size()).arg(s_Blob.size());
+    l_Rig.ServeBuildConfig(l_Lines.join('\n').toLatin1());
+    const QString l_Local = l_Rig.m_StoreRoot + "/install/data/orvane/" + l_Key;
+    QVERIFY(WriteFile(l_Local, s_Blob));
+    l_Rig.NewApp();
+    QVERIFY(l_Rig.Init());
+
+    CASCArchivesManager* l_Manager = l_Rig.m_App->GetArchivesManager();
+    QThread* const l_Owner = QThread::currentThread();
+    std::atomic<QThread*> l_Parser{nullptr};
+    std::atomic<bool> l_Go{false};
+    int l_Loaded = 0, l_Elsewhere = 0;
+    quint32 l_Progress = 0;
+    l_Manager->m_OnEncodingLoaded = [&] { ++l_Loaded; };
+    l_Manager->m_OnBusy = [&] { l_Elsewhere += QThread::currentThread() != l_Owner; };
+    l_Manager->m_OnCheckProgress = [&](quint32 p_Done, quint32) {
+        l_Elsewhere += QThread::currentThread() != l_Owner;
+        l_Progress = p_Done;
+    };
+    WarningLog l_Log;
+    l_Log.Silence = [](const QString&) { return true; };
+    // The header line is the parse's first: the stop lands in the parse, the other actions are
+    // released together with it.
+    l_Log.OnLine = [&](const QString& p_Line) {
+        if (!p_Line.startsWith("CASCArchivesManager::ParseEncodingFile() Encoding file header"))
+            return;
+        l_Parser = QThread::currentThread();
+        if (during == "stop")
+            l_Manager->StopDownload();
+        for (QDeadlineTimer l_Deadline(20000); !l_Go && during != "stop" && !during.isEmpty() && !l_Deadline.hasExpired();)
+            QThread::yieldCurrentThread();
+    };
+    const auto l_Hashes = [&] { return l_Log.Starting(QString::number(l_Entries) + " md5 hashs").size(); };
+
+    QElapsedTimer l_Clock;
+    l_Clock.start();
+    l_Manager->Init(l_Rig.m_StoreRoot + "/install/ToDownloadCASC.db");
+    QCOMPARE(l_Loaded, 0); // Init returned before the parse ended
+    QVERIFY(QTest::qWaitFor([&] { return l_Parser != nullptr; }, 20000));
+    QVERIFY(l_Parser != l_Owner);
+    if (during.isEmpty())
+    {
+        QVERIFY(QTest::qWaitFor([&] { return l_Loaded > 0 || !l_Rig.m_Errors->isEmpty(); }, 60000));
+        qInfo("%d entries decoded and parsed in %lld ms", l_Entries, l_Clock.elapsed());
+        QCOMPARE(l_Loaded, 1);
+        QCOMPARE(int(l_Manager->GetEncodingMap().Size()), l_Entries);
+        QCOMPARE(l_Progress, CASCArchivesManager::CheckTotal);
+        QCOMPARE(l_Hashes(), 1);
+    }
+    if (during == "stop")
+    {
+        // The parse ends, its outcome waits for the resume.
+        QVERIFY(QTest::qWaitFor([&] { return l_Hashes() > 0; }, 60000));
+        QTest::qWait(200);
+        QCOMPARE(l_Loaded, 0);
+        l_Manager->ResumeDownload();
+        QTRY_COMPARE_WITH_TIMEOUT(l_Loaded, 1, 10000);
+        QCOMPARE(int(l_Manager->GetEncodingMap().Size()), l_Entries);
+    }
+    if (during == "call-off")
+    {
+        l_Go = true;
+        l_Manager->CancelEncoding();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+        QCoreApplication::processEvents();
+        QCOMPARE(l_Hashes(), 0);
+    }
+    if (during == "destroy")
+    {
+        l_Go = true;
+        l_Rig.m_App.reset();
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(l_Rig.m_Errors->isEmpty());
+    QCOMPARE(l_Elsewhere, 0);
+    QCOMPARE(l_Loaded, during == "" || during == "stop" ? 1 : 0);
+    // A parse called off is no damaged file: the copy stays for the next run.
+    QVERIFY(QFile::exists(l_Local));
 }
 
 QTEST_GUILESS_MAIN(EncodingTest)

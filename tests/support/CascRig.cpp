@@ -1,5 +1,8 @@
 #include "CascRig.h"
 
+#include "CdnPath.h"
+#include "Files.h"
+
 #include <QtTest>
 
 using namespace Orvane::CASC;
@@ -42,4 +45,13 @@ bool CascRig::Init()
     m_App->Init(2);
     return QTest::qWaitFor([&] { return l_Complete.count() > 0 || m_Errors->count() > 0; }, 20000) &&
            m_Errors->isEmpty();
+}
+
+void CascRig::ServeBuildConfig(const QByteArray& p_Text)
+{
+    const QString l_Old = m_Store.Config("build");
+    const QString l_Key = Md5Key(p_Text);
+    m_Server.SetResource(m_Store.CdnPath("config", l_Key), p_Text);
+    const QByteArray l_Versions = ReadFile(m_Store.CdnDocRoot() + "/wow/versions");
+    m_Server.SetResource("/wow/versions", QByteArray(l_Versions).replace(l_Old.toLatin1(), l_Key.toLatin1()));
 }

@@ -22,6 +22,8 @@ public:
     /// Init(2) until InitComplete; false on an error or a timeout.
     bool Init();
     bool External() const { return !m_ExternalUrl.isEmpty(); }
+    /// Serves p_Text as the build configuration, under its own key, in place of the forged one.
+    void ServeBuildConfig(const QByteArray& p_Text);
 
     TestHttpServer m_Server;
     CascStore m_Store;

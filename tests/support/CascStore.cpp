@@ -1,5 +1,6 @@
 #include "CascStore.h"
 
+#include "CdnPath.h"
 #include "TestBuild.h"
 
 #include "tools/forge/ForgeCommand.h"
@@ -36,4 +37,14 @@ QStringList CascStore::Archives(bool p_Patch) const
         if (l_Archive.toObject()["patch"].toBool() == p_Patch)
             l_Names.append(l_Archive.toObject()["name"].toString());
     return l_Names;
+}
+
+QString CascStore::CdnPath(const QString& p_Kind, const QString& p_Key) const
+{
+    return ::CdnPath(p_Kind, p_Key, m_Summary["cdnPath"].toString());
+}
+
+QByteArray CascStore::Served(const QString& p_Kind, const QString& p_Key) const
+{
+    return TestBuild::Read(CdnDocRoot() + CdnPath(p_Kind, p_Key));
 }

@@ -20,6 +20,10 @@ public:
     const QJsonObject& Summary() const { return m_Summary; }
     QJsonArray Blobs() const { return m_Summary["blobs"].toArray(); }
     QString Config(const char* p_Which) const { return m_Summary["configs"].toObject()[p_Which].toString(); }
+    /// Where its CDN serves a keyed file (p_Kind: config, data or patch).
+    QString CdnPath(const QString& p_Kind, const QString& p_Key) const;
+    /// The served file's bytes as forged.
+    QByteArray Served(const QString& p_Kind, const QString& p_Key) const;
     /// CDN archive names, data archives first, and whether each is a patch archive.
     QStringList Archives(bool p_Patch) const;
     QString Error() const { return m_Error; }
