@@ -1,6 +1,7 @@
 // The archive manager against forged installations: the encoding file, the install scan, the
 // download database and the streamed repair from a CDN, with the faults a real server and disk have.
-#include "support/CascStore.h"
+#include "support/CascRig.h"
+#include "support/CdnPath.h"
 #include "support/StopCheck.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
@@ -30,46 +31,40 @@ QStringList Lines(const QByteArray& p_Text)
     return QString::fromLatin1(p_Text).split('\n', Orvane::Compat::SkipEmptyParts);
 }
 
-/// A forged store and an orchestrator over its installation, with every callable recorded.
-struct Repair
+/// The shared store rig (forged store on the test server, or the end-to-end run's nginx) with
+/// the archive manager's callables recorded.
+struct Repair : CascRig
 {
-    CascStore m_Store;
-    std::unique_ptr<CASCApplication> m_App;
-    QList<QPair<int, QString>> m_Errors;
+    QList<QPair<int, QString>> m_Raised;
     bool m_Loaded = false, m_Finished = false;
     QList<QList<quint64>> m_Started, m_Completed;
 
-    /// Forged for p_Server, which then serves its CDN side; orchestrator and encoding file loaded.
-    bool Ready(const QStringList& p_Args, TestHttpServer& p_Server, bool p_LoadEncoding = true)
+    /// Forged and served; orchestrator and (unless told otherwise) encoding file loaded.
+    bool Ready(const QStringList& p_Args, bool p_LoadEncoding = true)
     {
-        if (!m_Store.Forge(p_Args + QStringList{"--hosts", QStringLiteral("127.0.0.1:%1").arg(p_Server.Port())}))
-            return false;
-        p_Server.SetFileRoot(m_Store.CdnDocRoot());
-        return Open(p_Server.BaseUrl()) && (!p_LoadEncoding || LoadEncoding());
+        return Forge(p_Args) && Open() && (!p_LoadEncoding || LoadEncoding());
     }
     QString Install() const { return m_Store.Install(); }
-    QJsonObject Blob(int p_Number) const { return m_Store.Summary()["blobs"].toArray().at(p_Number).toObject(); }
+    QJsonObject Blob(int p_Number) const { return m_Store.Blobs().at(p_Number).toObject(); }
     CASCArchivesManager* Manager() const { return m_App->GetArchivesManager(); }
     QString Db() const { return Install() + "ToDownloadCASC.db"; }
     QString ArchivePath(int p_Number) const { return Install() + QString::asprintf("data/data/data.%03d", p_Number); }
     /// The served path of the CDN archive that holds blob p_Number.
     QString CdnPath(int p_Number) const
     {
-        const QString l_Name = Blob(p_Number)["cdnArchive"].toString();
-        return QString("/tpr/wow/") + (Blob(p_Number)["patch"].toBool() ? "patch/" : "data/") + l_Name.left(2) + "/" +
-               l_Name.mid(2, 2) + "/" + l_Name;
+        return m_Store.CdnPath(Blob(p_Number)["patch"].toBool() ? "patch" : "data", Blob(p_Number)["cdnArchive"].toString());
     }
+    /// The served path of the encoding file.
+    QString EncodingPath() const { return m_Store.CdnPath("data", EncodingKey()); }
+    QString EncodingKey() const { return m_Store.Summary()["encoding"].toObject()["encodingKey"].toString(); }
 
-    /// Orchestrator initialised from p_CdnUrl, indices loaded, callables installed.
-    bool Open(const QString& p_CdnUrl)
+    /// A new orchestrator initialised from the CDN, indices loaded, callables installed.
+    bool Open()
     {
-        m_App.reset(new CASCApplication(0, Install(), p_CdnUrl));
+        NewApp();
         QObject::connect(m_App.get(), &CASCApplication::OnError,
-                         [this](Errors::Type p_Type, QString p_Message) { m_Errors.append({int(p_Type), p_Message}); });
-        bool l_Ready = false;
-        QObject::connect(m_App.get(), &CASCApplication::InitComplete, [&l_Ready] { l_Ready = true; });
-        m_App->Init(2);
-        if (!QTest::qWaitFor([&] { return l_Ready || !m_Errors.isEmpty(); }, 20000) || !l_Ready)
+                         [this](Errors::Type p_Type, QString p_Message) { m_Raised.append({int(p_Type), p_Message}); });
+        if (!Init())
             return false;
         m_App->GetIndexManager()->Load();
         const auto l_Record = [](QList<QList<quint64>>& p_List) {
@@ -84,13 +79,13 @@ struct Repair
         Manager()->m_OnDownloadStarted = l_Record(m_Started);
         Manager()->m_OnDownloadProgress = [](int, int, int, quint64, quint64, quint64) {};
         Manager()->m_OnDownloadCompleted = l_Record(m_Completed);
-        return m_Errors.isEmpty();
+        return m_Raised.isEmpty();
     }
     bool LoadEncoding()
     {
         m_Loaded = false;
         Manager()->Init(Db());
-        return QTest::qWaitFor([&] { return m_Loaded || !m_Errors.isEmpty(); }, 20000) && m_Loaded;
+        return QTest::qWaitFor([&] { return m_Loaded || !m_Raised.isEmpty(); }, 20000) && m_Loaded;
     }
     /// The index keys the scan lists, in list order.
     QStringList Scan()
@@ -111,7 +106,7 @@ struct Repair
     }
     bool WaitFinished(int p_TimeoutMs = 20000)
     {
-        return QTest::qWaitFor([&] { return m_Finished || !m_Errors.isEmpty(); }, p_TimeoutMs) && m_Finished;
+        return QTest::qWaitFor([&] { return m_Finished || !m_Raised.isEmpty(); }, p_TimeoutMs) && m_Finished;
     }
     std::set<QString> Damaged() const
     {
@@ -127,7 +122,7 @@ struct Repair
         QCOMPARE(std::set<QString>(l_Listed.begin(), l_Listed.end()), Damaged());
         QCOMPARE(Lines(TestBuild::Read(Db())), l_Listed);
         QVERIFY(Stream());
-        QVERIFY2(m_Errors.isEmpty(), qPrintable(m_Errors.value(0).second));
+        QVERIFY2(m_Raised.isEmpty(), qPrintable(m_Raised.value(0).second));
         QVERIFY(Scan().isEmpty());
         QVERIFY(TestBuild::Read(Db()).isEmpty());
     }
@@ -168,16 +163,6 @@ protected:
     }
 };
 
-/// The build configuration the versions table names is replaced by p_Text, served under its own key.
-void ServeBuildConfig(TestHttpServer& p_Server, const CascStore& p_Store, const QByteArray& p_Text)
-{
-    const QString l_Old = p_Store.Config("build");
-    const QString l_Key = TestBuild::Md5Of(p_Text);
-    p_Server.SetResource("/tpr/wow/config/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key, p_Text);
-    const QByteArray l_Versions = TestBuild::Read(p_Store.CdnDocRoot() + "/wow/versions");
-    p_Server.SetResource("/wow/versions", QByteArray(l_Versions).replace(l_Old.toLatin1(), l_Key.toLatin1()));
-}
-
 /// Where the entry of p_IndexKey (hex) begins in an index file: entries start with their key.
 int FindKey(const QByteArray& p_File, const QString& p_IndexKey)
 {
@@ -205,7 +190,6 @@ private slots:
     void badAnswers();
     void diskFailures_data();
     void diskFailures();
-    void stopAndResume();
     void emptyList();
     void expandInPieces();
     void repairFromServer();
@@ -223,13 +207,11 @@ private slots:
 
 private:
     static constexpr int StallMs = 3000;
-    TestHttpServer m_Server;
     WarningLog m_Log;
 };
 
 void ArchivesTest::initTestCase()
 {
-    QVERIFY(m_Server.Start());
     qputenv("KESTRUN_STALL_TIMEOUT_MS", QByteArray::number(StallMs));
     // Damaged slots and refused answers are logged on purpose.
     m_Log.Silence = [](const QString& p_Line) {
@@ -254,21 +236,21 @@ void ArchivesTest::scanAndRepair()
 {
     QFETCH(QStringList, damage);
     Repair l_Run;
-    QVERIFY(l_Run.Ready(s_Small + damage, m_Server));
-    m_Server.ClearRequests();
+    QVERIFY(l_Run.Ready(s_Small + damage));
+    l_Run.m_Server.ClearRequests();
     l_Run.ScanStreamRescan();
     // Exactly the damaged blobs were asked for, each by its own range: 1000 bytes at 5000 are "bytes=5000-5999".
     std::set<QByteArray> l_Ranges, l_Expected;
-    for (const TestHttpServer::Request& l_Request : m_Server.Requests())
+    for (const TestHttpServer::Request& l_Request : l_Run.m_Server.Requests())
         l_Ranges.insert(l_Request.Range);
-    for (int l_I = 0; l_I < l_Run.m_Store.Summary()["blobs"].toArray().size(); ++l_I)
+    for (int l_I = 0; l_I < l_Run.m_Store.Blobs().size(); ++l_I)
         if (l_Run.Damaged().count(l_Run.Blob(l_I)["indexKey"].toString()))
         {
             const qint64 l_From = qint64(l_Run.Blob(l_I)["cdnOffset"].toDouble());
             l_Expected.insert(QStringLiteral("bytes=%1-%2").arg(l_From).arg(l_From + l_Run.Blob(l_I)["blobSize"].toInt() - 1).toLatin1());
         }
     QCOMPARE(l_Ranges, l_Expected);
-    QCOMPARE(m_Server.Requests().size(), int(l_Expected.size()));
+    QCOMPARE(l_Run.m_Server.Requests().size(), int(l_Expected.size()));
     const quint64 l_Total = l_Run.m_Completed.last()[4];
     QCOMPARE(l_Run.m_Started.first(), (QList<quint64>{1, quint64(l_Expected.size()), 0, 0, l_Total}));
     QCOMPARE(l_Run.m_Completed.last(), (QList<quint64>{quint64(l_Expected.size()), quint64(l_Expected.size()), 100, l_Total, l_Total}));
@@ -301,16 +283,16 @@ void ArchivesTest::scanCommand()
     QFETCH(int, status);
     Repair l_Run;
     QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "3", "--swap-slot", "20", "--truncate-slot", "30", "--drop-archive", "1"},
-                        m_Server, false));
+                        false));
     const QString l_Install = l_Run.Install();
     const QString l_Build = l_Run.m_Store.Summary()["configs"].toObject()["build"].toString();
-    const QString l_Encoding = l_Install + "data/orvane/" + l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
+    const QString l_Encoding = l_Install + "data/orvane/" + l_Run.EncodingKey();
     if (change == "drop-encoding")
         QFile::remove(l_Encoding);
     if (change == "flip-encoding")
         TestBuild::Write(l_Encoding, TestBuild::Read(l_Encoding).replace(10, 1, "?"));
     if (change == "drop-build")
-        QFile::remove(l_Install + "data/config/" + l_Build.left(2) + "/" + l_Build.mid(2, 2) + "/" + l_Build);
+        QFile::remove(l_Install + "data/config/" + KeyedPath(l_Build));
     if (change == "drop-index")
         QFile::remove(l_Install + "data/indices/" + l_Run.m_Store.Archives(false).first() + ".index");
     if (change == "second-build")
@@ -359,23 +341,22 @@ void ArchivesTest::encodingFile()
     QFETCH(int, error);
     QFETCH(QString, message);
     Repair l_Run;
-    QVERIFY(l_Run.Ready(s_Small, m_Server, false));
-    const QString l_Key = l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
-    const QString l_Local = l_Run.Install() + "data/orvane/" + l_Key;
+    QVERIFY(l_Run.Ready(s_Small, false));
+    const QString l_Local = l_Run.Install() + "data/orvane/" + l_Run.EncodingKey();
     const QByteArray l_Bytes = TestBuild::Read(l_Local);
     if (change.startsWith("remove"))
         QFile::remove(l_Local);
     if (change == "remove-refuse")
-        m_Server.SetFault("/tpr/wow/data/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key, With(&Fault::Status, 404));
+        l_Run.m_Server.SetFault(l_Run.EncodingPath(), With(&Fault::Status, 404));
     if (change == "flip")
         QVERIFY(TestBuild::Write(l_Local, QByteArray(l_Bytes).replace(20, 1, "?")));
     const bool l_Loaded = l_Run.LoadEncoding();
-    m_Server.ClearFaults();
+    l_Run.m_Server.ClearFaults();
     QCOMPARE(l_Loaded, error < 0);
     if (error >= 0)
     {
-        QCOMPARE(l_Run.m_Errors.first().first, error);
-        QVERIFY2(l_Run.m_Errors.first().second.startsWith(message), qPrintable(l_Run.m_Errors.first().second));
+        QCOMPARE(l_Run.m_Raised.first().first, error);
+        QVERIFY2(l_Run.m_Raised.first().second.startsWith(message), qPrintable(l_Run.m_Raised.first().second));
         QVERIFY(!QFile::exists(l_Local));
         return;
     }
@@ -383,10 +364,10 @@ void ArchivesTest::encodingFile()
     QVERIFY(!QFile::exists(l_Local + ".part"));
     QCOMPARE(l_Run.m_Completed.size(), 1);
     // A second Init parses the local copy again, without a download.
-    m_Server.ClearRequests();
+    l_Run.m_Server.ClearRequests();
     const size_t l_Entries = l_Run.Manager()->GetEncodingMap().Size();
     QVERIFY(l_Run.LoadEncoding());
-    QVERIFY(m_Server.Requests().isEmpty());
+    QVERIFY(l_Run.m_Server.Requests().isEmpty());
     QCOMPARE(l_Run.Manager()->GetEncodingMap().Size(), l_Entries);
 }
 
@@ -413,30 +394,30 @@ void ArchivesTest::badAnswers()
     QFETCH(bool, repaired);
     QFETCH(QString, message);
     Repair l_Run;
-    QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "4"}, m_Server));
+    QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "4"}));
     QCOMPARE(l_Run.Scan().size(), 1);
     const QString l_Archive = l_Run.ArchivePath(l_Run.Blob(4)["localArchive"].toInt());
     const QByteArray l_Before = TestBuild::Read(l_Archive);
-    m_Server.SetFault(l_Run.CdnPath(4), fault);
-    m_Server.ClearRequests();
+    l_Run.m_Server.SetFault(l_Run.CdnPath(4), fault);
+    l_Run.m_Server.ClearRequests();
     const bool l_Streamed = l_Run.Stream();
-    m_Server.ClearFaults();
+    l_Run.m_Server.ClearFaults();
     QCOMPARE(l_Streamed, repaired);
     if (!repaired)
     {
-        QCOMPARE(l_Run.m_Errors.size(), 1);
-        QCOMPARE(l_Run.m_Errors.first().first, 2);
-        QVERIFY2(l_Run.m_Errors.first().second.contains(QRegularExpression(message)), qPrintable(l_Run.m_Errors.first().second));
+        QCOMPARE(l_Run.m_Raised.size(), 1);
+        QCOMPARE(l_Run.m_Raised.first().first, 2);
+        QVERIFY2(l_Run.m_Raised.first().second.contains(QRegularExpression(message)), qPrintable(l_Run.m_Raised.first().second));
         // Qt itself may ask once more when a kept-alive connection closes under it.
-        QVERIFY(m_Server.Requests().size() >= CASCArchivesManager::MaxAttempts);
-        QVERIFY(m_Server.Requests().size() <= 2 * CASCArchivesManager::MaxAttempts);
+        QVERIFY(l_Run.m_Server.Requests().size() >= CASCArchivesManager::MaxAttempts);
+        QVERIFY(l_Run.m_Server.Requests().size() <= 2 * CASCArchivesManager::MaxAttempts);
         // Nothing was written over the slot or its neighbours; resumed against a healed server, it completes.
         QCOMPARE(TestBuild::Read(l_Archive), l_Before);
-        l_Run.m_Errors.clear();
+        l_Run.m_Raised.clear();
         l_Run.Manager()->ResumeDownload();
         QVERIFY(l_Run.WaitFinished());
     }
-    QVERIFY(l_Run.m_Errors.isEmpty());
+    QVERIFY(l_Run.m_Raised.isEmpty());
     QVERIFY(l_Run.Scan().isEmpty());
 }
 
@@ -453,56 +434,28 @@ void ArchivesTest::diskFailures()
     QFETCH(QString, where);
     QFETCH(QString, message);
     Repair l_Run;
-    QVERIFY(l_Run.Ready(s_Small + QStringList{"--drop-archive", "0"}, m_Server));
+    QVERIFY(l_Run.Ready(s_Small + QStringList{"--drop-archive", "0"}));
     QVERIFY(!l_Run.Scan().isEmpty());
     if (where == "scratch")
         QVERIFY(QDir().mkpath(l_Run.Install() + "data/orvane/temp.download/x"));
     else if (!QFile::link("/dev/full", l_Run.ArchivePath(0)))
         QSKIP("no /dev/full to stand for a full disk");
     QVERIFY(!l_Run.Stream(20000));
-    QCOMPARE(l_Run.m_Errors.first().first, 1);
-    QVERIFY2(l_Run.m_Errors.first().second.startsWith(message), qPrintable(l_Run.m_Errors.first().second));
-}
-
-void ArchivesTest::stopAndResume()
-{
-    Repair l_Run;
-    QVERIFY(l_Run.Ready({"--files", "4", "--min-size", "200K", "--max-size", "200K", "--mode", "N", "--zero-slot", "1",
-                         "--zero-slot", "2"}, m_Server));
-    QCOMPARE(l_Run.Scan().size(), 2);
-    // Each blob takes longer than the stall time-out.
-    for (int l_Blob : {1, 2})
-        m_Server.SetFault(l_Run.CdnPath(l_Blob), With(&Fault::BytesPerSecond, 40000));
-    l_Run.Manager()->LoadDownloadList();
-    l_Run.Manager()->StartStreaming();
-    const QString l_Scratch = l_Run.Install() + "data/orvane/temp.download";
-    QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Scratch).size() > 0; }, 20000));
-    const int l_Closed = m_Server.ClosedConnections();
-    l_Run.Manager()->StopDownload();
-    // The connection goes; past the stall time-out (longer than the blob takes) nothing grows or
-    // is asked, the cancel raises nothing and nothing completes.
-    const QString l_Broken =
-        QuietAfterStop(m_Server, l_Closed, StallMs + 500, [&] { return QFileInfo(l_Scratch).size(); });
-    QVERIFY2(l_Broken.isEmpty(), qPrintable(l_Broken));
-    QVERIFY(l_Run.m_Errors.isEmpty() && !l_Run.m_Finished);
-    m_Server.ClearFaults();
-    l_Run.Manager()->ResumeDownload();
-    QVERIFY(l_Run.WaitFinished());
-    QCOMPARE(l_Run.m_Completed.last()[3], l_Run.m_Completed.last()[4]); // the stopped attempt's bytes not counted twice
-    QVERIFY(l_Run.Scan().isEmpty());
+    QCOMPARE(l_Run.m_Raised.first().first, 1);
+    QVERIFY2(l_Run.m_Raised.first().second.startsWith(message), qPrintable(l_Run.m_Raised.first().second));
 }
 
 void ArchivesTest::emptyList()
 {
     Repair l_Run;
-    QVERIFY(l_Run.Ready(s_Small, m_Server));
+    QVERIFY(l_Run.Ready(s_Small));
     // A database line for a key no local index holds is ignored.
     QVERIFY(TestBuild::Write(l_Run.Db(), "00112233445566778899\n0011223344556677aa\n"));
-    m_Server.ClearRequests();
+    l_Run.m_Server.ClearRequests();
     QVERIFY(l_Run.Stream(1));
     QCOMPARE(l_Run.m_Started, (QList<QList<quint64>>{{1, 0, 0, 0, 0}}));
     QCOMPARE(l_Run.m_Completed, (QList<QList<quint64>>{{0, 0, 100, 0, 0}}));
-    QVERIFY(m_Server.Requests().isEmpty());
+    QVERIFY(l_Run.m_Server.Requests().isEmpty());
 }
 
 void ArchivesTest::expandInPieces()
@@ -532,8 +485,7 @@ void ArchivesTest::repairFromServer()
     if (l_Store.isEmpty() || l_Cdn.isEmpty())
         QSKIP("needs KESTRUN_CASC_STORE and KESTRUN_CASC_CDN_URL (tests/e2e/e2e_casc_repair.sh)");
     Repair l_Run;
-    QVERIFY(l_Run.m_Store.Open(l_Store));
-    QVERIFY(l_Run.Open(l_Cdn) && l_Run.LoadEncoding());
+    QVERIFY(l_Run.External() && l_Run.Forge({}) && l_Run.Open() && l_Run.LoadEncoding());
     if (!qEnvironmentVariableIsSet("KESTRUN_CASC_AFTER_KILL"))
         return l_Run.ScanStreamRescan();
     // Killed mid-stream: the scan finds whatever was left, and one more stream completes it.
@@ -556,34 +508,31 @@ void ArchivesTest::untrustedBuildConfig()
     // of kind 3 and touches nothing, and a missing one does not leave the run waiting.
     QFETCH(QByteArray, line);
     Repair l_Run;
-    QVERIFY(l_Run.m_Store.Forge(s_Small + QStringList{"--hosts", QStringLiteral("127.0.0.1:%1").arg(m_Server.Port())}));
-    m_Server.SetFileRoot(l_Run.m_Store.CdnDocRoot());
-    const QString l_Key = l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
+    QVERIFY(l_Run.Forge(s_Small));
+    const QString l_Key = l_Run.EncodingKey();
     const QString l_Content = l_Run.m_Store.Summary()["encoding"].toObject()["contentKey"].toString();
-    const QString l_Build = l_Run.m_Store.Config("build");
-    QByteArray l_Text = TestBuild::Read(l_Run.m_Store.CdnDocRoot() + "/tpr/wow/config/" + l_Build.left(2) + "/" +
-                                        l_Build.mid(2, 2) + "/" + l_Build);
+    QByteArray l_Text = l_Run.m_Store.Served("config", l_Run.m_Store.Config("build"));
     QVERIFY(l_Text.contains("encoding = "));
     QStringList l_Lines = QString::fromLatin1(l_Text).split('\n');
     for (QString& l_Line : l_Lines)
         if (l_Line.startsWith("encoding = "))
             l_Line = QString::fromLatin1(line).replace("CKEY", l_Content).trimmed();
     l_Text = l_Lines.join('\n').toLatin1();
-    ServeBuildConfig(m_Server, l_Run.m_Store, l_Text);
+    l_Run.ServeBuildConfig(l_Text);
     const QString l_Victim = l_Run.m_Store.Root() + "/victim";
     QVERIFY(TestBuild::Write(l_Victim, "not the encoding file"));
     QVERIFY(TestBuild::Write(l_Run.Install() + "data/orvane/keep", "x"));
-    const bool l_Open = l_Run.Open(m_Server.BaseUrl());
-    m_Server.ClearResources();
+    const bool l_Open = l_Run.Open();
+    l_Run.m_Server.ClearResources();
     QVERIFY(l_Open);
-    m_Server.ClearRequests();
+    l_Run.m_Server.ClearRequests();
     l_Run.Manager()->Init(l_Run.Db());
-    QTRY_VERIFY_WITH_TIMEOUT(!l_Run.m_Errors.isEmpty(), 10000);
-    QCOMPARE(l_Run.m_Errors.first().first, 3);
+    QTRY_VERIFY_WITH_TIMEOUT(!l_Run.m_Raised.isEmpty(), 10000);
+    QCOMPARE(l_Run.m_Raised.first().first, 3);
     QVERIFY(!l_Run.m_Loaded);
     QCOMPARE(TestBuild::Read(l_Victim), QByteArray("not the encoding file"));
     QVERIFY(QFile::exists(l_Run.Install() + "data/orvane/" + l_Key)); // the real copy is left alone too
-    QVERIFY(m_Server.Requests().isEmpty());
+    QVERIFY(l_Run.m_Server.Requests().isEmpty());
 }
 
 void ArchivesTest::damagedLocalIndex_data()
@@ -599,7 +548,7 @@ void ArchivesTest::damagedLocalIndex()
     // A local index that cannot be read is an error naming it: its slots were never checked.
     QFETCH(QString, change);
     Repair l_Run;
-    QVERIFY(l_Run.Ready(s_Small, m_Server));
+    QVERIFY(l_Run.Ready(s_Small));
     const QString l_Idx = l_Run.Install() + "data/data/0500000001.idx";
     const QByteArray l_Bytes = TestBuild::Read(l_Idx);
     QVERIFY(!l_Bytes.isEmpty());
@@ -611,17 +560,17 @@ void ArchivesTest::damagedLocalIndex()
         QVERIFY(QFile::remove(l_Idx));
     QVERIFY(TestBuild::Write(l_Run.Db(), "listed\n"));
     l_Run.Manager()->ScanInstall();
-    QCOMPARE(l_Run.m_Errors.size(), 1);
-    QCOMPARE(l_Run.m_Errors.first().first, 1);
-    QVERIFY2(l_Run.m_Errors.first().second.contains(change == "remove" ? l_Run.Install() + "data/data/05" : l_Idx),
-             qPrintable(l_Run.m_Errors.first().second));
+    QCOMPARE(l_Run.m_Raised.size(), 1);
+    QCOMPARE(l_Run.m_Raised.first().first, 1);
+    QVERIFY2(l_Run.m_Raised.first().second.contains(change == "remove" ? l_Run.Install() + "data/data/05" : l_Idx),
+             qPrintable(l_Run.m_Raised.first().second));
     // The list the last whole scan wrote stays.
     QCOMPARE(TestBuild::Read(l_Run.Db()), QByteArray("listed\n"));
-    l_Run.m_Errors.clear();
+    l_Run.m_Raised.clear();
     QVERIFY(TestBuild::Write(l_Run.Db(), l_Run.Blob(0)["indexKey"].toString().toLatin1() + "\n"));
     QVERIFY(!l_Run.Manager()->LoadDownloadList());
-    QCOMPARE(l_Run.m_Errors.size(), 1);
-    QCOMPARE(l_Run.m_Errors.first().first, 1);
+    QCOMPARE(l_Run.m_Raised.size(), 1);
+    QCOMPARE(l_Run.m_Raised.first().first, 1);
 }
 
 void ArchivesTest::unwrittenSlots_data()
@@ -644,7 +593,7 @@ void ArchivesTest::unwrittenSlots()
         l_Damage << "--zero-slot" << QString::number(l_I * 5);
     if (failure == "full")
         l_Damage = QStringList{"--drop-archive", "0"};
-    QVERIFY(l_Run.Ready(s_Small + l_Damage, m_Server));
+    QVERIFY(l_Run.Ready(s_Small + l_Damage));
     const QStringList l_Listed = l_Run.Scan();
     QVERIFY(l_Listed.size() > 1);
     int l_First = -1;
@@ -655,9 +604,9 @@ void ArchivesTest::unwrittenSlots()
     std::set<QString> l_Failing{l_Listed.first()};
     if (failure == "404")
     {
-        m_Server.SetFault(l_Run.CdnPath(l_First), With(&Fault::Status, 404));
+        l_Run.m_Server.SetFault(l_Run.CdnPath(l_First), With(&Fault::Status, 404));
         for (const QString& l_Key : l_Listed)
-            for (int l_I = 0; l_I < l_Run.m_Store.Summary()["blobs"].toArray().size(); ++l_I)
+            for (int l_I = 0; l_I < l_Run.m_Store.Blobs().size(); ++l_I)
                 if (l_Run.Blob(l_I)["indexKey"].toString() == l_Key && l_Run.CdnPath(l_I) == l_Run.CdnPath(l_First))
                     l_Failing.insert(l_Key);
         QVERIFY2(l_Failing.size() < size_t(l_Listed.size()), "every listed blob shares one CDN archive");
@@ -686,7 +635,7 @@ void ArchivesTest::unwrittenSlots()
     if (failure == "small" || failure == "tiny")
     {
         l_Run.m_App.reset();
-        QVERIFY(l_Run.Open(m_Server.BaseUrl()) && l_Run.LoadEncoding());
+        QVERIFY(l_Run.Open() && l_Run.LoadEncoding());
         QCOMPARE(l_Run.Scan(), l_Listed);
     }
     if (failure == "full")
@@ -696,19 +645,19 @@ void ArchivesTest::unwrittenSlots()
         for (const QString& l_Key : l_Listed)
             l_Failing.insert(l_Key);
     }
-    m_Server.ClearRequests();
+    l_Run.m_Server.ClearRequests();
     l_Run.Manager()->LoadDownloadList();
     l_Run.Manager()->StartStreaming();
-    QTRY_VERIFY_WITH_TIMEOUT(!l_Run.m_Errors.isEmpty(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!l_Run.m_Raised.isEmpty(), 60000);
     QTest::qWait(200); // nothing follows the report
-    m_Server.ClearFaults();
-    QCOMPARE(l_Run.m_Errors.size(), 1);
-    QVERIFY2(l_Run.m_Errors.first().first == (failure == "404" ? 2 : 1), qPrintable(l_Run.m_Errors.first().second));
+    l_Run.m_Server.ClearFaults();
+    QCOMPARE(l_Run.m_Raised.size(), 1);
+    QVERIFY2(l_Run.m_Raised.first().first == (failure == "404" ? 2 : 1), qPrintable(l_Run.m_Raised.first().second));
     QVERIFY(!l_Run.m_Finished);
     QStringList l_Kept = Lines(TestBuild::Read(l_Run.Db()));
     QCOMPARE(std::set<QString>(l_Kept.begin(), l_Kept.end()), l_Failing);
     if (failure == "small" || failure == "tiny")
-        QCOMPARE(m_Server.Requests().size(), l_Listed.size() - 1); // the local problem is not fetched
+        QCOMPARE(l_Run.m_Server.Requests().size(), l_Listed.size() - 1); // the local problem is not fetched
     if (failure != "full")
         QCOMPARE(l_Run.Scan().size(), int(l_Failing.size()));
 }
@@ -728,26 +677,25 @@ void ArchivesTest::encodingTransferBound()
     QFETCH(QString, answer);
     QFETCH(bool, loads);
     Repair l_Run;
-    QVERIFY(l_Run.Ready(s_Small, m_Server, false));
-    const QString l_Key = l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
-    const QString l_Local = l_Run.Install() + "data/orvane/" + l_Key;
+    QVERIFY(l_Run.Ready(s_Small, false));
+    const QString l_Local = l_Run.Install() + "data/orvane/" + l_Run.EncodingKey();
     const QByteArray l_Bytes = TestBuild::Read(l_Local);
     QVERIFY(QFile::remove(l_Local));
-    const QString l_Path = "/tpr/wow/data/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key;
+    const QString l_Path = l_Run.EncodingPath();
     if (answer == "no-length")
-        m_Server.SetFault(l_Path, With(&Fault::OmitContentLength, true));
+        l_Run.m_Server.SetFault(l_Path, With(&Fault::OmitContentLength, true));
     if (answer == "longer")
     {
         // The whole of a longer body, range ignored: more than the file can hold.
-        m_Server.SetResource(l_Path, l_Bytes + QByteArray(100000, 'x'));
-        m_Server.SetFault(l_Path, With(&Fault::IgnoreRange, true));
+        l_Run.m_Server.SetResource(l_Path, l_Bytes + QByteArray(100000, 'x'));
+        l_Run.m_Server.SetFault(l_Path, With(&Fault::IgnoreRange, true));
     }
-    m_Server.ClearRequests();
+    l_Run.m_Server.ClearRequests();
     QCOMPARE(l_Run.LoadEncoding(), loads);
-    m_Server.ClearFaults();
-    m_Server.ClearResources();
+    l_Run.m_Server.ClearFaults();
+    l_Run.m_Server.ClearResources();
     QStringList l_Ranges;
-    for (const TestHttpServer::Request& l_Request : m_Server.Requests(l_Path))
+    for (const TestHttpServer::Request& l_Request : l_Run.m_Server.Requests(l_Path))
         if (!l_Request.Range.isEmpty())
             l_Ranges << QString::fromLatin1(l_Request.Range);
     QVERIFY(!l_Ranges.isEmpty());
@@ -760,8 +708,8 @@ void ArchivesTest::encodingTransferBound()
         // Nothing past the file's size was taken.
         QVERIFY(!QFile::exists(l_Local));
         QVERIFY(QFileInfo(l_Local + ".part").size() <= l_Bytes.size());
-        QVERIFY(!l_Run.m_Errors.isEmpty());
-        QVERIFY2(l_Run.m_Errors.last().second.startsWith("More bytes than asked"), qPrintable(l_Run.m_Errors.last().second));
+        QVERIFY(!l_Run.m_Raised.isEmpty());
+        QVERIFY2(l_Run.m_Raised.last().second.startsWith("More bytes than asked"), qPrintable(l_Run.m_Raised.last().second));
     }
 }
 
@@ -777,25 +725,24 @@ void ArchivesTest::stopDuringEncodingSize()
     // A stop while the encoding file's size is asked for holds it and the transfer that would follow.
     QFETCH(bool, asked);
     Repair l_Run;
-    QVERIFY(l_Run.Ready(s_Small, m_Server, false));
-    const QString l_Key = l_Run.m_Store.Summary()["encoding"].toObject()["encodingKey"].toString();
-    QVERIFY(QFile::remove(l_Run.Install() + "data/orvane/" + l_Key));
-    const QString l_Path = "/tpr/wow/data/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key;
-    m_Server.SetFault(l_Path, With(&Fault::DelayMs, 1000, 1));
-    m_Server.ClearRequests();
+    QVERIFY(l_Run.Ready(s_Small, false));
+    QVERIFY(QFile::remove(l_Run.Install() + "data/orvane/" + l_Run.EncodingKey()));
+    const QString l_Path = l_Run.EncodingPath();
+    l_Run.m_Server.SetFault(l_Path, With(&Fault::DelayMs, 1000, 1));
+    l_Run.m_Server.ClearRequests();
     l_Run.m_Loaded = false;
-    const int l_Closed = m_Server.ClosedConnections();
+    const int l_Closed = l_Run.m_Server.ClosedConnections();
     l_Run.Manager()->Init(l_Run.Db());
     if (asked)
-        QTRY_COMPARE_WITH_TIMEOUT(m_Server.Requests(l_Path).size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(l_Run.m_Server.Requests(l_Path).size(), 1, 10000);
     l_Run.Manager()->StopDownload();
-    const QString l_Broken = QuietAfterStop(m_Server, asked ? l_Closed : -1, StallMs + 500, nullptr, l_Path);
+    const QString l_Broken = QuietAfterStop(l_Run.m_Server, asked ? l_Closed : -1, StallMs + 500, nullptr, l_Path);
     QVERIFY2(l_Broken.isEmpty(), qPrintable(l_Broken));
-    QCOMPARE(m_Server.Requests(l_Path).size(), asked ? 1 : 0);
-    QVERIFY(l_Run.m_Started.isEmpty() && !l_Run.m_Loaded && l_Run.m_Errors.isEmpty());
+    QCOMPARE(l_Run.m_Server.Requests(l_Path).size(), asked ? 1 : 0);
+    QVERIFY(l_Run.m_Started.isEmpty() && !l_Run.m_Loaded && l_Run.m_Raised.isEmpty());
     l_Run.Manager()->ResumeDownload();
     QTRY_VERIFY_WITH_TIMEOUT(l_Run.m_Loaded, 20000);
-    QVERIFY(l_Run.m_Errors.isEmpty());
+    QVERIFY(l_Run.m_Raised.isEmpty());
 }
 
 void ArchivesTest::stoppedScan()
@@ -803,7 +750,7 @@ void ArchivesTest::stoppedScan()
     // A stop reaches the scan: it checks no more slots and leaves the list as it was; after a
     // resume the next scan runs whole.
     Repair l_Run;
-    QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "3"}, m_Server));
+    QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "3"}));
     QVERIFY(TestBuild::Write(l_Run.Db(), "listed\n"));
     l_Run.Manager()->StopDownload();
     l_Run.Manager()->ScanInstall();
@@ -812,7 +759,7 @@ void ArchivesTest::stoppedScan()
     l_Run.Manager()->ResumeDownload();
     QCOMPARE(l_Run.Scan().size(), 1);
     QVERIFY(!l_Run.Manager()->ScanCancelled());
-    QVERIFY(l_Run.m_Errors.isEmpty());
+    QVERIFY(l_Run.m_Raised.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(ArchivesTest)

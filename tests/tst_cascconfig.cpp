@@ -1,11 +1,11 @@
 // The region tables and the build's configuration, parsed as the CDN serves them and fetched
 // through the orchestrator.
 #include "support/CascRig.h"
+#include "support/CdnPath.h"
 #include "casc/CASCConfigParser.h"
 #include "casc/CASCTables.h"
 #include "casc/CASCVersion.h"
 
-#include <QCryptographicHash>
 #include <QtTest>
 
 using namespace Orvane::CASC;
@@ -36,15 +36,10 @@ QString Render(const CASCCDNConfig& p_Cdn, const CASCBuildConfig& p_Build)
         .join('|');
 }
 
-QString Md5(const QByteArray& p_Body)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(p_Body, QCryptographicHash::Md5).toHex());
-}
-
 // Configuration files are named by the MD5 of their bodies.
 const QByteArray c_CdnBody = "archives = a1 a2\npatch-archives = p1\n";
 const QByteArray c_BuildBody = "encoding = ckey ekey\nbuild-name = B\n";
-const QString c_Cdn = Md5(c_CdnBody), c_Build = Md5(c_BuildBody);
+const QString c_Cdn = Md5Key(c_CdnBody), c_Build = Md5Key(c_BuildBody);
 
 } // namespace
 
@@ -160,8 +155,8 @@ void CascConfigTest::initChain_data()
     QTest::addColumn<QString>("message");
     using F = TestHttpServer::Fault;
     const QByteArray l_Cdns = "Name|Path|Hosts\neu|tpr/wow|HOST\n";
-    const QString l_CdnConfig = "tpr/wow/config/" + c_Cdn.left(2) + "/" + c_Cdn.mid(2, 2) + "/" + c_Cdn;
-    const QString l_BuildConfig = "tpr/wow/config/" + c_Build.left(2) + "/" + c_Build.mid(2, 2) + "/" + c_Build;
+    const QString l_CdnConfig = CdnPath("config", c_Cdn).mid(1);
+    const QString l_BuildConfig = CdnPath("config", c_Build).mid(1);
     const QByteArray l_None;
     QTest::newRow("complete") << 0 << l_Cdns << "" << F() << l_None << -1 << "";
     QTest::newRow("product folder in the base URL") << 1 << l_Cdns << "" << F() << l_None << -1 << "";
@@ -207,8 +202,8 @@ void CascConfigTest::initChain()
     const QString l_Base = l_Server.BaseUrl() + (product == 0 ? "" : "wow/");
     l_Server.SetResource("/wow/cdns", cdns.replace("HOST", QString("127.0.0.1:%1").arg(l_Server.Port()).toUtf8()));
     l_Server.SetResource("/wow/versions", ("H\neu|" + c_Build + "|" + c_Cdn + "|77|8.3\n").toUtf8());
-    l_Server.SetResource("/tpr/wow/config/" + c_Cdn.left(2) + "/" + c_Cdn.mid(2, 2) + "/" + c_Cdn, c_CdnBody);
-    l_Server.SetResource("/tpr/wow/config/" + c_Build.left(2) + "/" + c_Build.mid(2, 2) + "/" + c_Build, c_BuildBody);
+    l_Server.SetResource(CdnPath("config", c_Cdn), c_CdnBody);
+    l_Server.SetResource(CdnPath("config", c_Build), c_BuildBody);
     if (!faultPath.isEmpty())
         l_Server.SetFault("/" + faultPath, fault);
     if (!body.isEmpty())
@@ -253,8 +248,8 @@ void CascConfigTest::secondInit()
     QVERIFY(l_Server.Start());
     l_Server.SetResource("/wow/cdns", QString("H\neu|tpr/wow|127.0.0.1:%1\n").arg(l_Server.Port()).toUtf8());
     l_Server.SetResource("/wow/versions", ("H\neu|" + c_Build + "|" + c_Cdn + "|77|8.3\n").toUtf8());
-    const QString l_BuildPath = "/tpr/wow/config/" + c_Build.left(2) + "/" + c_Build.mid(2, 2) + "/" + c_Build;
-    l_Server.SetResource("/tpr/wow/config/" + c_Cdn.left(2) + "/" + c_Cdn.mid(2, 2) + "/" + c_Cdn, c_CdnBody);
+    const QString l_BuildPath = CdnPath("config", c_Build);
+    l_Server.SetResource(CdnPath("config", c_Cdn), c_CdnBody);
     l_Server.SetResource(l_BuildPath, c_BuildBody);
     l_Server.SetFault(l_BuildPath, With(&TestHttpServer::Fault::NoAnswer, true, 1));
     CASCApplication l_App(0, "/tmp/none", l_Server.BaseUrl());

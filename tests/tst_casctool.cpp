@@ -1,6 +1,7 @@
 // casc-tool's read side: tables, configuration and archive indices of a forged store, as text
 // and JSON, and the exit status for each kind of bad input.
 #include "support/CascStore.h"
+#include "support/CdnPath.h"
 #include "support/TestBuild.h"
 #include "support/ToolRun.h"
 
@@ -61,8 +62,8 @@ void CascToolTest::commands()
     for (QString& l_Arg : args)
         l_Arg.replace("ROOT", m_Store.Root())
             .replace("INDEX", l_Index)
-            .replace("CDN", m_Store.Install() + "data/config/" + l_Cdn.left(2) + "/" + l_Cdn.mid(2, 2) + "/" + l_Cdn)
-            .replace("BUILD", m_Store.Install() + "data/config/" + l_Build.left(2) + "/" + l_Build.mid(2, 2) + "/" + l_Build);
+            .replace("CDN", m_Store.Install() + "data/config/" + KeyedPath(l_Cdn))
+            .replace("BUILD", m_Store.Install() + "data/config/" + KeyedPath(l_Build));
     const ToolRun l_Tool = ToolRun::Run(KESTRUN_BIN_DIR "/casc-tool", args, 30000);
     const QString l_Out = l_Tool.OutText(), l_Err = l_Tool.ErrText();
     QCOMPARE(l_Tool.Code, status);

@@ -1,13 +1,13 @@
 // The base files of a content store: configuration and archive indices found missing in an
 // installation, sized and fetched from the CDN with progress, stop and resume.
 #include "support/CascRig.h"
+#include "support/CdnPath.h"
 #include "support/TestBuild.h"
 #include "support/WarningLog.h"
 #include "casc/CASCBaseVerifier.h"
 #include "casc/CASCIndexManager.h"
 #include "casc/CASCVersion.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QDirIterator>
@@ -39,11 +39,6 @@ struct Calls
     }
 };
 
-QString Keyed(const QString& p_Key)
-{
-    return p_Key.left(2) + '/' + p_Key.mid(2, 2) + '/' + p_Key;
-}
-
 QString HexKey(int p_Number)
 {
     return QString("%1").arg(p_Number, 32, 10, QChar('0'));
@@ -54,13 +49,8 @@ QString HexKey(int p_Number)
 QByteArray ValidIndex(int p_Size, int p_Seed = 7)
 {
     QByteArray l_Footer = QByteArray(8, '\1') + QByteArray("\1\0\0\4\4\4\x10\x08", 8) + QByteArray(4, '\0');
-    l_Footer += QCryptographicHash::hash(l_Footer.mid(8) + QByteArray(8, '\0'), QCryptographicHash::Md5).left(8);
+    l_Footer += Orvane::Md5::Hash(l_Footer.mid(8) + QByteArray(8, '\0')).left(8);
     return TestHttpServer::Pattern(p_Size - 28, p_Seed) + l_Footer;
-}
-
-QString Md5(const QByteArray& p_Body)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(p_Body, QCryptographicHash::Md5).toHex());
 }
 
 /// A store of three archives whose indices are p_Bodies, served from memory; the installation
@@ -73,18 +63,18 @@ void Synthetic(CascRig& p_Rig, const QList<QByteArray>& p_Bodies, const QString&
     for (int l_I = 0; l_I < p_Bodies.size(); ++l_I)
     {
         l_Names.append(HexKey(l_I + 1));
-        l_Server.SetResource("/tpr/wow/data/" + Keyed(l_Names.last()) + ".index", p_Bodies[l_I]);
+        l_Server.SetResource(CdnPath("data", l_Names.last()) + ".index", p_Bodies[l_I]);
     }
     const QByteArray l_Cdn = "archives = " + (p_Archives.isNull() ? l_Names.join(' ') : p_Archives).toUtf8() + "\n";
     const QByteArray l_Build = "build-name = synthetic\n";
     l_Server.SetResource("/wow/cdns", "Name|Path|Hosts\neu|tpr/wow|" + l_Host.toUtf8() + "\n");
-    l_Server.SetResource("/wow/versions", "Region|B|C|Id|Name\neu|" + Md5(l_Build).toUtf8() + "|" +
-                                              Md5(l_Cdn).toUtf8() + "|1|v\n");
-    l_Server.SetResource("/tpr/wow/config/" + Keyed(Md5(l_Cdn)), l_Cdn);
-    l_Server.SetResource("/tpr/wow/config/" + Keyed(Md5(l_Build)), l_Build);
+    l_Server.SetResource("/wow/versions", "Region|B|C|Id|Name\neu|" + Md5Key(l_Build).toUtf8() + "|" +
+                                              Md5Key(l_Cdn).toUtf8() + "|1|v\n");
+    l_Server.SetResource(CdnPath("config", Md5Key(l_Cdn)), l_Cdn);
+    l_Server.SetResource(CdnPath("config", Md5Key(l_Build)), l_Build);
     const QString l_Install = p_Rig.m_Store.Root() + "/install/";
-    TestBuild::Write(l_Install + "data/config/" + Keyed(Md5(l_Cdn)), l_Cdn);
-    TestBuild::Write(l_Install + "data/config/" + Keyed(Md5(l_Build)), l_Build);
+    TestBuild::Write(l_Install + "data/config/" + KeyedPath(Md5Key(l_Cdn)), l_Cdn);
+    TestBuild::Write(l_Install + "data/config/" + KeyedPath(Md5Key(l_Build)), l_Build);
     p_Rig.NewApp(l_Install);
 }
 
@@ -95,7 +85,7 @@ QString IndexPath(CascRig& p_Rig, int p_Number)
 
 QString IndexUrl(CascRig& p_Rig, int p_Number)
 {
-    return p_Rig.m_Server.Url("/tpr/wow/data/" + Keyed(HexKey(p_Number)) + ".index");
+    return p_Rig.m_Server.Url(CdnPath("data", HexKey(p_Number)) + ".index");
 }
 
 /// Installs p_Calls, then Scan and Start.
@@ -164,9 +154,9 @@ void CascVerifierTest::forgedStore()
     QVERIFY(Run(l_Rig, l_Calls));
     QVERIFY(l_Rig.m_Errors->isEmpty());
     QCOMPARE(l_Log.Starting("CASCBaseVerifier::Scan(): Missing file ").size(), 4);
-    const QStringList l_Fetched = {"config/" + Keyed(l_Store.Config("build")), "config/" + Keyed(l_Store.Config("patch")),
-                                   "data/" + Keyed(l_Store.Archives(false)[0]) + ".index",
-                                   "patch/" + Keyed(l_Store.Archives(true)[0]) + ".index"};
+    const QStringList l_Fetched = {"config/" + KeyedPath(l_Store.Config("build")), "config/" + KeyedPath(l_Store.Config("patch")),
+                                   "data/" + KeyedPath(l_Store.Archives(false)[0]) + ".index",
+                                   "patch/" + KeyedPath(l_Store.Archives(true)[0]) + ".index"};
     QString l_CdnPath = l_Store.Summary()["cdnPath"].toString();
     for (const QString& l_Path : l_Fetched)
     {
@@ -225,7 +215,7 @@ void CascVerifierTest::sizesAndProgress()
 
     // No Content-Length: the total is 0 and the percentage is taken against 1.
     Synthetic(l_Rig, {ValidIndex(40)});
-    l_Rig.m_Server.SetFault("/tpr/wow/data/" + Keyed(HexKey(1)) + ".index", With(&TestHttpServer::Fault::OmitContentLength, true));
+    l_Rig.m_Server.SetFault(CdnPath("data", HexKey(1)) + ".index", With(&TestHttpServer::Fault::OmitContentLength, true));
     QVERIFY(l_Rig.Init());
     QFile::remove(IndexPath(l_Rig, 1));
     Calls l_Unsized;
@@ -277,7 +267,7 @@ void CascVerifierTest::failures()
     const QByteArray l_Second = ValidIndex(3000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Second, ValidIndex(60, 3)});
     QVERIFY(l_Rig.Init());
-    const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
+    const QString l_Path = CdnPath("data", HexKey(2)) + ".index";
     CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
     if (sizing)
         l_Rig.m_Server.SetFault(l_Path, fault);
@@ -321,7 +311,7 @@ void CascVerifierTest::bounded()
     const QByteArray l_Second = ValidIndex(3000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Second});
     QVERIFY(l_Rig.Init());
-    const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
+    const QString l_Path = CdnPath("data", HexKey(2)) + ".index";
     const QByteArray l_Longer = l_Second + QByteArray(1 << 20, 'x');
     CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
     Calls l_Calls;
@@ -352,7 +342,7 @@ void CascVerifierTest::stopAndResume()
     const QByteArray l_Second = ValidIndex(200000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Second, ValidIndex(60, 3)});
     QVERIFY(l_Rig.Init());
-    const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
+    const QString l_Path = CdnPath("data", HexKey(2)) + ".index";
     CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
     Calls l_Calls;
     l_Calls.Install(l_Verifier);
@@ -385,7 +375,7 @@ void CascVerifierTest::killAndRunAgain()
     const QByteArray l_Second = ValidIndex(100000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Second});
     QVERIFY(l_Rig.Init());
-    const QString l_Path = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
+    const QString l_Path = CdnPath("data", HexKey(2)) + ".index";
     Calls l_Calls;
     l_Calls.Install(l_Rig.m_App->GetBaseVerifier());
     l_Rig.m_App->GetBaseVerifier()->m_OnDownloadStarted = [&](int, int, int, quint64, quint64, quint64) {
@@ -455,15 +445,15 @@ void CascVerifierTest::wrongBodies()
     const QByteArray l_Right = ValidIndex(3000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Right});
     QVERIFY(l_Rig.Init());
-    QString l_Served = "/tpr/wow/data/" + Keyed(HexKey(2)) + ".index";
+    QString l_Served = CdnPath("data", HexKey(2)) + ".index";
     QString l_Local = IndexPath(l_Rig, 2);
     QByteArray l_Good = l_Right;
     if (file == "config")
     {
         // The CDN configuration is missing from the installation.
         const QString l_Key = l_Rig.m_App->GetVersionInfo(2)._CdnConfig;
-        l_Served = "/tpr/wow/config/" + Keyed(l_Key);
-        l_Local = l_Rig.m_App->GetInstallFolder() + "data/config/" + Keyed(l_Key);
+        l_Served = CdnPath("config", l_Key);
+        l_Local = l_Rig.m_App->GetInstallFolder() + "data/config/" + KeyedPath(l_Key);
         l_Good = TestBuild::Read(l_Local);
         QVERIFY(QFile::remove(l_Local));
     }
@@ -487,7 +477,7 @@ void CascVerifierTest::stopWhileSizing()
     CascRig l_Rig;
     Synthetic(l_Rig, {ValidIndex(40, 1), ValidIndex(50, 2)});
     QVERIFY(l_Rig.Init());
-    const QString l_First = "/tpr/wow/data/" + Keyed(HexKey(1)) + ".index";
+    const QString l_First = CdnPath("data", HexKey(1)) + ".index";
     l_Rig.m_Server.SetFault(l_First, With(&TestHttpServer::Fault::DelayMs, 300, 1));
     l_Rig.m_Server.ClearRequests();
     Calls l_Calls;

@@ -1,10 +1,12 @@
 // The module's content-store phases against a forged store on the loopback server:
 // the hand-off, a whole install, stop and resume in each phase, errors ending the run.
-#include "support/CascStore.h"
+#include "support/CascRig.h"
 #include "support/GameFixture.h"
 #include "support/StopCheck.h"
 #include "support/TestHttpServer.h"
 #include "support/WarningLog.h"
+#include "casc/CASCApplication.h"
+#include "casc/CASCArchivesManager.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -23,13 +25,14 @@ using namespace Orvane;
 
 namespace {
 
-/// A forged store served by the test server, and the game installed as the plain path
-/// leaves it: the local ".idx" files in place, the content store still to fill.
+/// The shared store rig's forged store and test server, and the game installed as the plain
+/// path leaves it: the local ".idx" files in place, the content store still to fill.
 struct StoreGame
 {
     QTemporaryDir Temp;
-    CascStore Store;
-    TestHttpServer Server;
+    CascRig Rig;
+    CascStore& Store = Rig.m_Store;
+    TestHttpServer& Server = Rig.m_Server;
     Launcher::Kestrun App;
     FakeHost Host; // after App: detaches before the application goes
     QString Folder = Temp.path() + "/game/";
@@ -37,15 +40,12 @@ struct StoreGame
 
     explicit StoreGame(const QStringList& p_ForgeOptions = {})
     {
-        if (!Server.Start())
-            qFatal("no port for the test server");
-        const QString l_Host = QString("127.0.0.1:%1").arg(Server.Port());
-        if (!Store.Forge(QStringList{"--hosts", l_Host, "--files", "40", "--max-size", "20000", "--chunk", "4096",
-                                     "--local-archives", "3", "--seed", "4"} +
-                         p_ForgeOptions))
+        if (Rig.External() || !Rig.Forge(QStringList{"--files", "40", "--max-size", "20000", "--chunk", "4096",
+                                                      "--local-archives", "3", "--seed", "4"} +
+                                          p_ForgeOptions))
             qFatal("forge: %s", qPrintable(Store.Error()));
         Summary = Store.Summary();
-        Server.SetFileRoot(Store.CdnDocRoot());
+        const QString l_Host = QString("127.0.0.1:%1").arg(Server.Port());
         const QString l_Idx = Store.Install() + "data/data/";
         for (const QString& l_Name : QDir(l_Idx).entryList({"*.idx"}, QDir::Files))
             WriteFile(Folder + "data/data/" + l_Name, ReadFile(l_Idx + l_Name));
@@ -128,11 +128,7 @@ struct StoreGame
         return l_Bytes;
     }
 
-    QString CdnPath(const QString& p_Kind, const QString& p_Key) const
-    {
-        return "/" + Summary["cdnPath"].toString() + "/" + p_Kind + "/" + p_Key.left(2) + "/" + p_Key.mid(2, 2) + "/" +
-               p_Key;
-    }
+    QString CdnPath(const QString& p_Kind, const QString& p_Key) const { return Store.CdnPath(p_Kind, p_Key); }
     QStringList ArchivePaths() const
     {
         QStringList l_Paths;
@@ -246,6 +242,7 @@ private slots:
         {
             ~Unset() { qunsetenv("KESTRUN_STALL_TIMEOUT_MS"); }
         } l_Unset;
+        QList<quint64> l_Completed; // the stream's last "done, total"
         // Base files missing, so that the verifier transfers them in phase 2.
         StoreGame l_Game(phase == 2 ? QStringList{"--missing-config", "all"} : QStringList{});
         Launcher::Kestrun& l_App = l_Game.App;
@@ -274,6 +271,16 @@ private slots:
         QVERIFY(l_Game.Host.WaitFor([&] {
             return l_App.m_CASCPhase == phase && (!l_Transfer || (l_App.m_Status.DownloadStatus == 3 && l_App.m_Status.Done > 0));
         }));
+        if (phase == 7)
+        {
+            CASC::CASCArchivesManager* l_Manager = l_App.m_CASCApplication->GetArchivesManager();
+            const CASC::CASCArchivesManager::DownloadProgress l_Shown = l_Manager->m_OnDownloadCompleted;
+            l_Manager->m_OnDownloadCompleted = [&l_Completed, l_Shown](int p_File, int p_Files, int p_Percent,
+                                                                      quint64 p_Done, quint64 p_Total, quint64 p_Speed) {
+                l_Completed = {p_Done, p_Total};
+                l_Shown(p_File, p_Files, p_Percent, p_Done, p_Total, p_Speed);
+            };
+        }
         const int l_Closed = l_Game.Server.ClosedConnections();
         l_App.StopDownload();
         QCOMPARE(l_App.m_Status.DownloadStatus, 4);
@@ -313,6 +320,9 @@ private slots:
         QVERIFY2(l_Game.Host.Errors.isEmpty(), qPrintable(l_Game.Host.Errors.join('\n')));
         QVERIFY(l_Game.Whole());
         QCOMPARE(l_Game.AskedRanges(), l_Missing);
+        // The stopped attempt's bytes are not counted twice.
+        if (phase == 7)
+            QVERIFY(l_Completed.size() == 2 && l_Completed[0] == l_Completed[1]);
     }
 
     void errorEndsTheRunAndTheNextOneCarriesOn()

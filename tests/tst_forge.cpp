@@ -1,5 +1,6 @@
 // casc-tool forge: the stores it writes, read back from the outside with the rules the
 // launcher's readers follow (archive index, local .idx, slot headers, encoding file).
+#include "support/CdnPath.h"
 #include "support/Files.h"
 #include "support/ToolRun.h"
 #include "support/WarningLog.h"
@@ -34,11 +35,6 @@ quint32 Le32(const QByteArray& p_Data, int p_At)
 quint32 Be32(const QByteArray& p_Data, int p_At)
 {
     return qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(p_Data.constData() + p_At));
-}
-
-QString KeyedPath(const QString& p_Key)
-{
-    return p_Key.left(2) + '/' + p_Key.mid(2, 2) + '/' + p_Key;
 }
 
 struct Run
