@@ -5,8 +5,8 @@
 #include "support/WarningLog.h"
 #include "casc/CASCApplication.h"
 #include "casc/CASCIndexManager.h"
+#include "platform/Md5.h"
 
-#include <QCryptographicHash>
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
@@ -17,7 +17,7 @@ namespace {
 
 QByteArray Key(int p_Number)
 {
-    return QCryptographicHash::hash(QByteArray::number(p_Number), QCryptographicHash::Md5);
+    return Orvane::Md5::Hash(QByteArray::number(p_Number));
 }
 
 /// The same index key as Key(p_Number), different in the 7 bytes after it.

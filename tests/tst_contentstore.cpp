@@ -1,6 +1,7 @@
 // The module's content-store phases against a forged store on the loopback server:
 // the hand-off, a whole install, stop and resume in each phase, errors ending the run.
 #include "support/CascRig.h"
+#include "support/CdnPath.h"
 #include "support/GameFixture.h"
 #include "support/StopCheck.h"
 #include "support/TestHttpServer.h"
@@ -8,7 +9,6 @@
 #include "casc/CASCApplication.h"
 #include "casc/CASCArchivesManager.h"
 
-#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -366,7 +366,7 @@ QStringList Snapshot(const QString& p_Root)
     for (QDirIterator l_It(p_Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); l_It.hasNext();)
     {
         const QString l_Path = l_It.next();
-        l_Out << l_Path + " " + QString::fromLatin1(QCryptographicHash::hash(ReadFile(l_Path), QCryptographicHash::Md5).toHex());
+        l_Out << l_Path + " " + Md5Key(ReadFile(l_Path));
     }
     l_Out.sort();
     return l_Out;

@@ -1,7 +1,8 @@
 #include "TestBuild.h"
 #include "TestHttpServer.h"
 
-#include <QCryptographicHash>
+#include "platform/Md5.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -25,7 +26,7 @@ TestBuild::File& TestBuild::Add(const QString& p_Path, const QByteArray& p_Bytes
 
 QString TestBuild::Md5Of(const QByteArray& p_Bytes)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(p_Bytes, QCryptographicHash::Md5).toHex().toUpper());
+    return QString::fromLatin1(Orvane::Md5::HexHash(p_Bytes));
 }
 
 QString TestBuild::ServerUrl(const TestHttpServer& p_Server)
