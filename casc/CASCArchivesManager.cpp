@@ -159,16 +159,14 @@ void CASCArchivesManager::DecodeEncodingFile(const QString& p_Path, const QStrin
 void CASCArchivesManager::EncodingParsed(std::shared_ptr<std::atomic<bool>> p_CallOff, int p_Kind,
                                          const QString& p_Message, const QString& p_Path)
 {
-    // A stopped run takes the outcome at its resume, unless called off meanwhile.
-    Step([this, p_CallOff, p_Kind, p_Message, p_Path] {
-        if (*p_CallOff)
-            return;
-        if (p_Kind == 0)
-            return m_OnEncodingLoaded();
-        Raise(p_Kind, p_Message);
-        if (p_Kind == 3)
-            QFile::remove(p_Path);
-    });
+    // Reported even after a stop, as the parse on this thread was: the caller holds what follows.
+    if (*p_CallOff)
+        return;
+    if (p_Kind == 0)
+        return m_OnEncodingLoaded();
+    Raise(p_Kind, p_Message);
+    if (p_Kind == 3)
+        QFile::remove(p_Path);
 }
 
 void CASCArchivesManager::CancelEncoding()

@@ -230,6 +230,7 @@ private slots:
         QTest::newRow("CDN configuration") << 1 << ".index";
         QTest::newRow("base files transfer") << 2 << "";
         QTest::newRow("archive indices") << 3 << "ENCODING";
+        QTest::newRow("encoding file parse") << 4 << "";
         QTest::newRow("install scan") << 5 << "";
         QTest::newRow("streaming") << 7 << "";
     }
@@ -258,6 +259,18 @@ private slots:
         if (phase == 7)
             for (const QString& l_Path : l_Game.ArchivePaths())
                 l_Game.Server.SetFault(l_Path, With(&TestHttpServer::Fault::BytesPerSecond, 20000));
+        // The parse's first line: the parse waits there for the stop, off the host's thread.
+        WarningLog l_Log;
+        std::atomic<QThread*> l_Parser{nullptr};
+        std::atomic<bool> l_Release{false};
+        if (phase == 4)
+            l_Log.OnLine = [&](const QString& p_Line) {
+                if (!p_Line.startsWith("CASCArchivesManager::ParseEncodingFile() Encoding file header"))
+                    return;
+                l_Parser = QThread::currentThread();
+                for (QDeadlineTimer l_Deadline(60000); !l_Release && l_Parser != thread() && !l_Deadline.hasExpired();)
+                    QThread::msleep(1);
+            };
 
         l_App.CheckContentStore(l_App.m_Pass);
         if (phase == 5)
@@ -269,8 +282,10 @@ private slots:
         }
         const bool l_Transfer = phase == 2 || phase == 7;
         QVERIFY(l_Game.Host.WaitFor([&] {
-            return l_App.m_CASCPhase == phase && (!l_Transfer || (l_App.m_Status.DownloadStatus == 3 && l_App.m_Status.Done > 0));
+            return l_App.m_CASCPhase == phase && (!l_Transfer || (l_App.m_Status.DownloadStatus == 3 && l_App.m_Status.Done > 0)) &&
+                   (phase != 4 || l_Parser);
         }));
+        QVERIFY(l_Parser != thread());
         if (phase == 7)
         {
             CASC::CASCArchivesManager* l_Manager = l_App.m_CASCApplication->GetArchivesManager();
@@ -287,6 +302,7 @@ private slots:
         l_Game.Server.ClearRequests();
         l_First.Open = true;
         l_Second.Open = true;
+        l_Release = true;
         if (l_Transfer)
         {
             // The connection goes; past the stall time-out nothing is asked and nothing grows.

@@ -332,7 +332,7 @@ void EncodingTest::loadedOffTheOwnersThread_data()
 {
     QTest::addColumn<QString>("during"); // what happens once the parse has begun
     QTest::newRow("nothing: loaded") << "";
-    QTest::newRow("a stop: held until the resume") << "stop";
+    QTest::newRow("a stop: the parse ends whole") << "stop";
     QTest::newRow("called off (a new pass, Uninit)") << "call-off";
     QTest::newRow("the store destroyed") << "destroy";
 }
@@ -414,13 +414,10 @@ void EncodingTest::loadedOffTheOwnersThread()
     }
     if (during == "stop")
     {
-        // The parse ends, its outcome waits for the resume.
-        QVERIFY(QTest::qWaitFor([&] { return l_Hashes() > 0; }, 60000));
-        QTest::qWait(200);
-        QCOMPARE(l_Loaded, 0);
-        l_Manager->ResumeDownload();
-        QTRY_COMPARE_WITH_TIMEOUT(l_Loaded, 1, 10000);
+        // The parse ends and reports whole, as it did on the owner's thread; the caller holds what follows.
+        QVERIFY(QTest::qWaitFor([&] { return l_Loaded > 0 || !l_Rig.m_Errors->isEmpty(); }, 60000));
         QCOMPARE(int(l_Manager->GetEncodingMap().Size()), l_Entries);
+        l_Manager->ResumeDownload();
     }
     if (during == "call-off")
     {
