@@ -326,6 +326,8 @@ private slots:
         }
         QCOMPARE(l_Game.Requests("/data/", true) + l_Game.Requests("/patch/", true), 0);
         QCOMPARE(l_App.m_Status.DownloadStatus, 4);
+        // The stop raised nothing and ended nothing.
+        QVERIFY(l_App.m_CASCMode && l_Game.Host.Errors.isEmpty());
 
         // The resumed run asks for each slot not yet whole, once, and for nothing else.
         const QStringList l_Missing = l_Game.MissingRanges();
