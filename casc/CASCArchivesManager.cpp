@@ -29,7 +29,7 @@ CASCArchivesManager::CASCArchivesManager(CASCApplication* p_Owner)
 
 CASCArchivesManager::~CASCArchivesManager()
 {
-    // The pool's parse reads this object's members and posts to it: it ends before they go.
+    // The pool's parse posts to this object: it ends before the object goes.
     CancelEncoding();
     m_EncodingRun.waitForFinished();
     // The transfers are the manager's children: nothing of theirs reaches this half-destroyed object.
@@ -106,7 +106,9 @@ void CASCArchivesManager::DecodeEncodingFile(const QString& p_Path, const QStrin
 {
     // About a second per million entries: never on the owner's thread, which keeps serving the
     // host (a stop included). Each step comes back here, queued in order, unless called off.
+    // One parse at a time, so that the destructor's wait covers every one.
     CancelEncoding();
+    m_EncodingRun.waitForFinished();
     const auto l_CallOff = std::make_shared<std::atomic<bool>>(false);
     m_EncodingCallOff = l_CallOff;
     const auto l_Post = [this, l_CallOff](std::function<void()> p_Step) {
