@@ -335,6 +335,7 @@ void EncodingTest::loadedOffTheOwnersThread_data()
     QTest::newRow("a stop: the parse ends whole") << "stop";
     QTest::newRow("called off (a new pass, Uninit)") << "call-off";
     QTest::newRow("the store destroyed") << "destroy";
+    QTest::newRow("Init again: the first parse called off") << "init";
 }
 
 void EncodingTest::loadedOffTheOwnersThread()
@@ -427,6 +428,16 @@ void EncodingTest::loadedOffTheOwnersThread()
         QCoreApplication::processEvents();
         QCOMPARE(l_Hashes(), 0);
     }
+    if (during == "init")
+    {
+        l_Go = true;
+        l_Manager->Init(l_Rig.m_StoreRoot + "/install/ToDownloadCASC.db");
+        QVERIFY(QTest::qWaitFor([&] { return l_Loaded > 0 || !l_Rig.m_Errors->isEmpty(); }, 60000));
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+        QCoreApplication::processEvents();
+        QCOMPARE(l_Hashes(), 1);
+        QCOMPARE(int(l_Manager->GetEncodingMap().Size()), l_Entries);
+    }
     if (during == "destroy")
     {
         l_Go = true;
@@ -435,7 +446,7 @@ void EncodingTest::loadedOffTheOwnersThread()
     }
     QVERIFY(l_Rig.m_Errors->isEmpty());
     QCOMPARE(l_Elsewhere, 0);
-    QCOMPARE(l_Loaded, during == "" || during == "stop" ? 1 : 0);
+    QCOMPARE(l_Loaded, during == "" || during == "stop" || during == "init" ? 1 : 0);
     // A parse called off is no damaged file: the copy stays for the next run.
     QVERIFY(QFile::exists(l_Local));
 }
