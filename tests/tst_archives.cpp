@@ -1,5 +1,6 @@
 // The archive manager against forged installations: the encoding file, the install scan, the
 // download database and the streamed repair from a CDN, with the faults a real server and disk have.
+#include "support/BlobRanges.h"
 #include "support/CascStore.h"
 #include "support/StopCheck.h"
 #include "support/TestBuild.h"
@@ -257,18 +258,21 @@ void ArchivesTest::scanAndRepair()
     QVERIFY(l_Run.Ready(s_Small + damage, m_Server));
     m_Server.ClearRequests();
     l_Run.ScanStreamRescan();
-    // Exactly the damaged blobs were asked for, each by its own range: 1000 bytes at 5000 are "bytes=5000-5999".
-    std::set<QByteArray> l_Ranges, l_Expected;
+    // Exactly the damaged blobs were asked for, once each: 1000 bytes at 5000 are "bytes=5000-5999",
+    // neighbours in one CDN archive may share a request.
+    QStringList l_Asked, l_Expected;
     for (const TestHttpServer::Request& l_Request : m_Server.Requests())
-        l_Ranges.insert(l_Request.Range);
+        l_Asked << l_Request.Path.section('/', -1) + " " + QString::fromLatin1(l_Request.Range);
     for (int l_I = 0; l_I < l_Run.m_Store.Summary()["blobs"].toArray().size(); ++l_I)
         if (l_Run.Damaged().count(l_Run.Blob(l_I)["indexKey"].toString()))
         {
             const qint64 l_From = qint64(l_Run.Blob(l_I)["cdnOffset"].toDouble());
-            l_Expected.insert(QStringLiteral("bytes=%1-%2").arg(l_From).arg(l_From + l_Run.Blob(l_I)["blobSize"].toInt() - 1).toLatin1());
+            l_Expected << l_Run.Blob(l_I)["cdnArchive"].toString() + " " +
+                              QStringLiteral("bytes=%1-%2").arg(l_From).arg(l_From + l_Run.Blob(l_I)["blobSize"].toInt() - 1);
         }
-    QCOMPARE(l_Ranges, l_Expected);
-    QCOMPARE(m_Server.Requests().size(), int(l_Expected.size()));
+    l_Expected.sort();
+    QCOMPARE(BlobsAsked(l_Asked, l_Expected), l_Expected);
+    QVERIFY(l_Asked.size() <= l_Expected.size());
     const quint64 l_Total = l_Run.m_Completed.last()[4];
     QCOMPARE(l_Run.m_Started.first(), (QList<quint64>{1, quint64(l_Expected.size()), 0, 0, l_Total}));
     QCOMPARE(l_Run.m_Completed.last(), (QList<quint64>{quint64(l_Expected.size()), quint64(l_Expected.size()), 100, l_Total, l_Total}));
@@ -444,7 +448,7 @@ void ArchivesTest::diskFailures_data()
 {
     QTest::addColumn<QString>("where");
     QTest::addColumn<QString>("message");
-    QTest::newRow("scratch file cannot be opened") << "scratch" << "Failed to open archive or download file";
+    QTest::newRow("archive cannot be opened") << "archive" << "Failed to open archive or download file";
     QTest::newRow("archive on a full disk") << "full" << "Failed to write archive : ";
 }
 
@@ -455,8 +459,8 @@ void ArchivesTest::diskFailures()
     Repair l_Run;
     QVERIFY(l_Run.Ready(s_Small + QStringList{"--drop-archive", "0"}, m_Server));
     QVERIFY(!l_Run.Scan().isEmpty());
-    if (where == "scratch")
-        QVERIFY(QDir().mkpath(l_Run.Install() + "data/orvane/temp.download/x"));
+    if (where == "archive")
+        QVERIFY(QDir().mkpath(l_Run.ArchivePath(0) + "/x"));
     else if (!QFile::link("/dev/full", l_Run.ArchivePath(0)))
         QSKIP("no /dev/full to stand for a full disk");
     QVERIFY(!l_Run.Stream(20000));
@@ -475,14 +479,16 @@ void ArchivesTest::stopAndResume()
         m_Server.SetFault(l_Run.CdnPath(l_Blob), With(&Fault::BytesPerSecond, 40000));
     l_Run.Manager()->LoadDownloadList();
     l_Run.Manager()->StartStreaming();
-    const QString l_Scratch = l_Run.Install() + "data/orvane/temp.download";
-    QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Scratch).size() > 0; }, 20000));
+    QVERIFY(QTest::qWaitFor([&] { return m_Server.Requests(l_Run.CdnPath(1)).size() + m_Server.Requests(l_Run.CdnPath(2)).size() > 0; }, 20000));
     const int l_Closed = m_Server.ClosedConnections();
     l_Run.Manager()->StopDownload();
-    // The connection goes; past the stall time-out (longer than the blob takes) nothing grows or
-    // is asked, the cancel raises nothing and nothing completes.
-    const QString l_Broken =
-        QuietAfterStop(m_Server, l_Closed, StallMs + 500, [&] { return QFileInfo(l_Scratch).size(); });
+    // The connection goes; past the stall time-out (longer than the blob takes) nothing is written or
+    // asked, the cancel raises nothing and nothing completes.
+    const auto l_Archives = [&] {
+        return qint64(qHash(TestBuild::Read(l_Run.ArchivePath(l_Run.Blob(1)["localArchive"].toInt())) +
+                            TestBuild::Read(l_Run.ArchivePath(l_Run.Blob(2)["localArchive"].toInt()))));
+    };
+    const QString l_Broken = QuietAfterStop(m_Server, l_Closed, StallMs + 500, l_Archives);
     QVERIFY2(l_Broken.isEmpty(), qPrintable(l_Broken));
     QVERIFY(l_Run.m_Errors.isEmpty() && !l_Run.m_Finished);
     m_Server.ClearFaults();
@@ -514,9 +520,9 @@ void ArchivesTest::expandInPieces()
     l_File.write(QByteArray(100, 'x'));
     l_File.m_Writes.clear();
     QVERIFY(l_App.GetArchivesManager()->ExpandFile(&l_File, 20100));
-    // Grown to the size asked, the old bytes kept, the new ones zero, never in one allocation of it all.
+    // Grown to the size asked, the old bytes kept, the new ones zero, none of them written (a resize).
     QCOMPARE(l_File.size(), qint64(20100));
-    QVERIFY(!l_File.m_Writes.isEmpty() && *std::max_element(l_File.m_Writes.begin(), l_File.m_Writes.end()) < 20000);
+    QVERIFY(l_File.m_Writes.isEmpty());
     QVERIFY(l_File.seek(0));
     const QByteArray l_All = l_File.readAll();
     QVERIFY(l_All.left(100) == QByteArray(100, 'x') && l_All.mid(100) == QByteArray(20000, '\0'));
@@ -708,7 +714,21 @@ void ArchivesTest::unwrittenSlots()
     QStringList l_Kept = Lines(TestBuild::Read(l_Run.Db()));
     QCOMPARE(std::set<QString>(l_Kept.begin(), l_Kept.end()), l_Failing);
     if (failure == "small" || failure == "tiny")
-        QCOMPARE(m_Server.Requests().size(), l_Listed.size() - 1); // the local problem is not fetched
+    {
+        // The local problem is not fetched; every other listed blob is, once.
+        QStringList l_Asked, l_Others;
+        for (const TestHttpServer::Request& l_Request : m_Server.Requests())
+            l_Asked << l_Request.Path.section('/', -1) + " " + QString::fromLatin1(l_Request.Range);
+        for (int l_I = 0; l_I < l_Run.m_Store.Summary()["blobs"].toArray().size(); ++l_I)
+            if (l_I != l_First && l_Listed.contains(l_Run.Blob(l_I)["indexKey"].toString()))
+            {
+                const qint64 l_From = qint64(l_Run.Blob(l_I)["cdnOffset"].toDouble());
+                l_Others << l_Run.Blob(l_I)["cdnArchive"].toString() + " " +
+                                QStringLiteral("bytes=%1-%2").arg(l_From).arg(l_From + l_Run.Blob(l_I)["blobSize"].toInt() - 1);
+            }
+        l_Others.sort();
+        QCOMPARE(BlobsAsked(l_Asked, l_Others), l_Others);
+    }
     if (failure != "full")
         QCOMPARE(l_Run.Scan().size(), int(l_Failing.size()));
 }

@@ -1,5 +1,6 @@
 // The module's content-store phases against a forged store on the loopback server:
 // the hand-off, a whole install, stop and resume in each phase, errors ending the run.
+#include "support/BlobRanges.h"
 #include "support/CascStore.h"
 #include "support/GameFixture.h"
 #include "support/StopCheck.h"
@@ -304,7 +305,8 @@ private slots:
         QCOMPARE(l_Game.Requests("/data/", true) + l_Game.Requests("/patch/", true), 0);
         QCOMPARE(l_App.m_Status.DownloadStatus, 4);
 
-        // The resumed run asks for each slot not yet whole, once, and for nothing else.
+        // The resumed run asks for each slot not yet whole, once, and for nothing else (neighbours may
+        // share a request).
         const QStringList l_Missing = l_Game.MissingRanges();
         l_Game.Server.ClearFaults();
         l_Game.Server.ClearRequests();
@@ -312,7 +314,7 @@ private slots:
         QVERIFY(l_Game.RunToEnd());
         QVERIFY2(l_Game.Host.Errors.isEmpty(), qPrintable(l_Game.Host.Errors.join('\n')));
         QVERIFY(l_Game.Whole());
-        QCOMPARE(l_Game.AskedRanges(), l_Missing);
+        QCOMPARE(BlobsAsked(l_Game.AskedRanges(), l_Missing), l_Missing);
     }
 
     void errorEndsTheRunAndTheNextOneCarriesOn()
