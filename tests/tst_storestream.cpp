@@ -102,6 +102,7 @@ class tst_storestream : public QObject
 private slots:
     void badBlobSparesItsNeighbours_data();
     void badBlobSparesItsNeighbours();
+    void largeBlobsGoThroughTheScratchFile();
     void killAtAnyMoment();
 };
 
@@ -199,6 +200,40 @@ void tst_storestream::badBlobSparesItsNeighbours()
     QVERIFY(l_Manager->LoadDownloadList());
     l_Manager->StartStreaming();
     QVERIFY(QTest::qWaitFor([&] { return l_Finished || !l_Rig.m_Errors->isEmpty(); }, 20000) && l_Finished);
+    QVERIFY(l_Manager->ScanInstall());
+    QVERIFY(l_Manager->GetDownloadList().empty());
+}
+
+void tst_storestream::largeBlobsGoThroughTheScratchFile()
+{
+    // Blobs above the memory bound are received into "temp.download" (one at a time) and copied into
+    // their slots from there; the store comes out whole.
+    CascRig l_Rig;
+    const qint64 l_Large = qint64(CASCArchivesManager::InMemoryBlob) + 300000;
+    QVERIFY(l_Rig.Forge({"--files", "2", "--min-size", QString::number(l_Large), "--max-size", QString::number(l_Large),
+                         "--chunk", "1M", "--mode", "N", "--local-archives", "1"}));
+    QTemporaryDir l_Dir;
+    const QString l_Install = l_Dir.filePath("install") + "/";
+    QVERIFY(EmptyInstall(l_Rig.m_Store, l_Install));
+    bool l_Finished = false;
+    QVERIFY(OpenManager(l_Rig, l_Install, [&] { l_Finished = true; }));
+    CASCArchivesManager* l_Manager = l_Rig.m_App->GetArchivesManager();
+    QVERIFY(l_Manager->ScanInstall());
+    QCOMPARE(int(l_Manager->GetDownloadList().size()), 2);
+    l_Manager->StartStreaming();
+    QVERIFY(QTest::qWaitFor([&] { return l_Finished || !l_Rig.m_Errors->isEmpty(); }, 60000) && l_Finished);
+    const qint64 l_Scratch = QFileInfo(l_Install + "data/orvane/temp.download").size();
+    bool l_ScratchIsABlob = false;
+    for (const QJsonValue& l_Value : l_Rig.m_Store.Blobs())
+    {
+        const QJsonObject l_Blob = l_Value.toObject();
+        QVERIFY(l_Blob["blobSize"].toDouble() > double(CASCArchivesManager::InMemoryBlob));
+        l_ScratchIsABlob = l_ScratchIsABlob || qint64(l_Blob["blobSize"].toDouble()) == l_Scratch;
+        const int l_Offset = l_Blob["localOffset"].toInt(), l_Size = l_Blob["slotSize"].toInt();
+        QVERIFY(ReadFile(ArchivePath(l_Install, l_Blob)).mid(l_Offset, l_Size) ==
+                ReadFile(ArchivePath(l_Rig.m_Store.Install(), l_Blob)).mid(l_Offset, l_Size));
+    }
+    QVERIFY(l_ScratchIsABlob); // left in place after the last one
     QVERIFY(l_Manager->ScanInstall());
     QVERIFY(l_Manager->GetDownloadList().empty());
 }
