@@ -250,7 +250,8 @@ void CASCArchivesManager::ResumeDownload()
     }
     if (m_Streaming)
     {
-        // The requests the stop held go out again (each from its first byte not written).
+        // The requests the stop held go out again (each from its first blob not written).
+        m_Rate.Restart(m_BytesDone);
         DownloadNextFile();
         return;
     }

@@ -81,13 +81,14 @@ void CASCBlobCheck::Add(const char* p_Data, qint64 p_Size)
             break;
         }
     }
-    if (m_Stage == Stage::WholeBlob && m_Received == m_Size)
-    {
-        m_Key = m_Md5.Result();
-        if (m_Key.left(9) != m_IndexKey)
-            return Fail("Blob is not " + QString::fromLatin1(m_IndexKey.toHex()));
-        m_Stage = Stage::Done;
-    }
+    if (m_Received < m_Size || m_Stage == Stage::Done || m_Stage == Stage::Refused)
+        return;
+    if (m_Stage != Stage::WholeBlob)
+        return Fail(QStringLiteral("Blob does not decode")); // it ends inside its prefix, header or table
+    m_Key = m_Md5.Result();
+    if (m_Key.left(9) != m_IndexKey)
+        return Fail("Blob is not " + QString::fromLatin1(m_IndexKey.toHex()));
+    m_Stage = Stage::Done;
 }
 
 void CASCBlobCheck::HeaderIn()

@@ -9,7 +9,7 @@ namespace CASC {
 
 CASCBlobSink::CASCBlobSink(std::vector<Part> p_Parts, qint64 p_Span, const QString& p_Spill, Ready p_Ready,
                            Arrived p_Arrived)
-    : m_Parts(std::move(p_Parts)), m_Span(p_Span), m_Spill(p_Spill), m_Ready(std::move(p_Ready)),
+    : m_Parts(std::move(p_Parts)), m_Spill(p_Spill), m_Ready(std::move(p_Ready)),
       m_Arrived(std::move(p_Arrived))
 {
     m_Cap = p_Span;

@@ -34,7 +34,7 @@ public:
 
     static constexpr int HeaderRoom = 30;
 
-    /// p_Span: the bytes asked; p_Spill: the spill file, empty to keep the blobs in memory.
+    /// p_Span: the bytes asked (the cap); p_Spill: the spill file, empty to keep the blobs in memory.
     CASCBlobSink(std::vector<Part> p_Parts, qint64 p_Span, const QString& p_Spill, Ready p_Ready, Arrived p_Arrived);
     ~CASCBlobSink() override;
 
@@ -70,7 +70,6 @@ private:
 
     std::vector<Part> m_Parts;
     std::vector<State> m_State;
-    qint64 m_Span;
     QString m_Spill;
     std::unique_ptr<QFile> m_SpillFile;
     bool m_SpillFailed = false;
