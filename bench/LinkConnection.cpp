@@ -8,10 +8,22 @@
 
 #include <algorithm>
 
+namespace {
+/// One clock for every connection: a shared cap compares their release times.
+qint64 Now()
+{
+    static QElapsedTimer s_Clock = [] {
+        QElapsedTimer l_Clock;
+        l_Clock.start();
+        return l_Clock;
+    }();
+    return s_Clock.nsecsElapsed();
+}
+} // namespace
+
 LinkConnection::LinkConnection(QTcpSocket* p_Client, quint16 p_UpstreamPort, Link p_Link, QObject* p_Parent)
     : QObject(p_Parent), m_Link(p_Link)
 {
-    m_Clock.start();
     p_Client->setParent(this);
     auto* l_Server = new QTcpSocket(this);
     m_Up.From = p_Client;
@@ -21,7 +33,7 @@ LinkConnection::LinkConnection(QTcpSocket* p_Client, quint16 p_UpstreamPort, Lin
     Wire(m_Up);
     Wire(m_Down);
     // The client's first bytes leave once its handshake is done, one round trip after it connected.
-    m_Up.LastRelease = m_Link.HalfRttNs * 3;
+    m_Up.LastRelease = Now() + m_Link.HalfRttNs * 3;
     connect(l_Server, &QTcpSocket::connected, this, [this] {
         m_Connected = true;
         Release(m_Up);
@@ -57,13 +69,17 @@ void LinkConnection::Wire(Direction& p_Dir)
 
 void LinkConnection::Take(Direction& p_Dir)
 {
-    const qint64 l_Now = m_Clock.nsecsElapsed();
+    const qint64 l_Now = Now();
     while (p_Dir.Queued < c_Bound && p_Dir.From->bytesAvailable() > 0)
     {
         QByteArray l_Data = p_Dir.From->read(c_Chunk);
         const qint64 l_Wire = m_Link.BytesPerSecond > 0 ? l_Data.size() * 1000000000LL / m_Link.BytesPerSecond : 0;
-        const qint64 l_Release = std::max(l_Now + m_Link.HalfRttNs, p_Dir.LastRelease + l_Wire);
+        qint64* l_Shared = m_Link.SharedLast ? &m_Link.SharedLast[&p_Dir == &m_Down ? 1 : 0] : nullptr;
+        const qint64 l_Release = l_Shared ? std::max({l_Now + m_Link.HalfRttNs, p_Dir.LastRelease, *l_Shared + l_Wire})
+                                          : std::max(l_Now + m_Link.HalfRttNs, p_Dir.LastRelease + l_Wire);
         p_Dir.LastRelease = l_Release;
+        if (l_Shared)
+            *l_Shared = l_Release;
         p_Dir.Queued += l_Data.size();
         p_Dir.Queue.emplace_back(l_Release, std::move(l_Data));
     }
@@ -84,7 +100,7 @@ void LinkConnection::Release(Direction& p_Dir)
             Close();
         return;
     }
-    const qint64 l_Now = m_Clock.nsecsElapsed();
+    const qint64 l_Now = Now();
     bool l_Freed = false;
     while (!p_Dir.Queue.empty() && p_Dir.Queue.front().first <= l_Now && p_Dir.To->bytesToWrite() < c_Bound)
     {

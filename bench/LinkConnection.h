@@ -20,6 +20,9 @@ public:
     {
         qint64 HalfRttNs = 0;
         qint64 BytesPerSecond = 0; ///< 0: no cap
+        /// When set, the cap is the link's: every connection's chunks queue behind each other (last
+        /// release per direction, [0] up, [1] down), as on one real line. Null: the cap is per connection.
+        qint64* SharedLast = nullptr;
     };
 
     LinkConnection(QTcpSocket* p_Client, quint16 p_UpstreamPort, Link p_Link, QObject* p_Parent);
@@ -29,7 +32,7 @@ private:
     {
         QTcpSocket* From = nullptr;
         QTcpSocket* To = nullptr;
-        std::deque<std::pair<qint64, QByteArray>> Queue; ///< release time (ns on m_Clock), bytes
+        std::deque<std::pair<qint64, QByteArray>> Queue; ///< release time (ns on the proxy's clock), bytes
         qint64 Queued = 0;
         qint64 LastRelease = 0;
         bool Ended = false; ///< From closed: To is closed once the queue is out
@@ -46,7 +49,6 @@ private:
     static constexpr qint64 c_Chunk = 256 * 1024;
 
     Link m_Link;
-    QElapsedTimer m_Clock;
     Direction m_Up;   ///< client to server
     Direction m_Down; ///< server to client
     bool m_Connected = false;

@@ -1,7 +1,9 @@
-// kestrun-linkproxy --upstream PORT [--listen PORT] [--rtt MS] [--rate BYTES[K|M]] [--max-seconds N]
+// kestrun-linkproxy --upstream PORT [--listen PORT] [--rtt MS] [--rate BYTES[K|M]] [--shared-rate BYTES[K|M]]
+//                   [--max-seconds N]
 // An emulated real link between two loopback ports, for the benchmarks: a new connection waits one
 // round trip before it is passed upstream, every chunk half a round trip in each direction, and an
-// optional cap bounds the bytes per second of each direction of each connection. Prints the port it
+// optional cap bounds the bytes per second of each direction of each connection (--rate) or of the
+// whole link, every connection sharing it (--shared-rate). Prints the port it
 // listens on (127.0.0.1 only) and exits after --max-seconds (default 3600).
 #include "LinkConnection.h"
 #include "net/RateLimiter.h"
@@ -19,7 +21,7 @@ namespace {
 int Usage()
 {
     std::fprintf(stderr, "usage: kestrun-linkproxy --upstream PORT [--listen PORT] [--rtt MS] [--rate BYTES[K|M]] "
-                         "[--max-seconds N]\n");
+                         "[--shared-rate BYTES[K|M]] [--max-seconds N]\n");
     return 2;
 }
 
@@ -30,6 +32,7 @@ int main(int argc, char** argv)
     QCoreApplication l_Core(argc, argv);
     const QStringList l_Args = l_Core.arguments().mid(1);
     qint64 l_Upstream = 0, l_Listen = 0, l_Rtt = 20, l_Rate = 0, l_MaxSeconds = 3600;
+    bool l_Shared = false;
     for (int l_Index = 0; l_Index < l_Args.size(); ++l_Index)
     {
         if (l_Index + 1 >= l_Args.size())
@@ -44,8 +47,11 @@ int main(int argc, char** argv)
             l_Listen = l_Value;
         else if (l_Name == "--rtt")
             l_Rtt = l_Value;
-        else if (l_Name == "--rate")
+        else if (l_Name == "--rate" || l_Name == "--shared-rate")
+        {
             l_Rate = l_Value;
+            l_Shared = l_Name == "--shared-rate";
+        }
         else if (l_Name == "--max-seconds")
             l_MaxSeconds = l_Value;
         else
@@ -57,6 +63,9 @@ int main(int argc, char** argv)
     LinkConnection::Link l_Link;
     l_Link.HalfRttNs = l_Rtt * 1000000 / 2;
     l_Link.BytesPerSecond = l_Rate;
+    qint64 l_SharedLast[2] = {0, 0};
+    if (l_Shared)
+        l_Link.SharedLast = l_SharedLast;
     QTcpServer l_Server;
     if (!l_Server.listen(QHostAddress::LocalHost, quint16(l_Listen)))
     {

@@ -2,6 +2,7 @@
 
 #include "casc/BLTEHandler.h"
 #include "casc/CASCArchiveTransfer.h"
+#include "casc/CASCBlobRequest.h"
 #include "casc/CASCApplication.h"
 #include "casc/CASCEncodingFile.h"
 #include "casc/CASCHttpGet.h"

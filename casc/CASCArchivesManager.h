@@ -12,7 +12,9 @@
 #include <QStringList>
 
 #include <atomic>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -28,6 +30,7 @@ namespace CASC {
 
 class CASCApplication;
 struct CASCArchiveTransfer;
+struct CASCBlobRequest;
 
 /// The encoding file, the local data archives, the install scan and the streamed download of
 /// missing content. Lives on the thread that calls Init; only the scan's tasks run elsewhere.
@@ -68,8 +71,9 @@ public:
     /// Rebuilds the to-download list from the download database; false when a local index
     /// cannot be read (raised).
     bool LoadDownloadList();
-    /// Fetches every listed blob into its slot, one at a time; ends with m_OnFinished when
-    /// every slot was written, else keeps the failed ones listed and raises the first failure.
+    /// Fetches every listed blob into its slot, a few ranged requests in flight, each blob checked as
+    /// it arrives and written with its header in one write; ends with m_OnFinished when every slot
+    /// was written, else keeps the failed ones listed and raises the first failure.
     void StartStreaming();
     /// Holds every further step (a size answer, the next transfer, the scan's next slot) until
     /// ResumeDownload. Any thread.
@@ -87,7 +91,8 @@ public:
     /// bucket has no index or one cannot be read.
     bool ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_Entries);
 
-    /// Grows p_File with zeros to p_Capacity bytes, in pieces of ExpandPiece bytes.
+    /// Grows p_File to p_Capacity bytes by a resize: the new bytes read as zeros, and where the
+    /// file system allows it they take no room until written.
     bool ExpandFile(QFile* p_File, quint64 p_Capacity);
 
     const CASCEncodingMap& GetEncodingMap() const { return m_EncodingMap; }
@@ -96,7 +101,15 @@ public:
     const std::vector<CASCSlotCheck::Verdict>& GetScanVerdicts() const { return m_ScanVerdicts; }
 
     static constexpr quint32 CheckTotal = 1500000;
-    static constexpr int ExpandPiece = 8192;
+    /// Ranged requests in flight while streaming.
+    static constexpr int MaxInFlight = 3;
+    /// Adjacent blobs of one CDN archive go in one request when at most this many bytes lie between them
+    /// (cheaper than a round trip on any link worth the name)...
+    static constexpr quint64 MergeGap = 64 * 1024;
+    /// ...and the request stays within this many bytes.
+    static constexpr quint64 MergeSpan = 4 * 1024 * 1024;
+    /// A blob above this goes through the spill file instead of memory.
+    static constexpr quint64 InMemoryBlob = 16 * 1024 * 1024;
     static constexpr quint64 FreeSpaceCheckAbove = 1073741824;
     static constexpr int DatabaseIntervalMs = 60000;
     static constexpr int MaxAttempts = 3;
@@ -139,16 +152,27 @@ private:
     /// A transfer is given up: a streamed slot stays listed and the stream goes on; the encoding
     /// file's transfer raises p_Message and stops until ResumeDownload.
     void TransferFailed(int p_Kind, const QString& p_Message);
-    /// The current slot cannot be written: it stays listed, the next one is fetched.
-    void SlotFailed(int p_Kind, const QString& p_Message);
+    /// List entry p_Entry cannot be written: it stays listed, the others go on.
+    void SlotFailed(size_t p_Entry, int p_Kind, const QString& p_Message);
     /// Runs p_Step now, or after ResumeDownload when stopped.
     void Step(std::function<void()> p_Step);
+    /// Requests for p_Entries (list positions in CDN archive and offset order), adjacent blobs merged;
+    /// queued at the front (another attempt) or the back.
+    void PlanRequests(const std::vector<size_t>& p_Entries, int p_Attempts, bool p_Front);
+    /// Starts queued requests while fewer than MaxInFlight run; finishes the stream when none is left.
     void DownloadNextFile();
-    void WriteDownloadedEntry();
-    /// Why the blob in the scratch file cannot go into entry p_Entry's slot; empty when it can.
-    QString CheckBlob(const QByteArray& p_Blob, const CASCArchiveFileEntry& p_Entry) const;
+    void IssueBlobRequest(CASCBlobRequest* p_Request);
+    void BlobRequestEnded(CASCBlobRequest* p_Request);
+    /// Why a blob request's answer fell short (kind in p_Kind); empty when the answer was right.
+    QString BlobRefusal(const CASCBlobRequest& p_Request, int* p_Kind) const;
+    /// Writes a checked blob (behind 30 bytes of header room in p_Slot, or in the spill file when
+    /// p_Slot is null) with its header into the slot of list entry p_Entry.
+    bool WriteDownloadedEntry(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot, const QString& p_Spill);
+    void FinishStreaming();
     void ProgressTick();
     void RewriteDatabase(size_t p_From);
+    /// The list entries whose slot is not written yet, in list order.
+    void RewriteRemaining();
     void ReportCompleted();
 
     // Owner access: the only place that knows the orchestrator's and the index manager's API.
@@ -160,6 +184,8 @@ private:
     static quint32 RecordSize(const CASCIndexRecord* p_Record);
     static quint32 RecordOffset(const CASCIndexRecord* p_Record);
     static bool RecordIsPatch(const CASCIndexRecord* p_Record);
+    /// The CDN archive's position in the index manager's list.
+    static quint16 RecordArchive(const CASCIndexRecord* p_Record);
     static QByteArray RecordKey(const CASCIndexRecord* p_Record);
     QString RecordArchiveName(const CASCIndexRecord* p_Record) const;
     void Raise(int p_Kind, const QString& p_Message);
@@ -171,7 +197,7 @@ private:
     std::vector<CASCSlotCheck::Verdict> m_ScanVerdicts; // Init's thread
     QString m_DownloadDbPath;                          // Init's thread
     Compat::ElapsedTimer m_DatabaseTimer;              // Init's thread
-    int m_FileNumber = 0;                              // Init's thread; 1-based
+    int m_FileNumber = 0;                              // Init's thread; 1-based: slots done + 1
     quint64 m_BytesTotal = 0;                          // Init's thread
     quint64 m_BytesDone = 0;                           // Init's thread
     CASCTransferRate m_Rate;                           // Init's thread
@@ -184,6 +210,12 @@ private:
     bool m_Streaming = false;                          // Init's thread; a stream is between start and end
     bool m_StreamFailed = false;                       // Init's thread; the last stream ended with slots unwritten
     std::vector<CASCArchiveFileEntry> m_Failed;        // Init's thread; slots of this stream not written
+    enum class Slot : quint8 { Listed, Written, Failed };
+    std::vector<Slot> m_SlotState;                     // Init's thread; per entry of the list while streaming
+    int m_SlotsDone = 0;                               // Init's thread; written or failed
+    std::deque<std::unique_ptr<CASCBlobRequest>> m_Pending;   // Init's thread; requests not yet made
+    std::vector<std::unique_ptr<CASCBlobRequest>> m_InFlight; // Init's thread
+    std::map<quint8, std::unique_ptr<QFile>> m_Archives;       // Init's thread; open while streaming
     int m_FailureKind = 0;                             // Init's thread; the stream's first failure
     QString m_Failure;                                 // Init's thread
     QString m_ExpandProblem;                           // Init's thread; why the last ExpandFile failed

@@ -170,7 +170,7 @@ void CASCArchivesManager::HTTP_OnReadyRead(qint64 p_Bytes)
 
 void CASCArchivesManager::ProgressTick()
 {
-    if (m_Transfer->_Stopped || !m_Rate.Due())
+    if (m_Stopped || (!m_Streaming && m_Transfer->_Stopped) || !m_Rate.Due())
         return;
     const quint64 l_Speed = m_Rate.Sample(m_BytesDone);
     const int l_Percent = int((float(m_BytesDone) / float(m_BytesTotal == 0 ? 1 : m_BytesTotal)) * 100.0f);
@@ -187,13 +187,6 @@ void CASCArchivesManager::HTTP_DownloadFinished()
     l_Transfer._Engine = nullptr;
     const TransferResult l_Result = l_Engine->Result();
 
-    const bool l_Streaming = !m_ToDownload.empty() && m_FileNumber >= 1;
-    if (l_Streaming && m_DatabaseTimer.isValid() && m_DatabaseTimer.elapsed() >= DatabaseIntervalMs)
-    {
-        // The current blob stays listed until its slot is written.
-        RewriteDatabase(size_t(m_FileNumber - 1));
-        m_DatabaseTimer.restart();
-    }
     // An answer to another request than the one asked is named as such, whatever else went wrong.
     if (l_Result.Outcome.Verdict != TransferVerdict::Stopped && l_Result.Outcome.Verdict != TransferVerdict::WriteFailed &&
         l_Result.Ending.Status == 200 && l_Transfer._From != 0)
@@ -253,6 +246,13 @@ void CASCArchivesManager::ResumeDownload()
     {
         m_Held = nullptr;
         l_Held();
+        return;
+    }
+    if (m_Streaming)
+    {
+        // The requests the stop held go out again (each from its first blob not written).
+        m_Rate.Restart(m_BytesDone);
+        DownloadNextFile();
         return;
     }
     if (m_StreamFailed)

@@ -47,6 +47,11 @@ quint32 CASCArchivesManager::RecordOffset(const CASCIndexRecord* p_Record)
     return p_Record->_Offset;
 }
 
+quint16 CASCArchivesManager::RecordArchive(const CASCIndexRecord* p_Record)
+{
+    return p_Record->_ArchiveIndex;
+}
+
 bool CASCArchivesManager::RecordIsPatch(const CASCIndexRecord* p_Record)
 {
     return p_Record->_Patch != 0;

@@ -15,7 +15,8 @@ class Md5;
 namespace Orvane {
 namespace Launcher {
 
-/// Where a transfer's body goes: memory up to a cap, or a file opened for append. Used on one thread.
+/// Where a transfer's body goes: memory up to a cap, or a file opened for append; a layer above may take the
+/// bytes itself (a subclass). Used on one thread.
 class TransferSink
 {
 public:
@@ -23,20 +24,20 @@ public:
     static std::unique_ptr<TransferSink> Memory(qint64 p_Cap);
     /// Appended to p_Path (created if missing); p_Cap < 0: no bound beyond the transfer's own.
     static std::unique_ptr<TransferSink> File(const QString& p_Path, qint64 p_Cap = -1);
-    ~TransferSink();
+    virtual ~TransferSink();
 
     /// File: opens it for append (false with ErrorText set). Memory: always true.
-    bool Open();
-    void Close();
+    virtual bool Open();
+    virtual void Close();
     bool IsFile() const { return !m_Path.isEmpty(); }
     /// Bytes held (the file's size).
-    qint64 Size() const;
+    virtual qint64 Size() const;
     qint64 Cap() const { return m_Cap; }
     /// Appends p_Bytes; false (ErrorText set) when not all of it was taken.
     bool Write(const QByteArray& p_Bytes) { return Write(p_Bytes.constData(), p_Bytes.size()); }
-    bool Write(const char* p_Data, qint64 p_Size);
+    virtual bool Write(const char* p_Data, qint64 p_Size);
     /// Drops everything held.
-    void Truncate();
+    virtual void Truncate();
 
     /// File: every byte written from now on goes through MD5 as it is written, so the file is never read
     /// back for its digest. Before any Open.
@@ -52,14 +53,16 @@ public:
     const QString& Path() const { return m_Path; }
     const QString& ErrorText() const { return m_ErrorText; }
 
-private:
+protected:
     TransferSink() = default;
-    QByteArray m_Data;
-    QString m_Path;
-    std::unique_ptr<QFile> m_File;
-    qint64 m_FileSize = 0;
+    QString m_Path;      ///< a file sink's file; what a write error names
     qint64 m_Cap = -1;
     QString m_ErrorText;
+
+private:
+    QByteArray m_Data;
+    std::unique_ptr<QFile> m_File;
+    qint64 m_FileSize = 0;
     std::unique_ptr<Orvane::Md5> m_Md5; ///< null: not hashed
     qint64 m_Hashed = -1;               ///< bytes of the file in m_Md5; -1: the digest must start over
 };

@@ -28,7 +28,8 @@ e2e_log "$(wc -l <"$WORK/before") damaged slots repaired from nginx"
 forge --files 4 --min-size 1M --max-size 1M --mode N --no-local-archives
 "$BIN/tst_archives" repairFromServer >"$WORK/killed.log" 2>&1 &
 l_pid=$!
-mid_blob() { [ -s "$INSTALL/data/orvane/temp.download" ] || ! kill -0 "$l_pid" 2>/dev/null; }
+# The first slot written (an archive appears) while the others are still in transfer.
+mid_blob() { compgen -G "$INSTALL/data/data/data.*" >/dev/null || ! kill -0 "$l_pid" 2>/dev/null; }
 e2e_wait_for "a blob in transfer" 60 mid_blob || fail "no blob was fetched within 60 s"
 kill -0 "$l_pid" 2>/dev/null || fail "the repair ended before it could be killed"
 kill -9 "$l_pid"

@@ -1,0 +1,337 @@
+// The content store's streamed download: blobs checked as they arrive (a bad one spares its
+// neighbours in the same request), and a kill -9 at any moment of streaming, over many seeds,
+// never leaves a slot that the download database does not list and that is not whole.
+#include "support/CascRig.h"
+#include "support/Files.h"
+#include "support/ToolRun.h"
+#include "support/WarningLog.h"
+#include "casc/CASCArchivesManager.h"
+#include "casc/CASCDownloadDatabase.h"
+#include "casc/CASCIndexManager.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <cstdio>
+
+using namespace Orvane::CASC;
+using Fault = TestHttpServer::Fault;
+
+namespace {
+
+const QStringList s_Store = {"--files", "48", "--min-size", "2K", "--max-size", "40K", "--chunk", "8K",
+                             "--local-archives", "3"};
+
+QString DbPath(const QString& p_Install)
+{
+    return p_Install + "ToDownloadCASC.db";
+}
+
+QString ArchivePath(const QString& p_Install, const QJsonObject& p_Blob)
+{
+    return p_Install + QString::asprintf("data/data/data.%03d", p_Blob["localArchive"].toInt());
+}
+
+/// The served path of a CDN archive.
+QString CdnPath(const QString& p_Name, bool p_Patch)
+{
+    return QString("/tpr/wow/") + (p_Patch ? "patch/" : "data/") + p_Name.left(2) + "/" + p_Name.mid(2, 2) + "/" + p_Name;
+}
+
+/// A copy of the forged installation without its data archives: every slot is to be fetched.
+bool EmptyInstall(const CascStore& p_Store, const QString& p_Into)
+{
+    QDir(p_Into).removeRecursively();
+    if (QProcess::execute("cp", {"-a", p_Store.Install(), p_Into}) != 0)
+        return false;
+    for (const QString& l_Name : QDir(p_Into + "/data/data").entryList({"data.*"}, QDir::Files))
+        if (!QFile::remove(p_Into + "/data/data/" + l_Name))
+            return false;
+    return true;
+}
+
+/// Sets up the orchestrator's archive manager over p_Rig's installation: indices and encoding file loaded.
+bool OpenManager(CascRig& p_Rig, const QString& p_Install, std::function<void()> p_Finished)
+{
+    p_Rig.NewApp(p_Install);
+    if (!p_Rig.Init())
+        return false;
+    p_Rig.m_App->GetIndexManager()->Load();
+    CASCArchivesManager* l_Manager = p_Rig.m_App->GetArchivesManager();
+    bool l_Loaded = false;
+    l_Manager->m_OnEncodingLoaded = [&l_Loaded] { l_Loaded = true; };
+    l_Manager->m_OnFinished = std::move(p_Finished);
+    l_Manager->m_OnBusy = [] {};
+    l_Manager->m_OnCheckProgress = [](quint32, quint32) {};
+    l_Manager->m_OnDownloadStarted = [](int, int, int, quint64, quint64, quint64) {};
+    l_Manager->m_OnDownloadProgress = [](int, int, int, quint64, quint64, quint64) {};
+    l_Manager->m_OnDownloadCompleted = [](int, int, int, quint64, quint64, quint64) {};
+    l_Manager->Init(DbPath(p_Install));
+    return QTest::qWaitFor([&] { return l_Loaded || !p_Rig.m_Errors->isEmpty(); }, 20000) && l_Loaded;
+}
+
+/// The child of killAtAnyMoment: scans the installation given as its argument against the CDN of
+/// KESTRUN_CASC_CDN_URL, says "streaming" and streams until finished (exit 0) or an error (exit 5).
+int StreamChild(int argc, char** argv)
+{
+    QCoreApplication l_Core(argc, argv);
+    CascRig l_Rig;
+    if (!l_Rig.Forge({}))
+        return 3;
+    const QString l_Install = l_Core.arguments().value(1);
+    if (!OpenManager(l_Rig, l_Install, [] { QCoreApplication::exit(0); }))
+        return 4;
+    QObject::connect(l_Rig.m_App.get(), &CASCApplication::OnError, [] { QCoreApplication::exit(5); });
+    CASCArchivesManager* l_Manager = l_Rig.m_App->GetArchivesManager();
+    if (!l_Manager->ScanInstall())
+        return 6;
+    std::printf("streaming\n");
+    std::fflush(stdout);
+    l_Manager->StartStreaming();
+    return l_Core.exec();
+}
+
+} // namespace
+
+class tst_storestream : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void badBlobSparesItsNeighbours_data();
+    void badBlobSparesItsNeighbours();
+    void largeBlobsGoThroughTheScratchFile();
+    void killAtAnyMoment();
+};
+
+void tst_storestream::badBlobSparesItsNeighbours_data()
+{
+    QTest::addColumn<QString>("where"); // the byte of the blob that the CDN serves wrong
+    QTest::addColumn<QString>("message");
+    QTest::newRow("in the header's key-covered table") << "table" << "Blob is not ";
+    QTest::newRow("in the last chunk") << "last" << "Blob does not decode";
+    QTest::newRow("in an early chunk") << "early" << "Blob does not decode";
+}
+
+void tst_storestream::badBlobSparesItsNeighbours()
+{
+    // One blob of a CDN archive is served with one byte changed: it is refused (never written), asked
+    // again a bounded number of times, and stays listed; its neighbours, fetched in the same requests,
+    // are written whole.
+    QFETCH(QString, where);
+    QFETCH(QString, message);
+    CascRig l_Rig;
+    QVERIFY(l_Rig.Forge(s_Store));
+    QTemporaryDir l_Dir;
+    const QString l_Install = l_Dir.filePath("install") + "/";
+    QVERIFY(EmptyInstall(l_Rig.m_Store, l_Install));
+    const QJsonArray l_Blobs = l_Rig.m_Store.Blobs();
+    // A blob with several chunks in the middle of its CDN archive, so that it has neighbours on both sides.
+    int l_Bad = -1;
+    for (int l_I = 0; l_I < l_Blobs.size() && l_Bad < 0; ++l_I)
+    {
+        const QJsonObject l_Candidate = l_Blobs[l_I].toObject();
+        int l_Before = 0, l_After = 0;
+        for (const QJsonValue& l_Other : l_Blobs)
+            if (l_Other.toObject()["cdnArchive"] == l_Candidate["cdnArchive"])
+            {
+                l_Before += l_Other.toObject()["cdnOffset"].toInt() < l_Candidate["cdnOffset"].toInt();
+                l_After += l_Other.toObject()["cdnOffset"].toInt() > l_Candidate["cdnOffset"].toInt();
+            }
+        if (l_Candidate["blobSize"].toInt() > 20000 && l_Before > 0 && l_After > 0)
+            l_Bad = l_I;
+    }
+    QVERIFY(l_Bad > 0);
+    const QJsonObject l_Blob = l_Blobs[l_Bad].toObject();
+    const QString l_Path = CdnPath(l_Blob["cdnArchive"].toString(), l_Blob["patch"].toBool());
+    QByteArray l_Served = ReadFile(l_Rig.m_Store.CdnDocRoot() + l_Path);
+    QVERIFY(!l_Served.isEmpty());
+    const int l_At = l_Blob["cdnOffset"].toInt();
+    const int l_Size = l_Blob["blobSize"].toInt();
+    const int l_Byte = where == "table" ? l_At + 20 : where == "last" ? l_At + l_Size - 2 : l_At + l_Size / 4 + 40;
+    l_Served[l_Byte] = char(l_Served.at(l_Byte) ^ 0x5A);
+    l_Rig.m_Server.SetResource(l_Path, l_Served);
+    WarningLog l_Log;
+    l_Log.Silence = [](const QString&) { return true; };
+
+    bool l_Finished = false;
+    QVERIFY(OpenManager(l_Rig, l_Install, [&] { l_Finished = true; }));
+    CASCArchivesManager* l_Manager = l_Rig.m_App->GetArchivesManager();
+    QVERIFY(l_Manager->ScanInstall());
+    QCOMPARE(int(l_Manager->GetDownloadList().size()), l_Blobs.size());
+    l_Rig.m_Server.ClearRequests();
+    l_Manager->StartStreaming();
+    QVERIFY(QTest::qWaitFor([&] { return l_Finished || !l_Rig.m_Errors->isEmpty(); }, 60000));
+    QVERIFY(!l_Finished);
+    QCOMPARE(l_Rig.m_Errors->size(), 1);
+    const QString l_Error = l_Rig.m_Errors->first().at(1).toString();
+    QVERIFY2(l_Error.startsWith(message) && l_Error.contains(l_Blob["cdnArchive"].toString()), qPrintable(l_Error));
+    // Listed still, and only it; its slot holds nothing of it.
+    const std::set<QByteArray> l_Listed = CASCDownloadDatabase::Read(DbPath(l_Install));
+    QCOMPARE(l_Listed, (std::set<QByteArray>{QByteArray::fromHex(l_Blob["indexKey"].toString().toLatin1())}));
+    const QByteArray l_Slot =
+        ReadFile(ArchivePath(l_Install, l_Blob)).mid(l_Blob["localOffset"].toInt(), l_Blob["slotSize"].toInt());
+    QVERIFY(l_Slot.count('\0') == l_Slot.size());
+    for (int l_I = 0; l_I < l_Blobs.size(); ++l_I)
+    {
+        if (l_I == l_Bad)
+            continue;
+        const QJsonObject l_Other = l_Blobs[l_I].toObject();
+        const int l_Offset = l_Other["localOffset"].toInt(), l_SlotSize = l_Other["slotSize"].toInt();
+        QVERIFY2(ReadFile(ArchivePath(l_Install, l_Other)).mid(l_Offset, l_SlotSize) ==
+                     ReadFile(ArchivePath(l_Rig.m_Store.Install(), l_Other)).mid(l_Offset, l_SlotSize),
+                 qPrintable(QString("blob %1 not written whole").arg(l_I)));
+    }
+    // Asked again, a bounded number of times (Qt itself may ask once more when a kept-alive connection closes).
+    int l_Asked = 0;
+    for (const TestHttpServer::Request& l_Request : l_Rig.m_Server.Requests(l_Path))
+    {
+        const QStringList l_Range = QString::fromLatin1(l_Request.Range).section('=', 1).split('-');
+        l_Asked += l_Range.value(0).toInt() <= l_At && l_Range.value(1).toInt() >= l_At + l_Size - 1;
+    }
+    QVERIFY(l_Asked >= CASCArchivesManager::MaxAttempts && l_Asked <= 2 * CASCArchivesManager::MaxAttempts);
+
+    // Served right, the next stream of what is listed completes the store.
+    l_Rig.m_Server.ClearResources();
+    l_Rig.m_Errors->clear();
+    l_Finished = false;
+    QVERIFY(l_Manager->LoadDownloadList());
+    l_Manager->StartStreaming();
+    QVERIFY(QTest::qWaitFor([&] { return l_Finished || !l_Rig.m_Errors->isEmpty(); }, 20000) && l_Finished);
+    QVERIFY(l_Manager->ScanInstall());
+    QVERIFY(l_Manager->GetDownloadList().empty());
+}
+
+void tst_storestream::largeBlobsGoThroughTheScratchFile()
+{
+    // Blobs above the memory bound are received into "temp.download" (one at a time) and copied into
+    // their slots from there; the store comes out whole.
+    CascRig l_Rig;
+    const qint64 l_Large = qint64(CASCArchivesManager::InMemoryBlob) + 300000;
+    QVERIFY(l_Rig.Forge({"--files", "2", "--min-size", QString::number(l_Large), "--max-size", QString::number(l_Large),
+                         "--chunk", "1M", "--mode", "N", "--local-archives", "1"}));
+    QTemporaryDir l_Dir;
+    const QString l_Install = l_Dir.filePath("install") + "/";
+    QVERIFY(EmptyInstall(l_Rig.m_Store, l_Install));
+    bool l_Finished = false;
+    QVERIFY(OpenManager(l_Rig, l_Install, [&] { l_Finished = true; }));
+    CASCArchivesManager* l_Manager = l_Rig.m_App->GetArchivesManager();
+    QVERIFY(l_Manager->ScanInstall());
+    QCOMPARE(int(l_Manager->GetDownloadList().size()), 2);
+    l_Manager->StartStreaming();
+    QVERIFY(QTest::qWaitFor([&] { return l_Finished || !l_Rig.m_Errors->isEmpty(); }, 60000) && l_Finished);
+    const qint64 l_Scratch = QFileInfo(l_Install + "data/orvane/temp.download").size();
+    bool l_ScratchIsABlob = false;
+    for (const QJsonValue& l_Value : l_Rig.m_Store.Blobs())
+    {
+        const QJsonObject l_Blob = l_Value.toObject();
+        QVERIFY(l_Blob["blobSize"].toDouble() > double(CASCArchivesManager::InMemoryBlob));
+        l_ScratchIsABlob = l_ScratchIsABlob || qint64(l_Blob["blobSize"].toDouble()) == l_Scratch;
+        const int l_Offset = l_Blob["localOffset"].toInt(), l_Size = l_Blob["slotSize"].toInt();
+        QVERIFY(ReadFile(ArchivePath(l_Install, l_Blob)).mid(l_Offset, l_Size) ==
+                ReadFile(ArchivePath(l_Rig.m_Store.Install(), l_Blob)).mid(l_Offset, l_Size));
+    }
+    QVERIFY(l_ScratchIsABlob); // left in place after the last one
+    QVERIFY(l_Manager->ScanInstall());
+    QVERIFY(l_Manager->GetDownloadList().empty());
+}
+
+void tst_storestream::killAtAnyMoment()
+{
+    // A child process scans and streams an empty installation from a slowed CDN and is killed (-9) at a
+    // seeded random moment. After each kill: no slot's header names another blob, and every slot not
+    // whole is in the download database. Then a stream of the database alone completes the store.
+    const quint32 l_First = qEnvironmentVariableIsSet("KESTRUN_KILL_SEED") ? qEnvironmentVariableIntValue("KESTRUN_KILL_SEED") : 1;
+    const int l_Seeds = qEnvironmentVariableIsSet("KESTRUN_KILL_SEEDS") ? qEnvironmentVariableIntValue("KESTRUN_KILL_SEEDS") : 12;
+    CascRig l_Rig;
+    QVERIFY(l_Rig.Forge(s_Store));
+    const QJsonArray l_Blobs = l_Rig.m_Store.Blobs();
+    WarningLog l_Log;
+    l_Log.Silence = [](const QString&) { return true; };
+    QTemporaryDir l_Dir;
+    const QString l_Install = l_Dir.filePath("install") + "/";
+    int l_KilledMidway = 0;
+    for (quint32 l_Seed = l_First; l_Seed < l_First + quint32(l_Seeds); ++l_Seed)
+    {
+        QRandomGenerator l_Random(l_Seed);
+        QVERIFY(EmptyInstall(l_Rig.m_Store, l_Install));
+        // Slow enough that the stream lasts about a second, some archives slower than others.
+        for (bool l_Patch : {false, true})
+            for (const QString& l_Name : l_Rig.m_Store.Archives(l_Patch))
+                l_Rig.m_Server.SetFault(CdnPath(l_Name, l_Patch),
+                                        With(&Fault::BytesPerSecond, 150000 + l_Random.bounded(300000)));
+        QProcess l_Child;
+        QProcessEnvironment l_Env = QProcessEnvironment::systemEnvironment();
+        l_Env.insert("KESTRUN_STREAM_CHILD", "1");
+        l_Env.insert("KESTRUN_CASC_STORE", l_Rig.m_StoreRoot);
+        l_Env.insert("KESTRUN_CASC_CDN_URL", l_Rig.m_CdnUrl);
+        l_Child.setProcessEnvironment(l_Env);
+        l_Child.start(QCoreApplication::applicationFilePath(), {l_Install});
+        QVERIFY2(QTest::qWaitFor([&] { return l_Child.state() == QProcess::NotRunning || l_Child.canReadLine(); }, 30000),
+                 "the child did not start streaming");
+        QCOMPARE(l_Child.readLine().trimmed(), QByteArray("streaming"));
+        QTest::qWait(int(l_Random.bounded(1500))); // a random moment, not a wait for something
+        const bool l_Running = l_Child.state() == QProcess::Running;
+        if (l_Running)
+        {
+            l_Child.kill();
+            QVERIFY(l_Child.waitForFinished(10000));
+        }
+        QVERIFY2(l_Running || l_Child.exitCode() == 0, qPrintable(QString("seed %1: child ended with %2: %3")
+                                                                     .arg(l_Seed).arg(l_Child.exitCode())
+                                                                     .arg(QString::fromLocal8Bit(l_Child.readAllStandardError().right(2000)))));
+
+        const std::set<QByteArray> l_Listed = CASCDownloadDatabase::Read(DbPath(l_Install));
+        int l_Whole = 0;
+        for (const QJsonValue& l_Value : l_Blobs)
+        {
+            const QJsonObject l_Blob = l_Value.toObject();
+            const int l_Offset = l_Blob["localOffset"].toInt(), l_Size = l_Blob["slotSize"].toInt();
+            const QByteArray l_Have = ReadFile(ArchivePath(l_Install, l_Blob)).mid(l_Offset, l_Size);
+            const QString l_Key = l_Blob["indexKey"].toString();
+            if (l_Have.size() >= 16 && l_Have.left(16) != QByteArray(16, '\0'))
+            {
+                QByteArray l_Named;
+                for (int l_I = 15; l_I >= 7; --l_I)
+                    l_Named.append(l_Have.at(l_I));
+                QVERIFY2(QString::fromLatin1(l_Named.toHex()) == l_Key,
+                         qPrintable(QString("seed %1: the slot of %2 names %3").arg(l_Seed).arg(l_Key, QString(l_Named.toHex()))));
+            }
+            const bool l_IsWhole = l_Have == ReadFile(ArchivePath(l_Rig.m_Store.Install(), l_Blob)).mid(l_Offset, l_Size);
+            l_Whole += l_IsWhole;
+            QVERIFY2(l_IsWhole || l_Listed.count(QByteArray::fromHex(l_Key.toLatin1())),
+                     qPrintable(QString("seed %1: %2 is neither whole nor listed").arg(l_Seed).arg(l_Key)));
+        }
+        l_KilledMidway += l_Running && l_Whole > 0 && l_Whole < l_Blobs.size();
+
+        // The next run trusts the database: streaming what it lists makes the store whole.
+        l_Rig.m_Server.ClearFaults();
+        bool l_Finished = false;
+        QVERIFY(OpenManager(l_Rig, l_Install, [&] { l_Finished = true; }));
+        CASCArchivesManager* l_Manager = l_Rig.m_App->GetArchivesManager();
+        QVERIFY(l_Manager->LoadDownloadList());
+        l_Manager->StartStreaming();
+        QVERIFY(QTest::qWaitFor([&] { return l_Finished || !l_Rig.m_Errors->isEmpty(); }, 30000));
+        QVERIFY2(l_Finished, qPrintable(QString("seed %1: %2").arg(l_Seed).arg(l_Rig.m_Errors->value(0).value(1).toString())));
+        QVERIFY(l_Manager->ScanInstall());
+        QVERIFY2(l_Manager->GetDownloadList().empty(), qPrintable(QString("seed %1: the completed store does not scan whole").arg(l_Seed)));
+        QVERIFY(CASCDownloadDatabase::Read(DbPath(l_Install)).empty());
+        l_Rig.m_App.reset();
+    }
+    qInfo("kills: seeds %u to %u, %d of them in the middle of the stream", l_First, l_First + quint32(l_Seeds) - 1,
+          l_KilledMidway);
+    QVERIFY(l_KilledMidway > 0);
+}
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet("KESTRUN_STREAM_CHILD"))
+        return StreamChild(argc, argv);
+    QCoreApplication l_Core(argc, argv);
+    tst_storestream l_Test;
+    return QTest::qExec(&l_Test, argc, argv);
+}
+
+#include "tst_storestream.moc"
