@@ -6,6 +6,7 @@
 #include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
 #include "casc/Bytes.h"
+#include "platform/QtCompat.h"
 #include "tools/forge/ForgeCommand.h"
 
 #include <QDataStream>
@@ -267,16 +268,9 @@ void ForgeTest::store()
     if (args.contains("FOLDER"))
     {
         const QString l_Folder = l_Dir.filePath("content");
-        QDir().mkpath(l_Folder + "/sub/deeper");
-        const QList<QPair<QString, QByteArray>> l_Files = {{"b.txt", "bravo"}, {"a.txt", QByteArray(5000, 'a')},
-                                                           {"sub/empty", ""}, {"sub/deeper/c.bin", "\x01\x02\x03"},
-                                                           {"sub/same-as-b", "bravo"}};
-        for (const auto& l_File : l_Files)
-        {
-            QFile l_Out(l_Folder + '/' + l_File.first);
-            QVERIFY(l_Out.open(QIODevice::WriteOnly));
-            l_Out.write(l_File.second);
-        }
+        QVERIFY(WriteFile(l_Folder + "/b.txt", "bravo") && WriteFile(l_Folder + "/a.txt", QByteArray(5000, 'a')) &&
+                WriteFile(l_Folder + "/sub/empty", "") && WriteFile(l_Folder + "/sub/deeper/c.bin", "\x01\x02\x03") &&
+                WriteFile(l_Folder + "/sub/same-as-b", "bravo"));
         args.replace(args.indexOf("FOLDER"), l_Folder);
     }
     const QString l_Out = l_Dir.filePath("out");
@@ -458,7 +452,6 @@ void ForgeTest::damage_data()
     QTest::addColumn<QList<int>>("damaged"); // -1: every slot
     QTest::addColumn<QString>("kind");
     // Blob n sits in local archive n % 2 with the defaults.
-    QTest::newRow("zeroed") << QStringList{"--zero-slot", "3", "--zero-slot", "10"} << QList<int>{3, 10} << "zeroed";
     QTest::newRow("zeroed first and last") << QStringList{"--zero-slot", "0", "--zero-slot", "63"} << QList<int>{0, 63}
                                            << "zeroed";
     QTest::newRow("truncated, one per archive") << QStringList{"--truncate-slot", "4", "--truncate-slot", "7"}
@@ -536,11 +529,8 @@ void ForgeTest::missingBaseFiles()
         QVERIFY2(!QFile::exists(l_Store.m_Install + l_Path), qPrintable(l_Path));
     for (const QString& l_Path : l_Present)
         QVERIFY2(QFile::exists(l_Store.m_Install + l_Path), qPrintable(l_Path));
-    QStringList l_Listed = l_Store.m_Summary["missingFiles"].toVariant().toStringList();
-    l_Listed.sort();
-    QStringList l_Sorted = l_Missing;
-    l_Sorted.sort();
-    QCOMPARE(l_Listed, l_Sorted);
+    QCOMPARE(Orvane::Compat::ToSet(l_Store.m_Summary["missingFiles"].toVariant().toStringList()),
+             Orvane::Compat::ToSet(l_Missing));
     // Base files are the launcher's to fetch again; the CDN keeps every one of them.
     QVERIFY(QFile::exists(l_Store.m_CdnRoot + "config/" + KeyedPath(l_Configs["build"].toString())));
     QVERIFY(l_Store.DamagedSlots().empty());
@@ -587,14 +577,8 @@ void ForgeTest::refusals()
     QFETCH(int, status);
     QFETCH(QString, message);
     QTemporaryDir l_Dir;
-    QDir().mkpath(l_Dir.filePath("EMPTY"));
-    QDir().mkpath(l_Dir.filePath("FULL/deep"));
-    QFile l_Keep(l_Dir.filePath("FULL/deep/keep"));
-    QVERIFY(l_Keep.open(QIODevice::WriteOnly));
-    l_Keep.close();
-    QFile l_File(l_Dir.filePath("FILE"));
-    QVERIFY(l_File.open(QIODevice::WriteOnly));
-    l_File.close();
+    QVERIFY(QDir().mkpath(l_Dir.filePath("EMPTY")) && WriteFile(l_Dir.filePath("FULL/deep/keep"), "") &&
+            WriteFile(l_Dir.filePath("FILE"), ""));
     for (QString& l_Arg : args)
         if (QStringList{"OUT", "EMPTY", "NOWHERE", "FULL", "FILE", "FILE/out"}.contains(l_Arg))
             l_Arg = l_Dir.filePath(l_Arg);
@@ -615,10 +599,7 @@ void ForgeTest::overwriteWithForce()
     // Empty folders are no reason to refuse: a web server may already serve out/cdn.
     QVERIFY(QDir().mkpath(l_Out + "/cdn/empty"));
     QCOMPARE(RunForge({l_Out, "--files", "30", "--cdn-path", "old/path"}).m_Status, 0);
-    QFile l_Own(l_Out + "/notes.txt");
-    QVERIFY(l_Own.open(QIODevice::WriteOnly));
-    l_Own.write("mine");
-    l_Own.close();
+    QVERIFY(WriteFile(l_Out + "/notes.txt", "mine"));
     QCOMPARE(RunForge({l_Out, "--files", "5"}).m_Status, 64);
     QCOMPARE(Store(l_Out).Blobs().size(), 30);
     QCOMPARE(RunForge({l_Out, "--files", "5", "--force"}).m_Status, 0);
@@ -642,11 +623,9 @@ void ForgeTest::commandLine()
     QByteArray l_Err;
     QCOMPARE(l_Tool({l_Out, "--files", "8"}), 0);
     QVERIFY(QFile::exists(l_Out + "/forge.json"));
+    // The statuses and the one-line message reach the process (refusals checks each of them in process).
     QCOMPARE(l_Tool({l_Out, "--files", "8"}, &l_Err), 64);
     QCOMPARE(l_Err.count('\n'), 1);
-    QCOMPARE(l_Tool({l_Out, "--mode"}, &l_Err), 64);
-    QCOMPARE(l_Tool({l_Out + "/forge.json/x"}, &l_Err), 73);
-    QVERIFY(l_Err.contains("forge.json/x"));
     QCOMPARE(l_Tool({"--help"}), 0);
 }
 
