@@ -2,7 +2,6 @@
 // launcher's readers follow (archive index, local .idx, slot headers, encoding file).
 #include "support/CdnPath.h"
 #include "support/Files.h"
-#include "support/ToolRun.h"
 #include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
 #include "casc/Bytes.h"
@@ -20,7 +19,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -190,7 +188,6 @@ private slots:
     void refusals_data();
     void refusals();
     void overwriteWithForce();
-    void commandLine();
 };
 
 void ForgeTest::store_data()
@@ -555,25 +552,6 @@ void ForgeTest::overwriteWithForce()
     QCOMPARE(Store(l_Out).Blobs().size(), 5);
     QCOMPARE(int(Tree(l_Out + "/install/data/data").size()), 16 + 2);
     QCOMPARE(ReadFile(l_Out + "/notes.txt"), QByteArray("mine"));
-}
-
-void ForgeTest::commandLine()
-{
-    QTemporaryDir l_Dir;
-    auto l_Tool = [&](const QStringList& p_Args, QByteArray* p_Err = nullptr) {
-        const ToolRun l_Run = ToolRun::Run(KESTRUN_BIN_DIR "/casc-tool", QStringList{"forge"} + p_Args, 30000);
-        if (p_Err)
-            *p_Err = l_Run.Err;
-        return l_Run.Code;
-    };
-    const QString l_Out = l_Dir.filePath("store");
-    QByteArray l_Err;
-    QCOMPARE(l_Tool({l_Out, "--files", "8"}), 0);
-    QVERIFY(QFile::exists(l_Out + "/forge.json"));
-    // The statuses and the one-line message reach the process (refusals checks each of them in process).
-    QCOMPARE(l_Tool({l_Out, "--files", "8"}, &l_Err), 64);
-    QCOMPARE(l_Err.count('\n'), 1);
-    QCOMPARE(l_Tool({"--help"}), 0);
 }
 
 QTEST_GUILESS_MAIN(ForgeTest)

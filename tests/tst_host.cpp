@@ -235,7 +235,6 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("help") << QStringList{"--help"} << 0 << "130 interrupted";
         QTest::newRow("no command") << QStringList{} << 2 << "no command";
-        QTest::newRow("global option late") << QStringList{"status", "--json"} << 2 << "before the command";
         QTest::newRow("unknown locale") << QStringList{"--locale", "xxYY", "status"} << 2 << "unknown locale";
         // A refused file is never run, whatever the command.
         QTest::newRow("plugin of another interface")
