@@ -1,5 +1,6 @@
 // BLTE blobs: what the writer produces, the decoder reads back, and every way a
 // damaged or forged blob is refused without reading or reserving what it does not hold.
+#include "support/Files.h"
 #include "support/ToolRun.h"
 #include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
@@ -338,12 +339,8 @@ private slots:
         BLTEWriter::Encode(l_Content, l_Options, l_Again);
         QByteArray l_Damaged = l_Blob;
         l_Damaged[l_Damaged.size() - 1] = char(l_Damaged.at(l_Damaged.size() - 1) ^ 1);
-        for (const auto& l_File : {qMakePair(QString("blob"), l_Blob), qMakePair(QString("content"), l_Content),
-                                   qMakePair(QString("damaged"), l_Damaged), qMakePair(QString("cut"), l_Blob.left(l_Blob.size() - 10))})
-        {
-            QFile l_Out(l_Dir.filePath(l_File.first));
-            QVERIFY(l_Out.open(QIODevice::WriteOnly) && l_Out.write(l_File.second) == l_File.second.size());
-        }
+        QVERIFY(WriteFile(l_Dir.filePath("blob"), l_Blob) && WriteFile(l_Dir.filePath("content"), l_Content) &&
+                WriteFile(l_Dir.filePath("damaged"), l_Damaged) && WriteFile(l_Dir.filePath("cut"), l_Blob.left(l_Blob.size() - 10)));
         const QString l_Key = BLTEWriter::EncodingKey(l_Blob).toHex();
         args.replaceInStrings("KEY", l_Key);
         stdoutText.replace("AGAINKEY", BLTEWriter::EncodingKey(l_Again).toHex()).replace("KEY", l_Key);
@@ -352,19 +349,13 @@ private slots:
         l_Tool.setWorkingDirectory(l_Dir.path());
         const ToolRun l_Run = ToolRun::Run(l_Tool, KESTRUN_BIN_DIR "/casc-tool", args, 30000);
         QCOMPARE(l_Run.Code, status);
-        const QByteArray l_Stdout = l_Run.Out;
-        const QByteArray l_Stderr = l_Run.Err;
         if (stdoutText == "CONTENT" || stdoutText == "BLOB")
-            QVERIFY(l_Stdout == (stdoutText == "BLOB" ? l_Blob : l_Content));
+            QVERIFY(l_Run.Out == (stdoutText == "BLOB" ? l_Blob : l_Content));
         else
-            QCOMPARE(QString(l_Stdout), stdoutText);
-        QVERIFY(status == 0 ? stdoutText != "BLOB" || l_Stderr == l_Key.toLatin1() + "\n" : !l_Stderr.isEmpty());
+            QCOMPARE(QString(l_Run.Out), stdoutText);
+        QVERIFY(status == 0 ? stdoutText != "BLOB" || l_Run.Err == l_Key.toLatin1() + "\n" : !l_Run.Err.isEmpty());
         if (args.contains("-o") && !args.contains("-") && status == 0)
-        {
-            QFile l_Out(l_Dir.filePath(args.at(args.indexOf("-o") + 1)));
-            QVERIFY(l_Out.open(QIODevice::ReadOnly));
-            QVERIFY(l_Out.readAll() == (args.at(1) == "decode" ? l_Content : l_Again));
-        }
+            QVERIFY(ReadFile(l_Dir.filePath(args.at(args.indexOf("-o") + 1))) == (args.at(1) == "decode" ? l_Content : l_Again));
     }
 };
 

@@ -2,10 +2,10 @@
 // installation, sized and fetched from the CDN with progress, stop and resume.
 #include "support/CascRig.h"
 #include "support/CdnPath.h"
+#include "support/StopCheck.h"
 #include "support/TestBuild.h"
 #include "support/WarningLog.h"
 #include "casc/CASCBaseVerifier.h"
-#include "casc/CASCIndexManager.h"
 #include "casc/CASCVersion.h"
 
 #include <QDir>
@@ -44,6 +44,12 @@ QString HexKey(int p_Number)
     return QString("%1").arg(p_Number, 32, 10, QChar('0'));
 }
 
+/// Where the CDN serves index p_Number.
+QString Served(int p_Number)
+{
+    return CdnPath("data", HexKey(p_Number)) + ".index";
+}
+
 /// An archive index of p_Size bytes without entries: p_Size - 28 bytes of pattern, then a footer
 /// that counts 0 entries and holds its checksum.
 QByteArray ValidIndex(int p_Size, int p_Seed = 7)
@@ -63,7 +69,7 @@ void Synthetic(CascRig& p_Rig, const QList<QByteArray>& p_Bodies, const QString&
     for (int l_I = 0; l_I < p_Bodies.size(); ++l_I)
     {
         l_Names.append(HexKey(l_I + 1));
-        l_Server.SetResource(CdnPath("data", l_Names.last()) + ".index", p_Bodies[l_I]);
+        l_Server.SetResource(Served(l_I + 1), p_Bodies[l_I]);
     }
     const QByteArray l_Cdn = "archives = " + (p_Archives.isNull() ? l_Names.join(' ') : p_Archives).toUtf8() + "\n";
     const QByteArray l_Build = "build-name = synthetic\n";
@@ -85,15 +91,18 @@ QString IndexPath(CascRig& p_Rig, int p_Number)
 
 QString IndexUrl(CascRig& p_Rig, int p_Number)
 {
-    return p_Rig.m_Server.Url(CdnPath("data", HexKey(p_Number)) + ".index");
+    return p_Rig.m_Server.Url(Served(p_Number));
 }
 
-/// Installs p_Calls, then Scan and Start.
-void Begin(CascRig& p_Rig, Calls& p_Calls)
+/// Installs p_Calls, then Scan and Start; p_OnStarted runs at each transfer's start (to set a fault).
+void Begin(CascRig& p_Rig, Calls& p_Calls, std::function<void()> p_OnStarted = nullptr)
 {
-    p_Calls.Install(p_Rig.m_App->GetBaseVerifier());
-    p_Rig.m_App->GetBaseVerifier()->Scan();
-    p_Rig.m_App->GetBaseVerifier()->Start();
+    CASCBaseVerifier* l_Verifier = p_Rig.m_App->GetBaseVerifier();
+    p_Calls.Install(l_Verifier);
+    if (p_OnStarted)
+        l_Verifier->m_OnDownloadStarted = [p_OnStarted](int, int, int, quint64, quint64, quint64) { p_OnStarted(); };
+    l_Verifier->Scan();
+    l_Verifier->Start();
 }
 
 /// Begin, then wait until the verifier finished or raised an error.
@@ -135,18 +144,14 @@ private slots:
 void CascVerifierTest::forgedStore()
 {
     // Configuration and indices come from the CDN, through the orchestrator, under the keys
-    // the summary gives; the indices then load with every blob where the summary says.
+    // the summary gives, byte for byte (tst_cascindex loads such indices).
     CascRig l_Rig;
     QVERIFY(l_Rig.Forge({"--files", "120", "--max-size", "4K", "--patch-archives", "1", "--missing-config", "build",
                          "--missing-config", "patch", "--missing-index", "0", "--missing-index", "2"}));
     l_Rig.NewApp();
     QVERIFY(l_Rig.Init());
     const CascStore& l_Store = l_Rig.m_Store;
-    const CASCVersion* l_Version = l_Rig.m_App->GetVersion();
-    QCOMPARE(l_Version->GetCDNConfig()._Archives, l_Store.Archives(false));
-    QCOMPARE(l_Version->GetCDNConfig()._PatchArchives, l_Store.Archives(true));
-    QCOMPARE(l_Version->GetEncodingKey(), l_Store.Summary()["encoding"].toObject()["encodingKey"].toString());
-    QCOMPARE(l_Version->GetBuildConfig()._PatchConfig, l_Store.Config("patch"));
+    // The archive lists and the patch configuration read show in what is fetched below.
     QCOMPARE(l_Rig.m_App->GetVersionInfo(2)._BuildNumber, quint32(l_Store.Summary()["buildId"].toInt()));
 
     WarningLog l_Log;
@@ -169,21 +174,6 @@ void CascVerifierTest::forgedStore()
     }
     QCOMPARE(l_Calls.m_Completed.size(), 1);
     QCOMPARE(l_Calls.m_Completed[0][3], l_Calls.m_Completed[0][4]);
-
-    CASCIndexManager* l_Index = l_Rig.m_App->GetIndexManager();
-    l_Index->Load();
-    QVERIFY(l_Rig.m_Errors->isEmpty());
-    QCOMPARE(l_Index->GetEntryCount(), l_Store.Blobs().size());
-    for (const QJsonValue& l_Value : l_Store.Blobs())
-    {
-        const QJsonObject l_Blob = l_Value.toObject();
-        const CASCIndexRecord* l_Record = l_Index->FindEntry(
-            CASCIndexManager::IndexKey(QByteArray::fromHex(l_Blob["indexKey"].toString().toLatin1()).constData()));
-        QVERIFY(l_Record);
-        QCOMPARE(*l_Index->GetArchiveName(l_Record->_ArchiveIndex), l_Blob["cdnArchive"].toString());
-        QCOMPARE(double(l_Record->_Offset), l_Blob["cdnOffset"].toDouble());
-        QCOMPARE(bool(l_Record->_Patch), l_Blob["patch"].toBool());
-    }
 }
 
 void CascVerifierTest::sizesAndProgress()
@@ -215,7 +205,7 @@ void CascVerifierTest::sizesAndProgress()
 
     // No Content-Length: the total is 0 and the percentage is taken against 1.
     Synthetic(l_Rig, {ValidIndex(40)});
-    l_Rig.m_Server.SetFault(CdnPath("data", HexKey(1)) + ".index", With(&TestHttpServer::Fault::OmitContentLength, true));
+    l_Rig.m_Server.SetFault(Served(1), With(&TestHttpServer::Fault::OmitContentLength, true));
     QVERIFY(l_Rig.Init());
     QFile::remove(IndexPath(l_Rig, 1));
     Calls l_Unsized;
@@ -267,15 +257,10 @@ void CascVerifierTest::failures()
     const QByteArray l_Second = ValidIndex(3000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Second, ValidIndex(60, 3)});
     QVERIFY(l_Rig.Init());
-    const QString l_Path = CdnPath("data", HexKey(2)) + ".index";
-    CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
     if (sizing)
-        l_Rig.m_Server.SetFault(l_Path, fault);
+        l_Rig.m_Server.SetFault(Served(2), fault);
     Calls l_Calls;
-    l_Calls.Install(l_Verifier);
-    l_Verifier->m_OnDownloadStarted = [&](int, int, int, quint64, quint64, quint64) { l_Rig.m_Server.SetFault(l_Path, fault); };
-    l_Verifier->Scan();
-    l_Verifier->Start();
+    Begin(l_Rig, l_Calls, [&] { l_Rig.m_Server.SetFault(Served(2), fault); });
     QTRY_COMPARE_WITH_TIMEOUT(l_Rig.m_Errors->count(), 1, 20000);
     QCOMPARE(l_Rig.m_Errors->at(0)[0].value<Errors::Type>(), Errors::Network);
     QCOMPARE(l_Rig.m_Errors->at(0)[1].toString(), message.replace("URL", IndexUrl(l_Rig, 2)));
@@ -285,8 +270,8 @@ void CascVerifierTest::failures()
     QCOMPARE(l_Calls.m_Finished, 0);
 
     l_Rig.m_Server.ClearFaults();
-    l_Verifier->m_OnDownloadStarted = nullptr;
-    l_Verifier->ResumeDownload();
+    l_Rig.m_App->GetBaseVerifier()->m_OnDownloadStarted = nullptr;
+    l_Rig.m_App->GetBaseVerifier()->ResumeDownload();
     QTRY_COMPARE_WITH_TIMEOUT(l_Calls.m_Finished, 1, 20000);
     QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
     QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 3100, 3100, 0})});
@@ -311,22 +296,11 @@ void CascVerifierTest::bounded()
     const QByteArray l_Second = ValidIndex(3000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Second});
     QVERIFY(l_Rig.Init());
-    const QString l_Path = CdnPath("data", HexKey(2)) + ".index";
     const QByteArray l_Longer = l_Second + QByteArray(1 << 20, 'x');
-    CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
+    if (!sized)
+        l_Rig.m_Server.SetFault(Served(2), With(&TestHttpServer::Fault::OmitContentLength, true));
     Calls l_Calls;
-    l_Calls.Install(l_Verifier);
-    if (sized)
-        l_Verifier->m_OnDownloadStarted = [&](int, int, int, quint64, quint64, quint64) {
-            l_Rig.m_Server.SetResource(l_Path, l_Longer);
-        };
-    else
-    {
-        l_Rig.m_Server.SetResource(l_Path, l_Longer);
-        l_Rig.m_Server.SetFault(l_Path, With(&TestHttpServer::Fault::OmitContentLength, true));
-    }
-    l_Verifier->Scan();
-    l_Verifier->Start();
+    Begin(l_Rig, l_Calls, [&] { l_Rig.m_Server.SetResource(Served(2), l_Longer); });
     QTRY_COMPARE_WITH_TIMEOUT(l_Rig.m_Errors->count(), 1, 20000);
     qunsetenv("KESTRUN_MAX_DOCUMENT_BYTES");
     QCOMPARE(l_Rig.m_Errors->at(0)[0].value<Errors::Type>(), Errors::Network);
@@ -338,23 +312,25 @@ void CascVerifierTest::bounded()
 
 void CascVerifierTest::stopAndResume()
 {
+    // The stop closes the slow transfer's connection; past the stall time-out nothing is asked and
+    // the ".part" does not grow. The resume fetches the file again, counting each byte once.
+    qputenv("KESTRUN_STALL_TIMEOUT_MS", "2000");
     CascRig l_Rig;
     const QByteArray l_Second = ValidIndex(200000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Second, ValidIndex(60, 3)});
     QVERIFY(l_Rig.Init());
-    const QString l_Path = CdnPath("data", HexKey(2)) + ".index";
+    const QString l_Path = Served(2);
     CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
     Calls l_Calls;
-    l_Calls.Install(l_Verifier);
-    l_Verifier->m_OnDownloadStarted = [&](int, int, int, quint64, quint64, quint64) {
-        l_Rig.m_Server.SetFault(l_Path, With(&TestHttpServer::Fault::StallAfterBytes, 5000, 1));
-    };
-    l_Verifier->Scan();
-    l_Verifier->Start();
-    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(IndexPath(l_Rig, 2) + ".part").size(), qint64(5000), 20000);
+    Begin(l_Rig, l_Calls, [&] { l_Rig.m_Server.SetFault(l_Path, With(&TestHttpServer::Fault::BytesPerSecond, 20000, 1)); });
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(IndexPath(l_Rig, 2) + ".part").size() >= 5000, 20000);
+    const int l_Closed = l_Rig.m_Server.ClosedConnections();
     l_Verifier->StopDownload();
     l_Verifier->StopDownload(); // a second stop changes nothing
-    QTest::qWait(50);
+    const QString l_Broken =
+        QuietAfterStop(l_Rig.m_Server, l_Closed, 2500, [&] { return QFileInfo(IndexPath(l_Rig, 2) + ".part").size(); });
+    qunsetenv("KESTRUN_STALL_TIMEOUT_MS");
+    QVERIFY2(l_Broken.isEmpty(), qPrintable(l_Broken));
     QVERIFY(l_Rig.m_Errors->isEmpty());
     QVERIFY(!QFile::exists(IndexPath(l_Rig, 2)));
     l_Verifier->ResumeDownload();
@@ -375,14 +351,8 @@ void CascVerifierTest::killAndRunAgain()
     const QByteArray l_Second = ValidIndex(100000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Second});
     QVERIFY(l_Rig.Init());
-    const QString l_Path = CdnPath("data", HexKey(2)) + ".index";
     Calls l_Calls;
-    l_Calls.Install(l_Rig.m_App->GetBaseVerifier());
-    l_Rig.m_App->GetBaseVerifier()->m_OnDownloadStarted = [&](int, int, int, quint64, quint64, quint64) {
-        l_Rig.m_Server.SetFault(l_Path, With(&TestHttpServer::Fault::StallAfterBytes, 4000, 1));
-    };
-    l_Rig.m_App->GetBaseVerifier()->Scan();
-    l_Rig.m_App->GetBaseVerifier()->Start();
+    Begin(l_Rig, l_Calls, [&] { l_Rig.m_Server.SetFault(Served(2), With(&TestHttpServer::Fault::StallAfterBytes, 4000, 1)); });
     const QString l_Install = l_Rig.m_App->GetInstallFolder();
     QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(IndexPath(l_Rig, 2) + ".part").size(), qint64(4000), 20000);
     l_Rig.m_App.reset();
@@ -445,7 +415,7 @@ void CascVerifierTest::wrongBodies()
     const QByteArray l_Right = ValidIndex(3000);
     Synthetic(l_Rig, {ValidIndex(40, 1), l_Right});
     QVERIFY(l_Rig.Init());
-    QString l_Served = CdnPath("data", HexKey(2)) + ".index";
+    QString l_Served = Served(2);
     QString l_Local = IndexPath(l_Rig, 2);
     QByteArray l_Good = l_Right;
     if (file == "config")
@@ -477,7 +447,7 @@ void CascVerifierTest::stopWhileSizing()
     CascRig l_Rig;
     Synthetic(l_Rig, {ValidIndex(40, 1), ValidIndex(50, 2)});
     QVERIFY(l_Rig.Init());
-    const QString l_First = CdnPath("data", HexKey(1)) + ".index";
+    const QString l_First = Served(1);
     l_Rig.m_Server.SetFault(l_First, With(&TestHttpServer::Fault::DelayMs, 300, 1));
     l_Rig.m_Server.ClearRequests();
     Calls l_Calls;

@@ -2,10 +2,14 @@
 // launcher's readers follow (archive index, local .idx, slot headers, encoding file).
 #include "support/CdnPath.h"
 #include "support/Files.h"
-#include "support/ToolRun.h"
 #include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
 #include "casc/Bytes.h"
+#include "casc/CASCEncodingFile.h"
+#include "casc/CASCIndexFile.h"
+#include "casc/CASCLocalIndex.h"
+#include "casc/CASCSlotCheck.h"
+#include "platform/QtCompat.h"
 #include "tools/forge/ForgeCommand.h"
 
 #include <QDataStream>
@@ -15,7 +19,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -26,11 +29,6 @@
 using namespace Orvane::CASC;
 
 namespace {
-
-quint32 Le32(const QByteArray& p_Data, int p_At)
-{
-    return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(p_Data.constData() + p_At));
-}
 
 quint32 Be32(const QByteArray& p_Data, int p_At)
 {
@@ -53,7 +51,8 @@ Run RunForge(const QStringList& p_Args)
     return l_Run;
 }
 
-/// A forged store, read back: the summary and the tables the launcher's readers build.
+/// A forged store, read back with the launcher's own readers (tst_encoding and tst_cascindex pin
+/// their formats with hand-built files): the summary and the tables they build.
 struct Store
 {
     QString m_Root;
@@ -61,19 +60,6 @@ struct Store
     QString m_CdnRoot; ///< OUT/cdn/<path>/
     QString m_Install;
     std::map<QByteArray, int> m_BlobByIndexKey;
-
-    struct IdxEntry
-    {
-        QByteArray m_Key;
-        int m_Archive;
-        quint32 m_Offset;
-        quint32 m_Size;
-    };
-    struct Content
-    {
-        QByteArray m_ContentKey;
-        quint32 m_Size;
-    };
 
     explicit Store(const QString& p_Root) : m_Root(p_Root)
     {
@@ -87,80 +73,57 @@ struct Store
 
     QJsonArray Blobs() const { return m_Summary["blobs"].toArray(); }
 
-    /// The entries of every .idx file; checks each file's bucket and entry layout on the way.
-    std::vector<IdxEntry> ReadIdx() const
+    /// The entries of the 16 .idx files; each key must sit in its file's bucket.
+    std::vector<CASCLocalIndexEntry> ReadIdx() const
     {
-        std::vector<IdxEntry> l_Entries;
-        for (int l_Bucket = 0; l_Bucket < 16; ++l_Bucket)
+        std::vector<CASCLocalIndexEntry> l_All;
+        const QStringList l_Files = CASCLocalIndex::List(m_Install);
+        if (l_Files.size() != 16)
+            qFatal("%d .idx files", int(l_Files.size()));
+        for (const QString& l_File : l_Files)
         {
-            const QString l_Name = QString::asprintf("%02x00000001.idx", l_Bucket);
-            const QByteArray l_Data = ReadFile(m_Install + "data/data/" + l_Name);
-            const quint32 l_Header = Le32(l_Data, 0);
-            const int l_Area = int((l_Header + 23) & ~15u);
-            const quint32 l_AreaSize = Le32(l_Data, l_Area);
-            if (l_AreaSize % 18 != 0 || l_Area + 8 + int(l_AreaSize) > l_Data.size())
-                qFatal("%s: bad entry area", qPrintable(l_Name));
-            for (int l_At = l_Area + 8; l_At < l_Area + 8 + int(l_AreaSize); l_At += 18)
+            std::vector<CASCLocalIndexEntry> l_Entries;
+            QString l_Error;
+            if (!CASCLocalIndex::Read(l_File, l_Entries, l_Error))
+                qFatal("%s", qPrintable(l_Error));
+            for (const CASCLocalIndexEntry& l_Entry : l_Entries)
             {
-                IdxEntry l_Entry;
-                l_Entry.m_Key = l_Data.mid(l_At, 9);
-                const quint32 l_Low = Be32(l_Data, l_At + 10);
-                l_Entry.m_Archive = int(((l_Low >> 30) | (quint32(quint8(l_Data[l_At + 9])) << 2)) & 0xFF);
-                l_Entry.m_Offset = l_Low & 0x3FFFFFFF;
-                l_Entry.m_Size = Le32(l_Data, l_At + 14);
                 quint8 l_Xor = 0;
-                for (char l_Byte : l_Entry.m_Key)
+                for (char l_Byte : l_Entry.Key)
                     l_Xor ^= quint8(l_Byte);
-                if (((l_Xor & 15) ^ (l_Xor >> 4)) != l_Bucket)
-                    qFatal("%s lists a key of another bucket", qPrintable(l_Name));
-                l_Entries.push_back(l_Entry);
+                if (((l_Xor & 15) ^ (l_Xor >> 4)) != QFileInfo(l_File).fileName().left(2).toInt(nullptr, 16))
+                    qFatal("%s lists a key of another bucket", qPrintable(l_File));
             }
+            l_All.insert(l_All.end(), l_Entries.begin(), l_Entries.end());
         }
-        return l_Entries;
+        return l_All;
     }
 
-    /// A CDN .index read the launcher's way: N entries from offset 0, one 16-zero padding skipped.
+    /// A CDN .index's entries (24 bytes each: key, size, offset) as the launcher reads them.
     static QList<QByteArray> ReadCdnIndex(const QByteArray& p_Data)
     {
         QList<QByteArray> l_Entries;
-        const quint32 l_Count = Le32(p_Data, p_Data.size() - 12);
-        int l_At = 0;
-        for (quint32 l_N = 0; l_N < l_Count; ++l_N)
-        {
-            if (p_Data.mid(l_At, 16) == QByteArray(16, '\0'))
-                l_At += 16;
-            l_Entries.append(p_Data.mid(l_At, 24));
-            l_At += 24;
-        }
+        const uchar* l_Base = reinterpret_cast<const uchar*>(p_Data.constData());
+        if (CASCIndexFile::Parse(l_Base, p_Data.size(), [&](const uchar* p_Key, quint32, quint32) {
+                l_Entries.append(p_Data.mid(int(p_Key - l_Base), 24));
+            }) != CASCIndexFile::Ok)
+            qFatal("a CDN index does not parse");
         return l_Entries;
     }
 
-    /// The encoding file from the CDN, decoded and walked as the launcher walks table A.
-    std::map<QByteArray, Content> ReadEncoding() const
+    /// The encoding file from the CDN, decoded and parsed.
+    CASCEncodingMap ReadEncoding() const
     {
         const QString l_Key = m_Summary["encoding"].toObject()["encodingKey"].toString();
         QFile l_File(m_CdnRoot + "data/" + KeyedPath(l_Key));
         l_File.open(QIODevice::ReadOnly);
         QDataStream l_Stream(&l_File);
         QByteArray l_Data;
+        CASCEncodingMap l_Map;
         if (BLTEHandler::ExtractData(l_Stream, quint64(l_File.size()), QByteArray::fromHex(l_Key.toLatin1()).constData(),
-                                     l_Data) != 0)
+                                     l_Data) != 0 ||
+            !CASCEncodingFile::Parse(l_Data, l_Map))
             qFatal("the encoding file does not decode");
-        std::map<QByteArray, Content> l_Map;
-        const quint32 l_PagesA = Be32(l_Data, 9);
-        const int l_Strings = int(Be32(l_Data, 18));
-        const int l_First = 22 + l_Strings + int(l_PagesA) * 32;
-        for (quint32 l_Page = 0; l_Page < l_PagesA; ++l_Page)
-        {
-            int l_At = l_First + int(l_Page) * 4096;
-            while (l_At + 2 <= l_First + int(l_Page + 1) * 4096 && l_Data.at(l_At) != 0)
-            {
-                const int l_Keys = quint8(l_Data[l_At]);
-                const Content l_Content{l_Data.mid(l_At + 6, 16), Be32(l_Data, l_At + 2)};
-                l_Map[l_Data.mid(l_At + 22, 9)] = l_Content;
-                l_At += 22 + 16 * l_Keys;
-            }
-        }
         return l_Map;
     }
 
@@ -170,33 +133,16 @@ struct Store
         // Damaged slots are read on purpose: the decoder's complaints are expected.
         WarningLog l_Quiet;
         l_Quiet.Silence = [](const QString& p_Line) { return p_Line.contains("BLTEHandler::"); };
-        const auto l_Encoding = ReadEncoding();
-        std::map<QByteArray, quint32> l_CdnSizes;
-        for (const QJsonValue& l_Blob : Blobs())
-            l_CdnSizes[QByteArray::fromHex(l_Blob.toObject()["indexKey"].toString().toLatin1())] =
-                quint32(l_Blob.toObject()["blobSize"].toDouble());
+        const CASCEncodingMap l_Encoding = ReadEncoding();
         std::set<int> l_Damaged;
-        for (const IdxEntry& l_Entry : ReadIdx())
+        for (const CASCLocalIndexEntry& l_Entry : ReadIdx())
         {
-            const int l_Blob = m_BlobByIndexKey.at(l_Entry.m_Key);
-            QFile l_File(m_Install + QString::asprintf("data/data/data.%03d", l_Entry.m_Archive));
-            if (!l_File.open(QIODevice::ReadOnly) || l_Entry.m_Offset > l_File.size() || !l_File.seek(l_Entry.m_Offset))
-            {
-                l_Damaged.insert(l_Blob);
-                continue;
-            }
-            const QByteArray l_Header = l_File.read(30);
-            QByteArray l_Stored(16, '\0');
-            for (int l_I = 0; l_I < 16 && l_Header.size() == 30; ++l_I)
-                l_Stored[l_I] = l_Header[15 - l_I];
-            const quint32 l_SlotSize = l_Header.size() == 30 ? Le32(l_Header, 16) : 0;
-            QByteArray l_Content;
-            QDataStream l_Stream(&l_File);
-            const bool l_Good = l_SlotSize >= 30 && l_SlotSize - 30 == l_CdnSizes.at(l_Entry.m_Key) &&
-                                BLTEHandler::ExtractData(l_Stream, l_SlotSize - 30, l_Stored.constData(), l_Content) == 0 &&
-                                l_Encoding.count(l_Entry.m_Key) && Bytes::Md5(l_Content) == l_Encoding.at(l_Entry.m_Key).m_ContentKey &&
-                                quint32(l_Content.size()) == l_Encoding.at(l_Entry.m_Key).m_Size;
-            if (!l_Good)
+            const int l_Blob = m_BlobByIndexKey.at(QByteArray(l_Entry.Key, 9));
+            QFile l_File(m_Install + QString::asprintf("data/data/data.%03d", l_Entry.Archive));
+            const quint32 l_BlobSize = quint32(Blobs()[l_Blob].toObject()["blobSize"].toDouble());
+            if (!l_File.open(QIODevice::ReadOnly) ||
+                CASCSlotCheck::Check(l_File, l_File.size(), l_Entry.Offset, l_BlobSize, l_Entry.Key, l_Encoding) !=
+                    CASCSlotCheck::Verdict::Whole)
                 l_Damaged.insert(l_Blob);
         }
         return l_Damaged;
@@ -242,7 +188,6 @@ private slots:
     void refusals_data();
     void refusals();
     void overwriteWithForce();
-    void commandLine();
 };
 
 void ForgeTest::store_data()
@@ -267,16 +212,9 @@ void ForgeTest::store()
     if (args.contains("FOLDER"))
     {
         const QString l_Folder = l_Dir.filePath("content");
-        QDir().mkpath(l_Folder + "/sub/deeper");
-        const QList<QPair<QString, QByteArray>> l_Files = {{"b.txt", "bravo"}, {"a.txt", QByteArray(5000, 'a')},
-                                                           {"sub/empty", ""}, {"sub/deeper/c.bin", "\x01\x02\x03"},
-                                                           {"sub/same-as-b", "bravo"}};
-        for (const auto& l_File : l_Files)
-        {
-            QFile l_Out(l_Folder + '/' + l_File.first);
-            QVERIFY(l_Out.open(QIODevice::WriteOnly));
-            l_Out.write(l_File.second);
-        }
+        QVERIFY(WriteFile(l_Folder + "/b.txt", "bravo") && WriteFile(l_Folder + "/a.txt", QByteArray(5000, 'a')) &&
+                WriteFile(l_Folder + "/sub/empty", "") && WriteFile(l_Folder + "/sub/deeper/c.bin", "\x01\x02\x03") &&
+                WriteFile(l_Folder + "/sub/same-as-b", "bravo"));
         args.replace(args.indexOf("FOLDER"), l_Folder);
     }
     const QString l_Out = l_Dir.filePath("out");
@@ -334,15 +272,15 @@ void ForgeTest::store()
     const QByteArray l_CdnConfig = ReadFile(l_Store.m_CdnRoot + "config/" + KeyedPath(l_Configs["cdn"].toString()));
 
     // The encoding file lists every blob, and nothing else.
-    const auto l_Map = l_Store.ReadEncoding();
-    QCOMPARE(int(l_Map.size()), l_Blobs.size());
+    const CASCEncodingMap l_Map = l_Store.ReadEncoding();
+    QCOMPARE(int(l_Map.Size()), l_Blobs.size());
     for (const QJsonValue& l_Value : l_Blobs)
     {
         const QJsonObject l_Blob = l_Value.toObject();
-        const auto l_Found = l_Map.find(QByteArray::fromHex(l_Blob["indexKey"].toString().toLatin1()));
-        QVERIFY(l_Found != l_Map.end());
-        QCOMPARE(QString(l_Found->second.m_ContentKey.toHex()), l_Blob["contentKey"].toString());
-        QCOMPARE(int(l_Found->second.m_Size), l_Blob["contentSize"].toInt());
+        const CASCEncodingRecord* l_Found = l_Map.Find(QByteArray::fromHex(l_Blob["indexKey"].toString().toLatin1()));
+        QVERIFY(l_Found);
+        QCOMPARE(QString(QByteArray(l_Found->ContentKey, 16).toHex()), l_Blob["contentKey"].toString());
+        QCOMPARE(int(l_Found->FullSize()), l_Blob["contentSize"].toInt());
     }
     QCOMPARE(ReadFile(l_Store.m_Install + "data/orvane/" + l_Encoding["encodingKey"].toString()),
              ReadFile(l_Store.m_CdnRoot + "data/" + KeyedPath(l_Encoding["encodingKey"].toString())));
@@ -385,10 +323,10 @@ void ForgeTest::store()
     QCOMPARE(int(l_Idx.size()), l_Blobs.size());
     for (const auto& l_Entry : l_Idx)
     {
-        const QJsonObject l_Blob = l_Blobs[l_Store.m_BlobByIndexKey.at(l_Entry.m_Key)].toObject();
-        QCOMPARE(l_Entry.m_Archive, l_Blob["localArchive"].toInt());
-        QCOMPARE(int(l_Entry.m_Offset), l_Blob["localOffset"].toInt());
-        QCOMPARE(int(l_Entry.m_Size), l_Blob["blobSize"].toInt() + 30);
+        const QJsonObject l_Blob = l_Blobs[l_Store.m_BlobByIndexKey.at(QByteArray(l_Entry.Key, 9))].toObject();
+        QCOMPARE(int(l_Entry.Archive), l_Blob["localArchive"].toInt());
+        QCOMPARE(int(l_Entry.Offset), l_Blob["localOffset"].toInt());
+        QCOMPARE(int(l_Entry.Size), l_Blob["blobSize"].toInt() + 30);
     }
     QCOMPARE(int(l_Store.DamagedSlots().size()), 0);
     QVERIFY(l_Summary["damagedSlots"].toArray().isEmpty());
@@ -458,7 +396,6 @@ void ForgeTest::damage_data()
     QTest::addColumn<QList<int>>("damaged"); // -1: every slot
     QTest::addColumn<QString>("kind");
     // Blob n sits in local archive n % 2 with the defaults.
-    QTest::newRow("zeroed") << QStringList{"--zero-slot", "3", "--zero-slot", "10"} << QList<int>{3, 10} << "zeroed";
     QTest::newRow("zeroed first and last") << QStringList{"--zero-slot", "0", "--zero-slot", "63"} << QList<int>{0, 63}
                                            << "zeroed";
     QTest::newRow("truncated, one per archive") << QStringList{"--truncate-slot", "4", "--truncate-slot", "7"}
@@ -509,7 +446,7 @@ void ForgeTest::damage()
                  l_Local["present"].toBool());
     }
     QCOMPARE(int(l_Store.ReadIdx().size()), l_Blobs.size());
-    QCOMPARE(int(l_Store.ReadEncoding().size()), l_Blobs.size());
+    QCOMPARE(int(l_Store.ReadEncoding().Size()), l_Blobs.size());
 }
 
 void ForgeTest::missingBaseFiles()
@@ -536,11 +473,8 @@ void ForgeTest::missingBaseFiles()
         QVERIFY2(!QFile::exists(l_Store.m_Install + l_Path), qPrintable(l_Path));
     for (const QString& l_Path : l_Present)
         QVERIFY2(QFile::exists(l_Store.m_Install + l_Path), qPrintable(l_Path));
-    QStringList l_Listed = l_Store.m_Summary["missingFiles"].toVariant().toStringList();
-    l_Listed.sort();
-    QStringList l_Sorted = l_Missing;
-    l_Sorted.sort();
-    QCOMPARE(l_Listed, l_Sorted);
+    QCOMPARE(Orvane::Compat::ToSet(l_Store.m_Summary["missingFiles"].toVariant().toStringList()),
+             Orvane::Compat::ToSet(l_Missing));
     // Base files are the launcher's to fetch again; the CDN keeps every one of them.
     QVERIFY(QFile::exists(l_Store.m_CdnRoot + "config/" + KeyedPath(l_Configs["build"].toString())));
     QVERIFY(l_Store.DamagedSlots().empty());
@@ -587,14 +521,8 @@ void ForgeTest::refusals()
     QFETCH(int, status);
     QFETCH(QString, message);
     QTemporaryDir l_Dir;
-    QDir().mkpath(l_Dir.filePath("EMPTY"));
-    QDir().mkpath(l_Dir.filePath("FULL/deep"));
-    QFile l_Keep(l_Dir.filePath("FULL/deep/keep"));
-    QVERIFY(l_Keep.open(QIODevice::WriteOnly));
-    l_Keep.close();
-    QFile l_File(l_Dir.filePath("FILE"));
-    QVERIFY(l_File.open(QIODevice::WriteOnly));
-    l_File.close();
+    QVERIFY(QDir().mkpath(l_Dir.filePath("EMPTY")) && WriteFile(l_Dir.filePath("FULL/deep/keep"), "") &&
+            WriteFile(l_Dir.filePath("FILE"), ""));
     for (QString& l_Arg : args)
         if (QStringList{"OUT", "EMPTY", "NOWHERE", "FULL", "FILE", "FILE/out"}.contains(l_Arg))
             l_Arg = l_Dir.filePath(l_Arg);
@@ -615,10 +543,7 @@ void ForgeTest::overwriteWithForce()
     // Empty folders are no reason to refuse: a web server may already serve out/cdn.
     QVERIFY(QDir().mkpath(l_Out + "/cdn/empty"));
     QCOMPARE(RunForge({l_Out, "--files", "30", "--cdn-path", "old/path"}).m_Status, 0);
-    QFile l_Own(l_Out + "/notes.txt");
-    QVERIFY(l_Own.open(QIODevice::WriteOnly));
-    l_Own.write("mine");
-    l_Own.close();
+    QVERIFY(WriteFile(l_Out + "/notes.txt", "mine"));
     QCOMPARE(RunForge({l_Out, "--files", "5"}).m_Status, 64);
     QCOMPARE(Store(l_Out).Blobs().size(), 30);
     QCOMPARE(RunForge({l_Out, "--files", "5", "--force"}).m_Status, 0);
@@ -627,27 +552,6 @@ void ForgeTest::overwriteWithForce()
     QCOMPARE(Store(l_Out).Blobs().size(), 5);
     QCOMPARE(int(Tree(l_Out + "/install/data/data").size()), 16 + 2);
     QCOMPARE(ReadFile(l_Out + "/notes.txt"), QByteArray("mine"));
-}
-
-void ForgeTest::commandLine()
-{
-    QTemporaryDir l_Dir;
-    auto l_Tool = [&](const QStringList& p_Args, QByteArray* p_Err = nullptr) {
-        const ToolRun l_Run = ToolRun::Run(KESTRUN_BIN_DIR "/casc-tool", QStringList{"forge"} + p_Args, 30000);
-        if (p_Err)
-            *p_Err = l_Run.Err;
-        return l_Run.Code;
-    };
-    const QString l_Out = l_Dir.filePath("store");
-    QByteArray l_Err;
-    QCOMPARE(l_Tool({l_Out, "--files", "8"}), 0);
-    QVERIFY(QFile::exists(l_Out + "/forge.json"));
-    QCOMPARE(l_Tool({l_Out, "--files", "8"}, &l_Err), 64);
-    QCOMPARE(l_Err.count('\n'), 1);
-    QCOMPARE(l_Tool({l_Out, "--mode"}, &l_Err), 64);
-    QCOMPARE(l_Tool({l_Out + "/forge.json/x"}, &l_Err), 73);
-    QVERIFY(l_Err.contains("forge.json/x"));
-    QCOMPARE(l_Tool({"--help"}), 0);
 }
 
 QTEST_GUILESS_MAIN(ForgeTest)

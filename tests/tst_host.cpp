@@ -60,6 +60,17 @@ Outcome Run(const QStringList& p_Arguments, const QStringList& p_Environment = {
     return Launch(l_Process, p_Arguments, p_Environment), Finished(l_Process);
 }
 
+/// A run in the terminal script(1) gives it, after p_Setup (shell commands ending in "; ").
+Outcome InTerminal(const QStringList& p_Arguments, const QString& p_Setup = QString())
+{
+    QStringList l_Command{KESTRUN_BIN_DIR "/orvane-launcher"};
+    for (const QString& l_Argument : p_Arguments)
+        l_Command << "'" + l_Argument + "'";
+    QProcess l_Terminal;
+    l_Terminal.setProcessEnvironment(Environment());
+    return ToolRun::Run(l_Terminal, "script", {"-qec", p_Setup + "exec " + l_Command.join(' '), "/dev/null"});
+}
+
 /// The stdout lines of one event; *p_Ok turns false on a line that is not a JSON object.
 QList<QJsonObject> Events(const QString& p_Out, const QString& p_Event, bool* p_Ok)
 {
@@ -224,7 +235,6 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("help") << QStringList{"--help"} << 0 << "130 interrupted";
         QTest::newRow("no command") << QStringList{} << 2 << "no command";
-        QTest::newRow("global option late") << QStringList{"status", "--json"} << 2 << "before the command";
         QTest::newRow("unknown locale") << QStringList{"--locale", "xxYY", "status"} << 2 << "unknown locale";
         // A refused file is never run, whatever the command.
         QTest::newRow("plugin of another interface")
@@ -322,12 +332,7 @@ private slots:
         // In a terminal (script(1) gives the run one), the report comes alone: no progress line first.
         if (QStandardPaths::findExecutable("script").isEmpty())
             QFAIL("script(1) (util-linux) is needed to give the launcher a terminal");
-        QStringList l_Command{KESTRUN_BIN_DIR "/orvane-launcher"};
-        for (const QString& l_Argument : l_Offline + QStringList{"status"})
-            l_Command << "'" + l_Argument + "'";
-        QProcess l_Terminal;
-        l_Terminal.setProcessEnvironment(Environment());
-        l_Run = ToolRun::Run(l_Terminal, "script", {"-qec", l_Command.join(' '), "/dev/null"});
+        l_Run = InTerminal(l_Offline + QStringList{"status"});
         const QString l_Screen = l_Run.OutText().remove('\r');
         QVERIFY2(l_Run.Code == 0 && ("\n" + l_Screen).contains("\n" + l_Rows.first()) && !l_Screen.contains('[') &&
                      !l_Screen.contains("Initialising"),
@@ -342,13 +347,7 @@ private slots:
     {
         Published l_Game;
         QVERIFY(l_Game.StartWithSlowFile(1024 * 1024));
-        QStringList l_Command{KESTRUN_BIN_DIR "/orvane-launcher"};
-        for (const QString& l_Argument : l_Game.Args({"install", l_Game.Folder}))
-            l_Command << "'" + l_Argument + "'";
-        QProcess l_Terminal;
-        l_Terminal.setProcessEnvironment(Environment());
-        const Outcome l_Run =
-            ToolRun::Run(l_Terminal, "script", {"-qec", "stty cols 60; exec " + l_Command.join(' '), "/dev/null"});
+        const Outcome l_Run = InTerminal(l_Game.Args({"install", l_Game.Folder}), "stty cols 60; ");
         QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
         int l_Bars = 0;
         for (const QString& l_Line : l_Run.OutText().split(QRegularExpression("[\\r\\n]")))
@@ -714,36 +713,34 @@ private slots:
         QCOMPARE(Orvane::Launcher::RateLimiter::Parse(text), bytes);
     }
 
-    /// Without --limit-rate the stored setting holds the run: a lower bound only, as a loaded
-    /// machine can only make the run slower.
-    void storedRateLimitHolds()
+    void limitRateBoundsTheInstall_data()
     {
+        QTest::addColumn<int>("stored"); // the stored setting, bytes a second
+        QTest::addColumn<QStringList>("global");
+        QTest::newRow("stored setting") << 1024 * 1024 << QStringList();
+        QTest::newRow("--limit-rate over the stored one") << 7 << QStringList{"--limit-rate", "1M"};
+    }
+
+    /// The run keeps to --limit-rate, else to the stored setting: a lower bound only, as a loaded
+    /// machine can only make the run slower.
+    void limitRateBoundsTheInstall()
+    {
+        QFETCH(int, stored);
+        QFETCH(QStringList, global);
         Published l_Game;
         l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(3 * 1024 * 1024, 9));
         QVERIFY(l_Game.Start());
-        QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.DownloadRateLimit", 1024 * 1024);
+        QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.DownloadRateLimit", stored);
         QElapsedTimer l_Clock;
         l_Clock.start();
-        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}));
+        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}, global));
         QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
         // 3.5 MiB at 1 MiB/s, less the one second the average is taken over.
         QVERIFY2(l_Clock.elapsed() >= 2400, qPrintable(QString::number(l_Clock.elapsed())));
-    }
-
-    void limitRateBoundsTheInstall()
-    {
-        Published l_Game;
-        l_Game.Build.Add("Data/big.bin", TestBuild::Pattern(3 * 1024 * 1024, 9));
-        QVERIFY(l_Game.Start());
-        QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.DownloadRateLimit", 7);
-        QElapsedTimer l_Clock;
-        l_Clock.start();
-        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}, {"--limit-rate", "1M"}));
-        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
-        // A lower bound only: 3.5 MiB at 1 MiB/s, less the one second the average is taken over.
-        QVERIFY2(l_Clock.elapsed() >= 2400, qPrintable(QString::number(l_Clock.elapsed())));
         // The limit held for the run; the stored one is back.
-        QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), 7);
+        QCOMPARE(QSettings(l_Game.Settings, QSettings::IniFormat).value("wow_bfa.DownloadRateLimit").toInt(), stored);
+        if (global.isEmpty())
+            return;
         QVERIFY(Run(l_Game.Args({"status"}, {"--limit-rate", "2X"})).Code == 2);
 
         // "0" lifts the stored limit for the run: at 7 bytes a second the repair would outlast the test.

@@ -6,8 +6,6 @@
 #include <QCborArray>
 #include <QCborMap>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QLibrary>
 #include <QPluginLoader>
 #include <QPointer>
@@ -63,17 +61,6 @@ private slots:
         QVERIFY(l_Library.resolve("qt_plugin_instance"));
         QVERIFY(!l_Library.resolve("_ZN6Orvane8Launcher11Application11IsInstalledEv"));
         l_Library.unload();
-
-        // Read from the ".qtmetadata" section without running the plugin's code.
-        QPluginLoader l_Loader(KESTRUN_PLUGIN_PATH);
-        const QJsonObject l_Meta = l_Loader.metaData();
-        QCOMPARE(l_Meta.value("IID").toString(), QString("Orvane.Application"));
-        QCOMPARE(l_Meta.value("className").toString(), QString("Kestrun"));
-        QCOMPARE(l_Meta.value("version").toInt(), 0x050C00);
-        QCOMPARE(l_Meta.value("debug").toBool(true), false);
-        QCOMPARE(l_Meta.value("MetaData").toObject(),
-                 QJsonObject({{"dependencies", QJsonArray()}, {"name", "Kestrun"}, {"version", "0.0.1"}}));
-        QVERIFY(!l_Loader.isLoaded());
     }
 
     void singleInstanceAndItsAnswers()
