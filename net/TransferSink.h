@@ -9,7 +9,7 @@
 class QFile;
 
 namespace Orvane {
-class Md5;
+class Md5Worker;
 }
 
 namespace Orvane {
@@ -38,8 +38,8 @@ public:
     /// Drops everything held.
     void Truncate();
 
-    /// File: every byte written from now on goes through MD5 as it is written, so the file is never read
-    /// back for its digest. Before any Open.
+    /// File: every byte written from now on goes through MD5 as it is written (on a hashing thread, while the
+    /// next bytes are written), so the file is never read back for its digest. Before any Open.
     void HashWhileWriting();
     /// After Open: hashes the bytes the file already holds that the digest does not cover yet (a kept part,
     /// read once), asking p_KeepGoing before each block. False when they could not be read or it turned false.
@@ -60,7 +60,7 @@ private:
     qint64 m_FileSize = 0;
     qint64 m_Cap = -1;
     QString m_ErrorText;
-    std::unique_ptr<Orvane::Md5> m_Md5; ///< null: not hashed
+    std::unique_ptr<Orvane::Md5Worker> m_Md5; ///< null: not hashed
     qint64 m_Hashed = -1;               ///< bytes of the file in m_Md5; -1: the digest must start over
 };
 
