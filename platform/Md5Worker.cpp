@@ -41,22 +41,35 @@ void Md5Worker::Add(const char* p_Data, qint64 p_Size)
     }
     while (p_Size > 0)
     {
-        m_Mutex.lock();
-        while (m_Count == c_Slots)
-            m_Changed.wait(&m_Mutex);
-        const int l_Slot = (m_First + m_Count) % c_Slots;
-        m_Mutex.unlock();
-        // The slot is outside the ring: only this thread touches it until it is handed over.
-        const qint64 l_Piece = std::min(p_Size, c_SlotBytes);
-        std::memcpy(m_Slots[size_t(l_Slot)].data(), p_Data, size_t(l_Piece));
-        m_Mutex.lock();
-        m_Sizes[size_t(l_Slot)] = l_Piece;
-        ++m_Count;
-        m_Changed.wakeAll();
-        m_Mutex.unlock();
+        if (m_Filling < 0)
+        {
+            QMutexLocker l_Lock(&m_Mutex);
+            while (m_Count == c_Slots)
+                m_Changed.wait(&m_Mutex);
+            m_Filling = (m_First + m_Count) % c_Slots;
+            m_Sizes[size_t(m_Filling)] = 0;
+        }
+        // The slot being filled is outside the ring: only this thread touches it until it is handed over.
+        qint64& l_Used = m_Sizes[size_t(m_Filling)];
+        const qint64 l_Piece = std::min(p_Size, c_SlotBytes - l_Used);
+        std::memcpy(m_Slots[size_t(m_Filling)].data() + l_Used, p_Data, size_t(l_Piece));
+        l_Used += l_Piece;
         p_Data += l_Piece;
         p_Size -= l_Piece;
+        // Handed over full: the network's small pieces cost one wake-up per slot, not one each.
+        if (l_Used == c_SlotBytes)
+            HandOver();
     }
+}
+
+void Md5Worker::HandOver()
+{
+    if (m_Filling < 0)
+        return;
+    QMutexLocker l_Lock(&m_Mutex);
+    m_Filling = -1;
+    ++m_Count;
+    m_Changed.wakeAll();
 }
 
 void Md5Worker::Run()
@@ -88,6 +101,7 @@ void Md5Worker::Drain()
 
 QByteArray Md5Worker::Result()
 {
+    HandOver();
     QMutexLocker l_Lock(&m_Mutex);
     Drain();
     m_InlineBytes = 0;
@@ -96,6 +110,7 @@ QByteArray Md5Worker::Result()
 
 void Md5Worker::Reset()
 {
+    HandOver();
     QMutexLocker l_Lock(&m_Mutex);
     Drain();
     m_InlineBytes = 0;

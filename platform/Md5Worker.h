@@ -15,8 +15,8 @@ class QThread;
 namespace Orvane {
 
 /// MD5 of a stream on a thread of its own, so that hashing overlaps whatever the caller does next (a file
-/// write). Chunks are hashed in the order given; each is copied into a small ring of reused buffers, and Add
-/// waits only when the ring is full. The first bytes are hashed on the caller's thread: a short stream is done
+/// write). Chunks are hashed in the order given; they are copied into a small ring of reused buffers, each
+/// handed to the thread once full, and Add waits only when the ring is full. The first bytes are hashed on the caller's thread: a short stream is done
 /// before a thread would have started. Used by one caller thread.
 class Md5Worker
 {
@@ -38,6 +38,8 @@ public:
 
 private:
     void Run();
+    /// Puts the slot being filled, if any, into the ring.
+    void HandOver();
     /// With m_Mutex held: waits until the worker has hashed every chunk given.
     void Drain();
 
@@ -52,7 +54,8 @@ private:
     QMutex m_Mutex;
     QWaitCondition m_Changed;
     std::vector<std::vector<char>> m_Slots; ///< allocated before the thread starts; a slot in the ring: the worker reads it
-    std::vector<qint64> m_Sizes;            ///< m_Mutex
+    std::vector<qint64> m_Sizes;            ///< m_Mutex for slots in the ring; the caller's for m_Filling
+    int m_Filling = -1;                     ///< caller's thread: the slot being filled, not in the ring yet; -1 none
     int m_First = 0;                        ///< m_Mutex: the oldest slot in the ring
     int m_Count = 0;                        ///< m_Mutex: slots in the ring (the one being hashed included)
     bool m_Quit = false;                    ///< m_Mutex
