@@ -2,10 +2,9 @@
 #include "platform/Md5.h"
 
 #include <QByteArray>
-#include <QtGlobal>
-
 #include <QMutex>
 #include <QWaitCondition>
+#include <QtGlobal>
 
 #include <memory>
 #include <vector>
@@ -16,8 +15,8 @@ namespace Orvane {
 
 /// MD5 of a stream on a thread of its own, so that hashing overlaps whatever the caller does next (a file
 /// write). Chunks are hashed in the order given; they are copied into a small ring of reused buffers, each
-/// handed to the thread once full, and Add waits only when the ring is full. The first bytes are hashed on the caller's thread: a short stream is done
-/// before a thread would have started. Used by one caller thread.
+/// handed to the thread once full, and Add waits only when the ring is full. The first bytes are hashed on
+/// the caller's thread: a short stream is done before a thread would have started. Used by one caller thread.
 class Md5Worker
 {
 public:
