@@ -185,7 +185,7 @@ public:
                                             std::function<void(QNetworkReply::NetworkError)> p_OnError);
     void HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize);
     /// Managers for size requests and the connections each opens to one host: the bound of size requests in flight.
-    static constexpr int SizeManagers = 4;
+    static constexpr int SizeManagers = 8;
     static constexpr int SizeRequestsInFlight = SizeManagers * 6;
     /// Why the last content request of p_Url got no document, told to the user; empty when it did.
     QString LastContentFailure(const QString& p_Url) const;

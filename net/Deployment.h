@@ -19,7 +19,7 @@ public:
 
     /// A transfer that receives nothing for this long is aborted (KESTRUN_STALL_TIMEOUT_MS).
     static int StallTimeoutMs();
-    /// Bound of one transfer's read buffer under a rate limit (KESTRUN_READ_BUFFER_BYTES); unbounded otherwise.
+    /// Bound of one transfer's read buffer under a rate limit (KESTRUN_READ_BUFFER_BYTES); 8 MiB otherwise.
     static qint64 ReadBufferBytes();
     /// Self-restarts in a row without progress before a transfer is given up (KESTRUN_MAX_SELF_RESTARTS).
     static int MaxSelfRestarts();

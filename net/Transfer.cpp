@@ -24,6 +24,7 @@ namespace Launcher {
 namespace {
 constexpr int c_TickMs = 20;                // bound of a stop acknowledgement on a silent connection
 constexpr qint64 c_SizeReadBuffer = 16384;  // a size asked with GET: the body is never wanted
+constexpr qint64 c_OpenReadBuffer = 8 * 1024 * 1024; // without a rate limit
 constexpr qint64 c_MaxErrorPage = 65536;    // an error page longer than this is cut rather than read
 } // namespace
 
@@ -151,10 +152,11 @@ void Transfer::Issue()
 
     const bool l_Head = m_Request.SizeOnly && !m_HeadRefused;
     m_Reply = l_Head ? m_Manager->head(l_Request) : m_Manager->get(l_Request);
-    // Unbounded while every readyRead is taken whole: bytes Qt holds back behind a full buffer are dropped
-    // when the server closes, and a resume would fetch them again. Under a limit a small buffer makes the
+    // Bytes Qt holds back behind a full buffer are dropped when the server closes (a resume fetches them
+    // again), so the buffer is far larger than what a reader that keeps up leaves in it; it still bounds
+    // memory when the disk or the hashing falls behind the network. Under a limit a small buffer makes the
     // server feel it instead of filling memory at full speed.
-    qint64 l_Buffer = 0;
+    qint64 l_Buffer = c_OpenReadBuffer;
     if (m_Request.SizeOnly)
         l_Buffer = c_SizeReadBuffer;
     else if (m_Limiter && m_Limiter->Limited())

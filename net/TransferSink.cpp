@@ -1,7 +1,7 @@
 #include "net/TransferSink.h"
 #include "platform/FileHasher.h"
 #include "platform/FileWriter.h"
-#include "platform/Md5.h"
+#include "platform/Md5Worker.h"
 
 #include <QFile>
 
@@ -25,6 +25,7 @@ std::unique_ptr<TransferSink> TransferSink::File(const QString& p_Path, qint64 p
     return l_Sink;
 }
 
+TransferSink::TransferSink() = default;
 TransferSink::~TransferSink() = default;
 
 bool TransferSink::Open()
@@ -67,7 +68,8 @@ bool TransferSink::Write(const char* p_Data, qint64 p_Size)
     const qint64 l_Written = FileWriter::Write(*m_File, p_Data, p_Size, &m_ErrorText);
     if (l_Written > 0)
     {
-        // Hashed from the bytes just written, while they are still in the cache: one pass, no read-back.
+        // Hashed from the bytes just written, on the hashing thread while the next ones are written: one pass,
+        // no read-back.
         if (m_Md5 && m_Hashed == m_FileSize)
         {
             m_Md5->Add(p_Data, l_Written);
@@ -101,7 +103,7 @@ void TransferSink::Truncate()
 void TransferSink::HashWhileWriting()
 {
     if (IsFile() && !m_Md5)
-        m_Md5.reset(new Orvane::Md5());
+        m_Md5.reset(new Orvane::Md5Worker());
 }
 
 bool TransferSink::CatchUpHash(const std::function<bool()>& p_KeepGoing)

@@ -9,7 +9,7 @@
 class QFile;
 
 namespace Orvane {
-class Md5;
+class Md5Worker;
 }
 
 namespace Orvane {
@@ -39,8 +39,8 @@ public:
     /// Drops everything held.
     virtual void Truncate();
 
-    /// File: every byte written from now on goes through MD5 as it is written, so the file is never read
-    /// back for its digest. Before any Open.
+    /// File: every byte written from now on goes through MD5 as it is written (on a hashing thread, while the
+    /// next bytes are written), so the file is never read back for its digest. Before any Open.
     void HashWhileWriting();
     /// After Open: hashes the bytes the file already holds that the digest does not cover yet (a kept part,
     /// read once), asking p_KeepGoing before each block. False when they could not be read or it turned false.
@@ -54,7 +54,7 @@ public:
     const QString& ErrorText() const { return m_ErrorText; }
 
 protected:
-    TransferSink() = default;
+    TransferSink();
     QString m_Path;      ///< a file sink's file; what a write error names
     qint64 m_Cap = -1;
     QString m_ErrorText;
@@ -63,7 +63,7 @@ private:
     QByteArray m_Data;
     std::unique_ptr<QFile> m_File;
     qint64 m_FileSize = 0;
-    std::unique_ptr<Orvane::Md5> m_Md5; ///< null: not hashed
+    std::unique_ptr<Orvane::Md5Worker> m_Md5; ///< null: not hashed
     qint64 m_Hashed = -1;               ///< bytes of the file in m_Md5; -1: the digest must start over
 };
 

@@ -1,10 +1,12 @@
 // The MD5 every verification relies on: known digests, and the same digest however the bytes arrive.
 #include "platform/Md5.h"
+#include "platform/Md5Worker.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
 
 using Orvane::Md5;
+using Orvane::Md5Worker;
 
 class tst_md5 : public QObject
 {
@@ -58,6 +60,56 @@ private slots:
         l_Md5.Reset();
         l_Md5.Add(l_Data);
         QCOMPARE(l_Md5.Result(), l_Whole);
+    }
+
+    void workerGivesTheDigestOfTheStream_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("maxPiece"); // pieces of 1..maxPiece bytes
+        QTest::addColumn<int>("resetAt");  // bytes after which a Reset drops what came before; -1 none
+        const int l_Inline = int(Md5Worker::InlineBytes);
+        QTest::newRow("empty") << 0 << 1 << -1;
+        QTest::newRow("short, on the caller's thread") << 20011 << 4096 << -1;
+        QTest::newRow("exactly the inline part") << l_Inline << 65536 << -1;
+        QTest::newRow("one byte past it") << l_Inline + 1 << 65536 << -1;
+        QTest::newRow("pieces larger than a slot") << 5 * l_Inline + 3 << 700000 << -1;
+        QTest::newRow("many small pieces fill the ring") << 3 * l_Inline << 3000 << -1;
+        QTest::newRow("reset while the thread runs") << 4 * l_Inline << 300000 << 2 * l_Inline + 17;
+        QTest::newRow("reset before the thread starts") << 3 * l_Inline << 300000 << 1000;
+    }
+
+    // The hashing thread of a download: the digest is that of the bytes added since the last reset, in order,
+    // whatever the pieces, and the same worker goes on with the next stream.
+    void workerGivesTheDigestOfTheStream()
+    {
+        QFETCH(int, size);
+        QFETCH(int, maxPiece);
+        QFETCH(int, resetAt);
+        QRandomGenerator l_Random(quint32(size) * 7 + quint32(maxPiece));
+        QByteArray l_Data(size, Qt::Uninitialized);
+        for (char& l_Byte : l_Data)
+            l_Byte = char(l_Random.bounded(256));
+        Md5Worker l_Worker;
+        for (int l_Round = 0; l_Round < 2; ++l_Round)
+        {
+            int l_At = 0;
+            bool l_Reset = false;
+            while (l_At < l_Data.size())
+            {
+                int l_Piece = qMin(l_Data.size() - l_At, int(l_Random.bounded(1, maxPiece + 1)));
+                if (!l_Reset && resetAt >= 0 && l_At + l_Piece >= resetAt)
+                    l_Piece = resetAt - l_At;
+                l_Worker.Add(l_Data.constData() + l_At, l_Piece);
+                l_At += l_Piece;
+                if (!l_Reset && resetAt >= 0 && l_At == resetAt)
+                {
+                    l_Worker.Reset();
+                    l_Reset = true;
+                }
+            }
+            const int l_From = resetAt >= 0 ? resetAt : 0;
+            QCOMPARE(l_Worker.Result().toHex(), Md5::Hash(l_Data.mid(l_From)).toHex());
+        }
     }
 };
 
