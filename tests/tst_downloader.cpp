@@ -222,6 +222,8 @@ private slots:
         QFETCH(bool, resume);
         QFETCH(Fault, fault);
         qputenv("KESTRUN_MAX_SELF_RESTARTS", "100000");
+        // Far past the checks below: a stall time-out must not be what ends the stalled transfer.
+        qputenv("KESTRUN_STALL_TIMEOUT_MS", "60000");
         m_Server.SetFault("/f", fault);
         HTTP_DownloadFileRequest* l_Request = Download(resume);
         QTRY_VERIFY_WITH_TIMEOUT(m_LastProgress.FileSize > 0 || m_Restarts > 0, 20000);
