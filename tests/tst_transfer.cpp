@@ -339,35 +339,6 @@ private slots:
         QCOMPARE(m_Server.Requests("/f").value(0).Range, QByteArray("bytes=1000-1999"));
     }
 
-    void rates_data()
-    {
-        // One reading of a rate for the stored setting and --limit-rate.
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<qint64>("rate"); // -1: unreadable
-        QTest::newRow("bytes") << "1000" << qint64(1000);
-        QTest::newRow("0: unlimited") << "0" << qint64(0);
-        QTest::newRow("512K") << "512K" << qint64(512 * 1024);
-        QTest::newRow("512k") << "512k" << qint64(512 * 1024);
-        QTest::newRow("2M") << "2M" << qint64(2 * 1024 * 1024);
-        QTest::newRow("1G") << "1G" << qint64(1024 * 1024 * 1024);
-        QTest::newRow("512KB") << "512KB" << qint64(512 * 1024);
-        QTest::newRow("spaces around") << " 64K " << qint64(64 * 1024);
-        QTest::newRow("negative") << "-5" << qint64(-1);
-        QTest::newRow("sign") << "+5" << qint64(-1);
-        QTest::newRow("fraction") << "1.5M" << qint64(-1);
-        QTest::newRow("unit only") << "K" << qint64(-1);
-        QTest::newRow("other unit") << "5T" << qint64(-1);
-        QTest::newRow("too large") << "2000000G" << qint64(-1);
-        QTest::newRow("words") << "fast" << qint64(-1);
-    }
-
-    void rates()
-    {
-        QFETCH(QString, text);
-        QFETCH(qint64, rate);
-        QCOMPARE(RateLimiter::Parse(text), rate);
-    }
-
     void storedRateSetting_data()
     {
         QTest::addColumn<QVariant>("stored");
