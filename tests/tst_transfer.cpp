@@ -108,7 +108,6 @@ private slots:
         QTest::newRow("time-out") << With(Answer(0), [](TransferEnding& e) { e.Error = QNetworkReply::TimeoutError; })
                                   << V::Resume << 0;
         QTest::newRow("500") << Answer(500, 500, 500) << V::Resume << 0;
-        QTest::newRow("502") << Answer(502, 500, 500) << V::Resume << 0;
         QTest::newRow("503: back-off") << Answer(503, 500, 500) << V::Resume << 1000;
         QTest::newRow("503 Retry-After 3") << With(Answer(503, 500, 500), [](TransferEnding& e) {
             e.RetryAfterSeconds = 3;
@@ -144,8 +143,6 @@ private slots:
         QTest::newRow("404") << Answer(404, 500, 500) << V::Permanent << 0;
         QTest::newRow("410") << Answer(410, 500, 500) << V::Permanent << 0;
         QTest::newRow("403") << Answer(403, 500, 500) << V::Permanent << 0;
-        QTest::newRow("412") << Answer(412, 500, 500) << V::Permanent << 0;
-        QTest::newRow("451") << Answer(451, 500, 500) << V::Permanent << 0;
         QTest::newRow("refused connection") << With(Answer(0), [](TransferEnding& e) {
             e.Error = QNetworkReply::ConnectionRefusedError, e.Unreachable = true;
         }) << V::Permanent << 0;
@@ -229,7 +226,7 @@ private slots:
         for (int l_Status : {408, 429, 500, 503})
             QTest::addRow("%d", l_Status) << l_Status << -1 << V::Resume;
         QTest::newRow("429 Retry-After 0") << 429 << 0 << V::Resume;
-        for (int l_Status : {404, 410, 412, 451})
+        for (int l_Status : {404, 412})
             QTest::addRow("%d", l_Status) << l_Status << -1 << V::Permanent;
     }
 
