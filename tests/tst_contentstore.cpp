@@ -20,6 +20,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 
 using namespace Orvane;
@@ -71,50 +72,25 @@ struct StoreGame
         return true;
     }
 
-    /// Slots that hold their forged bytes.
-    int WholeSlots()
-    {
-        int l_Whole = 0;
-        for (const QJsonValue& l_Blob : Summary["blobs"].toArray())
-        {
-            const QString l_Name = QString::asprintf("data/data/data.%03d", l_Blob["localArchive"].toInt());
-            const int l_Offset = l_Blob["localOffset"].toInt(), l_Size = l_Blob["slotSize"].toInt();
-            const QByteArray l_Have = ReadFile(Folder + l_Name).mid(l_Offset, l_Size);
-            l_Whole += l_Have.size() == l_Size && l_Have == ReadFile(Store.Install() + l_Name).mid(l_Offset, l_Size);
-        }
-        return l_Whole;
-    }
-
     /// "archive Range" of every slot that does not hold its forged bytes: what a run has left to ask.
     QStringList MissingRanges()
     {
         QStringList l_Ranges;
         for (const QJsonValue& l_Blob : Summary["blobs"].toArray())
-        {
-            const QString l_Name = QString::asprintf("data/data/data.%03d", l_Blob["localArchive"].toInt());
-            const int l_Offset = l_Blob["localOffset"].toInt(), l_Size = l_Blob["slotSize"].toInt();
-            const QByteArray l_Have = ReadFile(Folder + l_Name).mid(l_Offset, l_Size);
-            if (l_Have.size() == l_Size && l_Have == ReadFile(Store.Install() + l_Name).mid(l_Offset, l_Size))
-                continue;
-            const qint64 l_From = qint64(l_Blob["cdnOffset"].toDouble());
-            l_Ranges << l_Blob["cdnArchive"].toString() + " " +
-                            QStringLiteral("bytes=%1-%2").arg(l_From).arg(l_From + qint64(l_Blob["blobSize"].toDouble()) - 1);
-        }
+            if (!SlotWhole(Folder, Store.Install(), l_Blob.toObject()))
+                l_Ranges << BlobRange(l_Blob.toObject());
         l_Ranges.sort();
         return l_Ranges;
     }
-    /// "archive Range" of the ranged requests since the last ClearRequests.
+    /// "archive Range" of the archives' ranged requests since the last ClearRequests.
     QStringList AskedRanges()
     {
-        QStringList l_Archives;
-        for (const QJsonValue& l_Archive : Summary["archives"].toArray())
-            l_Archives << l_Archive["name"].toString();
-        QStringList l_Ranges;
-        for (const TestHttpServer::Request& l_Request : Server.Requests())
-            if (!l_Request.Range.isEmpty() && l_Archives.contains(l_Request.Path.section('/', -1)))
-                l_Ranges << l_Request.Path.section('/', -1) + " " + QString::fromLatin1(l_Request.Range);
-        l_Ranges.sort();
-        return l_Ranges;
+        QList<TestHttpServer::Request> l_Asked = Server.Requests();
+        const QStringList l_Archives = ArchivePaths();
+        l_Asked.erase(std::remove_if(l_Asked.begin(), l_Asked.end(), [&](const TestHttpServer::Request& p_R) {
+                          return !l_Archives.contains(p_R.Path);
+                      }), l_Asked.end());
+        return RangesAsked(l_Asked);
     }
     /// Bytes under the install folder's "data/": what a transfer would add to.
     qint64 DataBytes() const
@@ -284,7 +260,7 @@ private slots:
         const bool l_Transfer = phase == 2 || phase == 7;
         QVERIFY(l_Game.Host.WaitFor([&] {
             return l_App.m_CASCPhase == phase && (!l_Transfer || (l_App.m_Status.DownloadStatus == 3 && l_App.m_Status.Done > 0)) &&
-                   (phase != 4 || l_Parser);
+                   (phase != 4 || l_Parser) && (phase != 1 || !l_Game.Server.Requests("/wow/versions").isEmpty());
         }));
         QVERIFY(l_Parser != thread());
         if (phase == 7)
@@ -319,9 +295,6 @@ private slots:
                 nextRequest = l_Game.Summary["encoding"].toObject()["encodingKey"].toString();
             if (!nextRequest.isEmpty())
                 QCOMPARE(l_Game.Requests(nextRequest), 0);
-        }
-        if (!l_Transfer)
-        {
             const QString l_Broken = QuietAfterStop(l_Game.Server, -1, StallMs + 500, [&] { return l_Game.DataBytes(); });
             QVERIFY2(l_Broken.isEmpty(), qPrintable(l_Broken));
         }
@@ -356,13 +329,9 @@ private slots:
         QVERIFY(l_Game.RunToEnd());
         QVERIFY(!l_Game.Host.Errors.isEmpty());
         QVERIFY2(l_Game.Host.Errors.first().startsWith("Error 2 "), qPrintable(l_Game.Host.Errors.first()));
-        const int l_Blobs = l_Game.Summary["blobs"].toArray().size();
-        const int l_WholeBefore = l_Game.WholeSlots();
-        QVERIFY(l_WholeBefore < l_Blobs);
-
         // The next run scans again and fetches only what is still missing, once.
         const QStringList l_Missing = l_Game.MissingRanges();
-        QCOMPARE(l_Missing.size(), l_Blobs - l_WholeBefore);
+        QVERIFY(!l_Missing.isEmpty());
         l_Game.Server.ClearFaults();
         l_Game.Server.ClearRequests();
         l_Game.Host.Errors.clear();
@@ -379,23 +348,6 @@ private slots:
     void uninitCancelsTheScan();
 };
 
-namespace {
-
-/// Every file below p_Root with its size and contents' digest.
-QStringList Snapshot(const QString& p_Root)
-{
-    QStringList l_Out;
-    for (QDirIterator l_It(p_Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); l_It.hasNext();)
-    {
-        const QString l_Path = l_It.next();
-        l_Out << l_Path + " " + Md5Key(ReadFile(l_Path));
-    }
-    l_Out.sort();
-    return l_Out;
-}
-
-} // namespace
-
 void tst_contentstore::faultSchedule()
 {
     // Seeded runs against a CDN with random faults (errors, cuts, stalls, wrong bodies for the
@@ -411,7 +363,7 @@ void tst_contentstore::faultSchedule()
     Launcher::Kestrun& l_App = l_Game.App;
     WarningLog l_Log;
     l_Log.Silence = [](const QString&) { return true; };
-    const QStringList l_Outside = Snapshot(l_Game.Store.Root());
+    const QStringList l_Outside = Listing(l_Game.Store.Root());
     const QJsonObject l_Configs = l_Game.Summary["configs"].toObject();
     QStringList l_Paths = l_Game.ArchivePaths();
     QStringList l_BasePaths;
@@ -479,18 +431,12 @@ void tst_contentstore::faultSchedule()
             else
                 ++l_Failed;
         }
-        QCOMPARE(Snapshot(l_Game.Store.Root()), l_Outside);
+        QCOMPARE(Listing(l_Game.Store.Root()), l_Outside);
         // A slot holds its own blob or none: a header naming another key would be taken by a scan.
         for (const QJsonValue& l_Blob : l_Game.Summary["blobs"].toArray())
         {
-            const QString l_Name = QString::asprintf("data/data/data.%03d", l_Blob["localArchive"].toInt());
-            const QByteArray l_Header = ReadFile(l_Game.Folder + l_Name).mid(l_Blob["localOffset"].toInt(), 30);
-            if (l_Header.size() < 16 || l_Header.left(16) == QByteArray(16, '\0'))
-                continue;
-            QByteArray l_Key;
-            for (int l_I = 15; l_I >= 7; --l_I)
-                l_Key.append(l_Header.at(l_I));
-            QCOMPARE(QString::fromLatin1(l_Key.toHex()), l_Blob["indexKey"].toString());
+            const QString l_Key = SlotKey(SlotBytes(l_Game.Folder, l_Blob.toObject()));
+            QVERIFY(l_Key.isEmpty() || l_Key == l_Blob["indexKey"].toString());
         }
     }
     // Against a healed CDN the next run completes the store.

@@ -140,8 +140,6 @@ private slots:
             << m_Body.left(400000) << true << l_NoRanges << Ranges{"bytes=400000-"} << 0 << -1;
         QTest::newRow("range ignored (200) by a server that does ranges: bytes kept, not appended")
             << m_Body.left(400000) << true << With(&Fault::IgnoreRange, true) << Ranges{"bytes=400000-"} << 1 << 400000;
-        QTest::newRow("range ignored once: bytes kept, resumed")
-            << m_Body.left(400000) << true << With(&Fault::IgnoreRange, true, 1) << Ranges{"bytes=400000-"} << 1 << -1;
         QTest::newRow("no Content-Length")
             << l_No << false << With(&Fault::OmitContentLength, true) << Ranges{""} << 0 << -1;
         QTest::newRow("closed mid-body, resume: asked again from exactly the bytes that came")
@@ -222,6 +220,8 @@ private slots:
         QFETCH(bool, resume);
         QFETCH(Fault, fault);
         qputenv("KESTRUN_MAX_SELF_RESTARTS", "100000");
+        // Far past the checks below: a stall time-out must not be what ends the stalled transfer.
+        qputenv("KESTRUN_STALL_TIMEOUT_MS", "60000");
         m_Server.SetFault("/f", fault);
         HTTP_DownloadFileRequest* l_Request = Download(resume);
         QTRY_VERIFY_WITH_TIMEOUT(m_LastProgress.FileSize > 0 || m_Restarts > 0, 20000);

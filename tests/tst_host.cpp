@@ -695,11 +695,17 @@ private slots:
         QTest::newRow("bytes") << "100" << qint64(100);
         QTest::newRow("K") << "512K" << qint64(512 * 1024);
         QTest::newRow("M") << "4M" << qint64(4 * 1024 * 1024);
+        QTest::newRow("k") << "512k" << qint64(512 * 1024);
+        QTest::newRow("KB") << "512KB" << qint64(512 * 1024);
+        QTest::newRow("G") << "1G" << qint64(1024 * 1024 * 1024);
         QTest::newRow("no limit") << "0" << qint64(0);
         QTest::newRow("spaces around") << " 2M " << qint64(2 * 1024 * 1024);
         QTest::newRow("empty") << "" << qint64(-1);
         QTest::newRow("unit alone") << "K" << qint64(-1);
         QTest::newRow("negative") << "-5" << qint64(-1);
+        QTest::newRow("sign") << "+5" << qint64(-1);
+        QTest::newRow("fraction") << "1.5M" << qint64(-1);
+        QTest::newRow("other unit") << "5T" << qint64(-1);
         QTest::newRow("unknown unit") << "2X" << qint64(-1);
         QTest::newRow("words") << "fast" << qint64(-1);
         QTest::newRow("overflow") << "99999999999999999999" << qint64(-1);

@@ -1,8 +1,9 @@
 // The content store's streamed download: blobs checked as they arrive (a bad one spares its
 // neighbours in the same request), and a kill -9 at any moment of streaming, over many seeds,
 // never leaves a slot that the download database does not list and that is not whole.
+#include "support/BlobRanges.h"
 #include "support/CascRig.h"
-#include "support/Files.h"
+#include "support/CdnPath.h"
 #include "support/ToolRun.h"
 #include "support/WarningLog.h"
 #include "casc/CASCArchivesManager.h"
@@ -27,17 +28,6 @@ const QStringList s_Store = {"--files", "48", "--min-size", "2K", "--max-size", 
 QString DbPath(const QString& p_Install)
 {
     return p_Install + "ToDownloadCASC.db";
-}
-
-QString ArchivePath(const QString& p_Install, const QJsonObject& p_Blob)
-{
-    return p_Install + QString::asprintf("data/data/data.%03d", p_Blob["localArchive"].toInt());
-}
-
-/// The served path of a CDN archive.
-QString CdnPath(const QString& p_Name, bool p_Patch)
-{
-    return QString("/tpr/wow/") + (p_Patch ? "patch/" : "data/") + p_Name.left(2) + "/" + p_Name.mid(2, 2) + "/" + p_Name;
 }
 
 /// A copy of the forged installation without its data archives: every slot is to be fetched.
@@ -145,7 +135,7 @@ void tst_storestream::badBlobSparesItsNeighbours()
     }
     QVERIFY(l_Bad > 0);
     const QJsonObject l_Blob = l_Blobs[l_Bad].toObject();
-    const QString l_Path = CdnPath(l_Blob["cdnArchive"].toString(), l_Blob["patch"].toBool());
+    const QString l_Path = CdnPath(l_Blob["patch"].toBool() ? "patch" : "data", l_Blob["cdnArchive"].toString());
     QByteArray l_Served = ReadFile(l_Rig.m_Store.CdnDocRoot() + l_Path);
     QVERIFY(!l_Served.isEmpty());
     const int l_At = l_Blob["cdnOffset"].toInt();
@@ -171,19 +161,11 @@ void tst_storestream::badBlobSparesItsNeighbours()
     // Listed still, and only it; its slot holds nothing of it.
     const std::set<QByteArray> l_Listed = CASCDownloadDatabase::Read(DbPath(l_Install));
     QCOMPARE(l_Listed, (std::set<QByteArray>{QByteArray::fromHex(l_Blob["indexKey"].toString().toLatin1())}));
-    const QByteArray l_Slot =
-        ReadFile(ArchivePath(l_Install, l_Blob)).mid(l_Blob["localOffset"].toInt(), l_Blob["slotSize"].toInt());
+    const QByteArray l_Slot = SlotBytes(l_Install, l_Blob);
     QVERIFY(l_Slot.count('\0') == l_Slot.size());
     for (int l_I = 0; l_I < l_Blobs.size(); ++l_I)
-    {
-        if (l_I == l_Bad)
-            continue;
-        const QJsonObject l_Other = l_Blobs[l_I].toObject();
-        const int l_Offset = l_Other["localOffset"].toInt(), l_SlotSize = l_Other["slotSize"].toInt();
-        QVERIFY2(ReadFile(ArchivePath(l_Install, l_Other)).mid(l_Offset, l_SlotSize) ==
-                     ReadFile(ArchivePath(l_Rig.m_Store.Install(), l_Other)).mid(l_Offset, l_SlotSize),
+        QVERIFY2(l_I == l_Bad || SlotWhole(l_Install, l_Rig.m_Store.Install(), l_Blobs[l_I].toObject()),
                  qPrintable(QString("blob %1 not written whole").arg(l_I)));
-    }
     // Asked again, a bounded number of times (Qt itself may ask once more when a kept-alive connection closes).
     int l_Asked = 0;
     for (const TestHttpServer::Request& l_Request : l_Rig.m_Server.Requests(l_Path))
@@ -229,9 +211,7 @@ void tst_storestream::largeBlobsGoThroughTheScratchFile()
         const QJsonObject l_Blob = l_Value.toObject();
         QVERIFY(l_Blob["blobSize"].toDouble() > double(CASCArchivesManager::InMemoryBlob));
         l_ScratchIsABlob = l_ScratchIsABlob || qint64(l_Blob["blobSize"].toDouble()) == l_Scratch;
-        const int l_Offset = l_Blob["localOffset"].toInt(), l_Size = l_Blob["slotSize"].toInt();
-        QVERIFY(ReadFile(ArchivePath(l_Install, l_Blob)).mid(l_Offset, l_Size) ==
-                ReadFile(ArchivePath(l_Rig.m_Store.Install(), l_Blob)).mid(l_Offset, l_Size));
+        QVERIFY(SlotWhole(l_Install, l_Rig.m_Store.Install(), l_Blob));
     }
     QVERIFY(l_ScratchIsABlob); // left in place after the last one
     QVERIFY(l_Manager->ScanInstall());
@@ -260,7 +240,7 @@ void tst_storestream::killAtAnyMoment()
         // Slow enough that the stream lasts about a second, some archives slower than others.
         for (bool l_Patch : {false, true})
             for (const QString& l_Name : l_Rig.m_Store.Archives(l_Patch))
-                l_Rig.m_Server.SetFault(CdnPath(l_Name, l_Patch),
+                l_Rig.m_Server.SetFault(CdnPath(l_Patch ? "patch" : "data", l_Name),
                                         With(&Fault::BytesPerSecond, 150000 + l_Random.bounded(300000)));
         QProcess l_Child;
         QProcessEnvironment l_Env = QProcessEnvironment::systemEnvironment();
@@ -288,18 +268,11 @@ void tst_storestream::killAtAnyMoment()
         for (const QJsonValue& l_Value : l_Blobs)
         {
             const QJsonObject l_Blob = l_Value.toObject();
-            const int l_Offset = l_Blob["localOffset"].toInt(), l_Size = l_Blob["slotSize"].toInt();
-            const QByteArray l_Have = ReadFile(ArchivePath(l_Install, l_Blob)).mid(l_Offset, l_Size);
             const QString l_Key = l_Blob["indexKey"].toString();
-            if (l_Have.size() >= 16 && l_Have.left(16) != QByteArray(16, '\0'))
-            {
-                QByteArray l_Named;
-                for (int l_I = 15; l_I >= 7; --l_I)
-                    l_Named.append(l_Have.at(l_I));
-                QVERIFY2(QString::fromLatin1(l_Named.toHex()) == l_Key,
-                         qPrintable(QString("seed %1: the slot of %2 names %3").arg(l_Seed).arg(l_Key, QString(l_Named.toHex()))));
-            }
-            const bool l_IsWhole = l_Have == ReadFile(ArchivePath(l_Rig.m_Store.Install(), l_Blob)).mid(l_Offset, l_Size);
+            const QString l_Named = SlotKey(SlotBytes(l_Install, l_Blob));
+            QVERIFY2(l_Named.isEmpty() || l_Named == l_Key,
+                     qPrintable(QString("seed %1: the slot of %2 names %3").arg(l_Seed).arg(l_Key, l_Named)));
+            const bool l_IsWhole = SlotWhole(l_Install, l_Rig.m_Store.Install(), l_Blob);
             l_Whole += l_IsWhole;
             QVERIFY2(l_IsWhole || l_Listed.count(QByteArray::fromHex(l_Key.toLatin1())),
                      qPrintable(QString("seed %1: %2 is neither whole nor listed").arg(l_Seed).arg(l_Key)));

@@ -108,7 +108,6 @@ private slots:
         QTest::newRow("time-out") << With(Answer(0), [](TransferEnding& e) { e.Error = QNetworkReply::TimeoutError; })
                                   << V::Resume << 0;
         QTest::newRow("500") << Answer(500, 500, 500) << V::Resume << 0;
-        QTest::newRow("502") << Answer(502, 500, 500) << V::Resume << 0;
         QTest::newRow("503: back-off") << Answer(503, 500, 500) << V::Resume << 1000;
         QTest::newRow("503 Retry-After 3") << With(Answer(503, 500, 500), [](TransferEnding& e) {
             e.RetryAfterSeconds = 3;
@@ -144,8 +143,6 @@ private slots:
         QTest::newRow("404") << Answer(404, 500, 500) << V::Permanent << 0;
         QTest::newRow("410") << Answer(410, 500, 500) << V::Permanent << 0;
         QTest::newRow("403") << Answer(403, 500, 500) << V::Permanent << 0;
-        QTest::newRow("412") << Answer(412, 500, 500) << V::Permanent << 0;
-        QTest::newRow("451") << Answer(451, 500, 500) << V::Permanent << 0;
         QTest::newRow("refused connection") << With(Answer(0), [](TransferEnding& e) {
             e.Error = QNetworkReply::ConnectionRefusedError, e.Unreachable = true;
         }) << V::Permanent << 0;
@@ -229,7 +226,7 @@ private slots:
         for (int l_Status : {408, 429, 500, 503})
             QTest::addRow("%d", l_Status) << l_Status << -1 << V::Resume;
         QTest::newRow("429 Retry-After 0") << 429 << 0 << V::Resume;
-        for (int l_Status : {404, 410, 412, 451})
+        for (int l_Status : {404, 412})
             QTest::addRow("%d", l_Status) << l_Status << -1 << V::Permanent;
     }
 
@@ -337,35 +334,6 @@ private slots:
         QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
         QVERIFY(l_Sink->Data() == m_Body.mid(1000, 1000));
         QCOMPARE(m_Server.Requests("/f").value(0).Range, QByteArray("bytes=1000-1999"));
-    }
-
-    void rates_data()
-    {
-        // One reading of a rate for the stored setting and --limit-rate.
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<qint64>("rate"); // -1: unreadable
-        QTest::newRow("bytes") << "1000" << qint64(1000);
-        QTest::newRow("0: unlimited") << "0" << qint64(0);
-        QTest::newRow("512K") << "512K" << qint64(512 * 1024);
-        QTest::newRow("512k") << "512k" << qint64(512 * 1024);
-        QTest::newRow("2M") << "2M" << qint64(2 * 1024 * 1024);
-        QTest::newRow("1G") << "1G" << qint64(1024 * 1024 * 1024);
-        QTest::newRow("512KB") << "512KB" << qint64(512 * 1024);
-        QTest::newRow("spaces around") << " 64K " << qint64(64 * 1024);
-        QTest::newRow("negative") << "-5" << qint64(-1);
-        QTest::newRow("sign") << "+5" << qint64(-1);
-        QTest::newRow("fraction") << "1.5M" << qint64(-1);
-        QTest::newRow("unit only") << "K" << qint64(-1);
-        QTest::newRow("other unit") << "5T" << qint64(-1);
-        QTest::newRow("too large") << "2000000G" << qint64(-1);
-        QTest::newRow("words") << "fast" << qint64(-1);
-    }
-
-    void rates()
-    {
-        QFETCH(QString, text);
-        QFETCH(qint64, rate);
-        QCOMPARE(RateLimiter::Parse(text), rate);
     }
 
     void storedRateSetting_data()

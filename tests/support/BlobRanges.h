@@ -1,4 +1,7 @@
 #pragma once
+#include "Files.h"
+#include "TestHttpServer.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStringList>
@@ -43,4 +46,47 @@ inline QStringList BlobsAsked(const QStringList& p_Asked, const QStringList& p_W
     }
     l_Blobs.sort();
     return l_Blobs;
+}
+
+/// A blob of the forged store's summary as its lines above: "CDNARCHIVE bytes=FIRST-LAST".
+inline QString BlobRange(const QJsonObject& p_Blob)
+{
+    const qint64 l_From = qint64(p_Blob["cdnOffset"].toDouble());
+    return p_Blob["cdnArchive"].toString() +
+           QStringLiteral(" bytes=%1-%2").arg(l_From).arg(l_From + qint64(p_Blob["blobSize"].toDouble()) - 1);
+}
+
+/// "FILE Range" of each request of p_Requests (a whole-file one ends in "FILE "), sorted.
+inline QStringList RangesAsked(const QList<TestHttpServer::Request>& p_Requests)
+{
+    QStringList l_Ranges;
+    for (const TestHttpServer::Request& l_Request : p_Requests)
+        l_Ranges << l_Request.Path.section('/', -1) + " " + QString::fromLatin1(l_Request.Range);
+    l_Ranges.sort();
+    return l_Ranges;
+}
+
+/// The bytes of p_Blob's slot in the installation p_Install ("…/" ending).
+inline QByteArray SlotBytes(const QString& p_Install, const QJsonObject& p_Blob)
+{
+    return ReadFile(p_Install + QString::asprintf("data/data/data.%03d", p_Blob["localArchive"].toInt()))
+        .mid(p_Blob["localOffset"].toInt(), p_Blob["slotSize"].toInt());
+}
+
+/// Whether p_Blob's slot in p_Install holds what the forged installation p_Forged holds there.
+inline bool SlotWhole(const QString& p_Install, const QString& p_Forged, const QJsonObject& p_Blob)
+{
+    const QByteArray l_Have = SlotBytes(p_Install, p_Blob);
+    return l_Have.size() == p_Blob["slotSize"].toInt() && l_Have == SlotBytes(p_Forged, p_Blob);
+}
+
+/// The index key (hex) a slot's header names: its 9 bytes stored reversed; empty for a zeroed or short slot.
+inline QString SlotKey(const QByteArray& p_Slot)
+{
+    if (p_Slot.size() < 16 || p_Slot.left(16) == QByteArray(16, '\0'))
+        return QString();
+    QByteArray l_Key;
+    for (int l_I = 15; l_I >= 7; --l_I)
+        l_Key.append(p_Slot.at(l_I));
+    return QString::fromLatin1(l_Key.toHex());
 }

@@ -1,6 +1,9 @@
 #include "support/Files.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -15,4 +18,18 @@ bool WriteFile(const QString& p_Path, const QByteArray& p_Bytes)
     QDir().mkpath(QFileInfo(p_Path).absolutePath());
     QFile l_File(p_Path);
     return l_File.open(QIODevice::WriteOnly | QIODevice::Truncate) && l_File.write(p_Bytes) == p_Bytes.size();
+}
+
+QStringList Listing(const QString& p_Root)
+{
+    QStringList l_Out;
+    for (QDirIterator l_It(p_Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); l_It.hasNext();)
+    {
+        const QFileInfo l_Info(l_It.next());
+        const QByteArray l_Digest = QCryptographicHash::hash(ReadFile(l_Info.filePath()), QCryptographicHash::Md5).toHex();
+        l_Out << QStringLiteral("%1 %2 %3 ").arg(l_Info.filePath()).arg(l_Info.size()).arg(l_Info.lastModified().toMSecsSinceEpoch()) +
+                     QString::fromLatin1(l_Digest);
+    }
+    l_Out.sort();
+    return l_Out;
 }
