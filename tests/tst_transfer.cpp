@@ -165,54 +165,26 @@ private slots:
         QCOMPARE(l_Outcome.BackOffMs, backOffMs);
     }
 
-    void bytesKeptUnderFaults_data()
+    void bytesKeptUnderTheRateLimit()
     {
-        // What a file transfer holds after each fault, and what the next request would ask.
-        QTest::addColumn<Fault>("fault");
-        QTest::addColumn<qint64>("limit"); // client-side rate limit, bytes per second; 0: none
-        QTest::addColumn<int>("kept");     // bytes in the file afterwards
-        QTest::addColumn<bool>("exactly"); // false: at most (Qt's bounded read buffer may drop what the socket held)
-        QTest::addColumn<TransferVerdict>("verdict");
-        using V = TransferVerdict;
-        QTest::newRow("closed after N bytes") << With(&Fault::CloseAfterBytes, 250000) << qint64(0) << 250000 << true
-                                              << V::Resume;
-        QTest::newRow("closed after N bytes, reads paced by the limit")
-            << With(&Fault::CloseAfterBytes, 250000) << qint64(4 * 1024 * 1024) << 250000 << false << V::Resume;
-        QTest::newRow("stalled after N bytes") << With(&Fault::StallAfterBytes, 123457) << qint64(0) << 123457
-                                               << true << V::Resume;
-        QTest::newRow("whole") << Fault() << qint64(0) << 1000000 << true << V::Complete;
-    }
-
-    void bytesKeptUnderFaults()
-    {
-        // Everything that arrived reaches the file before the ending is judged: the resume asks from exactly there.
-        QFETCH(Fault, fault);
-        QFETCH(qint64, limit);
-        QFETCH(int, kept);
-        QFETCH(bool, exactly);
-        QFETCH(TransferVerdict, verdict);
-        m_Server.SetFault("/f", fault);
-        RateLimiter::Shared().SetRate(limit);
+        // Reads paced by the limiter: what reached the file is a true beginning of the body (Qt's bounded
+        // read buffer may drop what the socket held), and the resume asks from exactly its end.
+        m_Server.SetFault("/f", With(&Fault::CloseAfterBytes, 250000));
+        RateLimiter::Shared().SetRate(4 * 1024 * 1024);
         auto l_Sink = TransferSink::File(m_Dir->filePath("f.part"));
         const TransferResult l_Result = Run(TransferRequest::Append(m_Server.Url("f"), 0), l_Sink.get(), nullptr,
                                             [](Transfer& p_T) { p_T.SetLimiter(&RateLimiter::Shared()); });
         RateLimiter::Shared().SetRate(0);
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), TransferClassifier::Name(verdict));
+        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "resume");
         QFile l_File(m_Dir->filePath("f.part"));
         QVERIFY(l_File.open(QIODevice::ReadOnly));
-        if (exactly)
-            QCOMPARE(l_File.size(), qint64(kept));
-        QVERIFY2(l_File.size() > 0 && l_File.size() <= kept, qPrintable(QString::number(l_File.size())));
-        kept = int(l_File.size());
-        QVERIFY(l_File.readAll() == m_Body.left(kept));
-        if (verdict == TransferVerdict::Complete)
-            return;
-        // The resume asks Range from every byte that arrived.
+        const int l_Kept = int(l_File.size());
+        QVERIFY2(l_Kept > 0 && l_Kept <= 250000, qPrintable(QString::number(l_Kept)));
+        QVERIFY(l_File.readAll() == m_Body.left(l_Kept));
         m_Server.ClearFaults();
         m_Server.ClearRequests();
-        const TransferResult l_Second =
-            Run(TransferRequest::Append(m_Server.Url("f"), l_Sink->Size()), l_Sink.get());
-        QCOMPARE(m_Server.Requests("/f").value(0).Range, QByteArray("bytes=" + QByteArray::number(kept) + "-"));
+        const TransferResult l_Second = Run(TransferRequest::Append(m_Server.Url("f"), l_Sink->Size()), l_Sink.get());
+        QCOMPARE(m_Server.Requests("/f").value(0).Range, QByteArray("bytes=" + QByteArray::number(l_Kept) + "-"));
         QCOMPARE(TransferClassifier::Name(l_Second.Outcome.Verdict), "complete");
         QVERIFY(l_File.seek(0) && l_File.readAll() == m_Body);
     }
@@ -223,11 +195,9 @@ private slots:
         QTest::addColumn<int>("retryAfter");
         QTest::addColumn<TransferVerdict>("verdict");
         using V = TransferVerdict;
-        for (int l_Status : {408, 429, 500, 503})
-            QTest::addRow("%d", l_Status) << l_Status << -1 << V::Resume;
+        QTest::newRow("503") << 503 << -1 << V::Resume;
         QTest::newRow("429 Retry-After 0") << 429 << 0 << V::Resume;
-        for (int l_Status : {404, 412})
-            QTest::addRow("%d", l_Status) << l_Status << -1 << V::Permanent;
+        QTest::newRow("412") << 412 << -1 << V::Permanent;
     }
 
     void resumeAnswersKeepTheBytes()
