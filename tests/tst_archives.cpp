@@ -164,7 +164,6 @@ private slots:
     void diskFailures_data();
     void diskFailures();
     void emptyList();
-    void expandInPieces();
     void repairFromServer();
     void untrustedBuildConfig_data();
     void untrustedBuildConfig();
@@ -427,23 +426,6 @@ void ArchivesTest::emptyList()
     QVERIFY(l_Run.m_Server.Requests().isEmpty());
 }
 
-void ArchivesTest::expandInPieces()
-{
-    CASCApplication l_App(0, QDir::tempPath(), "http://127.0.0.1:1/");
-    QTemporaryDir l_Dir;
-    QFile l_File(l_Dir.filePath("grown"));
-    QVERIFY(l_File.open(QIODevice::ReadWrite));
-    l_File.write(QByteArray(100, 'x'));
-    QVERIFY(l_App.GetArchivesManager()->ExpandFile(&l_File, 20100));
-    // Grown to the size asked, the old bytes kept, the new ones zero.
-    QCOMPARE(l_File.size(), qint64(20100));
-    QVERIFY(l_File.seek(0));
-    const QByteArray l_All = l_File.readAll();
-    QVERIFY(l_All.left(100) == QByteArray(100, 'x') && l_All.mid(100) == QByteArray(20000, '\0'));
-    QVERIFY(l_App.GetArchivesManager()->ExpandFile(&l_File, 50)); // below its size: nothing to do
-    QCOMPARE(l_File.size(), qint64(20100));
-}
-
 void ArchivesTest::repairFromServer()
 {
     // Run by tests/e2e/e2e_casc_repair.sh against nginx serving a store it forged.
@@ -641,7 +623,6 @@ void ArchivesTest::encodingTransferBound_data()
 {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<bool>("loads");
-    QTest::newRow("sized answer") << "" << true;
     QTest::newRow("no Content-Length: encoding-size bounds it") << "no-length" << true;
     QTest::newRow("more bytes than the file") << "longer" << false;
 }
