@@ -279,10 +279,6 @@ private slots:
         const int l_Size = 2 * 1024 * 1024, l_Cut = 700000;
         const QString l_From = "bytes=" + QString::number(l_Cut) + "-";
         const Fault l_Closed = With(&Fault::CloseAfterBytes, l_Cut, 1);
-        QTest::newRow("stall mid-file") << 0 << QList<Fault>{With(&Fault::StallAfterBytes, l_Cut, 1)}
-                                        << QStringList{"", l_From} << true;
-        QTest::newRow("503 mid-file") << 0 << QList<Fault>{l_Closed, With(&Fault::Status, 503, 1)}
-                                      << QStringList{"", l_From} << true;
         QTest::newRow("404 mid-file") << 0 << QList<Fault>{l_Closed, With(&Fault::Status, 404, 1)}
                                       << QStringList{"", l_From} << true;
         // Size never known: a transfer that failed is not judged by its content (which would delete it).
