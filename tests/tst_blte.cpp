@@ -277,15 +277,6 @@ private slots:
                      qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(blob.constData() + 4)));
     }
 
-    void headerlessPlainDecodesFromByteNine()
-    {
-        const QByteArray l_Blob = "BLTE" + BigEndian32(0) + Plain("payload");
-        const Decoded l_Decoded = Decode(l_Blob, Bytes::Md5(l_Blob));
-        QCOMPARE(l_Decoded.Code, 0);
-        QCOMPARE(l_Decoded.Output, QByteArray("payload"));
-        QCOMPARE(l_Decoded.HeaderSize, 0u);
-    }
-
     void entryKeyOfBadMagicIsEmpty()
     {
         WarningLog l_Log;
