@@ -1,25 +1,19 @@
 // The archive manager against forged installations: the encoding file, the install scan, the
 // download database and the streamed repair from a CDN, with the faults a real server and disk have.
 #include "support/BlobRanges.h"
-#include "support/CascRig.h"
 #include "support/CdnPath.h"
 #include "support/Files.h"
 #include "support/StopCheck.h"
+#include "support/StoreRepair.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
 #include "support/ToolRun.h"
 #include "support/WarningLog.h"
-#include "casc/CASCApplication.h"
 #include "casc/CASCArchivesManager.h"
-#include "casc/CASCIndexManager.h"
 
 #include <QJsonDocument>
-#include <QProcess>
 #include <QtTest>
 
-#include <algorithm>
-
-#include <memory>
 #include <set>
 
 using namespace Orvane::CASC;
@@ -31,103 +25,6 @@ QStringList Lines(const QByteArray& p_Text)
 {
     return QString::fromLatin1(p_Text).split('\n', Orvane::Compat::SkipEmptyParts);
 }
-
-/// The shared store rig (forged store on the test server, or the end-to-end run's nginx) with
-/// the archive manager's callables recorded.
-struct Repair : CascRig
-{
-    QList<QPair<int, QString>> m_Raised;
-    bool m_Loaded = false, m_Finished = false;
-    QList<QList<quint64>> m_Started, m_Completed;
-
-    /// Forged and served; orchestrator and (unless told otherwise) encoding file loaded.
-    bool Ready(const QStringList& p_Args, bool p_LoadEncoding = true)
-    {
-        return Forge(p_Args) && Open() && (!p_LoadEncoding || LoadEncoding());
-    }
-    QString Install() const { return m_Store.Install(); }
-    QJsonObject Blob(int p_Number) const { return m_Store.Blobs().at(p_Number).toObject(); }
-    CASCArchivesManager* Manager() const { return m_App->GetArchivesManager(); }
-    QString Db() const { return Install() + "ToDownloadCASC.db"; }
-    QString ArchivePath(int p_Number) const { return Install() + QString::asprintf("data/data/data.%03d", p_Number); }
-    /// The served path of the CDN archive that holds blob p_Number.
-    QString CdnPath(int p_Number) const
-    {
-        return m_Store.CdnPath(Blob(p_Number)["patch"].toBool() ? "patch" : "data", Blob(p_Number)["cdnArchive"].toString());
-    }
-    /// The served path of the encoding file.
-    QString EncodingPath() const { return m_Store.CdnPath("data", EncodingKey()); }
-    QString EncodingKey() const { return m_Store.Summary()["encoding"].toObject()["encodingKey"].toString(); }
-
-    /// A new orchestrator initialised from the CDN, indices loaded, callables installed.
-    bool Open()
-    {
-        NewApp();
-        QObject::connect(m_App.get(), &CASCApplication::OnError,
-                         [this](Errors::Type p_Type, QString p_Message) { m_Raised.append({int(p_Type), p_Message}); });
-        if (!Init())
-            return false;
-        m_App->GetIndexManager()->Load();
-        const auto l_Record = [](QList<QList<quint64>>& p_List) {
-            return [&p_List](int p_File, int p_Files, int p_Percent, quint64 p_Done, quint64 p_Total, quint64) {
-                p_List.append({quint64(p_File), quint64(p_Files), quint64(p_Percent), p_Done, p_Total});
-            };
-        };
-        Manager()->m_OnEncodingLoaded = [this] { m_Loaded = true; };
-        Manager()->m_OnFinished = [this] { m_Finished = true; };
-        Manager()->m_OnBusy = [] {};
-        Manager()->m_OnCheckProgress = [](quint32, quint32) {};
-        Manager()->m_OnDownloadStarted = l_Record(m_Started);
-        Manager()->m_OnDownloadProgress = [](int, int, int, quint64, quint64, quint64) {};
-        Manager()->m_OnDownloadCompleted = l_Record(m_Completed);
-        return m_Raised.isEmpty();
-    }
-    bool LoadEncoding()
-    {
-        m_Loaded = false;
-        Manager()->Init(Db());
-        return QTest::qWaitFor([&] { return m_Loaded || !m_Raised.isEmpty(); }, 20000) && m_Loaded;
-    }
-    /// The index keys the scan lists, in list order.
-    QStringList Scan()
-    {
-        Manager()->ScanInstall();
-        QStringList l_Keys;
-        for (const CASCArchiveFileEntry& l_Entry : Manager()->GetDownloadList())
-            l_Keys.append(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(l_Entry._IndexRecord->_Key.data()), 9).toHex()));
-        return l_Keys;
-    }
-    /// Loads the list back from the database and streams it until finished or an error.
-    bool Stream(int p_TimeoutMs = 60000)
-    {
-        Manager()->LoadDownloadList();
-        m_Finished = false;
-        Manager()->StartStreaming();
-        return WaitFinished(p_TimeoutMs);
-    }
-    bool WaitFinished(int p_TimeoutMs = 20000)
-    {
-        return QTest::qWaitFor([&] { return m_Finished || !m_Raised.isEmpty(); }, p_TimeoutMs) && m_Finished;
-    }
-    std::set<QString> Damaged() const
-    {
-        std::set<QString> l_Keys;
-        for (const QJsonValue& l_Slot : m_Store.Summary()["damagedSlots"].toArray())
-            l_Keys.insert(l_Slot.toObject()["indexKey"].toString());
-        return l_Keys;
-    }
-    /// Scan, stream and scan again: the second scan must list nothing.
-    void ScanStreamRescan()
-    {
-        const QStringList l_Listed = Scan();
-        QCOMPARE(std::set<QString>(l_Listed.begin(), l_Listed.end()), Damaged());
-        QCOMPARE(Lines(TestBuild::Read(Db())), l_Listed);
-        QVERIFY(Stream());
-        QVERIFY2(m_Raised.isEmpty(), qPrintable(m_Raised.value(0).second));
-        QVERIFY(Scan().isEmpty());
-        QVERIFY(TestBuild::Read(Db()).isEmpty());
-    }
-};
 
 /// casc-tool's exit status and output lines.
 QPair<int, QStringList> CascTool(const QStringList& p_Args)
@@ -207,7 +104,7 @@ void ArchivesTest::scanAndRepair_data()
 void ArchivesTest::scanAndRepair()
 {
     QFETCH(QStringList, damage);
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Ready(s_Small + damage));
     l_Run.m_Server.ClearRequests();
     l_Run.ScanStreamRescan();
@@ -251,7 +148,7 @@ void ArchivesTest::scanCommand()
     QFETCH(QString, change);
     QFETCH(QStringList, args);
     QFETCH(int, status);
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "3", "--swap-slot", "20", "--truncate-slot", "30", "--drop-archive", "1"},
                         false));
     const QString l_Install = l_Run.Install();
@@ -310,7 +207,7 @@ void ArchivesTest::encodingFile()
     QFETCH(QString, change);
     QFETCH(int, error);
     QFETCH(QString, message);
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Ready(s_Small, false));
     const QString l_Local = l_Run.Install() + "data/orvane/" + l_Run.EncodingKey();
     const QByteArray l_Bytes = TestBuild::Read(l_Local);
@@ -361,7 +258,7 @@ void ArchivesTest::badAnswers()
     QFETCH(Fault, fault);
     QFETCH(bool, repaired);
     QFETCH(QString, message);
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "4"}));
     QCOMPARE(l_Run.Scan().size(), 1);
     const QString l_Archive = l_Run.ArchivePath(l_Run.Blob(4)["localArchive"].toInt());
@@ -401,7 +298,7 @@ void ArchivesTest::diskFailures()
 {
     QFETCH(QString, where);
     QFETCH(QString, message);
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Ready(s_Small + QStringList{"--drop-archive", "0"}));
     QVERIFY(!l_Run.Scan().isEmpty());
     if (where == "archive")
@@ -415,7 +312,7 @@ void ArchivesTest::diskFailures()
 
 void ArchivesTest::emptyList()
 {
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Ready(s_Small));
     // A database line for a key no local index holds is ignored.
     QVERIFY(TestBuild::Write(l_Run.Db(), "00112233445566778899\n0011223344556677aa\n"));
@@ -433,7 +330,7 @@ void ArchivesTest::repairFromServer()
     const QString l_Cdn = qEnvironmentVariable("KESTRUN_CASC_CDN_URL");
     if (l_Store.isEmpty() || l_Cdn.isEmpty())
         QSKIP("needs KESTRUN_CASC_STORE and KESTRUN_CASC_CDN_URL (tests/e2e/e2e_casc_repair.sh)");
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.External() && l_Run.Forge({}) && l_Run.Open() && l_Run.LoadEncoding());
     if (!qEnvironmentVariableIsSet("KESTRUN_CASC_AFTER_KILL"))
         return l_Run.ScanStreamRescan();
@@ -456,7 +353,7 @@ void ArchivesTest::untrustedBuildConfig()
     // A key from the network names no file until it is 32 hex digits: a bad one is an error
     // of kind 3 and touches nothing, and a missing one does not leave the run waiting.
     QFETCH(QByteArray, line);
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Forge(s_Small));
     const QString l_Key = l_Run.EncodingKey();
     const QString l_Content = l_Run.m_Store.Summary()["encoding"].toObject()["contentKey"].toString();
@@ -496,7 +393,7 @@ void ArchivesTest::damagedLocalIndex()
 {
     // A local index that cannot be read is an error naming it: its slots were never checked.
     QFETCH(QString, change);
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Ready(s_Small));
     const QString l_Idx = l_Run.Install() + "data/data/0500000001.idx";
     const QByteArray l_Bytes = TestBuild::Read(l_Idx);
@@ -536,7 +433,7 @@ void ArchivesTest::unwrittenSlots()
     // What can be fetched is, what cannot stays listed, the first failure is reported at the end,
     // and the run does not finish as whole.
     QFETCH(QString, failure);
-    Repair l_Run;
+    StoreRepair l_Run;
     QStringList l_Damage;
     for (int l_I = 0; l_I < 12; ++l_I)
         l_Damage << "--zero-slot" << QString::number(l_I * 5);
@@ -632,7 +529,7 @@ void ArchivesTest::encodingTransferBound()
     // The encoding file is asked for with a closed range and taken only up to its known size.
     QFETCH(QString, answer);
     QFETCH(bool, loads);
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Ready(s_Small, false));
     const QString l_Local = l_Run.Install() + "data/orvane/" + l_Run.EncodingKey();
     const QByteArray l_Bytes = TestBuild::Read(l_Local);
@@ -680,7 +577,7 @@ void ArchivesTest::stopDuringEncodingSize()
 {
     // A stop while the encoding file's size is asked for holds it and the transfer that would follow.
     QFETCH(bool, asked);
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Ready(s_Small, false));
     QVERIFY(QFile::remove(l_Run.Install() + "data/orvane/" + l_Run.EncodingKey()));
     const QString l_Path = l_Run.EncodingPath();
@@ -705,7 +602,7 @@ void ArchivesTest::stoppedScan()
 {
     // A stop reaches the scan: it checks no more slots and leaves the list as it was; after a
     // resume the next scan runs whole.
-    Repair l_Run;
+    StoreRepair l_Run;
     QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "3"}));
     QVERIFY(TestBuild::Write(l_Run.Db(), "listed\n"));
     l_Run.Manager()->StopDownload();

@@ -2,13 +2,11 @@
 // neighbours in the same request), and a kill -9 at any moment of streaming, over many seeds,
 // never leaves a slot that the download database does not list and that is not whole.
 #include "support/BlobRanges.h"
-#include "support/CascRig.h"
 #include "support/CdnPath.h"
-#include "support/ToolRun.h"
+#include "support/StoreRepair.h"
 #include "support/WarningLog.h"
 #include "casc/CASCArchivesManager.h"
 #include "casc/CASCDownloadDatabase.h"
-#include "casc/CASCIndexManager.h"
 
 #include <QDir>
 #include <QProcess>
@@ -25,11 +23,6 @@ namespace {
 const QStringList s_Store = {"--files", "48", "--min-size", "2K", "--max-size", "40K", "--chunk", "8K",
                              "--local-archives", "3"};
 
-QString DbPath(const QString& p_Install)
-{
-    return p_Install + "ToDownloadCASC.db";
-}
-
 /// A copy of the forged installation without its data archives: every slot is to be fetched.
 bool EmptyInstall(const CascStore& p_Store, const QString& p_Into)
 {
@@ -42,45 +35,20 @@ bool EmptyInstall(const CascStore& p_Store, const QString& p_Into)
     return true;
 }
 
-/// Sets up the orchestrator's archive manager over p_Rig's installation: indices and encoding file loaded.
-bool OpenManager(CascRig& p_Rig, const QString& p_Install, std::function<void()> p_Finished)
-{
-    p_Rig.NewApp(p_Install);
-    if (!p_Rig.Init())
-        return false;
-    p_Rig.m_App->GetIndexManager()->Load();
-    CASCArchivesManager* l_Manager = p_Rig.m_App->GetArchivesManager();
-    bool l_Loaded = false;
-    l_Manager->m_OnEncodingLoaded = [&l_Loaded] { l_Loaded = true; };
-    l_Manager->m_OnFinished = std::move(p_Finished);
-    l_Manager->m_OnBusy = [] {};
-    l_Manager->m_OnCheckProgress = [](quint32, quint32) {};
-    l_Manager->m_OnDownloadStarted = [](int, int, int, quint64, quint64, quint64) {};
-    l_Manager->m_OnDownloadProgress = [](int, int, int, quint64, quint64, quint64) {};
-    l_Manager->m_OnDownloadCompleted = [](int, int, int, quint64, quint64, quint64) {};
-    l_Manager->Init(DbPath(p_Install));
-    return QTest::qWaitFor([&] { return l_Loaded || !p_Rig.m_Errors->isEmpty(); }, 20000) && l_Loaded;
-}
-
 /// The child of killAtAnyMoment: scans the installation given as its argument against the CDN of
 /// KESTRUN_CASC_CDN_URL, says "streaming" and streams until finished (exit 0) or an error (exit 5).
 int StreamChild(int argc, char** argv)
 {
     QCoreApplication l_Core(argc, argv);
-    CascRig l_Rig;
-    if (!l_Rig.Forge({}))
-        return 3;
-    const QString l_Install = l_Core.arguments().value(1);
-    if (!OpenManager(l_Rig, l_Install, [] { QCoreApplication::exit(0); }))
+    StoreRepair l_Run;
+    l_Run.m_Install = l_Core.arguments().value(1);
+    if (!l_Run.Forge({}) || !l_Run.Open() || !l_Run.LoadEncoding())
         return 4;
-    QObject::connect(l_Rig.m_App.get(), &CASCApplication::OnError, [] { QCoreApplication::exit(5); });
-    CASCArchivesManager* l_Manager = l_Rig.m_App->GetArchivesManager();
-    if (!l_Manager->ScanInstall())
+    if (!l_Run.Manager()->ScanInstall())
         return 6;
     std::printf("streaming\n");
     std::fflush(stdout);
-    l_Manager->StartStreaming();
-    return l_Core.exec();
+    return l_Run.Stream(600000) ? 0 : 5;
 }
 
 } // namespace
@@ -112,11 +80,12 @@ void tst_storestream::badBlobSparesItsNeighbours()
     // are written whole.
     QFETCH(QString, where);
     QFETCH(QString, message);
-    CascRig l_Rig;
+    StoreRepair l_Rig;
     QVERIFY(l_Rig.Forge(s_Store));
     QTemporaryDir l_Dir;
     const QString l_Install = l_Dir.filePath("install") + "/";
     QVERIFY(EmptyInstall(l_Rig.m_Store, l_Install));
+    l_Rig.m_Install = l_Install;
     const QJsonArray l_Blobs = l_Rig.m_Store.Blobs();
     // A blob with several chunks in the middle of its CDN archive, so that it has neighbours on both sides.
     int l_Bad = -1;
@@ -146,20 +115,16 @@ void tst_storestream::badBlobSparesItsNeighbours()
     WarningLog l_Log;
     l_Log.Silence = [](const QString&) { return true; };
 
-    bool l_Finished = false;
-    QVERIFY(OpenManager(l_Rig, l_Install, [&] { l_Finished = true; }));
-    CASCArchivesManager* l_Manager = l_Rig.m_App->GetArchivesManager();
-    QVERIFY(l_Manager->ScanInstall());
-    QCOMPARE(int(l_Manager->GetDownloadList().size()), l_Blobs.size());
+    QVERIFY(l_Rig.Open() && l_Rig.LoadEncoding());
+    QVERIFY(l_Rig.Manager()->ScanInstall());
+    QCOMPARE(int(l_Rig.Manager()->GetDownloadList().size()), l_Blobs.size());
     l_Rig.m_Server.ClearRequests();
-    l_Manager->StartStreaming();
-    QVERIFY(QTest::qWaitFor([&] { return l_Finished || !l_Rig.m_Errors->isEmpty(); }, 60000));
-    QVERIFY(!l_Finished);
-    QCOMPARE(l_Rig.m_Errors->size(), 1);
-    const QString l_Error = l_Rig.m_Errors->first().at(1).toString();
+    QVERIFY(!l_Rig.Stream());
+    QCOMPARE(l_Rig.m_Raised.size(), 1);
+    const QString l_Error = l_Rig.m_Raised.first().second;
     QVERIFY2(l_Error.startsWith(message) && l_Error.contains(l_Blob["cdnArchive"].toString()), qPrintable(l_Error));
     // Listed still, and only it; its slot holds nothing of it.
-    const std::set<QByteArray> l_Listed = CASCDownloadDatabase::Read(DbPath(l_Install));
+    const std::set<QByteArray> l_Listed = CASCDownloadDatabase::Read(l_Rig.Db());
     QCOMPARE(l_Listed, (std::set<QByteArray>{QByteArray::fromHex(l_Blob["indexKey"].toString().toLatin1())}));
     const QByteArray l_Slot = SlotBytes(l_Install, l_Blob);
     QVERIFY(l_Slot.count('\0') == l_Slot.size());
@@ -180,20 +145,17 @@ void tst_storestream::largeBlobsGoThroughTheScratchFile()
 {
     // Blobs above the memory bound are received into "temp.download" (one at a time) and copied into
     // their slots from there; the store comes out whole.
-    CascRig l_Rig;
+    StoreRepair l_Rig;
     const qint64 l_Large = qint64(CASCArchivesManager::InMemoryBlob) + 300000;
     QVERIFY(l_Rig.Forge({"--files", "2", "--min-size", QString::number(l_Large), "--max-size", QString::number(l_Large),
                          "--chunk", "1M", "--mode", "N", "--local-archives", "1"}));
     QTemporaryDir l_Dir;
     const QString l_Install = l_Dir.filePath("install") + "/";
     QVERIFY(EmptyInstall(l_Rig.m_Store, l_Install));
-    bool l_Finished = false;
-    QVERIFY(OpenManager(l_Rig, l_Install, [&] { l_Finished = true; }));
-    CASCArchivesManager* l_Manager = l_Rig.m_App->GetArchivesManager();
-    QVERIFY(l_Manager->ScanInstall());
-    QCOMPARE(int(l_Manager->GetDownloadList().size()), 2);
-    l_Manager->StartStreaming();
-    QVERIFY(QTest::qWaitFor([&] { return l_Finished || !l_Rig.m_Errors->isEmpty(); }, 60000) && l_Finished);
+    l_Rig.m_Install = l_Install;
+    QVERIFY(l_Rig.Open() && l_Rig.LoadEncoding());
+    QCOMPARE(l_Rig.Scan().size(), 2);
+    QVERIFY(l_Rig.Stream());
     const qint64 l_Scratch = QFileInfo(l_Install + "data/orvane/temp.download").size();
     bool l_ScratchIsABlob = false;
     for (const QJsonValue& l_Value : l_Rig.m_Store.Blobs())
@@ -204,8 +166,7 @@ void tst_storestream::largeBlobsGoThroughTheScratchFile()
         QVERIFY(SlotWhole(l_Install, l_Rig.m_Store.Install(), l_Blob));
     }
     QVERIFY(l_ScratchIsABlob); // left in place after the last one
-    QVERIFY(l_Manager->ScanInstall());
-    QVERIFY(l_Manager->GetDownloadList().empty());
+    QVERIFY(l_Rig.Scan().isEmpty());
 }
 
 void tst_storestream::killAtAnyMoment()
@@ -215,13 +176,13 @@ void tst_storestream::killAtAnyMoment()
     // whole is in the download database. Then a stream of the database alone completes the store.
     const quint32 l_First = qEnvironmentVariableIsSet("KESTRUN_KILL_SEED") ? qEnvironmentVariableIntValue("KESTRUN_KILL_SEED") : 1;
     const int l_Seeds = qEnvironmentVariableIsSet("KESTRUN_KILL_SEEDS") ? qEnvironmentVariableIntValue("KESTRUN_KILL_SEEDS") : 12;
-    CascRig l_Rig;
+    StoreRepair l_Rig;
     QVERIFY(l_Rig.Forge(s_Store));
     const QJsonArray l_Blobs = l_Rig.m_Store.Blobs();
     WarningLog l_Log;
     l_Log.Silence = [](const QString&) { return true; };
     QTemporaryDir l_Dir;
-    const QString l_Install = l_Dir.filePath("install") + "/";
+    const QString l_Install = l_Rig.m_Install = l_Dir.filePath("install") + "/";
     int l_KilledMidway = 0;
     for (quint32 l_Seed = l_First; l_Seed < l_First + quint32(l_Seeds); ++l_Seed)
     {
@@ -253,7 +214,7 @@ void tst_storestream::killAtAnyMoment()
                                                                      .arg(l_Seed).arg(l_Child.exitCode())
                                                                      .arg(QString::fromLocal8Bit(l_Child.readAllStandardError().right(2000)))));
 
-        const std::set<QByteArray> l_Listed = CASCDownloadDatabase::Read(DbPath(l_Install));
+        const std::set<QByteArray> l_Listed = CASCDownloadDatabase::Read(l_Rig.Db());
         int l_Whole = 0;
         for (const QJsonValue& l_Value : l_Blobs)
         {
@@ -271,16 +232,10 @@ void tst_storestream::killAtAnyMoment()
 
         // The next run trusts the database: streaming what it lists makes the store whole.
         l_Rig.m_Server.ClearFaults();
-        bool l_Finished = false;
-        QVERIFY(OpenManager(l_Rig, l_Install, [&] { l_Finished = true; }));
-        CASCArchivesManager* l_Manager = l_Rig.m_App->GetArchivesManager();
-        QVERIFY(l_Manager->LoadDownloadList());
-        l_Manager->StartStreaming();
-        QVERIFY(QTest::qWaitFor([&] { return l_Finished || !l_Rig.m_Errors->isEmpty(); }, 30000));
-        QVERIFY2(l_Finished, qPrintable(QString("seed %1: %2").arg(l_Seed).arg(l_Rig.m_Errors->value(0).value(1).toString())));
-        QVERIFY(l_Manager->ScanInstall());
-        QVERIFY2(l_Manager->GetDownloadList().empty(), qPrintable(QString("seed %1: the completed store does not scan whole").arg(l_Seed)));
-        QVERIFY(CASCDownloadDatabase::Read(DbPath(l_Install)).empty());
+        QVERIFY(l_Rig.Open() && l_Rig.LoadEncoding());
+        QVERIFY2(l_Rig.Stream(30000), qPrintable(QString("seed %1: %2").arg(l_Seed).arg(l_Rig.m_Raised.value(0).second)));
+        QVERIFY2(l_Rig.Scan().isEmpty(), qPrintable(QString("seed %1: the completed store does not scan whole").arg(l_Seed)));
+        QVERIFY(CASCDownloadDatabase::Read(l_Rig.Db()).empty());
         l_Rig.m_App.reset();
     }
     qInfo("kills: seeds %u to %u, %d of them in the middle of the stream", l_First, l_First + quint32(l_Seeds) - 1,
