@@ -24,7 +24,8 @@ namespace Launcher {
 namespace {
 constexpr int c_TickMs = 20;                // bound of a stop acknowledgement on a silent connection
 constexpr qint64 c_SizeReadBuffer = 16384;  // a size asked with GET: the body is never wanted
-constexpr qint64 c_OpenReadBuffer = 8 * 1024 * 1024; // without a rate limit
+constexpr qint64 c_LargeReadBuffer = 8 * 1024 * 1024; // without a rate limit, past a body's first c_LargeBody
+constexpr qint64 c_LargeBody = 2 * 1024 * 1024;
 constexpr qint64 c_MaxErrorPage = 65536;    // an error page longer than this is cut rather than read
 } // namespace
 
@@ -152,11 +153,11 @@ void Transfer::Issue()
 
     const bool l_Head = m_Request.SizeOnly && !m_HeadRefused;
     m_Reply = l_Head ? m_Manager->head(l_Request) : m_Manager->get(l_Request);
-    // Bytes Qt holds back behind a full buffer are dropped when the server closes (a resume fetches them
-    // again), so the buffer is far larger than what a reader that keeps up leaves in it; it still bounds
-    // memory when the disk or the hashing falls behind the network. Under a limit a small buffer makes the
-    // server feel it instead of filling memory at full speed.
-    qint64 l_Buffer = c_OpenReadBuffer;
+    // With any bound Qt may drop bytes it has not handed over yet when the server closes (a resume fetches
+    // them again, but they were received), so without a limit the buffer starts unbounded; past a large
+    // body's first 2 MiB it is bounded (Take), since the network outruns the hashing there and would fill
+    // memory. Under a limit a small buffer makes the server feel it instead of filling memory at full speed.
+    qint64 l_Buffer = 0;
     if (m_Request.SizeOnly)
         l_Buffer = c_SizeReadBuffer;
     else if (m_Limiter && m_Limiter->Limited())
@@ -318,6 +319,8 @@ void Transfer::Take(bool p_Paced)
     if (!m_Reply || !m_Accepted || !m_Reply->isOpen())
         return;
     const qint64 l_Available = m_Reply->bytesAvailable();
+    if (m_Result.BodyBytes > c_LargeBody && m_Reply->readBufferSize() == 0)
+        m_Reply->setReadBufferSize(c_LargeReadBuffer);
     const qint64 l_Allowed = (p_Paced && m_Limiter) ? std::min(l_Available, m_Limiter->Allowance()) : l_Available;
     if (l_Allowed <= 0)
         return;
