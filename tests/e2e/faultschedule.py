@@ -151,8 +151,10 @@ class Schedule:
             return
         if self.final_size(rel) == full:
             return  # it reached its full length between two looks and was moved into place
-        if now is None and garbled.get(entry["url"], 0) > 0:
-            return  # it reached its full length with a wrong body between two looks, and was checked
+        if (now is None or now == 0) and garbled.get(entry["url"], 0) > 0:
+            # it reached its full length with a wrong body between two looks, was checked, and was
+            # deleted or started again from its first byte
+            return
         self.violate(run, "part-shrank", "%s.part went from %d to %s bytes before reaching its %d" %
                      (rel, before, "nothing" if now is None else now, full))
 
