@@ -132,8 +132,9 @@ class Schedule:
         except OSError:
             return -1
 
-    def check_part_change(self, run, rel, before, now, garbled):
-        """A ".part" went from BEFORE bytes to NOW (None: gone)."""
+    def check_part_change(self, run, rel, before, now, garbled, garbled_before):
+        """A ".part" went from BEFORE bytes to NOW (None: gone); GARBLED: the wrong bodies served so far,
+        GARBLED_BEFORE: those served before this run."""
         entry = self.files.get(rel)
         if entry is None:
             self.violate(run, "outside", "a .part of a file the build does not name: %s.part" % rel)
@@ -151,9 +152,10 @@ class Schedule:
             return
         if self.final_size(rel) == full:
             return  # it reached its full length between two looks and was moved into place
-        if (now is None or now == 0) and garbled.get(entry["url"], 0) > 0:
-            # it reached its full length with a wrong body between two looks, was checked, and was
-            # deleted or started again from its first byte
+        if now is None and garbled.get(entry["url"], 0) > 0:
+            return  # it reached its full length with a wrong body between two looks, and was checked
+        if garbled.get(entry["url"], 0) > garbled_before.get(entry["url"], 0):
+            # a wrong body of this run may have completed it between two looks: checked, started again
             return
         self.violate(run, "part-shrank", "%s.part went from %d to %s bytes before reaching its %d" %
                      (rel, before, "nothing" if now is None else now, full))
@@ -327,13 +329,15 @@ class Schedule:
         process, out, err = self.launch(op)
         began = time.monotonic()
         seen = {}
+        garbled_before = self.server.snapshot()[2]
         killed = False
         while True:
-            _, _, garbled, _ = self.server.snapshot()
             now = self.parts()
+            # Taken after the look: a wrong body that explains a change seen in it has been counted.
+            _, _, garbled, _ = self.server.snapshot()
             for rel in set(seen) | set(now):
                 if rel in seen and (rel not in now or now[rel] != seen[rel]):
-                    self.check_part_change(run, rel, seen[rel], now.get(rel), garbled)
+                    self.check_part_change(run, rel, seen[rel], now.get(rel), garbled, garbled_before)
             seen = now
             status = process.poll()
             if status is not None:
