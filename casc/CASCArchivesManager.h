@@ -173,7 +173,6 @@ private:
     void RewriteDatabase(size_t p_From);
     /// The list entries whose slot is not written yet, in list order.
     void RewriteRemaining();
-    void ReportCompleted();
 
     // Owner access: the only place that knows the orchestrator's and the index manager's API.
     QString Folder() const;

@@ -88,10 +88,7 @@ bool CASCBlobSink::Take(size_t p_Part, const char* p_Data, qint64 p_Size)
     if (m_SpillFile)
     {
         if (Launcher::FileWriter::Write(*m_SpillFile, p_Data, p_Size, &m_ErrorText) != p_Size)
-        {
-            m_SpillFailed = true;
             return false;
-        }
     }
     else if (!l_State._Check->Failed())
     {

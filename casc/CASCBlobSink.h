@@ -46,7 +46,6 @@ public:
     /// No callback runs any more (its requester is gone).
     void Detach();
 
-    const std::vector<Part>& Parts() const { return m_Parts; }
     bool Written(size_t p_Part) const { return m_State[p_Part]._Written; }
     /// Why blob p_Part was refused; empty when it was not.
     QString Problem(size_t p_Part) const { return m_State[p_Part]._Check->Problem(); }
@@ -55,8 +54,6 @@ public:
     const QByteArray& Key(size_t p_Part) const { return m_State[p_Part]._Check->Key(); }
     /// The spill file (empty when in memory).
     const QString& Spill() const { return m_Spill; }
-    /// The spill could not be written (ErrorText says why).
-    bool SpillFailed() const { return m_SpillFailed; }
 
 private:
     struct State
@@ -72,7 +69,6 @@ private:
     std::vector<State> m_State;
     QString m_Spill;
     std::unique_ptr<QFile> m_SpillFile;
-    bool m_SpillFailed = false;
     qint64 m_Taken = 0;
     size_t m_Next = 0; ///< the first part not yet complete
     Ready m_Ready;
