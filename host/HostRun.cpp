@@ -36,6 +36,16 @@ HostRun::HostRun(const HostOptions& p_Options, Launcher::Application* p_App)
     m_Soon.setSingleShot(true);
     m_Soon.setInterval(0);
     connect(&m_Soon, &QTimer::timeout, this, &HostRun::Tick);
+    // Actions the worker leaves on the main queue are taken now, not at the next poll.
+    m_Worker.SetOnMainQueued([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!m_ShuttingDown && !m_Soon.isActive())
+                    m_Soon.start();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 HostRun::~HostRun()
@@ -72,6 +82,9 @@ void HostRun::BeforeWait()
     // transfer queues the next one): they need no wait for the poll timer.
     if (!m_ShuttingDown && !m_Soon.isActive() && (m_App->m_StateChanged || !MainQueueEmpty()))
         m_Soon.start();
+    // Work queued for the worker by this thread's actions or a downloader's thread.
+    if (!m_ShuttingDown && !m_Worker.QueueEmpty())
+        m_Worker.Wake();
 }
 
 bool HostRun::MainQueueEmpty()

@@ -19,8 +19,18 @@ void TaskWorker::Start()
 void TaskWorker::Stop()
 {
     m_Running = false;
+    Wake();
     if (m_Thread.joinable())
         m_Thread.join();
+}
+
+void TaskWorker::Wake()
+{
+    {
+        std::lock_guard<std::mutex> l_Lock(m_WakeMutex);
+        m_WakePending = true;
+    }
+    m_WakeUp.notify_one();
 }
 
 bool TaskWorker::QueueEmpty() const
@@ -32,7 +42,8 @@ bool TaskWorker::QueueEmpty() const
 void TaskWorker::Loop()
 {
     // Idle, the wait grows to c_MaxWaitMs: no thousand wake-ups a second, and a task queued
-    // after a busy stretch is still taken at once.
+    // after a busy stretch is still taken at once. The host wakes it sooner when it sees a task queued
+    // (the module's poster cannot tell it); the poll catches the rest.
     constexpr int c_MaxWaitMs = 20;
     int l_WaitMs = 1;
     while (m_Running)
@@ -46,12 +57,26 @@ void TaskWorker::Loop()
             l_Task = nullptr;
             m_Busy = false;
             l_WaitMs = 1;
+            // The next step of a long action is usually queued on the main queue: said at once.
+            if (m_OnMainQueued && !MainQueueEmpty())
+                m_OnMainQueued();
             continue;
         }
         m_Busy = false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(l_WaitMs));
-        l_WaitMs = std::min(c_MaxWaitMs, l_WaitMs * 2);
+        std::unique_lock<std::mutex> l_Lock(m_WakeMutex);
+        m_WakeUp.wait_for(l_Lock, std::chrono::milliseconds(l_WaitMs), [this] { return m_WakePending; });
+        if (m_WakePending)
+            l_WaitMs = 1;
+        else
+            l_WaitMs = std::min(c_MaxWaitMs, l_WaitMs * 2);
+        m_WakePending = false;
     }
+}
+
+bool TaskWorker::MainQueueEmpty() const
+{
+    QMutexLocker l_Lock(&m_App->m_MainTasksMutex);
+    return m_App->m_MainTasks.empty();
 }
 
 void TaskWorker::RunQueued()

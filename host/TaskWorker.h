@@ -2,6 +2,9 @@
 #include "launcher/Application.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 namespace Orvane {
@@ -26,15 +29,24 @@ public:
     bool QueueEmpty() const;
     /// Runs, on the caller's thread, the actions queued at this moment, once each.
     void RunQueued();
+    /// Any thread: an action may be queued; the thread looks now instead of at its next poll.
+    void Wake();
+    /// Before Start: called on the worker's thread after an action that left the main queue non-empty.
+    void SetOnMainQueued(std::function<void()> p_Notify) { m_OnMainQueued = std::move(p_Notify); }
 
 private:
     void Loop();
+    bool MainQueueEmpty() const;
 
     Launcher::Application* m_App;
     std::thread m_Thread;
     std::atomic<bool> m_Running{false};
     std::atomic<bool> m_Open{true};
     std::atomic<bool> m_Busy{false};
+    std::function<void()> m_OnMainQueued; ///< set before Start, read by the worker's thread
+    std::mutex m_WakeMutex;
+    std::condition_variable m_WakeUp;
+    bool m_WakePending = false; ///< m_WakeMutex
 };
 
 } // namespace Host
