@@ -324,15 +324,16 @@ void Transfer::Take(bool p_Paced)
     const qint64 l_Allowed = (p_Paced && m_Limiter) ? std::min(l_Available, m_Limiter->Allowance()) : l_Available;
     if (l_Allowed <= 0)
         return;
-    // Read into one buffer that lives as long as the transfer and written from it: no array per chunk.
+    // Read into the sink's room and written from it: no array per chunk, and a hashed file is hashed from
+    // the same place.
     qint64 l_Left = l_Allowed;
     bool l_Over = false;
     bool l_Written = true;
     while (l_Left > 0 && m_Reply && !l_Over && l_Written)
     {
-        if (m_Buffer.empty())
-            m_Buffer.resize(c_BufferBytes);
-        const qint64 l_Read = m_Reply->read(m_Buffer.data(), std::min<qint64>(l_Left, qint64(m_Buffer.size())));
+        qint64 l_Room = l_Left;
+        char* l_Into = m_Sink->Room(&l_Room);
+        const qint64 l_Read = m_Reply->read(l_Into, l_Room);
         if (l_Read <= 0)
             break;
         l_Left -= l_Read;
@@ -345,7 +346,7 @@ void Transfer::Take(bool p_Paced)
             l_Over = true;
         }
         const qint64 l_Before = m_Sink->Size();
-        l_Written = l_Keep == 0 || m_Sink->Write(m_Buffer.data(), l_Keep);
+        l_Written = l_Keep == 0 || m_Sink->WriteRoom(l_Keep);
         const qint64 l_Taken = m_Sink->Size() - l_Before;
         m_Result.BodyBytes += l_Taken;
         if (l_Taken > 0)

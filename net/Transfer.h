@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <functional>
-#include <vector>
 
 class QNetworkAccessManager;
 class QTimer;
@@ -119,9 +118,6 @@ private:
     qint64 m_Dropped = 0;        ///< bytes of an error page read and dropped
     QStringList m_TlsProblems;
     TransferResult m_Result;
-    std::vector<char> m_Buffer; ///< the body passes through it on its way to the sink; allocated on first use
-
-    static constexpr qint64 c_BufferBytes = 256 * 1024;
 };
 
 } // namespace Launcher

@@ -60,6 +60,11 @@ bool TransferSink::Write(const char* p_Data, qint64 p_Size)
         m_Data.append(p_Data, int(p_Size));
         return true;
     }
+    return WriteFile(p_Data, p_Size, false);
+}
+
+bool TransferSink::WriteFile(const char* p_Data, qint64 p_Size, bool p_InRing)
+{
     if (!m_File)
     {
         m_ErrorText = "not open";
@@ -72,7 +77,10 @@ bool TransferSink::Write(const char* p_Data, qint64 p_Size)
         // no read-back.
         if (m_Md5 && m_Hashed == m_FileSize)
         {
-            m_Md5->Add(p_Data, l_Written);
+            if (p_InRing)
+                m_Md5->Commit(l_Written);
+            else
+                m_Md5->Add(p_Data, l_Written);
             m_Hashed += l_Written;
         }
         m_FileSize += l_Written;
@@ -81,6 +89,23 @@ bool TransferSink::Write(const char* p_Data, qint64 p_Size)
         return true;
     m_File.reset(); // what was written stays
     return false;
+}
+
+char* TransferSink::Room(qint64* p_Size)
+{
+    m_RoomInRing = m_Md5 && m_File && m_Hashed == m_FileSize;
+    if (m_RoomInRing)
+        return m_Room = m_Md5->Room(p_Size);
+    constexpr qint64 c_BufferBytes = 256 * 1024;
+    if (m_Buffer.empty())
+        m_Buffer.resize(size_t(c_BufferBytes));
+    *p_Size = std::min(*p_Size, c_BufferBytes);
+    return m_Room = m_Buffer.data();
+}
+
+bool TransferSink::WriteRoom(qint64 p_Size)
+{
+    return m_RoomInRing ? WriteFile(m_Room, p_Size, true) : Write(m_Room, p_Size);
 }
 
 void TransferSink::Truncate()

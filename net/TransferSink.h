@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QFile;
 
@@ -38,6 +39,12 @@ public:
     virtual bool Write(const char* p_Data, qint64 p_Size);
     /// Drops everything held.
     virtual void Truncate();
+    /// Where the caller may place the next bytes so that WriteRoom takes them without a copy: at least 1 and at
+    /// most *p_Size bytes (*p_Size > 0; set to the room given). Valid until the next call. A hashed file gives
+    /// room in the hashing ring, so the bytes are read once into the place they are hashed from.
+    char* Room(qint64* p_Size);
+    /// Writes the first p_Size bytes of the last Room, as Write.
+    bool WriteRoom(qint64 p_Size);
 
     /// File: every byte written from now on goes through MD5 as it is written (on a hashing thread, while the
     /// next bytes are written), so the file is never read back for its digest. Before any Open.
@@ -60,7 +67,13 @@ protected:
     QString m_ErrorText;
 
 private:
+    /// p_InRing: p_Data is the last Room, in the hashing ring.
+    bool WriteFile(const char* p_Data, qint64 p_Size, bool p_InRing);
+
     QByteArray m_Data;
+    std::vector<char> m_Buffer; ///< the room when the hashing ring does not give it; allocated on first use
+    char* m_Room = nullptr;     ///< the last Room
+    bool m_RoomInRing = false;  ///< it is in the hashing ring
     std::unique_ptr<QFile> m_File;
     qint64 m_FileSize = 0;
     std::unique_ptr<Orvane::Md5Worker> m_Md5; ///< null: not hashed

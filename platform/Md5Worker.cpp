@@ -24,42 +24,73 @@ Md5Worker::~Md5Worker()
 
 void Md5Worker::Add(const char* p_Data, qint64 p_Size)
 {
+    while (p_Size > 0)
+    {
+        qint64 l_Piece = p_Size;
+        char* l_Room = Room(&l_Piece);
+        std::memcpy(l_Room, p_Data, size_t(l_Piece));
+        Commit(l_Piece);
+        p_Data += l_Piece;
+        p_Size -= l_Piece;
+    }
+}
+
+char* Md5Worker::Room(qint64* p_Size)
+{
+    if (m_Slots.empty())
+    {
+        m_Slots.resize(c_Slots);
+        m_Sizes.assign(c_Slots, 0);
+    }
+    if (!m_Thread)
+    {
+        // Hashed on this thread at Commit: slot 0 is only a place to read into.
+        std::vector<char>& l_Slot = m_Slots[0];
+        if (l_Slot.empty())
+            l_Slot.resize(size_t(c_SlotBytes));
+        *p_Size = std::min(*p_Size, c_SlotBytes);
+        return l_Slot.data();
+    }
+    if (m_Filling < 0)
+    {
+        QMutexLocker l_Lock(&m_Mutex);
+        while (m_Count == c_Slots)
+            m_Changed.wait(&m_Mutex);
+        m_Filling = (m_First + m_Count) % c_Slots;
+        m_Sizes[size_t(m_Filling)] = 0;
+    }
+    // The slot being filled is outside the ring: only this thread touches it until it is handed over.
+    std::vector<char>& l_Slot = m_Slots[size_t(m_Filling)];
+    if (l_Slot.empty())
+        l_Slot.resize(size_t(c_SlotBytes));
+    const qint64 l_Used = m_Sizes[size_t(m_Filling)];
+    *p_Size = std::min(*p_Size, c_SlotBytes - l_Used);
+    return l_Slot.data() + l_Used;
+}
+
+void Md5Worker::Commit(qint64 p_Size)
+{
     if (p_Size <= 0)
         return;
     if (!m_Thread)
     {
         if (m_InlineBytes + p_Size <= InlineBytes)
         {
-            m_Md5.Add(p_Data, p_Size);
+            m_Md5.Add(m_Slots[0].data(), p_Size);
             m_InlineBytes += p_Size;
             return;
         }
-        m_Slots.assign(c_Slots, std::vector<char>(size_t(c_SlotBytes)));
-        m_Sizes.assign(c_Slots, 0);
+        // Past the inline part: the bytes in slot 0 become the first of the ring, which is empty.
         m_Thread.reset(QThread::create([this] { Run(); }));
         m_Thread->start();
+        m_Filling = 0; // m_First + m_Count: nothing was ever handed over
+        m_Sizes[0] = 0;
     }
-    while (p_Size > 0)
-    {
-        if (m_Filling < 0)
-        {
-            QMutexLocker l_Lock(&m_Mutex);
-            while (m_Count == c_Slots)
-                m_Changed.wait(&m_Mutex);
-            m_Filling = (m_First + m_Count) % c_Slots;
-            m_Sizes[size_t(m_Filling)] = 0;
-        }
-        // The slot being filled is outside the ring: only this thread touches it until it is handed over.
-        qint64& l_Used = m_Sizes[size_t(m_Filling)];
-        const qint64 l_Piece = std::min(p_Size, c_SlotBytes - l_Used);
-        std::memcpy(m_Slots[size_t(m_Filling)].data() + l_Used, p_Data, size_t(l_Piece));
-        l_Used += l_Piece;
-        p_Data += l_Piece;
-        p_Size -= l_Piece;
-        // Handed over full: the network's small pieces cost one wake-up per slot, not one each.
-        if (l_Used == c_SlotBytes)
-            HandOver();
-    }
+    qint64& l_Used = m_Sizes[size_t(m_Filling)];
+    l_Used += p_Size;
+    // Handed over nearly full: the network's small pieces cost one wake-up per slot, not one each.
+    if (c_SlotBytes - l_Used < c_MinRoom)
+        HandOver();
 }
 
 void Md5Worker::HandOver()

@@ -14,9 +14,11 @@ class QThread;
 namespace Orvane {
 
 /// MD5 of a stream on a thread of its own, so that hashing overlaps whatever the caller does next (a file
-/// write). Chunks are hashed in the order given; they are copied into a small ring of reused buffers, each
-/// handed to the thread once full, and Add waits only when the ring is full. The first bytes are hashed on
-/// the caller's thread: a short stream is done before a thread would have started. Used by one caller thread.
+/// write). Bytes are hashed in the order given; they go into a small ring of reused buffers, each handed to
+/// the thread once full, and only a full ring makes the caller wait. A caller that reads its bytes from
+/// somewhere can read them straight into the ring (Room, Commit) instead of copying them in (Add). The first
+/// bytes are hashed on the caller's thread: a short stream is done before a thread would have started.
+/// Used by one caller thread.
 class Md5Worker
 {
 public:
@@ -29,6 +31,11 @@ public:
     Md5Worker& operator=(const Md5Worker&) = delete;
 
     void Add(const char* p_Data, qint64 p_Size);
+    /// Where the next bytes of the stream may be placed: at least 1 and at most *p_Size bytes (*p_Size > 0;
+    /// set to the room given). Valid until the next call.
+    char* Room(qint64* p_Size);
+    /// The first p_Size bytes of the last Room (at most its size) are the next bytes of the stream.
+    void Commit(qint64 p_Size);
     /// The 16-byte digest of everything added since the start or the last Reset (waits for the ring to
     /// drain); starts over.
     QByteArray Result();
@@ -44,6 +51,8 @@ private:
 
     static constexpr int c_Slots = 8;
     static constexpr qint64 c_SlotBytes = 256 * 1024;
+    /// A slot with less room than this is handed over: no run of tiny reads at its end.
+    static constexpr qint64 c_MinRoom = 32 * 1024;
 
     /// The caller's thread until the worker starts; then the worker's, and the caller's under m_Mutex once the
     /// ring is empty (Result, Reset).
@@ -52,7 +61,7 @@ private:
     std::unique_ptr<QThread> m_Thread; ///< caller's thread; started on the first Add past InlineBytes
     QMutex m_Mutex;
     QWaitCondition m_Changed;
-    std::vector<std::vector<char>> m_Slots; ///< allocated before the thread starts; a slot in the ring: the worker reads it
+    std::vector<std::vector<char>> m_Slots; ///< allocated on first use (slot 0 is the room of the inline part); a slot in the ring: the worker reads it
     std::vector<qint64> m_Sizes;            ///< m_Mutex for slots in the ring; the caller's for m_Filling
     int m_Filling = -1;                     ///< caller's thread: the slot being filled, not in the ring yet; -1 none
     int m_First = 0;                        ///< m_Mutex: the oldest slot in the ring

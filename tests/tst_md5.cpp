@@ -3,6 +3,7 @@
 #include "platform/Md5Worker.h"
 
 #include <QRandomGenerator>
+#include <cstring>
 #include <QtTest>
 
 using Orvane::Md5;
@@ -67,15 +68,19 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("maxPiece"); // pieces of 1..maxPiece bytes
         QTest::addColumn<int>("resetAt");  // bytes after which a Reset drops what came before; -1 none
+        QTest::addColumn<bool>("inPlace"); // read into the worker's room, part of it committed (as a download does)
         const int l_Inline = int(Md5Worker::InlineBytes);
-        QTest::newRow("empty") << 0 << 1 << -1;
-        QTest::newRow("short, on the caller's thread") << 20011 << 4096 << -1;
-        QTest::newRow("exactly the inline part") << l_Inline << 65536 << -1;
-        QTest::newRow("one byte past it") << l_Inline + 1 << 65536 << -1;
-        QTest::newRow("pieces larger than a slot") << 5 * l_Inline + 3 << 700000 << -1;
-        QTest::newRow("many small pieces fill the ring") << 3 * l_Inline << 3000 << -1;
-        QTest::newRow("reset while the thread runs") << 4 * l_Inline << 300000 << 2 * l_Inline + 17;
-        QTest::newRow("reset before the thread starts") << 3 * l_Inline << 300000 << 1000;
+        QTest::newRow("empty") << 0 << 1 << -1 << false;
+        QTest::newRow("short, on the caller's thread") << 20011 << 4096 << -1 << false;
+        QTest::newRow("exactly the inline part") << l_Inline << 65536 << -1 << false;
+        QTest::newRow("one byte past it") << l_Inline + 1 << 65536 << -1 << false;
+        QTest::newRow("pieces larger than a slot") << 5 * l_Inline + 3 << 700000 << -1 << false;
+        QTest::newRow("many small pieces fill the ring") << 3 * l_Inline << 3000 << -1 << false;
+        QTest::newRow("reset while the thread runs") << 4 * l_Inline << 300000 << 2 * l_Inline + 17 << false;
+        QTest::newRow("reset before the thread starts") << 3 * l_Inline << 300000 << 1000 << false;
+        QTest::newRow("in place, short") << 20011 << 4096 << -1 << true;
+        QTest::newRow("in place, across the inline part") << 5 * l_Inline + 3 << 300000 << -1 << true;
+        QTest::newRow("in place, small pieces, reset") << 4 * l_Inline << 3000 << 2 * l_Inline + 17 << true;
     }
 
     // The hashing thread of a download: the digest is that of the bytes added since the last reset, in order,
@@ -85,6 +90,7 @@ private slots:
         QFETCH(int, size);
         QFETCH(int, maxPiece);
         QFETCH(int, resetAt);
+        QFETCH(bool, inPlace);
         QRandomGenerator l_Random(quint32(size) * 7 + quint32(maxPiece));
         QByteArray l_Data(size, Qt::Uninitialized);
         for (char& l_Byte : l_Data)
@@ -99,7 +105,21 @@ private slots:
                 int l_Piece = qMin(l_Data.size() - l_At, int(l_Random.bounded(1, maxPiece + 1)));
                 if (!l_Reset && resetAt >= 0 && l_At + l_Piece >= resetAt)
                     l_Piece = resetAt - l_At;
-                l_Worker.Add(l_Data.constData() + l_At, l_Piece);
+                if (inPlace && l_Random.bounded(4) != 0)
+                {
+                    // The room may be shorter than asked, and what is read into it may be shorter still;
+                    // what lies past the commit is overwritten by the next read.
+                    qint64 l_Room = l_Piece + qint64(l_Random.bounded(4096));
+                    char* l_Into = l_Worker.Room(&l_Room);
+                    QVERIFY(l_Room > 0);
+                    const int l_Read = int(qMin<qint64>(l_Piece, l_Room));
+                    std::memcpy(l_Into, l_Data.constData() + l_At, size_t(l_Read));
+                    std::memset(l_Into + l_Read, 0x5a, size_t(l_Room - l_Read));
+                    l_Piece = l_Read;
+                    l_Worker.Commit(l_Piece);
+                }
+                else
+                    l_Worker.Add(l_Data.constData() + l_At, l_Piece);
                 l_At += l_Piece;
                 if (!l_Reset && resetAt >= 0 && l_At == resetAt)
                 {
