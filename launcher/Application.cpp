@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace Orvane {
 namespace Launcher {
@@ -161,6 +162,7 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     l_Downloader->m_Host = m_DownloadThread;
     // Read when each transfer starts: a change holds from the next file on.
     l_Downloader->m_RateLimit = StoredRateLimit();
+    l_Downloader->m_SizeHint = std::exchange(m_NextDownloadSize, -1);
     l_Downloader->moveToThread(m_DownloadThread);
     // The host is called from this object's thread only.
     l_Downloader->m_ReportError = [this](QString p_Text, bool p_Flag) {

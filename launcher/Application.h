@@ -100,6 +100,9 @@ public:
     /// them answer a long list of sizes in a few round trips. Created on first use. App thread.
     std::vector<QNetworkAccessManager*> m_SizeManagers;
     size_t m_NextSizeManager = 0; ///< app thread
+    /// The size the size request gave the file of the next HTTP_DownloadFile (-1 unknown): lets a large file's
+    /// transfer bound its read buffer from the first byte. App thread; the call takes it.
+    qint64 m_NextDownloadSize = -1;
 
     std::map<QNetworkReply*, void*> m_UnusedRequests;
     QMutex m_UnusedRequestsMutex{QMutex::Recursive};

@@ -216,6 +216,7 @@ void StandartApplication::DownloadCurrentFile()
     // The downloader creates the file's folder.
     const QString l_Part = m_InstallationPath + l_Entry.Path + ".part";
     m_PartAtStart = qMax<qint64>(0, QFileInfo(l_Part).size());
+    m_NextDownloadSize = m_KnownSizes.value(l_Entry.Path, -1);
     m_CurrentRequest = HTTP_DownloadFile(m_BaseUrl + m_FolderName + "/" + l_Entry.Location, l_Part, true);
 }
 

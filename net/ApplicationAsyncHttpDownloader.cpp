@@ -243,8 +243,9 @@ bool ApplicationAsyncHttpDownloader::StartDownload()
     connect(m_Transfer, SIGNAL(Progress(qint64, qint64)), this, SLOT(HTTP_OnProgressUpdate(qint64, qint64)),
             Qt::DirectConnection);
     connect(m_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_DownloadFinished()), Qt::DirectConnection);
-    m_Transfer->Start(TransferRequest::Append(m_Request->Url, m_Request->FileSize), m_Sink.get(),
-                      std::exchange(m_NextDelayMs, 0));
+    TransferRequest l_Asked = TransferRequest::Append(m_Request->Url, m_Request->FileSize);
+    l_Asked.SizeHint = m_SizeHint;
+    m_Transfer->Start(l_Asked, m_Sink.get(), std::exchange(m_NextDelayMs, 0));
     qWarning() << "ApplicationAsyncHttpDownloader::StartDownload end";
     return true;
 }

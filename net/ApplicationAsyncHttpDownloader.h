@@ -47,6 +47,7 @@ public:
     /// manager, whose connections outlive the file; null: on this thread with a manager of its own.
     DownloadThread* m_Host = nullptr;
     qint64 m_RateLimit = 0; ///< bytes per second for all transfers on m_Host, from the settings; 0: unlimited
+    qint64 m_SizeHint = -1;  ///< the file's size as the size request gave it; -1 unknown (TransferRequest::SizeHint)
 
     ApplicationAsyncHttpDownloader();
     ~ApplicationAsyncHttpDownloader() override;

@@ -156,12 +156,16 @@ void Transfer::Issue()
     // With any bound Qt may drop bytes it has not handed over yet when the server closes (a resume fetches
     // them again, but they were received), so without a limit the buffer starts unbounded; past a large
     // body's first 2 MiB it is bounded (Take), since the network outruns the hashing there and would fill
-    // memory. Under a limit a small buffer makes the server feel it instead of filling memory at full speed.
+    // memory. A body known to be large is bounded from its first byte: bounded only once it flows, Qt had
+    // often read tens of MiB ahead already. Under a limit a small buffer makes the server feel it instead of
+    // filling memory at full speed.
     qint64 l_Buffer = 0;
     if (m_Request.SizeOnly)
         l_Buffer = c_SizeReadBuffer;
     else if (m_Limiter && m_Limiter->Limited())
         l_Buffer = qBound<qint64>(16 * 1024, m_Limiter->Rate() / 4, Deployment::ReadBufferBytes());
+    else if (m_Request.SizeHint - std::max<qint64>(0, m_Request.From) > c_LargeBody)
+        l_Buffer = c_LargeReadBuffer;
     m_Reply->setReadBufferSize(l_Buffer);
     connect(m_Reply, &QNetworkReply::metaDataChanged, this, &Transfer::OnMetaData);
     connect(m_Reply, &QNetworkReply::readyRead, this, &Transfer::OnReadyRead);

@@ -13,6 +13,9 @@ struct TransferRequest
     qint64 To = -1;           ///< last byte asked (inclusive) with From; -1: to the end
     qint64 ExpectedSize = -1; ///< bytes of the whole resource when known (bounds what is taken); -1 unknown
     bool SizeOnly = false;    ///< only the headers: HEAD, or a GET dropped after its headers where HEAD is refused
+    /// Bytes of the whole resource as an earlier answer gave them (-1 unknown): bounds nothing, only lets a large
+    /// body have a bounded read buffer from its first byte.
+    qint64 SizeHint = -1;
 
     /// Whole resource appended to what the sink holds (p_Kept > 0: asked from there).
     static TransferRequest Append(const QString& p_Url, qint64 p_Kept, qint64 p_ExpectedSize = -1)

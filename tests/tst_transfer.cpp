@@ -293,6 +293,39 @@ private slots:
         QCOMPARE(l_Sink->Data().size(), 600000);
     }
 
+    // A disk that stalls while a large body streams in: what waits in memory for it stays near the read bound
+    // (8 MiB), however far ahead the network could run.
+    void largeBodyReadThroughABoundedBuffer()
+    {
+        const qint64 l_Size = 40 * 1024 * 1024;
+        m_Server.SetResource("/big", TestHttpServer::Pattern(int(l_Size), 9));
+        struct StallingSink : TransferSink
+        {
+            int Writes = 0;
+            qint64 Held = 0;
+            qint64 Size() const override { return Held; }
+            bool Write(const char*, qint64 p_Size) override
+            {
+                if (Writes++ == 1)
+                    QThread::msleep(300); // the disk stalls once, early in the body
+                Held += p_Size;
+                return true;
+            }
+        } l_Sink;
+        TransferRequest l_Request = TransferRequest::Append(m_Server.Url("big"), 0);
+        l_Request.SizeHint = l_Size; // as the size request gave it
+        qint64 l_MostWaiting = 0;
+        const TransferResult l_Result = Run(l_Request, &l_Sink, nullptr, [&](Transfer& p_Transfer) {
+            connect(&p_Transfer, &Transfer::BodyWritten, this, [&] {
+                if (p_Transfer.Reply())
+                    l_MostWaiting = qMax(l_MostWaiting, p_Transfer.Reply()->bytesAvailable());
+            });
+        });
+        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
+        QCOMPARE(l_Sink.Held, l_Size);
+        QVERIFY2(l_MostWaiting <= 10 * 1024 * 1024, QByteArray::number(l_MostWaiting));
+    }
+
     void byteRangeIntoMemory()
     {
         TransferRequest l_Request;
