@@ -209,15 +209,18 @@ bool ApplicationAsyncHttpDownloader::StartDownload()
     KESTRUN_OWNED_BY(TransferThread());
     qWarning() << "ApplicationAsyncHttpDownloader::StartDownload";
     const QString& l_Path = m_Request->FilePath;
-    if (!m_Sink->Open())
+    // A file not begun yet is created while its request travels (the transfer opens it, and a failure there
+    // ends as this one would); a kept part is opened first, its size being the range to ask.
+    const bool l_New = !QFileInfo::exists(l_Path);
+    m_Sink->SetOpenAfterSending(l_New);
+    if (!l_New && !m_Sink->Open())
     {
-        qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Error can't open file \"" << l_Path
-                   << "\" for writting";
+        CannotOpen();
         return false;
     }
 
     m_Request->FileSize = 0;
-    const qint64 l_Size = m_Sink->Size();
+    const qint64 l_Size = l_New ? 0 : m_Sink->Size();
     if (m_Request->Resume && l_Size > 0)
     {
         m_Request->FileSize = l_Size;
@@ -385,6 +388,12 @@ void ApplicationAsyncHttpDownloader::TellError(QNetworkReply::NetworkError p_Err
     }
 }
 
+void ApplicationAsyncHttpDownloader::CannotOpen()
+{
+    qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Error can't open file \"" << m_Request->FilePath
+               << "\" for writting";
+}
+
 void ApplicationAsyncHttpDownloader::Reissue()
 {
     KESTRUN_OWNED_BY(TransferThread());
@@ -500,6 +509,13 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
                        << UrlText::Safe(m_Request->Url) << "\"";
         break;
     case TransferVerdict::WriteFailed:
+        if (l_Result.OpenFailed)
+        {
+            // As when the file cannot be opened before the request: told as a completion with no file.
+            CannotOpen();
+            m_Request->Reason.clear();
+            break;
+        }
         // Full disk or lost device: what was written stays, the caller decides when to go on.
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnReadyRead Error can't write file \""
                    << m_Request->FilePath << "\"" << m_Sink->ErrorText();

@@ -92,6 +92,8 @@ private:
     /// Unless a stop or the restart limit forbids it: true, and p_Restart runs once the ended transfer is gone.
     bool PlanRestart(void (ApplicationAsyncHttpDownloader::*p_Restart)(), int p_DelayMs);
     void Reissue();
+    /// Says that the file could not be opened for writing.
+    void CannotOpen();
     void FreshRestart();
     void EndTransfer();
     /// Queues the clean-up action (once): it waits for the transfer's end, then deletes the downloader.

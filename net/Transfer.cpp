@@ -135,24 +135,30 @@ void Transfer::Tick()
 void Transfer::Issue()
 {
     m_Issued = true;
-    if (m_Sink && !m_Sink->Open())
-    {
-        m_Result.Ending.WriteFailed = true;
-        m_Result.Reason = "could not open " + m_Sink->Path() + ": " + m_Sink->ErrorText();
+    const bool l_OpenLater = m_Sink && m_Sink->OpensAfterSending();
+    if (m_Sink && !l_OpenLater && !OpenSink())
         return Judge();
-    }
     QNetworkRequest l_Request = NewRequest(m_Request.Url);
     if (m_Request.From >= 0 && !m_Request.SizeOnly)
         l_Request.setRawHeader("Range", "bytes=" + QByteArray::number(m_Request.From) + "-" +
                                             (m_Request.To >= 0 ? QByteArray::number(m_Request.To) : QByteArray()));
     m_Result.Ending = TransferEnding();
     m_Result.Ending.AskedFrom = m_Request.SizeOnly ? -1 : m_Request.From;
-    m_Result.Ending.Kept = m_Sink ? m_Sink->Size() : 0;
     m_Answered = m_Accepted = false;
     m_TlsProblems.clear();
 
     const bool l_Head = m_Request.SizeOnly && !m_HeadRefused;
     m_Reply = l_Head ? m_Manager->head(l_Request) : m_Manager->get(l_Request);
+    // Nothing of the answer is read before this function returns: the file is opened while the request
+    // travels. A file that cannot be opened calls the request off.
+    if (l_OpenLater && !OpenSink())
+    {
+        m_Reply->abort();
+        m_Reply->deleteLater();
+        m_Reply = nullptr;
+        return Judge();
+    }
+    m_Result.Ending.Kept = m_Sink ? m_Sink->Size() : 0;
     // With any bound Qt may drop bytes it has not handed over yet when the server closes (a resume fetches
     // them again, but they were received), so without a limit the buffer starts unbounded; past a large
     // body's first 2 MiB it is bounded (Take), since the network outruns the hashing there and would fill
@@ -206,6 +212,16 @@ void Transfer::Issue()
     });
 #endif
     m_SinceActivity.start();
+}
+
+bool Transfer::OpenSink()
+{
+    if (m_Sink->Open())
+        return true;
+    m_Result.Ending.WriteFailed = true;
+    m_Result.OpenFailed = true;
+    m_Result.Reason = "could not open " + m_Sink->Path() + ": " + m_Sink->ErrorText();
+    return false;
 }
 
 void Transfer::OnMetaData()

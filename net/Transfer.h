@@ -31,6 +31,7 @@ struct TransferResult
     bool StartedOver = false;  ///< the sink was emptied for a 200 from a server that cannot do ranges
     QString Reason;            ///< why it failed, for the user (no credentials in it); empty when complete
     bool TlsFailed = false;    ///< the secure connection could not be made (Reason says why)
+    bool OpenFailed = false;   ///< the sink could not be opened (WriteFailed, nothing received)
 };
 
 /// One HTTP transfer into a sink: the only place where requests are made and answers judged. It sets identity
@@ -83,6 +84,8 @@ signals:
 
 private:
     void Issue();
+    /// Opens the sink; false: the ending says why.
+    bool OpenSink();
     void Tick();
     void OnMetaData();
     void OnReadyRead();

@@ -40,6 +40,11 @@ bool TransferSink::Open()
         return false;
     }
     m_FileSize = m_File->size();
+    if (m_Md5 && m_FileSize == 0)
+    {
+        m_Md5->Reset(); // an empty file: the digest covers it already
+        m_Hashed = 0;
+    }
     return true;
 }
 

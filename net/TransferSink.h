@@ -29,6 +29,10 @@ public:
 
     /// File: opens it for append (false with ErrorText set). Memory: always true.
     virtual bool Open();
+    /// A file not begun yet: the transfer sends its request first and opens the file while it travels
+    /// (creating a file can cost as much as a round trip). Otherwise it is opened before anything is sent.
+    void SetOpenAfterSending(bool p_After) { m_OpenAfterSending = p_After; }
+    bool OpensAfterSending() const { return m_OpenAfterSending; }
     virtual void Close();
     bool IsFile() const { return !m_Path.isEmpty(); }
     /// Bytes held (the file's size).
@@ -73,6 +77,7 @@ private:
     QByteArray m_Data;
     std::vector<char> m_Buffer; ///< the room when the hashing ring does not give it; allocated on first use
     char* m_Room = nullptr;     ///< the last Room
+    bool m_OpenAfterSending = false;
     bool m_RoomInRing = false;  ///< it is in the hashing ring
     std::unique_ptr<QFile> m_File;
     qint64 m_FileSize = 0;

@@ -32,11 +32,12 @@ struct Snapshot // the record as the application's queued slots saw it
     qint64 FileSize = -1, ContentLength = -1;
     int FilePercent = -1;
     bool StopRequested = false;
+    bool WriteFailed = false;
 };
 
 static Snapshot Of(const HTTP_DownloadFileRequest* p_R)
 {
-    return {p_R->FileSize, p_R->ContentLength, p_R->FilePercent, p_R->StopRequested};
+    return {p_R->FileSize, p_R->ContentLength, p_R->FilePercent, p_R->StopRequested, p_R->WriteFailed};
 }
 
 class tst_Downloader : public QObject
@@ -258,13 +259,28 @@ private slots:
                      qPrintable(l_Line));
     }
 
+    void unwritableTargetIsReportedAsCompletion_data()
+    {
+        QTest::addColumn<QString>("blocker"); // a file or a folder in the way
+        QTest::addColumn<QString>("part");
+        // A new file is created while its request travels; a part that exists is opened before anything is sent.
+        QTest::newRow("a file where the folder should be") << "blocker" << "blocker/f.part";
+        QTest::newRow("a folder where the part should be") << "f.part/x" << "f.part";
+    }
+
+    // Nothing can be written there: told as a completion with no file (the caller's check restarts it), not as
+    // a full disk.
     void unwritableTargetIsReportedAsCompletion()
     {
-        // A file where the folder should be: nothing can be written below it; a stop asked meanwhile is acknowledged.
-        QVERIFY(WriteFile(m_Dir->filePath("blocker"), "x"));
-        const QString l_Below = m_Dir->filePath("blocker/f.part");
-        QVERIFY(StopAndWait(m_App->HTTP_DownloadFile(m_Server.Url("f"), l_Below, true)));
-        QVERIFY(m_Completions.size() == 1 && m_Server.Requests().isEmpty());
+        QFETCH(QString, blocker);
+        QFETCH(QString, part);
+        QVERIFY(WriteFile(m_Dir->filePath(blocker), "x"));
+        m_App->HTTP_DownloadFile(m_Server.Url("f"), m_Dir->filePath(part), true);
+        QVERIFY(WaitIdle());
+        QCOMPARE(m_Completions.size(), 1);
+        QCOMPARE(m_Completions[0].FileSize, qint64(0));
+        QVERIFY(!m_Completions[0].WriteFailed);
+        QVERIFY(ReadFile(m_Dir->filePath(blocker)) == "x");
     }
 
     void consecutiveFilesShareOneConnection()
