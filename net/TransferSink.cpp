@@ -145,11 +145,6 @@ bool TransferSink::CatchUpHash(const std::function<bool()>& p_KeepGoing)
     // Changed behind the digest's back (or never hashed): read once from the start.
     m_Md5->Reset();
     m_Hashed = -1;
-    if (m_FileSize == 0)
-    {
-        m_Hashed = 0; // a new file: nothing to read
-        return true;
-    }
     QFile l_File(m_Path);
     if (!l_File.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;

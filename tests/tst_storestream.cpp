@@ -202,7 +202,13 @@ void tst_storestream::killAtAnyMoment()
         l_Child.start(QCoreApplication::applicationFilePath(), {l_Install});
         QVERIFY2(QTest::qWaitFor([&] { return l_Child.state() == QProcess::NotRunning || l_Child.canReadLine(); }, 30000),
                  "the child did not start streaming");
-        QCOMPARE(l_Child.readLine().trimmed(), QByteArray("streaming"));
+        const QByteArray l_First = l_Child.readLine().trimmed();
+        QVERIFY2(l_First == "streaming",
+                 qPrintable(QString("seed %1: the child said \"%2\", ended with %3: %4")
+                                .arg(l_Seed)
+                                .arg(QString::fromLocal8Bit(l_First))
+                                .arg(l_Child.state() == QProcess::NotRunning ? l_Child.exitCode() : -1)
+                                .arg(QString::fromLocal8Bit(l_Child.readAllStandardError().right(2000)))));
         QTest::qWait(int(l_Random.bounded(1500))); // a random moment, not a wait for something
         const bool l_Running = l_Child.state() == QProcess::Running;
         if (l_Running)
