@@ -228,9 +228,10 @@ class Schedule:
             key = (response.run, response.path)
             previous = last.get(key)
             # Qt sends a request cut by a closed connection once more on its own (the same Range); the
-            # transfer has already ended and drops that answer: no byte can be lost there.
-            if response.aborted and (response.sent == 0 or (previous is not None and previous.cut and
-                                                            response.start == previous.start)):
+            # transfer has already ended and drops that answer (aborted, or one without a body, such as a
+            # redirect): no byte can be lost there, and the next request that carries bytes is checked.
+            resend = previous is not None and previous.cut and response.start == previous.start
+            if (response.aborted and (response.sent == 0 or resend)) or (resend and response.sent == 0):
                 continue
             last[key] = response
             if previous is None or not (previous.cut and previous.valid):
