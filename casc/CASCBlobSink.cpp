@@ -31,14 +31,7 @@ bool CASCBlobSink::Open()
 {
     if (m_Spill.isEmpty() || m_SpillFile)
         return true;
-    m_SpillFile.reset(new QFile(m_Spill));
-    if (!m_SpillFile->open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered))
-    {
-        m_ErrorText = m_SpillFile->errorString();
-        m_SpillFile.reset();
-        return false;
-    }
-    return true;
+    return OpenFile(m_SpillFile, m_Spill, QIODevice::ReadWrite | QIODevice::Truncate);
 }
 
 void CASCBlobSink::Close()

@@ -80,17 +80,11 @@ void HostRun::BeforeWait()
 {
     // Most actions are queued on this thread by the module's own slots and callbacks (a finished
     // transfer queues the next one): they need no wait for the poll timer.
-    if (!m_ShuttingDown && !m_Soon.isActive() && (m_App->m_StateChanged || !MainQueueEmpty()))
+    if (!m_ShuttingDown && !m_Soon.isActive() && (m_App->m_StateChanged || !m_Worker.MainQueueEmpty()))
         m_Soon.start();
     // Work queued for the worker by this thread's actions or a downloader's thread.
     if (!m_ShuttingDown && !m_Worker.QueueEmpty())
         m_Worker.Wake();
-}
-
-bool HostRun::MainQueueEmpty()
-{
-    QMutexLocker l_Lock(&m_App->m_MainTasksMutex);
-    return m_App->m_MainTasks.empty();
 }
 
 void HostRun::Tick()
@@ -175,7 +169,7 @@ void HostRun::ObserveStatus()
 
 bool HostRun::Quiet()
 {
-    return MainQueueEmpty() && m_Worker.QueueEmpty() && m_Worker.Idle();
+    return m_Worker.MainQueueEmpty() && m_Worker.QueueEmpty() && m_Worker.Idle();
 }
 
 QString HostRun::IdleReason()

@@ -41,7 +41,6 @@ private:
     void Tick();
     /// Before the event loop sleeps: actions queued meanwhile run at once rather than at the next tick.
     void BeforeWait();
-    bool MainQueueEmpty();
     void DrainMain();
     void ObserveStatus();
     bool Quiet();

@@ -27,6 +27,8 @@ public:
     /// No action running (taking one counts as running).
     bool Idle() const { return !m_Busy; }
     bool QueueEmpty() const;
+    /// Any thread: the module's main queue holds no action.
+    bool MainQueueEmpty() const;
     /// Runs, on the caller's thread, the actions queued at this moment, once each.
     void RunQueued();
     /// Any thread: an action may be queued; the thread looks now instead of at its next poll.
@@ -36,7 +38,6 @@ public:
 
 private:
     void Loop();
-    bool MainQueueEmpty() const;
 
     Launcher::Application* m_App;
     std::thread m_Thread;

@@ -32,13 +32,8 @@ bool TransferSink::Open()
 {
     if (!IsFile() || m_File)
         return true;
-    m_File.reset(new QFile(m_Path));
-    if (!m_File->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-    {
-        m_ErrorText = m_File->errorString();
-        m_File.reset();
+    if (!OpenFile(m_File, m_Path, QIODevice::WriteOnly | QIODevice::Append))
         return false;
-    }
     m_FileSize = m_File->size();
     if (m_Md5 && m_FileSize == 0)
     {
@@ -46,6 +41,16 @@ bool TransferSink::Open()
         m_Hashed = 0;
     }
     return true;
+}
+
+bool TransferSink::OpenFile(std::unique_ptr<QFile>& p_File, const QString& p_Path, QIODevice::OpenMode p_Mode)
+{
+    p_File.reset(new QFile(p_Path));
+    if (p_File->open(p_Mode | QIODevice::Unbuffered))
+        return true;
+    m_ErrorText = p_File->errorString();
+    p_File.reset();
+    return false;
 }
 
 void TransferSink::Close()

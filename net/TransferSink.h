@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QtGlobal>
 
@@ -66,6 +67,8 @@ public:
 
 protected:
     TransferSink();
+    /// Opens p_Path into p_File with p_Mode (unbuffered); false with ErrorText set and p_File empty.
+    bool OpenFile(std::unique_ptr<QFile>& p_File, const QString& p_Path, QIODevice::OpenMode p_Mode);
     QString m_Path;      ///< a file sink's file; what a write error names
     qint64 m_Cap = -1;
     QString m_ErrorText;

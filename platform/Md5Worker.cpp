@@ -45,11 +45,8 @@ char* Md5Worker::Room(qint64* p_Size)
     if (!m_Thread)
     {
         // Hashed on this thread at Commit: slot 0 is only a place to read into.
-        std::vector<char>& l_Slot = m_Slots[0];
-        if (l_Slot.empty())
-            l_Slot.resize(size_t(c_SlotBytes));
         *p_Size = std::min(*p_Size, c_SlotBytes);
-        return l_Slot.data();
+        return Slot(0);
     }
     if (m_Filling < 0)
     {
@@ -60,12 +57,17 @@ char* Md5Worker::Room(qint64* p_Size)
         m_Sizes[size_t(m_Filling)] = 0;
     }
     // The slot being filled is outside the ring: only this thread touches it until it is handed over.
-    std::vector<char>& l_Slot = m_Slots[size_t(m_Filling)];
-    if (l_Slot.empty())
-        l_Slot.resize(size_t(c_SlotBytes));
     const qint64 l_Used = m_Sizes[size_t(m_Filling)];
     *p_Size = std::min(*p_Size, c_SlotBytes - l_Used);
-    return l_Slot.data() + l_Used;
+    return Slot(m_Filling) + l_Used;
+}
+
+char* Md5Worker::Slot(int p_Index)
+{
+    std::vector<char>& l_Slot = m_Slots[size_t(p_Index)];
+    if (l_Slot.empty())
+        l_Slot.resize(size_t(c_SlotBytes));
+    return l_Slot.data();
 }
 
 void Md5Worker::Commit(qint64 p_Size)

@@ -46,6 +46,8 @@ private:
     void Run();
     /// Puts the slot being filled, if any, into the ring.
     void HandOver();
+    /// The caller's thread, for a slot outside the ring: its bytes, allocated on first use.
+    char* Slot(int p_Index);
     /// With m_Mutex held: waits until the worker has hashed every chunk given.
     void Drain();
 
