@@ -163,6 +163,7 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     // Read when each transfer starts: a change holds from the next file on.
     l_Downloader->m_RateLimit = StoredRateLimit();
     l_Downloader->m_SizeHint = std::exchange(m_NextDownloadSize, -1);
+    l_Downloader->m_Next = std::exchange(m_NextAhead, NextFile());
     l_Downloader->moveToThread(m_DownloadThread);
     // The host is called from this object's thread only.
     l_Downloader->m_ReportError = [this](QString p_Text, bool p_Flag) {

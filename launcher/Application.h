@@ -1,6 +1,7 @@
 #pragma once
 #include "net/HTTP_ContentRequests.h"
 #include "net/HTTP_DownloadFileRequest.h"
+#include "net/NextFile.h"
 #include "launcher/LauncherLocale.h"
 
 #include <QMap>
@@ -103,6 +104,9 @@ public:
     /// The size the size request gave the file of the next HTTP_DownloadFile (-1 unknown): lets a large file's
     /// transfer bound its read buffer from the first byte. App thread; the call takes it.
     qint64 m_NextDownloadSize = -1;
+    /// The file expected after the next HTTP_DownloadFile, whose request goes out while that one's body
+    /// travels. App thread; the call takes it.
+    NextFile m_NextAhead;
 
     std::map<QNetworkReply*, void*> m_UnusedRequests;
     QMutex m_UnusedRequestsMutex{QMutex::Recursive};

@@ -89,6 +89,9 @@ public:
     bool m_HoldsTurn = false; ///< app thread
     /// CDN hosts that delivered nothing in this run; avoided while another host remains.
     QStringList m_FailedCdnHosts; ///< app thread
+    /// The base URL drawn for the file asked ahead (m_DrawnFor, its path), which its turn keeps. App thread.
+    QString m_DrawnFor;
+    QString m_DrawnBaseUrl;
     /// Number of the current manifest pass. A newer pass (Install, Repair, RebuildManifests,
     /// Uninstall, new build information) supersedes an older one, whose queued or running
     /// steps then end without touching the download list, the list files or the status.
@@ -144,6 +147,10 @@ public:
     /// Sets m_BaseUrl for the file (0x40: the application server, else a random CDN).
     void SelectBaseUrl(const ManifestFile& p_File, bool p_Log);
     QString RandomCdnBaseUrl();
+    /// The CDN hosts a file may be sent to: those not failing, or all when every one failed.
+    QStringList UsableCdnHosts() const;
+    /// Tells the download of the current file which file follows it, so that its request goes out ahead.
+    void DrawNextFile();
     /// Notes the CDN host of p_Url as failing (its transfer delivered nothing).
     void MarkCdnFailed(const QString& p_Url);
     /// The content-store hand-off: at the end of pass p_Pass, with ".IsCASCEnabled" true, runs the phases.

@@ -4,6 +4,7 @@
 #include "launcher/InstallFolder.h"
 #include "platform/Platform.h"
 #include "launcher/StandartApplication.h"
+#include "net/Deployment.h"
 #include "platform/ThreadOwner.h"
 
 #include <QDebug>
@@ -217,7 +218,26 @@ void StandartApplication::DownloadCurrentFile()
     const QString l_Part = m_InstallationPath + l_Entry.Path + ".part";
     m_PartAtStart = qMax<qint64>(0, QFileInfo(l_Part).size());
     m_NextDownloadSize = m_KnownSizes.value(l_Entry.Path, -1);
+    DrawNextFile();
     m_CurrentRequest = HTTP_DownloadFile(m_BaseUrl + m_FolderName + "/" + l_Entry.Location, l_Part, true);
+}
+
+void StandartApplication::DrawNextFile()
+{
+    KESTRUN_OWNED_BY(thread());
+    m_DrawnFor.clear();
+    if (m_CurrentIndex + 1 >= m_DownloadList.size())
+        return;
+    const ManifestFile& l_Next = m_DownloadList[m_CurrentIndex + 1];
+    if (!InsideInstallFolder(l_Next.Path))
+        return;
+    // Its host is drawn now and kept for its turn (SelectBaseUrl), so that the request sent ahead is the one
+    // its turn asks.
+    m_DrawnFor = l_Next.Path;
+    m_DrawnBaseUrl = (l_Next.Flags & FlagFromServer) ? Deployment::ServerBaseUrl() : RandomCdnBaseUrl();
+    m_NextAhead.Url = m_DrawnBaseUrl + m_FolderName + "/" + l_Next.Location;
+    m_NextAhead.Path = m_InstallationPath + l_Next.Path + ".part";
+    m_NextAhead.SizeHint = m_KnownSizes.value(l_Next.Path, -1);
 }
 
 void StandartApplication::ApplyFileAttributes()

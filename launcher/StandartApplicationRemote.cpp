@@ -85,18 +85,22 @@ void StandartApplication::OnCdnListReceived(QByteArray* p_Data)
     OnManifestReceived();
 }
 
-QString StandartApplication::RandomCdnBaseUrl()
+QStringList StandartApplication::UsableCdnHosts() const
 {
-    // Without any CDN host the application server serves the files itself.
-    if (m_CdnList.isEmpty())
-        return Deployment::ServerBaseUrl();
     // A host that is down would otherwise use up the restarts of every file sent to it.
     QStringList l_Hosts;
     for (const QString& l_Host : m_CdnList)
         if (!m_FailedCdnHosts.contains(l_Host))
             l_Hosts.append(l_Host);
-    if (l_Hosts.isEmpty())
-        l_Hosts = m_CdnList;
+    return l_Hosts.isEmpty() ? m_CdnList : l_Hosts;
+}
+
+QString StandartApplication::RandomCdnBaseUrl()
+{
+    // Without any CDN host the application server serves the files itself.
+    if (m_CdnList.isEmpty())
+        return Deployment::ServerBaseUrl();
+    const QStringList l_Hosts = UsableCdnHosts();
     return "http://" + l_Hosts.at(std::rand() % l_Hosts.size()) + "/";
 }
 
@@ -115,12 +119,18 @@ void StandartApplication::MarkCdnFailed(const QString& p_Url)
 void StandartApplication::SelectBaseUrl(const ManifestFile& p_File, bool p_Log)
 {
     KESTRUN_OWNED_BY(thread());
+    const QString l_Drawn = p_File.Path == m_DrawnFor ? m_DrawnBaseUrl : QString();
+    m_DrawnFor.clear();
     if (p_File.Flags & FlagFromServer)
     {
         m_BaseUrl = Deployment::ServerBaseUrl();
         return;
     }
-    m_BaseUrl = RandomCdnBaseUrl();
+    // The host its request went ahead to, unless that host failed since.
+    bool l_Usable = false;
+    for (const QString& l_Host : UsableCdnHosts())
+        l_Usable = l_Usable || l_Drawn == "http://" + l_Host + "/";
+    m_BaseUrl = l_Usable ? l_Drawn : RandomCdnBaseUrl();
     if (p_Log)
         qWarning().noquote().nospace() << "Selected CDN " << m_Name << " " << m_BaseUrl;
 }

@@ -2,6 +2,7 @@
 #include "net/Deployment.h"
 #include "net/DownloadThread.h"
 #include "net/ModuleNetwork.h"
+#include "net/RequestAhead.h"
 #include "net/Transfer.h"
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
@@ -240,17 +241,52 @@ bool ApplicationAsyncHttpDownloader::StartDownload()
 
     m_Transfer = new Transfer(m_NetworkManager, this);
     m_Transfer->SetLimiter(m_Limiter);
-    m_Transfer->SetStopWhen([this] { return StopWanted(); });
+    m_Transfer->SetStopWhen([this] { return StopNow(); });
     connect(m_Transfer, SIGNAL(HeadersReceived()), this, SLOT(HTTP_MedaDataChanged()), Qt::DirectConnection);
     connect(m_Transfer, SIGNAL(BodyWritten(qint64)), this, SLOT(HTTP_OnReadyRead()), Qt::DirectConnection);
     connect(m_Transfer, SIGNAL(Progress(qint64, qint64)), this, SLOT(HTTP_OnProgressUpdate(qint64, qint64)),
             Qt::DirectConnection);
     connect(m_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_DownloadFinished()), Qt::DirectConnection);
+    connect(m_Transfer, &Transfer::Sent, this, [this] { AskAhead(); }, Qt::DirectConnection);
     TransferRequest l_Asked = TransferRequest::Append(m_Request->Url, m_Request->FileSize);
     l_Asked.SizeHint = m_SizeHint;
-    m_Transfer->Start(l_Asked, m_Sink.get(), std::exchange(m_NextDelayMs, 0));
+    // A file's first request may have been sent ahead while the file before travelled: taken over, its answer
+    // may already be here; anything else held (another file, a plan that changed) is dropped before this
+    // request goes out. A restart leaves the next file's request alone, and is never queued behind it on a
+    // connection (an answer nobody reads yet could hold it there).
+    const bool l_First = !m_Begun;
+    l_Asked.Pipelined = l_First && UsesAhead();
+    QNetworkReply* l_Sent = l_First && m_Host ? m_Host->Ahead().Take(l_Asked) : nullptr;
+    m_Transfer->Start(l_Asked, m_Sink.get(), std::exchange(m_NextDelayMs, 0), l_Sent);
     qWarning() << "ApplicationAsyncHttpDownloader::StartDownload end";
     return true;
+}
+
+bool ApplicationAsyncHttpDownloader::StopNow()
+{
+    if (!StopWanted())
+        return false;
+    // Dropped before the stopped file's reply is cut: Qt would otherwise send it again on a new connection.
+    if (m_Host)
+        m_Host->Ahead().Drop();
+    return true;
+}
+
+bool ApplicationAsyncHttpDownloader::UsesAhead() const
+{
+    return m_Host && m_RateLimit == 0 && Deployment::AskAhead();
+}
+
+void ApplicationAsyncHttpDownloader::AskAhead()
+{
+    KESTRUN_OWNED_BY(TransferThread());
+    if (!UsesAhead() || m_Next.Url.isEmpty() || StopWanted())
+        return;
+    // Asked from what its file already holds, as its own turn would; a turn that finds otherwise drops it.
+    TransferRequest l_Next = TransferRequest::Append(m_Next.Url, QFileInfo(m_Next.Path).size());
+    l_Next.SizeHint = m_Next.SizeHint;
+    l_Next.Pipelined = true;
+    m_Host->Ahead().Ask(l_Next);
 }
 
 void ApplicationAsyncHttpDownloader::EmitProgress(bool p_Force)
@@ -484,6 +520,8 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
     {
     case TransferVerdict::Complete:
         m_Request->EndedWhole = true;
+        if (m_Host)
+            m_Host->Ahead().KeptAlive(m_Request->Url);
         break;
     case TransferVerdict::Check:
         qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError nothing left to fetch at byte"
@@ -528,6 +566,8 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
     }
 
     const bool l_Stop = m_Request->StopRequested;
+    if (l_Stop && m_Host)
+        m_Host->Ahead().Drop();
     if (l_Stop && !m_Request->Resume)
     {
         m_Sink->Close();

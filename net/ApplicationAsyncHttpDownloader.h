@@ -1,5 +1,6 @@
 #pragma once
 #include "net/HTTP_DownloadFileRequest.h"
+#include "net/NextFile.h"
 #include "platform/QtCompat.h"
 
 #include <QNetworkReply>
@@ -48,6 +49,8 @@ public:
     DownloadThread* m_Host = nullptr;
     qint64 m_RateLimit = 0; ///< bytes per second for all transfers on m_Host, from the settings; 0: unlimited
     qint64 m_SizeHint = -1;  ///< the file's size as the size request gave it; -1 unknown (TransferRequest::SizeHint)
+    /// The file expected after this one, asked ahead on m_Host once this file's request is out.
+    NextFile m_Next;
 
     ApplicationAsyncHttpDownloader();
     ~ApplicationAsyncHttpDownloader() override;
@@ -98,6 +101,12 @@ private:
     void EndTransfer();
     /// Queues the clean-up action (once): it waits for the transfer's end, then deletes the downloader.
     void PostCleanUp();
+    /// Requests go out one file ahead (on m_Host, unlimited, unless the deployment says no).
+    bool UsesAhead() const;
+    /// On the transfer's thread, once this file's request is out: the next file's request follows it.
+    void AskAhead();
+    /// Asked by the transfer: true when a stop is wanted, and then the request ahead is gone.
+    bool StopNow();
     bool StopWanted() const { return (m_Request && m_Request->StopRequested) || m_Abandoned; }
     /// Owner of the members below: m_Host, or this thread when the transfer runs on a thread of its own.
     QThread* TransferThread();

@@ -67,5 +67,10 @@ bool Deployment::HashWhileWriting()
     return qgetenv("KESTRUN_HASH_WHILE_WRITING").trimmed() != "0";
 }
 
+bool Deployment::AskAhead()
+{
+    return qgetenv("KESTRUN_ASK_AHEAD").trimmed() != "0";
+}
+
 } // namespace Launcher
 } // namespace Orvane

@@ -31,6 +31,9 @@ public:
     /// Downloads are hashed as they are written (KESTRUN_HASH_WHILE_WRITING, 1); 0: the caller reads each
     /// finished file back, as it does when the digest is missing (a kept part it could not read).
     static bool HashWhileWriting();
+    /// The next file's request is sent while the current file's body travels (KESTRUN_ASK_AHEAD, 1); 0: each
+    /// request waits for the end of the file before it.
+    static bool AskAhead();
 
 private:
     static QString Text(const char* p_Variable, const char* p_Default);

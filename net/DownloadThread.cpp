@@ -1,5 +1,6 @@
 #include "net/DownloadThread.h"
 #include "net/ModuleNetwork.h"
+#include "net/RequestAhead.h"
 
 namespace Orvane {
 namespace Launcher {
@@ -19,8 +20,11 @@ void DownloadThread::Launch()
 void DownloadThread::run()
 {
     m_Manager = ModuleNetwork::NewManager(nullptr);
+    m_Ahead = new RequestAhead(m_Manager);
     m_Ready.release();
     exec();
+    delete m_Ahead;
+    m_Ahead = nullptr;
     delete m_Manager;
     m_Manager = nullptr;
 }

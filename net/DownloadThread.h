@@ -9,6 +9,8 @@ class QNetworkAccessManager;
 namespace Orvane {
 namespace Launcher {
 
+class RequestAhead;
+
 /// The long-lived thread on which the application's file transfers run one after the other. Its one
 /// network manager keeps connections alive between files, so consecutive files from a host share a
 /// connection instead of paying a handshake each. Owned by the application; the manager belongs to this thread.
@@ -21,6 +23,7 @@ public:
     /// Starts the thread; returns once its network manager exists.
     void Launch();
     QNetworkAccessManager* Manager() const { return m_Manager; } ///< this thread
+    RequestAhead& Ahead() { return *m_Ahead; }                    ///< this thread: the next file's request
     RateLimiter& Limiter() { return RateLimiter::Shared(); }      ///< any thread
 
 protected:
@@ -28,6 +31,7 @@ protected:
 
 private:
     QNetworkAccessManager* m_Manager = nullptr; ///< created and deleted by run()
+    RequestAhead* m_Ahead = nullptr;            ///< created and deleted by run(), before the manager goes
     QSemaphore m_Ready; ///< released by run() once the manager exists
 };
 

@@ -25,7 +25,8 @@ int HttpAnswer::Status(const QNetworkReply* p_Reply)
 bool HttpAnswer::IsRedirect(const QNetworkReply* p_Reply)
 {
     const int l_Status = Status(p_Reply);
-    return l_Status >= 300 && l_Status < 400 && p_Reply->hasRawHeader("Location");
+    // While Qt sends the next request of a chain, the reply keeps the 3xx status without its headers.
+    return l_Status >= 300 && l_Status < 400 && (p_Reply->hasRawHeader("Location") || !p_Reply->isFinished());
 }
 
 qint64 HttpAnswer::RangeStart(const QNetworkReply* p_Reply)

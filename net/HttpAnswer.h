@@ -12,7 +12,8 @@ class HttpAnswer
 public:
     /// The HTTP status, 0 before the status line (or for another scheme).
     static int Status(const QNetworkReply* p_Reply);
-    /// A 3xx answer that Qt follows by itself: not the final answer yet.
+    /// A 3xx answer that Qt follows by itself, or one it is following (the reply not finished yet): not the
+    /// final answer yet.
     static bool IsRedirect(const QNetworkReply* p_Reply);
 
     /// First byte and total size of a "Content-Range: bytes A-B/N" (or "bytes */N") header;

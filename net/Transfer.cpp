@@ -37,6 +37,11 @@ Transfer::Transfer(QNetworkAccessManager* p_Manager, QObject* p_Parent) : QObjec
 
 Transfer::~Transfer()
 {
+    if (m_Sent)
+    {
+        m_Sent->abort();
+        m_Sent->deleteLater();
+    }
     if (m_Reply)
     {
         m_Reply->disconnect(this);
@@ -73,10 +78,39 @@ QNetworkRequest Transfer::NewRequest(const QString& p_Url)
     return l_Request;
 }
 
-void Transfer::Start(const TransferRequest& p_Request, TransferSink* p_Sink, int p_DelayMs)
+QNetworkRequest Transfer::BodyRequest(const TransferRequest& p_Request)
+{
+    QNetworkRequest l_Request = NewRequest(p_Request.Url);
+    if (p_Request.From >= 0 && !p_Request.SizeOnly)
+        l_Request.setRawHeader("Range", "bytes=" + QByteArray::number(p_Request.From) + "-" +
+                                            (p_Request.To >= 0 ? QByteArray::number(p_Request.To) : QByteArray()));
+    if (p_Request.Pipelined && !p_Request.SizeOnly)
+        l_Request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
+    return l_Request;
+}
+
+qint64 Transfer::ReadBufferFor(const TransferRequest& p_Request, const RateLimiter* p_Limiter)
+{
+    // With any bound Qt may drop bytes it has not handed over yet when the server closes (a resume fetches
+    // them again, but they were received), so without a limit the buffer starts unbounded; past a large
+    // body's first 2 MiB it is bounded (Take), since the network outruns the hashing there and would fill
+    // memory. A body known to be large is bounded from its first byte: bounded only once it flows, Qt had
+    // often read tens of MiB ahead already. Under a limit a small buffer makes the server feel it instead of
+    // filling memory at full speed.
+    if (p_Request.SizeOnly)
+        return c_SizeReadBuffer;
+    if (p_Limiter && p_Limiter->Limited())
+        return qBound<qint64>(16 * 1024, p_Limiter->Rate() / 4, Deployment::ReadBufferBytes());
+    if (p_Request.SizeHint - std::max<qint64>(0, p_Request.From) > c_LargeBody)
+        return c_LargeReadBuffer;
+    return 0;
+}
+
+void Transfer::Start(const TransferRequest& p_Request, TransferSink* p_Sink, int p_DelayMs, QNetworkReply* p_Sent)
 {
     KESTRUN_OWNED_BY(m_Manager->thread());
     m_Request = p_Request;
+    m_Sent = p_Sent;
     m_Sink = p_Sink;
     m_DelayMs = std::max(0, p_DelayMs);
     m_Waiting.start();
@@ -138,17 +172,19 @@ void Transfer::Issue()
     const bool l_OpenLater = m_Sink && m_Sink->OpensAfterSending();
     if (m_Sink && !l_OpenLater && !OpenSink())
         return Judge();
-    QNetworkRequest l_Request = NewRequest(m_Request.Url);
-    if (m_Request.From >= 0 && !m_Request.SizeOnly)
-        l_Request.setRawHeader("Range", "bytes=" + QByteArray::number(m_Request.From) + "-" +
-                                            (m_Request.To >= 0 ? QByteArray::number(m_Request.To) : QByteArray()));
     m_Result.Ending = TransferEnding();
     m_Result.Ending.AskedFrom = m_Request.SizeOnly ? -1 : m_Request.From;
     m_Answered = m_Accepted = false;
     m_TlsProblems.clear();
 
     const bool l_Head = m_Request.SizeOnly && !m_HeadRefused;
-    m_Reply = l_Head ? m_Manager->head(l_Request) : m_Manager->get(l_Request);
+    const bool l_Adopted = m_Sent != nullptr;
+    if (l_Adopted)
+        m_Reply = std::exchange(m_Sent, nullptr);
+    else if (l_Head)
+        m_Reply = m_Manager->head(BodyRequest(m_Request));
+    else
+        m_Reply = m_Manager->get(BodyRequest(m_Request));
     // Nothing of the answer is read before this function returns: the file is opened while the request
     // travels. A file that cannot be opened calls the request off.
     if (l_OpenLater && !OpenSink())
@@ -159,29 +195,32 @@ void Transfer::Issue()
         return Judge();
     }
     m_Result.Ending.Kept = m_Sink ? m_Sink->Size() : 0;
-    // With any bound Qt may drop bytes it has not handed over yet when the server closes (a resume fetches
-    // them again, but they were received), so without a limit the buffer starts unbounded; past a large
-    // body's first 2 MiB it is bounded (Take), since the network outruns the hashing there and would fill
-    // memory. A body known to be large is bounded from its first byte: bounded only once it flows, Qt had
-    // often read tens of MiB ahead already. Under a limit a small buffer makes the server feel it instead of
-    // filling memory at full speed.
-    qint64 l_Buffer = 0;
-    if (m_Request.SizeOnly)
-        l_Buffer = c_SizeReadBuffer;
-    else if (m_Limiter && m_Limiter->Limited())
-        l_Buffer = qBound<qint64>(16 * 1024, m_Limiter->Rate() / 4, Deployment::ReadBufferBytes());
-    else if (m_Request.SizeHint - std::max<qint64>(0, m_Request.From) > c_LargeBody)
-        l_Buffer = c_LargeReadBuffer;
-    m_Reply->setReadBufferSize(l_Buffer);
-    connect(m_Reply, &QNetworkReply::metaDataChanged, this, &Transfer::OnMetaData);
-    connect(m_Reply, &QNetworkReply::readyRead, this, &Transfer::OnReadyRead);
-    connect(m_Reply, &QNetworkReply::downloadProgress, this, [this](qint64 p_Received, qint64 p_Total) {
+    m_Reply->setReadBufferSize(ReadBufferFor(m_Request, m_Limiter));
+    // Each slot hears only the reply in flight (a HEAD refused leaves an old one behind).
+    QNetworkReply* l_Reply = m_Reply;
+    connect(l_Reply, &QNetworkReply::metaDataChanged, this, [this, l_Reply] {
+        if (l_Reply == m_Reply)
+            OnMetaData();
+    });
+    connect(l_Reply, &QNetworkReply::readyRead, this, [this, l_Reply] {
+        if (l_Reply == m_Reply)
+            OnReadyRead();
+    });
+    connect(l_Reply, &QNetworkReply::downloadProgress, this, [this, l_Reply](qint64 p_Received, qint64 p_Total) {
+        if (l_Reply != m_Reply)
+            return;
         m_SinceActivity.restart();
         if (m_Accepted)
             emit Progress(p_Received, p_Total);
     });
-    connect(m_Reply, &QNetworkReply::finished, this, &Transfer::OnFinished);
-    connect(m_Reply, Compat::ReplyError, this, &Transfer::OnError);
+    connect(l_Reply, &QNetworkReply::finished, this, [this, l_Reply] {
+        if (l_Reply == m_Reply)
+            OnFinished();
+    });
+    connect(l_Reply, Compat::ReplyError, this, [this, l_Reply](QNetworkReply::NetworkError p_Error) {
+        if (l_Reply == m_Reply)
+            OnError(p_Error);
+    });
 #ifndef QT_NO_SSL
     connect(m_Reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError>& p_Errors) {
         // Never ignored: the handshake fails and the reason is told.
@@ -212,6 +251,21 @@ void Transfer::Issue()
     });
 #endif
     m_SinceActivity.start();
+    emit Sent();
+    if (l_Adopted)
+        CatchUp();
+}
+
+void Transfer::CatchUp()
+{
+    // Nothing runs between the connections above and this: no signal of the reply falls in between.
+    QNetworkReply* l_Reply = m_Reply;
+    if (l_Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+        OnMetaData();
+    if (m_Reply == l_Reply && l_Reply->bytesAvailable() > 0)
+        OnReadyRead();
+    if (m_Reply == l_Reply && l_Reply->isFinished())
+        OnFinished();
 }
 
 bool Transfer::OpenSink()
@@ -227,7 +281,7 @@ bool Transfer::OpenSink()
 void Transfer::OnMetaData()
 {
     KESTRUN_OWNED_BY(m_Manager->thread());
-    if (!m_Reply || sender() != m_Reply || m_Answered)
+    if (!m_Reply || m_Answered)
         return;
     m_SinceActivity.restart();
     if (HttpAnswer::IsRedirect(m_Reply))
@@ -321,7 +375,7 @@ void Transfer::OnMetaData()
 void Transfer::OnReadyRead()
 {
     KESTRUN_OWNED_BY(m_Manager->thread());
-    if (!m_Reply || sender() != m_Reply)
+    if (!m_Reply)
         return;
     m_SinceActivity.restart();
     if (m_Accepted)
@@ -405,7 +459,7 @@ void Transfer::Cut()
 void Transfer::OnError(QNetworkReply::NetworkError p_Error)
 {
     KESTRUN_OWNED_BY(m_Manager->thread());
-    if (!m_Reply || sender() != m_Reply)
+    if (!m_Reply)
         return;
     if (p_Error == QNetworkReply::OperationCanceledError)
         return; // the echo of an abort
@@ -416,7 +470,7 @@ void Transfer::OnError(QNetworkReply::NetworkError p_Error)
 void Transfer::OnFinished()
 {
     KESTRUN_OWNED_BY(m_Manager->thread());
-    if (!m_Reply || sender() != m_Reply)
+    if (!m_Reply)
         return;
     // Everything the reply holds reaches the sink before the ending is judged.
     Take(false);

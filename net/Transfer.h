@@ -55,8 +55,10 @@ public:
     void SetStopWhen(std::function<bool()> p_Stop);
 
     /// Asks p_Request into p_Sink (kept by the caller, open or openable) after p_DelayMs.
-    /// Ended() always follows, never from inside this call.
-    void Start(const TransferRequest& p_Request, TransferSink* p_Sink, int p_DelayMs = 0);
+    /// Ended() always follows, never from inside this call. p_Sent: a reply to p_Request already sent (asked
+    /// ahead, see RequestAhead), which this transfer takes over and reads as if it had sent it.
+    void Start(const TransferRequest& p_Request, TransferSink* p_Sink, int p_DelayMs = 0,
+               QNetworkReply* p_Sent = nullptr);
     /// Any thread.
     void Stop() { m_Stop = true; }
 
@@ -68,12 +70,18 @@ public:
 
     /// Every request of the module: tolerant URL, redirects, identity encoding, the module's User-Agent.
     static QNetworkRequest NewRequest(const QString& p_Url);
+    /// The request of p_Request's body: NewRequest, its Range, and pipelining when p_Request allows it.
+    static QNetworkRequest BodyRequest(const TransferRequest& p_Request);
+    /// The read buffer of p_Request's reply (QNetworkReply::setReadBufferSize; 0 unbounded).
+    static qint64 ReadBufferFor(const TransferRequest& p_Request, const RateLimiter* p_Limiter);
     static QByteArray UserAgent();
     /// A reason for p_Error a user can act on (TLS problems named); no credentials in it.
     static QString Describe(QNetworkReply::NetworkError p_Error, int p_Status, const QStringList& p_TlsProblems,
                             const QString& p_QtText);
 
 signals:
+    /// The request went out (or a reply sent ahead was taken over).
+    void Sent();
     /// The final answer's headers, accepted as the body (200 or 206 that fits).
     void HeadersReceived();
     /// p_Bytes just went into the sink.
@@ -84,6 +92,8 @@ signals:
 
 private:
     void Issue();
+    /// What the reply did before it was taken over, told again now that it is watched.
+    void CatchUp();
     /// Opens the sink; false: the ending says why.
     bool OpenSink();
     void Tick();
@@ -107,6 +117,7 @@ private:
     TransferRequest m_Request;
     TransferSink* m_Sink = nullptr;
     QNetworkReply* m_Reply = nullptr;
+    QNetworkReply* m_Sent = nullptr; ///< a reply sent ahead, taken over at Issue
     QTimer* m_Watchdog = nullptr;
     Compat::ElapsedTimer m_SinceActivity;
     Compat::ElapsedTimer m_Waiting;

@@ -16,6 +16,8 @@ struct TransferRequest
     /// Bytes of the whole resource as an earlier answer gave them (-1 unknown): bounds nothing, only lets a large
     /// body have a bounded read buffer from its first byte.
     qint64 SizeHint = -1;
+    /// Another GET may be sent behind this one on its connection before its answer ends (HTTP pipelining).
+    bool Pipelined = false;
 
     /// Whole resource appended to what the sink holds (p_Kept > 0: asked from there).
     static TransferRequest Append(const QString& p_Url, qint64 p_Kept, qint64 p_ExpectedSize = -1)

@@ -1,6 +1,8 @@
 // One-file downloads against the loopback server: the file on disk, the signals
 // the application receives, the stop protocol and the errors the host is shown.
 #include "net/ApplicationAsyncHttpDownloader.h"
+#include "net/DownloadThread.h"
+#include "net/RequestAhead.h"
 #include "support/BareApplication.h"
 #include "support/GameFixture.h"
 #include "support/TestHttpServer.h"
@@ -301,6 +303,84 @@ private slots:
         QVERIFY(m_Completions.size() == 5 && m_Restarts == 1 && ReadFile(Target()) == m_Body);
         QCOMPARE(m_Server.Requests("/f").size(), 4);
         QVERIFY(m_Server.Connections() <= 1);
+    }
+
+    /// Downloads /f with /b announced as the file after it, once a first file has ended whole.
+    HTTP_DownloadFileRequest* DownloadWithNextAnnounced(const QString& p_Next)
+    {
+        Download(false);
+        if (!WaitIdle())
+            return nullptr;
+        m_Server.ClearRequests();
+        m_Server.SetFault("/f", With(&Fault::BytesPerSecond, 4000000)); // its body travels a while
+        m_App->m_NextAhead = {m_Server.Url(p_Next), m_Dir->filePath(p_Next + ".part"), -1};
+        return Download(false);
+    }
+
+    void nextFileIsAskedAheadOnTheSameConnection()
+    {
+        // Its answer follows the current file's on the kept-alive connection: no round trip between
+        // the two, no second request and no second connection.
+        const QByteArray l_Next = TestHttpServer::Pattern(300000, 3);
+        m_Server.SetResource("/b", l_Next);
+        QVERIFY(DownloadWithNextAnnounced("b"));
+        QVERIFY(WaitIdle());
+        QTRY_COMPARE(m_Server.Requests("/b").size(), 1); // before its turn
+        m_App->HTTP_DownloadFile(m_Server.Url("b"), m_Dir->filePath("b.part"), true);
+        QVERIFY(WaitIdle());
+        QCOMPARE(m_Completions.size(), 3);
+        QVERIFY(ReadFile(Target()) == m_Body && ReadFile(m_Dir->filePath("b.part")) == l_Next);
+        QCOMPARE(m_Server.Requests("/b").size(), 1);
+        QCOMPARE(m_Server.Connections(), 0);
+    }
+
+    void requestAheadIsDroppedWhenItsTurnDiffers_data()
+    {
+        QTest::addColumn<QString>("turn");
+        QTest::newRow("its file grew meanwhile") << "grown";
+        QTest::newRow("another file comes first") << "other";
+    }
+
+    void requestAheadIsDroppedWhenItsTurnDiffers()
+    {
+        // What comes instead is asked from its own byte, and never waits behind the answer nobody reads
+        // (one that never comes, here).
+        QFETCH(QString, turn);
+        const QByteArray l_Next = TestHttpServer::Pattern(300000, 4);
+        m_Server.SetResource("/b", l_Next);
+        m_Server.SetResource("/c", l_Next);
+        if (turn == "other")
+            m_Server.SetFault("/b", With(&Fault::NoAnswer, true));
+        QVERIFY(DownloadWithNextAnnounced("b"));
+        QVERIFY(WaitIdle());
+        QTRY_COMPARE(m_Server.Requests("/b").size(), 1);
+        const QString l_File = turn == "other" ? "c" : "b";
+        if (turn == "grown")
+            QVERIFY(WriteFile(m_Dir->filePath("b.part"), l_Next.left(1000)));
+        m_App->HTTP_DownloadFile(m_Server.Url(l_File), m_Dir->filePath(l_File + ".part"), true);
+        QVERIFY(WaitIdle());
+        QVERIFY(ReadFile(m_Dir->filePath(l_File + ".part")) == l_Next);
+        const QList<TestHttpServer::Request> l_Asked = m_Server.Requests("/" + l_File);
+        QVERIFY(!l_Asked.isEmpty());
+        QCOMPARE(l_Asked.last().Range, QByteArray(turn == "grown" ? "bytes=1000-" : ""));
+    }
+
+    void stopDropsTheRequestAhead()
+    {
+        // A stop ends the traffic: the request sent ahead goes with the stopped file's.
+        m_Server.SetResource("/b", m_Body);
+        HTTP_DownloadFileRequest* l_Request = DownloadWithNextAnnounced("b");
+        QVERIFY(l_Request);
+        const auto l_Holds = [this] {
+            bool l_Held = false;
+            DownloadThread* l_Thread = m_App->m_DownloadThread;
+            QMetaObject::invokeMethod(
+                l_Thread->Manager(), [&] { l_Held = l_Thread->Ahead().Holds(); }, Qt::BlockingQueuedConnection);
+            return l_Held;
+        };
+        QTRY_VERIFY(m_LastProgress.FileSize > 0 && l_Holds());
+        QVERIFY(StopAndWait(l_Request));
+        QVERIFY(!l_Holds());
     }
 
     void recordLifetime()

@@ -1,10 +1,12 @@
 // The transfer engine: how every ending is classified, and what one transfer does with the bytes it
 // received under the faults a network produces (closed, stalled, refused ranges, busy servers, TLS).
 #include "net/RateLimiter.h"
+#include "net/RequestAhead.h"
 #include "net/Transfer.h"
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
 #include "support/BareApplication.h"
+#include "support/Files.h"
 #include "support/FakeHost.h"
 #include "support/TestHttpServer.h"
 #include "support/TestTlsServer.h"
@@ -52,7 +54,7 @@ class tst_Transfer : public QObject
 
     /// Runs one transfer to its end.
     TransferResult Run(const TransferRequest& p_Request, TransferSink* p_Sink, Transfer** p_Started = nullptr,
-                       std::function<void(Transfer&)> p_Setup = {})
+                       std::function<void(Transfer&)> p_Setup = {}, QNetworkReply* p_Sent = nullptr)
     {
         Transfer l_Transfer(m_Manager.get());
         bool l_Ended = false;
@@ -60,7 +62,7 @@ class tst_Transfer : public QObject
         connect(&l_Transfer, &Transfer::Ended, this, [&] { l_Ended = true, ++l_Ends; });
         if (p_Setup)
             p_Setup(l_Transfer);
-        l_Transfer.Start(p_Request, p_Sink);
+        l_Transfer.Start(p_Request, p_Sink, 0, p_Sent);
         if (p_Started)
             *p_Started = &l_Transfer;
         [&] { QTRY_VERIFY_WITH_TIMEOUT(l_Ended, 20000); }();
@@ -410,6 +412,74 @@ private slots:
         QVERIFY2(l_Result.Reason.contains(reason), qPrintable(l_Result.Reason));
         QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "permanent");
         QVERIFY(l_Sink->Data().isEmpty());
+    }
+
+    /// A reply sent ahead and taken over at its turn ends as one sent at that turn: the same verdict, status
+    /// and bytes, whether it had finished, was still streaming or had no answer yet, failed or not.
+    void replySentAheadEndsAsIfSentAtItsTurn_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("kept");       // bytes of the file the sink holds already
+        QTest::addColumn<QString>("takenOver"); // "at once", "streaming", "finished"
+        QTest::newRow("whole, finished") << Fault() << 0 << "finished";
+        QTest::newRow("whole, streaming") << With(&Fault::BytesPerSecond, 4000000) << 0 << "streaming";
+        QTest::newRow("whole, no answer yet") << With(&Fault::DelayMs, 300) << 0 << "at once";
+        QTest::newRow("resumed, finished") << Fault() << 400000 << "finished";
+        QTest::newRow("resumed, streaming") << With(&Fault::BytesPerSecond, 4000000) << 400000 << "streaming";
+        QTest::newRow("206 from the wrong byte") << With(&Fault::WrongRangeStart, true) << 400000 << "finished";
+        QTest::newRow("404 page") << With(&Fault::Status, 404) << 0 << "finished";
+        QTest::newRow("503") << With(&Fault::Status, 503) << 400000 << "finished";
+        QTest::newRow("closed mid-body") << With(&Fault::CloseAfterBytes, 300000) << 0 << "finished";
+        QTest::newRow("closed mid-body, resumed") << With(&Fault::CloseAfterBytes, 300000) << 400000 << "finished";
+        // Taken over while Qt follows a redirect to a late answer: the 3xx is not the answer.
+        QTest::newRow("redirected, between the two") << With(&Fault::RedirectTo, QString("/g")) << 0 << "redirected";
+        QTest::newRow("redirected, resumed") << With(&Fault::RedirectTo, QString("/g")) << 400000 << "redirected";
+    }
+
+    void replySentAheadEndsAsIfSentAtItsTurn()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(int, kept);
+        QFETCH(QString, takenOver);
+        if (!fault.RedirectTo.isEmpty())
+        {
+            fault.RedirectTo = m_Server.Url("g");
+            m_Server.SetResource("/g", m_Body);
+            m_Server.SetFault("/g", With(&Fault::DelayMs, 300));
+        }
+        m_Server.SetFault("/f", fault);
+        const TransferRequest l_Request = TransferRequest::Append(m_Server.Url("f"), kept, m_Body.size());
+        const auto l_Sink = [&](const QString& p_Name) {
+            QVERIFY(WriteFile(m_Dir->filePath(p_Name), m_Body.left(kept)));
+        };
+        l_Sink("now");
+        auto l_Now = TransferSink::File(m_Dir->filePath("now"));
+        const TransferResult l_AtTurn = Run(l_Request, l_Now.get());
+
+        l_Sink("ahead");
+        RequestAhead l_Ahead(m_Manager.get());
+        l_Ahead.Ask(l_Request);
+        QVERIFY2(!l_Ahead.Holds(), "asked ahead of a host that never ended a transfer whole");
+        l_Ahead.KeptAlive(m_Server.Url("other"));
+        l_Ahead.Ask(l_Request);
+        QVERIFY(l_Ahead.Holds());
+        if (takenOver == "streaming")
+            QTRY_VERIFY_WITH_TIMEOUT(l_Ahead.Held()->bytesAvailable() > 0, 10000);
+        else if (takenOver == "finished")
+            QTRY_VERIFY_WITH_TIMEOUT(l_Ahead.Held()->isFinished(), 10000);
+        else if (takenOver == "redirected")
+            QTRY_COMPARE_WITH_TIMEOUT(
+                l_Ahead.Held()->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 302, 10000);
+        QNetworkReply* l_Sent = l_Ahead.Take(l_Request);
+        QVERIFY(l_Sent && !l_Ahead.Holds());
+        auto l_Taken = TransferSink::File(m_Dir->filePath("ahead"));
+        const TransferResult l_Later = Run(l_Request, l_Taken.get(), nullptr, {}, l_Sent);
+
+        QCOMPARE(TransferClassifier::Name(l_Later.Outcome.Verdict), TransferClassifier::Name(l_AtTurn.Outcome.Verdict));
+        QCOMPARE(l_Later.Ending.Status, l_AtTurn.Ending.Status);
+        QCOMPARE(l_Later.BodyBytes, l_AtTurn.BodyBytes);
+        QVERIFY(ReadFile(m_Dir->filePath("ahead")) == ReadFile(m_Dir->filePath("now")));
+        QVERIFY(m_Body.startsWith(ReadFile(m_Dir->filePath("ahead"))));
     }
 };
 
