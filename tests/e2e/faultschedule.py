@@ -17,7 +17,8 @@ the promises are checked:
   final-repair     a last repair without faults ends with exit 0 (and so with every file whole)
   bytes-served     the bytes served stay within what the build needed, plus a whole file for each
                    corrupted body, plus what a kill explains (the answer in flight, and the files
-                   completed in the last seconds before it, whose list lines were not written yet)
+                   completed in the last seconds before it, whose list lines were not written yet),
+                   plus, at the end of a run killed or failed, the answer asked ahead of the file in flight
 
 Usage: faultschedule.py --bin BIN --www WEB_ROOT --work FOLDER [--runs N] [--seed N]
 Environment: KESTRUN_FAULT_SEED, KESTRUN_FAULT_RUNS (the defaults of --seed and --runs).
@@ -61,6 +62,7 @@ class Schedule:
         self.needed = 0
         self.allowance = {"corrupt": 0, "kill": 0, "client-abort": 0}
         self.kill_times = {}  # run -> monotonic time of the kill
+        self.unfinished = {}  # run -> when it ended, for a run killed or ended without exit 0
         self.damage_log = []  # (monotonic time, served path) of each file damaged by the schedule
         self.unrepaired = set()  # files damaged since the last repair that ended well
         self.scan_began = False  # a repair got the build information since those files were damaged
@@ -249,18 +251,32 @@ class Schedule:
         valid = sum(r.sent for r in responses if r.valid and r.method == "GET")
         corrupt = sum(r.total for r in responses if r.kind == "corrupt" and r.sent > 0)
         kill = 0
+        counted = set()
         for run, at in self.kill_times.items():
-            for r in responses:
+            for i, r in enumerate(responses):
                 if r.run != run or not r.valid or r.method != "GET":
                     continue
                 if r.ended is None or r.ended >= at - 0.05 or r.began >= at:
                     kill += r.sent  # in flight at the kill
+                    counted.add(i)
                 elif r.start + r.sent == r.total and r.ended >= at - KILL_WINDOW:
                     kill += r.total  # completed just before: its list line may not have been written
-        aborted = sum(r.sent for r in responses if r.valid and r.aborted and not r.cut and
+                    counted.add(i)
+        # The client asks the next file while one travels: a run killed or ended without exit 0 may leave
+        # that answer unread (the two latest file answers of the run: the one in flight and the one ahead).
+        ahead = 0
+        for run, at in self.unfinished.items():
+            latest = sorted((r.began, i) for i, r in enumerate(responses)
+                            if r.run == run and r.valid and r.method == "GET" and r.began < at)[-2:]
+            for _, i in latest:
+                if i not in counted:
+                    ahead += responses[i].sent
+                    counted.add(i)
+        aborted = sum(r.sent for i, r in enumerate(responses) if r.valid and r.aborted and not r.cut and
+                      i not in counted and
                       not (r.run in self.kill_times and r.ended and r.ended >= self.kill_times[r.run] - 0.05))
-        self.allowance = {"corrupt": corrupt, "kill": kill, "client-abort": aborted}
-        bound = self.needed + corrupt + kill + aborted
+        self.allowance = {"corrupt": corrupt, "kill": kill, "ahead": ahead, "client-abort": aborted}
+        bound = self.needed + corrupt + kill + ahead + aborted
         if valid > bound:
             self.violate(0, "bytes-served", "%d bytes of the files served, more than the %d the schedule explains "
                          "(needed %d, corrupted bodies %d, kills %d, answers the client dropped %d): %d too many" %
@@ -360,6 +376,8 @@ class Schedule:
                 break
             time.sleep(0.02)
         status = process.wait()
+        if killed or status != 0:
+            self.unfinished[run] = self.kill_times.get(run, time.monotonic())
         out.seek(0)
         err.seek(0)
         stderr = err.read()
@@ -465,9 +483,9 @@ class Schedule:
             sum(faults.values()), ", ".join("%s %d" % kv for kv in sorted(faults.items())), dead_connections))
         print("  build: %d bytes; needed by the schedule (build + damaged files): %d" % (self.build_size, self.needed))
         print("  served: %d bytes of files, %d of them in answers a client may keep; bound %d "
-              "(corrupted bodies %d, kills %d, answers the client dropped %d)" % (
+              "(corrupted bodies %d, kills %d, asked ahead at a run's end %d, answers the client dropped %d)" % (
                   served, valid, bound, self.allowance["corrupt"], self.allowance["kill"],
-                  self.allowance["client-abort"]))
+                  self.allowance["ahead"], self.allowance["client-abort"]))
         print("  re-fetched: %d bytes (bytes of kept answers served again for the same file, "
               "repairs of damaged files not counted)" % (valid - unique))
 

@@ -115,9 +115,11 @@ class FaultServer:
                 self.dead_connections += 1
             threading.Thread(target=self._hold, args=(conn,), daemon=True).start()
 
-    def _hold(self, conn):
-        """Reads and never answers, until the client gives up (or the hold ends)."""
-        deadline = time.monotonic() + self.stall_hold
+    def _hold(self, conn, seconds=None):
+        """Reads and never answers, until the client gives up (or the hold ends). A close reads too, as
+        a web server does before it lets go: closing with requests the client sent ahead still unread
+        would reset the connection, and the client's system would drop body bytes already sent to it."""
+        deadline = time.monotonic() + (self.stall_hold if seconds is None else seconds)
         try:
             while time.monotonic() < deadline and not self.stopping.is_set():
                 ready, _, _ = select.select([conn], [], [], 0.2)
@@ -314,6 +316,7 @@ class _Handler(BaseHTTPRequestHandler):
                 owner._hold(self.connection)
             else:
                 self.connection.shutdown(socket.SHUT_WR)
+                owner._hold(self.connection, 5.0)
 
     def plain(self, status, text, headers=None):
         self.send_response(status)
