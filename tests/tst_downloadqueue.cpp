@@ -537,6 +537,7 @@ private slots:
         // Held: the check asks whether the launcher still runs before each block.
         s_HostThread = QThread::currentThread();
         s_Held = 0;
+        s_Release.acquire(s_Release.available()); // what an earlier row released would let this check through
         m_Run.App->IsLauncherRunning = [] {
             if (s_Hold && QThread::currentThread() != s_HostThread)
                 ++s_Held, s_Release.tryAcquire(1, 30000);
