@@ -362,6 +362,30 @@ private slots:
         QVERIFY2(l_Transfers <= 1, qPrintable(QString::number(l_Transfers)));
     }
 
+    /// The next file's request goes out while the current file travels, to the host drawn for the next file
+    /// then, which its turn keeps: across two CDN hosts every file of the build is asked for once.
+    void nextFileKeepsTheHostItWasAskedOf()
+    {
+        TestHttpServer l_Second;
+        QVERIFY(l_Second.Start());
+        for (int l_I = 0; l_I < 16; ++l_I)
+            m_Build.Add(QString("Data/%1.MPQ").arg(l_I), Bytes(30000, l_I), 0x20);
+        m_Build.Publish(*m_Server);
+        m_Build.Publish(l_Second);
+        m_Server->SetResource("/srv/cdns.info", QString("127.0.0.1:%1 127.0.0.1:%2")
+                                                    .arg(m_Server->Port()).arg(l_Second.Port()).toUtf8());
+        QVERIFY(Run());
+        QCOMPARE(Wrong() + Listed(), QStringList());
+        for (const TestBuild::File& l_File : m_Build.Files)
+        {
+            const QString l_Path = TestBuild::ServedPath(l_File);
+            int l_Gets = 0;
+            for (const TestHttpServer::Request& l_Request : m_Server->Requests(l_Path) + l_Second.Requests(l_Path))
+                l_Gets += l_Request.Method == "GET" ? 1 : 0;
+            QVERIFY2(l_Gets == 1, qPrintable(l_File.Path + ": " + QString::number(l_Gets)));
+        }
+    }
+
     /// Restarts count per file: many files that each fail once all complete.
     void restartBudgetPerFile()
     {
