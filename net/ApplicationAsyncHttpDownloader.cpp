@@ -566,8 +566,8 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
     }
 
     const bool l_Stop = m_Request->StopRequested;
-    if (l_Stop && m_Host)
-        m_Host->Ahead().Drop();
+    if (l_Stop)
+        StopNow(); // a stop that came after the transfer's last look drops the request ahead too
     if (l_Stop && !m_Request->Resume)
     {
         m_Sink->Close();

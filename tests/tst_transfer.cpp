@@ -449,14 +449,14 @@ private slots:
         }
         m_Server.SetFault("/f", fault);
         const TransferRequest l_Request = TransferRequest::Append(m_Server.Url("f"), kept, m_Body.size());
-        const auto l_Sink = [&](const QString& p_Name) {
+        const auto l_Keep = [&](const QString& p_Name) {
             QVERIFY(WriteFile(m_Dir->filePath(p_Name), m_Body.left(kept)));
         };
-        l_Sink("now");
+        l_Keep("now");
         auto l_Now = TransferSink::File(m_Dir->filePath("now"));
         const TransferResult l_AtTurn = Run(l_Request, l_Now.get());
 
-        l_Sink("ahead");
+        l_Keep("ahead");
         RequestAhead l_Ahead(m_Manager.get());
         l_Ahead.Ask(l_Request);
         QVERIFY2(!l_Ahead.Holds(), "asked ahead of a host that never ended a transfer whole");
