@@ -9,6 +9,7 @@
 #include "host/NetworkProxy.h"
 #include "host/Reports.h"
 #include "cli/CommandLine.h"
+#include "platform/Platform.h"
 
 #include <QCoreApplication>
 
@@ -39,6 +40,7 @@ int EndWithoutInit(Orvane::Launcher::Application* p_App, int p_ExitCode)
 
 int main(int argc, char* argv[])
 {
+    Orvane::Launcher::Platform::KeepFreedMemory();
     QCoreApplication l_Application(argc, argv);
     QCoreApplication::setApplicationName("orvane-launcher");
 

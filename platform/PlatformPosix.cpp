@@ -1,6 +1,9 @@
 #include "platform/Platform.h"
 
 #include <dirent.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <limits.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -89,6 +92,16 @@ int Platform::TerminalColumns()
     if (!::isatty(STDOUT_FILENO) || ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &l_Size) != 0)
         return 0;
     return int(l_Size.ws_col);
+}
+
+void Platform::KeepFreedMemory()
+{
+#if defined(__GLIBC__)
+    // glibc maps blocks above 128 KiB on their own and gives the top of a heap back above
+    // 128 KiB free: receive buffers of a few hundred KiB then cost new pages each time.
+    ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+#endif
 }
 
 } // namespace Launcher

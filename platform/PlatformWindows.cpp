@@ -173,5 +173,10 @@ int Platform::TerminalColumns()
     return int(l_Info.srWindow.Right - l_Info.srWindow.Left + 1);
 }
 
+void Platform::KeepFreedMemory()
+{
+    // The process heap of the host is the host's to tune.
+}
+
 } // namespace Launcher
 } // namespace Orvane
