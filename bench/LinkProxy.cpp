@@ -5,16 +5,16 @@
 // optional cap bounds the bytes per second of each direction of each connection (--rate) or of the
 // whole link, every connection sharing it (--shared-rate). Prints the port it
 // listens on (127.0.0.1 only) and exits after --max-seconds (default 3600).
-#include "LinkConnection.h"
+#include "LinkLoop.h"
 #include "net/RateLimiter.h"
 
 #include <QCoreApplication>
-#include <QHostAddress>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
+#include <QStringList>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <cerrno>
 
 namespace {
 
@@ -63,22 +63,21 @@ int main(int argc, char** argv)
     LinkConnection::Link l_Link;
     l_Link.HalfRttNs = l_Rtt * 1000000 / 2;
     l_Link.BytesPerSecond = l_Rate;
-    qint64 l_SharedLast[2] = {0, 0};
+    int64_t l_SharedLast[2] = {0, 0};
     if (l_Shared)
         l_Link.SharedLast = l_SharedLast;
-    QTcpServer l_Server;
-    if (!l_Server.listen(QHostAddress::LocalHost, quint16(l_Listen)))
+    // A peer that closes while bytes are sent to it is an error to handle, not a reason to die.
+    std::signal(SIGPIPE, SIG_IGN);
+    LinkLoop l_Loop(quint16(l_Upstream), l_Link);
+    const uint16_t l_Port = l_Loop.Listen(quint16(l_Listen));
+    if (l_Port == 0)
     {
-        std::fprintf(stderr, "kestrun-linkproxy: %s\n", qPrintable(l_Server.errorString()));
+        std::fprintf(stderr, "kestrun-linkproxy: %s\n", std::strerror(errno));
         return 1;
     }
-    QObject::connect(&l_Server, &QTcpServer::newConnection, [&] {
-        while (QTcpSocket* l_Client = l_Server.nextPendingConnection())
-            new LinkConnection(l_Client, quint16(l_Upstream), l_Link, &l_Server);
-    });
-    // A benchmark that dies must not leave the proxy behind for ever.
-    QTimer::singleShot(int(std::min<qint64>(l_MaxSeconds * 1000, 0x7fffffff)), &l_Core, &QCoreApplication::quit);
-    std::printf("%u\n", unsigned(l_Server.serverPort()));
+    std::printf("%u\n", unsigned(l_Port));
     std::fflush(stdout);
-    return l_Core.exec();
+    // A benchmark that dies must not leave the proxy behind for ever.
+    l_Loop.Run(l_MaxSeconds);
+    return 0;
 }
