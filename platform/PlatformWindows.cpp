@@ -175,7 +175,7 @@ int Platform::TerminalColumns()
 
 void Platform::KeepFreedMemory()
 {
-    // The process heap of the host is the host's to tune.
+    // Left to the Windows heap: how it returns large blocks has not been measured here.
 }
 
 } // namespace Launcher
