@@ -185,6 +185,10 @@ void Transfer::Issue()
         m_Reply = m_Manager->head(BodyRequest(m_Request));
     else
         m_Reply = m_Manager->get(BodyRequest(m_Request));
+    // Bounded at once: Qt's network thread learns the bound from a queued message, and what it hands over
+    // before that counts against no bound for the whole answer (bounded after a slow file creation, a
+    // 40 MiB body bounded at 8 MiB waited in memory almost whole).
+    m_Reply->setReadBufferSize(ReadBufferFor(m_Request, m_Limiter));
     // Nothing of the answer is read before this function returns: the file is opened while the request
     // travels. A file that cannot be opened calls the request off.
     if (l_OpenLater && !OpenSink())
@@ -195,7 +199,6 @@ void Transfer::Issue()
         return Judge();
     }
     m_Result.Ending.Kept = m_Sink ? m_Sink->Size() : 0;
-    m_Reply->setReadBufferSize(ReadBufferFor(m_Request, m_Limiter));
     // Each slot hears only the reply in flight (a HEAD refused leaves an old one behind).
     QNetworkReply* l_Reply = m_Reply;
     connect(l_Reply, &QNetworkReply::metaDataChanged, this, [this, l_Reply] {

@@ -295,25 +295,48 @@ private slots:
         QCOMPARE(l_Sink->Data().size(), 600000);
     }
 
-    // A disk that stalls while a large body streams in: what waits in memory for it stays near the read bound
-    // (8 MiB), however far ahead the network could run.
+    // A disk that is slow while a large body streams in: what waits in memory for it stays near the read bound
+    // (8 MiB), however far ahead the network could run. Qt's network thread learns the bound from a queued
+    // message, and what it hands over before that counts against no bound for the whole answer: the bound
+    // goes out with the request, not after the file is created.
+    void largeBodyReadThroughABoundedBuffer_data()
+    {
+        QTest::addColumn<bool>("slowToCreate"); // the file is created while the request travels, slowly
+        QTest::addColumn<int>("stallAtWrite");  // the disk stalls once at this write (-1: never)
+        QTest::newRow("disk stalls early in the body") << false << 1;
+        QTest::newRow("file slow to create") << true << -1;
+    }
+
     void largeBodyReadThroughABoundedBuffer()
     {
+        QFETCH(bool, slowToCreate);
+        QFETCH(int, stallAtWrite);
         const qint64 l_Size = 40 * 1024 * 1024;
         m_Server.SetResource("/big", TestHttpServer::Pattern(int(l_Size), 9));
-        struct StallingSink : TransferSink
+        struct SlowSink : TransferSink
         {
+            bool SlowOpen = false;
+            int StallAt = -1;
             int Writes = 0;
             qint64 Held = 0;
+            bool Open() override
+            {
+                if (SlowOpen)
+                    QThread::msleep(300); // the answer streams in meanwhile
+                return true;
+            }
             qint64 Size() const override { return Held; }
             bool Write(const char*, qint64 p_Size) override
             {
-                if (Writes++ == 1)
-                    QThread::msleep(300); // the disk stalls once, early in the body
+                if (Writes++ == StallAt)
+                    QThread::msleep(300);
                 Held += p_Size;
                 return true;
             }
         } l_Sink;
+        l_Sink.SlowOpen = slowToCreate;
+        l_Sink.StallAt = stallAtWrite;
+        l_Sink.SetOpenAfterSending(slowToCreate);
         TransferRequest l_Request = TransferRequest::Append(m_Server.Url("big"), 0);
         l_Request.SizeHint = l_Size; // as the size request gave it
         qint64 l_MostWaiting = 0;
