@@ -334,6 +334,43 @@ private slots:
         QCOMPARE(m_Server.Connections(), 0);
     }
 
+    void requestAheadFollowsARedirect_data()
+    {
+        QTest::addColumn<int>("redirectDelayMs"); // the 302's delay on the first host
+        QTest::addColumn<int>("answerDelayMs");   // the answer's delay on the host it leads to
+        QTest::addColumn<int>("turnAfterMs");     // the file's turn comes this long after the file before ends
+        QTest::newRow("all answered before the turn") << 0 << 0 << 100;
+        QTest::newRow("turn before the redirect") << 300 << 0 << 0;
+        QTest::newRow("turn between the redirect and the answer") << 0 << 300 << 50;
+        QTest::newRow("turn while both are late") << 100 << 200 << 0;
+        QTest::newRow("redirect while held, answer after the turn") << 100 << 300 << 200;
+    }
+
+    void requestAheadFollowsARedirect()
+    {
+        // To another host, as a CDN sends a file elsewhere: the answer at the end of the chain is the file's,
+        // and neither host is asked for it twice.
+        QFETCH(int, redirectDelayMs);
+        QFETCH(int, answerDelayMs);
+        QFETCH(int, turnAfterMs);
+        const QByteArray l_Next = TestHttpServer::Pattern(300000, 3);
+        m_Second.ClearRequests();
+        m_Second.SetResource("/b", l_Next);
+        m_Second.SetFault("/b", With(&Fault::DelayMs, answerDelayMs));
+        Fault l_Redirect = With(&Fault::RedirectTo, m_Second.Url("b"));
+        l_Redirect.DelayMs = redirectDelayMs;
+        m_Server.SetFault("/b", l_Redirect);
+        QVERIFY(DownloadWithNextAnnounced("b"));
+        QVERIFY(WaitIdle());
+        QTest::qWait(turnAfterMs);
+        m_App->HTTP_DownloadFile(m_Server.Url("b"), m_Dir->filePath("b.part"), true);
+        QVERIFY(WaitIdle());
+        m_Second.ClearFaults();
+        QVERIFY(ReadFile(m_Dir->filePath("b.part")) == l_Next);
+        QCOMPARE(m_Server.Requests("/b").size(), 1);
+        QCOMPARE(m_Second.Requests("/b").size(), 1);
+    }
+
     void requestAheadIsDroppedWhenItsTurnDiffers_data()
     {
         QTest::addColumn<QString>("turn");

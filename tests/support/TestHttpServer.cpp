@@ -90,7 +90,10 @@ private:
             return; // later requests on this connection wait for ever too
         if (m_Fault.DelayMs > 0)
         {
+            // Nothing moves meanwhile: the last answer's end would otherwise start the next request's.
+            m_Delayed = true;
             QTimer::singleShot(std::exchange(m_Fault.DelayMs, 0), this, [this, l_Found, l_FilePath, p_Request] {
+                m_Delayed = false;
                 Respond(p_Request, l_Found, l_FilePath);
             });
             return;
@@ -204,7 +207,7 @@ private:
 
     void Pump()
     {
-        while (m_Busy && m_Socket->bytesToWrite() < c_MaxQueuedBytes)
+        while (m_Busy && !m_Delayed && m_Socket->bytesToWrite() < c_MaxQueuedBytes)
         {
             if (Left(m_Fault.CloseAfterBytes) <= 0)
                 return Finish(true); // graceful: what was written still reaches the client
@@ -239,6 +242,7 @@ private:
     QTimer m_Pace;
     QByteArray m_Input;
     bool m_Busy = false;
+    bool m_Delayed = false; ///< an answer waits for its delay
     TestHttpServer::Fault m_Fault;
     QByteArray m_Memory;
     std::unique_ptr<QFile> m_File;
