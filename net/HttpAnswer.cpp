@@ -24,9 +24,30 @@ int HttpAnswer::Status(const QNetworkReply* p_Reply)
 
 bool HttpAnswer::IsRedirect(const QNetworkReply* p_Reply)
 {
-    const int l_Status = Status(p_Reply);
-    // While Qt sends the next request of a chain, the reply keeps the 3xx status without its headers.
-    return l_Status >= 300 && l_Status < 400 && (p_Reply->hasRawHeader("Location") || !p_Reply->isFinished());
+    switch (Status(p_Reply))
+    {
+    case 301: case 302: case 303: case 305: case 307: case 308:
+        return p_Reply->hasRawHeader("Location");
+    default:
+        return false;
+    }
+}
+
+QUrl HttpAnswer::RedirectTarget(const QNetworkReply* p_Reply, const QUrl& p_From)
+{
+    return p_From.resolved(QUrl::fromEncoded(p_Reply->rawHeader("Location").trimmed(), QUrl::TolerantMode));
+}
+
+QNetworkReply::NetworkError HttpAnswer::RedirectRefusal(const QUrl& p_From, const QUrl& p_To, QString* p_Why)
+{
+    const QString l_Scheme = p_To.scheme().toLower();
+    if (!p_To.isValid())
+        return *p_Why = "a redirect to an unreadable address", QNetworkReply::ProtocolFailure;
+    if (p_To.host().isEmpty() || (l_Scheme != "http" && l_Scheme != "https"))
+        return *p_Why = "a redirect to an address that cannot be fetched", QNetworkReply::ProtocolUnknownError;
+    if (p_From.scheme().toLower() == "https" && l_Scheme == "http")
+        return *p_Why = "a redirect from https down to http", QNetworkReply::InsecureRedirectError;
+    return QNetworkReply::NoError;
 }
 
 qint64 HttpAnswer::RangeStart(const QNetworkReply* p_Reply)

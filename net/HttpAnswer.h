@@ -1,7 +1,8 @@
 #pragma once
+#include <QNetworkReply>
 #include <QString>
+#include <QUrl>
 
-class QNetworkReply;
 
 namespace Orvane {
 namespace Launcher {
@@ -12,9 +13,13 @@ class HttpAnswer
 public:
     /// The HTTP status, 0 before the status line (or for another scheme).
     static int Status(const QNetworkReply* p_Reply);
-    /// A 3xx answer that Qt follows by itself, or one it is following (the reply not finished yet): not the
-    /// final answer yet.
+    /// A 3xx answer that leads elsewhere (Location): not the final answer.
     static bool IsRedirect(const QNetworkReply* p_Reply);
+    /// Where p_Reply's redirect leads, resolved against p_From (the URL it answered).
+    static QUrl RedirectTarget(const QNetworkReply* p_Reply, const QUrl& p_From);
+    /// Why a redirect from p_From to p_To is not followed (p_Why for the user), NoError when it is. Followed
+    /// only to http or https with a host, and never from https down to http.
+    static QNetworkReply::NetworkError RedirectRefusal(const QUrl& p_From, const QUrl& p_To, QString* p_Why);
 
     /// First byte and total size of a "Content-Range: bytes A-B/N" (or "bytes */N") header;
     /// -1 for a part that is absent or unreadable.

@@ -70,8 +70,9 @@ QByteArray Transfer::UserAgent()
 QNetworkRequest Transfer::NewRequest(const QString& p_Url)
 {
     QNetworkRequest l_Request(QUrl(p_Url, QUrl::TolerantMode));
-    l_Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    l_Request.setMaximumRedirectsAllowed(MaxRedirects);
+    // Redirects are followed here (Follow), not by Qt: Qt 5 may send a redirected request once more to the
+    // host that redirected it when its network thread runs late, and an answer then arrives twice.
+    l_Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     // A compressed answer would break ranges and sizes.
     l_Request.setRawHeader("Accept-Encoding", "identity");
     l_Request.setHeader(QNetworkRequest::UserAgentHeader, UserAgent());
@@ -177,18 +178,10 @@ void Transfer::Issue()
     m_Answered = m_Accepted = false;
     m_TlsProblems.clear();
 
-    const bool l_Head = m_Request.SizeOnly && !m_HeadRefused;
+    m_At = m_Request.Url;
+    m_Redirects = 0;
     const bool l_Adopted = m_Sent != nullptr;
-    if (l_Adopted)
-        m_Reply = std::exchange(m_Sent, nullptr);
-    else if (l_Head)
-        m_Reply = m_Manager->head(BodyRequest(m_Request));
-    else
-        m_Reply = m_Manager->get(BodyRequest(m_Request));
-    // Bounded at once: Qt's network thread learns the bound from a queued message, and what it hands over
-    // before that counts against no bound for the whole answer (bounded after a slow file creation, a
-    // 40 MiB body bounded at 8 MiB waited in memory almost whole).
-    m_Reply->setReadBufferSize(ReadBufferFor(m_Request, m_Limiter));
+    Send(m_Request, m_Request.SizeOnly && !m_HeadRefused);
     // Nothing of the answer is read before this function returns: the file is opened while the request
     // travels. A file that cannot be opened calls the request off.
     if (l_OpenLater && !OpenSink())
@@ -199,7 +192,32 @@ void Transfer::Issue()
         return Judge();
     }
     m_Result.Ending.Kept = m_Sink ? m_Sink->Size() : 0;
-    // Each slot hears only the reply in flight (a HEAD refused leaves an old one behind).
+    Watch();
+    m_SinceActivity.start();
+    emit Sent();
+    if (l_Adopted)
+        CatchUp();
+}
+
+void Transfer::Send(const TransferRequest& p_Request, bool p_Head)
+{
+    m_Redirecting = false;
+    m_Dropped = 0;
+    if (m_Sent)
+        m_Reply = std::exchange(m_Sent, nullptr);
+    else if (p_Head)
+        m_Reply = m_Manager->head(BodyRequest(p_Request));
+    else
+        m_Reply = m_Manager->get(BodyRequest(p_Request));
+    // Bounded at once: Qt's network thread learns the bound from a queued message, and what it hands over
+    // before that counts against no bound for the whole answer (bounded after a slow file creation, a
+    // 40 MiB body bounded at 8 MiB waited in memory almost whole).
+    m_Reply->setReadBufferSize(ReadBufferFor(p_Request, m_Limiter));
+}
+
+void Transfer::Watch()
+{
+    // Each slot hears only the reply in flight (a HEAD refused or a redirect leaves an old one behind).
     QNetworkReply* l_Reply = m_Reply;
     connect(l_Reply, &QNetworkReply::metaDataChanged, this, [this, l_Reply] {
         if (l_Reply == m_Reply)
@@ -253,10 +271,43 @@ void Transfer::Issue()
         m_TlsProblems.removeDuplicates();
     });
 #endif
-    m_SinceActivity.start();
-    emit Sent();
-    if (l_Adopted)
-        CatchUp();
+}
+
+void Transfer::Follow()
+{
+    QNetworkReply* l_Old = std::exchange(m_Reply, nullptr);
+    l_Old->disconnect(this);
+    l_Old->deleteLater();
+    TransferEnding& l_Ending = m_Result.Ending;
+    const int l_Status = HttpAnswer::Status(l_Old);
+    const QUrl l_To = HttpAnswer::RedirectTarget(l_Old, QUrl(m_At, QUrl::TolerantMode));
+    QString l_Refused;
+    QNetworkReply::NetworkError l_Error = HttpAnswer::RedirectRefusal(QUrl(m_At, QUrl::TolerantMode), l_To, &l_Refused);
+    if (l_Error == QNetworkReply::NoError && m_Redirects >= MaxRedirects)
+        l_Refused = "too many redirects", l_Error = QNetworkReply::TooManyRedirectsError;
+    if (StopAsked() || l_Error != QNetworkReply::NoError)
+    {
+        // The chain ends here, with no answer: the kept bytes stay. A host that sends its files where they
+        // cannot be fetched is as good as unreachable; the other refusals may pass on the next attempt.
+        l_Ending.StopAsked = StopAsked();
+        l_Ending.Error = l_Error;
+        l_Ending.Unreachable = l_Error == QNetworkReply::ProtocolUnknownError;
+        if (!l_Refused.isEmpty())
+        {
+            qWarning() << "Transfer" << l_Refused << l_Status << "for \"" << UrlText::Safe(m_Request.Url) << "\"";
+            m_Result.Reason = l_Refused;
+        }
+        return Judge();
+    }
+    ++m_Redirects;
+    m_At = QString::fromUtf8(l_To.toEncoded());
+    // The hop goes to a connection not known to pipeline; its answer is read as the first one would be.
+    TransferRequest l_Hop = m_Request;
+    l_Hop.Url = m_At;
+    l_Hop.Pipelined = false;
+    Send(l_Hop, l_Old->operation() == QNetworkAccessManager::HeadOperation);
+    Watch();
+    m_SinceActivity.restart();
 }
 
 void Transfer::CatchUp()
@@ -288,7 +339,10 @@ void Transfer::OnMetaData()
         return;
     m_SinceActivity.restart();
     if (HttpAnswer::IsRedirect(m_Reply))
-        return; // the answer at the end of the chain counts
+    {
+        m_Redirecting = true; // the answer at the end of the chain counts; this one's body is dropped
+        return;
+    }
     const int l_Status = HttpAnswer::Status(m_Reply);
     if (l_Status == 0)
         return;
@@ -383,11 +437,11 @@ void Transfer::OnReadyRead()
     m_SinceActivity.restart();
     if (m_Accepted)
         return Take(true);
-    if (m_Answered)
+    if (m_Answered || m_Redirecting)
     {
         m_Dropped += std::max<qint64>(0, m_Reply->skip(m_Reply->bytesAvailable()));
         if (m_Dropped > c_MaxErrorPage)
-            Cut();
+            Cut(); // a redirect is still followed (OnFinished)
     }
 }
 
@@ -475,14 +529,19 @@ void Transfer::OnFinished()
     KESTRUN_OWNED_BY(m_Manager->thread());
     if (!m_Reply)
         return;
+    QNetworkReply* l_Reply = m_Reply;
+    if (!m_Answered && !m_Redirecting && l_Reply->error() == QNetworkReply::NoError)
+        OnMetaData(); // a reply that finished before its headers were told
+    if (m_Reply != l_Reply)
+        return; // asked again (a HEAD refused)
+    const bool l_CutLong = l_Reply->error() == QNetworkReply::OperationCanceledError && m_Dropped > c_MaxErrorPage;
+    if (m_Redirecting && !m_Result.Ending.Stalled && (l_Reply->error() == QNetworkReply::NoError || l_CutLong))
+        return Follow();
     // Everything the reply holds reaches the sink before the ending is judged.
     Take(false);
-    QNetworkReply* l_Reply = m_Reply;
     TransferEnding& l_Ending = m_Result.Ending;
     if (StopAsked())
         l_Ending.StopAsked = true;
-    if (!m_Answered && l_Reply->error() == QNetworkReply::NoError)
-        OnMetaData(); // a reply that finished before its headers were told
     if (l_Ending.Error == QNetworkReply::NoError && l_Reply->error() != QNetworkReply::OperationCanceledError)
         l_Ending.Error = l_Reply->error();
     if (m_Accepted)

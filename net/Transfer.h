@@ -92,6 +92,13 @@ signals:
 
 private:
     void Issue();
+    /// Sends p_Request (or takes over the reply sent ahead) as the reply in flight, its read buffer bounded.
+    void Send(const TransferRequest& p_Request, bool p_Head);
+    /// Hears the reply in flight.
+    void Watch();
+    /// The reply in flight ended as a redirect: its target is asked, within MaxRedirects and never from https
+    /// down to http; otherwise the chain ends there.
+    void Follow();
     /// What the reply did before it was taken over, told again now that it is watched.
     void CatchUp();
     /// Opens the sink; false: the ending says why.
@@ -123,6 +130,9 @@ private:
     Compat::ElapsedTimer m_Waiting;
     int m_DelayMs = 0;
     bool m_Issued = false;
+    QString m_At;                ///< where the request in flight went: m_Request.Url, or a redirect's target
+    int m_Redirects = 0;         ///< followed since the request went out
+    bool m_Redirecting = false;  ///< the reply in flight is a redirect: its body is dropped, its end leads on
     bool m_HeadRefused = false;  ///< the HEAD of a size request was refused: asked again with GET
     bool m_Answered = false;     ///< the final answer's headers were judged
     bool m_Accepted = false;     ///< its body goes into the sink

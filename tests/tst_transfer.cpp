@@ -1,5 +1,6 @@
 // The transfer engine: how every ending is classified, and what one transfer does with the bytes it
 // received under the faults a network produces (closed, stalled, refused ranges, busy servers, TLS).
+#include "net/HttpAnswer.h"
 #include "net/RateLimiter.h"
 #include "net/RequestAhead.h"
 #include "net/Transfer.h"
@@ -437,6 +438,87 @@ private slots:
         QVERIFY(l_Sink->Data().isEmpty());
     }
 
+    void redirectRefusals_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("target"); // empty: not followed
+        QTest::newRow("relative path") << "http://cdn.test:8080/a/b?x=1" << "../c" << "http://cdn.test:8080/c";
+        QTest::newRow("to another host") << "http://cdn.test/a" << "http://other.test/b" << "http://other.test/b";
+        QTest::newRow("up from http to https") << "http://cdn.test/a" << "https://cdn.test/a" << "https://cdn.test/a";
+        QTest::newRow("https to https") << "https://cdn.test/a" << "https://other.test/a" << "https://other.test/a";
+        QTest::newRow("from https down to http") << "https://cdn.test/a" << "http://cdn.test/a" << "";
+        QTest::newRow("down to http, scheme in capitals") << "https://cdn.test/a" << "HTTP://cdn.test/a" << "";
+        QTest::newRow("relative stays https") << "https://cdn.test/a" << "/b" << "https://cdn.test/b";
+        QTest::newRow("to a file") << "http://cdn.test/a" << "file:///etc/passwd" << "";
+        QTest::newRow("to ftp") << "http://cdn.test/a" << "ftp://cdn.test/a" << "";
+        QTest::newRow("to a host-less URL") << "http://cdn.test/a" << "http:///a" << "";
+    }
+
+    void redirectRefusals()
+    {
+        // Where a redirect leads is the server's word: only web addresses, and never less safe than before.
+        QFETCH(QString, from);
+        QFETCH(QString, location);
+        QFETCH(QString, target);
+        const QUrl l_From(from);
+        const QUrl l_To = l_From.resolved(QUrl::fromEncoded(location.toUtf8(), QUrl::TolerantMode));
+        QString l_Why;
+        const bool l_Refused = HttpAnswer::RedirectRefusal(l_From, l_To, &l_Why) != QNetworkReply::NoError;
+        QCOMPARE(l_Refused, target.isEmpty());
+        QCOMPARE(l_Why.isEmpty(), !l_Refused);
+        if (!l_Refused)
+            QCOMPARE(l_To.toString(), target);
+    }
+
+    void redirectChains_data()
+    {
+        QTest::addColumn<int>("hops");      // redirects before the resource
+        QTest::addColumn<QString>("first"); // the first redirect's Location, "" for a full URL
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("one, relative") << 1 << "r0" << "complete";
+        QTest::newRow("five: the most followed") << 5 << "" << "complete";
+        QTest::newRow("six: too many, bytes kept") << 6 << "" << "resume";
+        // Not a host to take files from, but the bytes it gave before stay.
+        QTest::newRow("to ftp: not followed, bytes kept") << 1 << "ftp://127.0.0.1/f" << "permanent";
+    }
+
+    void redirectChains()
+    {
+        // Each hop is asked once, with the range of the first request; a chain that is not followed to its
+        // end keeps what the file holds and says why.
+        QFETCH(int, hops);
+        QFETCH(QString, first);
+        QFETCH(QString, verdict);
+        const int l_Kept = 400000;
+        m_Server.SetResource("/r0", m_Body);
+        for (int l_Hop = hops; l_Hop > 0; --l_Hop)
+            m_Server.SetFault("/r" + QString::number(l_Hop),
+                              With(&Fault::RedirectTo, l_Hop == hops && !first.isEmpty()
+                                                           ? first
+                                                           : m_Server.Url("r" + QString::number(l_Hop - 1))));
+        const QString l_Path = m_Dir->filePath("f");
+        QVERIFY(WriteFile(l_Path, m_Body.left(l_Kept)));
+        auto l_Sink = TransferSink::File(l_Path);
+        const TransferResult l_Result =
+            Run(TransferRequest::Append(m_Server.Url("r" + QString::number(hops)), l_Kept), l_Sink.get());
+        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), qPrintable(verdict));
+        const QList<TestHttpServer::Request> l_Asked = m_Server.Requests();
+        for (const TestHttpServer::Request& l_Request : l_Asked)
+            QCOMPARE(l_Request.Range, QByteArray("bytes=400000-"));
+        if (verdict == "complete")
+        {
+            QVERIFY(ReadFile(l_Path) == m_Body);
+            QCOMPARE(l_Asked.size(), hops + 1);
+        }
+        else
+        {
+            QVERIFY(ReadFile(l_Path) == m_Body.left(l_Kept));
+            QVERIFY2(!l_Result.Reason.isEmpty(), "a chain not followed says why");
+            QCOMPARE(l_Asked.size(), std::min(hops, Transfer::MaxRedirects + 1));
+        }
+    }
+
     /// A reply sent ahead and taken over at its turn ends as one sent at that turn: the same verdict, status
     /// and bytes, whether it had finished, was still streaming or had no answer yet, failed or not.
     void replySentAheadEndsAsIfSentAtItsTurn_data()
@@ -454,7 +536,7 @@ private slots:
         QTest::newRow("503") << With(&Fault::Status, 503) << 400000 << "finished";
         QTest::newRow("closed mid-body") << With(&Fault::CloseAfterBytes, 300000) << 0 << "finished";
         QTest::newRow("closed mid-body, resumed") << With(&Fault::CloseAfterBytes, 300000) << 400000 << "finished";
-        // Taken over while Qt follows a redirect to a late answer: the 3xx is not the answer.
+        // Taken over as a redirect to a late answer: the 3xx is not the answer, its target is.
         QTest::newRow("redirected, between the two") << With(&Fault::RedirectTo, QString("/g")) << 0 << "redirected";
         QTest::newRow("redirected, resumed") << With(&Fault::RedirectTo, QString("/g")) << 400000 << "redirected";
     }
