@@ -3,7 +3,6 @@
 #include <QString>
 #include <QUrl>
 
-
 namespace Orvane {
 namespace Launcher {
 

@@ -280,9 +280,10 @@ void Transfer::Follow()
     l_Old->deleteLater();
     TransferEnding& l_Ending = m_Result.Ending;
     const int l_Status = HttpAnswer::Status(l_Old);
-    const QUrl l_To = HttpAnswer::RedirectTarget(l_Old, QUrl(m_At, QUrl::TolerantMode));
+    const QUrl l_From(m_At, QUrl::TolerantMode);
+    const QUrl l_To = HttpAnswer::RedirectTarget(l_Old, l_From);
     QString l_Refused;
-    QNetworkReply::NetworkError l_Error = HttpAnswer::RedirectRefusal(QUrl(m_At, QUrl::TolerantMode), l_To, &l_Refused);
+    QNetworkReply::NetworkError l_Error = HttpAnswer::RedirectRefusal(l_From, l_To, &l_Refused);
     if (l_Error == QNetworkReply::NoError && m_Redirects >= MaxRedirects)
         l_Refused = "too many redirects", l_Error = QNetworkReply::TooManyRedirectsError;
     if (StopAsked() || l_Error != QNetworkReply::NoError)
