@@ -68,7 +68,7 @@ public:
     QNetworkReply* Reply() const { return m_Reply; }
     bool HasEnded() const { return m_Ended; }
 
-    /// Every request of the module: tolerant URL, redirects, identity encoding, the module's User-Agent.
+    /// Every request of the module: tolerant URL, redirects left to Follow, identity encoding, the module's User-Agent.
     static QNetworkRequest NewRequest(const QString& p_Url);
     /// The request of p_Request's body: NewRequest, its Range, and pipelining when p_Request allows it.
     static QNetworkRequest BodyRequest(const TransferRequest& p_Request);
@@ -124,7 +124,7 @@ private:
     TransferRequest m_Request;
     TransferSink* m_Sink = nullptr;
     QNetworkReply* m_Reply = nullptr;
-    QNetworkReply* m_Sent = nullptr; ///< a reply sent ahead, taken over at Issue
+    QNetworkReply* m_Sent = nullptr; ///< a reply sent ahead, taken over when the request would go out (Send)
     QTimer* m_Watchdog = nullptr;
     Compat::ElapsedTimer m_SinceActivity;
     Compat::ElapsedTimer m_Waiting;
