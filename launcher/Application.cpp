@@ -150,7 +150,7 @@ void Application::AddSpeedSample(qint64 p_BytesPerSecond)
 // ---------------------------------------------------------------------------
 // File downloads: one after the other on the application's download thread.
 
-HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString p_Path, bool p_Resume)
+DownloadThread* Application::LaunchedDownloadThread()
 {
     KESTRUN_OWNED_BY(thread());
     if (!m_DownloadThread)
@@ -158,6 +158,18 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
         m_DownloadThread = new DownloadThread();
         m_DownloadThread->Launch();
     }
+    return m_DownloadThread;
+}
+
+void Application::PrepareDownloadConnection(const QString& p_BaseUrl)
+{
+    LaunchedDownloadThread()->Preconnect(QUrl(p_BaseUrl));
+}
+
+HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString p_Path, bool p_Resume)
+{
+    KESTRUN_OWNED_BY(thread());
+    LaunchedDownloadThread();
     auto* l_Downloader = new ApplicationAsyncHttpDownloader();
     l_Downloader->m_Host = m_DownloadThread;
     // Read when each transfer starts: a change holds from the next file on.

@@ -147,6 +147,9 @@ public:
     /// Why the last content request of a URL failed (TLS, refused connection ...); this object's thread.
     QMap<QString, QString> m_ContentFailures;
 
+    /// m_DownloadThread, started first if need be.
+    DownloadThread* LaunchedDownloadThread();
+
 public:
     Application(const QString& p_Name, const QString& p_FolderName);
     ~Application() override;
@@ -188,6 +191,9 @@ public:
 
     // HTTP operations.
     HTTP_DownloadFileRequest* HTTP_DownloadFile(QString p_Url, QString p_Path, bool p_Resume);
+    /// Opens the connection the next HTTP_DownloadFile from p_BaseUrl's host will take, so that its handshake
+    /// is done by the time the file's turn comes.
+    void PrepareDownloadConnection(const QString& p_BaseUrl);
     HTTP_GetContentRequest* HTTP_GetContent(QString p_Url, std::function<void(QString, QByteArray*)> p_OnDone,
                                             std::function<void(QNetworkReply::NetworkError)> p_OnError);
     void HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize);

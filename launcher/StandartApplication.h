@@ -151,6 +151,8 @@ public:
     QStringList UsableCdnHosts() const;
     /// Tells the download of the current file which file follows it, so that its request goes out ahead.
     void DrawNextFile();
+    /// Draws p_File's base URL now and keeps it for the file's turn (SelectBaseUrl); returns it.
+    QString DrawBaseUrl(const ManifestFile& p_File);
     /// Notes the CDN host of p_Url as failing (its transfer delivered nothing).
     void MarkCdnFailed(const QString& p_Url);
     /// The content-store hand-off: at the end of pass p_Pass, with ".IsCASCEnabled" true, runs the phases.

@@ -231,13 +231,18 @@ void StandartApplication::DrawNextFile()
     const ManifestFile& l_Next = m_DownloadList[m_CurrentIndex + 1];
     if (!InsideInstallFolder(l_Next.Path))
         return;
-    // Its host is drawn now and kept for its turn (SelectBaseUrl), so that the request sent ahead is the one
-    // its turn asks.
-    m_DrawnFor = l_Next.Path;
-    m_DrawnBaseUrl = (l_Next.Flags & FlagFromServer) ? Deployment::ServerBaseUrl() : RandomCdnBaseUrl();
-    m_NextAhead.Url = m_DrawnBaseUrl + m_FolderName + "/" + l_Next.Location;
+    // Its host is drawn now and kept for its turn, so that the request sent ahead is the one its turn asks.
+    m_NextAhead.Url = DrawBaseUrl(l_Next) + m_FolderName + "/" + l_Next.Location;
     m_NextAhead.Path = m_InstallationPath + l_Next.Path + ".part";
     m_NextAhead.SizeHint = m_KnownSizes.value(l_Next.Path, -1);
+}
+
+QString StandartApplication::DrawBaseUrl(const ManifestFile& p_File)
+{
+    KESTRUN_OWNED_BY(thread());
+    m_DrawnFor = p_File.Path;
+    m_DrawnBaseUrl = (p_File.Flags & FlagFromServer) ? Deployment::ServerBaseUrl() : RandomCdnBaseUrl();
+    return m_DrawnBaseUrl;
 }
 
 void StandartApplication::ApplyFileAttributes()

@@ -411,6 +411,10 @@ void StandartApplication::RequestNextSize(bool p_WaitForTurn, quint64 p_Pass)
                             // Every size is known: the phase's downloads start.
                             PostMainTask([this, p_WaitForTurn, p_Pass] { StartPhaseDownloads(p_WaitForTurn, p_Pass); });
                         });
+    // The last size is asked: the first file's host is drawn now (as its turn would, after every size's draw)
+    // and its connection opened, so that the handshake overlaps the last answers.
+    if (m_NextSizeRequest == m_DownloadList.size() && InsideInstallFolder(m_DownloadList.front().Path))
+        PrepareDownloadConnection(DrawBaseUrl(m_DownloadList.front()));
 }
 
 void StandartApplication::StartPhaseDownloads(bool p_WaitForTurn, quint64 p_Pass)

@@ -5,6 +5,7 @@
 #include <QThread>
 
 class QNetworkAccessManager;
+class QUrl;
 
 namespace Orvane {
 namespace Launcher {
@@ -25,6 +26,10 @@ public:
     QNetworkAccessManager* Manager() const { return m_Manager; } ///< this thread
     RequestAhead& Ahead() { return *m_Ahead; }                    ///< this thread: the next file's request
     RateLimiter& Limiter() { return RateLimiter::Shared(); }      ///< any thread
+    /// Any thread: opens a connection to p_BaseUrl's host (http or https) on this thread's manager, which the
+    /// next transfer to that host then takes: its handshake overlaps whatever comes before that transfer.
+    /// Nothing is sent on it; it fails silently.
+    void Preconnect(const QUrl& p_BaseUrl);
 
 protected:
     void run() override;

@@ -386,6 +386,28 @@ private slots:
         }
     }
 
+    /// The first file's connection to its CDN host opens while the last size is asked, and its request
+    /// goes out on it: the handshake is done by the file's turn.
+    void firstFileConnectionOpensWhileSizesAreAsked()
+    {
+        TestHttpServer l_Cdn;
+        QVERIFY(l_Cdn.Start());
+        m_Build.Add("Wow.exe", Bytes(70000, 1), 0x20);
+        m_Build.Publish(*m_Server);
+        m_Build.Publish(l_Cdn);
+        m_Server->SetResource("/srv/cdns.info", QString("127.0.0.1:%1").arg(l_Cdn.Port()).toUtf8());
+        l_Cdn.SetFault(TestBuild::ServedPath(m_Build.Files[0]), With(&Fault::NoAnswer, true, 1)); // its size
+        qputenv("KESTRUN_SIZE_TIMEOUT_MS", "3000");
+        QVERIFY(Launch());
+        // Before the size request gives up: its own connection and the file's.
+        QTRY_COMPARE_WITH_TIMEOUT(l_Cdn.Connections(), 2, 2500);
+        QCOMPARE(l_Cdn.Requests().size(), 1);
+        QVERIFY(WaitIdle());
+        QCOMPARE(Wrong() + Errors() + Listed(), QStringList());
+        QCOMPARE(l_Cdn.Requests().size(), 2);
+        QCOMPARE(l_Cdn.Connections(), 2);
+    }
+
     /// Restarts count per file: many files that each fail once all complete.
     void restartBudgetPerFile()
     {
