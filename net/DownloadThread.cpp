@@ -43,19 +43,18 @@ void DownloadThread::Preconnect(const QUrl& p_BaseUrl)
     const QString l_Host = p_BaseUrl.host();
     if (l_Host.isEmpty() || (l_Scheme != QLatin1String("http") && l_Scheme != QLatin1String("https")))
         return;
+    const bool l_Tls = l_Scheme == QLatin1String("https");
+    const quint16 l_Port = quint16(p_BaseUrl.port(l_Tls ? 443 : 80));
     QNetworkAccessManager* l_Manager = m_Manager;
     QMetaObject::invokeMethod(
         l_Manager,
-        [l_Manager, l_Scheme, l_Host, p_BaseUrl] {
+        [l_Manager, l_Tls, l_Host, l_Port] {
 #ifndef QT_NO_SSL
-            if (l_Scheme == QLatin1String("https"))
-            {
-                l_Manager->connectToHostEncrypted(l_Host, quint16(p_BaseUrl.port(443)));
-                return;
-            }
+            if (l_Tls)
+                return l_Manager->connectToHostEncrypted(l_Host, l_Port);
 #endif
-            if (l_Scheme == QLatin1String("http"))
-                l_Manager->connectToHost(l_Host, quint16(p_BaseUrl.port(80)));
+            if (!l_Tls)
+                l_Manager->connectToHost(l_Host, l_Port);
         },
         Qt::QueuedConnection);
 }
