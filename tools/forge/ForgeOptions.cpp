@@ -103,6 +103,9 @@ QString ForgeOptions::Usage()
         "    --missing-index N|all  leave out the copy of CDN archive N's .index; data\n"
         "                           archives count from 0, patch archives after them\n"
         "    --missing-encoding     leave out the local copy of the encoding file\n"
+        "  Fault of the published store:\n"
+        "    --wrong-content BLOB   the encoding file names another content key for the blob:\n"
+        "                           served right under its key, it never scans whole (repeatable)\n"
         "  Other:\n"
         "    --force                write into an OUT that holds files (its cdn/, install/\n"
         "                           and forge.json are replaced, nothing else)\n"
@@ -118,7 +121,7 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
     for (const char* l_Name : {"from", "files", "min-size", "max-size", "seed", "chunk", "mode", "cdn-path", "hosts",
                                "build-id", "data-archives", "patch-archives", "local-archives", "first-archive",
                                "drop-archive", "zero-slot", "truncate-slot", "swap-slot", "missing-config",
-                               "missing-index"})
+                               "missing-index", "wrong-content"})
         l_Line.AddValue({l_Name}, "VALUE", QString());
     l_Line.AddSwitch({"h", "help"}, QString());
     if (!l_Line.Parse(p_Arguments))
@@ -230,6 +233,9 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
             else
                 return l_Refuse(l_Written() + " must be cdn, build, patch or all");
             return true;
+        }) &&
+        l_Each("wrong-content", [&] {
+            return l_Number(0, 10000000, l_N) && (p_Options.m_WrongContent.insert(int(l_N)), true);
         }) &&
         l_Each("missing-index", [&] {
             if (l_Value == "all")

@@ -49,6 +49,7 @@ struct ForgeOptions
     bool m_MissingAllIndices = false;
     std::set<int> m_MissingIndices;            ///< CDN archive numbers
     bool m_MissingEncoding = false;
+    std::set<int> m_WrongContent; ///< blob numbers whose encoding record names another content key
 
     QStringList m_Arguments; ///< as given, for the summary
 

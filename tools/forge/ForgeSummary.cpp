@@ -54,6 +54,8 @@ QJsonObject Blob(const ForgedStore& p_Store, size_t p_Number)
                                                           : QJsonValue(ForgeOptions::DamageName(l_Blob.m_Damage));
     if (l_Blob.m_Damage == SlotDamage::OtherBlob)
         l_Out["holds"] = l_Blob.m_HeldBlob;
+    if (p_Store.m_Options.m_WrongContent.count(int(p_Number)))
+        l_Out["wrongContent"] = true;
     return l_Out;
 }
 

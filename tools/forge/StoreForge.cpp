@@ -140,9 +140,15 @@ void StoreForge::BuildCdnSide(ForgedStore& p_Store)
     }
 
     std::vector<EncodingFileWriter::Entry> l_Entries;
-    for (const ForgeBlob& l_Blob : p_Store.m_Blobs)
-        l_Entries.push_back({l_Blob.m_ContentKey, l_Blob.m_EncodingKey, quint64(l_Blob.m_ContentSize),
+    for (size_t l_I = 0; l_I < p_Store.m_Blobs.size(); ++l_I)
+    {
+        const ForgeBlob& l_Blob = p_Store.m_Blobs[l_I];
+        QByteArray l_ContentKey = l_Blob.m_ContentKey;
+        if (l_Options.m_WrongContent.count(int(l_I)))
+            l_ContentKey[0] = char(l_ContentKey.at(0) ^ 0xFF);
+        l_Entries.push_back({l_ContentKey, l_Blob.m_EncodingKey, quint64(l_Blob.m_ContentSize),
                              quint64(l_Blob.m_Blob.size())});
+    }
     const QByteArray l_Encoding = EncodingFileWriter::Build(l_Entries, {EncodingRecipe(l_Options)});
     BLTEWriter::Encode(l_Encoding, WriterOptions(l_Options, true), p_Store.m_Encoding);
     p_Store.m_EncodingContentKey = Bytes::Hex(Bytes::Md5(l_Encoding));

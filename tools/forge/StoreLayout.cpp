@@ -9,6 +9,12 @@ namespace {
 bool CheckDamage(const ForgeOptions& p_Options, std::vector<ForgeBlob>& p_Blobs, QString& p_Error)
 {
     const int l_Count = int(p_Blobs.size());
+    for (const int l_Blob : p_Options.m_WrongContent)
+        if (l_Blob >= l_Count)
+        {
+            p_Error = QStringLiteral("blob %1 does not exist (the store has %2 blobs)").arg(l_Blob).arg(l_Count);
+            return false;
+        }
     for (const auto& l_Pair : p_Options.m_SlotDamage)
     {
         if (l_Pair.first >= l_Count)
