@@ -115,7 +115,7 @@ QByteArray BLTEHandler::ExtractEntryMD5(QDataStream& p_Stream, quint64 p_Size, q
 }
 
 qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const char* p_ExpectedKey, QByteArray& p_Output,
-                                quint32* p_HeaderSize)
+                                quint32* p_HeaderSize, bool p_ChunksChecked)
 {
     // The key check comes before any look at the header's structure.
     BlobKey l_Blob;
@@ -203,7 +203,7 @@ qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const cha
         if (p_Stream.readRawData(l_Buffer.data(), l_Buffer.size()) != l_Buffer.size())
             return Fail(ShortChunk, "BLTEHandler::ExtractData() Invalid readed size");
 
-        if (l_HeaderSize != 0)
+        if (l_HeaderSize != 0 && !p_ChunksChecked)
         {
             QCryptographicHash l_ChunkHash(QCryptographicHash::Md5);
             for (int l_Offset = 0; l_Offset < l_Buffer.size(); l_Offset += int(HashSlice))

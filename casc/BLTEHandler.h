@@ -33,9 +33,10 @@ public:
     static QByteArray ExtractEntryMD5(QDataStream& p_Stream, quint64 p_Size, quint32* p_HeaderSize = nullptr);
 
     /// Checks the blob against p_ExpectedKey (16 raw bytes) and decodes it into p_Output.
-    /// Returns a Result; only Ok leaves the whole content in p_Output.
+    /// Returns a Result; only Ok leaves the whole content in p_Output. p_ChunksChecked: the
+    /// chunks' checksums were checked already (as the blob arrived), so they are not hashed again.
     static qint32 ExtractData(QDataStream& p_Stream, quint64 p_Size, const char* p_ExpectedKey, QByteArray& p_Output,
-                              quint32* p_HeaderSize = nullptr);
+                              quint32* p_HeaderSize = nullptr, bool p_ChunksChecked = false);
 
     static constexpr qint64 HashSlice = 8192;
 };

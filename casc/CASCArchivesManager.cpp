@@ -33,6 +33,8 @@ CASCArchivesManager::~CASCArchivesManager()
     // The pool's parse posts to this object: it ends before the object goes.
     CancelEncoding();
     m_EncodingRun.waitForFinished();
+    m_CopyCancel = true;
+    m_CopyRun.waitForFinished();
     // The transfers are the manager's children: nothing of theirs reaches this half-destroyed object.
     CASCHttpGet::Release(m_NetworkManager);
     delete m_Transfer;

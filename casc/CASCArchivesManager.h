@@ -88,11 +88,11 @@ public:
     QStringList ListIndexFiles() const;
     std::vector<CASCArchiveFileEntry> ReadIndexFile(const QString& p_Path) const;
     /// The entries of every local index; false, raised with kind 1 naming the file, when a
-    /// bucket has no index or one cannot be read.
-    bool ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_Entries);
+    /// bucket has no index or one cannot be read, or (p_Cut set, nothing raised) on a stop.
+    bool ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_Entries, bool* p_Cut = nullptr);
 
-    /// Grows p_File to p_Capacity bytes by a resize: the new bytes read as zeros, and where the
-    /// file system allows it they take no room until written.
+    /// Grows p_File to p_Capacity bytes by a resize: the new bytes read as zeros (see the
+    /// definition for what that costs on NTFS).
     bool ExpandFile(QFile* p_File, quint64 p_Capacity);
 
     const CASCEncodingMap& GetEncodingMap() const { return m_EncodingMap; }
@@ -110,8 +110,12 @@ public:
     static constexpr quint64 MergeSpan = 4 * 1024 * 1024;
     /// A blob above this goes through the spill file instead of memory.
     static constexpr quint64 InMemoryBlob = 16 * 1024 * 1024;
+    /// A spilled blob is copied into its slot in pieces of this size, looking at the stop between them.
+    static constexpr qint64 CopyPiece = 4 * 1024 * 1024;
     static constexpr quint64 FreeSpaceCheckAbove = 1073741824;
     static constexpr int DatabaseIntervalMs = 60000;
+    /// How often the download database is rewritten while streaming (tests shorten it).
+    void SetDatabaseInterval(int p_Ms) { m_DatabaseIntervalMs = p_Ms; }
     static constexpr int MaxAttempts = 3;
     /// "BLTE" and the header size: no blob is shorter.
     static constexpr quint32 BLTEHeaderSize = 8;
@@ -127,8 +131,9 @@ private:
         std::vector<CASCArchiveFileEntry> _Entries;
         std::vector<CASCSlotCheck::Verdict> _Verdicts;
     };
+    /// Sets p_Cut when a stop made it leave slots unchecked.
     ScanResult ScanArchive(quint8 p_Archive, const std::vector<CASCArchiveFileEntry>& p_Entries,
-                           std::atomic<quint32>* p_Done) const;
+                           std::atomic<quint32>* p_Done, std::atomic<bool>* p_Cut) const;
 
     /// Decodes and parses on the thread pool; the outcome is posted back.
     void DecodeEncodingFile(const QString& p_Path, const QString& p_Key);
@@ -161,13 +166,30 @@ private:
     void PlanRequests(const std::vector<size_t>& p_Entries, int p_Attempts, bool p_Front);
     /// Starts queued requests while fewer than MaxInFlight run; finishes the stream when none is left.
     void DownloadNextFile();
-    void IssueBlobRequest(CASCBlobRequest* p_Request);
+    void IssueBlobRequest(CASCBlobRequest* p_Request, const QString& p_Base);
     void BlobRequestEnded(CASCBlobRequest* p_Request);
     /// Why a blob request's answer fell short (kind in p_Kind); empty when the answer was right.
     QString BlobRefusal(const CASCBlobRequest& p_Request, int* p_Kind) const;
-    /// Writes a checked blob (behind 30 bytes of header room in p_Slot, or in the spill file when
-    /// p_Slot is null) with its header into the slot of list entry p_Entry.
-    bool WriteDownloadedEntry(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot, const QString& p_Spill);
+    /// Writes a checked blob held in memory behind 30 bytes of header room (p_Slot) with its
+    /// header into the slot of list entry p_Entry, if the scan would take it.
+    bool WriteDownloadedEntry(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot, const QString& p_Url);
+    /// The archive of list entry p_Entry, open and grown to hold its slot; null (the slot failed) when not.
+    QFile* SlotArchive(size_t p_Entry);
+    /// The 30-byte entry header of list entry p_Entry's slot.
+    QByteArray EntryHeader(size_t p_Entry, const QByteArray& p_Key) const;
+    /// Copies the spilled blob of p_Request into its slot off this thread, in pieces that look at
+    /// the stop, and checks the slot as the scan would; SpillCopied takes the outcome.
+    void CopySpill(CASCBlobRequest* p_Request);
+    enum class Copy : quint8 { Whole, Stopped, Failed, Refused };
+    /// The outcome of copy p_Id of p_Request's blob (Failed with no message: already reported).
+    void SpillCopied(CASCBlobRequest* p_Request, quint64 p_Id, Copy p_Outcome, const QString& p_Message);
+    void SlotWritten(size_t p_Entry);
+    QString ArchivePath(quint8 p_Archive) const;
+    void RewriteIfDue();
+    /// The message of a blob served right under its key that no scan would take.
+    QString PublishedFault(const QByteArray& p_Key, CASCSlotCheck::Verdict p_Verdict, const QString& p_Url) const;
+    /// Closes the archives once a stop left nothing in flight (another process may want them).
+    void CloseArchivesIfIdle();
     void FinishStreaming();
     void ProgressTick();
     void RewriteDatabase(size_t p_From);
@@ -176,8 +198,9 @@ private:
 
     // Owner access: the only place that knows the orchestrator's and the index manager's API.
     QString Folder() const;
-    /// "http://HOST/PATH/" of a random CDN host of the current region; empty (and reported) without one.
-    QString CdnBase();
+    /// "http://HOST/PATH/" of a random CDN host of the current region; empty without one, and
+    /// raised unless p_Problem takes the message.
+    QString CdnBase(QString* p_Problem = nullptr);
     QString EncodingKey() const;
     const CASCIndexRecord* FindIndexRecord(const char* p_IndexKey) const;
     static quint32 RecordSize(const CASCIndexRecord* p_Record);
@@ -218,6 +241,10 @@ private:
     int m_FailureKind = 0;                             // Init's thread; the stream's first failure
     QString m_Failure;                                 // Init's thread
     QString m_ExpandProblem;                           // Init's thread; why the last ExpandFile failed
+    int m_DatabaseIntervalMs = DatabaseIntervalMs;     // Init's thread
+    QFuture<void> m_CopyRun;                           // Init's thread; the pool's copy of a spilled blob
+    quint64 m_CopySerial = 0;                          // Init's thread
+    std::atomic<bool> m_CopyCancel{false};             // any thread; set by the destructor
     QFuture<void> m_EncodingRun;                       // Init's thread; the pool's decode and parse
     std::shared_ptr<std::atomic<bool>> m_EncodingCallOff; // Init's thread (the flag: any thread reads)
 };

@@ -236,6 +236,8 @@ void CASCArchivesManager::StopDownload()
     // The transfer in flight and every next step read the flag; a scan in flight reads the other.
     m_Stopped = true;
     m_ScanCancel = true;
+    // The archives close once nothing is in flight; from this object's own thread.
+    QMetaObject::invokeMethod(this, [this] { CloseArchivesIfIdle(); }, Qt::QueuedConnection);
 }
 
 void CASCArchivesManager::ResumeDownload()

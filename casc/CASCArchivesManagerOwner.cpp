@@ -14,13 +14,17 @@ QString CASCArchivesManager::Folder() const
     return m_Owner->GetInstallFolder();
 }
 
-QString CASCArchivesManager::CdnBase()
+QString CASCArchivesManager::CdnBase(QString* p_Problem)
 {
     const int l_Region = m_Owner->GetRegion();
     const CASCCdnEntry* l_Cdn = m_Owner->GetRandomCDN(l_Region);
     if (!l_Cdn)
     {
-        Raise(Errors::NoCdn, "No CDN for world region " + QString::number(l_Region));
+        const QString l_Message = "No CDN for world region " + QString::number(l_Region);
+        if (p_Problem)
+            *p_Problem = l_Message;
+        else
+            Raise(Errors::NoCdn, l_Message);
         return QString();
     }
     return "http://" + l_Cdn->_Host + "/" + l_Cdn->_Path + "/";

@@ -41,7 +41,7 @@ std::vector<CASCArchiveFileEntry> CASCArchivesManager::ReadIndexFile(const QStri
     return l_Result;
 }
 
-bool CASCArchivesManager::ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_Entries)
+bool CASCArchivesManager::ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_Entries, bool* p_Cut)
 {
     // Every bucket has its index: a missing one would leave its slots unchecked.
     const QStringList l_Paths = ListIndexFiles();
@@ -60,7 +60,11 @@ bool CASCArchivesManager::ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_En
     for (const QString& l_Path : l_Paths)
     {
         if (m_ScanCancel)
+        {
+            if (p_Cut)
+                *p_Cut = true;
             return false;
+        }
         std::vector<CASCLocalIndexEntry> l_Entries;
         QString l_Error;
         int l_Skipped = 0;
@@ -92,9 +96,11 @@ bool CASCArchivesManager::ScanInstall()
     std::map<quint8, std::vector<CASCArchiveFileEntry>> l_Groups;
     quint32 l_Total = 0;
     std::vector<CASCArchiveFileEntry> l_Entries;
-    if (!ReadIndexFiles(l_Entries))
+    // Latched for this scan: a resume clears the flag, never the fact that slots were skipped.
+    bool l_IndexCut = false;
+    if (!ReadIndexFiles(l_Entries, &l_IndexCut))
     {
-        m_ScanCancelled = m_ScanCancel;
+        m_ScanCancelled = l_IndexCut;
         if (m_ScanCancelled)
             qWarning().noquote() << "CASCArchivesManager::ScanInstall() cancelled";
         return false;
@@ -108,14 +114,15 @@ bool CASCArchivesManager::ScanInstall()
     // One task per archive; each releases the semaphore when it ends, so the poll wakes for
     // the last one instead of sleeping out its second.
     std::atomic<quint32> l_Done(0);
+    std::atomic<bool> l_Cut(false);
     QSemaphore l_Ended;
     std::vector<QFuture<ScanResult>> l_Tasks;
     for (const auto& l_Group : l_Groups)
     {
         const quint8 l_Archive = l_Group.first;
         const std::vector<CASCArchiveFileEntry>* l_Entries = &l_Group.second;
-        l_Tasks.push_back(QtConcurrent::run([this, l_Archive, l_Entries, &l_Done, &l_Ended] {
-            ScanResult l_Result = ScanArchive(l_Archive, *l_Entries, &l_Done);
+        l_Tasks.push_back(QtConcurrent::run([this, l_Archive, l_Entries, &l_Done, &l_Cut, &l_Ended] {
+            ScanResult l_Result = ScanArchive(l_Archive, *l_Entries, &l_Done, &l_Cut);
             l_Ended.release();
             return l_Result;
         }));
@@ -140,7 +147,7 @@ bool CASCArchivesManager::ScanInstall()
         l_Tick.restart();
     }
     l_Report();
-    if (m_ScanCancel)
+    if (l_Cut || m_ScanCancel)
     {
         // Part of the slots were not checked: the list and the database stay as they were.
         qWarning().noquote() << "CASCArchivesManager::ScanInstall() cancelled";
@@ -162,7 +169,8 @@ bool CASCArchivesManager::ScanInstall()
 
 CASCArchivesManager::ScanResult CASCArchivesManager::ScanArchive(quint8 p_Archive,
                                                                  const std::vector<CASCArchiveFileEntry>& p_Entries,
-                                                                 std::atomic<quint32>* p_Done) const
+                                                                 std::atomic<quint32>* p_Done,
+                                                                 std::atomic<bool>* p_Cut) const
 {
     ScanResult l_Result;
     const QString l_Path = Folder() + "data/data/data." + QString::asprintf("%03d", p_Archive);
@@ -179,7 +187,10 @@ CASCArchivesManager::ScanResult CASCArchivesManager::ScanArchive(quint8 p_Archiv
     for (const CASCArchiveFileEntry& l_Entry : p_Entries)
     {
         if (m_ScanCancel)
+        {
+            *p_Cut = true;
             break;
+        }
         const QByteArray l_Key = RecordKey(l_Entry._IndexRecord);
         const CASCSlotCheck::Verdict l_Verdict = CASCSlotCheck::Check(
             l_Archive, l_Size, l_Entry._Offset, RecordSize(l_Entry._IndexRecord), l_Key.constData(), m_EncodingMap);

@@ -2,6 +2,7 @@
 
 #include "casc/CASCBlobRequest.h"
 #include "casc/CASCDownloadDatabase.h"
+#include "casc/CASCErrors.h"
 #include "casc/CASCHttpGet.h"
 #include "platform/FileWriter.h"
 #include "platform/Platform.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QTimer>
 #include <QtEndian>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -139,6 +141,16 @@ void CASCArchivesManager::DownloadNextFile()
 {
     if (!m_Streaming)
         return;
+    if (!m_Stopped)
+    {
+        // Copies a stop cut run again from their spill file; nothing is asked twice for them.
+        std::vector<CASCBlobRequest*> l_Held;
+        for (const std::unique_ptr<CASCBlobRequest>& l_Request : m_InFlight)
+            if (l_Request->_CopyHeld)
+                l_Held.push_back(l_Request.get());
+        for (CASCBlobRequest* l_Request : l_Held)
+            CopySpill(l_Request);
+    }
     while (!m_Stopped && int(m_InFlight.size()) < MaxInFlight && !m_Pending.empty())
     {
         // One request at a time goes through the spill file: it has one name.
@@ -149,30 +161,35 @@ void CASCArchivesManager::DownloadNextFile()
             ++l_Next;
         if (l_Next == m_Pending.end())
             break;
+        // Each request (and another attempt) may go to another CDN host of the region.
+        QString l_Problem;
+        const QString l_Base = CdnBase(&l_Problem);
+        if (l_Base.isEmpty())
+        {
+            // No host to ask: what is not asked yet stays listed, and the stream ends (raising
+            // this once) when the requests in flight have.
+            for (const std::unique_ptr<CASCBlobRequest>& l_Request : m_Pending)
+                for (const size_t l_Entry : l_Request->_Entries)
+                    if (m_SlotState[l_Entry] == Slot::Listed)
+                        SlotFailed(l_Entry, Errors::NoCdn, l_Problem);
+            m_Pending.clear();
+            break;
+        }
         std::unique_ptr<CASCBlobRequest> l_Request = std::move(*l_Next);
         m_Pending.erase(l_Next);
         CASCBlobRequest* l_Issued = l_Request.get();
         m_InFlight.push_back(std::move(l_Request));
-        IssueBlobRequest(l_Issued);
-        if (!m_Streaming)
-            return; // no CDN host: raised
+        IssueBlobRequest(l_Issued, l_Base);
     }
     if (!m_Stopped && m_Pending.empty() && m_InFlight.empty())
         FinishStreaming();
 }
 
-void CASCArchivesManager::IssueBlobRequest(CASCBlobRequest* p_Request)
+void CASCArchivesManager::IssueBlobRequest(CASCBlobRequest* p_Request, const QString& p_Base)
 {
     const CASCIndexRecord* l_First = m_ToDownload[p_Request->_Entries.front()]._IndexRecord;
-    // Each request (and another attempt) may go to another CDN host of the region.
-    const QString l_Base = CdnBase();
-    if (l_Base.isEmpty())
-    {
-        m_Streaming = false;
-        return;
-    }
     const QString l_Name = RecordArchiveName(l_First);
-    p_Request->_Url = l_Base + (RecordIsPatch(l_First) ? "patch" : "data") + "/" + l_Name.left(2) + "/" +
+    p_Request->_Url = p_Base + (RecordIsPatch(l_First) ? "patch" : "data") + "/" + l_Name.left(2) + "/" +
                       l_Name.mid(2, 2) + "/" + l_Name;
     std::vector<CASCBlobSink::Part> l_Parts;
     for (const size_t l_Entry : p_Request->_Entries)
@@ -195,14 +212,13 @@ void CASCArchivesManager::IssueBlobRequest(CASCBlobRequest* p_Request)
     p_Request->_Sink = std::make_shared<CASCBlobSink>(
         std::move(l_Parts), l_Span, l_Spill,
         [this, p_Request](size_t p_Part, QByteArray* p_Slot) {
+            // A spilled blob is copied into its slot once its transfer has ended (CopySpill).
+            if (!p_Slot)
+                return true;
             const size_t l_Entry = p_Request->_Entries[p_Part];
-            const bool l_Written = WriteDownloadedEntry(l_Entry, p_Request->_Sink->Key(p_Part), p_Slot, p_Request->_Sink->Spill());
+            const bool l_Written = WriteDownloadedEntry(l_Entry, p_Request->_Sink->Key(p_Part), p_Slot, p_Request->_Url);
             if (l_Written)
-            {
-                m_SlotState[l_Entry] = Slot::Written;
-                ++m_SlotsDone;
-                m_FileNumber = std::min(m_SlotsDone + 1, qMax(1, int(m_ToDownload.size())));
-            }
+                SlotWritten(l_Entry);
             return l_Written;
         },
         [this](qint64 p_Bytes) {
@@ -261,16 +277,21 @@ void CASCArchivesManager::BlobRequestEnded(CASCBlobRequest* p_Request)
                              [p_Request](const std::unique_ptr<CASCBlobRequest>& p_R) { return p_R.get() == p_Request; });
     if (l_It == m_InFlight.end())
         return;
+    RewriteIfDue();
+    if (p_Request->_Spills && p_Request->_Sink->Written(0) && m_SlotState[p_Request->_Entries.front()] == Slot::Listed)
+    {
+        // The whole blob is in the spill file and passed its checks: it stays in flight while
+        // it is copied into its slot.
+        if (Transfer* l_Engine = p_Request->_Engine)
+            l_Engine->deleteLater();
+        p_Request->_Engine = nullptr;
+        return CopySpill(p_Request);
+    }
     std::unique_ptr<CASCBlobRequest> l_Request = std::move(*l_It);
     m_InFlight.erase(l_It);
     Transfer* l_Engine = l_Request->_Engine;
     if (l_Engine)
         l_Engine->deleteLater();
-    if (m_DatabaseTimer.isValid() && m_DatabaseTimer.elapsed() >= DatabaseIntervalMs)
-    {
-        RewriteRemaining();
-        m_DatabaseTimer.restart();
-    }
     const CASCBlobSink& l_Sink = *l_Request->_Sink;
     // What this request did not write is asked again; its bytes are not counted twice.
     std::vector<size_t> l_Left;
@@ -289,6 +310,7 @@ void CASCArchivesManager::BlobRequestEnded(CASCBlobRequest* p_Request)
     {
         // Held until ResumeDownload asks it again, unless the resume came first.
         PlanRequests(l_Left, l_Request->_Attempts, true);
+        CloseArchivesIfIdle();
         return DownloadNextFile();
     }
     int l_Kind = 2;
@@ -314,21 +336,37 @@ void CASCArchivesManager::BlobRequestEnded(CASCBlobRequest* p_Request)
     QTimer::singleShot(0, this, [this] { DownloadNextFile(); });
 }
 
-bool CASCArchivesManager::WriteDownloadedEntry(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot,
-                                               const QString& p_Spill)
+void CASCArchivesManager::SlotWritten(size_t p_Entry)
+{
+    m_SlotState[p_Entry] = Slot::Written;
+    ++m_SlotsDone;
+    m_FileNumber = std::min(m_SlotsDone + 1, qMax(1, int(m_ToDownload.size())));
+}
+
+QString CASCArchivesManager::PublishedFault(const QByteArray& p_Key, CASCSlotCheck::Verdict p_Verdict,
+                                            const QString& p_Url) const
+{
+    return "Blob " + QString::fromLatin1(p_Key.toHex()) + " of the published store is refused (" +
+           CASCSlotCheck::Name(p_Verdict) + ") for file : " + p_Url;
+}
+
+QString CASCArchivesManager::ArchivePath(quint8 p_Archive) const
+{
+    return Folder() + "data/data/data." + QString::asprintf("%03d", p_Archive);
+}
+
+QFile* CASCArchivesManager::SlotArchive(size_t p_Entry)
 {
     const CASCArchiveFileEntry& l_Entry = m_ToDownload[p_Entry];
-    const quint32 l_BlobSize = RecordSize(l_Entry._IndexRecord);
-    const QString l_Path = Folder() + "data/data/data." + QString::asprintf("%03d", l_Entry._Archive);
     std::unique_ptr<QFile>& l_Archive = m_Archives[l_Entry._Archive];
     if (!l_Archive)
     {
-        l_Archive.reset(new QFile(l_Path));
+        l_Archive.reset(new QFile(ArchivePath(l_Entry._Archive)));
         if (!l_Archive->open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         {
             l_Archive.reset();
             SlotFailed(p_Entry, 1, "Failed to open archive or download file");
-            return false;
+            return nullptr;
         }
     }
     m_ExpandProblem.clear();
@@ -336,42 +374,178 @@ bool CASCArchivesManager::WriteDownloadedEntry(size_t p_Entry, const QByteArray&
     {
         SlotFailed(p_Entry, 1, m_ExpandProblem.isEmpty() ? QStringLiteral("Failed to expand the archive to the desired capacity")
                                                          : m_ExpandProblem);
-        return false;
+        return nullptr;
     }
-    // The header: the encoding key last byte first, the slot's size (header and blob), no flags, no checksums.
-    char l_Header[CASCSlotCheck::EntryHeaderSize] = {};
+    return l_Archive.get();
+}
+
+QByteArray CASCArchivesManager::EntryHeader(size_t p_Entry, const QByteArray& p_Key) const
+{
+    // The encoding key last byte first, the slot's size (header and blob), no flags, no checksums.
+    QByteArray l_Header(CASCSlotCheck::EntryHeaderSize, '\0');
     for (int l_I = 0; l_I < 16; ++l_I)
         l_Header[l_I] = p_Key.at(15 - l_I);
-    qToLittleEndian<quint32>(l_BlobSize + CASCSlotCheck::EntryHeaderSize, reinterpret_cast<uchar*>(l_Header + 16));
+    qToLittleEndian<quint32>(RecordSize(m_ToDownload[p_Entry]._IndexRecord) + CASCSlotCheck::EntryHeaderSize,
+                             reinterpret_cast<uchar*>(l_Header.data() + 16));
+    return l_Header;
+}
+
+bool CASCArchivesManager::WriteDownloadedEntry(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot,
+                                               const QString& p_Url)
+{
+    const CASCArchiveFileEntry& l_Entry = m_ToDownload[p_Entry];
+    const quint32 l_BlobSize = RecordSize(l_Entry._IndexRecord);
+    // The blob is the one its key names; what a scan would still not take (no chunk table, no
+    // decoding, another content) is the published store's fault: written, it would be listed
+    // and fetched again on every run.
+    const CASCSlotCheck::Verdict l_Verdict =
+        CASCSlotCheck::CheckReceived(p_Slot->constData() + CASCSlotCheck::EntryHeaderSize, l_BlobSize, p_Key, m_EncodingMap);
+    if (l_Verdict != CASCSlotCheck::Verdict::Whole)
+    {
+        SlotFailed(p_Entry, 2, PublishedFault(p_Key, l_Verdict, p_Url));
+        return false;
+    }
+    QFile* l_Archive = SlotArchive(p_Entry);
+    if (!l_Archive)
+        return false;
+    // Header and blob in one write: the blob was received behind room for the header.
+    const QByteArray l_Header = EntryHeader(p_Entry, p_Key);
+    std::copy(l_Header.constBegin(), l_Header.constEnd(), p_Slot->data());
     QString l_Error;
-    bool l_Written = l_Archive->seek(l_Entry._Offset);
-    if (l_Written && p_Slot)
+    if (!l_Archive->seek(l_Entry._Offset) || Launcher::FileWriter::Write(*l_Archive, *p_Slot, &l_Error) != p_Slot->size())
     {
-        // Header and blob in one write: the blob was received behind room for the header.
-        std::copy(l_Header, l_Header + CASCSlotCheck::EntryHeaderSize, p_Slot->data());
-        l_Written = Launcher::FileWriter::Write(*l_Archive, *p_Slot, &l_Error) == p_Slot->size();
-    }
-    else if (l_Written)
-    {
-        // Above the memory bound: header and the first piece in one write, then the rest in order.
-        QFile l_Spill(p_Spill);
-        l_Written = l_Spill.open(QIODevice::ReadOnly);
-        QByteArray l_Piece(l_Header, CASCSlotCheck::EntryHeaderSize);
-        for (qint64 l_Left = l_BlobSize; l_Written && l_Left > 0;)
-        {
-            const QByteArray l_Read = l_Spill.read(std::min<qint64>(l_Left, 4 * 1024 * 1024));
-            l_Piece.append(l_Read);
-            l_Written = !l_Read.isEmpty() && Launcher::FileWriter::Write(*l_Archive, l_Piece, &l_Error) == l_Piece.size();
-            l_Left -= l_Read.size();
-            l_Piece.clear();
-        }
-    }
-    if (!l_Written)
-    {
-        SlotFailed(p_Entry, 1, "Failed to write archive : " + l_Path + (l_Error.isEmpty() ? QString() : " " + l_Error));
+        SlotFailed(p_Entry, 1, "Failed to write archive : " + ArchivePath(l_Entry._Archive) +
+                                   (l_Error.isEmpty() ? QString() : " " + l_Error));
         return false;
     }
     return true;
+}
+
+void CASCArchivesManager::CopySpill(CASCBlobRequest* p_Request)
+{
+    p_Request->_CopyHeld = false;
+    if (m_Stopped)
+    {
+        p_Request->_CopyHeld = true;
+        CloseArchivesIfIdle();
+        return;
+    }
+    const size_t l_Entry = p_Request->_Entries.front();
+    if (!SlotArchive(l_Entry))
+        return SpillCopied(p_Request, p_Request->_CopyId, Copy::Failed, QString());
+    const CASCArchiveFileEntry& l_Slot = m_ToDownload[l_Entry];
+    const QString l_Archive = ArchivePath(l_Slot._Archive);
+    const QString l_Spill = p_Request->_Sink->Spill();
+    const QByteArray l_Key = p_Request->_Sink->Key(0);
+    const QByteArray l_Header = EntryHeader(l_Entry, l_Key);
+    const QByteArray l_IndexKey = RecordKey(l_Slot._IndexRecord);
+    const quint32 l_Offset = l_Slot._Offset;
+    const quint32 l_Size = RecordSize(l_Slot._IndexRecord);
+    const QString l_Url = p_Request->_Url;
+    const quint64 l_Id = ++m_CopySerial;
+    p_Request->_CopyId = l_Id;
+    p_Request->_Copying = true;
+    // Up to 2 GiB: off this thread, which keeps serving the transfers and the stop. Its own
+    // handle on the archive, whose other slots this thread may write meanwhile.
+    m_CopyRun = QtConcurrent::run([=] {
+        Copy l_Outcome = Copy::Whole;
+        QString l_Message;
+        QString l_Error;
+        QFile l_Out(l_Archive);
+        QFile l_In(l_Spill);
+        if (!l_Out.open(QIODevice::ReadWrite | QIODevice::Unbuffered) || !l_In.open(QIODevice::ReadOnly) ||
+            !l_Out.seek(l_Offset))
+        {
+            l_Outcome = Copy::Failed;
+            l_Message = QStringLiteral("Failed to open archive or download file");
+        }
+        QByteArray l_Piece = l_Header;
+        for (qint64 l_Left = l_Size; l_Outcome == Copy::Whole && l_Left > 0;)
+        {
+            if (m_Stopped || m_CopyCancel)
+            {
+                l_Outcome = Copy::Stopped;
+                break;
+            }
+            const QByteArray l_Read = l_In.read(std::min<qint64>(l_Left, CopyPiece));
+            l_Piece.append(l_Read);
+            if (l_Read.isEmpty() || Launcher::FileWriter::Write(l_Out, l_Piece, &l_Error) != l_Piece.size())
+            {
+                l_Outcome = Copy::Failed;
+                l_Message = "Failed to write archive : " + l_Archive + (l_Error.isEmpty() ? QString() : " " + l_Error);
+            }
+            l_Left -= l_Read.size();
+            l_Piece.clear();
+        }
+        l_Out.close();
+        if (l_Outcome == Copy::Whole)
+        {
+            // Checked where it now lies, as the scan will.
+            QFile l_Written(l_Archive);
+            const CASCSlotCheck::Verdict l_Verdict =
+                l_Written.open(QIODevice::ReadOnly)
+                    ? CASCSlotCheck::Check(l_Written, l_Written.size(), l_Offset, l_Size, l_IndexKey.constData(), m_EncodingMap)
+                    : CASCSlotCheck::Verdict::MissingArchive;
+            if (l_Verdict != CASCSlotCheck::Verdict::Whole)
+            {
+                l_Outcome = Copy::Refused;
+                l_Message = PublishedFault(l_Key, l_Verdict, l_Url);
+            }
+        }
+        QMetaObject::invokeMethod(this, [this, p_Request, l_Id, l_Outcome, l_Message] {
+            SpillCopied(p_Request, l_Id, l_Outcome, l_Message);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void CASCArchivesManager::SpillCopied(CASCBlobRequest* p_Request, quint64 p_Id, Copy p_Outcome, const QString& p_Message)
+{
+    auto l_It = std::find_if(m_InFlight.begin(), m_InFlight.end(),
+                             [p_Request](const std::unique_ptr<CASCBlobRequest>& p_R) { return p_R.get() == p_Request; });
+    if (l_It == m_InFlight.end() || p_Request->_CopyId != p_Id)
+        return;
+    p_Request->_Copying = false;
+    const size_t l_Entry = p_Request->_Entries.front();
+    switch (p_Outcome)
+    {
+    case Copy::Stopped:
+        // Kept with its spill file: the resume copies it again.
+        return CopySpill(p_Request);
+    case Copy::Whole:
+        SlotWritten(l_Entry);
+        break;
+    case Copy::Failed:
+        if (!p_Message.isEmpty())
+            SlotFailed(l_Entry, 1, p_Message);
+        break;
+    case Copy::Refused:
+        SlotFailed(l_Entry, 2, p_Message);
+        break;
+    }
+    m_InFlight.erase(l_It);
+    RewriteIfDue();
+    QTimer::singleShot(0, this, [this] { DownloadNextFile(); });
+}
+
+void CASCArchivesManager::CloseArchivesIfIdle()
+{
+    // Open for writing, an archive is closed to other processes (the game client, a backup)
+    // on Windows: a stopped or failed stream lets go of them; a resume opens them again.
+    if (!m_Stopped)
+        return;
+    for (const std::unique_ptr<CASCBlobRequest>& l_Request : m_InFlight)
+        if (l_Request->_Engine || l_Request->_Copying)
+            return;
+    m_Archives.clear();
+}
+
+void CASCArchivesManager::RewriteIfDue()
+{
+    if (m_DatabaseTimer.isValid() && m_DatabaseTimer.elapsed() >= m_DatabaseIntervalMs)
+    {
+        RewriteRemaining();
+        m_DatabaseTimer.restart();
+    }
 }
 
 void CASCArchivesManager::FinishStreaming()
@@ -431,7 +605,9 @@ bool CASCArchivesManager::ExpandFile(QFile* p_File, quint64 p_Capacity)
         m_ExpandProblem = QStringLiteral("No enought free space on disk");
         return false;
     }
-    // A resize, not zeros written: the slots are written next, and a hole costs neither time nor room.
+    // A resize, not zeros written here. It is not free: on NTFS it takes the room at once, and the
+    // first write past the old end makes the file system write zeros over the gap before it (as
+    // many bytes as the gap, in that write's time); elsewhere the gap stays a hole until written.
     if (!p_File->resize(qint64(p_Capacity)))
     {
         m_ExpandProblem = "Failed to write archive : " + p_File->fileName();

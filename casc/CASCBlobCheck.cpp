@@ -61,9 +61,12 @@ void CASCBlobCheck::Add(const char* p_Data, qint64 p_Size)
                 m_Stage = Stage::WholeBlob;
                 break;
             }
-            // The table's size decides what is held: never more than the blob the index announces.
-            if (m_HeaderSize < 12 || m_HeaderSize > m_Size)
+            // The header is held until its key is known: a size that no table can have, or a table
+            // beyond MaxHeaderSize, is refused before a byte of it is kept (the index may announce 2 GiB).
+            if (m_HeaderSize < 12 + 24 || (m_HeaderSize - 12) % 24 != 0 || m_HeaderSize > MaxHeaderSize ||
+                m_HeaderSize > m_Size)
                 return Fail(QStringLiteral("Blob does not decode"));
+            m_Header.reserve(int(m_HeaderSize));
             m_Stage = Stage::Header;
             break;
         }

@@ -31,6 +31,10 @@ public:
     /// The 16-byte encoding key, once the header (or a blob without a table) is in.
     const QByteArray& Key() const { return m_Key; }
 
+    /// The largest header taken: 12 bytes and a table of 24 bytes per chunk, about 175000 chunks
+    /// (a 2 GiB blob in 16 KiB chunks needs 3 MiB).
+    static constexpr quint32 MaxHeaderSize = 12 + 24 * 174762; // 4 MiB less 4 bytes
+
 private:
     enum class Stage { Prefix, Header, Chunks, WholeBlob, Done, Refused };
     void Fail(const QString& p_Problem);

@@ -23,6 +23,9 @@ struct CASCBlobRequest
     bool _Spills = false;                       ///< above the memory bound: the blob goes through the spill file
     QPointer<Launcher::Transfer> _Engine;       ///< null when none runs
     std::shared_ptr<CASCBlobSink> _Sink;
+    bool _Copying = false;                      ///< its spilled blob is being copied into the slot off the thread
+    bool _CopyHeld = false;                     ///< a stop cut that copy: it runs again on the resume
+    quint64 _CopyId = 0;                        ///< the copy whose outcome is awaited
 
     CASCBlobRequest() = default;
     CASCBlobRequest(const CASCBlobRequest&) = delete;

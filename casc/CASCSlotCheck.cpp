@@ -18,7 +18,7 @@ namespace {
 
 /// Key and decode checks of a blob at the device's current position.
 CASCSlotCheck::Verdict CheckBlob(QIODevice& p_Device, quint32 p_BlobSize, const char* p_StoredKey,
-                                 const CASCEncodingRecord* p_Record)
+                                 const CASCEncodingRecord* p_Record, bool p_ChunksChecked = false)
 {
     using Verdict = CASCSlotCheck::Verdict;
     const qint64 l_Start = p_Device.pos();
@@ -31,7 +31,7 @@ CASCSlotCheck::Verdict CheckBlob(QIODevice& p_Device, quint32 p_BlobSize, const 
         return Verdict::NoChunkTable;
     p_Device.seek(l_Start);
     QByteArray l_Content;
-    if (BLTEHandler::ExtractData(l_Stream, p_BlobSize, p_StoredKey, l_Content) != BLTEHandler::Ok)
+    if (BLTEHandler::ExtractData(l_Stream, p_BlobSize, p_StoredKey, l_Content, nullptr, p_ChunksChecked) != BLTEHandler::Ok)
         return Verdict::DecodeError;
     if (!p_Record)
         return Verdict::MissingMd5;
@@ -72,6 +72,15 @@ CASCSlotCheck::Verdict CASCSlotCheck::Check(QFile& p_Archive, qint64 p_ArchiveSi
     l_Buffer.open(QIODevice::ReadOnly);
     l_Buffer.seek(EntryHeaderSize);
     return CheckBlob(l_Buffer, p_BlobSize, l_StoredKey, l_Record);
+}
+
+CASCSlotCheck::Verdict CASCSlotCheck::CheckReceived(const char* p_Blob, quint32 p_BlobSize, const QByteArray& p_Key,
+                                                    const CASCEncodingMap& p_Map)
+{
+    QByteArray l_Bytes = QByteArray::fromRawData(p_Blob, int(p_BlobSize));
+    QBuffer l_Buffer(&l_Bytes);
+    l_Buffer.open(QIODevice::ReadOnly);
+    return CheckBlob(l_Buffer, p_BlobSize, p_Key.constData(), p_Map.Find(p_Key.constData()), true);
 }
 
 const char* CASCSlotCheck::Name(Verdict p_Verdict)

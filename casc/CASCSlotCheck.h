@@ -29,6 +29,12 @@ public:
     static Verdict Check(QFile& p_Archive, qint64 p_ArchiveSize, quint32 p_Offset, quint32 p_BlobSize,
                          const char* p_IndexKey, const CASCEncodingMap& p_Map);
 
+    /// The same acceptance for a blob received in memory (p_BlobSize bytes at p_Blob) whose key
+    /// (p_Key, 16 bytes) and chunk checksums were checked as it arrived: chunk table, decoding
+    /// and content key, so that nothing is written that a scan would list again.
+    static Verdict CheckReceived(const char* p_Blob, quint32 p_BlobSize, const QByteArray& p_Key,
+                                 const CASCEncodingMap& p_Map);
+
     /// Short name for reports ("content-mismatch").
     static const char* Name(Verdict p_Verdict);
 

@@ -1,11 +1,13 @@
 // Blobs arrive from the CDN in pieces of any size: the check made while they arrive must never
 // read past what it was given, must hold no more than the blob the index announces, and must pass
 // only a blob that the whole-blob reader takes as the one its key names (same key, every chunk's
-// checksum right). Input: a byte of split points, then the blob.
+// checksum right). Input: a byte of split points (its top bit: the index announces 2^31 - 1 bytes,
+// as a hostile one may), then the blob.
 #include "casc/BLTEHandler.h"
 #include "casc/CASCBlobCheck.h"
 
 #include <QBuffer>
+#include <QtEndian>
 
 #include <algorithm>
 #include <climits>
@@ -28,9 +30,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* p_Data, size_t p_Size)
     QByteArray l_Key = BLTEHandler::ExtractEntryMD5(l_Stream, quint64(l_Blob.size()));
     l_Key.resize(16);
 
-    CASCBlobCheck l_Check(quint32(l_Blob.size()), l_Key.left(9));
+    const bool l_Hostile = (p_Data[0] & 0x80) != 0;
+    CASCBlobCheck l_Check(l_Hostile ? 0x7FFFFFFFu : quint32(l_Blob.size()), l_Key.left(9));
     for (int l_At = 0; l_At < l_Blob.size(); l_At += l_Step)
         l_Check.Add(l_Blob.constData() + l_At, std::min(l_Step, l_Blob.size() - l_At));
+    if (l_Hostile)
+    {
+        // Memory stays bounded whatever the header claims: a check still open past the prefix holds a
+        // header size of a table within the bound (or none).
+        if (l_Blob.size() >= 8 && !l_Check.Failed())
+        {
+            const quint32 l_HeaderSize = qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(l_Blob.constData() + 4));
+            if (l_HeaderSize != 0 && (l_HeaderSize > CASCBlobCheck::MaxHeaderSize || l_HeaderSize < 36 || (l_HeaderSize - 12) % 24 != 0))
+                std::abort();
+        }
+        return 0; // never complete: the blob is shorter than announced
+    }
     if (l_Check.Passed() == l_Check.Failed())
         std::abort(); // every byte in: one verdict
     if (!l_Check.Passed())

@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QtTest>
 
+#include <atomic>
 #include <set>
 
 using namespace Orvane::CASC;
@@ -72,6 +73,8 @@ private slots:
     void stopDuringEncodingSize_data();
     void stopDuringEncodingSize();
     void stoppedScan();
+    void stopAndResumeMidScan();
+    void noCdnHostLeft();
 
 private:
     static constexpr int StallMs = 3000;
@@ -603,6 +606,98 @@ void ArchivesTest::stoppedScan()
     QCOMPARE(l_Run.Scan().size(), 1);
     QVERIFY(!l_Run.Manager()->ScanCancelled());
     QVERIFY(l_Run.m_Raised.isEmpty());
+}
+
+void ArchivesTest::stopAndResumeMidScan()
+{
+    // A stop and a resume while the scan's tasks run (the launcher allows both then): tasks that saw
+    // the stop left slots unchecked, so that scan counts as cancelled whatever the flag says after
+    // the resume, and the database stays as it was. The scan after it looks at every slot: what it
+    // lists is every damaged slot, and the stream of that list leaves the store whole.
+    StoreRepair l_Run;
+    QStringList l_Damage;
+    for (int l_I = 1; l_I < 60; l_I += 3)
+        l_Damage << "--zero-slot" << QString::number(l_I);
+    QVERIFY(l_Run.Ready(s_Small + l_Damage));
+    // The slot where the stop comes: the first that archive 0's task reads (lowest bucket), one
+    // byte of its last chunk changed, so that its check logs a failed chunk from the task's thread.
+    int l_Cut = -1;
+    for (int l_I = 0; l_I < l_Run.m_Store.Blobs().size(); ++l_I)
+        if (l_Run.Blob(l_I)["localArchive"].toInt() == 0 && l_I % 3 != 1 &&
+            (l_Cut < 0 || l_Run.Blob(l_I)["bucket"].toInt() < l_Run.Blob(l_Cut)["bucket"].toInt()))
+            l_Cut = l_I;
+    QVERIFY(l_Cut >= 0);
+    const QJsonObject l_Blob = l_Run.Blob(l_Cut);
+    QByteArray l_Archive = TestBuild::Read(l_Run.ArchivePath(0));
+    const int l_Byte = l_Blob["localOffset"].toInt() + l_Blob["slotSize"].toInt() - 1;
+    l_Archive[l_Byte] = char(l_Archive.at(l_Byte) ^ 0x5A);
+    QVERIFY(TestBuild::Write(l_Run.ArchivePath(0), l_Archive));
+    std::set<QString> l_Damaged = l_Run.Damaged();
+    l_Damaged.insert(l_Blob["indexKey"].toString());
+
+    std::atomic<bool> l_StopNow{true}, l_Stopped{false};
+    bool l_Resumed = false;
+    WarningLog l_Log;
+    l_Log.Silence = [](const QString&) { return true; };
+    l_Log.OnLine = [&](const QString& p_Line) {
+        if (p_Line.contains("Chunk hash differ") && l_StopNow.exchange(false))
+        {
+            l_Run.Manager()->StopDownload();
+            l_Stopped = true;
+        }
+    };
+    // Reported by the polling thread, at the latest once every task has returned.
+    l_Run.Manager()->m_OnCheckProgress = [&](quint32, quint32) {
+        if (l_Stopped && !l_Resumed)
+        {
+            l_Run.Manager()->ResumeDownload();
+            l_Resumed = true;
+        }
+    };
+    QVERIFY(TestBuild::Write(l_Run.Db(), "listed\n"));
+    QStringList l_Listed = l_Run.Scan();
+    QVERIFY(l_Stopped && l_Resumed);
+    if (l_Run.Manager()->ScanCancelled())
+    {
+        QCOMPARE(TestBuild::Read(l_Run.Db()), QByteArray("listed\n"));
+        l_Listed = l_Run.Scan();
+        QVERIFY(!l_Run.Manager()->ScanCancelled());
+    }
+    QCOMPARE(std::set<QString>(l_Listed.begin(), l_Listed.end()), l_Damaged);
+    QVERIFY(l_Run.Stream());
+    QVERIFY(l_Run.Scan().isEmpty());
+    QVERIFY(l_Run.m_Raised.isEmpty());
+}
+
+void ArchivesTest::noCdnHostLeft()
+{
+    // The region of the stream has no CDN host: the stream ends at once, raising that once, keeps
+    // every slot listed, and a resume with a host back fetches them all.
+    StoreRepair l_Run;
+    QVERIFY(l_Run.Ready(s_Small + QStringList{"--zero-slot", "3", "--zero-slot", "17", "--zero-slot", "40"}));
+    const QStringList l_Listed = l_Run.Scan();
+    QCOMPARE(l_Listed.size(), 3);
+    // Region 5 is in neither table: the orchestrator moves to it and reports its configuration missing.
+    l_Run.m_App->Init(5);
+    QTRY_VERIFY_WITH_TIMEOUT(!l_Run.m_Raised.isEmpty(), 20000);
+    l_Run.m_Raised.clear();
+    l_Run.m_Errors->clear();
+    QVERIFY(l_Run.Manager()->LoadDownloadList());
+    l_Run.m_Finished = false;
+    l_Run.Manager()->StartStreaming();
+    QTRY_VERIFY_WITH_TIMEOUT(!l_Run.m_Raised.isEmpty(), 20000);
+    QCOMPARE(l_Run.m_Raised.size(), 1);
+    QCOMPARE(l_Run.m_Raised.first(), qMakePair(0, QString("No CDN for world region 5")));
+    QVERIFY(!l_Run.m_Finished);
+    const QStringList l_Kept = Lines(TestBuild::Read(l_Run.Db()));
+    QCOMPARE(std::set<QString>(l_Kept.begin(), l_Kept.end()), std::set<QString>(l_Listed.begin(), l_Listed.end()));
+
+    l_Run.m_Raised.clear();
+    l_Run.m_Errors->clear();
+    QVERIFY(l_Run.Init());
+    l_Run.Manager()->ResumeDownload();
+    QVERIFY2(l_Run.WaitFinished(), qPrintable(l_Run.m_Raised.value(0).second));
+    QVERIFY(l_Run.Scan().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(ArchivesTest)

@@ -463,8 +463,10 @@ void tst_contentstore::newPassEndsTheRun_data()
 void tst_contentstore::newPassEndsTheRun()
 {
     // A new pass ends the content-store run at once: a later resume never restarts the old one
-    // (after an uninstall, in the forgotten folder, marking it installed).
+    // (after an uninstall, in the forgotten folder, marking it installed), and its step held on
+    // the worker queue (the index load) stops at once and hands over to nothing.
     QFETCH(QString, pass);
+    WarningLog l_Log;
     StoreGame l_Game;
     Launcher::Kestrun& l_App = l_Game.App;
     WorkerGate l_Gate;
@@ -488,6 +490,17 @@ void tst_contentstore::newPassEndsTheRun()
     l_Gate.Open = true;
     l_App.StopDownload();
     l_App.ResumeDownload();
+    // The queues run past the held step and what it posted; the new pass reaches no index load
+    // before that (its own run starts with the CDN tables).
+    std::atomic<bool> l_WorkerPast{false}, l_MainPast{false};
+    l_App.PostWorkerTask([&] { l_WorkerPast = true; });
+    QVERIFY(l_Game.Host.WaitFor([&] { return bool(l_WorkerPast); }, 20000));
+    l_App.PostMainTask([&] { l_MainPast = true; });
+    QVERIFY(l_Game.Host.WaitFor([&] { return bool(l_MainPast); }, 20000));
+    QCOMPARE(l_Log.Starting("CASCIndexManager::Load() cancelled").size(), 1);
+    QVERIFY2(l_Log.Lines().filter("entries loaded").isEmpty(), qPrintable(l_Log.Lines().filter("entries loaded").join('\n')));
+    QCOMPARE(l_Game.Requests(l_Game.Summary["encoding"].toObject()["encodingKey"].toString()), 0);
+    QVERIFY(l_App.m_CASCPhase < 3);
     if (pass == "uninstall")
     {
         QVERIFY(l_Game.Host.WaitFor([&] { return !l_App.m_Status.Busy; }, 20000));

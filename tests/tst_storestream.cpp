@@ -6,12 +6,18 @@
 #include "support/StoreRepair.h"
 #include "support/WarningLog.h"
 #include "casc/CASCArchivesManager.h"
+#include "casc/CASCBlobCheck.h"
 #include "casc/CASCDownloadDatabase.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QtTest>
+
+#include <atomic>
 
 #include <cstdio>
 
@@ -44,12 +50,62 @@ int StreamChild(int argc, char** argv)
     l_Run.m_Install = l_Core.arguments().value(1);
     if (!l_Run.Forge({}) || !l_Run.Open() || !l_Run.LoadEncoding())
         return 4;
+    if (qEnvironmentVariableIsSet("KESTRUN_DATABASE_INTERVAL_MS"))
+        l_Run.Manager()->SetDatabaseInterval(qEnvironmentVariableIntValue("KESTRUN_DATABASE_INTERVAL_MS"));
     if (!l_Run.Manager()->ScanInstall())
         return 6;
     std::printf("streaming\n");
     std::fflush(stdout);
     return l_Run.Stream(600000) ? 0 : 5;
 }
+
+/// How many of this process's open files are data archives of the installation p_Install.
+int OpenArchives(const QString& p_Install)
+{
+    int l_Open = 0;
+    const QString l_Prefix = QFileInfo(p_Install + "data/data").canonicalFilePath() + "/data.";
+    for (const QFileInfo& l_Fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+        l_Open += l_Fd.symLinkTarget().startsWith(l_Prefix);
+    return l_Open;
+}
+
+/// Requests of p_Path whose range covers the blob p_Blob.
+int TimesAsked(const TestHttpServer& p_Server, const QString& p_Path, const QJsonObject& p_Blob)
+{
+    const qint64 l_At = qint64(p_Blob["cdnOffset"].toDouble());
+    const qint64 l_Last = l_At + qint64(p_Blob["blobSize"].toDouble()) - 1;
+    int l_Asked = 0;
+    for (const TestHttpServer::Request& l_Request : p_Server.Requests(p_Path))
+    {
+        const QStringList l_Range = QString::fromLatin1(l_Request.Range).section('=', 1).split('-');
+        l_Asked += l_Range.value(0).toLongLong() <= l_At && l_Range.value(1).toLongLong() >= l_Last;
+    }
+    return l_Asked;
+}
+
+/// Holds every thread of the global pool until released (bounded, so that a failed test goes on).
+struct PoolGate
+{
+    std::atomic<bool> Open{false};
+    std::atomic<int> Holding{0};
+    QList<QFuture<void>> Tasks;
+    bool Close()
+    {
+        for (int l_I = 0; l_I < QThreadPool::globalInstance()->maxThreadCount(); ++l_I)
+            Tasks << QtConcurrent::run([this] {
+                ++Holding;
+                for (QDeadlineTimer l_Deadline(60000); !Open && !l_Deadline.hasExpired();)
+                    QThread::msleep(1);
+            });
+        return QTest::qWaitFor([this] { return Holding == QThreadPool::globalInstance()->maxThreadCount(); }, 10000);
+    }
+    ~PoolGate()
+    {
+        Open = true;
+        for (QFuture<void>& l_Task : Tasks)
+            l_Task.waitForFinished();
+    }
+};
 
 } // namespace
 
@@ -62,6 +118,11 @@ private slots:
     void badBlobSparesItsNeighbours();
     void largeBlobsGoThroughTheScratchFile();
     void killAtAnyMoment();
+    void hostileHeaderSizes_data();
+    void hostileHeaderSizes();
+    void unacceptableBlobIsThePublishedStoresFault_data();
+    void unacceptableBlobIsThePublishedStoresFault();
+    void stopDuringTheCopyOfALargeBlob();
 };
 
 void tst_storestream::badBlobSparesItsNeighbours_data()
@@ -171,9 +232,9 @@ void tst_storestream::largeBlobsGoThroughTheScratchFile()
 
 void tst_storestream::killAtAnyMoment()
 {
-    // A child process scans and streams an empty installation from a slowed CDN and is killed (-9) at a
-    // seeded random moment. After each kill: no slot's header names another blob, and every slot not
-    // whole is in the download database. Then a stream of the database alone completes the store.
+    // A child process scans and streams an empty installation from a slowed CDN, rewriting the download
+    // database as it goes, and is killed (-9) at a seeded random moment. After each kill: no slot's
+    // header names another blob, and every slot not whole is in the download database. Then a stream of the database alone completes the store.
     const quint32 l_First = qEnvironmentVariableIsSet("KESTRUN_KILL_SEED") ? qEnvironmentVariableIntValue("KESTRUN_KILL_SEED") : 1;
     const int l_Seeds = qEnvironmentVariableIsSet("KESTRUN_KILL_SEEDS") ? qEnvironmentVariableIntValue("KESTRUN_KILL_SEEDS") : 12;
     StoreRepair l_Rig;
@@ -183,7 +244,7 @@ void tst_storestream::killAtAnyMoment()
     l_Log.Silence = [](const QString&) { return true; };
     QTemporaryDir l_Dir;
     const QString l_Install = l_Rig.m_Install = l_Dir.filePath("install") + "/";
-    int l_KilledMidway = 0;
+    int l_KilledMidway = 0, l_KilledAfterRewrite = 0;
     for (quint32 l_Seed = l_First; l_Seed < l_First + quint32(l_Seeds); ++l_Seed)
     {
         QRandomGenerator l_Random(l_Seed);
@@ -198,6 +259,8 @@ void tst_storestream::killAtAnyMoment()
         l_Env.insert("KESTRUN_STREAM_CHILD", "1");
         l_Env.insert("KESTRUN_CASC_STORE", l_Rig.m_StoreRoot);
         l_Env.insert("KESTRUN_CASC_CDN_URL", l_Rig.m_CdnUrl);
+        // The database is rewritten as the stream goes, many times a second: kills meet rewrites.
+        l_Env.insert("KESTRUN_DATABASE_INTERVAL_MS", "50");
         l_Child.setProcessEnvironment(l_Env);
         l_Child.start(QCoreApplication::applicationFilePath(), {l_Install});
         QVERIFY2(QTest::qWaitFor([&] { return l_Child.state() == QProcess::NotRunning || l_Child.canReadLine(); }, 30000),
@@ -235,6 +298,7 @@ void tst_storestream::killAtAnyMoment()
                      qPrintable(QString("seed %1: %2 is neither whole nor listed").arg(l_Seed).arg(l_Key)));
         }
         l_KilledMidway += l_Running && l_Whole > 0 && l_Whole < l_Blobs.size();
+        l_KilledAfterRewrite += l_Running && l_Listed.size() < size_t(l_Blobs.size());
 
         // The next run trusts the database: streaming what it lists makes the store whole.
         l_Rig.m_Server.ClearFaults();
@@ -244,9 +308,138 @@ void tst_storestream::killAtAnyMoment()
         QVERIFY(CASCDownloadDatabase::Read(l_Rig.Db()).empty());
         l_Rig.m_App.reset();
     }
-    qInfo("kills: seeds %u to %u, %d of them in the middle of the stream", l_First, l_First + quint32(l_Seeds) - 1,
-          l_KilledMidway);
+    qInfo("kills: seeds %u to %u, %d of them in the middle of the stream, %d after the database was rewritten", l_First,
+          l_First + quint32(l_Seeds) - 1, l_KilledMidway, l_KilledAfterRewrite);
     QVERIFY(l_KilledMidway > 0);
+    QVERIFY(l_KilledAfterRewrite > 0);
+}
+
+void tst_storestream::hostileHeaderSizes_data()
+{
+    QTest::addColumn<quint32>("headerSize");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("2^31 - 1") << quint32(0x7FFFFFFF) << true;
+    QTest::newRow("a table of 89 million chunks (2 GiB)") << quint32(12 + 24 * 89478484u) << true;
+    QTest::newRow("one chunk past the bound") << quint32(CASCBlobCheck::MaxHeaderSize + 24) << true;
+    QTest::newRow("not 12 + 24 x chunks") << quint32(12 + 24 * 1000 + 5) << true;
+    QTest::newRow("below one chunk") << quint32(24) << true;
+    QTest::newRow("the bound") << quint32(CASCBlobCheck::MaxHeaderSize) << false;
+    QTest::newRow("two chunks") << quint32(12 + 48) << false;
+}
+
+void tst_storestream::hostileHeaderSizes()
+{
+    // A blob announced at 2^31 - 1 bytes (the CDN index and the blob both come over plain HTTP):
+    // a header size that no table can have, or one above the bound, is refused with the 8-byte
+    // prefix, before a byte of the header is held.
+    QFETCH(quint32, headerSize);
+    QFETCH(bool, refused);
+    CASCBlobCheck l_Check(0x7FFFFFFF, QByteArray(9, 'k'));
+    QByteArray l_Prefix("BLTE");
+    for (int l_Shift = 24; l_Shift >= 0; l_Shift -= 8)
+        l_Prefix.append(char(headerSize >> l_Shift));
+    l_Check.Add(l_Prefix.constData(), l_Prefix.size());
+    QCOMPARE(l_Check.Failed(), refused);
+    if (refused)
+        QCOMPARE(l_Check.Problem(), QString("Blob does not decode"));
+}
+
+void tst_storestream::unacceptableBlobIsThePublishedStoresFault_data()
+{
+    QTest::addColumn<bool>("large"); // through the scratch file
+    QTest::newRow("held in memory") << false;
+    QTest::newRow("through the scratch file") << true;
+}
+
+void tst_storestream::unacceptableBlobIsThePublishedStoresFault()
+{
+    // The encoding file names another content key for one blob, which the CDN serves right under its
+    // own key: no scan takes its slot, so it is not written and not called whole; the run reports it
+    // once, with its key, and does not ask for it again. The other blobs are written whole.
+    QFETCH(bool, large);
+    StoreRepair l_Rig;
+    const qint64 l_Large = qint64(CASCArchivesManager::InMemoryBlob) + 300000;
+    QVERIFY(l_Rig.Forge(large ? QStringList{"--files", "2", "--min-size", QString::number(l_Large), "--max-size",
+                                            QString::number(l_Large), "--chunk", "1M", "--mode", "N",
+                                            "--local-archives", "1", "--wrong-content", "1"}
+                              : s_Store + QStringList{"--wrong-content", "5"}));
+    const int l_Bad = large ? 1 : 5;
+    QTemporaryDir l_Dir;
+    const QString l_Install = l_Dir.filePath("install") + "/";
+    QVERIFY(EmptyInstall(l_Rig.m_Store, l_Install));
+    l_Rig.m_Install = l_Install;
+    const QJsonArray l_Blobs = l_Rig.m_Store.Blobs();
+    const QJsonObject l_Blob = l_Blobs[l_Bad].toObject();
+    QVERIFY(l_Blob["wrongContent"].toBool());
+    WarningLog l_Log;
+    l_Log.Silence = [](const QString&) { return true; };
+    QVERIFY(l_Rig.Open() && l_Rig.LoadEncoding());
+    QCOMPARE(l_Rig.Scan().size(), l_Blobs.size());
+    l_Rig.m_Server.ClearRequests();
+    QVERIFY(!l_Rig.Stream());
+    QVERIFY(!QTest::qWaitFor([&] { return l_Rig.m_Finished; }, 500)); // nothing follows the report
+    QCOMPARE(l_Rig.m_Raised.size(), 1);
+    const QString l_Error = l_Rig.m_Raised.first().second;
+    QCOMPARE(l_Rig.m_Raised.first().first, 2);
+    QVERIFY2(l_Error.contains(l_Blob["encodingKey"].toString()) && l_Error.contains("content-mismatch"), qPrintable(l_Error));
+    QCOMPARE(CASCDownloadDatabase::Read(l_Rig.Db()),
+             (std::set<QByteArray>{QByteArray::fromHex(l_Blob["indexKey"].toString().toLatin1())}));
+    // Asked once (Qt itself may ask once more when a kept-alive connection closes), not once per attempt.
+    const QString l_Path = CdnPath(l_Blob["patch"].toBool() ? "patch" : "data", l_Blob["cdnArchive"].toString());
+    const int l_Asked = TimesAsked(l_Rig.m_Server, l_Path, l_Blob);
+    QVERIFY2(l_Asked >= 1 && l_Asked < CASCArchivesManager::MaxAttempts, qPrintable(QString::number(l_Asked)));
+    for (int l_I = 0; l_I < l_Blobs.size(); ++l_I)
+        QVERIFY2(l_I == l_Bad || SlotWhole(l_Install, l_Rig.m_Store.Install(), l_Blobs[l_I].toObject()),
+                 qPrintable(QString("blob %1 not written whole").arg(l_I)));
+    if (!large)
+        QVERIFY(SlotBytes(l_Install, l_Blob).count('\0') == SlotBytes(l_Install, l_Blob).size());
+    QCOMPARE(l_Rig.Scan(), QStringList{l_Blob["indexKey"].toString()});
+}
+
+void tst_storestream::stopDuringTheCopyOfALargeBlob()
+{
+    // A blob above the memory bound is copied from "temp.download" into its slot off the manager's
+    // thread: a stop that comes once it has arrived, before it is copied, holds the copy (the slot
+    // is not written) and lets go of the archives; the resume copies it without asking for it again.
+    StoreRepair l_Rig;
+    const qint64 l_Large = qint64(CASCArchivesManager::InMemoryBlob) + 300000;
+    QVERIFY(l_Rig.Forge({"--files", "2", "--min-size", QString::number(l_Large), "--max-size", QString::number(l_Large),
+                         "--chunk", "1M", "--mode", "N", "--local-archives", "1"}));
+    QTemporaryDir l_Dir;
+    const QString l_Install = l_Dir.filePath("install") + "/";
+    QVERIFY(EmptyInstall(l_Rig.m_Store, l_Install));
+    l_Rig.m_Install = l_Install;
+    QVERIFY(l_Rig.Open() && l_Rig.LoadEncoding());
+    QCOMPARE(l_Rig.Scan().size(), 2);
+    QVERIFY(l_Rig.Manager()->LoadDownloadList());
+    l_Rig.m_Server.ClearRequests();
+    {
+        PoolGate l_Pool;
+        QVERIFY(l_Pool.Close());
+        l_Rig.Manager()->StartStreaming();
+        const QString l_Scratch = l_Install + "data/orvane/temp.download";
+        const qint64 l_BlobSize = qint64(l_Rig.m_Store.Blobs().first().toObject()["blobSize"].toDouble());
+        QCOMPARE(qint64(l_Rig.m_Store.Blobs().last().toObject()["blobSize"].toDouble()), l_BlobSize);
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Scratch).size() == l_BlobSize || !l_Rig.m_Raised.isEmpty(); }, 30000));
+        l_Rig.Manager()->StopDownload();
+        l_Pool.Open = true;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(OpenArchives(l_Install), 0, 10000);
+    for (const QJsonValue& l_Blob : l_Rig.m_Store.Blobs())
+        QVERIFY(!SlotWhole(l_Install, l_Rig.m_Store.Install(), l_Blob.toObject()));
+    QVERIFY(l_Rig.m_Raised.isEmpty() && !l_Rig.m_Finished);
+    l_Rig.Manager()->ResumeDownload();
+    QVERIFY2(l_Rig.WaitFinished(60000), qPrintable(l_Rig.m_Raised.value(0).second));
+    QCOMPARE(OpenArchives(l_Install), 0);
+    for (const QJsonValue& l_Blob : l_Rig.m_Store.Blobs())
+    {
+        QVERIFY(SlotWhole(l_Install, l_Rig.m_Store.Install(), l_Blob.toObject()));
+        QCOMPARE(TimesAsked(l_Rig.m_Server, l_Rig.m_Store.CdnPath(l_Blob["patch"].toBool() ? "patch" : "data",
+                                                                    l_Blob["cdnArchive"].toString()),
+                            l_Blob.toObject()),
+                 1);
+    }
+    QVERIFY(l_Rig.Scan().isEmpty());
 }
 
 int main(int argc, char** argv)
