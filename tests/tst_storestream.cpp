@@ -424,9 +424,9 @@ void tst_storestream::stopDuringTheCopyOfALargeBlob()
         l_Rig.Manager()->StopDownload();
         l_Pool.Open = true;
     }
-    QTRY_COMPARE_WITH_TIMEOUT(OpenArchives(l_Install), 0, 10000);
     for (const QJsonValue& l_Blob : l_Rig.m_Store.Blobs())
         QVERIFY(!SlotWhole(l_Install, l_Rig.m_Store.Install(), l_Blob.toObject()));
+    QTRY_COMPARE_WITH_TIMEOUT(OpenArchives(l_Install), 0, 10000);
     QVERIFY(l_Rig.m_Raised.isEmpty() && !l_Rig.m_Finished);
     l_Rig.Manager()->ResumeDownload();
     QVERIFY2(l_Rig.WaitFinished(60000), qPrintable(l_Rig.m_Raised.value(0).second));
