@@ -21,6 +21,7 @@ void CASCBlobCheck::Fail(const QString& p_Problem)
 {
     m_Stage = Stage::Refused;
     m_Problem = p_Problem;
+    m_Header = QByteArray(); // a refused blob keeps nothing of its header
 }
 
 void CASCBlobCheck::Add(const char* p_Data, qint64 p_Size)
@@ -66,7 +67,6 @@ void CASCBlobCheck::Add(const char* p_Data, qint64 p_Size)
             if (m_HeaderSize < 12 + 24 || (m_HeaderSize - 12) % 24 != 0 || m_HeaderSize > MaxHeaderSize ||
                 m_HeaderSize > m_Size)
                 return Fail(QStringLiteral("Blob does not decode"));
-            m_Header.reserve(int(m_HeaderSize));
             m_Stage = Stage::Header;
             break;
         }
