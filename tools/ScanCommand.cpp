@@ -275,10 +275,10 @@ int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream&
         p_Err << "the store is whole\n";
     else
     {
-        QStringList l_Why;
+        QStringList l_Counts;
         for (const auto& l_Reason : l_Reasons)
-            l_Why << QString::number(l_Reason.second) + " " + l_Reason.first;
-        p_Err << l_List.size() << " to fetch (" << l_Why.join(", ") << ")\n";
+            l_Counts << QString::number(l_Reason.second) + " " + l_Reason.first;
+        p_Err << l_List.size() << " to fetch (" << l_Counts.join(", ") << ")\n";
     }
     return l_List.empty() ? Whole : SlotsToFetch;
 }
