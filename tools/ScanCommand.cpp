@@ -123,13 +123,6 @@ Outcome LoadEncoding(const QString& p_Folder, const QString& p_Key, CASCArchives
     return {};
 }
 
-/// Warnings of the readers are for the launcher's log, not for this tool's output.
-void DropWarnings(QtMsgType p_Type, const QMessageLogContext&, const QString& p_Message)
-{
-    if (p_Type != QtWarningMsg && p_Type != QtDebugMsg && p_Type != QtInfoMsg)
-        fprintf(stderr, "%s\n", qPrintable(p_Message));
-}
-
 } // namespace
 
 QString ScanCommand::Usage()
@@ -211,13 +204,6 @@ int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream&
         return p_Err << "casc-tool scan: FOLDER is needed\n" << Usage(), CascToolExit::Usage;
     if (!QFileInfo(l_Args.Folder).isDir())
         return p_Err << "casc-tool scan: no folder " << l_Args.Folder << "\n", CascToolExit::NoInput;
-
-    const QtMessageHandler l_Previous = qInstallMessageHandler(DropWarnings);
-    struct Restore
-    {
-        QtMessageHandler m_Handler;
-        ~Restore() { qInstallMessageHandler(m_Handler); }
-    } l_Restore{l_Previous};
 
     // Never started: nothing is fetched and no database is written.
     CASCApplication l_App(0, l_Args.Folder, QStringLiteral("http://127.0.0.1/"));
