@@ -287,6 +287,8 @@ public:
     /// Whether the 64-bit client suits this machine (Platform::Is64BitSystem; tests replace it).
     static bool (*s_Is64BitSystem)();
     void PatchWoWTextFile(QString p_FilePath, QString p_Key, QString p_Line, bool p_Create);
+    /// Starts p_Path detached; empty when it runs, else why the system refused it.
+    static QString StartClient(const QString& p_Path, const QStringList& p_Arguments);
     static bool FindGameProcess(QString p_Folder, QStringList p_Names, QString* p_Candidate);
     /// The matching of FindGameProcess on lines of a process list.
     static bool MatchGameProcess(const QStringList& p_Lines, const QString& p_Folder, const QStringList& p_Names,

@@ -113,6 +113,12 @@ void StandartApplication::MarkCdnFailed(const QString& p_Url)
             continue;
         qWarning() << "StandartApplication::MarkCdnFailed avoiding CDN host" << l_Host;
         m_FailedCdnHosts.append(l_Host);
+        // The user hears which host failed, and that the others serve its files.
+        const QStringList l_Others = UsableCdnHosts();
+        if (!l_Others.contains(l_Host) && ShowMessageBox)
+            ShowMessageBox("CDN host " + l_Host + " delivered nothing; its files are fetched from " +
+                               l_Others.join(", ") + ".",
+                           true);
     }
 }
 
