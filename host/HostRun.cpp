@@ -37,6 +37,7 @@ HostRun::HostRun(const HostOptions& p_Options, Launcher::Application* p_App)
 {
     // A report is one answer; with --json every status change is still its own object.
     m_ShowProgress = p_Options.Json || (p_Options.Command != "status" && p_Options.Command != "locales");
+    m_Meter.Attach(m_App);
     m_Timer.setInterval(c_PollMs);
     connect(&m_Timer, &QTimer::timeout, this, &HostRun::Tick);
     m_Soon.setSingleShot(true);
@@ -196,7 +197,7 @@ void HostRun::ObserveStatus()
         !l_Status.Detail.isEmpty())
         m_BuildText = l_Status.Detail;
     if (m_ShowProgress)
-        m_View.Show(l_Status);
+        m_View.Show(l_Status, -1, m_Meter.Moved());
     RecordProgress(false);
 }
 

@@ -3,6 +3,7 @@
 #include "host/InstallState.h"
 #include "host/StatusView.h"
 #include "host/TaskWorker.h"
+#include "host/TransferMeter.h"
 #include "host/Watchdog.h"
 #include "launcher/Application.h"
 
@@ -79,6 +80,7 @@ private:
     TaskWorker m_Worker;
     Watchdog m_Watchdog;
     StatusView m_View;
+    TransferMeter m_Meter; ///< the bytes moved in this run, which the shown rate counts
     QTimer m_Timer; ///< polls for what other threads queue
     QTimer m_Soon;  ///< a tick as soon as the pending events are handled
 

@@ -27,13 +27,16 @@ std::string NativePath(const QString& p_Path)
     return QFile::encodeName(p_Path).toStdString();
 }
 
+/// The units the launcher's progress shows (powers of 1024, one decimal).
 QString FormatBytes(qint64 p_Bytes)
 {
+    if (p_Bytes < 1024)
+        return QString::number(p_Bytes) + " B";
     if (p_Bytes < 1024 * 1024)
-        return QString::number(p_Bytes) + " bytes";
+        return QString::number(double(p_Bytes) / 1024.0, 'f', 1) + " KiB";
     if (p_Bytes < qint64(1024) * 1024 * 1024)
-        return QString::number(double(p_Bytes) / (1024.0 * 1024.0), 'f', 1) + " MB";
-    return QString::number(double(p_Bytes) / (1024.0 * 1024.0 * 1024.0), 'f', 2) + " GB";
+        return QString::number(double(p_Bytes) / (1024.0 * 1024.0), 'f', 1) + " MiB";
+    return QString::number(double(p_Bytes) / (1024.0 * 1024.0 * 1024.0), 'f', 1) + " GiB";
 }
 } // namespace
 
@@ -539,14 +542,19 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
     if (p_Request->WriteFailed)
     {
         // What was written stays for the resume. A full volume is told with the two figures, any other
-        // failure with the system's reason.
+        // failure (a read-only folder, no permission) with the system's reason alone, even on a small volume.
         const QString l_Part = m_InstallationPath + l_Entry.Path + ".part";
         const qint64 l_Needed = RemainingBytes();
         const qint64 l_Free = AvailableDiskSpace(m_InstallationPath);
-        if (p_Request->WriteError.isEmpty() || (l_Free >= 0 && l_Free < l_Needed))
+        const QString& l_Error = p_Request->WriteError;
+        bool l_Refused = false;
+        for (const char* l_Word : {"permission", "read-only", "directory", "not permitted"})
+            l_Refused = l_Refused || l_Error.contains(QLatin1String(l_Word), Qt::CaseInsensitive);
+        if (!l_Refused && (l_Error.isEmpty() || (l_Free >= 0 && l_Free < l_Needed)))
             WaitForSpace("Could not write " + l_Part, l_Needed, l_Free);
         else
-            WaitStopped("Could not write " + l_Part + ": " + p_Request->WriteError);
+            WaitStopped("Could not write " + l_Part + ": " + (l_Error.isEmpty() ? QStringLiteral("the system refused it")
+                                                                                 : l_Error));
         m_Status.Done = m_CompletedBytes + QFileInfo(l_Part).size();
         SetPercent(m_Status.Done, m_Status.Total);
         return;

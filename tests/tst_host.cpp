@@ -178,11 +178,11 @@ private slots:
         QTest::addColumn<int>("width");
         QTest::addColumn<QString>("line");
         const QString l_Text("Downloading streammed files...");
-        const QString l_Figures("  41%  12.0 MiB / 29.1 MiB  2.00 MiB/s  9s left  file 57 of 140");
+        const QString l_Figures("  41%  12.0 MiB / 29.1 MiB  2.0 MiB/s  9s left  file 57 of 140");
         QTest::newRow("wide") << 200 << l_Text + " [########............]" + l_Figures;
-        QTest::newRow("bar shrinks") << 110 << l_Text + " [#####........]" + l_Figures;
+        QTest::newRow("bar shrinks") << 110 << l_Text + " [#####.........]" + l_Figures;
         QTest::newRow("no bar") << 100 << l_Text + l_Figures;
-        QTest::newRow("80 columns") << 80 << l_Text + "  41%  12.0 MiB / 29.1 MiB  2.00 MiB/s  9s left";
+        QTest::newRow("80 columns") << 80 << l_Text + "  41%  12.0 MiB / 29.1 MiB  2.0 MiB/s  9s left";
         QTest::newRow("narrow") << 40 << l_Text + "  41%";
         QTest::newRow("text cut last") << 30 << "Downloading streammed...  41%";
     }
@@ -204,6 +204,37 @@ private slots:
         const QString l_Line = Orvane::Host::StatusView::FormatLine(l_Status, width, 2 << 20);
         QCOMPARE(l_Line, line);
         QVERIFY(l_Line.size() < width);
+    }
+
+    /// A step of unknown length is drawn as such, in text and JSON: the module's 100 there measures nothing.
+    /// Sizes read alike side by side.
+    void unknownLengthStepsAreDrawnAsSuch_data()
+    {
+        QTest::addColumn<int>("downloadStatus");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("waiting for the turn") << 0 << qint64(0) << "Waiting for the download turn [~~~~~~~~~~~~~~~~~~~~]  ...";
+        QTest::newRow("game running") << 1 << qint64(0) << "Waiting for the game to close [~~~~~~~~~~~~~~~~~~~~]  ...";
+        QTest::newRow("sizes summed") << 2 << qint64(10 << 20) << "Preparing [~~~~~~~~~~~~~~~~~~~~]  ...  10.0 MiB to fetch";
+        QTest::newRow("stopped, nothing counted") << 4 << qint64(0) << "Stopped [~~~~~~~~~~~~~~~~~~~~]  ...";
+    }
+
+    void unknownLengthStepsAreDrawnAsSuch()
+    {
+        QFETCH(int, downloadStatus);
+        QFETCH(qint64, total);
+        QFETCH(QString, line);
+        Orvane::Launcher::ApplicationStatus l_Status;
+        l_Status.ApplicationState = 2;
+        l_Status.Busy = true;
+        l_Status.DownloadStatus = downloadStatus;
+        l_Status.Percent = 100;
+        l_Status.Total = total;
+        QCOMPARE(Orvane::Host::StatusView::FormatLine(l_Status, 200, -1), line);
+        QVERIFY(Orvane::Host::StatusView::ToJson(l_Status).value("Percent").isNull());
+        QCOMPARE(Orvane::Host::StatusView::HumanBytes((10 << 20) - 1) + " / " +
+                     Orvane::Host::StatusView::HumanBytes(10 << 20),
+                 QString("10.0 MiB / 10.0 MiB"));
     }
 
     void infoReadsIdentityThroughTheLoader()
@@ -882,6 +913,35 @@ private slots:
     }
 #endif
 
+#ifdef Q_OS_UNIX
+    /// After a resume the rate counts only what moves now: the bytes the ".part" already held are not
+    /// taken for a burst of speed. A bound above only (a loaded machine only makes it slower).
+    void rateAfterResumeCountsOnlyNewBytes()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.StartWithSlowFile(4 * 1024 * 1024)); // served at 512 KiB/s
+        QProcess l_Process;
+        Launch(l_Process, l_Game.Args({"install", l_Game.Folder}));
+        const QString l_Part = l_Game.Folder + "/Data/big.bin.part";
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Part).size() > 2 * 1024 * 1024; }, 30000));
+        ::kill(pid_t(l_Process.processId()), SIGINT);
+        QVERIFY(Finished(l_Process).Code == 130);
+        const Outcome l_Run = Run(l_Game.Args({"update"}));
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        QRegularExpression l_Rate("([0-9.]+) (B|KiB|MiB|GiB)/s");
+        int l_Rates = 0;
+        for (auto l_It = l_Rate.globalMatch(l_Run.OutText()); l_It.hasNext();)
+        {
+            const QRegularExpressionMatch l_Match = l_It.next();
+            const int l_Unit = QStringList{"B", "KiB", "MiB", "GiB"}.indexOf(l_Match.captured(2));
+            const double l_Bytes = l_Match.captured(1).toDouble() * double(qint64(1) << (10 * l_Unit));
+            QVERIFY2(l_Bytes <= 3 * 512 * 1024, qPrintable(l_Match.captured(0) + "\n" + l_Run.OutText()));
+            ++l_Rates;
+        }
+        QVERIFY2(l_Rates > 0, l_Run.Describe());
+    }
+#endif
+
     /// status shows the installed build, and the server's beside it when it differs; locally, at once,
     /// before the server answers.
     void statusShowsInstalledAndServerBuild()
@@ -970,6 +1030,25 @@ private slots:
                      l_Run.OutText().contains("CDN host " + l_Dead + " delivered nothing; its files are fetched from "
                                               "127.0.0.1:" + QString::number(l_Game.Server.Port())),
                  l_Run.Describe());
+    }
+
+    /// A write the system refuses (here a folder that cannot be made: a plain file has its name; as root a
+    /// read-only folder would still be written) is told once, with the path and the system's reason, and
+    /// the file is not fetched again.
+    void refusedWriteIsToldOnce()
+    {
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        QVERIFY(WriteFile(l_Game.Folder + "/Data", "a file where the game wants a folder"));
+        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}));
+        const QString l_All = l_Run.OutText() + l_Run.ErrText();
+        QVERIFY2(l_Run.Code == 1 && l_All.count("Could not write " + QDir(l_Game.Folder).absolutePath() + "/Data/") == 1 &&
+                     !l_All.contains("could not be verified") && !l_All.contains("free"),
+                 l_Run.Describe());
+        int l_Gets = 0;
+        for (const TestHttpServer::Request& l_Request : l_Game.Server.Requests("/wow_bfa/files/Data/base.bin"))
+            l_Gets += l_Request.Method == "GET" ? 1 : 0;
+        QVERIFY2(l_Gets <= 1, qPrintable(QString::number(l_Gets)));
     }
 
     void fileThatNeverVerifiesFails()
