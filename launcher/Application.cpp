@@ -186,6 +186,9 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     l_Downloader->m_ReportError = [this, l_Host](QString p_Text, bool p_Flag) {
         bool l_Code = false;
         const int l_Error = p_Text.startsWith(QLatin1String("Http Error ")) ? p_Text.mid(11).toInt(&l_Code) : 0;
+        // A refused connection is told by the queue, which knows whether another host serves the file.
+        if (l_Code && l_Error == QNetworkReply::ConnectionRefusedError)
+            return;
         if (l_Code)
         {
             p_Text = l_Host + ": " + Transfer::Describe(QNetworkReply::NetworkError(l_Error), 0, {}, p_Text) +

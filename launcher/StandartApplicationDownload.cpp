@@ -13,6 +13,8 @@
 #include <QMutexLocker>
 #include <QSet>
 #include <QThread>
+#include <QTimer>
+#include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace Orvane {
@@ -324,6 +326,12 @@ void StandartApplication::FinishFile(const ManifestFile& p_Entry, const Finished
         QFile l_Empty(l_Part);
         l_Empty.open(QIODevice::WriteOnly);
     }
+    // A server going away (restarted, briefly down) costs nothing when it is back within half a minute.
+    const bool l_ConnectionLost = p_Done.Reason == QLatin1String("connection refused") ||
+                                  p_Done.Reason == QLatin1String("the server closed the connection") ||
+                                  p_Done.Reason.startsWith(QLatin1String("timed out"));
+    if (p_Done.WrittenBytes == 0 && l_ConnectionLost && !OtherHostFor(p_Entry, p_Done.Url))
+        return PauseBeforeRetry(p_Entry, p_Done);
     const QFileInfo l_PartInfo(l_Part);
     const qint64 l_Have = l_PartInfo.isFile() ? l_PartInfo.size() : -1;
     const qint64 l_Expected = p_Done.FullSize > 0 ? p_Done.FullSize : m_KnownSizes.value(p_Entry.Path);
@@ -331,7 +339,7 @@ void StandartApplication::FinishFile(const ManifestFile& p_Entry, const Finished
     if (l_Have >= 0 && (l_Have < l_Expected || (l_Expected <= 0 && !p_Done.EndedWhole)))
     {
         if (p_Done.WrittenBytes == 0)
-            MarkCdnFailed(p_Done.Url);
+            MarkCdnFailed(p_Done.Url, p_Done.Reason);
         // Cut short (stall, error answer, closed connection): the next transfer goes on from here. Only
         // a transfer that brought nothing uses up one of the file's restarts.
         if (l_Have > m_PartAtStart)
@@ -367,6 +375,38 @@ void StandartApplication::FinishFile(const ManifestFile& p_Entry, const Finished
         PostMainTask([this, l_Check, p_Entry, p_Done, l_Have, l_Md5, l_Result] {
             FileChecked(l_Check, p_Entry, p_Done, l_Have, l_Md5, int(l_Result));
         });
+    });
+}
+
+void StandartApplication::PauseBeforeRetry(const ManifestFile& p_Entry, const FinishedTransfer& p_Done)
+{
+    KESTRUN_OWNED_BY(thread());
+    const QUrl l_Url(p_Done.Url);
+    const QString l_Host = l_Url.port() > 0 ? l_Url.host() + ":" + QString::number(l_Url.port()) : l_Url.host();
+    const unsigned l_Restarts = m_Restarts.value(p_Entry.Path);
+    // What is on disk is what was done: the file keeps its place and its ".part".
+    m_Status.Done = m_CompletedBytes + qMax<qint64>(0, QFileInfo(m_InstallationPath + p_Entry.Path + ".part").size());
+    SetPercent(m_Status.Done, m_Status.Total);
+    StateChanged();
+    if (l_Restarts >= MaxRestarts)
+    {
+        m_Restarts.remove(p_Entry.Path);
+        WaitStopped(l_Host + ": " + p_Done.Reason + ", still after 31 s of retries; the download stopped (run the "
+                    "update again once the server is back).");
+        return;
+    }
+    ++m_Restarts[p_Entry.Path];
+    const int l_Seconds = 1 << l_Restarts;
+    ShowMessageBox(l_Host + ": " + p_Done.Reason + "; trying again in " + QString::number(l_Seconds) + " s.", true);
+    const quint64 l_Pass = m_Pass;
+    const QString l_Path = p_Entry.Path;
+    QTimer::singleShot(l_Seconds * 1000, this, [this, l_Pass, l_Path] {
+        // A stop, a new pass or the launcher closing meanwhile: nothing to do.
+        if (!PassCurrent(l_Pass) || m_Status.DownloadStatus != 3 || !LauncherRunning() ||
+            m_CurrentIndex >= m_DownloadList.size() || m_DownloadList[m_CurrentIndex].Path != l_Path)
+            return;
+        SelectBaseUrl(m_DownloadList[m_CurrentIndex], true);
+        DownloadCurrentFile();
     });
 }
 
@@ -406,7 +446,7 @@ void StandartApplication::PlaceFile(const ManifestFile& p_Entry, const FinishedT
         // host): it is avoided from now on. A whole ".part" it answered 416 for, with the file's size, did
         // not fail; nor does an empty file, which checks right.
         if (p_Done.WrittenBytes == 0 && !(p_Done.FullSize > 0 && p_Have == p_Done.FullSize))
-            MarkCdnFailed(p_Done.Url);
+            MarkCdnFailed(p_Done.Url, p_Done.Reason);
         // Whole (or longer) and wrong: bad bytes never reach the final name; the next transfer starts afresh.
         QFile::remove(l_Part);
         RestartOrGiveUp(p_Entry, qMax<qint64>(0, p_Have),
@@ -527,6 +567,7 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
     l_Done.WrittenMd5Bytes = p_Request->WrittenMd5Bytes;
     l_Done.LastSample = qMax<qint64>(0, p_Request->FileSize - p_Request->SpeedSampleBytes);
     l_Done.EndedWhole = p_Request->EndedWhole;
+    l_Done.Reason = p_Request->Reason;
 
     if (p_Request->StopRequested)
     {
