@@ -49,7 +49,9 @@ InstallState InstallState::Read(Launcher::Application* p_App)
     l_State.LastRunComplete = p_App->GetLocalSetting(Key(p_App, "Complete"), true).toBool();
     bool l_Ok = false;
     const qint64 l_Bytes = p_App->GetLocalSetting(Key(p_App, "BytesToFetch"), -1).toLongLong(&l_Ok);
-    l_State.BytesToFetch = l_Ok && l_State.FilesToFetch > 0 ? l_Bytes : -1;
+    l_State.BytesToFetch = l_State.FilesToFetch == 0 && l_State.StreamedChecked ? 0
+                           : l_Ok && l_State.FilesToFetch > 0                  ? l_Bytes
+                                                                               : -1;
     l_State.Build = p_App->GetLocalSetting(Key(p_App, "LastBuild"), QString()).toString();
     return l_State;
 }

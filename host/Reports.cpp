@@ -124,6 +124,8 @@ void Reports::StatusServer(const InstallState& p_State, const QString& p_ServerB
         l_Text = QStringLiteral("reached");
     else if (!p_State.Installed)
         l_Text = "build " + p_ServerBuild;
+    else if (p_State.Build.isEmpty())
+        l_Text = "build " + p_ServerBuild + (p_State.Complete() ? QString() : " (being installed)");
     else if (p_ServerBuild == p_State.Build)
         l_Text = "build " + p_ServerBuild + " (the installed one)";
     else
@@ -151,7 +153,7 @@ void Reports::StatusJson(Launcher::Application* p_App, const InstallState& p_Sta
                          {"build", p_State.Installed ? p_State.Build : QString()},
                          {"serverBuild", p_ServerBuild},
                          {"updateAvailable", p_State.Installed && !p_ServerBuild.isEmpty() &&
-                                                 p_ServerBuild != p_State.Build},
+                                                 !p_State.Build.isEmpty() && p_ServerBuild != p_State.Build},
                          {"contentStore", l_Store},
                          {"slotsToFetch", l_Slots > 0 ? l_Slots : 0},
                          {"contentStoreScanned", l_Store && l_Slots >= 0},

@@ -64,7 +64,7 @@ QString StatusView::StateText(const Launcher::ApplicationStatus& p_Status)
 
 QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int p_Width, qint64 p_Rate)
 {
-    const int l_Percent = qBound(0, int(p_Status.Percent), 100);
+    const int l_Percent = ShownPercent(p_Status);
     // A step of unknown length (waiting for the turn or the game, preparing, stopped before anything was
     // counted) has no figure: the module's 100 there measures nothing.
     const bool l_Unknown = !Measured(p_Status);
@@ -138,6 +138,14 @@ bool StatusView::Measured(const Launcher::ApplicationStatus& p_Status)
     return l_Counted && p_Status.Total > 0;
 }
 
+int StatusView::ShownPercent(const Launcher::ApplicationStatus& p_Status)
+{
+    // Bytes: the share really done (a stop may leave the module's 100 of a step of unknown length).
+    if ((p_Status.DownloadStatus == 3 || p_Status.DownloadStatus == 4) && p_Status.Total > 0)
+        return int(qBound<qint64>(0, p_Status.Done * 100 / p_Status.Total, 100));
+    return qBound(0, int(p_Status.Percent), 100);
+}
+
 QJsonObject StatusView::ToJson(const Launcher::ApplicationStatus& p_Status)
 {
     return QJsonObject{
@@ -145,7 +153,7 @@ QJsonObject StatusView::ToJson(const Launcher::ApplicationStatus& p_Status)
         {"ApplicationState", int(p_Status.ApplicationState)},
         {"DownloadStatus", int(p_Status.DownloadStatus)},
         {"Busy", p_Status.Busy},
-        {"Percent", Measured(p_Status) ? QJsonValue(int(p_Status.Percent)) : QJsonValue(QJsonValue::Null)},
+        {"Percent", Measured(p_Status) ? QJsonValue(ShownPercent(p_Status)) : QJsonValue(QJsonValue::Null)},
         {"Done", double(p_Status.Done)},
         {"Total", double(p_Status.Total)},
         {"Speed", double(p_Status.Speed)},

@@ -42,6 +42,8 @@ public:
     static QJsonObject ToJson(const Launcher::ApplicationStatus& p_Status);
     /// The record counts something against a known total (bytes, files): its percentage means something.
     static bool Measured(const Launcher::ApplicationStatus& p_Status);
+    /// The percentage shown: Done over Total while bytes are counted, else the module's.
+    static int ShownPercent(const Launcher::ApplicationStatus& p_Status);
     static QString HumanBytes(qint64 p_Bytes);
     static QString HumanDuration(qint64 p_Seconds);
     /// The text shown for the record when the module gives no message.

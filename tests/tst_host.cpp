@@ -232,6 +232,12 @@ private slots:
         l_Status.Total = total;
         QCOMPARE(Orvane::Host::StatusView::FormatLine(l_Status, 200, -1), line);
         QVERIFY(Orvane::Host::StatusView::ToJson(l_Status).value("Percent").isNull());
+        // Stopped before a byte of a phase whose sizes are known: what was done, not the module's 100.
+        l_Status.DownloadStatus = 4;
+        l_Status.Total = 10 << 20;
+        QVERIFY2(Orvane::Host::StatusView::FormatLine(l_Status, 200, -1).contains("  0%  0 B / 10.0 MiB"),
+                 qPrintable(Orvane::Host::StatusView::FormatLine(l_Status, 200, -1)));
+        QCOMPARE(Orvane::Host::StatusView::ToJson(l_Status).value("Percent").toInt(-1), 0);
         QCOMPARE(Orvane::Host::StatusView::HumanBytes((10 << 20) - 1) + " / " +
                      Orvane::Host::StatusView::HumanBytes(10 << 20),
                  QString("10.0 MiB / 10.0 MiB"));
