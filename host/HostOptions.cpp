@@ -25,7 +25,7 @@ const QStringList& Commands()
 const QStringList& ValueOptions()
 {
     static const QStringList s_Options = {"plugin", "settings", "server", "locale", "idle-timeout", "proxy", "limit-rate",
-                                          "casc-cdn"};
+                                          "casc-cdn", "channel"};
     return s_Options;
 }
 
@@ -49,9 +49,12 @@ void DefineGlobal(Tools::CommandLine& p_Line)
 {
     p_Line.AddValue({"plugin"}, "PATH", "The application module (default: beside this program).");
     p_Line.AddValue({"settings"}, "FILE", "The launcher's settings file (INI).");
-    p_Line.AddValue({"server"}, "URL", "Application server for this run.");
+    p_Line.AddValue({"server"}, "URL",
+                    "Application server (default: the one the game was installed from, else the built-in one).");
     p_Line.AddValue({"locale"}, "TAG", "Launcher language: enUS (default), frFR, esES, ruRU, ptBR.");
-    p_Line.AddSwitch({"dev-channel"}, "Follow the development channel.");
+    p_Line.AddValue({"channel"}, "production|dev",
+                    "Build channel (default: the one the game was installed from, else production).");
+    p_Line.AddSwitch({"dev-channel"}, "Same as --channel dev.");
     p_Line.AddSwitch({"json"}, "One JSON object per line on stdout.");
     p_Line.AddValue({"idle-timeout"}, "SECONDS", "Give up after this long without progress (default 120, 0: never).");
     p_Line.AddSwitch({"verbose"}, "Show the module's diagnostics on stderr.");
@@ -132,6 +135,16 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
             if (l_Value.isEmpty())
                 return l_Fail("option --" + l_Name + " needs a non-empty value");
     DevChannel = l_Global.IsSet("dev-channel");
+    ChannelGiven = DevChannel;
+    for (const QString& l_Value : l_Global.Values("channel"))
+    {
+        if (l_Value != "production" && l_Value != "dev")
+            return l_Fail("--channel needs production or dev, not \"" + l_Value + "\"");
+        if (DevChannel && l_Value != "dev")
+            return l_Fail("--dev-channel and --channel " + l_Value + " contradict each other");
+        DevChannel = l_Value == "dev";
+        ChannelGiven = true;
+    }
     Json = l_Global.IsSet("json");
     Verbose = l_Global.IsSet("verbose");
     for (const QString& l_Value : l_Global.Values("plugin"))

@@ -13,6 +13,8 @@ struct HostOptions
     QString ServerUrl;    ///< --server (empty: the module's built-in server)
     QString LocaleTag = QStringLiteral("enUS");
     bool DevChannel = false;
+    bool ChannelGiven = false; ///< --channel or --dev-channel was given
+    bool ServerNamed = false;  ///< a server was given (--server, KESTRUN_SERVER_URL) or remembered for the game
     bool Json = false;
     bool Verbose = false;
     int IdleTimeoutSeconds = 120; ///< 0: never give up

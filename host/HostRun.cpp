@@ -1,7 +1,9 @@
 #include "host/HostRun.h"
 #include "host/Console.h"
 #include "host/HostCallbacks.h"
+#include "host/InstallState.h"
 #include "host/Interrupts.h"
+#include "host/Reports.h"
 #include "net/Deployment.h"
 
 #include <QAbstractEventDispatcher>
@@ -9,6 +11,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
+#include <QNetworkProxyFactory>
+#include <QUrl>
+
+#include <csignal>
 
 namespace Orvane {
 namespace Host {
@@ -31,6 +37,7 @@ HostRun::HostRun(const HostOptions& p_Options, Launcher::Application* p_App)
 {
     // A report is one answer; with --json every status change is still its own object.
     m_ShowProgress = p_Options.Json || (p_Options.Command != "status" && p_Options.Command != "locales");
+    m_Meter.Attach(m_App);
     m_Timer.setInterval(c_PollMs);
     connect(&m_Timer, &QTimer::timeout, this, &HostRun::Tick);
     m_Soon.setSingleShot(true);
@@ -65,12 +72,32 @@ int HostRun::Exec()
     // Without an idle limit a module that stops responding is still detected.
     m_Watchdog.Start(l_Idle > 0 ? qMax(l_Idle, c_MinStallLimitMs) : c_DefaultStallLimitMs);
     m_LastProgress.start();
+    // What the settings and the disk tell comes at once; the server's answer follows.
+    m_LocalState = InstallState::Read(m_App);
+    if (m_Options.Command == "status" && !m_Options.Json)
+        Reports::StatusLocal(m_App, m_LocalState);
+    if ((m_Options.Command == "status" || m_Options.Command == "start") && m_LocalState.Installed &&
+        !m_LocalState.FolderPresent)
+    {
+        // The module's Init would make the folder again (the client's configuration): nothing is asked.
+        if (m_Options.Command == "start")
+            RefuseIncomplete("start");
+        else
+            ReportLocalState("not asked (the game's folder is gone)");
+        m_Timer.start();
+        return QCoreApplication::exec();
+    }
     m_App->Init();
     // After Init, which writes it false for an installed game: this run ends with the content store.
     if (m_Options.ContentStore)
         m_App->SetLocalSetting(m_App->m_FolderName + ".IsCASCEnabled", true);
     m_Worker.Start();
     m_Timer.start();
+    if (m_Options.Command == "uninstall" && !m_App->IsInstalled())
+        Finish(1, m_App->m_Name + " is not installed: there is nothing to uninstall");
+    else if (m_Options.Command == "uninstall" && !m_Options.DeleteFiles)
+        StartPause(); // forgetting the game needs nothing of the server
+
     connect(QAbstractEventDispatcher::instance(thread()), &QAbstractEventDispatcher::aboutToBlock, this,
             &HostRun::BeforeWait);
     return QCoreApplication::exec();
@@ -92,8 +119,10 @@ void HostRun::Tick()
     m_Watchdog.Beat();
     if (!m_ShuttingDown && Interrupts::Pending())
     {
-        // An orderly stop waits for the module; the user may not want to.
-        Console::Err("stopping... (Ctrl-C again quits at once)");
+        // An orderly stop waits for the module; the user may not want to. A SIGTERM comes from a program
+        // or a service manager, which sends its own second signal.
+        Console::Err(Interrupts::Pending() == SIGINT ? QStringLiteral("stopping... (Ctrl-C again quits at once)")
+                                                     : QStringLiteral("terminated; stopping in order..."));
         Finish(128 + Interrupts::Pending(), "interrupted; run the same command again to continue where it stopped");
     }
     if (m_ShuttingDown)
@@ -112,10 +141,13 @@ void HostRun::Tick()
             if (m_App->m_Status.ApplicationState != 0)
                 OnStateKnown();
             else if (HostCallbacks::ModuleErrorCount() > 0 && Quiet() && m_Options.Command == "status")
-                ReportLocalState("could not be reached");
+                ReportLocalState(ServerFailure());
+            else if (HostCallbacks::ModuleErrorCount() > 0 && Quiet() && m_Options.Command == "uninstall")
+                Finish(1, "could not read the game's build information from " + ServerFailure() +
+                              "; the files to delete are known only from it (uninstall without --delete-files "
+                              "forgets the game and leaves its files)");
             else if (HostCallbacks::ModuleErrorCount() > 0 && Quiet())
-                Finish(1, "could not read the game's build information from " +
-                              Launcher::Deployment::ServerBaseUrl());
+                Finish(1, "could not read the game's build information from " + ServerFailure());
             break;
         case Phase::Settle:
             CheckSettled();
@@ -129,7 +161,8 @@ void HostRun::Tick()
     if (!m_ShuttingDown && IdleLimitMs() > 0 && m_LastProgress.elapsed() > IdleLimitMs())
     {
         if (m_Phase == Phase::WaitState && m_Options.Command == "status")
-            ReportLocalState("did not answer for " + QString::number(m_Options.IdleTimeoutSeconds) + " s");
+            ReportLocalState(Launcher::Deployment::ServerBaseUrl() + " did not answer for " +
+                             QString::number(m_Options.IdleTimeoutSeconds) + " s");
         else
             Finish(1, IdleReason());
     }
@@ -164,7 +197,8 @@ void HostRun::ObserveStatus()
         !l_Status.Detail.isEmpty())
         m_BuildText = l_Status.Detail;
     if (m_ShowProgress)
-        m_View.Show(l_Status);
+        m_View.Show(l_Status, -1, m_Meter.Moved());
+    RecordProgress(false);
 }
 
 bool HostRun::Quiet()
@@ -222,6 +256,7 @@ void HostRun::ContinueShutdown()
     m_Worker.RunQueued();
     QCoreApplication::processEvents();
     ObserveStatus();
+    RecordProgress(true);
     HostCallbacks::ReleaseTurn();
     m_App->Uninit();
     delete m_App;

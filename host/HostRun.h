@@ -1,7 +1,9 @@
 #pragma once
 #include "host/HostOptions.h"
+#include "host/InstallState.h"
 #include "host/StatusView.h"
 #include "host/TaskWorker.h"
+#include "host/TransferMeter.h"
 #include "host/Watchdog.h"
 #include "launcher/Application.h"
 
@@ -61,8 +63,15 @@ private:
     QString NotInstalledReason() const;
     /// status without the application server: what the settings and the disk tell.
     void ReportLocalState(const QString& p_Unreached);
-    /// The settings key under which the host keeps the build of the last run that ended up to date.
-    QString LastBuildKey() const;
+    /// Why the application server gave no build information, as far as the transfers tell, with a hint
+    /// to name the server when none was given.
+    QString ServerFailure() const;
+    /// A command that may fetch files (install, update, repair, rebuild).
+    bool Fetching() const;
+    /// Notes what the run leaves to fetch, at most once a second unless p_Now.
+    void RecordProgress(bool p_Now);
+    /// The fetching command is refused when the game is not installed whole, with what to run.
+    bool RefuseIncomplete(const QString& p_Command);
     /// A result (p_Final) or a notice of the run, after the progress shown so far.
     void Say(const QString& p_Text, const QJsonObject& p_Fields, bool p_Final);
 
@@ -71,12 +80,17 @@ private:
     TaskWorker m_Worker;
     Watchdog m_Watchdog;
     StatusView m_View;
+    TransferMeter m_Meter; ///< the bytes moved in this run, which the shown rate counts
     QTimer m_Timer; ///< polls for what other threads queue
     QTimer m_Soon;  ///< a tick as soon as the pending events are handled
 
     Phase m_Phase = Phase::WaitState;
     bool m_ShowProgress = true; ///< main thread; reports (status, locales) show none before their answer
     QString m_BuildText;        ///< main thread; the build the server named for an installed game
+    QElapsedTimer m_LastRecord; ///< main thread; paces RecordProgress
+    InstallState m_LocalState;  ///< main thread; read before Init
+    bool m_Fetched = false;     ///< main thread; a transfer ran in this run
+    bool m_Completed = false;   ///< main thread; the run ended with every file in place
     Launcher::ApplicationStatus m_LastStatus;
     QElapsedTimer m_LastProgress;
 

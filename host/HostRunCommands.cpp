@@ -3,10 +3,14 @@
 #include "host/ContentStoreState.h"
 #include "host/HostCallbacks.h"
 #include "host/HostRun.h"
+#include "host/InstallState.h"
 #include "host/Reports.h"
 #include "net/Deployment.h"
+#include "net/ProxyFactory.h"
 
 #include <QDir>
+#include <QNetworkProxyFactory>
+#include <QUrl>
 #include <QFileInfo>
 
 namespace Orvane {
@@ -65,19 +69,76 @@ bool HostRun::PrepareInstallFolder(QString* p_Folder)
     return true;
 }
 
-QString HostRun::LastBuildKey() const
+bool HostRun::Fetching() const
 {
-    // Under the application key, so that the module's Uninstall forgets it with the rest.
-    return "orvane-launcher/" + m_App->m_FolderName + ".LastBuild";
+    const QString& l_Command = m_Options.Command;
+    return l_Command == "install" || l_Command == "update" || l_Command == "repair" || l_Command == "rebuild";
+}
+
+QString HostRun::ServerFailure() const
+{
+    QString l_Text = Launcher::Deployment::ServerBaseUrl();
+    // The transfers of the build information know why they got nothing (refused, not found, TLS, the proxy).
+    for (auto l_It = m_App->m_ContentFailures.constBegin(); l_It != m_App->m_ContentFailures.constEnd(); ++l_It)
+        if (!l_It.value().isEmpty())
+        {
+            // Through a proxy the connection is the proxy's: a refusal or a time-out is named as its own.
+            // The module's own factory: Qt's application-wide one never proxies loopback hosts.
+            Launcher::ProxyFactory l_Factory(Launcher::ProxySettings::FromEnvironment(m_Options.Proxy));
+            const QList<QNetworkProxy> l_Proxies = l_Factory.queryProxy(QNetworkProxyQuery(QUrl(l_It.key())));
+            const bool l_Proxied = !l_Proxies.isEmpty() && l_Proxies.first().type() != QNetworkProxy::NoProxy &&
+                                   l_Proxies.first().type() != QNetworkProxy::DefaultProxy;
+            const QString l_Proxy =
+                l_Proxied ? l_Proxies.first().hostName() + ":" + QString::number(l_Proxies.first().port()) : QString();
+            QString l_Reason = l_It.value();
+            if (l_Proxied && !l_Reason.startsWith("the proxy") && !l_Reason.startsWith("the server answered"))
+                l_Reason = "the proxy " + l_Proxy + ": " + l_Reason;
+            else if (l_Proxied && l_Reason.startsWith("the proxy"))
+                l_Reason += " (proxy " + l_Proxy + ")";
+            l_Text += ": " + l_Reason;
+            break;
+        }
+    if (!m_Options.ServerNamed)
+        l_Text += " (no server was named for this game: pass --server URL)";
+    return l_Text;
+}
+
+void HostRun::RecordProgress(bool p_Now)
+{
+    if (!m_App || !Fetching() || m_Completed || !m_App->IsInstalled())
+        return;
+    const Launcher::ApplicationStatus& l_Status = m_App->m_Status;
+    const bool l_Transfer = l_Status.DownloadStatus == 3 || (l_Status.DownloadStatus == 4 && l_Status.Total > 0);
+    m_Fetched = m_Fetched || l_Transfer;
+    if (!m_Fetched || (!p_Now && m_LastRecord.isValid() && m_LastRecord.elapsed() < 1000))
+        return;
+    m_LastRecord.start();
+    // What the phase still has to move; a phase not downloading has no figure.
+    InstallState::RecordFetching(m_App, l_Transfer ? qMax<qint64>(0, l_Status.Total - l_Status.Done) : -1);
+}
+
+bool HostRun::RefuseIncomplete(const QString& p_Command)
+{
+    const InstallState& l_State = m_LocalState;
+    if (!l_State.FolderPresent)
+        Finish(1, m_App->m_Name + " cannot " + p_Command + ": its folder " + l_State.Folder +
+                      " is gone (install it again there: orvane-launcher install FOLDER, or uninstall)");
+    else if (!l_State.Complete())
+        Finish(1, m_App->m_Name + " is not completely installed: " + l_State.ToFetchText() +
+                      " (run orvane-launcher update first)");
+    else
+        return false;
+    return true;
 }
 
 void HostRun::ReportLocalState(const QString& p_Unreached)
 {
     m_View.Finish();
-    const QString l_Build = m_App->IsInstalled() ? m_App->GetLocalSetting(LastBuildKey(), QString()).toString()
-                                                 : QString();
-    Reports::Status(m_App, m_Options.Json, l_Build,
-                    Launcher::Deployment::ServerBaseUrl() + " " + p_Unreached);
+    const InstallState& l_State = m_LocalState;
+    if (m_Options.Json)
+        Reports::StatusJson(m_App, l_State, QString(), p_Unreached);
+    else
+        Reports::StatusServer(l_State, QString(), p_Unreached);
     Finish(0, QString());
 }
 
@@ -89,7 +150,12 @@ void HostRun::OnStateKnown()
     if (l_Command == "status")
     {
         m_View.Finish();
-        Reports::Status(m_App, m_Options.Json, m_BuildText, QString());
+        const InstallState& l_State = m_LocalState;
+        const QString l_ServerBuild = l_Installed ? m_BuildText : QString();
+        if (m_Options.Json)
+            Reports::StatusJson(m_App, l_State, l_ServerBuild, QString());
+        else
+            Reports::StatusServer(l_State, l_ServerBuild, QString());
         Finish(0, QString());
     }
     else if (l_Command == "locales")
@@ -110,7 +176,14 @@ void HostRun::OnStateKnown()
                 false);
         }
         else
+        {
             m_App->Install(l_Folder, !m_Options.Existing);
+            // Later commands on the game go to the server and channel it came from.
+            m_App->SetLocalSetting(InstallState::Key(m_App, "Server"), Launcher::Deployment::ServerBaseUrl());
+            m_App->SetLocalSetting(InstallState::Key(m_App, "Channel"),
+                                   m_Options.DevChannel ? QStringLiteral("dev") : QStringLiteral("production"));
+            InstallState::RecordFetching(m_App, -1);
+        }
         StartSettle();
     }
     else if (l_Command == "update" || l_Command == "repair" || l_Command == "rebuild")
@@ -130,6 +203,8 @@ void HostRun::OnStateKnown()
     }
     else if (l_Command == "start" && !l_Installed)
         Finish(1, NotInstalledReason());
+    else if (l_Command == "start" && RefuseIncomplete("start"))
+        return;
     else if (l_Command == "set-locale")
     {
         QStringList l_Tags;
@@ -247,8 +322,12 @@ void HostRun::OnSettled(const Launcher::ApplicationStatus& p_Status)
     else
     {
         QString l_Folder = m_App->GetInstallationPath();
-        if (!m_BuildText.isEmpty())
-            m_App->SetLocalSetting(LastBuildKey(), m_BuildText);
+        InstallState::RecordComplete(m_App, m_BuildText);
+        m_Completed = true;
+        // The game is now the build of this server and channel: later commands go on with them.
+        m_App->SetLocalSetting(InstallState::Key(m_App, "Server"), Launcher::Deployment::ServerBaseUrl());
+        m_App->SetLocalSetting(InstallState::Key(m_App, "Channel"),
+                               m_Options.DevChannel ? QStringLiteral("dev") : QStringLiteral("production"));
         QJsonObject l_Fields{{"installed", true}, {"folder", l_Folder}};
         if (m_Options.ContentStore)
             l_Fields.insert("contentStore", true);
@@ -311,8 +390,11 @@ void HostRun::RunOperation()
     {
         // A first start shows its notice and answers false, though it launched the game.
         const bool l_FirstStart = m_App->GetLocalSetting(m_App->SettingKey(".FirstStart"), true).toBool();
-        if (m_App->Start(QString(), QString()) ||
-            (l_FirstStart && HostCallbacks::ModuleErrorCount() == l_ErrorsBefore))
+        const bool l_Started = m_App->Start(QString(), QString());
+        // The module tells a start the system refused, with its reason (shown above).
+        if (HostCallbacks::ModuleErrorCount() > l_ErrorsBefore)
+            Finish(1, m_App->m_Name + " was not started");
+        else if (l_Started || l_FirstStart)
         {
             Say(m_App->m_Name + " started.", {{"started", true}}, true);
             Finish(0, QString());
@@ -330,7 +412,9 @@ void HostRun::RunOperation()
             Finish(1, "the locale is " + l_Now + ", but errors were reported");
         else
         {
-            Say("Locale set to " + l_Now + ".", {{"locale", l_Now}}, true);
+            // Only the client's configuration changed: the language's files are fetched by an update.
+            Say("Locale set to " + l_Now + "; its files come with the next update (orvane-launcher update).",
+                {{"locale", l_Now}}, true);
             Finish(0, QString());
         }
     }

@@ -7,8 +7,8 @@
 namespace Orvane {
 namespace Host {
 
-/// The transfer rate the progress line shows, from the module's Done over the last few seconds
-/// (the module's own Speed is an average that lags far behind a fast or short transfer).
+/// The transfer rate the progress line shows, from the bytes moved over the last few seconds (the
+/// module's own Speed is an average that lags far behind a fast or short transfer).
 class RateMeter
 {
 public:

@@ -2,6 +2,7 @@
 #include "host/ApplicationLoader.h"
 #include "host/Console.h"
 #include "host/ContentStoreState.h"
+#include "host/InstallState.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -81,53 +82,86 @@ void Reports::Info(const ApplicationLoader& p_Loader, Launcher::Application* p_A
     Console::Out(Row("CASC app", l_Casc ? "yes" : "no"));
 }
 
-void Reports::Status(Launcher::Application* p_App, bool p_Json, const QString& p_Build, const QString& p_Unreached)
+namespace {
+QString InstalledText(const InstallState& p_State)
 {
-    bool l_Installed = p_App->IsInstalled();
-    QString l_Folder = p_App->GetInstallationPath();
-    QString l_Locale = p_App->GetAppLocale();
-    const Launcher::ApplicationStatus& l_Status = p_App->m_Status;
-    const QString l_Build = l_Installed ? p_Build : QString();
-    const bool l_Offline = !p_Unreached.isEmpty();
-    const bool l_Store = l_Installed && ContentStoreState::Present(l_Folder);
-    const int l_Slots = l_Store ? ContentStoreState::SlotsToFetch(l_Folder) : -1;
+    if (!p_State.Installed)
+        return QStringLiteral("no");
+    if (!p_State.FolderPresent)
+        return "no longer: its folder " + p_State.Folder + " is gone (install it again there, or uninstall)";
+    if (!p_State.Complete())
+        return "not completely: " + p_State.ToFetchText() + " (run: orvane-launcher update)";
+    return QStringLiteral("yes");
+}
+} // namespace
 
-    if (p_Json)
-    {
-        QJsonObject l_Result{{"event", "result"},
-                             {"name", p_App->m_Name},
-                             {"installed", l_Installed},
-                             {"folder", l_Folder},
-                             {"locale", l_Locale},
-                             {"build", l_Build},
-                             {"contentStore", l_Store},
-                             {"slotsToFetch", l_Slots > 0 ? l_Slots : 0},
-                             {"contentStoreScanned", l_Store && l_Slots >= 0},
-                             {"ApplicationState", int(l_Status.ApplicationState)},
-                             {"serverReached", !l_Offline}};
-        if (l_Offline)
-            l_Result.insert("server", p_Unreached);
-        PrintJson(l_Result);
-        return;
-    }
+void Reports::StatusLocal(Launcher::Application* p_App, const InstallState& p_State)
+{
+    const QString l_Folder = p_State.Folder;
+    const bool l_Store = p_State.Installed && ContentStoreState::Present(l_Folder);
+    const int l_Slots = l_Store ? ContentStoreState::SlotsToFetch(l_Folder) : -1;
     Console::Out(Row("Game", p_App->m_Name + " (" + p_App->m_FolderName + ")"));
-    Console::Out(Row("Installed", l_Installed ? "yes" : "no"));
+    Console::Out(Row("Installed", InstalledText(p_State)));
     Console::Out(Row("Folder", l_Folder.isEmpty() ? QStringLiteral("-") : l_Folder));
-    Console::Out(Row("Locale", l_Locale));
-    QString l_BuildShown = l_Build;
-    if (l_Build.isEmpty())
-        l_BuildShown = l_Offline && l_Installed ? QStringLiteral("unknown") : QStringLiteral("-");
-    else if (l_Offline)
-        l_BuildShown += " (the last one brought up to date here)";
-    Console::Out(Row("Build", l_BuildShown));
+    Console::Out(Row("Locale", p_App->GetAppLocale()));
+    Console::Out(Row("Build", !p_State.Installed     ? QStringLiteral("-")
+                              : p_State.Build.isEmpty() ? QStringLiteral("unknown (never brought up to date here)")
+                                                        : p_State.Build));
     // A store never scanned has no list: nothing is known of its slots yet.
     Console::Out(Row("Content store", !l_Store       ? QStringLiteral("no")
                                       : l_Slots < 0 ? QStringLiteral("yes, never scanned (update --content-store)")
                                       : l_Slots > 0 ? "yes, " + QString::number(l_Slots) +
                                                           " slots to fetch (update --content-store)"
                                                     : QStringLiteral("yes")));
+}
+
+void Reports::StatusServer(const InstallState& p_State, const QString& p_ServerBuild, const QString& p_Unreached)
+{
+    QString l_Text;
+    if (!p_Unreached.isEmpty())
+        l_Text = p_Unreached + "; the rows above are what is known locally";
+    else if (p_ServerBuild.isEmpty())
+        l_Text = QStringLiteral("reached");
+    else if (!p_State.Installed)
+        l_Text = "build " + p_ServerBuild;
+    else if (p_State.Build.isEmpty())
+        l_Text = "build " + p_ServerBuild + (p_State.Complete() ? QString() : " (being installed)");
+    else if (p_ServerBuild == p_State.Build)
+        l_Text = "build " + p_ServerBuild + " (the installed one)";
+    else
+        l_Text = "build " + p_ServerBuild + " (update available: run orvane-launcher update)";
+    Console::Out(Row("Server", l_Text));
+}
+
+void Reports::StatusJson(Launcher::Application* p_App, const InstallState& p_State, const QString& p_ServerBuild,
+                         const QString& p_Unreached)
+{
+    const QString l_Folder = p_State.Folder;
+    const bool l_Store = p_State.Installed && ContentStoreState::Present(l_Folder);
+    const int l_Slots = l_Store ? ContentStoreState::SlotsToFetch(l_Folder) : -1;
+    const bool l_Offline = !p_Unreached.isEmpty();
+    QJsonObject l_Result{{"event", "result"},
+                         {"name", p_App->m_Name},
+                         {"installed", p_State.Installed},
+                         {"complete", p_State.Complete()},
+                         {"folderPresent", p_State.FolderPresent},
+                         {"filesToFetch", p_State.FilesToFetch},
+                         {"bytesToFetch", double(p_State.BytesToFetch)},
+                         {"streamedChecked", p_State.StreamedChecked},
+                         {"folder", l_Folder},
+                         {"locale", p_App->GetAppLocale()},
+                         {"build", p_State.Installed ? p_State.Build : QString()},
+                         {"serverBuild", p_ServerBuild},
+                         {"updateAvailable", p_State.Installed && !p_ServerBuild.isEmpty() &&
+                                                 !p_State.Build.isEmpty() && p_ServerBuild != p_State.Build},
+                         {"contentStore", l_Store},
+                         {"slotsToFetch", l_Slots > 0 ? l_Slots : 0},
+                         {"contentStoreScanned", l_Store && l_Slots >= 0},
+                         {"ApplicationState", int(p_App->m_Status.ApplicationState)},
+                         {"serverReached", !l_Offline}};
     if (l_Offline)
-        Console::Out("The application server " + p_Unreached + "; this is what is known locally.");
+        l_Result.insert("server", p_Unreached);
+    PrintJson(l_Result);
 }
 
 void Reports::Locales(Launcher::Application* p_App, bool p_Json)

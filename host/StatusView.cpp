@@ -26,7 +26,8 @@ QString StatusView::HumanBytes(qint64 p_Bytes)
     }
     if (l_Unit == 0)
         return QString::number(qint64(l_Value)) + " B";
-    return QString::number(l_Value, 'f', l_Value < 10 ? 2 : 1) + " " + s_Units[l_Unit];
+    // One decimal everywhere, so that two figures side by side read alike.
+    return QString::number(l_Value, 'f', 1) + " " + s_Units[l_Unit];
 }
 
 QString StatusView::HumanDuration(qint64 p_Seconds)
@@ -63,9 +64,10 @@ QString StatusView::StateText(const Launcher::ApplicationStatus& p_Status)
 
 QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int p_Width, qint64 p_Rate)
 {
-    const int l_Percent = qBound(0, int(p_Status.Percent), 100);
-    // A step of unknown length (preparing, nothing counted yet): a bar without a figure.
-    const bool l_Unknown = p_Status.Busy && p_Status.DownloadStatus == 2 && p_Status.Total == 0;
+    const int l_Percent = ShownPercent(p_Status);
+    // A step of unknown length (waiting for the turn or the game, preparing, stopped before anything was
+    // counted) has no figure: the module's 100 there measures nothing.
+    const bool l_Unknown = !Measured(p_Status);
 
     // The figures after the bar, the ones that matter most first.
     QStringList l_Figures{l_Unknown ? QStringLiteral("  ...") : QString::number(l_Percent).rightJustified(4) + "%"};
@@ -115,6 +117,11 @@ QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int 
         l_Message = l_TextRoom > 3 ? l_Message.left(l_TextRoom - 3) + "..." : l_Message.left(qMax(0, l_TextRoom));
 
     QString l_Bar;
+    if (l_Unknown && !p_Status.Busy)
+    {
+        l_Cells = 0; // at rest with nothing counted: the words alone
+        l_Figures.removeFirst();
+    }
     if (l_Cells > 0)
     {
         const int l_Filled = l_Percent * l_Cells / 100;
@@ -124,6 +131,21 @@ QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int 
     return (l_Message + l_Bar + l_Figures.join(QString())).left(l_Room);
 }
 
+bool StatusView::Measured(const Launcher::ApplicationStatus& p_Status)
+{
+    // Bytes while transferring or stopped in a transfer, files while checking: a figure against a total.
+    const bool l_Counted = p_Status.DownloadStatus == 3 || p_Status.DownloadStatus == 4 || p_Status.DownloadStatus == 5;
+    return l_Counted && p_Status.Total > 0;
+}
+
+int StatusView::ShownPercent(const Launcher::ApplicationStatus& p_Status)
+{
+    // Bytes: the share really done (a stop may leave the module's 100 of a step of unknown length).
+    if ((p_Status.DownloadStatus == 3 || p_Status.DownloadStatus == 4) && p_Status.Total > 0)
+        return int(qBound<qint64>(0, p_Status.Done * 100 / p_Status.Total, 100));
+    return qBound(0, int(p_Status.Percent), 100);
+}
+
 QJsonObject StatusView::ToJson(const Launcher::ApplicationStatus& p_Status)
 {
     return QJsonObject{
@@ -131,7 +153,7 @@ QJsonObject StatusView::ToJson(const Launcher::ApplicationStatus& p_Status)
         {"ApplicationState", int(p_Status.ApplicationState)},
         {"DownloadStatus", int(p_Status.DownloadStatus)},
         {"Busy", p_Status.Busy},
-        {"Percent", int(p_Status.Percent)},
+        {"Percent", Measured(p_Status) ? QJsonValue(ShownPercent(p_Status)) : QJsonValue(QJsonValue::Null)},
         {"Done", double(p_Status.Done)},
         {"Total", double(p_Status.Total)},
         {"Speed", double(p_Status.Speed)},
@@ -150,7 +172,7 @@ bool StatusView::SameProgress(const Launcher::ApplicationStatus& p_A, const Laun
            p_A.Message == p_B.Message;
 }
 
-void StatusView::Show(const Launcher::ApplicationStatus& p_Status, qint64 p_NowMs)
+void StatusView::Show(const Launcher::ApplicationStatus& p_Status, qint64 p_NowMs, qint64 p_Moved)
 {
     if (m_Mode == Json)
     {
@@ -164,7 +186,7 @@ void StatusView::Show(const Launcher::ApplicationStatus& p_Status, qint64 p_NowM
     if (!m_Clock.isValid())
         m_Clock.start();
     if (p_Status.Busy && p_Status.DownloadStatus == 3)
-        m_Rate.Add(p_NowMs >= 0 ? p_NowMs : m_Clock.elapsed(), p_Status.Done);
+        m_Rate.Add(p_NowMs >= 0 ? p_NowMs : m_Clock.elapsed(), p_Moved >= 0 ? p_Moved : p_Status.Done);
     else
         m_Rate.Reset();
     m_Pending = p_Status;

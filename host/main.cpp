@@ -36,6 +36,20 @@ int EndWithoutInit(Orvane::Launcher::Application* p_App, int p_ExitCode)
     return p_ExitCode;
 }
 
+/// Without --server or --channel, a game goes on with those it was installed from (the host keeps them).
+void UseRemembered(Orvane::Launcher::Application* p_App, HostOptions* p_Options)
+{
+    const QString l_Prefix = "orvane-launcher/" + p_App->m_FolderName + ".";
+    const QString l_Server = p_App->GetLocalSetting(l_Prefix + "Server", QString()).toString();
+    if (p_Options->ServerUrl.isEmpty() && qgetenv("KESTRUN_SERVER_URL").trimmed().isEmpty() && !l_Server.isEmpty())
+        qputenv("KESTRUN_SERVER_URL", l_Server.toUtf8());
+    p_Options->ServerNamed = !qgetenv("KESTRUN_SERVER_URL").trimmed().isEmpty();
+    const QString l_Channel = p_App->GetLocalSetting(l_Prefix + "Channel", QString()).toString();
+    if (!p_Options->ChannelGiven && !l_Channel.isEmpty())
+        p_Options->DevChannel = l_Channel == "dev";
+    HostCallbacks::SetDevChannel(p_Options->DevChannel);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -99,6 +113,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     HostCallbacks::Fill(l_App);
+    if (l_Options.Command != "info" && l_Options.Command != "running")
+        UseRemembered(l_App, &l_Options);
     // --limit-rate holds for this run only: the module reads it, the stored value stays.
     if (l_Options.LimitRate >= 0)
         HostCallbacks::SetRunOverride(l_App->m_FolderName + ".DownloadRateLimit", l_Options.LimitRate);

@@ -12,6 +12,7 @@
 #include <QDebug>
 #include <QMutexLocker>
 #include <QNetworkAccessManager>
+#include <QUrl>
 
 #include <algorithm>
 #include <memory>
@@ -178,7 +179,22 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     l_Downloader->m_Next = std::exchange(m_NextAhead, NextFile());
     l_Downloader->moveToThread(m_DownloadThread);
     // The host is called from this object's thread only.
-    l_Downloader->m_ReportError = [this](QString p_Text, bool p_Flag) {
+    // A network error of one transfer names the host and the cause; the file's own check decides whether
+    // it failed, so it is a notice (the transfer is asked again, from another CDN host when there is one).
+    const QUrl l_Url(p_Url);
+    const QString l_Host = l_Url.port() > 0 ? l_Url.host() + ":" + QString::number(l_Url.port()) : l_Url.host();
+    l_Downloader->m_ReportError = [this, l_Host](QString p_Text, bool p_Flag) {
+        bool l_Code = false;
+        const int l_Error = p_Text.startsWith(QLatin1String("Http Error ")) ? p_Text.mid(11).toInt(&l_Code) : 0;
+        // A refused connection is told by the queue, which knows whether another host serves the file.
+        if (l_Code && l_Error == QNetworkReply::ConnectionRefusedError)
+            return;
+        if (l_Code)
+        {
+            p_Text = l_Host + ": " + Transfer::Describe(QNetworkReply::NetworkError(l_Error), 0, {}, p_Text) +
+                     "; the file is asked for again";
+            p_Flag = true;
+        }
         PostMainTask([this, p_Text, p_Flag] {
             if (ShowMessageBox)
                 ShowMessageBox(p_Text, p_Flag);

@@ -67,6 +67,7 @@ public:
         qint64 WrittenMd5Bytes = 0;
         qint64 LastSample = 0;    ///< bytes since the transfer's last speed sample
         bool EndedWhole = false;  ///< ended with the whole body, or nothing was left to send
+        QString Reason;           ///< why it failed, in the user's words; empty when it did not
     };
     /// Size of the current entry's ".part" when its transfer started: a transfer that ends short after
     /// it grew costs the file no restart.
@@ -154,7 +155,12 @@ public:
     /// Draws p_File's base URL now and keeps it for the file's turn (SelectBaseUrl); returns it.
     QString DrawBaseUrl(const ManifestFile& p_File);
     /// Notes the CDN host of p_Url as failing (its transfer delivered nothing).
-    void MarkCdnFailed(const QString& p_Url);
+    void MarkCdnFailed(const QString& p_Url, const QString& p_Reason = QString());
+    /// The transfer of p_Entry lost its connection before a byte came and no other host serves it: asked again
+    /// after a pause that grows with its restarts (1, 2, 4, 8, 16 s); after the last the download stops.
+    void PauseBeforeRetry(const ManifestFile& p_Entry, const FinishedTransfer& p_Done);
+    /// True when a host other than p_Url's may serve p_Entry.
+    bool OtherHostFor(const ManifestFile& p_Entry, const QString& p_Url) const;
     /// The content-store hand-off: at the end of pass p_Pass, with ".IsCASCEnabled" true, runs the phases.
     void CheckContentStore(quint64 p_Pass);
 
@@ -287,6 +293,8 @@ public:
     /// Whether the 64-bit client suits this machine (Platform::Is64BitSystem; tests replace it).
     static bool (*s_Is64BitSystem)();
     void PatchWoWTextFile(QString p_FilePath, QString p_Key, QString p_Line, bool p_Create);
+    /// Starts p_Path detached; empty when it runs, else why the system refused it.
+    static QString StartClient(const QString& p_Path, const QStringList& p_Arguments);
     static bool FindGameProcess(QString p_Folder, QStringList p_Names, QString* p_Candidate);
     /// The matching of FindGameProcess on lines of a process list.
     static bool MatchGameProcess(const QStringList& p_Lines, const QString& p_Folder, const QStringList& p_Names,

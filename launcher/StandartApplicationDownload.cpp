@@ -13,6 +13,8 @@
 #include <QMutexLocker>
 #include <QSet>
 #include <QThread>
+#include <QTimer>
+#include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace Orvane {
@@ -27,13 +29,16 @@ std::string NativePath(const QString& p_Path)
     return QFile::encodeName(p_Path).toStdString();
 }
 
+/// The units the launcher's progress shows (powers of 1024, one decimal).
 QString FormatBytes(qint64 p_Bytes)
 {
+    if (p_Bytes < 1024)
+        return QString::number(p_Bytes) + " B";
     if (p_Bytes < 1024 * 1024)
-        return QString::number(p_Bytes) + " bytes";
+        return QString::number(double(p_Bytes) / 1024.0, 'f', 1) + " KiB";
     if (p_Bytes < qint64(1024) * 1024 * 1024)
-        return QString::number(double(p_Bytes) / (1024.0 * 1024.0), 'f', 1) + " MB";
-    return QString::number(double(p_Bytes) / (1024.0 * 1024.0 * 1024.0), 'f', 2) + " GB";
+        return QString::number(double(p_Bytes) / (1024.0 * 1024.0), 'f', 1) + " MiB";
+    return QString::number(double(p_Bytes) / (1024.0 * 1024.0 * 1024.0), 'f', 1) + " GiB";
 }
 } // namespace
 
@@ -321,6 +326,12 @@ void StandartApplication::FinishFile(const ManifestFile& p_Entry, const Finished
         QFile l_Empty(l_Part);
         l_Empty.open(QIODevice::WriteOnly);
     }
+    // A server going away (restarted, briefly down) costs nothing when it is back within half a minute.
+    const bool l_ConnectionLost = p_Done.Reason == QLatin1String("connection refused") ||
+                                  p_Done.Reason == QLatin1String("the server closed the connection") ||
+                                  p_Done.Reason.startsWith(QLatin1String("timed out"));
+    if (p_Done.WrittenBytes == 0 && l_ConnectionLost && !OtherHostFor(p_Entry, p_Done.Url))
+        return PauseBeforeRetry(p_Entry, p_Done);
     const QFileInfo l_PartInfo(l_Part);
     const qint64 l_Have = l_PartInfo.isFile() ? l_PartInfo.size() : -1;
     const qint64 l_Expected = p_Done.FullSize > 0 ? p_Done.FullSize : m_KnownSizes.value(p_Entry.Path);
@@ -328,7 +339,7 @@ void StandartApplication::FinishFile(const ManifestFile& p_Entry, const Finished
     if (l_Have >= 0 && (l_Have < l_Expected || (l_Expected <= 0 && !p_Done.EndedWhole)))
     {
         if (p_Done.WrittenBytes == 0)
-            MarkCdnFailed(p_Done.Url);
+            MarkCdnFailed(p_Done.Url, p_Done.Reason);
         // Cut short (stall, error answer, closed connection): the next transfer goes on from here. Only
         // a transfer that brought nothing uses up one of the file's restarts.
         if (l_Have > m_PartAtStart)
@@ -364,6 +375,38 @@ void StandartApplication::FinishFile(const ManifestFile& p_Entry, const Finished
         PostMainTask([this, l_Check, p_Entry, p_Done, l_Have, l_Md5, l_Result] {
             FileChecked(l_Check, p_Entry, p_Done, l_Have, l_Md5, int(l_Result));
         });
+    });
+}
+
+void StandartApplication::PauseBeforeRetry(const ManifestFile& p_Entry, const FinishedTransfer& p_Done)
+{
+    KESTRUN_OWNED_BY(thread());
+    const QUrl l_Url(p_Done.Url);
+    const QString l_Host = l_Url.port() > 0 ? l_Url.host() + ":" + QString::number(l_Url.port()) : l_Url.host();
+    const unsigned l_Restarts = m_Restarts.value(p_Entry.Path);
+    // What is on disk is what was done: the file keeps its place and its ".part".
+    m_Status.Done = m_CompletedBytes + qMax<qint64>(0, QFileInfo(m_InstallationPath + p_Entry.Path + ".part").size());
+    SetPercent(m_Status.Done, m_Status.Total);
+    StateChanged();
+    if (l_Restarts >= MaxRestarts)
+    {
+        m_Restarts.remove(p_Entry.Path);
+        WaitStopped(l_Host + ": " + p_Done.Reason + ", still after 31 s of retries; the download stopped (run the "
+                    "update again once the server is back).");
+        return;
+    }
+    ++m_Restarts[p_Entry.Path];
+    const int l_Seconds = 1 << l_Restarts;
+    ShowMessageBox(l_Host + ": " + p_Done.Reason + "; trying again in " + QString::number(l_Seconds) + " s.", true);
+    const quint64 l_Pass = m_Pass;
+    const QString l_Path = p_Entry.Path;
+    QTimer::singleShot(l_Seconds * 1000, this, [this, l_Pass, l_Path] {
+        // A stop, a new pass or the launcher closing meanwhile: nothing to do.
+        if (!PassCurrent(l_Pass) || m_Status.DownloadStatus != 3 || !LauncherRunning() ||
+            m_CurrentIndex >= m_DownloadList.size() || m_DownloadList[m_CurrentIndex].Path != l_Path)
+            return;
+        SelectBaseUrl(m_DownloadList[m_CurrentIndex], true);
+        DownloadCurrentFile();
     });
 }
 
@@ -403,7 +446,7 @@ void StandartApplication::PlaceFile(const ManifestFile& p_Entry, const FinishedT
         // host): it is avoided from now on. A whole ".part" it answered 416 for, with the file's size, did
         // not fail; nor does an empty file, which checks right.
         if (p_Done.WrittenBytes == 0 && !(p_Done.FullSize > 0 && p_Have == p_Done.FullSize))
-            MarkCdnFailed(p_Done.Url);
+            MarkCdnFailed(p_Done.Url, p_Done.Reason);
         // Whole (or longer) and wrong: bad bytes never reach the final name; the next transfer starts afresh.
         QFile::remove(l_Part);
         RestartOrGiveUp(p_Entry, qMax<qint64>(0, p_Have),
@@ -524,6 +567,7 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
     l_Done.WrittenMd5Bytes = p_Request->WrittenMd5Bytes;
     l_Done.LastSample = qMax<qint64>(0, p_Request->FileSize - p_Request->SpeedSampleBytes);
     l_Done.EndedWhole = p_Request->EndedWhole;
+    l_Done.Reason = p_Request->Reason;
 
     if (p_Request->StopRequested)
     {
@@ -539,14 +583,19 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
     if (p_Request->WriteFailed)
     {
         // What was written stays for the resume. A full volume is told with the two figures, any other
-        // failure with the system's reason.
+        // failure (a read-only folder, no permission) with the system's reason alone, even on a small volume.
         const QString l_Part = m_InstallationPath + l_Entry.Path + ".part";
         const qint64 l_Needed = RemainingBytes();
         const qint64 l_Free = AvailableDiskSpace(m_InstallationPath);
-        if (p_Request->WriteError.isEmpty() || (l_Free >= 0 && l_Free < l_Needed))
+        const QString& l_Error = p_Request->WriteError;
+        bool l_Refused = false;
+        for (const char* l_Word : {"permission", "read-only", "directory", "not permitted"})
+            l_Refused = l_Refused || l_Error.contains(QLatin1String(l_Word), Qt::CaseInsensitive);
+        if (!l_Refused && (l_Error.isEmpty() || (l_Free >= 0 && l_Free < l_Needed)))
             WaitForSpace("Could not write " + l_Part, l_Needed, l_Free);
         else
-            WaitStopped("Could not write " + l_Part + ": " + p_Request->WriteError);
+            WaitStopped("Could not write " + l_Part + ": " + (l_Error.isEmpty() ? QStringLiteral("the system refused it")
+                                                                                 : l_Error));
         m_Status.Done = m_CompletedBytes + QFileInfo(l_Part).size();
         SetPercent(m_Status.Done, m_Status.Total);
         return;

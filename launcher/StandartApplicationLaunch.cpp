@@ -42,15 +42,38 @@ bool StandartApplication::Start(QString p_Login, QString p_Password)
             continue;
         QString l_Path = m_InstallationPath + l_Entry.Path;
         qWarning().noquote().nospace() << "Start " << l_Path;
-        if (!QProcess::startDetached(l_Path, QStringList() << QStringLiteral("-noautolaunch64bit")))
+        // The outcome is examined: a start that failed is told with its reason, never taken for a start.
+        const QString l_Refused = StartClient(l_Path, QStringList() << QStringLiteral("-noautolaunch64bit"));
+        if (!l_Refused.isEmpty())
         {
-            // The host must not believe the game is starting.
-            qWarning().noquote() << "StandartApplication::Start the system refused to start" << l_Path;
+            qWarning().noquote() << "StandartApplication::Start the system refused to start" << l_Path << l_Refused;
+            ShowMessageBox(m_Name + " could not be started: " + l_Path + ": " + l_Refused, false);
             return false;
         }
         return true;
     }
+    ShowMessageBox(m_Name + " could not be started: the build names no client executable.", false);
     return false;
+}
+
+QString StandartApplication::StartClient(const QString& p_Path, const QStringList& p_Arguments)
+{
+    const QFileInfo l_Info(p_Path);
+    if (!l_Info.exists())
+        return QStringLiteral("the file is missing");
+    if (!l_Info.isFile())
+        return QStringLiteral("not a file");
+    QProcess l_Process;
+    l_Process.setProgram(p_Path);
+    l_Process.setArguments(p_Arguments);
+    if (l_Process.startDetached())
+        return QString();
+    // The system's own words where Qt has them; a file that may not be run says so.
+    QString l_Reason = l_Process.errorString();
+    if (!l_Info.isExecutable())
+        l_Reason = QStringLiteral("permission denied (the file may not be run)");
+    return l_Reason.isEmpty() || l_Reason == QLatin1String("Unknown error") ? QStringLiteral("the system refused to run it")
+                                                                            : l_Reason;
 }
 
 void StandartApplication::PatchWoWTextFile(QString p_FilePath, QString p_Key, QString p_Line, bool p_Create)

@@ -201,8 +201,9 @@ bool CollectFiles(StandartApplication& p_App, quint64 p_Pass, const ListSource& 
     for (const ManifestFile& l_File : *p_Found)
         l_Checked.insert(l_File.Path);
     auto l_Take = [&](const ManifestFile& p_File) {
-        return l_Selected(p_File) && !(p_Source.SkipPresentListed && (p_File.Flags & FlagPresenceOnly) &&
-                                       QFileInfo::exists(p_Source.Folder + p_File.Path));
+        return l_Selected(p_File) && (!p_Source.Tracked || p_Source.Tracked(p_File)) &&
+               !(p_Source.SkipPresentListed && (p_File.Flags & FlagPresenceOnly) &&
+                 QFileInfo::exists(p_Source.Folder + p_File.Path));
     };
     return AddListedFiles(p_Source.ListFile.Read(), p_Source.Files, l_Checked, l_Take, l_KeepGoing, p_Found);
 }
@@ -216,16 +217,34 @@ void BuildList(StandartApplication& p_App, quint64 p_Pass, const ListSource& p_S
     std::vector<ManifestFile> l_Found;
     if (!CollectFiles(p_App, p_Pass, p_Source, &l_Found))
         return;
+    // Every file to fetch is named, the untracked base files too: the lists then tell, without the server,
+    // how much of the game is still missing. Only tracked lines are read back as files to fetch.
     QStringList l_Lines;
     for (const ManifestFile& l_File : l_Found)
-        if (!p_Source.Tracked || p_Source.Tracked(l_File))
-            l_Lines.append(l_File.Path);
-    const bool l_Scan = p_Source.Scan;
+        l_Lines.append(l_File.Path);
+    bool l_Write = p_Source.Scan;
+    if (!l_Write && p_Source.Tracked)
+    {
+        // An untracked file named by an older run and found whole now is no longer to fetch.
+        QSet<QString> l_Untracked;
+        for (const ManifestFile& l_File : p_Source.Files)
+            if (!p_Source.Tracked(l_File))
+                l_Untracked.insert(l_File.Path);
+        const QStringList l_Old = p_Source.ListFile.Read();
+        QSet<QString> l_FoundPaths;
+        for (const QString& l_Line : l_Lines)
+            l_FoundPaths.insert(l_Line);
+        l_Lines.clear();
+        for (const QString& l_Line : l_Old)
+            if (!l_Untracked.contains(l_Line) || l_FoundPaths.contains(l_Line))
+                l_Lines.append(l_Line);
+        l_Write = l_Lines.size() != l_Old.size();
+    }
     const QString l_ListPath = p_Source.ListFile.Path();
-    p_App.PostMainTask([&p_App, p_Pass, l_Found, l_Lines, l_Scan, l_ListPath, p_Then] {
+    p_App.PostMainTask([&p_App, p_Pass, l_Found, l_Lines, l_Write, l_ListPath, p_Then] {
         if (!p_App.PassCurrent(p_Pass))
             return;
-        if (l_Scan)
+        if (l_Write)
             DownloadListFile(l_ListPath).Write(l_Lines);
         p_App.m_DownloadList.insert(p_App.m_DownloadList.end(), l_Found.begin(), l_Found.end());
         p_Then();

@@ -104,7 +104,7 @@ QString StandartApplication::RandomCdnBaseUrl()
     return "http://" + l_Hosts.at(std::rand() % l_Hosts.size()) + "/";
 }
 
-void StandartApplication::MarkCdnFailed(const QString& p_Url)
+void StandartApplication::MarkCdnFailed(const QString& p_Url, const QString& p_Reason)
 {
     KESTRUN_OWNED_BY(thread());
     for (const QString& l_Host : m_CdnList)
@@ -113,7 +113,24 @@ void StandartApplication::MarkCdnFailed(const QString& p_Url)
             continue;
         qWarning() << "StandartApplication::MarkCdnFailed avoiding CDN host" << l_Host;
         m_FailedCdnHosts.append(l_Host);
+        // The user hears which host failed, and that the others serve its files.
+        const QStringList l_Others = UsableCdnHosts();
+        if (!l_Others.contains(l_Host) && ShowMessageBox)
+            ShowMessageBox("CDN host " + l_Host + " delivered nothing" +
+                               (p_Reason.isEmpty() ? QString() : " (" + p_Reason + ")") + "; its files are fetched from " +
+                               l_Others.join(", ") + ".",
+                           true);
     }
+}
+
+bool StandartApplication::OtherHostFor(const ManifestFile& p_Entry, const QString& p_Url) const
+{
+    if (p_Entry.Flags & FlagFromServer)
+        return false;
+    for (const QString& l_Host : UsableCdnHosts())
+        if (!p_Url.startsWith("http://" + l_Host + "/"))
+            return true;
+    return false;
 }
 
 void StandartApplication::SelectBaseUrl(const ManifestFile& p_File, bool p_Log)

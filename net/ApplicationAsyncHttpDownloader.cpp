@@ -428,6 +428,10 @@ void ApplicationAsyncHttpDownloader::CannotOpen()
 {
     qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Error can't open file \"" << m_Request->FilePath
                << "\" for writting";
+    // A write the system refuses (read-only folder, no permission) is no fault of the transfer: fetching the
+    // file again would change nothing. The caller is told, with the system's reason.
+    m_Request->WriteError = m_Sink->ErrorText();
+    m_Request->WriteFailed = true;
 }
 
 void ApplicationAsyncHttpDownloader::Reissue()

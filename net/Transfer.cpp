@@ -564,7 +564,11 @@ void Transfer::OnFinished()
     }
     m_Result.TlsFailed = l_Ending.Error == QNetworkReply::SslHandshakeFailedError || !m_TlsProblems.isEmpty();
     if (!l_Ending.BodyComplete || !TransferClassifier::IsBody(l_Ending.Status))
-        m_Result.Reason = Describe(l_Ending.Error, l_Ending.Status, m_TlsProblems, l_Reply->errorString());
+        m_Result.Reason = l_Ending.Stalled && l_Ending.Status < 300
+                              ? "timed out: nothing received for " +
+                                    QString::number((m_Request.SizeOnly ? Deployment::SizeTimeoutMs()
+                                                                        : Deployment::StallTimeoutMs()) / 1000) + " s"
+                              : Describe(l_Ending.Error, l_Ending.Status, m_TlsProblems, l_Reply->errorString());
     l_Reply->disconnect(this);
     l_Reply->deleteLater();
     m_Reply = nullptr;
@@ -602,10 +606,22 @@ QString Transfer::Describe(QNetworkReply::NetworkError p_Error, int p_Status, co
     if (p_Error == QNetworkReply::SslHandshakeFailedError)
         return "the secure connection failed: " + UrlText::Scrub(p_QtText);
     if (p_Status >= 300)
-        return "the server answered " + QString::number(p_Status);
-    if (p_Error != QNetworkReply::NoError)
-        return UrlText::Scrub(p_QtText);
-    return QString();
+        return "the server answered " + QString::number(p_Status) + (p_Status == 404 ? " (not found)" : "");
+    // In the user's words; a proxy is told apart from the server it stands for.
+    switch (p_Error)
+    {
+        case QNetworkReply::NoError: return QString();
+        case QNetworkReply::ConnectionRefusedError: return QStringLiteral("connection refused");
+        case QNetworkReply::HostNotFoundError: return QStringLiteral("host name not found");
+        case QNetworkReply::TimeoutError: return QStringLiteral("timed out");
+        case QNetworkReply::RemoteHostClosedError: return QStringLiteral("the server closed the connection");
+        case QNetworkReply::ProxyConnectionRefusedError: return QStringLiteral("the proxy refused the connection");
+        case QNetworkReply::ProxyConnectionClosedError: return QStringLiteral("the proxy closed the connection");
+        case QNetworkReply::ProxyNotFoundError: return QStringLiteral("the proxy's host name was not found");
+        case QNetworkReply::ProxyTimeoutError: return QStringLiteral("the proxy timed out");
+        case QNetworkReply::ProxyAuthenticationRequiredError: return QStringLiteral("the proxy asks for credentials");
+        default: return UrlText::Scrub(p_QtText);
+    }
 }
 
 } // namespace Launcher

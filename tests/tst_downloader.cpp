@@ -199,9 +199,14 @@ private slots:
         const QByteArray l_File = ReadFile(Target());
         QVERIFY(l_File == (kept < 0 ? m_Body : m_Body.left(kept)));
         QCOMPARE(m_Completions[0].FileSize, qint64(l_File.size()));
-        const int l_Error = fault.Status == 404 ? 203 : fault.Status == c_NoServer ? 1 : 0;
-        // Told on the application's thread, through its main queue.
-        QTRY_COMPARE(m_Host->Errors, l_Error ? QStringList{QString("Http Error %1").arg(l_Error)} : QStringList());
+        // Told on the application's thread, through its main queue: the host and the cause, as a notice (the
+        // file's own check decides whether it failed). A refused connection is the download queue's to tell.
+        const QString l_Said = fault.Status == 404 ? QString("127.0.0.1:%1: ").arg(m_Server.Port()) : QString();
+        QTRY_COMPARE(m_Host->Notices.size(), l_Said.isEmpty() ? 0 : 1);
+        QVERIFY2(l_Said.isEmpty() || (m_Host->Notices[0].startsWith(l_Said) &&
+                                      m_Host->Notices[0].endsWith("; the file is asked for again")),
+                 qPrintable(m_Host->Notices.value(0)));
+        QCOMPARE(m_Host->Errors, QStringList());
         QCOMPARE(m_Host->OffThreadMessages, QStringList());
         // The last progress is always delivered, whatever the throttling.
         QVERIFY(kept >= 0 || (m_LastProgress.FileSize == m_Body.size() &&
@@ -263,7 +268,7 @@ private slots:
                      qPrintable(l_Line));
     }
 
-    void unwritableTargetIsReportedAsCompletion_data()
+    void unwritableTargetIsToldAsARefusedWrite_data()
     {
         QTest::addColumn<QString>("blocker"); // a file or a folder in the way
         QTest::addColumn<QString>("part");
@@ -272,9 +277,9 @@ private slots:
         QTest::newRow("a folder where the part should be") << "f.part/x" << "f.part";
     }
 
-    // Nothing can be written there: told as a completion with no file (the caller's check restarts it), not as
-    // a full disk.
-    void unwritableTargetIsReportedAsCompletion()
+    // Nothing can be written there: told as a completion that could not write, with the system's reason (the
+    // caller stops and says so rather than fetching it again).
+    void unwritableTargetIsToldAsARefusedWrite()
     {
         QFETCH(QString, blocker);
         QFETCH(QString, part);
@@ -283,7 +288,7 @@ private slots:
         QVERIFY(WaitIdle());
         QCOMPARE(m_Completions.size(), 1);
         QCOMPARE(m_Completions[0].FileSize, qint64(0));
-        QVERIFY(!m_Completions[0].WriteFailed);
+        QVERIFY(m_Completions[0].WriteFailed);
         QVERIFY(ReadFile(m_Dir->filePath(blocker)) == "x");
     }
 

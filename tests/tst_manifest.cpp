@@ -100,7 +100,8 @@ private slots:
         QCOMPARE(QDir(l_Dir.path()).entryList(QDir::Files), QStringList({"ToDownload.db"}));
     }
 
-    /// A list file that does not exist is built from the disk whatever the full-scan flag says;
+    /// A list file that does not exist is built from the disk whatever the full-scan flag says, and names
+    /// every file to fetch (the untracked base files too, so that it tells what is left);
     /// one that exists is trusted (0x80 files only need to be present); a full scan checks
     /// everything and rewrites both. The download turn is kept for a streamed phase, released when
     /// there is none.
@@ -111,7 +112,7 @@ private slots:
             {"Data/plain.MPQ=plain", "Data/s2.MPQ=s2"}, "<none>", "<none>", false, "frFR",
             {"Wow.exe", "Data/t1.MPQ", "Data/t2.MPQ", "Data/presence.MPQ", "Data/frFR/f.MPQ"},
             {"Data/s1.MPQ", "Data/frFR/s.MPQ"},
-            "Data/t1.MPQ\nData/t2.MPQ\nData/presence.MPQ\nData/frFR/f.MPQ\n", "Data/s1.MPQ\nData/frFR/s.MPQ\n"};
+            "Wow.exe\nData/t1.MPQ\nData/t2.MPQ\nData/presence.MPQ\nData/frFR/f.MPQ\n", "Data/s1.MPQ\nData/frFR/s.MPQ\n"};
         const QByteArray l_Base("Data/t2.MPQ\r\nData/presence.MPQ\r\nData/enUS/e.MPQ\r\nData/t2.MPQ\r\nnot/listed\r\n");
         const QByteArray l_Streamed("Data/s2.MPQ\r\nData/s2.MPQ\r\n");
         QTest::newRow("lists trusted") << ListCase{

@@ -7,7 +7,7 @@
 
 #include <utility>
 
-bool LoopbackListener::Start(std::function<void(QObject*, QTcpSocket*)> p_OnConnection)
+bool LoopbackListener::Start(std::function<void(QObject*, QTcpSocket*)> p_OnConnection, quint16 p_Port)
 {
     m_Thread = new QThread();
     m_Listener = new QTcpServer();
@@ -19,7 +19,8 @@ bool LoopbackListener::Start(std::function<void(QObject*, QTcpSocket*)> p_OnConn
     m_Listener->moveToThread(m_Thread);
     m_Thread->start();
     QMetaObject::invokeMethod(
-        m_Listener, [this] { m_Port = m_Listener->listen(QHostAddress::LocalHost, 0) ? m_Listener->serverPort() : 0; },
+        m_Listener,
+        [this, p_Port] { m_Port = m_Listener->listen(QHostAddress::LocalHost, p_Port) ? m_Listener->serverPort() : 0; },
         Qt::BlockingQueuedConnection);
     return m_Port != 0;
 }

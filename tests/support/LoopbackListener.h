@@ -17,7 +17,8 @@ public:
     ~LoopbackListener() { Stop(); }
     Q_DISABLE_COPY(LoopbackListener)
 
-    bool Start(std::function<void(QObject* p_Parent, QTcpSocket* p_Socket)> p_OnConnection);
+    /// Listens on p_Port (0: any free port).
+    bool Start(std::function<void(QObject* p_Parent, QTcpSocket* p_Socket)> p_OnConnection, quint16 p_Port = 0);
     /// Closes the listener and every connection it parents: the port then refuses connections.
     void Stop();
     quint16 Port() const { return m_Port; }

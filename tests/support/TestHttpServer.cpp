@@ -249,12 +249,14 @@ private:
     qint64 m_Position = 0, m_End = 0, m_Sent = 0, m_Budget = 0;
 };
 
-bool TestHttpServer::Start()
+bool TestHttpServer::Start(quint16 p_Port)
 {
-    return m_Listener.Start([this](QObject* p_Parent, QTcpSocket* p_Socket) {
-        Locked([&] { ++m_Connections, ++m_Open; });
-        new TestHttpServerConnection(p_Parent, this, p_Socket);
-    });
+    return m_Listener.Start(
+        [this](QObject* p_Parent, QTcpSocket* p_Socket) {
+            Locked([&] { ++m_Connections, ++m_Open; });
+            new TestHttpServerConnection(p_Parent, this, p_Socket);
+        },
+        p_Port);
 }
 
 void TestHttpServer::Stop()

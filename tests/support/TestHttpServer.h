@@ -61,7 +61,7 @@ public:
     ~TestHttpServer() { Stop(); }
     Q_DISABLE_COPY(TestHttpServer)
 
-    bool Start(); ///< false when no port could be bound
+    bool Start(quint16 p_Port = 0); ///< false when no port could be bound; p_Port 0: any free one
     void Stop();  ///< closes the listener and every connection: the port then refuses connections
 
     quint16 Port() const { return m_Listener.Port(); }
