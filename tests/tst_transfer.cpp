@@ -196,6 +196,41 @@ private slots:
         QVERIFY(l_File.seek(0) && l_File.readAll() == m_Body);
     }
 
+    /// Time spent writing (a slow disk) is not silence of the network: only the time after the write counts
+    /// towards a stall. Reads paced by a limit are taken on the watchdog's ticks, where no other event of the
+    /// reply follows the write.
+    void slowWriteIsNoStall()
+    {
+        qputenv("KESTRUN_STALL_TIMEOUT_MS", "1500");
+        const QByteArray l_Body = m_Body.left(300000);
+        m_Server.SetResource("/pause", l_Body);
+        Fault l_Fault = With(&Fault::PauseAfterBytes, 100000);
+        l_Fault.PauseMs = 1800; // the write takes 1200 of it
+        m_Server.SetFault("/pause", l_Fault);
+        RateLimiter::Shared().SetRate(400 * 1024);
+        struct SlowSink : TransferSink
+        {
+            qint64 Held = 0;
+            bool Slept = false;
+            bool Open() override { return true; }
+            qint64 Size() const override { return Held; }
+            bool Write(const char*, qint64 p_Size) override
+            {
+                if (!Slept && Held + p_Size >= 100000)
+                    Slept = true, QThread::msleep(1200);
+                Held += p_Size;
+                return true;
+            }
+        } l_Sink;
+        const TransferResult l_Result = Run(TransferRequest::Append(m_Server.Url("pause"), 0), &l_Sink, nullptr,
+                                            [](Transfer& p_T) { p_T.SetLimiter(&RateLimiter::Shared()); });
+        RateLimiter::Shared().SetRate(0);
+        QVERIFY(!l_Result.Ending.Stalled);
+        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
+        QCOMPARE(l_Sink.Held, qint64(l_Body.size()));
+        QCOMPARE(m_Server.Requests("/pause").size(), 1);
+    }
+
     void resumeAnswersKeepTheBytes_data()
     {
         QTest::addColumn<int>("status");
