@@ -17,8 +17,8 @@ namespace Launcher {
 /// write (the queued signal orders them).
 struct HTTP_DownloadFileRequest
 {
-    QString Url;
-    QString FilePath;
+    QString Url;      ///< set before the download thread starts, then only read (both threads)
+    QString FilePath; ///< set before the download thread starts, then only read (both threads)
     QNetworkReply* Reply = nullptr;
     Compat::ElapsedTimer SpeedTimer;
     qint64 SpeedSampleBytes = 0;

@@ -613,6 +613,25 @@ private slots:
         QCOMPARE(Wrong() + Listed(), QStringList());
     }
 
+    /// The old file is made writable before it is replaced, its other permissions kept: a folder where the file
+    /// goes (which no download can replace) keeps its read and search bits.
+    void oldFileMadeWritableKeepsItsPermissions()
+    {
+        m_Build.Add("Data/a.MPQ", Bytes(1000, 1), 0x20);
+        m_Build.Publish(*m_Server);
+        const QString l_Old = m_Folder + "Data/a.MPQ";
+        QVERIFY(WriteFile(l_Old + "/inside", "x"));
+        QVERIFY(QFile::setPermissions(l_Old, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                                 QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser |
+                                                 QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                                 QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QVERIFY(Run());
+        const int l_Mode = Mode(l_Old);
+        QVERIFY(QFile::setPermissions(l_Old, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        QCOMPARE(l_Mode & 0555, 0555);
+        QVERIFY(!Errors().isEmpty()); // it could not be replaced, and the user was told
+    }
+
     /// A stop while one file is checked and the next one's request travels ahead ends that request too:
     /// the network goes quiet when the user stops.
     void stopBetweenFilesDropsTheRequestAhead()
