@@ -106,9 +106,9 @@ void CASCHttpGet::Start(QNetworkAccessManager* p_Manager, const QString& p_Url, 
             p_Failure(l_Code);
             return;
         }
-        // An error page is not the document: the parse finds nothing in it.
+        // An error page is not the document: the parse finds nothing in it; nor is a part of one.
         QByteArray l_Body;
-        if (TransferClassifier::IsBody(l_Result.Ending.Status) && !l_Result.Ending.Encoded)
+        if (Transfer::WholeDocument(l_Result))
             l_Body = std::move(l_Sink->Data());
         p_Success(p_Url, l_Body);
     });

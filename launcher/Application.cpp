@@ -4,6 +4,7 @@
 #include "net/DownloadThread.h"
 #include "net/ModuleNetwork.h"
 #include "net/RateLimiter.h"
+#include "net/RequestAhead.h"
 #include "net/Transfer.h"
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
@@ -165,6 +166,16 @@ DownloadThread* Application::LaunchedDownloadThread()
 void Application::PrepareDownloadConnection(const QString& p_BaseUrl)
 {
     LaunchedDownloadThread()->Preconnect(QUrl(p_BaseUrl));
+}
+
+void Application::DropRequestAhead()
+{
+    KESTRUN_OWNED_BY(thread());
+    if (!m_DownloadThread)
+        return;
+    // Queued on the download thread, ahead of whatever transfer is started after this call.
+    DownloadThread* l_Thread = m_DownloadThread;
+    QMetaObject::invokeMethod(l_Thread->Manager(), [l_Thread] { l_Thread->Ahead().Drop(); }, Qt::QueuedConnection);
 }
 
 HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString p_Path, bool p_Resume)
@@ -339,6 +350,13 @@ void Application::HTTP_GetContent_DownloadFinished()
         // An error page is not the document: the caller gets nothing, as from a dead server.
         qWarning() << "Application::HTTP_GetContent status" << l_Ending.Status << "for" << l_Safe
                    << l_Result.Reason;
+        l_Request->Data.clear();
+    }
+    else if (!Transfer::WholeDocument(l_Result))
+    {
+        // Half a document parses as a wrong one (half a host name in the CDN list): nothing is.
+        qWarning() << "Application::HTTP_GetContent incomplete, dropping" << l_Request->Data.size() << "bytes of"
+                   << l_Safe;
         l_Request->Data.clear();
     }
     if (l_Request->Data.isEmpty() && !l_Result.Reason.isEmpty())

@@ -202,6 +202,9 @@ public:
     /// Opens the connection the next HTTP_DownloadFile from p_BaseUrl's host will take, so that its handshake
     /// is done by the time the file's turn comes.
     void PrepareDownloadConnection(const QString& p_BaseUrl);
+    /// Drops the next file's request sent ahead, if any (a stop, a pause, an uninstall: no traffic goes on for
+    /// a file nobody asked any more). Before any later download starts.
+    void DropRequestAhead();
     HTTP_GetContentRequest* HTTP_GetContent(QString p_Url, std::function<void(QString, QByteArray*)> p_OnDone,
                                             std::function<void(QNetworkReply::NetworkError)> p_OnError);
     void HTTP_GetContentSize(QString p_Url, std::function<void(QString, quint64)> p_OnSize);

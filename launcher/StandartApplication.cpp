@@ -115,7 +115,12 @@ void StandartApplication::Install(const QString& p_Folder, bool p_NewFolder)
     // A running check must not write its lists into the folder being set up.
     BeginPass();
     SetLocalSetting(SettingKey(".Installed"), true);
-    SetLocalSetting(SettingKey(".InstallFolder"), p_Folder);
+    // Every path is the folder followed by a relative path: without its separator "/games/wow" would put the
+    // files beside it ("/games/wowData/...") while the checks look inside it.
+    QString l_Folder = p_Folder;
+    if (!l_Folder.isEmpty() && !l_Folder.endsWith('/') && !l_Folder.endsWith('\\'))
+        l_Folder += '/';
+    SetLocalSetting(SettingKey(".InstallFolder"), l_Folder);
     m_FullScan = !p_NewFolder;
     if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
         SetLocalSetting(SettingKey(".ManifestBuilt"), true);
@@ -221,6 +226,8 @@ void StandartApplication::StopDownload()
         m_CurrentRequest = nullptr;
         m_Restarts.clear();
     }
+    // Between two files the next one's request may have gone out already.
+    DropRequestAhead();
     // A finished file still being checked stays at the index with its whole ".part": ResumeDownload
     // asks for the rest, is told there is none, and checks it again.
     CallOffCheck();

@@ -117,6 +117,7 @@ void StandartApplication::WaitStopped(const QString& p_Text)
     KESTRUN_OWNED_BY(thread());
     FlushListFile(false);
     m_WaitingForSpace = true;
+    DropRequestAhead();
     ReleaseDownloadTurn();
     m_Status.DownloadStatus = 4;
     StateChanged();
@@ -445,7 +446,8 @@ void StandartApplication::PlaceFile(const ManifestFile& p_Entry, const FinishedT
         // A host that delivered nothing towards a file that is not right failed (an error answer, a dead
         // host): it is avoided from now on. A whole ".part" it answered 416 for, with the file's size, did
         // not fail; nor does an empty file, which checks right.
-        if (p_Done.WrittenBytes == 0 && !(p_Done.FullSize > 0 && p_Have == p_Done.FullSize))
+        // No ".part" at all: this machine could not create it, whatever the host did.
+        if (p_Done.WrittenBytes == 0 && p_Have >= 0 && !(p_Done.FullSize > 0 && p_Have == p_Done.FullSize))
             MarkCdnFailed(p_Done.Url, p_Done.Reason);
         // Whole (or longer) and wrong: bad bytes never reach the final name; the next transfer starts afresh.
         QFile::remove(l_Part);
@@ -457,8 +459,8 @@ void StandartApplication::PlaceFile(const ManifestFile& p_Entry, const FinishedT
     if (l_Old.exists())
     {
         Platform::ClearReadOnly(NativePath(l_Final));
-        l_Old.setPermissions(l_Old.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteUser |
-                                                    QFileDevice::WriteGroup | QFileDevice::WriteOther));
+        l_Old.setPermissions(l_Old.permissions() | QFileDevice::WriteOwner | QFileDevice::WriteUser |
+                             QFileDevice::WriteGroup | QFileDevice::WriteOther);
         if (!l_Old.remove())
             ShowMessageBox("File " + l_Final + " error : " + l_Old.errorString(), false);
     }
@@ -513,18 +515,22 @@ void StandartApplication::App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequ
     KESTRUN_OWNED_BY(thread());
     if (p_Request != m_CurrentRequest)
         return;
-    if (p_Request->FullSize > 0 && m_CurrentIndex < m_DownloadList.size())
+    // The download thread goes on writing these: each is read once, and the figures used are those.
+    const qint64 l_FullSize = p_Request->FullSize;
+    const qint64 l_Received = p_Request->ReceivedBytes;
+    const qint64 l_Speed = p_Request->BytesPerSecond;
+    if (l_FullSize > 0 && m_CurrentIndex < m_DownloadList.size())
     {
         // The transfer knows the file's size better than a size answer (unknown, or of another host).
         qint64& l_Known = m_KnownSizes[m_DownloadList[m_CurrentIndex].Path];
-        m_Status.Total += p_Request->FullSize - l_Known;
-        l_Known = p_Request->FullSize;
+        m_Status.Total += l_FullSize - l_Known;
+        l_Known = l_FullSize;
     }
-    m_Status.Done = m_CompletedBytes + p_Request->ReceivedBytes;
+    m_Status.Done = m_CompletedBytes + l_Received;
     SetPercent(m_Status.Done, m_Status.Total);
     if (m_SpeedTimer.elapsed() >= 500)
     {
-        AddSpeedSample(p_Request->BytesPerSecond);
+        AddSpeedSample(l_Speed);
         m_SpeedTimer.restart();
     }
     StateChanged();

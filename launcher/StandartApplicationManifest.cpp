@@ -3,6 +3,7 @@
 #include "platform/FileHasher.h"
 #include "launcher/InstallFolder.h"
 #include "launcher/StandartApplication.h"
+#include "net/UrlText.h"
 #include "platform/ThreadOwner.h"
 
 #include <QDebug>
@@ -413,7 +414,7 @@ void StandartApplication::RequestNextSize(bool p_WaitForTurn, quint64 p_Pass)
         return;
     const ManifestFile l_Entry = m_DownloadList[m_NextSizeRequest++];
     SelectBaseUrl(l_Entry, false);
-    qWarning().noquote().nospace() << m_Name << " Fetch file " << l_Entry.Location << " " << m_BaseUrl;
+    qWarning().noquote().nospace() << m_Name << " Fetch file " << l_Entry.Location << " " << UrlText::Safe(m_BaseUrl);
     HTTP_GetContentSize(m_BaseUrl + m_FolderName + "/" + l_Entry.Location,
                         [this, l_Entry, p_WaitForTurn, p_Pass](QString, quint64 p_Size) {
                             qWarning().noquote().nospace() << m_Name << " Fetched file " << l_Entry.Location;

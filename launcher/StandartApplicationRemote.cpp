@@ -1,5 +1,6 @@
 // Remote build information and CDN selection.
 #include "net/Deployment.h"
+#include "net/UrlText.h"
 #include "platform/QtCompat.h"
 #include "launcher/StandartApplication.h"
 #include "platform/ThreadOwner.h"
@@ -74,7 +75,7 @@ void StandartApplication::OnCdnListReceived(QByteArray* p_Data)
                                                                   Compat::SkipEmptyParts))
         m_CdnList.append(l_Host);
     m_BaseUrl = RandomCdnBaseUrl();
-    qWarning().noquote().nospace() << "Selected CDN " << m_Name << " " << m_BaseUrl;
+    qWarning().noquote().nospace() << "Selected CDN " << m_Name << " " << UrlText::Safe(m_BaseUrl);
 
     m_FullScan = false;
     if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
@@ -149,7 +150,7 @@ void StandartApplication::SelectBaseUrl(const ManifestFile& p_File, bool p_Log)
         l_Usable = l_Usable || l_Drawn == "http://" + l_Host + "/";
     m_BaseUrl = l_Usable ? l_Drawn : RandomCdnBaseUrl();
     if (p_Log)
-        qWarning().noquote().nospace() << "Selected CDN " << m_Name << " " << m_BaseUrl;
+        qWarning().noquote().nospace() << "Selected CDN " << m_Name << " " << UrlText::Safe(m_BaseUrl);
 }
 
 } // namespace Launcher

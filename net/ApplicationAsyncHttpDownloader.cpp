@@ -322,13 +322,6 @@ void ApplicationAsyncHttpDownloader::HTTP_MedaDataChanged()
     m_Request->ContentLength = std::max<qint64>(0, l_Result.ContentLength);
     if (l_Result.FullSize > 0)
         m_Request->FullSize = l_Result.FullSize;
-    if (l_Result.StartedOver)
-    {
-        // The server cannot do ranges: its whole body replaces the kept bytes (the sink's digest started over).
-        m_Request->FileSize = 0;
-        m_Request->SpeedSampleBytes = 0;
-        m_Request->ReceivedBytes = 0;
-    }
 }
 
 void ApplicationAsyncHttpDownloader::HTTP_OnReadyRead()

@@ -1,5 +1,7 @@
 #include "net/Deployment.h"
 
+#include <algorithm>
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -45,6 +47,11 @@ int Deployment::StallTimeoutMs()
 qint64 Deployment::ReadBufferBytes()
 {
     return Number("KESTRUN_READ_BUFFER_BYTES", KESTRUN_READ_BUFFER_BYTES_DEFAULT);
+}
+
+qint64 Deployment::HeldBodyBytes()
+{
+    return std::max<qint64>(64 * 1024, Number("KESTRUN_HELD_BODY_BYTES", 32 * 1024 * 1024));
 }
 
 int Deployment::MaxSelfRestarts()

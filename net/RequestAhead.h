@@ -12,7 +12,7 @@ namespace Launcher {
 
 /// The next file's request, sent while the current file's body still travels: on a kept-alive connection
 /// its answer follows the current one's without a round trip between them. Holds one reply, read into the
-/// buffer its transfer would have (Transfer::ReadBufferFor, unlimited) and nowhere else until a transfer
+/// bounded buffer its transfer would have (Transfer::ReadBufferFor) and nowhere else until a transfer
 /// of the same request takes it over (Transfer::Start), failed or not: every byte it received reaches the
 /// file then. Nothing is written before the file's turn. Lives on the thread of its network manager.
 class RequestAhead : public QObject

@@ -24,8 +24,6 @@ namespace Launcher {
 namespace {
 constexpr int c_TickMs = 20;                // bound of a stop acknowledgement on a silent connection
 constexpr qint64 c_SizeReadBuffer = 16384;  // a size asked with GET: the body is never wanted
-constexpr qint64 c_LargeReadBuffer = 8 * 1024 * 1024; // without a rate limit, past a body's first c_LargeBody
-constexpr qint64 c_LargeBody = 2 * 1024 * 1024;
 constexpr qint64 c_MaxErrorPage = 65536;    // an error page longer than this is cut rather than read
 } // namespace
 
@@ -92,19 +90,17 @@ QNetworkRequest Transfer::BodyRequest(const TransferRequest& p_Request)
 
 qint64 Transfer::ReadBufferFor(const TransferRequest& p_Request, const RateLimiter* p_Limiter)
 {
-    // With any bound Qt may drop bytes it has not handed over yet when the server closes (a resume fetches
-    // them again, but they were received), so without a limit the buffer starts unbounded; past a large
-    // body's first 2 MiB it is bounded (Take), since the network outruns the hashing there and would fill
-    // memory. A body known to be large is bounded from its first byte: bounded only once it flows, Qt had
-    // often read tens of MiB ahead already. Under a limit a small buffer makes the server feel it instead of
-    // filling memory at full speed.
+    // Bounded from the first byte, whatever the size: unbounded, a reply nobody reads yet (one sent ahead, one
+    // whose file is still being created) or one whose writer falls behind holds the rest of its file in memory.
+    // Qt drops the bytes it holds back for the bound when the connection closes, and it holds back only while
+    // the reply holds the bound already: high enough that a writer that keeps up never gets there, a cut then
+    // costs no byte that arrived. Under a limit a small buffer makes the server feel it instead of filling
+    // memory at full speed.
     if (p_Request.SizeOnly)
         return c_SizeReadBuffer;
     if (p_Limiter && p_Limiter->Limited())
         return qBound<qint64>(16 * 1024, p_Limiter->Rate() / 4, Deployment::ReadBufferBytes());
-    if (p_Request.SizeHint - std::max<qint64>(0, p_Request.From) > c_LargeBody)
-        return c_LargeReadBuffer;
-    return 0;
+    return Deployment::HeldBodyBytes();
 }
 
 void Transfer::Start(const TransferRequest& p_Request, TransferSink* p_Sink, int p_DelayMs, QNetworkReply* p_Sent)
@@ -153,8 +149,8 @@ void Transfer::Tick()
     if (m_Accepted && m_Limiter && m_Limiter->Limited() && m_Reply->bytesAvailable() > 0)
     {
         // Held back by the limit, not stalled.
-        m_SinceActivity.restart();
         Take(true);
+        m_SinceActivity.restart();
         return;
     }
     const int l_Bound = m_Request.SizeOnly ? Deployment::SizeTimeoutMs() : Deployment::StallTimeoutMs();
@@ -395,13 +391,18 @@ void Transfer::OnMetaData()
         return; // an error page is not the resource: read and dropped (the connection stays usable), judged at the end
     if (l_Ending.Encoded)
         return Cut();
-    if (l_Status == 206 && m_Request.From >= 0 && l_Ending.RangeStart != m_Request.From)
+    // A 206 to a request without Range is a part from the first byte or nothing.
+    const qint64 l_Asked = std::max<qint64>(0, m_Request.From);
+    if (l_Status == 206 && l_Ending.RangeStart != l_Asked)
     {
-        qWarning() << "Transfer answered from byte" << l_Ending.RangeStart << "instead of" << m_Request.From << "for \""
+        qWarning() << "Transfer answered from byte" << l_Ending.RangeStart << "instead of" << l_Asked << "for \""
                    << UrlText::Safe(m_Request.Url) << "\"";
         return Cut();
     }
-    qint64 l_From = l_Status == 206 ? std::max<qint64>(0, m_Request.From) : 0;
+    // Where the body's first byte lies in the resource.
+    const qint64 l_From = l_Status == 206 ? l_Asked : 0;
+    m_Skip = 0;
+    m_BodyRead = 0;
     if (l_Status == 200 && m_Request.From > 0 && l_Ending.Kept > 0)
     {
         l_Ending.RangesSupported = l_AcceptRanges.contains("bytes");
@@ -411,21 +412,34 @@ void Transfer::OnMetaData()
             qWarning() << "Transfer range ignored (200) for \"" << UrlText::Safe(m_Request.Url) << "\", bytes kept";
             return Cut();
         }
-        qWarning() << "Transfer the server cannot do ranges: starting \"" << UrlText::Safe(m_Request.Url)
-                   << "\" from its first byte";
-        m_Sink->Truncate();
-        l_Ending.Kept = 0;
-        m_Result.StartedOver = true;
+        // The kept bytes stay: the body's first bytes are read past, the rest appended. A cut here leaves the
+        // part as long as it was; a resource that changed fails its digest as it would have.
+        qWarning() << "Transfer the server cannot do ranges: reading \"" << UrlText::Safe(m_Request.Url)
+                   << "\" past its first" << l_Ending.Kept << "bytes";
+        m_Skip = l_Ending.Kept;
     }
     if (l_AcceptRanges == "none")
         l_Ending.RangesSupported = false;
-    // Bound: the sink's own cap, and the known size of what was asked.
+    // Bound: the sink's own cap, and the length of this body as the request or the answer gives it (asked
+    // range, Content-Length, Content-Range total, the size an earlier answer gave): a body that runs on past
+    // it is cut, not appended.
     m_Cap = m_Sink ? m_Sink->Cap() : -1;
-    qint64 l_Expected = m_Request.ExpectedSize >= 0 ? m_Request.ExpectedSize - l_From : -1;
+    qint64 l_Body = -1;
+    if (m_Request.ExpectedSize >= 0)
+        l_Body = m_Request.ExpectedSize - l_From;
     if (l_Status == 206 && m_Request.To >= 0)
-        l_Expected = m_Request.To - l_From + 1;
-    if (l_Expected >= 0)
-        m_Cap = m_Cap >= 0 ? std::min(m_Cap, l_Ending.Kept + l_Expected) : l_Ending.Kept + l_Expected;
+        l_Body = m_Request.To - l_From + 1;
+    if (l_Body < 0 && m_Result.ContentLength >= 0)
+        l_Body = m_Result.ContentLength;
+    if (l_Body < 0 && l_Status == 206 && l_Ending.RangeTotal >= 0)
+        l_Body = l_Ending.RangeTotal - l_From;
+    if (l_Body < 0 && l_Status == 200 && m_Request.SizeHint > 0)
+        l_Body = m_Request.SizeHint;
+    if (l_Body >= 0)
+    {
+        const qint64 l_Bound = l_Ending.Kept + std::max<qint64>(0, l_Body - m_Skip);
+        m_Cap = m_Cap >= 0 ? std::min(m_Cap, l_Bound) : l_Bound;
+    }
     m_Accepted = true;
     emit HeadersReceived();
 }
@@ -437,7 +451,12 @@ void Transfer::OnReadyRead()
         return;
     m_SinceActivity.restart();
     if (m_Accepted)
-        return Take(true);
+    {
+        Take(true);
+        // Time spent writing is not time the network was silent.
+        m_SinceActivity.restart();
+        return;
+    }
     if (m_Answered || m_Redirecting)
     {
         m_Dropped += std::max<qint64>(0, m_Reply->skip(m_Reply->bytesAvailable()));
@@ -451,8 +470,6 @@ void Transfer::Take(bool p_Paced)
     if (!m_Reply || !m_Accepted || !m_Reply->isOpen())
         return;
     const qint64 l_Available = m_Reply->bytesAvailable();
-    if (m_Result.BodyBytes > c_LargeBody && m_Reply->readBufferSize() == 0)
-        m_Reply->setReadBufferSize(c_LargeReadBuffer);
     const qint64 l_Allowed = (p_Paced && m_Limiter) ? std::min(l_Available, m_Limiter->Allowance()) : l_Available;
     if (l_Allowed <= 0)
         return;
@@ -463,12 +480,32 @@ void Transfer::Take(bool p_Paced)
     bool l_Written = true;
     while (l_Left > 0 && m_Reply && !l_Over && l_Written)
     {
+        // A stop is not kept waiting for what the reply holds (up to the read bound) to reach the disk.
+        if (StopAsked())
+        {
+            m_Result.Ending.StopAsked = true;
+            break;
+        }
+        if (m_Skip > 0)
+        {
+            // The first bytes of a whole body the sink holds already.
+            const qint64 l_Skipped = m_Reply->skip(std::min(m_Skip, l_Left));
+            if (l_Skipped <= 0)
+                break;
+            m_Skip -= l_Skipped;
+            m_BodyRead += l_Skipped;
+            l_Left -= l_Skipped;
+            if (m_Limiter)
+                m_Limiter->Spend(l_Skipped);
+            continue;
+        }
         qint64 l_Room = l_Left;
         char* l_Into = m_Sink->Room(&l_Room);
         const qint64 l_Read = m_Reply->read(l_Into, l_Room);
         if (l_Read <= 0)
             break;
         l_Left -= l_Read;
+        m_BodyRead += l_Read;
         if (m_Limiter)
             m_Limiter->Spend(l_Read);
         qint64 l_Keep = l_Read;
@@ -546,7 +583,7 @@ void Transfer::OnFinished()
     if (l_Ending.Error == QNetworkReply::NoError && l_Reply->error() != QNetworkReply::OperationCanceledError)
         l_Ending.Error = l_Reply->error();
     if (m_Accepted)
-        l_Ending.BodyComplete = m_Result.ContentLength >= 0 ? m_Result.BodyBytes >= m_Result.ContentLength
+        l_Ending.BodyComplete = m_Result.ContentLength >= 0 ? m_BodyRead >= m_Result.ContentLength
                                                             : l_Ending.Error == QNetworkReply::NoError;
     switch (l_Ending.Error)
     {
@@ -596,6 +633,14 @@ void Transfer::End()
     if (m_Watchdog)
         m_Watchdog->stop();
     emit Ended();
+}
+
+bool Transfer::WholeDocument(const TransferResult& p_Result)
+{
+    const TransferEnding& l_Ending = p_Result.Ending;
+    return TransferClassifier::IsBody(l_Ending.Status) && !l_Ending.Encoded && l_Ending.BodyComplete &&
+           !l_Ending.Stalled && !l_Ending.OverCap && !l_Ending.StopAsked && !l_Ending.WriteFailed &&
+           (l_Ending.Error == QNetworkReply::NoError || l_Ending.Error == QNetworkReply::OperationCanceledError);
 }
 
 QString Transfer::Describe(QNetworkReply::NetworkError p_Error, int p_Status, const QStringList& p_TlsProblems,

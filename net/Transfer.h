@@ -28,7 +28,6 @@ struct TransferResult
     qint64 ContentLength = -1; ///< of the final answer; -1 absent
     qint64 FullSize = 0;       ///< the whole resource as the server gave it (Content-Range total, Content-Length of a 200); 0 unknown
     qint64 BodyBytes = 0;      ///< bytes of this answer's body put into the sink
-    bool StartedOver = false;  ///< the sink was emptied for a 200 from a server that cannot do ranges
     QString Reason;            ///< why it failed, for the user (no credentials in it); empty when complete
     bool TlsFailed = false;    ///< the secure connection could not be made (Reason says why)
     bool OpenFailed = false;   ///< the sink could not be opened (WriteFailed, nothing received)
@@ -75,6 +74,9 @@ public:
     /// The read buffer of p_Request's reply (QNetworkReply::setReadBufferSize; 0 unbounded).
     static qint64 ReadBufferFor(const TransferRequest& p_Request, const RateLimiter* p_Limiter);
     static QByteArray UserAgent();
+    /// A document (a body fetched whole into memory) is delivered only whole: a success status, its
+    /// Content-Length reached or its chunked or close-delimited end read, nothing cut, stalled or stopped.
+    static bool WholeDocument(const TransferResult& p_Result);
     /// A reason for p_Error a user can act on (TLS problems named); no credentials in it.
     static QString Describe(QNetworkReply::NetworkError p_Error, int p_Status, const QStringList& p_TlsProblems,
                             const QString& p_QtText);
@@ -139,6 +141,8 @@ private:
     bool m_EndPending = false;   ///< judged; waits for the limiter's debt
     bool m_Ended = false;
     qint64 m_Cap = -1;           ///< bytes the sink may hold; -1 unbounded
+    qint64 m_Skip = 0;           ///< first bytes of the body still to read past (the sink holds them)
+    qint64 m_BodyRead = 0;       ///< bytes of the accepted body read from the reply, skipped ones included
     qint64 m_Dropped = 0;        ///< bytes of an error page read and dropped
     QStringList m_TlsProblems;
     TransferResult m_Result;

@@ -13,8 +13,8 @@ struct TransferRequest
     qint64 To = -1;           ///< last byte asked (inclusive) with From; -1: to the end
     qint64 ExpectedSize = -1; ///< bytes of the whole resource when known (bounds what is taken); -1 unknown
     bool SizeOnly = false;    ///< only the headers: HEAD, or a GET dropped after its headers where HEAD is refused
-    /// Bytes of the whole resource as an earlier answer gave them (-1 unknown): bounds nothing, only lets a large
-    /// body have a bounded read buffer from its first byte.
+    /// Bytes of the whole resource as an earlier answer gave them (-1 unknown): bounds a whole body whose answer
+    /// tells no length of its own (close-delimited, no Content-Length).
     qint64 SizeHint = -1;
     /// Another GET may be sent behind this one on its connection before its answer ends (HTTP pipelining).
     bool Pipelined = false;

@@ -45,7 +45,8 @@ TransferOutcome TransferClassifier::Classify(const TransferEnding& p_Ending)
     }
     if (IsBody(l_Status) && p_Ending.Encoded)
         return {TransferVerdict::Refused, 0};
-    if (l_Status == 206 && p_Ending.AskedFrom >= 0 && p_Ending.RangeStart != p_Ending.AskedFrom)
+    // Without a Range a part can only be from the first byte.
+    if (l_Status == 206 && p_Ending.RangeStart != std::max<qint64>(0, p_Ending.AskedFrom))
         return {TransferVerdict::Refused, 0};
     if (l_Status == 200 && l_Ranged && p_Ending.Kept > 0)
     {

@@ -217,6 +217,8 @@ private slots:
         QVERIFY2(Errors().size() == 1 && Errors()[0].contains(m_Folder + "Data/bad.MPQ"),
                  qPrintable(Errors().join("; ")));
         QCOMPARE(Wrong() + Listed(), QStringList({"Data/bad.MPQ", "Data/bad.MPQ"}));
+        // The host delivered what it had: a part this machine could not create, or a wrong body, is not its fault.
+        QCOMPARE(m_Run.App->m_FailedCdnHosts, QStringList());
         // Once the fault is gone, the next run fetches it.
         m_Run.Close();
         if (badBytes)
@@ -630,6 +632,72 @@ private slots:
             QVERIFY(m_Run.App->m_Status.DownloadStatus == 4 && Listed() == QStringList({"Data/a.MPQ"}));
             m_Run.App->ResumeDownload();
         }
+        QVERIFY(WaitIdle());
+        QCOMPARE(Wrong() + Listed(), QStringList());
+    }
+
+    /// The old file is made writable before it is replaced, its other permissions kept: a folder where the file
+    /// goes (which no download can replace) keeps its read and search bits.
+    void oldFileMadeWritableKeepsItsPermissions()
+    {
+        m_Build.Add("Data/a.MPQ", Bytes(1000, 1), 0x20);
+        m_Build.Publish(*m_Server);
+        const QString l_Old = m_Folder + "Data/a.MPQ";
+        QVERIFY(WriteFile(l_Old + "/inside", "x"));
+        QVERIFY(QFile::setPermissions(l_Old, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                                 QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser |
+                                                 QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                                 QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QVERIFY(Run());
+        const int l_Mode = Mode(l_Old);
+        QVERIFY(QFile::setPermissions(l_Old, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        QCOMPARE(l_Mode & 0555, 0555);
+        QVERIFY(!Errors().isEmpty()); // it could not be replaced, and the user was told
+    }
+
+    /// A stop while one file is checked and the next one's request travels ahead ends that request too:
+    /// the network goes quiet when the user stops.
+    void stopBetweenFilesDropsTheRequestAhead()
+    {
+        qputenv("KESTRUN_HASH_WHILE_WRITING", "0");
+        struct Unset { ~Unset() { qunsetenv("KESTRUN_HASH_WHILE_WRITING"); } } l_Unset;
+        m_Build.Add("Data/z.MPQ", Bytes(20000, 1), 0x20); // ends whole first: the next files go ahead
+        m_Build.Add("Data/a.MPQ", Bytes(300000, 2), 0x20);
+        m_Build.Add("Data/b.MPQ", Bytes(3 * 1024 * 1024, 3), 0x20);
+        m_Build.Publish(*m_Server);
+        const QString l_Next = TestBuild::ServedPath(m_Build.Files[2]);
+        m_Server->SetFault(l_Next, With(&Fault::BytesPerSecond, 256 * 1024));
+        QVERIFY(Launch());
+        // The check of a.MPQ is held (it asks whether the launcher still runs before each block).
+        s_HostThread = QThread::currentThread();
+        s_Held = 0;
+        s_Release.acquire(s_Release.available());
+        m_Run.App->IsLauncherRunning = [] {
+            if (s_Hold && QThread::currentThread() != s_HostThread)
+                ++s_Held, s_Release.tryAcquire(1, 30000);
+            return true;
+        };
+        struct Open { ~Open() { s_Hold = false, s_Release.release(1000); } } l_Open;
+        connect(m_Run.App.get(), &Application::OnHTTPDownloadProgressComplete, this,
+                [](HTTP_DownloadFileRequest* p_Request) { s_Hold = s_Hold || p_Request->Url.endsWith("a.MPQ"); },
+                Qt::DirectConnection);
+        const auto l_NextAsked = [&] {
+            int l_Gets = 0;
+            for (const TestHttpServer::Request& l_Request : m_Server->Requests(l_Next))
+                l_Gets += l_Request.Method == "GET" ? 1 : 0;
+            return l_Gets;
+        };
+        QVERIFY(m_Run.Host->WaitFor([&] { return s_Held > 0 && l_NextAsked() == 1; }, 20000));
+        const int l_Closed = m_Server->ClosedConnections();
+        m_Run.App->StopDownload();
+        QVERIFY(m_Run.App->m_Status.DownloadStatus == 4 && Balanced());
+        // The answer ahead would take seconds more: its connection is closed now.
+        QVERIFY(m_Run.Host->WaitFor([&] { return m_Server->ClosedConnections() > l_Closed; }, 4000));
+        s_Hold = false;
+        s_Release.release(1000);
+        m_Server->ClearFaults();
+        QVERIFY(WaitMainQueueEmpty());
+        m_Run.App->ResumeDownload();
         QVERIFY(WaitIdle());
         QCOMPARE(Wrong() + Listed(), QStringList());
     }

@@ -50,6 +50,8 @@ private slots:
         const QByteArray l_Installed = "SET gxWindow \"1\"\nSET gxMaximize \"0\"\n" + g_LocaleLines;
         // A full scan rewrites the two download lists: until it ends none is left to be trusted.
         QTest::newRow("install, new folder") << "new" << 0 << false << l_Installed;
+        // Every path is the folder followed by a relative one: stored with its "/", nothing lands beside it.
+        QTest::newRow("install, new folder given without /") << "bare" << 0 << false << l_Installed;
         QTest::newRow("install, existing folder") << "existing" << 1 << true << l_Installed;
         QTest::newRow("install, launcher's folder without /") << "launcher" << 1 << true << QByteArray();
         QTest::newRow("repair") << "repair" << 1 << true << g_LocaleLines;
@@ -74,7 +76,10 @@ private slots:
         else if (action == "rebuild")
             l_Game.App.RebuildManifests();
         else
-            l_Game.App.Install(action == "launcher" ? QDir::currentPath() : l_Game.Folder, action == "new");
+            l_Game.App.Install(action == "launcher" ? QDir::currentPath()
+                               : action == "bare" ? l_Game.Folder.left(l_Game.Folder.size() - 1)
+                                                  : l_Game.Folder,
+                               action == "new" || action == "bare");
         QDir::setCurrent(l_Previous);
 
         QCOMPARE(l_Game.Host.Settings.value("wow_bfa.InstallFolder").toString(), l_Expected);

@@ -115,7 +115,7 @@ private slots:
         l_Closed.CloseAfterBytes = 2000000;
         l_Closed.Times = l_Whole.Times = 1;
         l_Whole.IgnoreRange = true;
-        l_Whole.NoAcceptRanges = true; // a server that cannot do ranges: its whole body replaces the part
+        l_Whole.NoAcceptRanges = true; // a server that cannot do ranges: its body is read past the part's bytes
         l_Slow = l_Closed;
         l_Slow.BytesPerSecond = 8 * 1024 * 1024;
         const QByteArray l_Large = TestHttpServer::Pattern(5 * 1024 * 1024 + 3, 11);
@@ -125,10 +125,11 @@ private slots:
         // Damaged: the file ends with wrong bytes kept from before
         struct Row { const QByteArray* Body; int OnDisk; Fault First, Then; bool Damaged; } const l_Rows[] = {
             {&l_Large, 0, l_None, l_None, false}, {&l_Large, 0, l_Closed, l_None, false}, // fresh; closed, resumed
-            {&l_Large, 1500000, l_Whole, l_None, false}, {&l_Large, 1500000, l_None, l_None, false}, // started over; resumed
-            // The resume after a closed connection is answered from byte 0, over a part whose first
-            // bytes were wrong and had been hashed already.
-            {&l_Large, -1500000, l_Slow, l_Whole, false},
+            {&l_Large, 1500000, l_Whole, l_None, false}, {&l_Large, 1500000, l_None, l_None, false}, // read past; resumed
+            // The resume after a closed connection is answered from byte 0 by a server without ranges, over a
+            // part whose first bytes were wrong: the part is never emptied, its wrong bytes stay, and the digest
+            // of the file as it is on disk shows them.
+            {&l_Large, -1500000, l_Slow, l_Whole, true},
             {&l_Large, l_Large.size(), l_None, l_None, false}, // whole on disk: 416, the kept part hashed
             {&l_Large, -1500000, l_None, l_None, true},        // resumed after wrong bytes: caught
             {&l_Small, 0, l_None, l_None, false}, {&l_Small, 7000, l_None, l_None, false},

@@ -4,6 +4,10 @@
 #include "support/TestBuild.h"
 #include "support/TestHttpServer.h"
 #include "support/WarningLog.h"
+#include "net/UrlText.h"
+#include "platform/QtCompat.h"
+
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace Orvane::Launcher;
@@ -76,7 +80,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("text");
         for (const QByteArray l_Text : {"a.example b.example", "a.example  b.example", "a.example b.example\r\n",
-                                        " a.example\nb.example\n", "", " \r\n"}) // empty or blank: none
+                                        " a.example\nb.example\n", "", " \r\n", // empty or blank: none
+                                        "alice:pw@a.example alice:pw@b.example"})  // never logged with the password
             QTest::newRow(("[" + l_Text.toPercentEncoding() + "]").constData()) << l_Text;
     }
     /// Host names are trimmed; every file start picks one anew, and with none at all the application
@@ -84,20 +89,26 @@ private slots:
     void cdnList()
     {
         QFETCH(QByteArray, text);
-        const QStringList l_Hosts = text.trimmed().isEmpty() ? QStringList() : QStringList({"a.example", "b.example"});
+        const QStringList l_Hosts =
+            QString::fromLatin1(text).split(QRegularExpression("\\s+"), Orvane::Compat::SkipEmptyParts);
         m_Server->SetResource("/srv/cdns.info", text);
         WarningLog l_Log;
         QVERIFY(RunChain());
         QCOMPARE(m_Run.App->m_CdnList, l_Hosts);
-        QCOMPARE(l_Log.Starting("Selected CDN "), QStringList({"Selected CDN Battle for Azeroth " + m_Run.App->m_BaseUrl}));
+        QCOMPARE(l_Log.Starting("Selected CDN "),
+                 QStringList({"Selected CDN Battle for Azeroth " + UrlText::Safe(m_Run.App->m_BaseUrl)}));
+        for (const QString& l_Line : l_Log.Lines())
+            QVERIFY2(!l_Line.contains(":pw@"), qPrintable(l_Line));
         ManifestFile l_Cdn, l_Server;
         l_Server.Flags = 0x40;
         QCOMPARE((m_Run.App->SelectBaseUrl(l_Server, false), m_Run.App->m_BaseUrl), Deployment::ServerBaseUrl());
         QSet<QString> l_Seen;
         for (int l_I = 0; l_I < 100; ++l_I)
             l_Seen << (m_Run.App->SelectBaseUrl(l_Cdn, false), m_Run.App->m_BaseUrl);
-        QCOMPARE(l_Seen, l_Hosts.isEmpty() ? QSet<QString>({Deployment::ServerBaseUrl()})
-                                         : QSet<QString>({"http://a.example/", "http://b.example/"}));
+        QSet<QString> l_Expected;
+        for (const QString& l_Host : l_Hosts)
+            l_Expected << "http://" + l_Host + "/";
+        QCOMPARE(l_Seen, l_Hosts.isEmpty() ? QSet<QString>({Deployment::ServerBaseUrl()}) : l_Expected);
     }
 
     /// A CDN list served as an error page names no host: the application server serves the files.

@@ -137,6 +137,10 @@ private slots:
         QTest::newRow("206 from the wrong offset") << With(Answer(206, 500, 500), [](TransferEnding& e) {
             e.RangeStart = 0;
         }) << V::Refused << 0;
+        QTest::newRow("206 to a request without Range, not from the first byte")
+            << With(Answer(206), [](TransferEnding& e) { e.RangeStart = 300, e.BodyComplete = true; }) << V::Refused << 0;
+        QTest::newRow("206 to a request without Range, from the first byte")
+            << With(Answer(206), [](TransferEnding& e) { e.RangeStart = 0, e.BodyComplete = true; }) << V::Complete << 0;
         QTest::newRow("200 to a Range, server does ranges") << Answer(200, 500, 500) << V::Refused << 0;
         QTest::newRow("200 to a Range, server cannot do ranges, whole")
             << With(Answer(200, 500, 500), [](TransferEnding& e) { e.RangesSupported = false, e.BodyComplete = true; })
@@ -190,6 +194,41 @@ private slots:
         QCOMPARE(m_Server.Requests("/f").value(0).Range, QByteArray("bytes=" + QByteArray::number(l_Kept) + "-"));
         QCOMPARE(TransferClassifier::Name(l_Second.Outcome.Verdict), "complete");
         QVERIFY(l_File.seek(0) && l_File.readAll() == m_Body);
+    }
+
+    /// Time spent writing (a slow disk) is not silence of the network: only the time after the write counts
+    /// towards a stall. Reads paced by a limit are taken on the watchdog's ticks, where no other event of the
+    /// reply follows the write.
+    void slowWriteIsNoStall()
+    {
+        qputenv("KESTRUN_STALL_TIMEOUT_MS", "1500");
+        const QByteArray l_Body = m_Body.left(300000);
+        m_Server.SetResource("/pause", l_Body);
+        Fault l_Fault = With(&Fault::PauseAfterBytes, 100000);
+        l_Fault.PauseMs = 1800; // the write takes 1200 of it
+        m_Server.SetFault("/pause", l_Fault);
+        RateLimiter::Shared().SetRate(400 * 1024);
+        struct SlowSink : TransferSink
+        {
+            qint64 Held = 0;
+            bool Slept = false;
+            bool Open() override { return true; }
+            qint64 Size() const override { return Held; }
+            bool Write(const char*, qint64 p_Size) override
+            {
+                if (!Slept && Held + p_Size >= 100000)
+                    Slept = true, QThread::msleep(1200);
+                Held += p_Size;
+                return true;
+            }
+        } l_Sink;
+        const TransferResult l_Result = Run(TransferRequest::Append(m_Server.Url("pause"), 0), &l_Sink, nullptr,
+                                            [](Transfer& p_T) { p_T.SetLimiter(&RateLimiter::Shared()); });
+        RateLimiter::Shared().SetRate(0);
+        QVERIFY(!l_Result.Ending.Stalled);
+        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
+        QCOMPARE(l_Sink.Held, qint64(l_Body.size()));
+        QCOMPARE(m_Server.Requests("/pause").size(), 1);
     }
 
     void resumeAnswersKeepTheBytes_data()
@@ -296,10 +335,10 @@ private slots:
         QCOMPARE(l_Sink->Data().size(), 600000);
     }
 
-    // A disk that is slow while a large body streams in: what waits in memory for it stays near the read bound
-    // (8 MiB), however far ahead the network could run. Qt's network thread learns the bound from a queued
-    // message, and what it hands over before that counts against no bound for the whole answer: the bound
-    // goes out with the request, not after the file is created.
+    // A disk that is slow while a large body of unknown size streams in: what waits in memory for it stays near
+    // the read bound, however far ahead the network could run. Qt's network thread learns the bound from a
+    // queued message, and what it hands over before that counts against no bound for the whole answer: the
+    // bound goes out with the request, not after the file is created.
     void largeBodyReadThroughABoundedBuffer_data()
     {
         QTest::addColumn<bool>("slowToCreate"); // the file is created while the request travels, slowly
@@ -338,8 +377,9 @@ private slots:
         l_Sink.SlowOpen = slowToCreate;
         l_Sink.StallAt = stallAtWrite;
         l_Sink.SetOpenAfterSending(slowToCreate);
-        TransferRequest l_Request = TransferRequest::Append(m_Server.Url("big"), 0);
-        l_Request.SizeHint = l_Size; // as the size request gave it
+        const qint64 l_Bound = 4 * 1024 * 1024;
+        qputenv("KESTRUN_HELD_BODY_BYTES", QByteArray::number(l_Bound));
+        TransferRequest l_Request = TransferRequest::Append(m_Server.Url("big"), 0); // no size known
         qint64 l_MostWaiting = 0;
         const TransferResult l_Result = Run(l_Request, &l_Sink, nullptr, [&](Transfer& p_Transfer) {
             connect(&p_Transfer, &Transfer::BodyWritten, this, [&] {
@@ -347,9 +387,155 @@ private slots:
                     l_MostWaiting = qMax(l_MostWaiting, p_Transfer.Reply()->bytesAvailable());
             });
         });
+        qunsetenv("KESTRUN_HELD_BODY_BYTES");
         QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
         QCOMPARE(l_Sink.Held, l_Size);
-        QVERIFY2(l_MostWaiting <= 10 * 1024 * 1024, QByteArray::number(l_MostWaiting));
+        // Qt may hand over a little past the bound before it hears of it (a loaded machine): twice is the limit.
+        QVERIFY2(l_MostWaiting <= 2 * l_Bound, QByteArray::number(l_MostWaiting));
+    }
+
+    /// The next file's request, sent ahead with its size unknown, holds no more than the read bound until its
+    /// turn; taken over then, it delivers the whole file.
+    void replySentAheadHoldsNoMoreThanTheBound()
+    {
+        const qint64 l_Bound = 1024 * 1024;
+        qputenv("KESTRUN_HELD_BODY_BYTES", QByteArray::number(l_Bound));
+        const QByteArray l_Big = TestHttpServer::Pattern(16 * 1024 * 1024, 11);
+        m_Server.SetResource("/ahead", l_Big);
+        const TransferRequest l_Request = TransferRequest::Append(m_Server.Url("ahead"), 0);
+        RequestAhead l_Ahead(m_Manager.get());
+        l_Ahead.KeptAlive(m_Server.Url("ahead"));
+        l_Ahead.Ask(l_Request);
+        QVERIFY(l_Ahead.Holds());
+        QTRY_VERIFY_WITH_TIMEOUT(l_Ahead.Held()->bytesAvailable() >= l_Bound, 10000);
+        QVERIFY2(!QTest::qWaitFor([&] { return l_Ahead.Held()->bytesAvailable() > 3 * l_Bound; }, 1500),
+                 QByteArray::number(l_Ahead.Held()->bytesAvailable()));
+        qunsetenv("KESTRUN_HELD_BODY_BYTES");
+        auto l_Sink = TransferSink::File(m_Dir->filePath("ahead"));
+        const TransferResult l_Result = Run(l_Request, l_Sink.get(), nullptr, {}, l_Ahead.Take(l_Request));
+        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
+        QVERIFY(ReadFile(m_Dir->filePath("ahead")) == l_Big);
+    }
+
+    /// A stop asked while a reply that arrived ahead (8 MiB here) is written out ends the writing: the host's
+    /// thread, which waits for the stop, is not kept waiting for the disk.
+    void stopCutsALongTake()
+    {
+        const QByteArray l_Big = TestHttpServer::Pattern(8 * 1024 * 1024, 12);
+        m_Server.SetResource("/held", l_Big);
+        const TransferRequest l_Request = TransferRequest::Append(m_Server.Url("held"), 0);
+        RequestAhead l_Ahead(m_Manager.get());
+        l_Ahead.KeptAlive(m_Server.Url("held"));
+        l_Ahead.Ask(l_Request);
+        QTRY_VERIFY_WITH_TIMEOUT(l_Ahead.Held()->isFinished(), 10000);
+        std::atomic<bool> l_Stop{false};
+        struct StoppingSink : TransferSink
+        {
+            std::atomic<bool>* Stop = nullptr;
+            qint64 Held = 0;
+            bool Open() override { return true; }
+            qint64 Size() const override { return Held; }
+            bool Write(const char*, qint64 p_Size) override
+            {
+                Held += p_Size;
+                *Stop = true; // the user stops while the first bytes are written
+                return true;
+            }
+        } l_Sink;
+        l_Sink.Stop = &l_Stop;
+        const TransferResult l_Result =
+            Run(l_Request, &l_Sink, nullptr, [&](Transfer& p_T) { p_T.SetStopWhen([&] { return l_Stop.load(); }); },
+                l_Ahead.Take(l_Request));
+        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "stopped");
+        QVERIFY2(l_Sink.Held <= 512 * 1024, QByteArray::number(l_Sink.Held));
+    }
+
+    void noByteDroppedAtACut_data()
+    {
+        QTest::addColumn<int>("cut");      // the server closes after this many bytes of the body
+        QTest::addColumn<bool>("hinted"); // the size request gave the file's size
+        const int l_MiB = 1024 * 1024;
+        QTest::newRow("cut at 8 MiB, size known") << 8 * l_MiB << true;
+        QTest::newRow("cut at 8 MiB, size unknown") << 8 * l_MiB << false;
+        QTest::newRow("cut at 20 MiB, size known") << 20 * l_MiB << true;
+        QTest::newRow("cut at 1 MiB, size known") << l_MiB << true;
+    }
+
+    /// A writer that keeps up (a file hashed as it is written) keeps every byte that arrived before the server
+    /// closed: the resume asks for none of them again.
+    void noByteDroppedAtACut()
+    {
+        QFETCH(int, cut);
+        QFETCH(bool, hinted);
+        const QByteArray l_Big = TestHttpServer::Pattern(24 * 1024 * 1024, 13);
+        m_Server.SetResource("/cut", l_Big);
+        m_Server.SetFault("/cut", With(&Fault::CloseAfterBytes, cut));
+        TransferRequest l_Request = TransferRequest::Append(m_Server.Url("cut"), 0);
+        l_Request.SizeHint = hinted ? l_Big.size() : -1;
+        auto l_Sink = TransferSink::File(m_Dir->filePath("cut"));
+        l_Sink->HashWhileWriting();
+        const TransferResult l_Result = Run(l_Request, l_Sink.get());
+        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "resume");
+        const QByteArray l_Kept = ReadFile(m_Dir->filePath("cut"));
+        QCOMPARE(l_Kept.size(), cut);
+        QVERIFY(l_Kept == l_Big.left(cut));
+    }
+
+    void rangeIgnoredWithoutRangesKeepsThePart_data()
+    {
+        QTest::addColumn<int>("cut"); // bytes of the whole body the server sends before it closes; -1: all
+        QTest::addColumn<int>("kept"); // bytes of the file at the end
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("cut before the kept bytes' end: the part stays") << 100000 << 400000 << "resume";
+        QTest::newRow("cut past them: the part grows") << 600000 << 600000 << "resume";
+        QTest::newRow("whole") << -1 << 1000000 << "complete";
+    }
+
+    /// A server that cannot do ranges answers a resume with the whole body: the part's bytes are read past,
+    /// the rest appended, so a cut never makes the part shrink.
+    void rangeIgnoredWithoutRangesKeepsThePart()
+    {
+        QFETCH(int, cut);
+        QFETCH(int, kept);
+        QFETCH(QString, verdict);
+        Fault l_Fault = With(&Fault::IgnoreRange, true);
+        l_Fault.NoAcceptRanges = true;
+        l_Fault.CloseAfterBytes = cut;
+        m_Server.SetFault("/f", l_Fault);
+        const QString l_Path = m_Dir->filePath("f.part");
+        QVERIFY(WriteFile(l_Path, m_Body.left(400000)));
+        auto l_Sink = TransferSink::File(l_Path);
+        l_Sink->HashWhileWriting();
+        const TransferResult l_Result = Run(TransferRequest::Append(m_Server.Url("f"), 400000), l_Sink.get());
+        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), qPrintable(verdict));
+        QVERIFY(ReadFile(l_Path) == m_Body.left(kept));
+        QCOMPARE(m_Server.Requests("/f").value(0).Range, QByteArray("bytes=400000-"));
+    }
+
+    void bodyRunningOnIsCut_data()
+    {
+        QTest::addColumn<int>("kept");     // bytes of the file already there (asked from there)
+        QTest::addColumn<bool>("hinted"); // the size request gave the file's size
+        QTest::newRow("206: bounded by the Content-Range total") << 300000 << false;
+        QTest::newRow("200: bounded by the size asked before") << 0 << true;
+    }
+
+    /// A close-delimited body that runs on past the file's size: no byte past it is kept.
+    void bodyRunningOnIsCut()
+    {
+        QFETCH(int, kept);
+        QFETCH(bool, hinted);
+        Fault l_Fault = With(&Fault::OmitContentLength, true);
+        l_Fault.ExtraBytes = 4 * 1024 * 1024;
+        m_Server.SetFault("/f", l_Fault);
+        const QString l_Path = m_Dir->filePath("f.part");
+        QVERIFY(WriteFile(l_Path, m_Body.left(kept)));
+        auto l_Sink = TransferSink::File(l_Path);
+        TransferRequest l_Request = TransferRequest::Append(m_Server.Url("f"), kept);
+        l_Request.SizeHint = hinted ? m_Body.size() : -1;
+        const TransferResult l_Result = Run(l_Request, l_Sink.get());
+        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "too large");
+        QVERIFY(ReadFile(l_Path) == m_Body);
     }
 
     void byteRangeIntoMemory()

@@ -6,11 +6,13 @@ SIGKILL at a random moment, some after files of the game were damaged, while fau
 fault for each request. While a run goes the ".part" files are polled; after each run, and at the end,
 the promises are checked:
 
-  part-shrank      no ".part" shrinks or vanishes unless it had the full length (and then only when
-                   the server had sent a body of that file that a client cannot tell from the file)
+  part-shrank      no ".part" shrinks; it vanishes only when moved into place, and it goes to 0 or vanishes
+                   otherwise only when a wrong body of its file (one a client cannot tell from the file)
+                   was served whole in that run (or before it, for a part already whole when the run began)
   part-garbled     a ".part" left by a run holds the file's first bytes
   exit-0-whole     exit 0 means every file of the build is byte-identical
-  exit-1-reason    exit 1 comes with a reason on stderr; no other status but a kill
+  exit-1-reason    exit 1 comes with a reason on stderr; no other status but a kill, or 143 after a stop
+                   (SIGTERM, sent right after a file was moved into place: a stop between two files)
   outside          nothing is written outside the install folder (but the launcher's settings)
   resume-offset    after the server closed or stalled a body, the next request for that file asks
                    from every byte it received
@@ -134,9 +136,10 @@ class Schedule:
         except OSError:
             return -1
 
-    def check_part_change(self, run, rel, before, now, garbled, garbled_before):
-        """A ".part" went from BEFORE bytes to NOW (None: gone); GARBLED: the wrong bodies served so far,
-        GARBLED_BEFORE: those served before this run."""
+    def check_part_change(self, run, rel, before, now, whole_at_start, wrong_before, wrong_now):
+        """A ".part" went from BEFORE bytes to NOW (None: gone); WHOLE_AT_START: it had its full length when
+        the run began; WRONG_BEFORE, WRONG_NOW: wrong bodies of its file served whole in this run as of the
+        last look and of this one."""
         entry = self.files.get(rel)
         if entry is None:
             self.violate(run, "outside", "a .part of a file the build does not name: %s.part" % rel)
@@ -146,21 +149,18 @@ class Schedule:
             self.violate(run, "part-shrank", "%s.part holds %d bytes, more than the file's %d" % (rel, now, full))
         if (now is not None and now >= before) or before == 0:
             return  # grown, or an empty one gone: no byte lost
-        if before == full:
-            if now is None or garbled.get(entry["url"], 0) > 0:
-                return  # moved into place, or checked and found wrong
-            self.violate(run, "part-shrank", "%s.part of full length %d (no wrong body served) went to %d" %
-                         (rel, full, now))
-            return
-        if self.final_size(rel) == full:
-            return  # it reached its full length between two looks and was moved into place
-        if now is None and garbled.get(entry["url"], 0) > 0:
-            return  # it reached its full length with a wrong body between two looks, and was checked
-        if garbled.get(entry["url"], 0) > garbled_before.get(entry["url"], 0):
-            # a wrong body of this run may have completed it between two looks: checked, started again
-            return
-        self.violate(run, "part-shrank", "%s.part went from %d to %s bytes before reaching its %d" %
-                     (rel, before, "nothing" if now is None else now, full))
+        if now is None and self.final_size(rel) == full:
+            return  # moved into place (it may have grown to its full length between two looks)
+        if wrong_now > wrong_before:
+            return  # a wrong body ended whole between the two looks: checked, emptied, perhaps begun again
+        if not now:
+            # Emptied or removed after its check found a wrong body served whole: in this run, or before it
+            # for a part that was already whole when the run began.
+            if wrong_now > 0 or (whole_at_start and self.server.garbled_whole_of(entry["url"])):
+                return
+        self.violate(run, "part-shrank", "%s.part went from %d to %s bytes (of %d)%s" %
+                     (rel, before, "nothing" if now is None else now, full,
+                      "" if now else ", no wrong body of it served whole"))
 
     def lists_state(self):
         state = []
@@ -172,7 +172,7 @@ class Schedule:
                 state.append(None)
         return state
 
-    def check_after_run(self, run, op, status, killed, stderr, outside_before, lists_before):
+    def check_after_run(self, run, op, status, killed, stderr, outside_before, lists_before, op_stopped=False):
         responses, _, garbled, _ = self.server.snapshot()
         # Files damaged behind the launcher's back are its to find only once a full scan began: a repair
         # that dropped or rewrote the download lists (an interrupted scan is done again by the next run).
@@ -197,6 +197,9 @@ class Schedule:
             if wrong:
                 self.violate(run, "exit-0-whole", "exit 0 with %d files not byte-identical: %s" %
                              (len(wrong), ", ".join(wrong[:4])))
+        elif status == 143 and op_stopped:
+            if "interrupted" not in stderr:
+                self.violate(run, "exit-1-reason", "a stop without its reason: %r" % stderr[-300:])
         elif status == 1:
             reasons = [line for line in stderr.splitlines() if line.startswith("error: ") and len(line) > 8]
             if not reasons:
@@ -236,16 +239,17 @@ class Schedule:
             if (response.aborted and (response.sent == 0 or resend)) or (resend and response.sent == 0):
                 continue
             last[key] = response
-            if previous is None or not (previous.cut and previous.valid):
+            if previous is None or not (previous.cut and (previous.valid or previous.kind == "no-ranges-cut")):
                 continue
             if response.began < (self.kill_times.get(response.run) or float("inf")):
-                expected = previous.start + previous.sent
-                if response.start != expected:
+                # A whole body from byte 0 to a resume: the kept bytes are read past, the rest appended.
+                expected = max(previous.asked, previous.start + previous.sent)
+                if response.asked != expected:
                     entry = self.by_url.get(response.path, {})
                     self.violate(response.run, "resume-offset",
                                  "%s: %d bytes received up to byte %d (%s), then asked from byte %d" %
                                  (entry.get("path", response.path), previous.sent, expected, previous.kind,
-                                  response.start))
+                                  response.asked))
 
     def check_bytes(self, responses):
         valid = sum(r.sent for r in responses if r.valid and r.method == "GET")
@@ -335,7 +339,10 @@ class Schedule:
         # A kill at a random moment, or once a random number of file bytes went out in this run
         # (a run may spend its first seconds on sizes and checks).
         kill_after = kill_bytes = None
-        if self.rng.random() < 0.5:
+        stop_between = False
+        if self.rng.random() < 0.15:
+            stop_between = True  # a stop (SIGTERM) right after a file was moved into place
+        elif self.rng.random() < 0.5:
             if self.rng.random() < 0.3:
                 kill_after = self.rng.uniform(0.3, 5.0)
             else:
@@ -346,16 +353,25 @@ class Schedule:
         process, out, err = self.launch(op)
         began = time.monotonic()
         seen = {}
-        garbled_before = self.server.snapshot()[2]
-        killed = False
+        whole_at_start = {rel for rel, size in self.parts().items()
+                          if rel in self.files and size == len(self.files[rel]["bytes"])}
+        killed = stopped = False
+        wrong_seen = {}
         while True:
             now = self.parts()
             # Taken after the look: a wrong body that explains a change seen in it has been counted.
-            _, _, garbled, _ = self.server.snapshot()
+            wrong = self.server.garbled_whole_in(run)
             for rel in set(seen) | set(now):
                 if rel in seen and (rel not in now or now[rel] != seen[rel]):
-                    self.check_part_change(run, rel, seen[rel], now.get(rel), garbled, garbled_before)
+                    url = self.files.get(rel, {}).get("url")
+                    self.check_part_change(run, rel, seen[rel], now.get(rel), rel in whole_at_start,
+                                           wrong_seen.get(url, 0), wrong.get(url, 0))
+                    if stop_between and not stopped and rel not in now and self.final_size(rel) >= 0:
+                        process.send_signal(signal.SIGTERM)
+                        self.kill_times[run] = time.monotonic()
+                        stopped = True
             seen = now
+            wrong_seen = wrong
             status = process.poll()
             if status is not None:
                 break
@@ -376,23 +392,24 @@ class Schedule:
                 break
             time.sleep(0.02)
         status = process.wait()
-        if killed or status != 0:
+        if killed or stopped or status != 0:
             self.unfinished[run] = self.kill_times.get(run, time.monotonic())
         out.seek(0)
         err.seek(0)
         stderr = err.read()
         out.close()
         err.close()
-        self.check_after_run(run, op[0], status, killed, stderr, outside_before, lists_before)
-        outcome = "killed" if killed else "exit %d" % status
+        self.check_after_run(run, op[0], status, killed, stderr, outside_before, lists_before, stopped)
+        outcome = "killed" if killed else "stopped, exit %d" % status if stopped else "exit %d" % status
         reason = next((l for l in stderr.splitlines() if l.startswith("error: ")), "")
         print("[fault-schedule] run %d: %s%s (dead CDN host %s)%s -> %s%s" %
               (run, " ".join(op[:1]), " after damaging %d files" % len(damaged) if damaged else "", dead,
+               " stop between files" if stop_between else
                " kill at %.1f s" % kill_after if kill_after is not None else
                " kill after %d bytes" % kill_bytes if kill_bytes is not None else "", outcome,
                ": " + reason[7:120] if status == 1 and not killed else ""), flush=True)
         self.runs.append((op[0], outcome))
-        return status == 0 and not killed
+        return status == 0 and not killed and not stopped
 
     def prepare(self):
         shutil.rmtree(self.sandbox, ignore_errors=True)

@@ -23,9 +23,15 @@ from http.server import BaseHTTPRequestHandler
 FILE_KINDS = {  # kind: weight, for GET of a file of the build
     "stall": 1.0, "close": 2.0, "5xx": 1.5, "408/429": 1.0, "wrong-range": 1.0,
     "ignored-range": 1.0, "gzip": 1.0, "redirect": 1.0, "corrupt": 0.6, "slow": 1.0,
+    # a resume answered 200 with the whole body and no "Accept-Ranges: bytes", then cut
+    "no-ranges-cut": 1.0,
+    # a resume answered 206 with its Content-Range total but no Content-Length, whose body runs on
+    "endless": 1.0,
 }
-SIZE_KINDS = {"slow-size": 3.0, "5xx": 1.0, "408/429": 1.0, "close": 1.0}  # HEAD of a file
-DOC_KINDS = {"5xx": 1.0, "close": 1.0, "redirect": 1.0, "gzip": 1.0}  # version, build info, CDN list
+SIZE_KINDS = {"slow-size": 3.0, "5xx": 1.0, "408/429": 1.0, "close": 1.0, "head-refused": 1.0}  # HEAD of a file
+# version, build info, CDN list; "short": cut a few bytes in (the CDN list in the middle of a host name)
+DOC_KINDS = {"5xx": 1.0, "close": 1.0, "redirect": 1.0, "gzip": 1.0, "short": 2.0}
+ENDLESS_EXTRA = 1024 * 1024  # bytes an endless body runs on past the file before the server gives up
 DEAD_MODES = ("closed", "blackhole", "silent")
 CHUNK = 16 * 1024
 SLOW_BYTES_PER_SECOND = 256 * 1024
@@ -36,7 +42,9 @@ class Response:
 
     def __init__(self, run, method, path, start, total, kind):
         self.run, self.method, self.path, self.start, self.total, self.kind = run, method, path, start, total, kind
-        self.sent = 0          # body bytes handed to the socket
+        self.asked = start     # the first byte asked (start differs where the body is not from there)
+        self.sent = 0          # body bytes of the file handed to the socket (an endless body's run-on not counted)
+        self.extra = 0         # bytes sent past the file's end (endless)
         self.planned = 0       # body bytes this answer would carry whole
         self.valid = False     # identity bytes of the file from the asked offset, unaltered
         self.cut = False       # the server ended it early (close, stall)
@@ -57,6 +65,8 @@ class FaultServer:
         self.faults = {}           # kind -> times drawn
         self.dead_connections = 0  # connections the dead host accepted (silent mode)
         self.garbled = {}          # file path -> answers whose bytes a client cannot tell from the file's
+        self.garbled_whole = []    # (run, file path) of each such answer sent whole
+        self.head_refused = set()  # (run, file path) whose HEAD was refused: its next GET asks the size
         self.gzip_cache = {}
         self.enabled = True
         self.stopping = threading.Event()
@@ -141,6 +151,20 @@ class FaultServer:
         with self.lock:
             return list(self.responses), dict(self.faults), dict(self.garbled), self.dead_connections
 
+    def garbled_whole_in(self, run):
+        """File path -> wrong bodies of it sent whole in RUN."""
+        with self.lock:
+            counts = {}
+            for r, p in self.garbled_whole:
+                if r == run:
+                    counts[p] = counts.get(p, 0) + 1
+            return counts
+
+    def garbled_whole_of(self, path):
+        """Runs in which a wrong body of PATH was sent whole."""
+        with self.lock:
+            return {run for run, p in self.garbled_whole if p == path}
+
     # --- the handler's side ---------------------------------------------------------------
 
     def draw(self, table, rate, applicable):
@@ -163,6 +187,10 @@ class FaultServer:
     def note_garbled(self, path):
         with self.lock:
             self.garbled[path] = self.garbled.get(path, 0) + 1
+
+    def note_garbled_whole(self, run, path):
+        with self.lock:
+            self.garbled_whole.append((run, path))
 
     def gzipped(self, path, body):
         with self.lock:
@@ -232,10 +260,17 @@ class _Handler(BaseHTTPRequestHandler):
             kind = owner.draw(SIZE_KINDS, owner.size_rate, lambda k: True)
         else:
             kind = owner.draw(FILE_KINDS, owner.file_rate, lambda k: (
-                (k not in ("wrong-range", "ignored-range") or (ranged and 0 < start < len(body))) and
+                (k not in ("wrong-range", "ignored-range", "no-ranges-cut", "endless") or
+                 (ranged and 0 < start < len(body))) and
                 (k != "gzip" or gzip_ok)))
         response = Response(owner.run, self.command, path, start if ranged else 0, len(body), kind)
-        response.document = not is_file
+        # The GET that follows a refused HEAD asks the size: its body is never read, as a document's is no file.
+        with owner.lock:
+            size_get = with_body and (owner.run, path) in owner.head_refused
+            owner.head_refused.discard((owner.run, path))
+            if kind == "head-refused" and not with_body:
+                owner.head_refused.add((owner.run, path))
+        response.document = not is_file or size_get
         owner.record(response)
         try:
             self.serve(response, body, ranged, start, end, kind, with_body)
@@ -261,6 +296,8 @@ class _Handler(BaseHTTPRequestHandler):
             return
         if kind == "slow-size":
             time.sleep(owner.rand(200, 5000) / 1000.0)
+        if kind == "head-refused" and not with_body:
+            return self.plain(405, b"", {"Allow": "GET"})
         if ranged and start >= len(body):
             return self.plain(416, b"", {"Content-Range": "bytes */%d" % len(body)})
         encoding = None
@@ -270,7 +307,7 @@ class _Handler(BaseHTTPRequestHandler):
             if ranged and start >= len(body):
                 return self.plain(416, b"", {"Content-Range": "bytes */%d" % len(body)})
             owner.note_garbled(response.path)
-        if kind == "ignored-range":
+        if kind in ("ignored-range", "no-ranges-cut"):
             ranged, start, end = False, 0, len(body) - 1
         if kind == "wrong-range":
             # A 206 from another offset than the one asked for.
@@ -284,22 +321,31 @@ class _Handler(BaseHTTPRequestHandler):
             part = bytes(part)
             owner.note_garbled(response.path)
         response.planned = len(part)
-        response.valid = kind in ("none", "slow", "close", "stall", "slow-size") and encoding is None
+        response.valid = kind in ("none", "slow", "close", "stall", "slow-size", "head-refused", "short",
+                                  "endless") and encoding is None
+        if kind == "no-ranges-cut":
+            response.start = 0  # the whole body: a client keeps what it had and reads past it
         self.send_response(206 if ranged else 200)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Accept-Ranges", "bytes")
+        if kind != "no-ranges-cut":
+            self.send_header("Accept-Ranges", "bytes")
         if ranged:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, start + len(part) - 1, len(body)))
         if encoding:
             self.send_header("Content-Encoding", encoding)
-        self.send_header("Content-Length", str(len(part)))
+        if kind == "endless":
+            self.send_header("Connection", "close")
+        else:
+            self.send_header("Content-Length", str(len(part)))
         self.end_headers()
         self.wfile.flush()
         if not with_body:
             return
         cut = -1
-        if kind in ("close", "stall") and part:
+        if kind in ("close", "stall", "no-ranges-cut") and part:
             cut = owner.rand(0, len(part) - 1)
+        if kind == "short" and part:
+            cut = owner.rand(0, min(len(part) - 1, 16))
         pace = CHUNK / SLOW_BYTES_PER_SECOND if kind == "slow" else 0
         limit = len(part) if cut < 0 else cut
         while response.sent < limit:
@@ -309,6 +355,17 @@ class _Handler(BaseHTTPRequestHandler):
             response.sent += n
             if pace:
                 time.sleep(pace)
+        if kind == "endless":
+            # The file's bytes, then more: a client bounded by the Content-Range total goes away first.
+            self.close_connection = True
+            while response.extra < ENDLESS_EXTRA and not owner.stopping.is_set():
+                response.extra += self.connection.send(b"x" * CHUNK)
+            self.connection.shutdown(socket.SHUT_WR)
+            owner._hold(self.connection, 5.0)
+            return
+        if cut < 0 and response.path in owner.garbled:
+            if kind in ("corrupt", "gzip"):
+                owner.note_garbled_whole(response.run, response.path)
         if cut >= 0:
             response.cut = True
             self.close_connection = True

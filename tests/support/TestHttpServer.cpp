@@ -147,7 +147,11 @@ private:
         }
         m_Position = l_From;
         m_End = l_To + 1;
+        m_BodyEnd = m_End;
+        if (l_Status < 300)
+            m_End += m_Fault.ExtraBytes;
         m_Sent = 0;
+        m_Paused = false;
         if (m_File)
             m_File->seek(l_From);
 
@@ -213,13 +217,24 @@ private:
                 return Finish(true); // graceful: what was written still reaches the client
             if (Left(m_Fault.StallAfterBytes) <= 0)
                 return m_Pace.stop(); // the client waits; the connection stays open
+            if (!m_Paused && Left(m_Fault.PauseAfterBytes) <= 0)
+            {
+                m_Paused = m_Delayed = true;
+                QTimer::singleShot(m_Fault.PauseMs, this, [this] { m_Delayed = false, Pump(); });
+                return;
+            }
             if (m_Position >= m_End)
                 return Finish(m_Fault.OmitContentLength);
             qint64 l_Chunk = std::min({c_ChunkBytes, m_End - m_Position, Left(m_Fault.CloseAfterBytes),
-                                       Left(m_Fault.StallAfterBytes)});
+                                       Left(m_Fault.StallAfterBytes),
+                                       m_Paused ? c_ChunkBytes : Left(m_Fault.PauseAfterBytes)});
+            if (m_Position < m_BodyEnd)
+                l_Chunk = std::min(l_Chunk, m_BodyEnd - m_Position);
             if (m_Fault.BytesPerSecond > 0 && (l_Chunk = std::min(l_Chunk, m_Budget)) <= 0)
                 return; // the pace timer refills the budget
-            const QByteArray l_Data = m_File ? m_File->read(l_Chunk) : m_Memory.mid(int(m_Position), int(l_Chunk));
+            const QByteArray l_Data = m_Position >= m_BodyEnd ? QByteArray(int(l_Chunk), 'x')
+                                      : m_File ? m_File->read(l_Chunk)
+                                               : m_Memory.mid(int(m_Position), int(l_Chunk));
             if (l_Data.isEmpty())
                 return m_Socket->abort(); // the file shrank under us
             m_Socket->write(l_Data);
@@ -247,6 +262,8 @@ private:
     QByteArray m_Memory;
     std::unique_ptr<QFile> m_File;
     qint64 m_Position = 0, m_End = 0, m_Sent = 0, m_Budget = 0;
+    qint64 m_BodyEnd = 0; ///< end of the resource's bytes; up to m_End the body runs on (ExtraBytes)
+    bool m_Paused = false; ///< the pause of PauseAfterBytes was taken
 };
 
 bool TestHttpServer::Start(quint16 p_Port)

@@ -35,6 +35,9 @@ public:
         bool NoAcceptRanges = false;    ///< no "Accept-Ranges: bytes" header (a server that cannot do ranges)
         int RetryAfter = -1;            ///< with Status: a "Retry-After" header of this many seconds
         bool GzipIfAccepted = false;    ///< a gzip body when the request's Accept-Encoding allows gzip
+        qint64 ExtraBytes = 0;          ///< bytes sent after the body, as if it ran on (with OmitContentLength)
+        qint64 PauseAfterBytes = -1;    ///< stop sending after this many body bytes for PauseMs, then go on
+        int PauseMs = 0;
         int Times = -1;                 ///< requests it applies to, then the next queued fault; -1: every request
 
         /// A fault with only p_Field set; found by argument-dependent lookup: With(&Fault::Status, 404).
