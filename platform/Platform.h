@@ -31,6 +31,15 @@ public:
     /// Columns of the terminal standard output writes to; 0 when it is no terminal or does not say.
     static int TerminalColumns();
 
+    /// Writes UTF-8 text to standard output (1) or standard error (2) when that stream is a Windows
+    /// console, in wide characters so that every letter shows whatever the console's code page; false
+    /// (nothing written) when it is a pipe, a file or any other system's terminal.
+    static bool WriteConsoleText(int p_Stream, const std::string& p_Utf8);
+
+    /// Standard input (0) or output (1) carries bytes as they are: Windows' C run time otherwise turns
+    /// "\n" into "\r\n" on output and stops reading at a Ctrl-Z byte. Nothing to do elsewhere.
+    static void SetBinaryStream(int p_Stream);
+
     /// For a program that downloads: freed memory stays with the allocator for the next allocation
     /// instead of going back to the system. The network layer allocates and frees its receive buffers
     /// at line rate; returned each time, every buffer comes back as fresh pages (a fault and a zeroing

@@ -94,6 +94,16 @@ int Platform::TerminalColumns()
     return int(l_Size.ws_col);
 }
 
+bool Platform::WriteConsoleText(int, const std::string&)
+{
+    // A terminal here takes the bytes in the locale's encoding.
+    return false;
+}
+
+void Platform::SetBinaryStream(int)
+{
+}
+
 void Platform::KeepFreedMemory()
 {
 #if defined(__GLIBC__)

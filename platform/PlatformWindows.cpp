@@ -14,6 +14,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
@@ -171,6 +173,29 @@ int Platform::TerminalColumns()
     if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &l_Info))
         return 0;
     return int(l_Info.srWindow.Right - l_Info.srWindow.Left + 1);
+}
+
+bool Platform::WriteConsoleText(int p_Stream, const std::string& p_Utf8)
+{
+    HANDLE l_Handle = ::GetStdHandle(p_Stream == 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD l_Mode = 0;
+    if (l_Handle == INVALID_HANDLE_VALUE || !l_Handle || !::GetConsoleMode(l_Handle, &l_Mode))
+        return false;
+    const std::wstring l_Text = Widen(p_Utf8);
+    for (size_t l_Done = 0; l_Done < l_Text.size();)
+    {
+        DWORD l_Written = 0;
+        const DWORD l_Chunk = DWORD(std::min<size_t>(l_Text.size() - l_Done, 16384));
+        if (!::WriteConsoleW(l_Handle, l_Text.data() + l_Done, l_Chunk, &l_Written, nullptr) || l_Written == 0)
+            break;
+        l_Done += l_Written;
+    }
+    return true;
+}
+
+void Platform::SetBinaryStream(int p_Stream)
+{
+    ::_setmode(p_Stream, _O_BINARY);
 }
 
 void Platform::KeepFreedMemory()
