@@ -11,7 +11,8 @@ set(CMAKE_RC_COMPILER ${KESTRUN_WIN_TRIPLE}-windres)
 
 foreach(l_Var KESTRUN_WIN_QT KESTRUN_WIN_ZLIB)
   if(NOT ${l_Var} AND DEFINED ENV{${l_Var}})
-    set(${l_Var} "$ENV{${l_Var}}")
+    # Cached: a later re-run of CMake from the build tool has no such environment.
+    set(${l_Var} "$ENV{${l_Var}}" CACHE PATH "Prefix of the cross-built ${l_Var}")
   endif()
   if(NOT ${l_Var})
     message(FATAL_ERROR "${l_Var} names no prefix: scripts/test --windows builds it (scripts/lib/windows-toolchain.sh)")

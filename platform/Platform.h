@@ -22,6 +22,10 @@ public:
     /// Read, write and execute for everyone; clears the read-only attribute.
     static bool MakeFullPermissions(const std::string& p_Path);
 
+    /// Renames p_From to p_To in one step, replacing p_To when it exists (Windows' C rename refuses an
+    /// existing target and takes 8-bit names); false when the system refuses.
+    static bool RenameOver(const std::string& p_From, const std::string& p_To);
+
     /// Bytes free for the current user on the volume holding p_Path; -1 when unknown.
     static int64_t FreeDiskSpace(const std::string& p_Path);
 
@@ -35,6 +39,10 @@ public:
     /// console, in wide characters so that every letter shows whatever the console's code page; false
     /// (nothing written) when it is a pipe, a file or any other system's terminal.
     static bool WriteConsoleText(int p_Stream, const std::string& p_Utf8);
+
+    /// A Windows console that standard output or error is shows UTF-8 text right (its code page set to
+    /// UTF-8) for programs that write bytes; nothing elsewhere.
+    static void Utf8Console();
 
     /// Standard input (0) or output (1) carries bytes as they are: Windows' C run time otherwise turns
     /// "\n" into "\r\n" on output and stops reading at a Ctrl-Z byte. Nothing to do elsewhere.

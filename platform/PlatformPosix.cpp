@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 
 namespace Orvane {
 namespace Launcher {
@@ -44,6 +45,11 @@ bool Platform::MakeReadOnly(const std::string& p_Path)
 bool Platform::MakeFullPermissions(const std::string& p_Path)
 {
     return ::chmod(p_Path.c_str(), 0777) == 0;
+}
+
+bool Platform::RenameOver(const std::string& p_From, const std::string& p_To)
+{
+    return std::rename(p_From.c_str(), p_To.c_str()) == 0;
 }
 
 int64_t Platform::FreeDiskSpace(const std::string& p_Path)
@@ -98,6 +104,10 @@ bool Platform::WriteConsoleText(int, const std::string&)
 {
     // A terminal here takes the bytes in the locale's encoding.
     return false;
+}
+
+void Platform::Utf8Console()
+{
 }
 
 void Platform::SetBinaryStream(int)

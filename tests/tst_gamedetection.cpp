@@ -91,6 +91,9 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "Battle for Azeroth IsGameRunning : true");
         QTest::ignoreMessage(QtWarningMsg, qPrintable("Candidate is : " + l_Client.toLower()));
         QVERIFY(l_Game.App.IsGameRunning());
+        // A running client holds the downloads: the host shows status 1 and the turn is asked again later.
+        QVERIFY(!l_Game.App.TakeTurnOrRetry(true, [] {}));
+        QCOMPARE(l_Game.App.m_Status.DownloadStatus, 1);
 
         l_Process.kill();
         QVERIFY(l_Process.waitForFinished(10000));

@@ -10,7 +10,7 @@
 
 WIN_CACHE=${KESTRUN_CACHE_DIR:-/var/cache/kestrun}
 
-# apt-get source needs deb-src lines; Debian's deb822 list is mirrored for sources only.
+# apt-get source needs deb-src lines: the same archives as the binary packages, for sources.
 windows_add_source_lines() {
     local l_list=/etc/apt/sources.list.d/kestrun-deb-src.sources l_codename
     grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/ && return 0
@@ -35,7 +35,7 @@ windows_install_packages() {
     local l_name=$1 l_missing=() l_package
     local l_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
                       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-                      mingw-w64-tools wine wine64 wine32:i386 dpkg-dev make perl python3 zip unzip)
+                      mingw-w64-tools wine wine64 wine32:i386 dpkg-dev make perl python3 file zip unzip)
     for l_package in "${l_packages[@]}"; do
         dpkg-query -W -f='${Status}' "$l_package" 2>/dev/null | grep -q 'install ok installed' || l_missing+=("$l_package")
     done
@@ -100,39 +100,57 @@ windows_build_zlib() {
     touch "$WIN_ZLIB/.complete"
 }
 
+# The work folder outlives an interrupted build (a killed session, a full disk): the next call goes on
+# from where make stopped instead of starting again, and it is removed once Qt is installed.
 windows_build_qt() {
-    local l_name=$1 l_work l_src l_start=$SECONDS
+    local l_name=$1 l_work=$WIN_QT.work l_src l_start=$SECONDS l_before=0
     [ -e "$WIN_QT/.complete" ] && return 0
-    echo "$l_name: cross-building Qt $WIN_QT_VERSION for $WIN_TRIPLE into $WIN_QT (once per machine; about 10-30 minutes)"
+    echo "$l_name: cross-building Qt $WIN_QT_VERSION for $WIN_TRIPLE into $WIN_QT (once per machine; about 10-30 minutes of two idle cores)"
     rm -rf "$WIN_QT"
-    l_work=$(mktemp -d "$WIN_CACHE/qt-src.XXXXXX")
-    (cd "$l_work" && windows_fetch_source qtbase-opensource-src "$WIN_QT_VERSION") || return 1
-    l_src=$(find "$l_work" -mindepth 1 -maxdepth 1 -type d -name 'qtbase*' | head -n 1)
-    # MinGW's import libraries are spelled in lower case; a case-sensitive file system finds no libSecur32.a.
-    grep -rlE -- '-l(Secur32|Crypt32|Ws2_32|Iphlpapi|Dnsapi)\b' "$l_src/src" "$l_src/mkspecs" 2>/dev/null |
-        xargs -r sed -i -E 's/-lSecur32\b/-lsecur32/g; s/-lCrypt32\b/-lcrypt32/g; s/-lWs2_32\b/-lws2_32/g;
-                              s/-lIphlpapi\b/-liphlpapi/g; s/-lDnsapi\b/-ldnsapi/g'
-    mkdir -p "$l_work/build"
+    if [ ! -e "$l_work/fetched" ]; then
+        rm -rf "$l_work"
+        mkdir -p "$l_work"
+        (cd "$l_work" && windows_fetch_source qtbase-opensource-src "$WIN_QT_VERSION") || return 1
+        l_src=$(find "$l_work/" -mindepth 1 -maxdepth 1 -type d -name 'qtbase*' | head -n 1)
+        # MinGW's import libraries are spelled in lower case; a case-sensitive file system finds no libSecur32.a.
+        grep -rlE -- '-l(Secur32|Crypt32|Ws2_32|Iphlpapi|Dnsapi)\b' "$l_src/src" "$l_src/mkspecs" 2>/dev/null |
+            xargs -r sed -i -E 's/-lSecur32\b/-lsecur32/g; s/-lCrypt32\b/-lcrypt32/g; s/-lWs2_32\b/-lws2_32/g;
+                                  s/-lIphlpapi\b/-liphlpapi/g; s/-lDnsapi\b/-ldnsapi/g'
+        touch "$l_work/fetched"
+    fi
+    l_src=$(find "$l_work/" -mindepth 1 -maxdepth 1 -type d -name 'qtbase*' | head -n 1)
+    [ -f "$l_work/seconds" ] && l_before=$(cat "$l_work/seconds")
     (
-        cd "$l_work/build"
         export PATH="$WIN_BIN:$PATH"
         # configure builds qmake with a plain make: let it use the cores too.
         export MAKEFLAGS="-j$(nproc)"
-        nice "$l_src/configure" -xplatform win32-g++ -device-option CROSS_COMPILE="$WIN_TRIPLE-" \
-            -prefix "$WIN_QT" -opensource -confirm-license -release -shared \
-            -no-gui -no-widgets -no-opengl -no-dbus -no-icu -no-openssl -schannel \
-            -qt-zlib -qt-pcre -no-sql-sqlite -no-sql-odbc \
-            -nomake examples -nomake tests -silent >"$l_work/configure.log" 2>&1 ||
-            { tail -n 60 "$l_work/configure.log" >&2; exit 1; }
-        nice make -j"$(nproc)" >"$l_work/make.log" 2>&1 || { tail -n 60 "$l_work/make.log" >&2; exit 1; }
+        if [ ! -e "$l_work/configured" ]; then
+            rm -rf "$l_work/build"
+            mkdir -p "$l_work/build"
+            (cd "$l_work/build" && nice "$l_src/configure" -xplatform win32-g++ -device-option CROSS_COMPILE="$WIN_TRIPLE-" \
+                -prefix "$WIN_QT" -opensource -confirm-license -release -shared \
+                -no-gui -no-widgets -no-opengl -no-dbus -no-icu -no-openssl -schannel \
+                -qt-zlib -qt-pcre -no-sql-sqlite -no-sql-odbc \
+                -nomake examples -nomake tests -silent >"$l_work/configure.log" 2>&1) ||
+                { tail -n 60 "$l_work/configure.log" >&2; exit 1; }
+            touch "$l_work/configured"
+        fi
+        cd "$l_work/build"
+        nice make -j"$(nproc)" >>"$l_work/make.log" 2>&1 || { tail -n 60 "$l_work/make.log" >&2; exit 1; }
         make install >"$l_work/install.log" 2>&1 || { tail -n 60 "$l_work/install.log" >&2; exit 1; }
-    ) || { echo "$l_name: Qt cross-build failed; logs kept in $l_work" >&2; return 1; }
+    )
+    local l_status=$?
+    echo "$(( l_before + SECONDS - l_start ))" >"$l_work/seconds"
+    if [ "$l_status" != 0 ]; then
+        echo "$l_name: Qt cross-build failed; the next run goes on from $l_work" >&2
+        return 1
+    fi
     cp "$l_src/LICENSE.LGPL3" "$l_src/LICENSE.GPL3" "$WIN_QT/" 2>/dev/null || true
     cp "$l_work/source-version" "$WIN_QT/"
-    echo "$(( SECONDS - l_start ))" >"$WIN_QT/.build-seconds"
+    cp "$l_work/seconds" "$WIN_QT/.build-seconds"
     rm -rf "$l_work"
     touch "$WIN_QT/.complete"
-    echo "$l_name: Qt for $WIN_TRIPLE built in $(( SECONDS - l_start ))s"
+    echo "$l_name: Qt for $WIN_TRIPLE built in $(cat "$WIN_QT/.build-seconds")s"
 }
 
 windows_toolchain() {
