@@ -77,6 +77,11 @@ class Application : public QObject
     Q_OBJECT
 
 public:
+    // The closed launcher was compiled against this object and reads it by position, from the callback
+    // table to the speed timer: no member may be added, removed, reordered or retyped anywhere before the
+    // end of that list, on any build. The module's own members go after m_SpeedTimer. tst_interface pins
+    // every offset.
+
     // Host callback table, filled by the host before Init.
     void (*ShowMessageBox)(QString p_Text, bool p_Flag) = nullptr;
     QVariant (*GetLocalSetting)(QString p_Key, QVariant p_Default) = nullptr;
@@ -97,16 +102,6 @@ public:
     QString m_InstallationPath; ///< app thread (GetInstallationPath); work on other threads gets a copy
 
     QNetworkAccessManager* m_NetworkManager = nullptr; ///< app thread
-    /// Size requests only, taken in turn: each manager opens at most six connections to a host, so a few of
-    /// them answer a long list of sizes in a few round trips. Created on first use. App thread.
-    std::vector<QNetworkAccessManager*> m_SizeManagers;
-    size_t m_NextSizeManager = 0; ///< app thread
-    /// The size the size request gave the file of the next HTTP_DownloadFile (-1 unknown): lets a large file's
-    /// transfer bound its read buffer from the first byte. App thread; the call takes it.
-    qint64 m_NextDownloadSize = -1;
-    /// The file expected after the next HTTP_DownloadFile, whose request goes out while that one's body
-    /// travels. App thread; the call takes it.
-    NextFile m_NextAhead;
 
     std::map<QNetworkReply*, void*> m_UnusedRequests;
     QMutex m_UnusedRequestsMutex{QMutex::Recursive};
@@ -129,6 +124,19 @@ public:
     qint64 m_SpeedSamples[20] = {}; ///< app thread
     int m_SpeedSampleIndex = 0;     ///< app thread
     Compat::ElapsedTimer m_SpeedTimer; ///< app thread: paces the speed samples (progress-report timer)
+
+    // ---- End of the host's view. The module's own members follow. ----
+
+    /// Size requests only, taken in turn: each manager opens at most six connections to a host, so a few of
+    /// them answer a long list of sizes in a few round trips. Created on first use. App thread.
+    std::vector<QNetworkAccessManager*> m_SizeManagers;
+    size_t m_NextSizeManager = 0; ///< app thread
+    /// The size the size request gave the file of the next HTTP_DownloadFile (-1 unknown): lets a large file's
+    /// transfer bound its read buffer from the first byte. App thread; the call takes it.
+    qint64 m_NextDownloadSize = -1;
+    /// The file expected after the next HTTP_DownloadFile, whose request goes out while that one's body
+    /// travels. App thread; the call takes it.
+    NextFile m_NextAhead;
 
     /// The downloaders not deleted yet, shared with their clean-up actions, which a host worker may have
     /// taken before this object goes and run after. Whoever removes an entry, under the mutex, deletes

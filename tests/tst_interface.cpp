@@ -1,6 +1,7 @@
 // What the closed launcher relies on: callback/vtable layout, meta-objects, settings, queues, locales.
 #include "app/Kestrun.h"
 #include "support/FakeHost.h"
+#include "support/HostView.h"
 
 #include <QMetaMethod>
 #include <QtTest>
@@ -136,6 +137,76 @@ private slots:
         QVERIFY(l_App.m_HostTasks.empty()); // the host's own queue is never touched
     }
 
+    void hostViewOffsets_data()
+    {
+        // Every member the host reads sits where the host, compiled against the interface alone, looks for it:
+        // a member inserted anywhere before the speed timer moves one of these rows on some ABI.
+        QTest::addColumn<qint64>("module");
+        QTest::addColumn<qint64>("host");
+        Kestrun l_App;
+        Orvane::Test::HostView l_View;
+        const auto l_At = [](const QObject& p_Object, const void* p_Member) {
+            return qint64(reinterpret_cast<const char*>(p_Member) - reinterpret_cast<const char*>(&p_Object));
+        };
+        const auto l_Row = [&](const char* p_Name, const void* p_Module, const void* p_Host) {
+            QTest::newRow(p_Name) << l_At(l_App, p_Module) << l_At(l_View, p_Host);
+        };
+#define KESTRUN_ROW(p_Module, p_Host) l_Row(#p_Module, &l_App.p_Module, &l_View.p_Host)
+        KESTRUN_ROW(ShowMessageBox, ShowMessageBox);
+        KESTRUN_ROW(GetLocalSetting, GetLocalSetting);
+        KESTRUN_ROW(SetLocalSetting, SetLocalSetting);
+        KESTRUN_ROW(GetLocalSettingKeys, GetLocalSettingKeys);
+        KESTRUN_ROW(RemoveLocalSetting, RemoveLocalSetting);
+        KESTRUN_ROW(GetLauncherLocale, GetLauncherLocale);
+        KESTRUN_ROW(IsDownloadLocked, IsDownloadLocked);
+        KESTRUN_ROW(LockDownload, LockDownload);
+        KESTRUN_ROW(UnlockDownload, UnlockDownload);
+        KESTRUN_ROW(IsLauncherRunning, IsLauncherRunning);
+        KESTRUN_ROW(IsDevChannel, IsDevChannel);
+        KESTRUN_ROW(m_HostWords, HostWords);
+        KESTRUN_ROW(m_StateChanged, StateChanged);
+        KESTRUN_ROW(m_Name, Name);
+        KESTRUN_ROW(m_FolderName, FolderName);
+        KESTRUN_ROW(m_InstallationPath, InstallationPath);
+        KESTRUN_ROW(m_NetworkManager, NetworkManager);
+        KESTRUN_ROW(m_UnusedRequests, UnusedRequests);
+        KESTRUN_ROW(m_UnusedRequestsMutex, UnusedRequestsMutex);
+        KESTRUN_ROW(m_ContentRequests, ContentRequests);
+        KESTRUN_ROW(m_ContentRequestsMutex, ContentRequestsMutex);
+        KESTRUN_ROW(m_ContentSizeRequests, ContentSizeRequests);
+        KESTRUN_ROW(m_ContentSizeRequestsMutex, ContentSizeRequestsMutex);
+        KESTRUN_ROW(m_MainTasks, MainTasks);
+        KESTRUN_ROW(m_MainTasksMutex, MainTasksMutex);
+        KESTRUN_ROW(m_WorkerTasks, WorkerTasks);
+        KESTRUN_ROW(m_WorkerTasksMutex, WorkerTasksMutex);
+        KESTRUN_ROW(m_HostTasks, HostTasks);
+        KESTRUN_ROW(m_HostTasksMutex, HostTasksMutex);
+        KESTRUN_ROW(m_HostNumber, HostNumber);
+        KESTRUN_ROW(m_HostMutex, HostMutex);
+        KESTRUN_ROW(m_Status.ApplicationState, Status.ApplicationState);
+        KESTRUN_ROW(m_Status.DownloadStatus, Status.DownloadStatus);
+        KESTRUN_ROW(m_Status.Busy, Status.Busy);
+        KESTRUN_ROW(m_Status.Percent, Status.Percent);
+        KESTRUN_ROW(m_Status.Done, Status.Done);
+        KESTRUN_ROW(m_Status.Total, Status.Total);
+        KESTRUN_ROW(m_Status.Speed, Status.Speed);
+        KESTRUN_ROW(m_Status.Detail, Status.Detail);
+        KESTRUN_ROW(m_Status.DetailValue, Status.DetailValue);
+        KESTRUN_ROW(m_Status.DetailVisible, Status.DetailVisible);
+        KESTRUN_ROW(m_Status.Message, Status.Message);
+        KESTRUN_ROW(m_SpeedSamples, SpeedSamples);
+        KESTRUN_ROW(m_SpeedSampleIndex, SpeedSampleIndex);
+        KESTRUN_ROW(m_SpeedTimer, SpeedTimer);
+#undef KESTRUN_ROW
+    }
+
+    void hostViewOffsets()
+    {
+        QFETCH(qint64, module);
+        QFETCH(qint64, host);
+        QCOMPARE(module, host);
+    }
+
     void hostAbi()
     {
         // The host connects by these signatures, in this order.
@@ -156,16 +227,11 @@ private slots:
         QCOMPARE(OwnMethods(l_Standart), l_Handlers);
         QCOMPARE(Kestrun::staticMetaObject.methodCount(), l_Standart.methodCount());
 
-        // The host writes by position: plain callback pointers after QObject, its 5 words, m_StateChanged.
+        // The host writes by position: plain callback pointers right after QObject's own words.
         Kestrun l_App;
-        const char* l_Base = reinterpret_cast<const char*>(static_cast<QObject*>(&l_App));
-        const void* l_Table[] = {&l_App.ShowMessageBox, &l_App.GetLocalSetting, &l_App.SetLocalSetting,
-            &l_App.GetLocalSettingKeys, &l_App.RemoveLocalSetting, &l_App.GetLauncherLocale, &l_App.IsDownloadLocked,
-            &l_App.LockDownload, &l_App.UnlockDownload, &l_App.IsLauncherRunning, &l_App.IsDevChannel,
-            &l_App.m_HostWords, &l_App.m_StateChanged};
-        for (int l_I = 0; l_I < 13; ++l_I)
-            QCOMPARE(reinterpret_cast<const char*>(l_Table[l_I]) - l_Base,
-                     std::ptrdiff_t(sizeof(QObject) + sizeof(void*) * size_t(l_I < 12 ? l_I : 16)));
+        QCOMPARE(reinterpret_cast<const char*>(&l_App.ShowMessageBox)
+                     - reinterpret_cast<const char*>(static_cast<QObject*>(&l_App)),
+                 std::ptrdiff_t(sizeof(QObject)));
 
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
         // It calls the operations through the slots after QObject's own; Kestrun adds none before them.

@@ -25,6 +25,12 @@ int Publish(const QStringList& p_Arguments, QString* p_Err = nullptr)
     return l_Run.Code;
 }
 
+/// Runs orvane-publish to its end: exit code, stdout and stderr.
+ToolRun PublishRun(const QStringList& p_Arguments)
+{
+    return ToolRun::Run(QStringLiteral(KESTRUN_BIN_DIR "/orvane-publish"), p_Arguments);
+}
+
 /// Every file under p_Root (relative path -> bytes).
 QMap<QString, QByteArray> Snapshot(const QString& p_Root)
 {
@@ -198,8 +204,8 @@ private slots:
     }
 
     /// What the manual page promises to refuse: a bad command line (exit 2), and (exit 1, the file
-    /// named) an unreadable file, a broken symbolic link, a FIFO, a device, a name a Windows client
-    /// cannot create. Each leaves the build already served as it was, and nothing staged behind.
+    /// named) a symbolic link of any kind, a FIFO, a name a Windows client cannot create. Each leaves
+    /// the build already served as it was, and nothing staged behind.
     void refusalsPublishNothing_data()
     {
         // %in: the input folder, %out: the web root.
@@ -213,11 +219,15 @@ private slots:
                                         << "unknown option --bild";
         QTest::newRow("build outside its folder") << "" << "" << QStringList{"--build", "..", "%in", "%out"} << 2
                                                   << "plain folder name";
-        QTest::newRow("unreadable") << "link:/proc/self/mem" << "Data/mem.bin" << l_Plain << 1 << "cannot read";
-        QTest::newRow("broken link") << "link:/nonexistent/kestrun" << "Data/gone.bin" << l_Plain << 1
-                                     << "broken symbolic link";
+        const QString l_Link = "is a symbolic link";
+        QTest::newRow("link to a system file") << "link:/etc/passwd" << "Data/passwd" << l_Plain << 1 << l_Link;
+        QTest::newRow("link to a folder") << "link:/etc" << "Data/etc" << l_Plain << 1 << l_Link;
+        QTest::newRow("link within the game") << "link:%in/Wow.exe" << "Wow-copy.exe" << l_Plain << 1 << l_Link;
+        QTest::newRow("link to an unreadable file") << "link:/proc/self/mem" << "Data/mem.bin" << l_Plain << 1
+                                                    << l_Link;
+        QTest::newRow("broken link") << "link:/nonexistent/kestrun" << "Data/gone.bin" << l_Plain << 1 << l_Link;
+        QTest::newRow("link to a device") << "link:/dev/zero" << "Data/zero.bin" << l_Plain << 1 << l_Link;
         QTest::newRow("FIFO") << "fifo" << "Data/pipe.bin" << l_Plain << 1 << "not a regular file";
-        QTest::newRow("device") << "link:/dev/zero" << "Data/zero.bin" << l_Plain << 1 << "not a regular file";
         QTest::newRow("colon") << "file" << "Data/a:b.bin" << l_Plain << 1 << "holds ':'";
         QTest::newRow("backslash") << "file" << "Data/a\\b.bin" << l_Plain << 1 << "holds '\\'";
         QTest::newRow("question mark") << "file" << "Data/why?.bin" << l_Plain << 1 << "holds '?'";
@@ -240,7 +250,7 @@ private slots:
         if (kind == "file")
             QVERIFY(WriteFile(l_Path, "refused"));
         else if (kind.startsWith("link:"))
-            QVERIFY(QFile::link(kind.mid(5), l_Path));
+            QVERIFY(QFile::link(kind.mid(5).replace("%in", l_Game.path()), l_Path));
         else if (kind == "fifo")
             QCOMPARE(ToolRun::Run("mkfifo", {l_Path}).Code, 0);
         const QString l_Out = m_Temp.path() + "/refused";
@@ -255,6 +265,130 @@ private slots:
             QVERIFY2(l_Err.contains("nothing was published"), qPrintable(l_Err));
         QVERIFY(Snapshot(l_Out) == l_Before);
         QCOMPARE(TopLevel(l_Out), QStringList({"cdns.info", "wow_bfa"}));
+        // Left out on purpose, a link stops nothing and is not published.
+        if (kind.startsWith("link:"))
+        {
+            QCOMPARE(Publish(Options("links") << "--exclude" << name << l_Game.path() << l_Out, &l_Err), 0);
+            QVERIFY(!ManifestFiles(l_Out, "links").contains(name) && !ManifestFiles(l_Out, "links").contains("*" + name));
+            QVERIFY(!Snapshot(l_Out).values().contains(ReadFile("/etc/passwd")));
+        }
+    }
+
+    /// A build id is published once: publishing it again with other content is refused with what changed
+    /// (the build clients know stays served as it was), unless --replace; the same content again is fine.
+    void publishedBuildKept_data()
+    {
+        QTest::addColumn<QString>("change"); // a file written into the game, or "-PATH" for one removed
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message"); // on stderr when refused, on stdout when replaced
+        QTest::newRow("same content") << "" << QStringList() << 0 << "Published wow_bfa build b1";
+        QTest::newRow("other bytes") << "Wow.exe" << QStringList() << 1
+                                     << "already published with other content: 1 file changed (Wow.exe: content)";
+        QTest::newRow("file added") << "Interface/new.txt" << QStringList() << 1 << "1 file added (Interface/new.txt)";
+        QTest::newRow("file removed") << "-.hidden" << QStringList() << 1 << "1 file removed (.hidden)";
+        QTest::newRow("other flags") << "" << QStringList{"--flag", "Wow.exe=0x08"} << 1
+                                     << "1 file changed (Wow.exe: flags)";
+        QTest::newRow("other build text") << "" << QStringList{"--build-str", "Battle again"} << 1
+                                          << "build text 'Battle b1' -> 'Battle again'";
+        QTest::newRow("replaced") << "Wow.exe" << QStringList{"--replace"} << 0
+                                  << "Replaced the build published before: 1 file changed (Wow.exe: content)";
+    }
+
+    void publishedBuildKept()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QTemporaryDir l_Out;
+        QTemporaryDir l_Game;
+        MakeGame(l_Game.path());
+        QCOMPARE(Publish(Options("b1") << l_Game.path() << l_Out.path()), 0);
+        const QMap<QString, QByteArray> l_Before = Snapshot(l_Out.path());
+        if (change.startsWith('-'))
+            QVERIFY(QFile::remove(l_Game.path() + "/" + change.mid(1)));
+        else if (!change.isEmpty())
+            QVERIFY(WriteFile(l_Game.path() + "/" + change, "changed"));
+        QStringList l_Arguments = Options("b1");
+        const int l_Text = l_Arguments.indexOf("--build-str");
+        if (options.contains("--build-str"))
+            l_Arguments.erase(l_Arguments.begin() + l_Text, l_Arguments.begin() + l_Text + 2);
+        const ToolRun l_Run = PublishRun(l_Arguments + options + QStringList{l_Game.path(), l_Out.path()});
+        QVERIFY2(l_Run.Code == code, l_Run.Describe());
+        QVERIFY2((code == 0 ? l_Run.OutText() : l_Run.ErrText()).contains(message), l_Run.Describe());
+        if (code != 0)
+        {
+            QVERIFY2(l_Run.ErrText().contains("--replace") && l_Run.ErrText().contains("nothing was published"),
+                     l_Run.Describe());
+            QVERIFY(Snapshot(l_Out.path()) == l_Before);
+        }
+        else if (options.contains("--replace"))
+            QCOMPARE(ManifestFiles(l_Out.path(), "b1")["Wow.exe"].Md5, TestBuild::Md5Of("changed"));
+        QCOMPARE(TopLevel(l_Out.path()), QStringList({"cdns.info", "wow_bfa"}));
+    }
+
+    /// "cdns.info" serves every build: a run without --cdn keeps the hosts clients use, --cdn replaces them,
+    /// --no-cdn empties the list on purpose.
+    void cdnList_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("cdns");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("kept") << QStringList() << 0 << QByteArray("cdn1:80 cdn2:8080")
+                              << "CDN hosts (cdns.info kept): cdn1:80 cdn2:8080";
+        QTest::newRow("replaced") << QStringList{"--cdn", "cdn3"} << 0 << QByteArray("cdn3") << "CDN hosts: cdn3";
+        QTest::newRow("emptied") << QStringList{"--no-cdn"} << 0 << QByteArray() << "CDN hosts: none";
+        QTest::newRow("both") << QStringList{"--no-cdn", "--cdn", "cdn3"} << 2 << QByteArray("cdn1:80 cdn2:8080")
+                              << "--no-cdn and --cdn contradict each other";
+    }
+
+    void cdnList()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(QByteArray, cdns);
+        QFETCH(QString, printed);
+        QTemporaryDir l_Out;
+        QCOMPARE(Publish(Options("old") << "--cdn" << "cdn1:80" << "--cdn" << "cdn2:8080" << m_Input << l_Out.path()), 0);
+        const ToolRun l_Run = PublishRun(Options("new") + options + QStringList{m_Input, l_Out.path()});
+        QVERIFY2(l_Run.Code == code, l_Run.Describe());
+        QCOMPARE(ReadFile(l_Out.path() + "/cdns.info"), cdns);
+        QVERIFY2((code == 0 ? l_Run.OutText() : l_Run.ErrText()).contains(printed), l_Run.Describe());
+        QCOMPARE(Channels(l_Out.path()), QString(code == 0 ? "new/" : "old/"));
+    }
+
+    /// What the run prints: --quiet nothing at all (warnings included), otherwise the summary and the warnings;
+    /// the usage line names the one required option.
+    void printed_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        const QStringList l_Warned{"--flag", "None*=0x01"};
+        QTest::newRow("quiet") << (QStringList{"--quiet"} + l_Warned) << 0 << "" << "";
+        QTest::newRow("summary and warnings") << l_Warned << 0 << "Published wow_bfa build p: 10 files"
+                                              << "orvane-publish: warning: --flag 'None*=0x01' matches no file\n"
+                                                 "orvane-publish: warning: no CDN host";
+        QTest::newRow("help") << QStringList{"--help"} << 0
+                              << "Usage: orvane-publish --build ID [options] INPUT_FOLDER OUTPUT_FOLDER\n" << "";
+    }
+
+    void printed()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QTemporaryDir l_Out;
+        const QStringList l_Arguments = options.contains("--help") ? options
+                                                                   : Options("p") + options + QStringList{m_Input, l_Out.path()};
+        const ToolRun l_Run = PublishRun(l_Arguments);
+        QVERIFY2(l_Run.Code == code, l_Run.Describe());
+        QVERIFY2(out.isEmpty() ? l_Run.Out.isEmpty() : l_Run.OutText().contains(out), l_Run.Describe());
+        QVERIFY2(err.isEmpty() ? l_Run.Err.isEmpty() : l_Run.ErrText().contains(err), l_Run.Describe());
     }
 };
 

@@ -166,6 +166,27 @@ int Key(const BlteArguments& p_Args, QTextStream& p_Out, QTextStream& p_Err)
     return 0;
 }
 
+/// Why a blob did not decode, for a person: the decoder's result code as a sentence about p_Name.
+QString DecodeFailure(qint32 p_Result, const QString& p_Name)
+{
+    switch (p_Result)
+    {
+    case BLTEHandler::InvalidMagic: return p_Name + " is not a BLTE blob (it does not start with \"BLTE\")";
+    case BLTEHandler::KeyMismatch: return p_Name + " is not the blob of that key";
+    case BLTEHandler::HeaderTooShort: return p_Name + " is too short to hold a chunk table";
+    case BLTEHandler::BadTableFormat: return "the chunk table of " + p_Name + " has an unknown format";
+    case BLTEHandler::NoChunks: return "the chunk table of " + p_Name + " lists no chunk";
+    case BLTEHandler::HeaderSizeMismatch: return "the header size of " + p_Name + " does not fit its chunk count";
+    case BLTEHandler::NotEnoughData: return p_Name + " is cut short: it holds less than its header";
+    case BLTEHandler::ShortChunk: return p_Name + " is cut short: a chunk has fewer bytes than its table gives";
+    case BLTEHandler::ChunkHashMismatch: return "a chunk of " + p_Name + " is damaged: its MD5 is not the one in the chunk table";
+    case BLTEHandler::UncompressError: return "a zlib chunk of " + p_Name + " does not inflate to its declared size";
+    case BLTEHandler::UnsupportedMode:
+        return p_Name + " holds a chunk this tool cannot decode (encrypted, nested or of an unknown mode)";
+    }
+    return QString("%1 does not decode (result %2)").arg(p_Name).arg(p_Result);
+}
+
 int Decode(const BlteArguments& p_Args, QTextStream& p_Out, QTextStream& p_Err)
 {
     const std::unique_ptr<QIODevice> l_File = OpenInput(p_Args.Input, p_Err);
@@ -183,9 +204,18 @@ int Decode(const BlteArguments& p_Args, QTextStream& p_Out, QTextStream& p_Err)
     }
     QByteArray l_Content;
     const qint32 l_Result = BLTEHandler::ExtractData(l_Stream, l_Size, l_Key.constData(), l_Content);
-    if (l_Result != BLTEHandler::Ok)
-        return l_Result;
-    return WriteOutput(p_Args.Output, l_Content, p_Out, p_Err);
+    if (l_Result == BLTEHandler::Ok)
+        return WriteOutput(p_Args.Output, l_Content, p_Out, p_Err);
+    const QString l_Name = p_Args.Input == "-" ? QStringLiteral("the blob on standard input") : p_Args.Input;
+    p_Err << "casc-tool: " << DecodeFailure(l_Result, l_Name);
+    if (l_Result == BLTEHandler::KeyMismatch)
+    {
+        l_File->seek(0);
+        p_Err << " " << p_Args.Key.toHex() << ": its encoding key is "
+              << BLTEHandler::ExtractEntryMD5(l_Stream, l_Size).toHex();
+    }
+    p_Err << "\n";
+    return l_Result;
 }
 
 int Encode(const BlteArguments& p_Args, QTextStream& p_Out, QTextStream& p_Err)
@@ -222,7 +252,8 @@ QString BlteCommand::Usage()
         "      Prints the blob's encoding key (lower-case hex).\n"
         "  casc-tool blte decode FILE [--key HEX] [-o OUT]\n"
         "      Checks the blob against HEX (default: its own header) and writes the content\n"
-        "      to OUT or standard output. Exit status: the decoder's result code on failure.\n"
+        "      to OUT or standard output. On failure it says why, and the exit status is\n"
+        "      the decoder's result code.\n"
         "  casc-tool blte encode IN -o OUT [--chunk BYTES] [--mode N|Z] [--no-table]\n"
         "      Encodes IN in chunks of BYTES (K, M, G suffixes; 0 = one chunk; default 256K),\n"
         "      plain (N) or zlib (Z, the default), and prints the encoding key (on standard\n"

@@ -1,5 +1,5 @@
 #include "tools/BuildPublisher.h"
-#include "tools/SourceTree.h"
+#include "tools/ManifestChanges.h"
 #include "tools/StreamingCopy.h"
 
 #include "launcher/Manifest.h"
@@ -27,9 +27,8 @@ BuildPublisher::BuildPublisher(const PublishOptions& p_Options)
 int BuildPublisher::Run(QString& p_Error)
 {
     SourceTree l_Tree(m_Options.m_InputDir);
-    if (!l_Tree.Scan(p_Error) || !SelectFiles(l_Tree.Files(), p_Error))
+    if (!l_Tree.Scan(p_Error) || !SelectFiles(l_Tree, p_Error))
         return 1;
-    CollectWarnings();
 
     if (!QDir().mkpath(m_Options.m_OutputDir))
     {
@@ -44,9 +43,10 @@ int BuildPublisher::Run(QString& p_Error)
         return 1;
     }
     if (!StageFiles(l_Staging.path(), p_Error) || !WriteDocuments(l_Staging.path(), p_Error) ||
-        !Commit(l_Staging.path(), p_Error))
+        !CheckPublished(l_Staging.path(), p_Error))
         return 1;
-    return 0;
+    CollectWarnings();
+    return Commit(l_Staging.path(), p_Error) ? 0 : 1;
 }
 
 bool BuildPublisher::CheckPath(const QString& p_Path, QString& p_Error) const
@@ -87,7 +87,19 @@ bool BuildPublisher::CheckPath(const QString& p_Path, QString& p_Error) const
     return true;
 }
 
-bool BuildPublisher::SelectFiles(const QStringList& p_Files, QString& p_Error)
+bool BuildPublisher::IsExcluded(const QString& p_Path)
+{
+    bool l_Excluded = false;
+    for (size_t l_I = 0; l_I < m_Options.m_Excluded.size(); ++l_I)
+        if (m_Options.m_Excluded[l_I].Matches(p_Path))
+        {
+            ++m_ExcludedHits[l_I];
+            l_Excluded = true;
+        }
+    return l_Excluded;
+}
+
+bool BuildPublisher::SelectFiles(const SourceTree& p_Tree, QString& p_Error)
 {
     m_FlagRuleHits.assign(m_Options.m_FlagRules.size(), 0);
     m_LocaleRuleHits.assign(m_Options.m_LocaleRules.size(), 0);
@@ -95,16 +107,19 @@ bool BuildPublisher::SelectFiles(const QStringList& p_Files, QString& p_Error)
     m_ExcludedHits.assign(m_Options.m_Excluded.size(), 0);
     QHash<QString, QString> l_Folded; // lower-case path -> path, for Windows' case-blind file system
 
-    for (const QString& l_Path : p_Files)
+    // A link is never followed: one to /etc/passwd would publish the server's own file.
+    for (const auto& l_Link : p_Tree.Links())
+        if (!IsExcluded(l_Link.first))
+        {
+            p_Error = l_Link.first + " is a symbolic link (to " + l_Link.second +
+                      "), which is not published: leave it out with --exclude '" + l_Link.first +
+                      "' or put the file itself in its place";
+            return false;
+        }
+
+    for (const QString& l_Path : p_Tree.Files())
     {
-        bool l_Excluded = false;
-        for (size_t l_I = 0; l_I < m_Options.m_Excluded.size(); ++l_I)
-            if (m_Options.m_Excluded[l_I].Matches(l_Path))
-            {
-                ++m_ExcludedHits[l_I];
-                l_Excluded = true;
-            }
-        if (l_Excluded)
+        if (IsExcluded(l_Path))
             continue;
         if (!CheckPath(l_Path, p_Error))
             return false;
@@ -189,8 +204,9 @@ void BuildPublisher::CollectWarnings()
         m_Warnings << "several 32-bit clients (0x08), the first one is started: " + l_Client32.join(", ");
     if (l_Client64.size() > 1)
         m_Warnings << "several 64-bit clients (0x10), the first one is started: " + l_Client64.join(", ");
-    if (m_Options.m_CdnHosts.isEmpty())
-        m_Warnings << "no --cdn host: clients fetch every file from the application server";
+    if (m_CdnHosts.isEmpty())
+        m_Warnings << QString(m_CdnKept ? "no CDN host in cdns.info (kept as it was)" : "no CDN host") +
+                          ": clients of every build fetch every file from the application server";
 }
 
 bool BuildPublisher::StageFiles(const QString& p_Staging, QString& p_Error)
@@ -247,7 +263,25 @@ bool BuildPublisher::WriteDocuments(const QString& p_Staging, QString& p_Error)
     // Commit order: the manifest and the CDN list before the version documents
     // that make clients go and fetch them.
     m_Documents.clear();
-    m_Documents << l_App + "builds/" + m_Options.m_BuildId + "/info.json" << "cdns.info";
+    m_Documents << l_App + "builds/" + m_Options.m_BuildId + "/info.json";
+    // Every build of every application shares the CDN list: a run without --cdn keeps it.
+    const QString l_CdnList = m_Options.m_OutputDir + "/cdns.info";
+    m_CdnKept = m_Options.m_CdnHosts.isEmpty() && !m_Options.m_NoCdn && QFileInfo::exists(l_CdnList);
+    if (m_CdnKept)
+    {
+        QFile l_File(l_CdnList);
+        if (!l_File.open(QIODevice::ReadOnly))
+        {
+            p_Error = "cannot read " + l_CdnList + ": " + l_File.errorString();
+            return false;
+        }
+        m_CdnHosts = QString::fromUtf8(l_File.readAll()).simplified();
+    }
+    else
+    {
+        m_CdnHosts = m_Options.m_CdnHosts.join(' ');
+        m_Documents << "cdns.info";
+    }
     if (m_Options.m_Dev || m_Options.m_DevOnly)
         m_Documents << l_App + "version_dev.json";
     if (!m_Options.m_DevOnly)
@@ -259,7 +293,7 @@ bool BuildPublisher::WriteDocuments(const QString& p_Staging, QString& p_Error)
         if (l_Document.endsWith("info.json"))
             l_Data = QJsonDocument(ManifestJson()).toJson(QJsonDocument::Indented);
         else if (l_Document == "cdns.info")
-            l_Data = m_Options.m_CdnHosts.join(' ').toUtf8();
+            l_Data = m_CdnHosts.toUtf8();
         else
             l_Data = l_Version;
         const QString l_Path = p_Staging + "/" + l_Document;
@@ -271,6 +305,37 @@ bool BuildPublisher::WriteDocuments(const QString& p_Staging, QString& p_Error)
         }
     }
     return true;
+}
+
+bool BuildPublisher::CheckPublished(const QString& p_Staging, QString& p_Error)
+{
+    const QString l_Manifest = m_Options.m_AppKey + "/builds/" + m_Options.m_BuildId + "/info.json";
+    QFile l_Published(m_Options.m_OutputDir + "/" + l_Manifest);
+    if (!l_Published.exists())
+        return true;
+    QFile l_Staged(p_Staging + "/" + l_Manifest);
+    if (!l_Published.open(QIODevice::ReadOnly) || !l_Staged.open(QIODevice::ReadOnly))
+    {
+        QFile& l_Failed = l_Published.isOpen() ? l_Staged : l_Published;
+        p_Error = "cannot read " + l_Failed.fileName() + ": " + l_Failed.errorString();
+        return false;
+    }
+    const QJsonDocument l_Old = QJsonDocument::fromJson(l_Published.readAll());
+    const QJsonObject l_New = QJsonDocument::fromJson(l_Staged.readAll()).object();
+    const QString l_Changes = l_Old.isObject() ? ManifestChanges::Describe(l_Old.object(), l_New)
+                                               : QStringLiteral("the published manifest does not parse");
+    if (l_Changes.isEmpty())
+        return true;
+    if (m_Options.m_Replace)
+    {
+        m_Replaced = l_Changes;
+        return true;
+    }
+    // Clients that are installing it would mix the two; one that installed it would see files change under
+    // the same build text.
+    p_Error = "build " + m_Options.m_BuildId + " is already published with other content: " + l_Changes +
+              ". Publish it under a new --build, or give --replace to change it for every client";
+    return false;
 }
 
 bool BuildPublisher::Commit(const QString& p_Staging, QString& p_Error)
@@ -337,6 +402,11 @@ QString BuildPublisher::Summary() const
     int l_Streamed = 0;
     for (const Entry& l_Entry : m_Entries)
         l_Streamed += l_Entry.m_Streamed ? 1 : 0;
+    QString l_Notes;
+    if (!m_Replaced.isEmpty())
+        l_Notes += "\nReplaced the build published before: " + m_Replaced;
+    l_Notes += "\nCDN hosts" + QString(m_CdnKept ? " (cdns.info kept): " : ": ") +
+               (m_CdnHosts.isEmpty() ? QStringLiteral("none") : m_CdnHosts);
     return QString("Published %1 build %2: %3 files (%4 base, %5 streamed), %6 bytes, %7 new in %8")
         .arg(m_Options.m_AppKey, m_Options.m_BuildId)
         .arg(m_Entries.size())
@@ -344,7 +414,7 @@ QString BuildPublisher::Summary() const
         .arg(l_Streamed)
         .arg(m_TotalBytes)
         .arg(m_NewFiles)
-        .arg(m_Options.m_OutputDir);
+        .arg(m_Options.m_OutputDir) + l_Notes;
 }
 
 } // namespace Publish

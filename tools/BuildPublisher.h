@@ -1,5 +1,6 @@
 #pragma once
 #include "tools/PublishOptions.h"
+#include "tools/SourceTree.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -20,7 +21,7 @@ public:
     /// still serves what it served before).
     int Run(QString& p_Error);
 
-    /// Notes for the operator (rules that matched nothing, odd flags).
+    /// Notes for the operator (rules that matched nothing, odd flags, no CDN host).
     const QStringList& Warnings() const { return m_Warnings; }
     QString Summary() const;
 
@@ -36,10 +37,13 @@ private:
         bool m_Streamed = false;
     };
 
-    bool SelectFiles(const QStringList& p_Files, QString& p_Error);
+    bool SelectFiles(const SourceTree& p_Tree, QString& p_Error);
+    bool IsExcluded(const QString& p_Path);
     bool CheckPath(const QString& p_Path, QString& p_Error) const;
     bool StageFiles(const QString& p_Staging, QString& p_Error);
     bool WriteDocuments(const QString& p_Staging, QString& p_Error);
+    /// A build id already published stays as clients know it, unless --replace.
+    bool CheckPublished(const QString& p_Staging, QString& p_Error);
     bool Commit(const QString& p_Staging, QString& p_Error);
     void CollectWarnings();
     QJsonObject ManifestJson() const;
@@ -56,6 +60,9 @@ private:
     std::vector<int> m_StreamedHits;
     std::vector<int> m_ExcludedHits;
     QStringList m_Documents; ///< staged documents, relative to the output folder, in commit order
+    QString m_CdnHosts;    ///< what "cdns.info" holds after the run
+    bool m_CdnKept = false; ///< "cdns.info" left as it was (no --cdn, no --no-cdn)
+    QString m_Replaced;    ///< what changed in a build published again with --replace
     qint64 m_TotalBytes = 0;
     int m_NewFiles = 0;
 };

@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <cstdio>
+
 using namespace Orvane::CASC;
 
 namespace {
@@ -28,11 +30,20 @@ QString Help(Orvane::Tools::CommandLine& p_Line)
                          "cannot be read (or forge input cannot be stored); 73 when an output cannot be written.\n");
 }
 
+/// The readers' warnings are lines for the launcher's log ("BLTEHandler::ExtractData() ..."): each
+/// command says what went wrong in its own words instead.
+void DropWarnings(QtMsgType p_Type, const QMessageLogContext&, const QString& p_Message)
+{
+    if (p_Type == QtCriticalMsg || p_Type == QtFatalMsg)
+        fprintf(stderr, "%s\n", qPrintable(p_Message));
+}
+
 } // namespace
 
 int main(int p_Argc, char** p_Argv)
 {
     QCoreApplication l_App(p_Argc, p_Argv);
+    qInstallMessageHandler(DropWarnings);
     QTextStream l_Out(stdout);
     QTextStream l_Err(stderr);
 #if defined(Q_OS_WIN)

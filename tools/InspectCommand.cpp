@@ -27,7 +27,8 @@ int InspectCommand::Prepare(const QString& p_Command, const QStringList& p_Args,
     if (!l_Line.Parse(p_Args))
         return Fail(p_Err, CascToolExit::Usage, l_Line.Message(p_Command));
     p_Parsed.m_Json = l_Line.IsSet("json");
-    if (l_Line.IsSet("limit"))
+    // Qt warns on stderr when asked about an option it was not given.
+    if (p_Command == "index" && l_Line.IsSet("limit"))
     {
         bool l_Ok = false;
         p_Parsed.m_Limit = l_Line.Value("limit").toLongLong(&l_Ok);
@@ -63,7 +64,7 @@ QString InspectCommand::Usage()
     return QStringLiteral("  casc-tool tables FILE [--json]\n"
                           "      Parses a \"cdns\" or \"versions\" table and prints its rows by region.\n"
                           "  casc-tool config FILE [--json]\n"
-                          "      Parses a CDN or build configuration and prints every field.\n"
+                          "      Parses a CDN, build or patch configuration and prints the fields it holds.\n"
                           "  casc-tool index FILE [--limit N] [--json]\n"
                           "      Reads a CDN archive index and prints its entries (key, offset, size; the\n"
                           "      first N with --limit) and their count.\n");

@@ -42,8 +42,10 @@ int main(int p_Argc, char** p_Argv)
 
     BuildPublisher l_Publisher(l_Options);
     const int l_Result = l_Publisher.Run(l_Error);
-    for (const QString& l_Warning : l_Publisher.Warnings())
-        l_Err << "orvane-publish: warning: " << l_Warning << "\n";
+    // --quiet: errors only, for scripts that publish again and again.
+    if (!l_Options.m_Quiet)
+        for (const QString& l_Warning : l_Publisher.Warnings())
+            l_Err << "orvane-publish: warning: " << l_Warning << "\n";
     if (l_Result != 0)
     {
         l_Err << "orvane-publish: " << l_Error << "\n"

@@ -57,7 +57,10 @@ void PublishOptions::Define(Tools::CommandLine& p_Line)
                     "Language of matching files; TAG must be offered (repeatable; two different tags for one file "
                     "is an error).");
     p_Line.AddValue({"exclude"}, "GLOB", "Leave matching files out (repeatable).");
-    p_Line.AddValue({"cdn"}, "HOST[:PORT]", "A CDN host (repeatable; none: clients use the server).");
+    p_Line.AddValue({"cdn"}, "HOST[:PORT]",
+                    "A CDN host (repeatable). Writes cdns.info, which every build shares; without --cdn it is kept.");
+    p_Line.AddSwitch({"no-cdn"}, "Empty cdns.info: clients of every build fetch from the application server.");
+    p_Line.AddSwitch({"replace"}, "Replace a build already published under ID with other content.");
     p_Line.AddSwitch({"dev"}, "Also publish to the development channel.");
     p_Line.AddSwitch({"dev-only"}, "Publish to the development channel only.");
     p_Line.AddSwitch({"quiet"}, "Print nothing but errors.");
@@ -69,7 +72,7 @@ QString PublishOptions::HelpText()
     Tools::CommandLine l_Line;
     Define(l_Line);
     return l_Line.HelpText(
-               "orvane-publish [options] INPUT_FOLDER OUTPUT_FOLDER",
+               "orvane-publish --build ID [options] INPUT_FOLDER OUTPUT_FOLDER",
                "Publishes the files of INPUT_FOLDER as one build of a game, laid out as the\n"
                "application server and the CDN hosts serve it (OUTPUT_FOLDER is their web root):\n"
                "  OUTPUT/cdns.info                        CDN hosts, separated by spaces\n"
@@ -79,7 +82,9 @@ QString PublishOptions::HelpText()
                "  OUTPUT/APP/files/XX/MD5                 each file, named by its MD5 digest\n"
                "Files are stored by content, so builds published into the same folder share\n"
                "identical files and older builds stay intact. The version document is written\n"
-               "last: clients never see a build whose files are not all in place.") +
+               "last: clients never see a build whose files are not all in place. A build ID\n"
+               "already published with other content is refused unless --replace is given.\n"
+               "Symbolic links in INPUT_FOLDER are refused (leave them out with --exclude).") +
            QStringLiteral(
                "\n"
                "GLOB is matched against the whole path relative to INPUT_FOLDER, with '/'\n"
@@ -110,6 +115,8 @@ PublishOptions::ParseResult PublishOptions::Parse(const QStringList& p_Arguments
     p_Options.m_Dev = l_Line.IsSet("dev");
     p_Options.m_DevOnly = l_Line.IsSet("dev-only");
     p_Options.m_Quiet = l_Line.IsSet("quiet");
+    p_Options.m_NoCdn = l_Line.IsSet("no-cdn");
+    p_Options.m_Replace = l_Line.IsSet("replace");
     auto l_Fail = [&p_Error](const QString& p_Text) {
         p_Error = p_Text;
         return ParseResult::UsageError;
@@ -191,6 +198,9 @@ PublishOptions::ParseResult PublishOptions::Parse(const QStringList& p_Arguments
             return l_Fail("a CDN host is HOST or HOST:PORT, without spaces or '/': " + l_Written("cdn", l_Value));
         p_Options.m_CdnHosts.append(l_Value);
     }
+
+    if (p_Options.m_NoCdn && !p_Options.m_CdnHosts.isEmpty())
+        return l_Fail("--no-cdn and --cdn contradict each other");
 
     const QStringList l_Positional = l_Line.Positional();
     if (l_Positional.size() != 2)

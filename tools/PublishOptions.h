@@ -42,6 +42,8 @@ struct PublishOptions
     bool m_Dev = false;     ///< also point the development channel at the build
     bool m_DevOnly = false; ///< point only the development channel at the build
     bool m_Quiet = false;
+    bool m_NoCdn = false;   ///< empty "cdns.info" on purpose (without --cdn it is kept)
+    bool m_Replace = false; ///< a build id already published with other content may be replaced
 
     enum class ParseResult { Ok, Help, Version, UsageError };
     /// Reads the command line (program name first). On UsageError p_Error says why.

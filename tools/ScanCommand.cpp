@@ -16,6 +16,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <map>
+
 namespace Orvane {
 namespace CASC {
 
@@ -121,13 +123,6 @@ Outcome LoadEncoding(const QString& p_Folder, const QString& p_Key, CASCArchives
     return {};
 }
 
-/// Warnings of the readers are for the launcher's log, not for this tool's output.
-void DropWarnings(QtMsgType p_Type, const QMessageLogContext&, const QString& p_Message)
-{
-    if (p_Type != QtWarningMsg && p_Type != QtDebugMsg && p_Type != QtInfoMsg)
-        fprintf(stderr, "%s\n", qPrintable(p_Message));
-}
-
 } // namespace
 
 QString ScanCommand::Usage()
@@ -137,8 +132,10 @@ QString ScanCommand::Usage()
         "  Checks an installed store offline, with the launcher's own install scan: reads the\n"
         "  local .idx files, archives, configurations, archive indices and the local encoding\n"
         "  copy of FOLDER and prints the slots to fetch, one 18-digit index key a line, in the\n"
-        "  order ToDownloadCASC.db would hold them. Changes nothing on disk.\n"
-        "    --json                 key, archive, offset, size and why, as JSON\n"
+        "  order ToDownloadCASC.db would hold them, then on standard error how many slots\n"
+        "  it checked and how many are to fetch, and why. Changes nothing on disk.\n"
+        "    --json                 the slots checked, and key, archive, offset, size and\n"
+        "                           why of each slot to fetch, as JSON\n"
         "    --build-config KEY     the build configuration in data/config/ to check, when\n"
         "                           there are several (default: the one with \"encoding = \")\n"
         "  Exit status: 0 whole, 1 slots to fetch, 64 usage error, 65 a file does not parse,\n"
@@ -208,19 +205,14 @@ int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream&
     if (!QFileInfo(l_Args.Folder).isDir())
         return p_Err << "casc-tool scan: no folder " << l_Args.Folder << "\n", CascToolExit::NoInput;
 
-    const QtMessageHandler l_Previous = qInstallMessageHandler(DropWarnings);
-    struct Restore
-    {
-        QtMessageHandler m_Handler;
-        ~Restore() { qInstallMessageHandler(m_Handler); }
-    } l_Restore{l_Previous};
-
     // Never started: nothing is fetched and no database is written.
     CASCApplication l_App(0, l_Args.Folder, QStringLiteral("http://127.0.0.1/"));
     const int l_Status = Load(l_App, l_Args.BuildConfig, l_Error);
     if (l_Status != 0)
         return p_Err << "casc-tool scan: " << l_Error << "\n", l_Status;
     CASCArchivesManager& l_Manager = *l_App.GetArchivesManager();
+    quint32 l_Checked = 0;
+    l_Manager.m_OnCheckProgress = [&l_Checked](quint32, quint32 p_Total) { l_Checked = p_Total; };
     QString l_Failure;
     const QMetaObject::Connection l_Watch = QObject::connect(
         &l_App, &CASCApplication::OnError, [&l_Failure](Errors::Type, QString p_Message) {
@@ -236,8 +228,10 @@ int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream&
     const std::vector<CASCArchiveFileEntry>& l_List = l_Manager.GetDownloadList();
     const std::vector<CASCSlotCheck::Verdict>& l_Why = l_Manager.GetScanVerdicts();
     QJsonArray l_Slots;
+    std::map<QString, int> l_Reasons;
     for (size_t l_I = 0; l_I < l_List.size(); ++l_I)
     {
+        ++l_Reasons[QString::fromLatin1(CASCSlotCheck::Name(l_Why[l_I]))];
         const CASCArchiveFileEntry& l_Entry = l_List[l_I];
         const QString l_Key = QString::fromLatin1(
             QByteArray(reinterpret_cast<const char*>(l_Entry._IndexRecord->_Key.data()), 9).toHex());
@@ -253,7 +247,25 @@ int ScanCommand::Run(const QStringList& p_Args, QTextStream& p_Out, QTextStream&
                                    {"why", QString::fromLatin1(CASCSlotCheck::Name(l_Why[l_I]))}});
     }
     if (l_Args.Json)
-        p_Out << QJsonDocument(QJsonObject{{"folder", l_App.GetInstallFolder()}, {"toFetch", l_Slots}}).toJson(QJsonDocument::Indented);
+    {
+        p_Out << QJsonDocument(QJsonObject{{"folder", l_App.GetInstallFolder()},
+                                           {"checked", double(l_Checked)},
+                                           {"toFetch", l_Slots}})
+                     .toJson(QJsonDocument::Indented);
+        return l_List.empty() ? Whole : SlotsToFetch;
+    }
+    // The keys alone stay on standard output, for scripts; the verdict goes beside them.
+    p_Out.flush();
+    p_Err << l_Checked << (l_Checked == 1 ? " slot" : " slots") << " checked: ";
+    if (l_List.empty())
+        p_Err << "the store is whole\n";
+    else
+    {
+        QStringList l_Counts;
+        for (const auto& l_Reason : l_Reasons)
+            l_Counts << QString::number(l_Reason.second) + " " + l_Reason.first;
+        p_Err << l_List.size() << " to fetch (" << l_Counts.join(", ") << ")\n";
+    }
     return l_List.empty() ? Whole : SlotsToFetch;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <map>
 
 namespace Orvane {
 namespace Publish {
@@ -11,18 +12,21 @@ class SourceTree
 public:
     explicit SourceTree(const QString& p_Root);
 
-    /// Lists every regular file (symbolic links to files included). Anything
-    /// that cannot be published as a file (broken link, FIFO, device, socket,
-    /// unreadable folder) is an error that names it.
+    /// Lists every regular file, and apart from them every symbolic link (never followed: a link
+    /// may lead out of the folder, to a file no one meant to publish). Anything else that cannot
+    /// be published as a file (FIFO, device, socket, unreadable folder) is an error that names it.
     bool Scan(QString& p_Error);
 
     const QStringList& Files() const { return m_Files; }
+    /// Relative path of each link -> the absolute path it points to.
+    const std::map<QString, QString>& Links() const { return m_Links; }
 
 private:
-    bool ScanFolder(const QString& p_Relative, QStringList& p_Ancestors, QString& p_Error);
+    bool ScanFolder(const QString& p_Relative, QString& p_Error);
 
     QString m_Root;
     QStringList m_Files;
+    std::map<QString, QString> m_Links;
 };
 
 } // namespace Publish

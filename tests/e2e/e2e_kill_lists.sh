@@ -8,7 +8,7 @@ export NGINX_LIMIT_RATE=${E2E_KILL_LISTS_RATE:-96k}
 e2e_setup 3M 160
 # The add-ons are tracked base files (0x20): they are fetched only while the base list names them.
 sample_publish_tracked() {
-    "$BIN/orvane-publish" --quiet --build 1.0 --build-str "Sample 1.0" "${SAMPLE_PUBLISH_RULES[@]}" \
+    "$BIN/orvane-publish" --quiet --replace --build 1.0 --build-str "Sample 1.0" "${SAMPLE_PUBLISH_RULES[@]}" \
         --flag 'Interface/*=0x20' --cdn "127.0.0.1:$NGINX_CDN1_PORT" --cdn "127.0.0.1:$NGINX_CDN2_PORT" "$GAME" "$WWW"
 }
 sample_publish_tracked || fail "orvane-publish failed"
