@@ -6,6 +6,7 @@
 #include "casc/CASCHttpGet.h"
 #include "platform/FileWriter.h"
 #include "platform/Platform.h"
+#include "platform/PlatformPath.h"
 
 #include <QDebug>
 #include <QDir>
@@ -598,7 +599,7 @@ bool CASCArchivesManager::ExpandFile(QFile* p_File, quint64 p_Capacity)
     const quint64 l_Growth = p_Capacity - l_Size;
     // The install folder's own volume, asked without touching the process's current directory.
     // An unknown figure (-1) lets the writes find out.
-    const qint64 l_Free = Launcher::Platform::FreeDiskSpace(QFile::encodeName(Folder()).toStdString());
+    const qint64 l_Free = Launcher::Platform::FreeDiskSpace(Launcher::PlatformPath(Folder()));
     // The caller reports the reason with the slot it was growing the archive for.
     if (l_Free >= 0 && quint64(l_Free) < l_Growth && p_Capacity > FreeSpaceCheckAbove)
     {

@@ -4,10 +4,17 @@
 option(KESTRUN_HARDEN "Build with stack protector, fortified libc calls, PIE and full RELRO" ON)
 if(KESTRUN_HARDEN AND NOT KESTRUN_SANITIZE AND NOT KESTRUN_TSAN)
   # CMAKE_POSITION_INDEPENDENT_CODE gives -fPIE; this also links executables with -pie.
-  include(CheckPIESupported)
-  check_pie_supported()
+  if(NOT WIN32)
+    include(CheckPIESupported)
+    check_pie_supported()
+  endif()
   add_compile_options(-fstack-protector-strong)
   # Fortified calls need the optimiser; an unoptimised build would only warn.
   add_compile_options("$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE>" "$<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>")
-  add_link_options(-Wl,-z,relro,-z,now)
+  if(WIN32)
+    # MinGW's stack protector and fortified calls live in libssp, which the driver links when told so.
+    add_link_options(-fstack-protector-strong)
+  else()
+    add_link_options(-Wl,-z,relro,-z,now)
+  endif()
 endif()

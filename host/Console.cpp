@@ -18,6 +18,26 @@ namespace Host {
 std::mutex Console::s_Mutex;
 int Console::s_BarLength = 0;
 
+namespace {
+// A Windows console gets wide characters, so that every letter shows; a pipe or a file there gets
+// UTF-8, which the ANSI code page (Windows' 8-bit encoding) would not hold for most letters. Elsewhere
+// the locale's encoding.
+void Put(std::FILE* p_Stream, const QString& p_Text)
+{
+#if defined(_WIN32)
+    const QByteArray l_Bytes = p_Text.toUtf8();
+    std::fflush(p_Stream);
+    if (Launcher::Platform::WriteConsoleText(p_Stream == stderr ? 2 : 1,
+                                             std::string(l_Bytes.constData(), size_t(l_Bytes.size()))))
+        return;
+#else
+    const QByteArray l_Bytes = p_Text.toLocal8Bit();
+#endif
+    std::fwrite(l_Bytes.constData(), 1, size_t(l_Bytes.size()), p_Stream);
+    std::fflush(p_Stream);
+}
+} // namespace
+
 bool Console::StdoutIsTerminal()
 {
     return KESTRUN_ISATTY(stdout) != 0;
@@ -45,29 +65,26 @@ void Console::Out(const QString& p_Line)
 {
     std::lock_guard<std::mutex> l_Lock(s_Mutex);
     ClearBarLocked();
-    std::fprintf(stdout, "%s\n", p_Line.toLocal8Bit().constData());
-    std::fflush(stdout);
+    Put(stdout, p_Line + '\n');
 }
 
 void Console::Err(const QString& p_Line)
 {
     std::lock_guard<std::mutex> l_Lock(s_Mutex);
     ClearBarLocked();
-    std::fprintf(stderr, "%s\n", p_Line.toLocal8Bit().constData());
-    std::fflush(stderr);
+    Put(stderr, p_Line + '\n');
 }
 
 void Console::Bar(const QString& p_Line)
 {
     std::lock_guard<std::mutex> l_Lock(s_Mutex);
-    QByteArray l_Text = p_Line.toLocal8Bit();
     int l_Length = p_Line.size();
     // Pad over what is left of a longer previous line (no terminal escapes needed).
     int l_Pad = s_BarLength > l_Length ? s_BarLength - l_Length : 0;
-    std::fprintf(stdout, "\r%s%*s", l_Text.constData(), l_Pad, "");
+    QString l_Text = '\r' + p_Line + QString(l_Pad, ' ');
     if (l_Pad > 0)
-        std::fprintf(stdout, "\r%s", l_Text.constData());
-    std::fflush(stdout);
+        l_Text += '\r' + p_Line;
+    Put(stdout, l_Text);
     s_BarLength = l_Length;
 }
 

@@ -1,6 +1,7 @@
 #include "host/HostCallbacks.h"
 #include "host/Console.h"
 #include "host/DownloadTurn.h"
+#include "platform/PlatformPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,7 +111,7 @@ bool HostCallbacks::Open(const QString& p_SettingsPath, QString* p_Error)
     // Not "<settings>.lock": QSettings locks its file under that name while it writes.
     const QString l_TurnFile = l_Info.absolutePath() + "/" + l_Info.completeBaseName() + ".download.lock";
     std::lock_guard<std::mutex> l_Lock(S().TurnMutex);
-    S().Turn.reset(new DownloadTurn(QFile::encodeName(l_TurnFile).toStdString()));
+    S().Turn.reset(new DownloadTurn(Launcher::PlatformPath(l_TurnFile)));
     return true;
 }
 

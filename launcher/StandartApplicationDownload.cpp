@@ -3,6 +3,7 @@
 #include "platform/FileHasher.h"
 #include "launcher/InstallFolder.h"
 #include "platform/Platform.h"
+#include "platform/PlatformPath.h"
 #include "launcher/StandartApplication.h"
 #include "net/Deployment.h"
 #include "platform/ThreadOwner.h"
@@ -23,11 +24,6 @@ namespace Launcher {
 namespace {
 const unsigned MaxRestarts = 5;
 const char* const EmptyMd5 = "D41D8CD98F00B204E9800998ECF8427E";
-
-std::string NativePath(const QString& p_Path)
-{
-    return QFile::encodeName(p_Path).toStdString();
-}
 
 /// The units the launcher's progress shows (powers of 1024, one decimal).
 QString FormatBytes(qint64 p_Bytes)
@@ -74,7 +70,7 @@ void StandartApplication::ReleaseDownloadTurn()
 
 qint64 StandartApplication::AvailableDiskSpace(const QString& p_Folder)
 {
-    return Platform::FreeDiskSpace(NativePath(p_Folder));
+    return Platform::FreeDiskSpace(PlatformPath(p_Folder));
 }
 
 qint64 StandartApplication::RemainingBytes()
@@ -264,9 +260,9 @@ void StandartApplication::ApplyFileAttributes()
         if (!QFileInfo(l_Path).isFile())
             continue;
         if (l_File.Flags & FlagReadOnly)
-            Platform::MakeReadOnly(NativePath(l_Path));
+            Platform::MakeReadOnly(PlatformPath(l_Path));
         if (l_File.Flags & FlagFullPermissions)
-            Platform::MakeFullPermissions(NativePath(l_Path));
+            Platform::MakeFullPermissions(PlatformPath(l_Path));
     }
 }
 
@@ -458,7 +454,7 @@ void StandartApplication::PlaceFile(const ManifestFile& p_Entry, const FinishedT
     QFile l_Old(l_Final);
     if (l_Old.exists())
     {
-        Platform::ClearReadOnly(NativePath(l_Final));
+        Platform::ClearReadOnly(PlatformPath(l_Final));
         l_Old.setPermissions(l_Old.permissions() | QFileDevice::WriteOwner | QFileDevice::WriteUser |
                              QFileDevice::WriteGroup | QFileDevice::WriteOther);
         if (!l_Old.remove())
@@ -473,9 +469,9 @@ void StandartApplication::PlaceFile(const ManifestFile& p_Entry, const FinishedT
     m_CompletedBytes += p_Have;
     m_Restarts.remove(p_Entry.Path);
     if (p_Entry.Flags & FlagReadOnly)
-        Platform::MakeReadOnly(NativePath(l_Final));
+        Platform::MakeReadOnly(PlatformPath(l_Final));
     if (p_Entry.Flags & FlagFullPermissions)
-        Platform::MakeFullPermissions(NativePath(l_Final));
+        Platform::MakeFullPermissions(PlatformPath(l_Final));
     // Only now, with the file in place, does its line leave the list.
     UpdateListFile(QString());
 }

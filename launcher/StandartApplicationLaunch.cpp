@@ -90,6 +90,9 @@ void StandartApplication::PatchWoWTextFile(QString p_FilePath, QString p_Key, QS
         }
         QStringList l_Kept;
         QTextStream l_In(&l_File);
+        // One character per byte and back: the user's lines come out as they went in, whatever the local
+        // 8-bit encoding (UTF-8 here, a Windows code page there) makes of them.
+        l_In.setCodec("ISO-8859-1");
         while (!l_In.atEnd())
         {
             QString l_Line = l_In.readLine();
@@ -111,8 +114,8 @@ void StandartApplication::PatchWoWTextFile(QString p_FilePath, QString p_Key, QS
 
         QByteArray l_Text;
         for (const QString& l_Line : l_Kept)
-            l_Text += l_Line.toLocal8Bit() + '\n';
-        l_Text += p_Line.toLocal8Bit() + '\n';
+            l_Text += l_Line.toLatin1() + '\n';
+        l_Text += p_Line.toUtf8() + '\n';
 
         // Written aside and renamed over the old file, so a full disk or a kill keeps the old one.
         // The flush comes first: commit() renames a file cut short by a failed final write (Qt 5.15).

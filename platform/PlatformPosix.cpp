@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 
 namespace Orvane {
 namespace Launcher {
@@ -44,6 +45,11 @@ bool Platform::MakeReadOnly(const std::string& p_Path)
 bool Platform::MakeFullPermissions(const std::string& p_Path)
 {
     return ::chmod(p_Path.c_str(), 0777) == 0;
+}
+
+bool Platform::RenameOver(const std::string& p_From, const std::string& p_To)
+{
+    return std::rename(p_From.c_str(), p_To.c_str()) == 0;
 }
 
 int64_t Platform::FreeDiskSpace(const std::string& p_Path)
@@ -92,6 +98,20 @@ int Platform::TerminalColumns()
     if (!::isatty(STDOUT_FILENO) || ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &l_Size) != 0)
         return 0;
     return int(l_Size.ws_col);
+}
+
+bool Platform::WriteConsoleText(int, const std::string&)
+{
+    // A terminal here takes the bytes in the locale's encoding.
+    return false;
+}
+
+void Platform::Utf8Console()
+{
+}
+
+void Platform::SetBinaryStream(int)
+{
 }
 
 void Platform::KeepFreedMemory()

@@ -14,6 +14,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
@@ -55,6 +57,23 @@ std::string Narrow(const wchar_t* p_Text, size_t p_Length)
     return l_Narrow;
 }
 
+// A path the wide calls take past MAX_PATH (260) characters: absolute ones get the "\\?\" prefix,
+// which also turns off the name parsing, so the separators become backslashes first.
+std::wstring FilePath(const std::string& p_Path)
+{
+    std::wstring l_Path = Widen(p_Path);
+    if (l_Path.size() < MAX_PATH - 12 || l_Path.compare(0, 4, L"\\\\?\\") == 0)
+        return l_Path;
+    for (wchar_t& l_Char : l_Path)
+        if (l_Char == L'/')
+            l_Char = L'\\';
+    if (l_Path.size() > 2 && l_Path[1] == L':' && l_Path[2] == L'\\')
+        return L"\\\\?\\" + l_Path;
+    if (l_Path.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + l_Path.substr(2);
+    return l_Path;
+}
+
 bool SetReadOnlyAttribute(const std::wstring& p_Path, bool p_ReadOnly)
 {
     DWORD l_Attributes = ::GetFileAttributesW(p_Path.c_str());
@@ -93,14 +112,14 @@ bool Platform::Is64BitSystem()
 
 bool Platform::ClearReadOnly(const std::string& p_Path)
 {
-    std::wstring l_Path = Widen(p_Path);
+    std::wstring l_Path = FilePath(p_Path);
     bool l_Cleared = SetReadOnlyAttribute(l_Path, false);
     return ::_wchmod(l_Path.c_str(), _S_IREAD | _S_IWRITE) == 0 && l_Cleared;
 }
 
 bool Platform::MakeReadOnly(const std::string& p_Path)
 {
-    std::wstring l_Path = Widen(p_Path);
+    std::wstring l_Path = FilePath(p_Path);
     bool l_Set = SetReadOnlyAttribute(l_Path, true);
     return ::_wchmod(l_Path.c_str(), _S_IREAD) == 0 && l_Set;
 }
@@ -108,14 +127,19 @@ bool Platform::MakeReadOnly(const std::string& p_Path)
 bool Platform::MakeFullPermissions(const std::string& p_Path)
 {
     // The C runtime has only the read and write bits; executing is never denied by them.
-    std::wstring l_Path = Widen(p_Path);
+    std::wstring l_Path = FilePath(p_Path);
     bool l_Cleared = SetReadOnlyAttribute(l_Path, false);
     return ::_wchmod(l_Path.c_str(), _S_IREAD | _S_IWRITE) == 0 && l_Cleared;
 }
 
+bool Platform::RenameOver(const std::string& p_From, const std::string& p_To)
+{
+    return ::MoveFileExW(FilePath(p_From).c_str(), FilePath(p_To).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 int64_t Platform::FreeDiskSpace(const std::string& p_Path)
 {
-    std::wstring l_Path = Widen(p_Path.empty() ? std::string(".") : p_Path);
+    std::wstring l_Path = FilePath(p_Path.empty() ? std::string(".") : p_Path);
     ULARGE_INTEGER l_Available;
     // Walk up to the nearest folder that exists (the install folder may not yet).
     while (!::GetDiskFreeSpaceExW(l_Path.c_str(), &l_Available, nullptr, nullptr))
@@ -171,6 +195,37 @@ int Platform::TerminalColumns()
     if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &l_Info))
         return 0;
     return int(l_Info.srWindow.Right - l_Info.srWindow.Left + 1);
+}
+
+bool Platform::WriteConsoleText(int p_Stream, const std::string& p_Utf8)
+{
+    HANDLE l_Handle = ::GetStdHandle(p_Stream == 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD l_Mode = 0;
+    if (l_Handle == INVALID_HANDLE_VALUE || !l_Handle || !::GetConsoleMode(l_Handle, &l_Mode))
+        return false;
+    const std::wstring l_Text = Widen(p_Utf8);
+    for (size_t l_Done = 0; l_Done < l_Text.size();)
+    {
+        DWORD l_Written = 0;
+        const DWORD l_Chunk = DWORD(std::min<size_t>(l_Text.size() - l_Done, 16384));
+        if (!::WriteConsoleW(l_Handle, l_Text.data() + l_Done, l_Chunk, &l_Written, nullptr) || l_Written == 0)
+            break;
+        l_Done += l_Written;
+    }
+    return true;
+}
+
+void Platform::Utf8Console()
+{
+    DWORD l_Mode = 0;
+    if (::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &l_Mode) ||
+        ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &l_Mode))
+        ::SetConsoleOutputCP(CP_UTF8);
+}
+
+void Platform::SetBinaryStream(int p_Stream)
+{
+    ::_setmode(p_Stream, _O_BINARY);
 }
 
 void Platform::KeepFreedMemory()

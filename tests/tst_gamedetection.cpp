@@ -64,20 +64,42 @@ private slots:
         QCOMPARE(l_Candidate, QString("untouched"));
         QVERIFY(!l_Game.App.IsGameRunning());
 
-        // A copy of sleep named like the client, started from the install folder.
+        // A program named like the client, started from the install folder (a copy of sleep where
+        // there is one).
+#ifdef KESTRUN_TEST_CLIENT_PATH
+        const QString l_Program = KESTRUN_TEST_CLIENT_PATH;
+        const QString l_Client = l_Game.Folder + "Wow-64.exe";
+#else
+        const QString l_Program = "/bin/sleep";
         const QString l_Client = l_Game.Folder + "Wow.exe";
-        QVERIFY(QFile::copy("/bin/sleep", l_Client));
-        QVERIFY(QFile::setPermissions(l_Client, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+#endif
+        // The same program in another folder is not the game.
+        const QString l_Elsewhere = l_Game.Temp.path() + "/Other/" + QFileInfo(l_Client).fileName();
+        QVERIFY(QDir().mkpath(QFileInfo(l_Elsewhere).absolutePath()));
+        for (const QString& l_Copy : {l_Client, l_Elsewhere})
+        {
+            QVERIFY(QFile::copy(l_Program, l_Copy));
+            QVERIFY(QFile::setPermissions(l_Copy, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
+        QProcess l_Other;
+        l_Other.start(l_Elsewhere, {"30"});
+        QVERIFY(l_Other.waitForStarted(10000));
+        QVERIFY(!l_Game.App.IsGameRunning());
         QProcess l_Process;
         l_Process.start(l_Client, {"30"});
         QVERIFY(l_Process.waitForStarted(10000));
         QTest::ignoreMessage(QtWarningMsg, "Battle for Azeroth IsGameRunning : true");
         QTest::ignoreMessage(QtWarningMsg, qPrintable("Candidate is : " + l_Client.toLower()));
         QVERIFY(l_Game.App.IsGameRunning());
+        // A running client holds the downloads: the host shows status 1 and the turn is asked again later.
+        QVERIFY(!l_Game.App.TakeTurnOrRetry(true, [] {}));
+        QCOMPARE(l_Game.App.m_Status.DownloadStatus, 1);
 
         l_Process.kill();
         QVERIFY(l_Process.waitForFinished(10000));
         QVERIFY(!l_Game.App.IsGameRunning());
+        l_Other.kill();
+        QVERIFY(l_Other.waitForFinished(10000));
     }
 };
 

@@ -27,6 +27,13 @@ struct Game : GameFixture
     void AddClient(int32_t p_Flags, const QString& p_Path)
     {
         Add(p_Flags, p_Path);
+#ifdef KESTRUN_TEST_CLIENT_PATH
+        // Windows starts no script: a program that writes the same lines where the variable says.
+        qputenv("KESTRUN_TEST_CLIENT_MARKER", Marker().toUtf8());
+        QDir().mkpath(QFileInfo(Folder + p_Path).absolutePath());
+        QFile::copy(KESTRUN_TEST_CLIENT_PATH, Folder + p_Path);
+        return;
+#endif
         const QString l_Script("#!/bin/sh\n{ basename \"$0\"; for a in \"$@\"; do echo \"$a\"; done; pwd; } > '%1.tmp'"
                                " && mv '%1.tmp' '%1'\n");
         WriteFile(Folder + p_Path, l_Script.arg(Marker()).toUtf8());
@@ -148,6 +155,11 @@ private slots:
         QTest::newRow("keys in any letter case and in comments") << true << "OnInstall" << ""
             << QByteArray("set GXWINDOW \"0\"\n# gxmaximize was 1\nSET accountName \"J\xc3\xa9r\xc3\xb4me\"\n")
             << "SET accountName \"J\xc3\xa9r\xc3\xb4me\"\n" + g_Window;
+        // Bytes are kept as they are, whatever the local 8-bit encoding (a Chinese or a UTF-8 one spells
+        // no lone 0xE9).
+        QTest::newRow("bytes that are not UTF-8") << true << "OnInstall" << ""
+            << QByteArray("SET accountName \"J\xe9r\xf4me\"\nSET accountList \"\xc3\xa9\xe4\xb8\x96\"\n")
+            << "SET accountName \"J\xe9r\xf4me\"\nSET accountList \"\xc3\xa9\xe4\xb8\x96\"\n" + g_Window;
         QTest::newRow("no file") << true << "OnInstall" << "" << QByteArray() << g_Window;
         QTest::newRow("locale frFR") << true << "frFR" << ""
             << QByteArray("SET textLocale \"enUS\"\nSET TEXTLOCALE \"deDE\"\nSET textLocaleOverride \"1\"\n"

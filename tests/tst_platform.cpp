@@ -1,5 +1,8 @@
 #include "platform/Platform.h"
+#include "platform/PlatformPath.h"
 
+#include <QCoreApplication>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdlib>
@@ -25,6 +28,18 @@ long MinorFaults()
 #endif
 }
 
+bool WriteBytes(const QString& p_Path, const QByteArray& p_Bytes)
+{
+    QFile l_File(p_Path);
+    return l_File.open(QIODevice::WriteOnly) && l_File.write(p_Bytes) == p_Bytes.size();
+}
+
+/// p_Path as the system spells a running program's path, compared without letter case or separators.
+QString Comparable(QString p_Path)
+{
+    return QDir::cleanPath(p_Path.replace('\\', '/')).toLower();
+}
+
 } // namespace
 
 class PlatformTest : public QObject
@@ -33,6 +48,60 @@ class PlatformTest : public QObject
 
 private slots:
     void initTestCase() { Platform::KeepFreedMemory(); }
+
+    // The client chosen for the machine: a 64-bit build, or a 32-bit one under WoW64 (64-bit Windows, and
+    // Wine's 64-bit prefix), gets the 64-bit client. Every machine the suite runs on is a 64-bit one.
+    void systemIs64Bit() { QVERIFY(Platform::Is64BitSystem()); }
+
+    // Install folders as users name them: spaces, letters no 8-bit code page holds together (Cyrillic and
+    // Chinese), and paths past the 260 characters of Windows' old calls.
+    void filesAnywhere_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain") << "Battle for Azeroth";
+        QTest::newRow("Cyrillic and Chinese letters")
+            << QString::fromUtf8("Битва за Азерот 魔兽世界");
+        QTest::newRow("past 260 characters") << QString(120, 'a') + "/" + QString(120, 'b') + "/" + QString(40, 'c');
+    }
+
+    // Read-only attribute set and cleared, free space of the folder and of one not made yet.
+    void filesAnywhere()
+    {
+        QFETCH(QString, folder);
+        QTemporaryDir l_Temp;
+        const QString l_Folder = l_Temp.path() + "/" + folder;
+        const QString l_File = l_Folder + "/Wow.exe";
+        QVERIFY(QDir().mkpath(l_Folder) && WriteBytes(l_File, "client"));
+
+        QVERIFY(Platform::MakeReadOnly(Orvane::Launcher::PlatformPath(l_File)));
+        QVERIFY(!(QFileInfo(l_File).permissions() & QFileDevice::WriteOwner));
+        QVERIFY(Platform::ClearReadOnly(Orvane::Launcher::PlatformPath(l_File)));
+        QVERIFY(QFileInfo(l_File).permissions() & QFileDevice::WriteOwner);
+        QVERIFY(WriteBytes(l_File, "updated client"));
+        QVERIFY(Platform::MakeFullPermissions(Orvane::Launcher::PlatformPath(l_File)));
+        QVERIFY(QFileInfo(l_File).permissions() & QFileDevice::WriteOwner);
+
+        QVERIFY(Platform::FreeDiskSpace(Orvane::Launcher::PlatformPath(l_Folder)) > 0);
+        QVERIFY(Platform::FreeDiskSpace(Orvane::Launcher::PlatformPath(l_Folder + "/Data/not yet")) > 0);
+
+        // Replaced in one step, over a file that is there.
+        QVERIFY(WriteBytes(l_Folder + "/new", "new client"));
+        QVERIFY(Platform::RenameOver(Orvane::Launcher::PlatformPath(l_Folder + "/new"), Orvane::Launcher::PlatformPath(l_File)));
+        QFile l_Replaced(l_File);
+        QVERIFY(l_Replaced.open(QIODevice::ReadOnly));
+        QCOMPARE(l_Replaced.readAll(), QByteArray("new client"));
+        QVERIFY(!QFileInfo::exists(l_Folder + "/new"));
+    }
+
+    // The running programs' paths name this one, as the system spells it.
+    void runningProgramsIncludeThisOne()
+    {
+        QStringList l_Paths;
+        for (const std::string& l_Path : Platform::RunningExecutables())
+            l_Paths << Comparable(QString::fromUtf8(l_Path.data(), int(l_Path.size())));
+        QVERIFY2(l_Paths.contains(Comparable(QCoreApplication::applicationFilePath())),
+                 qPrintable(QCoreApplication::applicationFilePath() + " not in " + l_Paths.join(", ")));
+    }
 
     // The network layer fills a queue of receive buffers (up to a reply's read bound, 8 MiB) that the
     // reading thread then frees, over and over: once the program has used those pages they serve the

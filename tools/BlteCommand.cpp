@@ -5,6 +5,7 @@
 #include "tools/CascToolExit.h"
 #include "cli/CommandLine.h"
 #include "tools/SizeArgument.h"
+#include "platform/Platform.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -89,6 +90,7 @@ std::unique_ptr<QIODevice> OpenInput(const QString& p_Path, QTextStream& p_Err)
     if (p_Path == "-")
     {
         QFile l_Stdin;
+        Orvane::Launcher::Platform::SetBinaryStream(0);
         if (l_Stdin.open(stdin, QIODevice::ReadOnly))
         {
             auto l_Buffer = std::make_unique<QBuffer>();
@@ -110,6 +112,8 @@ int WriteOutput(const QString& p_Path, const QByteArray& p_Data, QTextStream& p_
     if (p_Path.isEmpty() || p_Path == "-")
     {
         p_Out.flush();
+        std::fflush(stdout);
+        Orvane::Launcher::Platform::SetBinaryStream(1);
         QFile l_Stdout;
         if (l_Stdout.open(stdout, QIODevice::WriteOnly) && l_Stdout.write(p_Data) == p_Data.size() && l_Stdout.flush())
             return 0;

@@ -3,6 +3,8 @@
 #include "tools/StreamingCopy.h"
 
 #include "launcher/Manifest.h"
+#include "platform/Platform.h"
+#include "platform/PlatformPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -386,8 +388,8 @@ bool BuildPublisher::MoveInto(const QString& p_From, const QString& p_To, QStrin
         p_Error = "cannot create folder " + l_Folder;
         return false;
     }
-    // rename(2) replaces the target in one step: a reader sees the old file or the new one.
-    if (std::rename(QFile::encodeName(p_From).constData(), QFile::encodeName(p_To).constData()) == 0)
+    // Replaced in one step: a reader sees the old file or the new one.
+    if (Orvane::Launcher::Platform::RenameOver(Orvane::Launcher::PlatformPath(p_From), Orvane::Launcher::PlatformPath(p_To)))
         return true;
     if (QFile::exists(p_To) && QFile::remove(p_To) && QFile::rename(p_From, p_To))
         return true;

@@ -5,6 +5,7 @@
 #include "tools/InspectCommand.h"
 #include "tools/ScanCommand.h"
 #include "tools/forge/ForgeCommand.h"
+#include "platform/Platform.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -45,6 +46,12 @@ int main(int p_Argc, char** p_Argv)
     qInstallMessageHandler(DropWarnings);
     QTextStream l_Out(stdout);
     QTextStream l_Err(stderr);
+#if defined(Q_OS_WIN)
+    // UTF-8 to a pipe or a file, and a console told so: the ANSI code page spells few letters.
+    Orvane::Launcher::Platform::Utf8Console();
+    l_Out.setCodec("UTF-8");
+    l_Err.setCodec("UTF-8");
+#endif
     // Global options, then a command that parses the rest itself.
     Orvane::Tools::CommandLine l_Line;
     l_Line.AddHelpAndVersion();

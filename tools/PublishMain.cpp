@@ -1,6 +1,7 @@
 // orvane-publish: turns a folder of game files into a published build.
 #include "tools/BuildPublisher.h"
 #include "tools/PublishOptions.h"
+#include "platform/Platform.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -14,6 +15,12 @@ int main(int p_Argc, char** p_Argv)
     QCoreApplication l_App(p_Argc, p_Argv);
     QTextStream l_Out(stdout);
     QTextStream l_Err(stderr);
+#if defined(Q_OS_WIN)
+    // UTF-8 to a pipe or a file, and a console told so: the ANSI code page spells few letters.
+    Orvane::Launcher::Platform::Utf8Console();
+    l_Out.setCodec("UTF-8");
+    l_Err.setCodec("UTF-8");
+#endif
 
     PublishOptions l_Options;
     QString l_Error;

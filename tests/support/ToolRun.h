@@ -15,8 +15,9 @@ public:
     QByteArray Out;
     QByteArray Err;
 
-    QString OutText() const { return QString::fromUtf8(Out); }
-    QString ErrText() const { return QString::fromUtf8(Err); }
+    // UTF-8 on every system; lines end in CRLF in Windows' text mode.
+    QString OutText() const { return QString::fromUtf8(Out).replace("\r\n", "\n"); }
+    QString ErrText() const { return QString::fromUtf8(Err).replace("\r\n", "\n"); }
     /// "exit N", then stdout and stderr: for the message of a failed check.
     QByteArray Describe() const;
 
