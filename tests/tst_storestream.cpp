@@ -107,6 +107,18 @@ struct PoolGate
     }
 };
 
+/// A store of two blobs above the memory bound, forged, opened and scanned into an empty p_Install.
+bool TwoLargeBlobsToFetch(StoreRepair& p_Rig, const QString& p_Install)
+{
+    const qint64 l_Large = qint64(CASCArchivesManager::InMemoryBlob) + 300000;
+    if (!p_Rig.Forge({"--files", "2", "--min-size", QString::number(l_Large), "--max-size", QString::number(l_Large),
+                      "--chunk", "1M", "--mode", "N", "--local-archives", "1"}) ||
+        !EmptyInstall(p_Rig.m_Store, p_Install))
+        return false;
+    p_Rig.m_Install = p_Install;
+    return p_Rig.Open() && p_Rig.LoadEncoding() && p_Rig.Scan().size() == 2;
+}
+
 } // namespace
 
 class tst_storestream : public QObject
@@ -207,15 +219,9 @@ void tst_storestream::largeBlobsGoThroughTheScratchFile()
     // Blobs above the memory bound are received into "temp.download" (one at a time) and copied into
     // their slots from there; the store comes out whole.
     StoreRepair l_Rig;
-    const qint64 l_Large = qint64(CASCArchivesManager::InMemoryBlob) + 300000;
-    QVERIFY(l_Rig.Forge({"--files", "2", "--min-size", QString::number(l_Large), "--max-size", QString::number(l_Large),
-                         "--chunk", "1M", "--mode", "N", "--local-archives", "1"}));
     QTemporaryDir l_Dir;
     const QString l_Install = l_Dir.filePath("install") + "/";
-    QVERIFY(EmptyInstall(l_Rig.m_Store, l_Install));
-    l_Rig.m_Install = l_Install;
-    QVERIFY(l_Rig.Open() && l_Rig.LoadEncoding());
-    QCOMPARE(l_Rig.Scan().size(), 2);
+    QVERIFY(TwoLargeBlobsToFetch(l_Rig, l_Install));
     QVERIFY(l_Rig.Stream());
     const qint64 l_Scratch = QFileInfo(l_Install + "data/orvane/temp.download").size();
     bool l_ScratchIsABlob = false;
@@ -402,15 +408,9 @@ void tst_storestream::stopDuringTheCopyOfALargeBlob()
     // thread: a stop that comes once it has arrived, before it is copied, holds the copy (the slot
     // is not written) and lets go of the archives; the resume copies it without asking for it again.
     StoreRepair l_Rig;
-    const qint64 l_Large = qint64(CASCArchivesManager::InMemoryBlob) + 300000;
-    QVERIFY(l_Rig.Forge({"--files", "2", "--min-size", QString::number(l_Large), "--max-size", QString::number(l_Large),
-                         "--chunk", "1M", "--mode", "N", "--local-archives", "1"}));
     QTemporaryDir l_Dir;
     const QString l_Install = l_Dir.filePath("install") + "/";
-    QVERIFY(EmptyInstall(l_Rig.m_Store, l_Install));
-    l_Rig.m_Install = l_Install;
-    QVERIFY(l_Rig.Open() && l_Rig.LoadEncoding());
-    QCOMPARE(l_Rig.Scan().size(), 2);
+    QVERIFY(TwoLargeBlobsToFetch(l_Rig, l_Install));
     QVERIFY(l_Rig.Manager()->LoadDownloadList());
     l_Rig.m_Server.ClearRequests();
     {
