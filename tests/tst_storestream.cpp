@@ -9,10 +9,10 @@
 #include "casc/CASCBlobCheck.h"
 #include "casc/CASCDownloadDatabase.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtTest>
@@ -86,7 +86,7 @@ int TimesAsked(const TestHttpServer& p_Server, const QString& p_Path, const QJso
 /// Holds every thread of the global pool until released (bounded, so that a failed test goes on).
 struct PoolGate
 {
-    std::atomic<bool> Open{false};
+    QSemaphore Released;
     std::atomic<int> Holding{0};
     QList<QFuture<void>> Tasks;
     bool Close()
@@ -94,14 +94,14 @@ struct PoolGate
         for (int l_I = 0; l_I < QThreadPool::globalInstance()->maxThreadCount(); ++l_I)
             Tasks << QtConcurrent::run([this] {
                 ++Holding;
-                for (QDeadlineTimer l_Deadline(60000); !Open && !l_Deadline.hasExpired();)
-                    QThread::msleep(1);
+                Released.tryAcquire(1, 60000);
             });
         return QTest::qWaitFor([this] { return Holding == QThreadPool::globalInstance()->maxThreadCount(); }, 10000);
     }
+    void Open() { Released.release(Tasks.size()); }
     ~PoolGate()
     {
-        Open = true;
+        Open();
         for (QFuture<void>& l_Task : Tasks)
             l_Task.waitForFinished();
     }
@@ -422,7 +422,7 @@ void tst_storestream::stopDuringTheCopyOfALargeBlob()
         QCOMPARE(qint64(l_Rig.m_Store.Blobs().last().toObject()["blobSize"].toDouble()), l_BlobSize);
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo(l_Scratch).size() == l_BlobSize || !l_Rig.m_Raised.isEmpty(); }, 30000));
         l_Rig.Manager()->StopDownload();
-        l_Pool.Open = true;
+        l_Pool.Open();
     }
     for (const QJsonValue& l_Blob : l_Rig.m_Store.Blobs())
         QVERIFY(!SlotWhole(l_Install, l_Rig.m_Store.Install(), l_Blob.toObject()));
