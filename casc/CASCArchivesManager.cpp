@@ -25,6 +25,9 @@ namespace CASC {
 CASCArchivesManager::CASCArchivesManager(CASCApplication* p_Owner)
     : m_Owner(p_Owner)
     , m_Transfer(new CASCArchiveTransfer)
+    , m_SlotWriter(new CASCSlotWriter(m_EncodingMap, this, [this](const CASCSlotWriter::Result& p_Result) {
+        SlotHandled(p_Result);
+    }))
 {
 }
 
@@ -35,6 +38,7 @@ CASCArchivesManager::~CASCArchivesManager()
     m_EncodingRun.waitForFinished();
     m_CopyCancel = true;
     m_CopyRun.waitForFinished();
+    m_SlotWriter->Drain();
     // The transfers are the manager's children: nothing of theirs reaches this half-destroyed object.
     CASCHttpGet::Release(m_NetworkManager);
     delete m_Transfer;
@@ -42,6 +46,8 @@ CASCArchivesManager::~CASCArchivesManager()
 
 void CASCArchivesManager::Init(QString p_DownloadDbPath)
 {
+    // The writer's jobs read the encoding map, which this Init replaces.
+    m_SlotWriter->Drain();
     m_DownloadDbPath = p_DownloadDbPath;
     CASCHttpGet::Release(m_NetworkManager);
     m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);

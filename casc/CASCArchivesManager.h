@@ -2,6 +2,7 @@
 #include "casc/CASCArchiveFileEntry.h"
 #include "casc/CASCEncodingMap.h"
 #include "casc/CASCSlotCheck.h"
+#include "casc/CASCSlotWriter.h"
 #include "casc/CASCTransferRate.h"
 #include "platform/QtCompat.h"
 
@@ -170,9 +171,12 @@ private:
     void BlobRequestEnded(CASCBlobRequest* p_Request);
     /// Why a blob request's answer fell short (kind in p_Kind); empty when the answer was right.
     QString BlobRefusal(const CASCBlobRequest& p_Request, int* p_Kind) const;
-    /// Writes a checked blob held in memory behind 30 bytes of header room (p_Slot) with its
-    /// header into the slot of list entry p_Entry, if the scan would take it.
-    bool WriteDownloadedEntry(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot, const QString& p_Url);
+    /// Hands a checked blob held in memory behind 30 bytes of header room (p_Slot) to the slot writer,
+    /// which writes it with its header into the slot of list entry p_Entry if the scan would take it.
+    /// False (the slot failed) when its archive cannot be opened or grown.
+    bool HandOverSlot(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot, const QString& p_Url);
+    /// The slot writer's outcome for one slot.
+    void SlotHandled(const CASCSlotWriter::Result& p_Result);
     /// The archive of list entry p_Entry, open and grown to hold its slot; null (the slot failed) when not.
     QFile* SlotArchive(size_t p_Entry);
     /// The 30-byte entry header of list entry p_Entry's slot.
@@ -243,6 +247,7 @@ private:
     QString m_ExpandProblem;                           // Init's thread; why the last ExpandFile failed
     int m_DatabaseIntervalMs = DatabaseIntervalMs;     // Init's thread
     QFuture<void> m_CopyRun;                           // Init's thread; the pool's copy of a spilled blob
+    std::unique_ptr<CASCSlotWriter> m_SlotWriter;      // Init's thread; reads m_EncodingMap from its pool
     quint64 m_CopySerial = 0;                          // Init's thread
     std::atomic<bool> m_CopyCancel{false};             // any thread; set by the destructor
     QFuture<void> m_EncodingRun;                       // Init's thread; the pool's decode and parse

@@ -26,6 +26,7 @@ using Launcher::TransferVerdict;
 
 void CASCArchivesManager::StartStreaming()
 {
+    m_SlotWriter->Drain(); // outcomes of an earlier stream name entries of its own list
     m_BytesTotal = 0;
     for (const CASCArchiveFileEntry& l_Entry : m_ToDownload)
         m_BytesTotal += RecordSize(l_Entry._IndexRecord);
@@ -182,7 +183,7 @@ void CASCArchivesManager::DownloadNextFile()
         m_InFlight.push_back(std::move(l_Request));
         IssueBlobRequest(l_Issued, l_Base);
     }
-    if (!m_Stopped && m_Pending.empty() && m_InFlight.empty())
+    if (!m_Stopped && m_Pending.empty() && m_InFlight.empty() && m_SlotWriter->Pending() == 0)
         FinishStreaming();
 }
 
@@ -216,11 +217,7 @@ void CASCArchivesManager::IssueBlobRequest(CASCBlobRequest* p_Request, const QSt
             // A spilled blob is copied into its slot once its transfer has ended (CopySpill).
             if (!p_Slot)
                 return true;
-            const size_t l_Entry = p_Request->_Entries[p_Part];
-            const bool l_Written = WriteDownloadedEntry(l_Entry, p_Request->_Sink->Key(p_Part), p_Slot, p_Request->_Url);
-            if (l_Written)
-                SlotWritten(l_Entry);
-            return l_Written;
+            return HandOverSlot(p_Request->_Entries[p_Part], p_Request->_Sink->Key(p_Part), p_Slot, p_Request->_Url);
         },
         [this](qint64 p_Bytes) {
             m_BytesDone += quint64(p_Bytes);
@@ -391,35 +388,51 @@ QByteArray CASCArchivesManager::EntryHeader(size_t p_Entry, const QByteArray& p_
     return l_Header;
 }
 
-bool CASCArchivesManager::WriteDownloadedEntry(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot,
-                                               const QString& p_Url)
+bool CASCArchivesManager::HandOverSlot(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot,
+                                       const QString& p_Url)
 {
     const CASCArchiveFileEntry& l_Entry = m_ToDownload[p_Entry];
-    const quint32 l_BlobSize = RecordSize(l_Entry._IndexRecord);
-    // The blob is the one its key names; what a scan would still not take (no chunk table, no
-    // decoding, another content) is the published store's fault: written, it would be listed
-    // and fetched again on every run.
-    const CASCSlotCheck::Verdict l_Verdict =
-        CASCSlotCheck::CheckReceived(p_Slot->constData() + CASCSlotCheck::EntryHeaderSize, l_BlobSize, p_Key, m_EncodingMap);
-    if (l_Verdict != CASCSlotCheck::Verdict::Whole)
-    {
-        SlotFailed(p_Entry, 2, PublishedFault(p_Key, l_Verdict, p_Url));
+    if (!SlotArchive(p_Entry))
         return false;
-    }
-    QFile* l_Archive = SlotArchive(p_Entry);
-    if (!l_Archive)
-        return false;
-    // Header and blob in one write: the blob was received behind room for the header.
+    // The blob was received behind room for its header: header and blob go in one write.
     const QByteArray l_Header = EntryHeader(p_Entry, p_Key);
     std::copy(l_Header.constBegin(), l_Header.constEnd(), p_Slot->data());
-    QString l_Error;
-    if (!l_Archive->seek(l_Entry._Offset) || Launcher::FileWriter::Write(*l_Archive, *p_Slot, &l_Error) != p_Slot->size())
-    {
-        SlotFailed(p_Entry, 1, "Failed to write archive : " + ArchivePath(l_Entry._Archive) +
-                                   (l_Error.isEmpty() ? QString() : " " + l_Error));
-        return false;
-    }
+    CASCSlotWriter::Job l_Job;
+    l_Job._Entry = p_Entry;
+    l_Job._Archive = ArchivePath(l_Entry._Archive);
+    l_Job._Offset = l_Entry._Offset;
+    l_Job._Slot = std::move(*p_Slot);
+    l_Job._Key = p_Key;
+    l_Job._Url = p_Url;
+    m_SlotWriter->Submit(std::move(l_Job));
     return true;
+}
+
+void CASCArchivesManager::SlotHandled(const CASCSlotWriter::Result& p_Result)
+{
+    const CASCSlotWriter::Job& l_Job = p_Result._Job;
+    // A new stream may have begun since (Init drains the writer, so only a stop and resume): the slot
+    // is still this list's.
+    if (l_Job._Entry >= m_SlotState.size() || m_SlotState[l_Job._Entry] != Slot::Listed)
+        return;
+    switch (p_Result._Outcome)
+    {
+    case CASCSlotWriter::Outcome::Written:
+        SlotWritten(l_Job._Entry);
+        break;
+    case CASCSlotWriter::Outcome::Refused:
+        SlotFailed(l_Job._Entry, 2, PublishedFault(l_Job._Key, p_Result._Verdict, l_Job._Url));
+        break;
+    case CASCSlotWriter::Outcome::WriteFailed:
+        SlotFailed(l_Job._Entry, 1, "Failed to write archive : " + l_Job._Archive +
+                                        (p_Result._Error.isEmpty() ? QString() : " " + p_Result._Error));
+        break;
+    }
+    if (m_SlotWriter->Pending() == 0)
+    {
+        RewriteIfDue();
+        DownloadNextFile();
+    }
 }
 
 void CASCArchivesManager::CopySpill(CASCBlobRequest* p_Request)
