@@ -5,6 +5,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QUrl>
+
+#include <algorithm>
 #ifndef QT_NO_SSL
 #include <QSslError>
 #endif
@@ -53,7 +55,7 @@ void RequestAhead::Ask(const TransferRequest& p_Request)
     m_Request = p_Request;
     m_Request.Pipelined = true;
     m_Reply = m_Manager->get(Transfer::BodyRequest(m_Request));
-    m_Reply->setReadBufferSize(Transfer::ReadBufferFor(m_Request, nullptr));
+    m_Reply->setReadBufferSize(std::min(HeldBytes, Transfer::ReadBufferFor(m_Request, nullptr)));
 #ifndef QT_NO_SSL
     connect(m_Reply, &QNetworkReply::sslErrors, this, [this] { m_Tainted = true; });
 #endif

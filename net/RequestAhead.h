@@ -11,8 +11,8 @@ namespace Orvane {
 namespace Launcher {
 
 /// The next file's request, sent while the current file's body still travels: on a kept-alive connection
-/// its answer follows the current one's without a round trip between them. Holds one reply, read into the
-/// bounded buffer its transfer would have (Transfer::ReadBufferFor) and nowhere else until a transfer
+/// its answer follows the current one's without a round trip between them. Holds one reply, read into a
+/// buffer of at most HeldBytes (its transfer raises it to its own bound) and nowhere else until a transfer
 /// of the same request takes it over (Transfer::Start), failed or not: every byte it received reaches the
 /// file then. Nothing is written before the file's turn. Lives on the thread of its network manager.
 class RequestAhead : public QObject
@@ -36,6 +36,9 @@ public:
     void KeptAlive(const QString& p_Url);
 
     bool Holds() const { return m_Reply != nullptr; }
+    /// What the reply held may read before its turn: the round trip it saves is paid by its first bytes, and
+    /// the current transfer may hold its own bound meanwhile.
+    static constexpr qint64 HeldBytes = 4 * 1024 * 1024;
     const QNetworkReply* Held() const { return m_Reply; }
 
 private:
