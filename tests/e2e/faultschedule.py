@@ -397,6 +397,10 @@ class Schedule:
         out.seek(0)
         err.seek(0)
         stderr = err.read()
+        if any(v[0] == run for v in self.violations):
+            # The launcher's own account of a run that broke a promise, kept beside answers.log.
+            with open(os.path.join(self.work, "run-%d.err" % run), "w") as kept:
+                kept.write(stderr)
         out.close()
         err.close()
         self.check_after_run(run, op[0], status, killed, stderr, outside_before, lists_before, stopped)

@@ -267,7 +267,9 @@ class _Handler(BaseHTTPRequestHandler):
         # The GET that follows a refused HEAD asks the size: its body is never read, as a document's is no file.
         with owner.lock:
             size_get = with_body and (owner.run, path) in owner.head_refused
-            owner.head_refused.discard((owner.run, path))
+            # A size GET sent elsewhere stays one: the GET the redirect brings asks the size too.
+            if not (size_get and kind == "redirect"):
+                owner.head_refused.discard((owner.run, path))
             if kind == "head-refused" and not with_body:
                 owner.head_refused.add((owner.run, path))
         response.document = not is_file or size_get
