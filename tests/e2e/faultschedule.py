@@ -6,9 +6,10 @@ SIGKILL at a random moment, some after files of the game were damaged, while fau
 fault for each request. While a run goes the ".part" files are polled; after each run, and at the end,
 the promises are checked:
 
-  part-shrank      no ".part" shrinks; it vanishes only when moved into place, and it goes to 0 or vanishes
-                   otherwise only when a wrong body of its file (one a client cannot tell from the file)
-                   was served whole in that run (or before it, for a part already whole when the run began)
+  part-shrank      no ".part" shrinks; it vanishes only when moved into place, and it is emptied or removed
+                   otherwise only once for each wrong body of its file (one a client cannot tell from the
+                   file) served whole in that run (or before it, for a part already whole when the run
+                   began); emptied, it may have begun again from its first byte by the next look
   part-garbled     a ".part" left by a run holds the file's first bytes
   exit-0-whole     exit 0 means every file of the build is byte-identical
   exit-1-reason    exit 1 comes with a reason on stderr; no other status but a kill, or 143 after a stop
@@ -60,6 +61,7 @@ class Schedule:
         self.settings_dir = os.path.join(self.sandbox, "settings")
         self.settings = os.path.join(self.settings_dir, "launcher.ini")
         self.violations = []
+        self.wrong_used = {}  # (run, file): wrong bodies served whole that explained an emptied part
         self.runs = []
         self.needed = 0
         self.allowance = {"corrupt": 0, "kill": 0, "client-abort": 0}
@@ -136,10 +138,9 @@ class Schedule:
         except OSError:
             return -1
 
-    def check_part_change(self, run, rel, before, now, whole_at_start, wrong_before, wrong_now):
+    def check_part_change(self, run, rel, before, now, whole_at_start, wrong_now):
         """A ".part" went from BEFORE bytes to NOW (None: gone); WHOLE_AT_START: it had its full length when
-        the run began; WRONG_BEFORE, WRONG_NOW: wrong bodies of its file served whole in this run as of the
-        last look and of this one."""
+        the run began; WRONG_NOW: wrong bodies of its file served whole in this run as of this look."""
         entry = self.files.get(rel)
         if entry is None:
             self.violate(run, "outside", "a .part of a file the build does not name: %s.part" % rel)
@@ -151,13 +152,15 @@ class Schedule:
             return  # grown, or an empty one gone: no byte lost
         if now is None and self.final_size(rel) == full:
             return  # moved into place (it may have grown to its full length between two looks)
-        if wrong_now > wrong_before:
-            return  # a wrong body ended whole between the two looks: checked, emptied, perhaps begun again
-        if not now:
-            # Emptied or removed after its check found a wrong body served whole: in this run, or before it
-            # for a part that was already whole when the run began.
-            if wrong_now > 0 or (whole_at_start and self.server.garbled_whole_of(entry["url"])):
-                return
+        # Each wrong body of its file served whole in this run explains one emptying: checked, emptied, and
+        # perhaps begun again from its first byte before the next look.
+        used = self.wrong_used.get((run, rel), 0)
+        if wrong_now > used:
+            self.wrong_used[(run, rel)] = used + 1
+            return
+        # Or, for a part already whole when the run began, one served in an earlier run.
+        if not now and whole_at_start and self.server.garbled_whole_of(entry["url"]):
+            return
         self.violate(run, "part-shrank", "%s.part went from %d to %s bytes (of %d)%s" %
                      (rel, before, "nothing" if now is None else now, full,
                       "" if now else ", no wrong body of it served whole"))
@@ -323,7 +326,7 @@ class Schedule:
         env.update({"HOME": os.path.join(self.sandbox, "home"), "TMPDIR": os.path.join(self.sandbox, "tmp")})
         argv = [os.path.join(self.args.bin, "orvane-launcher"), "--plugin", os.path.join(self.args.bin, "libkestrun.so"),
                 "--settings", self.settings, "--server", "http://127.0.0.1:%d/" % self.server.app_port,
-                "--idle-timeout", "20"] + command
+                "--idle-timeout", "20", "--verbose"] + command  # the diagnostics, for a run that breaks a promise
         out = open(os.path.join(self.work, "run.out"), "w+")
         err = open(os.path.join(self.work, "run.err"), "w+")
         return subprocess.Popen(argv, stdout=out, stderr=err, cwd=os.path.join(self.sandbox, "cwd"), env=env), out, err
@@ -356,7 +359,6 @@ class Schedule:
         whole_at_start = {rel for rel, size in self.parts().items()
                           if rel in self.files and size == len(self.files[rel]["bytes"])}
         killed = stopped = False
-        wrong_seen = {}
         while True:
             now = self.parts()
             # Taken after the look: a wrong body that explains a change seen in it has been counted.
@@ -365,13 +367,12 @@ class Schedule:
                 if rel in seen and (rel not in now or now[rel] != seen[rel]):
                     url = self.files.get(rel, {}).get("url")
                     self.check_part_change(run, rel, seen[rel], now.get(rel), rel in whole_at_start,
-                                           wrong_seen.get(url, 0), wrong.get(url, 0))
+                                           wrong.get(url, 0))
                     if stop_between and not stopped and rel not in now and self.final_size(rel) >= 0:
                         process.send_signal(signal.SIGTERM)
                         self.kill_times[run] = time.monotonic()
                         stopped = True
             seen = now
-            wrong_seen = wrong
             status = process.poll()
             if status is not None:
                 break
@@ -397,13 +398,13 @@ class Schedule:
         out.seek(0)
         err.seek(0)
         stderr = err.read()
+        out.close()
+        err.close()
+        self.check_after_run(run, op[0], status, killed, stderr, outside_before, lists_before, stopped)
         if any(v[0] == run for v in self.violations):
             # The launcher's own account of a run that broke a promise, kept beside answers.log.
             with open(os.path.join(self.work, "run-%d.err" % run), "w") as kept:
                 kept.write(stderr)
-        out.close()
-        err.close()
-        self.check_after_run(run, op[0], status, killed, stderr, outside_before, lists_before, stopped)
         outcome = "killed" if killed else "stopped, exit %d" % status if stopped else "exit %d" % status
         reason = next((l for l in stderr.splitlines() if l.startswith("error: ")), "")
         print("[fault-schedule] run %d: %s%s (dead CDN host %s)%s -> %s%s" %

@@ -350,10 +350,17 @@ class _Handler(BaseHTTPRequestHandler):
             cut = owner.rand(0, min(len(part) - 1, 16))
         pace = CHUNK / SLOW_BYTES_PER_SECOND if kind == "slow" else 0
         limit = len(part) if cut < 0 else cut
+        wrong_whole = cut < 0 and kind in ("corrupt", "gzip") and response.path in owner.garbled
         while response.sent < limit:
             if owner.stopping.is_set():
                 raise ConnectionAbortedError()
-            n = self.connection.send(part[response.sent:min(limit, response.sent + CHUNK)])
+            end = min(limit, response.sent + CHUNK)
+            if wrong_whole and end == len(part):
+                # Counted before its last bytes go out: a client may check, empty and refill its part
+                # before this thread runs again.
+                owner.note_garbled_whole(response.run, response.path)
+                wrong_whole = False
+            n = self.connection.send(part[response.sent:end])
             response.sent += n
             if pace:
                 time.sleep(pace)
@@ -365,9 +372,6 @@ class _Handler(BaseHTTPRequestHandler):
             self.connection.shutdown(socket.SHUT_WR)
             owner._hold(self.connection, 5.0)
             return
-        if cut < 0 and response.path in owner.garbled:
-            if kind in ("corrupt", "gzip"):
-                owner.note_garbled_whole(response.run, response.path)
         if cut >= 0:
             response.cut = True
             self.close_connection = True
