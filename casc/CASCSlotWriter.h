@@ -55,7 +55,7 @@ public:
     void Drain();
 
     /// Slot bytes queued beyond which Submit waits (one job is always let through).
-    static constexpr qint64 HeldBytes = 16 * 1024 * 1024;
+    static constexpr qint64 HeldBytes = 4 * 1024 * 1024;
 
 private:
     struct Running
