@@ -17,10 +17,9 @@ public:
 
     /// p_Verbose: every "kestrun.*" category on, Qt's own at their defaults. p_Print writes one line.
     static void Install(bool p_Verbose, Printer p_Print);
-    /// The rules Install sets.
-    static QString Rules(bool p_Verbose);
 
 private:
+    static QString Rules(bool p_Verbose);
     static void Handle(QtMsgType p_Type, const QMessageLogContext& p_Context, const QString& p_Text);
     static Printer s_Print;
 };
