@@ -1,4 +1,5 @@
 #include "app/Kestrun.h"
+#include "launcher/LauncherLog.h"
 #include "net/Deployment.h"
 
 #include <QDebug>
@@ -106,7 +107,7 @@ void Kestrun::SetAppLocale(QString p_Tag)
     if (p_Tag.isEmpty() || p_Tag.contains('"') || p_Tag.contains('\n') || p_Tag.contains('\r')
         || p_Tag.contains(QChar(0)))
     {
-        qWarning() << "Kestrun::SetAppLocale refusing locale tag" << p_Tag;
+        qCWarning(LauncherLog) << "Kestrun::SetAppLocale refusing locale tag" << p_Tag;
         return;
     }
     SetLocalSetting(SettingKey(".InstallLocale"), p_Tag);

@@ -1,6 +1,7 @@
 #include "casc/BLTEHandler.h"
 
 #include "casc/Bytes.h"
+#include "casc/CascLog.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -95,7 +96,7 @@ bool ReadKey(QDataStream& p_Stream, quint64 p_Size, BlobKey& p_Blob)
 
 qint32 Fail(qint32 p_Code, const char* p_Text)
 {
-    qWarning() << QString::fromLatin1(p_Text);
+    qCWarning(CascLog) << QString::fromLatin1(p_Text);
     return p_Code;
 }
 
@@ -106,7 +107,7 @@ QByteArray BLTEHandler::ExtractEntryMD5(QDataStream& p_Stream, quint64 p_Size, q
     BlobKey l_Blob;
     if (!ReadKey(p_Stream, p_Size, l_Blob))
     {
-        qWarning() << QStringLiteral("BLTEHandler::ExtractEntryMD5() Invalid magic header");
+        qCWarning(CascLog) << QStringLiteral("BLTEHandler::ExtractEntryMD5() Invalid magic header");
         return QByteArray();
     }
     if (p_HeaderSize)
@@ -130,8 +131,8 @@ qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const cha
     if (!l_Blob.Complete || l_Blob.Key != l_Expected)
     {
         // A header cut short never matches, even if its partial hash happened to.
-        qWarning() << QStringLiteral("BLTEHandler::ExtractData() Data corrupted computed hash : ") << Bytes::Hex(l_Blob.Key)
-                   << QStringLiteral(" gived : ") << Bytes::Hex(l_Expected);
+        qCWarning(CascLog) << QStringLiteral("BLTEHandler::ExtractData() Data corrupted computed hash : ")
+                           << Bytes::Hex(l_Blob.Key) << QStringLiteral(" gived : ") << Bytes::Hex(l_Expected);
         return KeyMismatch;
     }
     l_Device->seek(l_Blob.AfterPrefix);
@@ -244,7 +245,8 @@ qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const cha
             // Shown as a signed byte: 0xFF reads "-1".
             const int l_Mode = qint8(l_Buffer.at(0));
             const QString l_Shown = (l_Mode < 0 ? "-" : "") + QString::number(qAbs(l_Mode), 16).toUpper();
-            qWarning() << QStringLiteral("BLTEHandler::ExtractData() 0x") << l_Shown << QStringLiteral(" not implemented");
+            qCWarning(CascLog) << QStringLiteral("BLTEHandler::ExtractData() 0x") << l_Shown
+                               << QStringLiteral(" not implemented");
             return UnsupportedMode;
         }
         }

@@ -8,6 +8,7 @@
 #include "casc/CASCHttpGet.h"
 #include "casc/CASCKey.h"
 #include "casc/CASCVersion.h"
+#include "casc/CascLog.h"
 #include "net/ModuleNetwork.h"
 
 #include <QDataStream>
@@ -54,7 +55,7 @@ void CASCArchivesManager::Init(QString p_DownloadDbPath)
     m_NetworkManager->moveToThread(QThread::currentThread());
 
     const QString l_Key = EncodingKey();
-    qWarning().noquote() << "CASCArchivesManager::Init() encoding file : " + l_Key;
+    qCWarning(CascLog).noquote() << "CASCArchivesManager::Init() encoding file : " + l_Key;
     // The key names a file that a failed decode deletes: nothing but a digest may.
     if (!CASCKey::IsKey(l_Key))
     {
@@ -161,7 +162,7 @@ void CASCArchivesManager::DecodeEncodingFile(const QString& p_Path, const QStrin
             // A failed parse leaves the map as it was.
             if (l_Ok)
                 m_EncodingMap = std::move(*l_Map);
-            qWarning().noquote() << QString::number(m_EncodingMap.Size()) + " md5 hashs";
+            qCWarning(CascLog).noquote() << QString::number(m_EncodingMap.Size()) + " md5 hashs";
         });
         l_Outcome(l_Ok ? 0 : 3, l_Ok ? QString() : QStringLiteral("CASCArchivesManager::Init() Encoding reading error, removing file"));
     });
@@ -196,7 +197,7 @@ bool CASCArchivesManager::ParseEncodingFile(QByteArray* p_Data)
     });
     m_OnCheckProgress(CheckTotal, CheckTotal);
     m_OnBusy();
-    qWarning().noquote() << QString::number(m_EncodingMap.Size()) + " md5 hashs";
+    qCWarning(CascLog).noquote() << QString::number(m_EncodingMap.Size()) + " md5 hashs";
     return l_Ok;
 }
 

@@ -2,6 +2,7 @@
 
 #include "casc/CASCArchiveTransfer.h"
 #include "casc/CASCHttpGet.h"
+#include "casc/CascLog.h"
 #include "net/ModuleNetwork.h"
 
 #include <QDebug>
@@ -141,7 +142,7 @@ void CASCArchivesManager::FailTransfer(int p_Kind, const QString& p_Message)
     l_Transfer._Received = 0;
     if (l_Transfer._Attempts < MaxAttempts && l_Transfer._Retry)
     {
-        qWarning().noquote() << "CASCArchivesManager::FailTransfer() asking again: " + p_Message;
+        qCWarning(CascLog).noquote() << "CASCArchivesManager::FailTransfer() asking again: " + p_Message;
         l_Transfer._Retrying = true;
         const std::function<void()> l_Retry = l_Transfer._Retry;
         l_Retry();

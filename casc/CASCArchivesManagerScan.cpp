@@ -2,6 +2,7 @@
 
 #include "casc/CASCDownloadDatabase.h"
 #include "casc/CASCLocalIndex.h"
+#include "casc/CascLog.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -28,12 +29,12 @@ std::vector<CASCArchiveFileEntry> CASCArchivesManager::ReadIndexFile(const QStri
     int l_Skipped = 0;
     if (!CASCLocalIndex::Read(p_Path, l_Entries, l_Error, &l_Skipped))
     {
-        qWarning().noquote() << "CASCArchivesManager::ReadIndexFile() skipped: " + l_Error;
+        qCWarning(CascLog).noquote() << "CASCArchivesManager::ReadIndexFile() skipped: " + l_Error;
         return l_Result;
     }
     if (l_Skipped > 0)
-        qWarning().noquote() << "CASCArchivesManager::ReadIndexFile() " + QString::number(l_Skipped) +
-                                    " slots beyond 4 GiB skipped in " + p_Path;
+        qCWarning(CascLog).noquote() << "CASCArchivesManager::ReadIndexFile() " + QString::number(l_Skipped) +
+                                            " slots beyond 4 GiB skipped in " + p_Path;
     l_Result.reserve(l_Entries.size());
     for (const CASCLocalIndexEntry& l_Entry : l_Entries)
         if (const CASCIndexRecord* l_Record = FindIndexRecord(l_Entry.Key))
@@ -74,8 +75,8 @@ bool CASCArchivesManager::ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_En
             return false;
         }
         if (l_Skipped > 0)
-            qWarning().noquote() << "CASCArchivesManager::ReadIndexFile() " + QString::number(l_Skipped) +
-                                        " slots beyond 4 GiB skipped in " + l_Path;
+            qCWarning(CascLog).noquote() << "CASCArchivesManager::ReadIndexFile() " + QString::number(l_Skipped) +
+                                                " slots beyond 4 GiB skipped in " + l_Path;
         for (const CASCLocalIndexEntry& l_Entry : l_Entries)
             if (const CASCIndexRecord* l_Record = FindIndexRecord(l_Entry.Key))
                 p_Entries.push_back({l_Record, l_Entry.Archive, l_Entry.Offset, l_Entry.Size});
@@ -85,7 +86,7 @@ bool CASCArchivesManager::ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_En
 
 bool CASCArchivesManager::ScanInstall()
 {
-    qWarning().noquote() << "CASCArchivesManager::ScanInstall() start";
+    qCWarning(CascLog).noquote() << "CASCArchivesManager::ScanInstall() start";
     m_Scanning = true;
     m_ScanCancelled = false;
     struct Scanning
@@ -102,7 +103,7 @@ bool CASCArchivesManager::ScanInstall()
     {
         m_ScanCancelled = l_IndexCut;
         if (m_ScanCancelled)
-            qWarning().noquote() << "CASCArchivesManager::ScanInstall() cancelled";
+            qCWarning(CascLog).noquote() << "CASCArchivesManager::ScanInstall() cancelled";
         return false;
     }
     for (const CASCArchiveFileEntry& l_Entry : l_Entries)
@@ -130,7 +131,7 @@ bool CASCArchivesManager::ScanInstall()
     const auto l_Report = [&] {
         const quint32 l_Now = l_Done.load();
         m_OnCheckProgress(l_Now, l_Total);
-        qWarning().noquote() << QString::number(l_Now) + "/" + QString::number(l_Total);
+        qCWarning(CascLog).noquote() << QString::number(l_Now) + "/" + QString::number(l_Total);
     };
     QElapsedTimer l_Tick;
     l_Tick.start();
@@ -150,7 +151,7 @@ bool CASCArchivesManager::ScanInstall()
     if (l_Cut || m_ScanCancel)
     {
         // Part of the slots were not checked: the list and the database stay as they were.
-        qWarning().noquote() << "CASCArchivesManager::ScanInstall() cancelled";
+        qCWarning(CascLog).noquote() << "CASCArchivesManager::ScanInstall() cancelled";
         m_ScanCancelled = true;
         return false;
     }
@@ -177,7 +178,7 @@ CASCArchivesManager::ScanResult CASCArchivesManager::ScanArchive(quint8 p_Archiv
     QFile l_Archive(l_Path);
     if (!l_Archive.open(QIODevice::ReadOnly))
     {
-        qWarning().noquote() << "CASCArchivesManager::ScanInstall() Failed to open archive : " + l_Path;
+        qCWarning(CascLog).noquote() << "CASCArchivesManager::ScanInstall() Failed to open archive : " + l_Path;
         *p_Done += quint32(p_Entries.size());
         l_Result._Entries = p_Entries;
         l_Result._Verdicts.assign(p_Entries.size(), CASCSlotCheck::Verdict::MissingArchive);

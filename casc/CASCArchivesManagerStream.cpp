@@ -4,6 +4,7 @@
 #include "casc/CASCDownloadDatabase.h"
 #include "casc/CASCErrors.h"
 #include "casc/CASCHttpGet.h"
+#include "casc/CascLog.h"
 #include "platform/FileWriter.h"
 #include "platform/Platform.h"
 #include "platform/PlatformPath.h"
@@ -128,7 +129,7 @@ void CASCArchivesManager::TransferFailed(int p_Kind, const QString& p_Message)
 
 void CASCArchivesManager::SlotFailed(size_t p_Entry, int p_Kind, const QString& p_Message)
 {
-    qWarning().noquote() << "CASCArchivesManager::SlotFailed() " + p_Message;
+    qCWarning(CascLog).noquote() << "CASCArchivesManager::SlotFailed() " + p_Message;
     if (m_Failure.isEmpty())
     {
         m_FailureKind = p_Kind;
@@ -324,7 +325,7 @@ void CASCArchivesManager::BlobRequestEnded(CASCBlobRequest* p_Request)
     const int l_Attempts = l_Request->_Attempts + 1;
     if (l_Attempts < MaxAttempts && l_Kind != 1)
     {
-        qWarning().noquote() << "CASCArchivesManager::FailTransfer() asking again: " + l_Problem;
+        qCWarning(CascLog).noquote() << "CASCArchivesManager::FailTransfer() asking again: " + l_Problem;
         PlanRequests(l_Left, l_Attempts, true);
     }
     else

@@ -10,6 +10,7 @@
 #include "net/Transfer.h"
 #include "net/TransferSink.h"
 #include "casc/CASCVersion.h"
+#include "casc/CascLog.h"
 
 #include <QDebug>
 #include <QDir>
@@ -98,7 +99,7 @@ void CASCBaseVerifier::Check(const CASCCdnEntry& p_Cdn, const QString& p_Key, co
                           (l_Config ? QString() : QStringLiteral(".index"));
     if (QFile::exists(l_Path))
         return;
-    qWarning().noquote().nospace() << "CASCBaseVerifier::Scan(): Missing file " << l_Path;
+    qCWarning(CascLog).noquote().nospace() << "CASCBaseVerifier::Scan(): Missing file " << l_Path;
     m_Missing.append(qMakePair(l_Path, l_Url));
 }
 
@@ -152,8 +153,8 @@ void CASCBaseVerifier::GetNextFileSize()
         });
         return;
     }
-    qWarning().noquote().nospace() << "CASCBaseVerifier::GetNextFileSize() Total bytes " << m_TotalBytes << " in mo "
-                                   << (m_TotalBytes >> 20);
+    qCWarning(CascLog).noquote().nospace()
+        << "CASCBaseVerifier::GetNextFileSize() Total bytes " << m_TotalBytes << " in mo " << (m_TotalBytes >> 20);
     m_FileNumber = 1;
     m_DoneBytes = 0;
     m_Rate.Start(0);

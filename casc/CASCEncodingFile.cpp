@@ -1,10 +1,10 @@
 #include "casc/CASCEncodingFile.h"
 
 #include "casc/Bytes.h"
+#include "casc/CascLog.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 #include <QtEndian>
 
 #include <cstring>
@@ -35,9 +35,9 @@ const uchar* At(const QByteArray& p_Data, qint64 p_Offset)
 void LogHeader(const Header& p_Header)
 {
     const auto l_Line = [](const char* p_Label, qint64 p_Value) {
-        qWarning().noquote() << QString::fromLatin1(p_Label) + QString::number(p_Value);
+        qCWarning(CascLog).noquote() << QString::fromLatin1(p_Label) + QString::number(p_Value);
     };
-    qWarning().noquote() << "CASCArchivesManager::ParseEncodingFile() Encoding file header :";
+    qCWarning(CascLog).noquote() << "CASCArchivesManager::ParseEncodingFile() Encoding file header :";
     l_Line("\tl_B1              : ", p_Header.B1);
     l_Line("\tl_ChecksumSizeA   : ", p_Header.ChecksumSizeA);
     l_Line("\tl_ChecksumSizeB   : ", p_Header.ChecksumSizeB);
@@ -68,7 +68,7 @@ bool CASCEncodingFile::Parse(const QByteArray& p_Data, CASCEncodingMap& p_Map, c
     l_Header.B4 = qint8(*At(p_Data, 17));
     l_Header.StringBlockSize = qFromBigEndian<quint32>(At(p_Data, 18));
     // Formatting a line costs a handful of allocations: none when warnings go nowhere.
-    const bool l_Log = QLoggingCategory::defaultCategory()->isWarningEnabled();
+    const bool l_Log = CascLog().isWarningEnabled();
     if (l_Log)
         LogHeader(l_Header);
 
@@ -126,9 +126,9 @@ bool CASCEncodingFile::Parse(const QByteArray& p_Data, CASCEncodingMap& p_Map, c
                 std::memcpy(l_Record.ContentKey, l_Content, size_t(l_KeyA));
                 l_Batch.push_back(l_Record);
                 for (qint64 l_Other = 1; l_Log && l_Other < l_Keys; ++l_Other)
-                    qWarning().noquote() << "Multiple encoding keys for MD5 " +
-                                                Bytes::Hex(QByteArray(l_Content, int(l_KeyA))) + ": " +
-                                                Bytes::Hex(QByteArray(l_First + l_Other * l_KeyA, int(l_KeyA)));
+                    qCWarning(CascLog).noquote() << "Multiple encoding keys for MD5 " +
+                                                        Bytes::Hex(QByteArray(l_Content, int(l_KeyA))) + ": " +
+                                                        Bytes::Hex(QByteArray(l_First + l_Other * l_KeyA, int(l_KeyA)));
             }
             l_Pos += l_Length;
             l_Tick();

@@ -1,4 +1,5 @@
 #include "casc/CASCHttpGet.h"
+#include "casc/CascLog.h"
 
 #include "net/Deployment.h"
 #include "net/Transfer.h"
@@ -97,8 +98,8 @@ void CASCHttpGet::Start(QNetworkAccessManager* p_Manager, const QString& p_Url, 
         const TransferResult& l_Result = l_Transfer->Result();
         const int l_Code = FailureCode(l_Result);
         if (l_Result.Ending.OverCap)
-            qWarning().noquote() << "CASCHttpGet larger than" << Launcher::Deployment::MaxDocumentBytes()
-                                 << "bytes, aborting" << Launcher::UrlText::Safe(p_Url);
+            qCWarning(CascLog).noquote() << "CASCHttpGet larger than" << Launcher::Deployment::MaxDocumentBytes()
+                                         << "bytes, aborting" << Launcher::UrlText::Safe(p_Url);
         if (l_Code == QNetworkReply::RemoteHostClosedError || l_Code == QNetworkReply::UnknownContentError ||
             l_Code == QNetworkReply::TimeoutError)
         {

@@ -3,11 +3,11 @@
 #include "casc/CASCApplication.h"
 #include "casc/CASCIndexFile.h"
 #include "casc/CASCVersion.h"
+#include "casc/CascLog.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QtEndian>
 
 #include <algorithm>
@@ -101,7 +101,7 @@ void CASCIndexManager::Load()
     if (!LoadArchives(l_Config._Archives, l_Config._PatchArchives) && !m_Rejected.isEmpty())
     {
         // Kept, it would fail every later load: the next run fetches it again.
-        qWarning().noquote() << "CASCIndexManager::Load() removing " + m_Rejected;
+        qCWarning(CascLog).noquote() << "CASCIndexManager::Load() removing " + m_Rejected;
         QFile::remove(m_Rejected);
     }
 }
@@ -143,7 +143,7 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
         if (m_Cancel)
         {
             // Nothing of a cut load is kept: the next one reads every file again.
-            qWarning().noquote() << "CASCIndexManager::Load() cancelled";
+            qCWarning(CascLog).noquote() << "CASCIndexManager::Load() cancelled";
             DropFrom(l_FirstName);
             Sort();
             m_Cancelled = true;
@@ -175,8 +175,7 @@ bool CASCIndexManager::LoadArchives(const QStringList& p_Archives, const QString
         m_Owner->RaiseError(l_Failure.m_Type, l_Failure.m_Message);
         return false;
     }
-    if (QLoggingCategory::defaultCategory()->isWarningEnabled())
-        qWarning().noquote().nospace() << "CASCIndexManager::Load() " << GetEntryCount() << " entries loaded ";
+    qCWarning(CascLog).noquote().nospace() << "CASCIndexManager::Load() " << GetEntryCount() << " entries loaded ";
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "casc/BLTEHandler.h"
 #include "casc/Bytes.h"
+#include "casc/CascLog.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -48,8 +49,8 @@ CASCSlotCheck::Verdict CASCSlotCheck::Check(QFile& p_Archive, qint64 p_ArchiveSi
         return Verdict::BeyondEnd;
     const CASCEncodingRecord* l_Record = p_Map.Find(p_IndexKey);
     if (!l_Record)
-        qWarning().noquote() << "CASCArchivesManager::ScanInstall() Missing MD5 for " +
-                                    Bytes::Hex(QByteArray(p_IndexKey, 9));
+        qCWarning(CascLog).noquote() << "CASCArchivesManager::ScanInstall() Missing MD5 for " +
+                                            Bytes::Hex(QByteArray(p_IndexKey, 9));
 
     const bool l_InMemory = p_BlobSize <= InMemoryBlob;
     // One read for header and blob when the blob is small enough: the checks then work in memory.

@@ -1,6 +1,7 @@
 #include "host/HostCallbacks.h"
 #include "host/Console.h"
 #include "host/DownloadTurn.h"
+#include "host/HostLog.h"
 #include "platform/PlatformPath.h"
 
 #include <QDir>
@@ -275,7 +276,7 @@ void HostCallbacks::LockDownload()
 {
     std::lock_guard<std::mutex> l_Lock(S().TurnMutex);
     if (S().Turn && !S().Turn->Take())
-        qWarning() << "HostCallbacks::LockDownload the download turn is held by another launcher process";
+        qCWarning(HostLog) << "HostCallbacks::LockDownload the download turn is held by another launcher process";
 }
 
 void HostCallbacks::UnlockDownload()

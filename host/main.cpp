@@ -9,6 +9,7 @@
 #include "host/NetworkProxy.h"
 #include "host/Reports.h"
 #include "cli/CommandLine.h"
+#include "cli/LogFilter.h"
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
@@ -16,15 +17,6 @@
 using namespace Orvane::Host;
 
 namespace {
-
-bool s_Verbose = false;
-
-void OnQtMessage(QtMsgType p_Type, const QMessageLogContext&, const QString& p_Text)
-{
-    // The module's diagnostics are for developers; critical ones always show.
-    if (s_Verbose || p_Type == QtCriticalMsg || p_Type == QtFatalMsg)
-        Console::Err(p_Text);
-}
 
 /// Commands that never call Init end here: the object is let go the same way.
 int EndWithoutInit(Orvane::Launcher::Application* p_App, int p_ExitCode)
@@ -77,8 +69,8 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    s_Verbose = l_Options.Verbose;
-    qInstallMessageHandler(OnQtMessage);
+    // The module's diagnostics are for developers: shown with --verbose, critical ones always.
+    Orvane::Tools::LogFilter::Install(l_Options.Verbose, &Console::Err);
     Interrupts::Install();
     if (!l_Options.ServerUrl.isEmpty())
         qputenv("KESTRUN_SERVER_URL", l_Options.ServerUrl.toUtf8());

@@ -1,4 +1,5 @@
 #include "launcher/Application.h"
+#include "launcher/LauncherLog.h"
 #include "net/ApplicationAsyncHttpDownloader.h"
 #include "net/Deployment.h"
 #include "net/DownloadThread.h"
@@ -275,8 +276,8 @@ qint64 Application::StoredRateLimit()
     if (l_Rate >= 0)
         return l_Rate;
     // Unreadable: unlimited, and said so, rather than a silent 0.
-    qWarning() << "Application::HTTP_DownloadFile download rate limit" << l_Text
-               << "is not bytes per second (K, M, G suffixes): no limit";
+    qCWarning(LauncherLog) << "Application::HTTP_DownloadFile download rate limit" << l_Text
+                           << "is not bytes per second (K, M, G suffixes): no limit";
     return 0;
 }
 
@@ -328,8 +329,8 @@ void Application::HTTP_GetContent_DownloadFinished()
     QNetworkReply::NetworkError l_Told = QNetworkReply::NoError;
     if (l_Ending.OverCap)
     {
-        qWarning() << "Application::HTTP_GetContent larger than" << Deployment::MaxDocumentBytes()
-                   << "bytes, aborting" << l_Safe;
+        qCWarning(LauncherLog) << "Application::HTTP_GetContent larger than" << Deployment::MaxDocumentBytes()
+                               << "bytes, aborting" << l_Safe;
         l_Told = QNetworkReply::RemoteHostClosedError;
     }
     else if (l_Ending.Error == QNetworkReply::UnknownContentError)
@@ -339,24 +340,24 @@ void Application::HTTP_GetContent_DownloadFinished()
               !l_Ending.StopAsked && l_Ending.Error == QNetworkReply::NoError))
     {
         // The caller hears of a body cut short as of any closed connection.
-        qWarning() << "Application::HTTP_GetContent body cut short at" << l_Request->Data.size() << "bytes for"
-                   << l_Safe;
+        qCWarning(LauncherLog) << "Application::HTTP_GetContent body cut short at" << l_Request->Data.size()
+                               << "bytes for" << l_Safe;
         l_Told = QNetworkReply::RemoteHostClosedError;
     }
     else if (l_Ending.Stalled)
-        qWarning() << "Application::HTTP_GetContent no data, aborting" << l_Safe;
+        qCWarning(LauncherLog) << "Application::HTTP_GetContent no data, aborting" << l_Safe;
     if (!TransferClassifier::IsBody(l_Ending.Status) || l_Ending.Encoded)
     {
         // An error page is not the document: the caller gets nothing, as from a dead server.
-        qWarning() << "Application::HTTP_GetContent status" << l_Ending.Status << "for" << l_Safe
-                   << l_Result.Reason;
+        qCWarning(LauncherLog) << "Application::HTTP_GetContent status" << l_Ending.Status << "for" << l_Safe
+                               << l_Result.Reason;
         l_Request->Data.clear();
     }
     else if (!Transfer::WholeDocument(l_Result))
     {
         // Half a document parses as a wrong one (half a host name in the CDN list): nothing is.
-        qWarning() << "Application::HTTP_GetContent incomplete, dropping" << l_Request->Data.size() << "bytes of"
-                   << l_Safe;
+        qCWarning(LauncherLog) << "Application::HTTP_GetContent incomplete, dropping" << l_Request->Data.size()
+                               << "bytes of" << l_Safe;
         l_Request->Data.clear();
     }
     if (l_Request->Data.isEmpty() && !l_Result.Reason.isEmpty())
@@ -417,15 +418,15 @@ void Application::HTTP_GetContentSize_MedaDataChanged()
     quint64 l_Size = quint64(std::max<qint64>(0, l_Result.ContentLength));
     if (l_Status == 0)
     {
-        qWarning() << "Application::HTTP_GetContentSize no answer for" << UrlText::Safe(l_Request->Url)
-                   << l_Result.Reason;
+        qCWarning(LauncherLog) << "Application::HTTP_GetContentSize no answer for" << UrlText::Safe(l_Request->Url)
+                               << l_Result.Reason;
         l_Size = 0;
     }
     else if (!TransferClassifier::IsBody(l_Status))
     {
         // The length of an error page says nothing about the file.
-        qWarning() << "Application::HTTP_GetContentSize status" << l_Status << "for" << UrlText::Safe(l_Request->Url)
-                   << ", size unknown";
+        qCWarning(LauncherLog) << "Application::HTTP_GetContentSize status" << l_Status << "for"
+                               << UrlText::Safe(l_Request->Url) << ", size unknown";
         l_Size = 0;
     }
     if (l_Request->OnSize)

@@ -1,4 +1,5 @@
 #include "launcher/DownloadListFile.h"
+#include "launcher/LauncherLog.h"
 
 #include <QDebug>
 #include <QDir>
@@ -46,7 +47,7 @@ bool DownloadListFile::Write(const QStringList& p_Lines) const
     QSaveFile l_File(m_Path);
     if (!l_File.open(QIODevice::WriteOnly) || l_File.write(l_Bytes) != l_Bytes.size() || !l_File.commit())
     {
-        qWarning() << "DownloadListFile::Write failed" << m_Path << l_File.errorString();
+        qCWarning(LauncherLog) << "DownloadListFile::Write failed" << m_Path << l_File.errorString();
         return false;
     }
     return true;

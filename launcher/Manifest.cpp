@@ -1,4 +1,5 @@
 #include "launcher/Manifest.h"
+#include "launcher/LauncherLog.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -49,7 +50,7 @@ void ReadFiles(const QJsonArray& p_Array, const Manifest& p_Manifest, std::vecto
         }
         if (!IsSafeRelativePath(l_File.Path))
         {
-            qWarning() << "ParseManifest dropping unsafe path" << l_File.Path;
+            qCWarning(LauncherLog) << "ParseManifest dropping unsafe path" << l_File.Path;
             continue;
         }
         p_Out.push_back(l_File);

@@ -6,6 +6,7 @@
 #include "casc/CASCIndexManager.h"
 #include "casc/CASCVersion.h"
 #include "net/Deployment.h"
+#include "launcher/LauncherLog.h"
 #include "launcher/StandartApplication.h"
 #include "platform/ThreadOwner.h"
 
@@ -263,8 +264,8 @@ void StandartApplication::EndContentStore(bool p_Whole)
 void StandartApplication::VerifyBaseFiles(quint64 p_Run)
 {
     CASC::CASCVersion* l_Version = m_CASCApplication->GetVersion();
-    qWarning() << "Build name" << l_Version->GetBuildConfig()._BuildName;
-    qWarning() << "Archive group" << l_Version->GetCDNConfig()._ArchiveGroup;
+    qCWarning(LauncherLog) << "Build name" << l_Version->GetBuildConfig()._BuildName;
+    qCWarning(LauncherLog) << "Archive group" << l_Version->GetCDNConfig()._ArchiveGroup;
 
     ShowContentStorePhase(2, QStringLiteral("Verifying basic informations..."), 2);
     m_CASCStep = 1;

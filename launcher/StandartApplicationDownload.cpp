@@ -4,6 +4,7 @@
 #include "launcher/InstallFolder.h"
 #include "platform/Platform.h"
 #include "platform/PlatformPath.h"
+#include "launcher/LauncherLog.h"
 #include "launcher/StandartApplication.h"
 #include "net/Deployment.h"
 #include "platform/ThreadOwner.h"
@@ -96,7 +97,7 @@ bool StandartApplication::CheckFreeSpace()
         m_WaitingForSpace = false;
         return true;
     }
-    qWarning() << "StandartApplication::CheckFreeSpace short of space" << l_Needed << l_Free;
+    qCWarning(LauncherLog) << "StandartApplication::CheckFreeSpace short of space" << l_Needed << l_Free;
     WaitForSpace("Not enough free disk space to download " + m_Name + " into " + m_InstallationPath, l_Needed,
                  l_Free);
     return false;
@@ -270,7 +271,7 @@ void StandartApplication::RestartCurrent(const ManifestFile& p_Entry, qint64 p_D
                                          bool p_Count)
 {
     KESTRUN_OWNED_BY(thread());
-    qWarning().noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
+    qCWarning(LauncherLog).noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
     const ManifestFile l_Copy = p_Entry;
     m_DownloadList.push_back(l_Copy);
     UpdateListFile(l_Copy.Path);
@@ -299,7 +300,7 @@ void StandartApplication::GiveUpCurrent(const ManifestFile& p_Entry, const char*
 {
     KESTRUN_OWNED_BY(thread());
     if (p_Line)
-        qWarning().noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
+        qCWarning(LauncherLog).noquote() << QString::fromLatin1(p_Line) + p_Entry.Location;
     // Kept in its list file, so that the next run fetches it again.
     UpdateListFile(p_Entry.Path);
     m_Restarts.remove(p_Entry.Path);
@@ -604,8 +605,8 @@ void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRe
     }
     if (!InsideInstallFolder(l_Entry.Path))
     {
-        qWarning() << "StandartApplication::App_OnHTTPDownloadProgressComplete outside the install folder"
-                   << l_Entry.Path;
+        qCWarning(LauncherLog) << "StandartApplication::App_OnHTTPDownloadProgressComplete outside the install folder"
+                               << l_Entry.Path;
         return NextFile(l_Done.LastSample);
     }
     FinishFile(l_Entry, l_Done);

@@ -1,4 +1,5 @@
 // Game launch, client configuration and running-game detection.
+#include "launcher/LauncherLog.h"
 #include "launcher/StandartApplication.h"
 #include "platform/Platform.h"
 
@@ -41,12 +42,13 @@ bool StandartApplication::Start(QString p_Login, QString p_Password)
         if (!(l_Entry.Flags & l_Flag))
             continue;
         QString l_Path = m_InstallationPath + l_Entry.Path;
-        qWarning().noquote().nospace() << "Start " << l_Path;
+        qCWarning(LauncherLog).noquote().nospace() << "Start " << l_Path;
         // The outcome is examined: a start that failed is told with its reason, never taken for a start.
         const QString l_Refused = StartClient(l_Path, QStringList() << QStringLiteral("-noautolaunch64bit"));
         if (!l_Refused.isEmpty())
         {
-            qWarning().noquote() << "StandartApplication::Start the system refused to start" << l_Path << l_Refused;
+            qCWarning(LauncherLog).noquote()
+                << "StandartApplication::Start the system refused to start" << l_Path << l_Refused;
             ShowMessageBox(m_Name + " could not be started: " + l_Path + ": " + l_Refused, false);
             return false;
         }
@@ -84,8 +86,8 @@ void StandartApplication::PatchWoWTextFile(QString p_FilePath, QString p_Key, QS
         // A file that cannot be read is left as it is: rewriting it would lose the user's settings.
         if (!l_File.open(QIODevice::ReadOnly))
         {
-            qWarning().noquote() << "StandartApplication::PatchWoWTextFile cannot read" << p_FilePath << ":"
-                                 << l_File.errorString();
+            qCWarning(LauncherLog).noquote()
+                << "StandartApplication::PatchWoWTextFile cannot read" << p_FilePath << ":" << l_File.errorString();
             return;
         }
         QStringList l_Kept;
@@ -103,12 +105,12 @@ void StandartApplication::PatchWoWTextFile(QString p_FilePath, QString p_Key, QS
         l_File.close();
         if (!l_ReadOk)
         {
-            qWarning().noquote() << "StandartApplication::PatchWoWTextFile read error on" << p_FilePath;
+            qCWarning(LauncherLog).noquote() << "StandartApplication::PatchWoWTextFile read error on" << p_FilePath;
             return;
         }
         if (!QFileInfo(p_FilePath).isWritable())
         {
-            qWarning().noquote() << "StandartApplication::PatchWoWTextFile read-only file" << p_FilePath;
+            qCWarning(LauncherLog).noquote() << "StandartApplication::PatchWoWTextFile read-only file" << p_FilePath;
             return;
         }
 
@@ -122,8 +124,8 @@ void StandartApplication::PatchWoWTextFile(QString p_FilePath, QString p_Key, QS
         QSaveFile l_Out(p_FilePath);
         if (!l_Out.open(QIODevice::WriteOnly) || l_Out.write(l_Text) != l_Text.size() || !l_Out.flush() ||
             !l_Out.commit())
-            qWarning().noquote() << "StandartApplication::PatchWoWTextFile cannot write" << p_FilePath << ":"
-                                 << l_Out.errorString();
+            qCWarning(LauncherLog).noquote()
+                << "StandartApplication::PatchWoWTextFile cannot write" << p_FilePath << ":" << l_Out.errorString();
         return;
     }
 
@@ -134,8 +136,8 @@ void StandartApplication::PatchWoWTextFile(QString p_FilePath, QString p_Key, QS
     QByteArray l_Text = p_Line.toUtf8();
     if (!l_Out.open(QIODevice::WriteOnly) || l_Out.write(l_Text) != l_Text.size() || !l_Out.flush() ||
         !l_Out.commit())
-        qWarning().noquote() << "StandartApplication::PatchWoWTextFile cannot create" << p_FilePath << ":"
-                             << l_Out.errorString();
+        qCWarning(LauncherLog).noquote() << "StandartApplication::PatchWoWTextFile cannot create" << p_FilePath << ":"
+                                         << l_Out.errorString();
 }
 
 bool StandartApplication::IsGameRunning()
@@ -144,8 +146,8 @@ bool StandartApplication::IsGameRunning()
     QStringList l_Names{QStringLiteral("wow.exe"), QStringLiteral("wow-64.exe"),
                         QStringLiteral("macos/world of warcraft")};
     bool l_Result = FindGameProcess(m_InstallationPath, l_Names, &l_Candidate);
-    qWarning().noquote().nospace() << m_Name << " IsGameRunning : " << l_Result;
-    qWarning().noquote().nospace() << "Candidate is : " << l_Candidate;
+    qCWarning(LauncherLog).noquote().nospace() << m_Name << " IsGameRunning : " << l_Result;
+    qCWarning(LauncherLog).noquote().nospace() << "Candidate is : " << l_Candidate;
     return l_Result;
 }
 

@@ -2,6 +2,7 @@
 #include "launcher/DownloadListFile.h"
 #include "platform/FileHasher.h"
 #include "launcher/InstallFolder.h"
+#include "launcher/LauncherLog.h"
 #include "launcher/StandartApplication.h"
 #include "net/UrlText.h"
 #include "platform/ThreadOwner.h"
@@ -414,10 +415,12 @@ void StandartApplication::RequestNextSize(bool p_WaitForTurn, quint64 p_Pass)
         return;
     const ManifestFile l_Entry = m_DownloadList[m_NextSizeRequest++];
     SelectBaseUrl(l_Entry, false);
-    qWarning().noquote().nospace() << m_Name << " Fetch file " << l_Entry.Location << " " << UrlText::Safe(m_BaseUrl);
+    qCWarning(LauncherLog).noquote().nospace()
+        << m_Name << " Fetch file " << l_Entry.Location << " " << UrlText::Safe(m_BaseUrl);
     HTTP_GetContentSize(m_BaseUrl + m_FolderName + "/" + l_Entry.Location,
                         [this, l_Entry, p_WaitForTurn, p_Pass](QString, quint64 p_Size) {
-                            qWarning().noquote().nospace() << m_Name << " Fetched file " << l_Entry.Location;
+                            qCWarning(LauncherLog).noquote().nospace()
+                                << m_Name << " Fetched file " << l_Entry.Location;
                             if (!PassCurrent(p_Pass))
                                 return;
                             m_KnownSizes[l_Entry.Path] = qint64(p_Size);

@@ -2,6 +2,7 @@
 #include "net/Deployment.h"
 #include "net/UrlText.h"
 #include "platform/QtCompat.h"
+#include "launcher/LauncherLog.h"
 #include "launcher/StandartApplication.h"
 #include "platform/ThreadOwner.h"
 
@@ -75,7 +76,7 @@ void StandartApplication::OnCdnListReceived(QByteArray* p_Data)
                                                                   Compat::SkipEmptyParts))
         m_CdnList.append(l_Host);
     m_BaseUrl = RandomCdnBaseUrl();
-    qWarning().noquote().nospace() << "Selected CDN " << m_Name << " " << UrlText::Safe(m_BaseUrl);
+    qCWarning(LauncherLog).noquote().nospace() << "Selected CDN " << m_Name << " " << UrlText::Safe(m_BaseUrl);
 
     m_FullScan = false;
     if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
@@ -112,7 +113,7 @@ void StandartApplication::MarkCdnFailed(const QString& p_Url, const QString& p_R
     {
         if (!p_Url.startsWith("http://" + l_Host + "/") || m_FailedCdnHosts.contains(l_Host))
             continue;
-        qWarning() << "StandartApplication::MarkCdnFailed avoiding CDN host" << l_Host;
+        qCWarning(LauncherLog) << "StandartApplication::MarkCdnFailed avoiding CDN host" << l_Host;
         m_FailedCdnHosts.append(l_Host);
         // The user hears which host failed, and that the others serve its files.
         const QStringList l_Others = UsableCdnHosts();
@@ -150,7 +151,7 @@ void StandartApplication::SelectBaseUrl(const ManifestFile& p_File, bool p_Log)
         l_Usable = l_Usable || l_Drawn == "http://" + l_Host + "/";
     m_BaseUrl = l_Usable ? l_Drawn : RandomCdnBaseUrl();
     if (p_Log)
-        qWarning().noquote().nospace() << "Selected CDN " << m_Name << " " << UrlText::Safe(m_BaseUrl);
+        qCWarning(LauncherLog).noquote().nospace() << "Selected CDN " << m_Name << " " << UrlText::Safe(m_BaseUrl);
 }
 
 } // namespace Launcher

@@ -2,6 +2,7 @@
 #include "net/Deployment.h"
 #include "net/DownloadThread.h"
 #include "net/ModuleNetwork.h"
+#include "net/NetLog.h"
 #include "net/RequestAhead.h"
 #include "net/Transfer.h"
 #include "net/TransferSink.h"
@@ -47,12 +48,13 @@ int ApplicationAsyncHttpDownloader::LiveCount()
 
 HTTP_DownloadFileRequest* ApplicationAsyncHttpDownloader::Start(QString p_Url, QString p_Path, bool p_Resume)
 {
-    qWarning() << "ApplicationAsyncHttpDownloader::Start << " << UrlText::Safe(p_Url) << " << " << p_Path << " << " << p_Resume;
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::Start << " << UrlText::Safe(p_Url) << " << " << p_Path
+                      << " << " << p_Resume;
 
     QDir().mkpath(QFileInfo(p_Path).absoluteDir().absolutePath());
     if (QFile::exists(p_Path) && !p_Resume)
     {
-        qWarning() << "ApplicationAsyncHttpDownloader::Start removing file << " << p_Path;
+        qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::Start removing file << " << p_Path;
         QFile::remove(p_Path);
     }
 
@@ -70,18 +72,18 @@ HTTP_DownloadFileRequest* ApplicationAsyncHttpDownloader::Start(QString p_Url, Q
     // A short transfer can end, hand the record back and be cleaned up before start() returns:
     // nothing of this object is touched after it.
     HTTP_DownloadFileRequest* l_Request = m_Request;
-    qWarning() << "ApplicationAsyncHttpDownloader::Start starting thread";
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::Start starting thread";
     if (m_Host)
         QMetaObject::invokeMethod(this, [this] { RunOnHost(); }, Qt::QueuedConnection);
     else
         start(QThread::InheritPriority);
-    qWarning() << "ApplicationAsyncHttpDownloader::Start end";
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::Start end";
     return l_Request;
 }
 
 void ApplicationAsyncHttpDownloader::run()
 {
-    qWarning() << "ApplicationAsyncHttpDownloader::run";
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::run";
     moveToThread(this);
     m_NetworkManager = ModuleNetwork::NewManager(this);
     m_NetworkManager->moveToThread(this);
@@ -90,7 +92,7 @@ void ApplicationAsyncHttpDownloader::run()
         QEventLoop l_Loop;
         connect(this, SIGNAL(CloseThread()), &l_Loop, SLOT(quit()), Qt::DirectConnection);
         l_Loop.exec();
-        qWarning() << "ApplicationAsyncHttpDownloader::run end";
+        qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::run end";
     }
     Finish();
 }
@@ -98,7 +100,7 @@ void ApplicationAsyncHttpDownloader::run()
 void ApplicationAsyncHttpDownloader::RunOnHost()
 {
     KESTRUN_OWNED_BY(TransferThread());
-    qWarning() << "ApplicationAsyncHttpDownloader::run";
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::run";
     m_NetworkManager = m_Host->Manager();
     m_Limiter = &m_Host->Limiter();
     m_Limiter->SetRate(m_RateLimit);
@@ -127,7 +129,7 @@ bool ApplicationAsyncHttpDownloader::Begin()
         m_BestFileSize = m_Request->FileSize;
         return true;
     }
-    qWarning() << "ApplicationAsyncHttpDownloader::run StartDownload() failed";
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::run StartDownload() failed";
     PostCleanUp();
     // Told as a completion (with no file), so that the caller's verification restarts it.
     emit AsyncOnHTTPDownloadProgressComplete(m_Request);
@@ -143,7 +145,7 @@ void ApplicationAsyncHttpDownloader::Finish()
         return;
     m_Finished = true;
     if (m_Host && m_Begun)
-        qWarning() << "ApplicationAsyncHttpDownloader::run end";
+        qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::run end";
 
     // Everything the transfer owns goes on its thread; a shared manager stays with its thread.
     delete m_Transfer;
@@ -208,7 +210,7 @@ void ApplicationAsyncHttpDownloader::PostCleanUp()
 bool ApplicationAsyncHttpDownloader::StartDownload()
 {
     KESTRUN_OWNED_BY(TransferThread());
-    qWarning() << "ApplicationAsyncHttpDownloader::StartDownload";
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::StartDownload";
     const QString& l_Path = m_Request->FilePath;
     // A file not begun yet is created while its request travels (the transfer opens it, and a failure there
     // ends as this one would); a kept part is opened first, its size being the range to ask.
@@ -225,8 +227,8 @@ bool ApplicationAsyncHttpDownloader::StartDownload()
     if (m_Request->Resume && l_Size > 0)
     {
         m_Request->FileSize = l_Size;
-        qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Resuming download at byte " << l_Size
-                   << " for file \"" << l_Path << "\"";
+        qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::StartDownload Resuming download at byte " << l_Size
+                          << " for file \"" << l_Path << "\"";
         m_Request->ReceivedBytes = l_Size;
         m_Request->SpeedSampleBytes = l_Size;
     }
@@ -258,7 +260,7 @@ bool ApplicationAsyncHttpDownloader::StartDownload()
     l_Asked.Pipelined = l_First && UsesAhead();
     QNetworkReply* l_Sent = l_First && m_Host ? m_Host->Ahead().Take(l_Asked) : nullptr;
     m_Transfer->Start(l_Asked, m_Sink.get(), std::exchange(m_NextDelayMs, 0), l_Sent);
-    qWarning() << "ApplicationAsyncHttpDownloader::StartDownload end";
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::StartDownload end";
     return true;
 }
 
@@ -383,8 +385,8 @@ bool ApplicationAsyncHttpDownloader::AllowSelfRestart()
     }
     if (m_RestartsWithoutProgress >= Deployment::MaxSelfRestarts())
     {
-        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError giving up after" << m_RestartsWithoutProgress
-                   << "restarts without progress for \"" << UrlText::Safe(m_Request->Url) << "\"";
+        qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_OnError giving up after" << m_RestartsWithoutProgress
+                          << "restarts without progress for \"" << UrlText::Safe(m_Request->Url) << "\"";
         return false;
     }
     ++m_RestartsWithoutProgress;
@@ -401,16 +403,16 @@ void ApplicationAsyncHttpDownloader::TellError(QNetworkReply::NetworkError p_Err
     switch (p_Error)
     {
     case QNetworkReply::RemoteHostClosedError:
-        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::RemoteHostClosedError";
+        qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::RemoteHostClosedError";
         break;
     case QNetworkReply::UnknownContentError:
-        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError";
+        qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError";
         break;
     case QNetworkReply::OperationCanceledError:
     case QNetworkReply::NoError:
         break; // the echo of an abort
     default:
-        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError error \"" << p_Error << "\"";
+        qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_OnError error \"" << p_Error << "\"";
         if (m_ReportError && p_Report)
             m_ReportError("Http Error " + QString::number(int(p_Error)), false);
         break;
@@ -419,8 +421,8 @@ void ApplicationAsyncHttpDownloader::TellError(QNetworkReply::NetworkError p_Err
 
 void ApplicationAsyncHttpDownloader::CannotOpen()
 {
-    qWarning() << "ApplicationAsyncHttpDownloader::StartDownload Error can't open file \"" << m_Request->FilePath
-               << "\" for writting";
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::StartDownload Error can't open file \"" << m_Request->FilePath
+                      << "\" for writting";
     // A write the system refuses (read-only folder, no permission) is no fault of the transfer: fetching the
     // file again would change nothing. The caller is told, with the system's reason.
     m_Request->WriteError = m_Sink->ErrorText();
@@ -443,8 +445,9 @@ void ApplicationAsyncHttpDownloader::Reissue()
 void ApplicationAsyncHttpDownloader::FreshRestart()
 {
     KESTRUN_OWNED_BY(TransferThread());
-    qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError removing file \""
-               << m_Request->FilePath << "\"";
+    qCWarning(NetLog)
+        << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError removing file \""
+        << m_Request->FilePath << "\"";
     m_Sink->Truncate();
     m_Request->FileSize = 0;
     m_Request->SpeedSampleBytes = 0;
@@ -456,9 +459,10 @@ void ApplicationAsyncHttpDownloader::FreshRestart()
     // StopRequested and Stopped are left alone: clearing them could lose a stop asked meanwhile.
     m_Request->SpeedTimer.restart();
 
-    qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError restarting download "
-                  "for \""
-               << UrlText::Safe(m_Request->Url) << "\"";
+    qCWarning(NetLog)
+        << "ApplicationAsyncHttpDownloader::HTTP_OnError QNetworkReply::UnknownContentError restarting download "
+           "for \""
+        << UrlText::Safe(m_Request->Url) << "\"";
     if (!StartDownload())
     {
         EndTransfer();
@@ -508,9 +512,9 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
         m_Request->FullSize = l_Result.FullSize;
     m_Request->Reason = l_Result.Reason;
 
-    qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished << " << bool(m_Request->StopRequested)
-               << " << " << m_Request->Resume << " << " << m_Request->RestartPending << " << "
-               << TransferClassifier::Name(l_Result.Outcome.Verdict) << l_Result.Ending.Status;
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished << " << bool(m_Request->StopRequested)
+                      << " << " << m_Request->Resume << " << " << m_Request->RestartPending << " << "
+                      << TransferClassifier::Name(l_Result.Outcome.Verdict) << l_Result.Ending.Status;
 
     bool l_Restart = false;
     switch (l_Result.Outcome.Verdict)
@@ -521,8 +525,8 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
             m_Host->Ahead().KeptAlive(m_Request->Url);
         break;
     case TransferVerdict::Check:
-        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnError nothing left to fetch at byte"
-                   << m_Request->FileSize << "of \"" << m_Request->FilePath << "\"";
+        qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_OnError nothing left to fetch at byte"
+                          << m_Request->FileSize << "of \"" << m_Request->FilePath << "\"";
         m_Request->EndedWhole = true;
         break;
     case TransferVerdict::Resume:
@@ -540,8 +544,8 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
         HTTP_OnError(l_Result.Ending.Error == QNetworkReply::NoError ? QNetworkReply::UnknownContentError
                                                                      : l_Result.Ending.Error);
         if (!l_Result.Reason.isEmpty())
-            qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished" << l_Result.Reason << "for \""
-                       << UrlText::Safe(m_Request->Url) << "\"";
+            qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished" << l_Result.Reason << "for \""
+                              << UrlText::Safe(m_Request->Url) << "\"";
         break;
     case TransferVerdict::WriteFailed:
         if (l_Result.OpenFailed)
@@ -552,8 +556,8 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
             break;
         }
         // Full disk or lost device: what was written stays, the caller decides when to go on.
-        qWarning() << "ApplicationAsyncHttpDownloader::HTTP_OnReadyRead Error can't write file \""
-                   << m_Request->FilePath << "\"" << m_Sink->ErrorText();
+        qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_OnReadyRead Error can't write file \""
+                          << m_Request->FilePath << "\"" << m_Sink->ErrorText();
         m_Request->WriteError = m_Sink->ErrorText();
         m_Request->WriteFailed = true;
         break;
@@ -581,7 +585,7 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
         m_Request->OnRestart = [] {};
         EndTransfer();
     }
-    qWarning() << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished end";
+    qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished end";
 }
 
 } // namespace Launcher

@@ -1,3 +1,4 @@
+#include "net/NetLog.h"
 #include "net/Transfer.h"
 #include "net/Deployment.h"
 #include "net/HttpAnswer.h"
@@ -156,8 +157,8 @@ void Transfer::Tick()
     const int l_Bound = m_Request.SizeOnly ? Deployment::SizeTimeoutMs() : Deployment::StallTimeoutMs();
     if (m_SinceActivity.elapsed() >= l_Bound)
     {
-        qWarning() << "Transfer nothing received for" << m_SinceActivity.elapsed() << "ms, aborting \""
-                   << UrlText::Safe(m_Request.Url) << "\"";
+        qCWarning(NetLog) << "Transfer nothing received for" << m_SinceActivity.elapsed() << "ms, aborting \""
+                          << UrlText::Safe(m_Request.Url) << "\"";
         m_Result.Ending.Stalled = true;
         Cut();
     }
@@ -291,7 +292,8 @@ void Transfer::Follow()
         l_Ending.Unreachable = l_Error == QNetworkReply::ProtocolUnknownError;
         if (!l_Refused.isEmpty())
         {
-            qWarning() << "Transfer" << l_Refused << l_Status << "for \"" << UrlText::Safe(m_Request.Url) << "\"";
+            qCWarning(NetLog) << "Transfer" << l_Refused << l_Status << "for \"" << UrlText::Safe(m_Request.Url)
+                              << "\"";
             m_Result.Reason = l_Refused;
         }
         return Judge();
@@ -368,7 +370,8 @@ void Transfer::OnMetaData()
             (l_Status == 405 || l_Status == 501))
         {
             // A server that refuses HEAD gets a GET, whose headers tell the size.
-            qWarning() << "Transfer HEAD refused with" << l_Status << ", asking with GET" << UrlText::Safe(m_Request.Url);
+            qCWarning(NetLog) << "Transfer HEAD refused with" << l_Status << ", asking with GET"
+                              << UrlText::Safe(m_Request.Url);
             m_HeadRefused = true;
             QNetworkReply* l_Old = m_Reply;
             m_Reply = nullptr;
@@ -395,8 +398,8 @@ void Transfer::OnMetaData()
     const qint64 l_Asked = std::max<qint64>(0, m_Request.From);
     if (l_Status == 206 && l_Ending.RangeStart != l_Asked)
     {
-        qWarning() << "Transfer answered from byte" << l_Ending.RangeStart << "instead of" << l_Asked << "for \""
-                   << UrlText::Safe(m_Request.Url) << "\"";
+        qCWarning(NetLog) << "Transfer answered from byte" << l_Ending.RangeStart << "instead of" << l_Asked << "for \""
+                          << UrlText::Safe(m_Request.Url) << "\"";
         return Cut();
     }
     // Where the body's first byte lies in the resource.
@@ -409,13 +412,14 @@ void Transfer::OnMetaData()
         if (l_Ending.RangesSupported)
         {
             // Ranges work here, only not this time: the kept bytes stay, the whole body is not appended.
-            qWarning() << "Transfer range ignored (200) for \"" << UrlText::Safe(m_Request.Url) << "\", bytes kept";
+            qCWarning(NetLog) << "Transfer range ignored (200) for \"" << UrlText::Safe(m_Request.Url)
+                              << "\", bytes kept";
             return Cut();
         }
         // The kept bytes stay: the body's first bytes are read past, the rest appended. A cut here leaves the
         // part as long as it was; a resource that changed fails its digest as it would have.
-        qWarning() << "Transfer the server cannot do ranges: reading \"" << UrlText::Safe(m_Request.Url)
-                   << "\" past its first" << l_Ending.Kept << "bytes";
+        qCWarning(NetLog) << "Transfer the server cannot do ranges: reading \"" << UrlText::Safe(m_Request.Url)
+                          << "\" past its first" << l_Ending.Kept << "bytes";
         m_Skip = l_Ending.Kept;
     }
     if (l_AcceptRanges == "none")
@@ -523,13 +527,14 @@ void Transfer::Take(bool p_Paced)
     }
     if (!l_Written)
     {
-        qWarning() << "Transfer Error can't write \"" << m_Sink->Path() << "\"" << m_Sink->ErrorText();
+        qCWarning(NetLog) << "Transfer Error can't write \"" << m_Sink->Path() << "\"" << m_Sink->ErrorText();
         m_Result.Ending.WriteFailed = true;
         m_Result.Reason = "Could not write " + m_Sink->Path() + ": " + m_Sink->ErrorText();
     }
     else if (l_Over)
     {
-        qWarning() << "Transfer more than" << m_Cap << "bytes, aborting \"" << UrlText::Safe(m_Request.Url) << "\"";
+        qCWarning(NetLog) << "Transfer more than" << m_Cap << "bytes, aborting \"" << UrlText::Safe(m_Request.Url)
+                          << "\"";
         m_Result.Ending.OverCap = true;
     }
     if ((l_Over || !l_Written) && m_Reply)

@@ -3,6 +3,8 @@
 // KESTRUN_THREAD_CHECKS=1 in the environment (the test suite sets it) a write from any other thread stops
 // the program at once, with the place, so a race shows in the first test that runs into it. Without it
 // each check costs one load of a flag: test and package builds are the same build.
+#include "platform/PlatformLog.h"
+
 #include <QThread>
 #include <QtGlobal>
 
@@ -19,7 +21,9 @@ inline bool ThreadChecksOn()
 /// Stops the program: members owned by another thread were about to be written at p_File:p_Line.
 inline void ThreadOwnerViolated(const char* p_File, int p_Line, const char* p_Owner)
 {
-    qFatal("%s:%d: members of %s written from another thread", p_File, p_Line, p_Owner);
+    // Fatal cannot be filtered; the category only tells a message handler which layer stopped.
+    QMessageLogger(p_File, p_Line, nullptr, PlatformLog().categoryName())
+        .fatal("%s:%d: members of %s written from another thread", p_File, p_Line, p_Owner);
 }
 
 } // namespace Launcher

@@ -15,6 +15,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
@@ -116,6 +117,8 @@ class EncodingTest : public QObject
 private slots:
     void pages_data();
     void pages();
+    void rulesPickTheStoreLines_data();
+    void rulesPickTheStoreLines();
     void refused_data();
     void refused();
     void laterParseAddsAndOverwrites();
@@ -173,6 +176,35 @@ void EncodingTest::pages()
     QCOMPARE(l_Multiple, warnings);
     if (QTest::currentDataTag() == QByteArray("40-bit size keeps the page aligned"))
         QCOMPARE(l_Map.Find(Key(40).left(9))->FullSize(), (quint64(1) << 32) + 7);
+}
+
+/// The store's lines follow Qt's logging rules for "kestrun.casc" alone, and the parse is the same either way.
+void EncodingTest::rulesPickTheStoreLines_data()
+{
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("no rule") << QString() << true;
+    QTest::newRow("store off") << "kestrun.casc.warning=false" << false;
+    QTest::newRow("transfers off") << "kestrun.net.warning=false" << true;
+    QTest::newRow("all off, store back on") << "*.warning=false\nkestrun.casc.warning=true" << true;
+}
+
+void EncodingTest::rulesPickTheStoreLines()
+{
+    QFETCH(QString, rules);
+    QFETCH(bool, shown);
+    struct Rules
+    {
+        explicit Rules(const QString& p_Rules) { QLoggingCategory::setFilterRules(p_Rules); }
+        ~Rules() { QLoggingCategory::setFilterRules(QString()); }
+    } l_Rules(rules);
+    WarningLog l_Log;
+    l_Log.Silence = [](const QString&) { return true; };
+    CASCEncodingMap l_Map;
+    QVERIFY(CASCEncodingFile::Parse(EncodingFile({EntryA(Key(3, 1), {Key(30), Key(31)})}), l_Map));
+    QCOMPARE(ContentOf(l_Map, Key(30)), Key(3, 1));
+    QCOMPARE(!l_Log.Starting("CASCArchivesManager::ParseEncodingFile() Encoding file header").isEmpty(), shown);
+    QCOMPARE(!l_Log.Starting("Multiple encoding keys for MD5 ").isEmpty(), shown);
 }
 
 void EncodingTest::refused_data()

@@ -35,7 +35,7 @@ QProcessEnvironment Environment(const QStringList& p_Environment = {})
 {
     QProcessEnvironment l_Env = QProcessEnvironment::systemEnvironment();
     for (const char* l_Name : {"KESTRUN_SERVER_URL", "KESTRUN_CDN_HOST", "http_proxy", "HTTP_PROXY", "no_proxy",
-                               "NO_PROXY", "COLUMNS"})
+                               "NO_PROXY", "COLUMNS", "QT_LOGGING_RULES"})
         l_Env.remove(l_Name);
     for (const QString& l_Pair : p_Environment)
         l_Env.insert(l_Pair.section('=', 0, 0), l_Pair.section('=', 1));
@@ -1086,6 +1086,53 @@ private slots:
         for (const TestHttpServer::Request& l_Request : l_Game.Server.Requests("/wow_bfa/files/Data/base.bin"))
             l_Gets += l_Request.Method == "GET" ? 1 : 0;
         QVERIFY2(l_Gets <= 1, qPrintable(QString::number(l_Gets)));
+    }
+
+    /// A successful run prints nothing on stderr; --verbose prints the module's lines, and Qt's logging rules
+    /// turn one layer on or off either way ("shown" and "hidden": line starts looked for on stderr).
+    void verboseAndRulesPickTheLines_data()
+    {
+        QTest::addColumn<QStringList>("global");
+        QTest::addColumn<QString>("rules");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("hidden");
+        const QString l_Net = "ApplicationAsyncHttpDownloader::Start end";
+        const QString l_Launcher = "Selected CDN Battle for Azeroth";
+        QTest::newRow("quiet") << QStringList() << QString() << QStringList() << QStringList{l_Net, l_Launcher};
+        QTest::newRow("verbose") << QStringList{"--verbose"} << QString() << QStringList{l_Net, l_Launcher}
+                                 << QStringList();
+        QTest::newRow("verbose, net off by rule")
+            << QStringList{"--verbose"} << "kestrun.net.warning=false" << QStringList{l_Launcher} << QStringList{l_Net};
+        QTest::newRow("quiet, net on by rule")
+            << QStringList() << "kestrun.net.warning=true" << QStringList{l_Net} << QStringList{l_Launcher};
+    }
+
+    void verboseAndRulesPickTheLines()
+    {
+        QFETCH(QStringList, global);
+        QFETCH(QString, rules);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, hidden);
+        Published l_Game;
+        QVERIFY(l_Game.Start());
+        const Outcome l_Run = Run(l_Game.Args({"install", l_Game.Folder}, global),
+                                  rules.isEmpty() ? QStringList() : QStringList{"QT_LOGGING_RULES=" + rules});
+        QVERIFY2(l_Run.Code == 0 && l_Game.Wrong().isEmpty(), l_Run.Describe());
+        if (global.isEmpty() && rules.isEmpty())
+            QVERIFY2(l_Run.ErrText().isEmpty(), l_Run.Describe());
+        const QStringList l_Lines = l_Run.ErrText().split('\n');
+        const auto l_Has = [&](const QString& p_Start) {
+            return std::any_of(l_Lines.begin(), l_Lines.end(),
+                               [&](const QString& p_Line) { return p_Line.startsWith(p_Start); });
+        };
+        for (const QString& l_Start : shown)
+            QVERIFY2(l_Has(l_Start), qPrintable(l_Start + "\n" + l_Run.Describe()));
+        for (const QString& l_Start : hidden)
+            QVERIFY2(!l_Has(l_Start), qPrintable(l_Start + "\n" + l_Run.Describe()));
+        // The lines go to stderr only: what the user reads on stdout is the same in every row.
+        QVERIFY2(!l_Run.OutText().contains("Selected CDN") &&
+                     !l_Run.OutText().contains("ApplicationAsyncHttpDownloader"),
+                 l_Run.Describe());
     }
 
     void fileThatNeverVerifiesFails()

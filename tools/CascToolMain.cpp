@@ -2,6 +2,7 @@
 #include "tools/BlteCommand.h"
 #include "tools/CascToolExit.h"
 #include "cli/CommandLine.h"
+#include "cli/LogFilter.h"
 #include "tools/InspectCommand.h"
 #include "tools/ScanCommand.h"
 #include "tools/forge/ForgeCommand.h"
@@ -30,12 +31,9 @@ QString Help(Orvane::Tools::CommandLine& p_Line)
                          "cannot be read (or forge input cannot be stored); 73 when an output cannot be written.\n");
 }
 
-/// The readers' warnings are lines for the launcher's log ("BLTEHandler::ExtractData() ..."): each
-/// command says what went wrong in its own words instead.
-void DropWarnings(QtMsgType p_Type, const QMessageLogContext&, const QString& p_Message)
+void PrintError(const QString& p_Line)
 {
-    if (p_Type == QtCriticalMsg || p_Type == QtFatalMsg)
-        fprintf(stderr, "%s\n", qPrintable(p_Message));
+    fprintf(stderr, "%s\n", qPrintable(p_Line));
 }
 
 } // namespace
@@ -43,7 +41,9 @@ void DropWarnings(QtMsgType p_Type, const QMessageLogContext&, const QString& p_
 int main(int p_Argc, char** p_Argv)
 {
     QCoreApplication l_App(p_Argc, p_Argv);
-    qInstallMessageHandler(DropWarnings);
+    // The readers' warnings are lines for the launcher's log ("BLTEHandler::ExtractData() ..."): each
+    // command says what went wrong in its own words instead (QT_LOGGING_RULES brings them back).
+    Orvane::Tools::LogFilter::Install(false, &PrintError);
     QTextStream l_Out(stdout);
     QTextStream l_Err(stderr);
 #if defined(Q_OS_WIN)

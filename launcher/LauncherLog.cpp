@@ -1,0 +1,9 @@
+#include "launcher/LauncherLog.h"
+
+namespace Orvane {
+namespace Launcher {
+
+Q_LOGGING_CATEGORY(LauncherLog, "kestrun.launcher")
+
+} // namespace Launcher
+} // namespace Orvane
