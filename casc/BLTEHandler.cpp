@@ -2,8 +2,8 @@
 
 #include "casc/Bytes.h"
 #include "casc/CascLog.h"
+#include "platform/Md5.h"
 
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QIODevice>
 
@@ -38,7 +38,7 @@ qint64 InflateCap(qint64 p_StreamBytes)
 }
 
 /// Feeds up to p_Count bytes of the stream to p_Hash in slices; returns how many it read.
-qint64 HashFromStream(QDataStream& p_Stream, qint64 p_Count, QCryptographicHash& p_Hash)
+qint64 HashFromStream(QDataStream& p_Stream, qint64 p_Count, Orvane::Md5& p_Hash)
 {
     char l_Slice[BLTEHandler::HashSlice];
     qint64 l_Done = 0;
@@ -48,7 +48,7 @@ qint64 HashFromStream(QDataStream& p_Stream, qint64 p_Count, QCryptographicHash&
         const int l_Read = p_Stream.readRawData(l_Slice, l_Want);
         if (l_Read <= 0)
             break;
-        p_Hash.addData(l_Slice, l_Read);
+        p_Hash.Add(l_Slice, l_Read);
         l_Done += l_Read;
         if (l_Read < l_Want)
             break;
@@ -88,9 +88,9 @@ bool ReadKey(QDataStream& p_Stream, quint64 p_Size, BlobKey& p_Blob)
     l_Device->seek(p_Blob.Start);
 
     const qint64 l_Hashed = p_Blob.HeaderSize != 0 ? qint64(p_Blob.HeaderSize) : qint64(p_Size & 0xFFFFFFFFu);
-    QCryptographicHash l_Hash(QCryptographicHash::Md5);
+    Orvane::Md5 l_Hash;
     p_Blob.Complete = HashFromStream(p_Stream, l_Hashed, l_Hash) == l_Hashed;
-    p_Blob.Key = l_Hash.result();
+    p_Blob.Key = l_Hash.Result();
     return true;
 }
 
@@ -117,6 +117,36 @@ QByteArray BLTEHandler::ExtractEntryMD5(QDataStream& p_Stream, quint64 p_Size, q
 
 qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const char* p_ExpectedKey, QByteArray& p_Output,
                                 quint32* p_HeaderSize, bool p_ChunksChecked)
+{
+    return Decode(p_Stream, p_Size, p_ExpectedKey, p_HeaderSize, p_ChunksChecked, [&](qint64 p_Reserve) {
+        p_Output.clear(); // a blob refused before its chunks leaves the caller's bytes alone
+        p_Output.reserve(int(qMin(p_Reserve, s_MaxBytes)));
+    }, [&](const char* p_Data, qint64 p_Bytes) {
+        if (p_Output.size() + p_Bytes > s_MaxBytes)
+            return false;
+        p_Output.append(p_Data, int(p_Bytes));
+        return true;
+    });
+}
+
+qint32 BLTEHandler::ContentDigest(QDataStream& p_Stream, quint64 p_Size, const char* p_ExpectedKey,
+                                  QByteArray* p_Digest, quint32* p_HeaderSize, bool p_ChunksChecked)
+{
+    // Hashed chunk by chunk as it is decoded: the content is never held whole.
+    Orvane::Md5 l_Content;
+    const qint32 l_Result = Decode(p_Stream, p_Size, p_ExpectedKey, p_HeaderSize, p_ChunksChecked, [](qint64) {},
+                                   [&](const char* p_Data, qint64 p_Bytes) {
+                                       l_Content.Add(p_Data, p_Bytes);
+                                       return true;
+                                   });
+    if (l_Result == Ok)
+        *p_Digest = l_Content.Result();
+    return l_Result;
+}
+
+qint32 BLTEHandler::Decode(QDataStream& p_Stream, quint64 p_Size, const char* p_ExpectedKey, quint32* p_HeaderSize,
+                           bool p_ChunksChecked, const std::function<void(qint64)>& p_Reserve,
+                           const std::function<bool(const char*, qint64)>& p_Take)
 {
     // The key check comes before any look at the header's structure.
     BlobKey l_Blob;
@@ -192,8 +222,8 @@ qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const cha
         l_Reserve += qMin<qint64>(l_Chunk.DecompressedSize, InflateCap(l_Available - 1));
         l_Left -= l_Available;
     }
-    p_Output.clear();
-    p_Output.reserve(int(qMin(l_Reserve, s_MaxBytes)));
+    p_Reserve(l_Reserve);
+    qint64 l_Produced = 0;
 
     for (const ChunkDescriptor& l_Chunk : l_Chunks)
     {
@@ -206,10 +236,7 @@ qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const cha
 
         if (l_HeaderSize != 0 && !p_ChunksChecked)
         {
-            QCryptographicHash l_ChunkHash(QCryptographicHash::Md5);
-            for (int l_Offset = 0; l_Offset < l_Buffer.size(); l_Offset += int(HashSlice))
-                l_ChunkHash.addData(l_Buffer.constData() + l_Offset, int(qMin<qint64>(HashSlice, l_Buffer.size() - l_Offset)));
-            if (l_ChunkHash.result() != QByteArray::fromRawData(l_Chunk.Checksum.data(), 16))
+            if (Orvane::Md5::Hash(l_Buffer) != QByteArray::fromRawData(l_Chunk.Checksum.data(), 16))
                 return Fail(ChunkHashMismatch, "BLTEHandler::ExtractData() Chunk hash differ");
         }
 
@@ -217,15 +244,15 @@ qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const cha
         switch (qint8(l_Buffer.at(0)))
         {
         case 'N':
-            if (p_Output.size() + l_Payload > s_MaxBytes)
+            if (l_Produced + l_Payload > s_MaxBytes || !p_Take(l_Buffer.constData() + 1, l_Payload))
                 return Fail(NotEnoughData, "BLTEHandler::ExtractData() Blob too large");
-            p_Output.append(l_Buffer.constData() + 1, int(l_Payload));
+            l_Produced += l_Payload;
             break;
         case 'Z':
         {
             // A declared size that the stream cannot reach would leave undefined bytes.
             if (qint64(l_Chunk.DecompressedSize) > InflateCap(l_Payload)
-                || p_Output.size() + qint64(l_Chunk.DecompressedSize) > s_MaxBytes)
+                || l_Produced + qint64(l_Chunk.DecompressedSize) > s_MaxBytes)
                 return Fail(UncompressError, "BLTEHandler::ExtractData() uncompress error");
             QByteArray l_Inflated(int(l_Chunk.DecompressedSize), Qt::Uninitialized);
             uLongf l_Length = l_Chunk.DecompressedSize;
@@ -233,7 +260,9 @@ qint32 BLTEHandler::ExtractData(QDataStream& p_Stream, quint64 p_Size, const cha
                                             reinterpret_cast<const Bytef*>(l_Buffer.constData() + 1), uLong(l_Payload));
             if (l_Result != Z_OK || l_Length != l_Chunk.DecompressedSize)
                 return Fail(UncompressError, "BLTEHandler::ExtractData() uncompress error");
-            p_Output.append(l_Inflated);
+            if (!p_Take(l_Inflated.constData(), l_Inflated.size()))
+                return Fail(NotEnoughData, "BLTEHandler::ExtractData() Blob too large");
+            l_Produced += l_Inflated.size();
             break;
         }
         case 'E':

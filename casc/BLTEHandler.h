@@ -2,6 +2,8 @@
 #include <QByteArray>
 #include <QDataStream>
 
+#include <functional>
+
 namespace Orvane {
 namespace CASC {
 
@@ -38,7 +40,19 @@ public:
     static qint32 ExtractData(QDataStream& p_Stream, quint64 p_Size, const char* p_ExpectedKey, QByteArray& p_Output,
                               quint32* p_HeaderSize = nullptr, bool p_ChunksChecked = false);
 
+    /// As ExtractData, but only the content's MD5 (16 raw bytes) goes to p_Digest: the content key a
+    /// scan compares, without the content held in memory.
+    static qint32 ContentDigest(QDataStream& p_Stream, quint64 p_Size, const char* p_ExpectedKey, QByteArray* p_Digest,
+                                quint32* p_HeaderSize = nullptr, bool p_ChunksChecked = false);
+
     static constexpr qint64 HashSlice = 8192;
+
+private:
+    /// The checks and decoding of ExtractData; p_Reserve hears the content's likely size, p_Take gets the
+    /// content chunk by chunk (false: too large).
+    static qint32 Decode(QDataStream& p_Stream, quint64 p_Size, const char* p_ExpectedKey, quint32* p_HeaderSize,
+                         bool p_ChunksChecked, const std::function<void(qint64)>& p_Reserve,
+                         const std::function<bool(const char*, qint64)>& p_Take);
 };
 
 } // namespace CASC

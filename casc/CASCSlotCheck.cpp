@@ -5,7 +5,6 @@
 #include "casc/CascLog.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDebug>
 #include <QtEndian>
@@ -31,12 +30,11 @@ CASCSlotCheck::Verdict CheckBlob(QIODevice& p_Device, quint32 p_BlobSize, const 
     if (l_HeaderSize == 0)
         return Verdict::NoChunkTable;
     p_Device.seek(l_Start);
-    QByteArray l_Content;
-    if (BLTEHandler::ExtractData(l_Stream, p_BlobSize, p_StoredKey, l_Content, nullptr, p_ChunksChecked) != BLTEHandler::Ok)
+    QByteArray l_Md5;
+    if (BLTEHandler::ContentDigest(l_Stream, p_BlobSize, p_StoredKey, &l_Md5, nullptr, p_ChunksChecked) != BLTEHandler::Ok)
         return Verdict::DecodeError;
     if (!p_Record)
         return Verdict::MissingMd5;
-    const QByteArray l_Md5 = QCryptographicHash::hash(l_Content, QCryptographicHash::Md5);
     return std::memcmp(l_Md5.constData(), p_Record->ContentKey, 16) == 0 ? Verdict::Whole : Verdict::ContentMismatch;
 }
 

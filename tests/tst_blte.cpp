@@ -165,6 +165,12 @@ private slots:
         QCOMPARE(l_Decoded.Output.size(), content.size());
         QVERIFY(l_Decoded.Output == content);
         QCOMPARE(l_Decoded.HeaderSize, l_HeaderSize);
+
+        // The content key a scan compares, computed without the content held.
+        l_Device.seek(0);
+        QByteArray l_Digest;
+        QCOMPARE(BLTEHandler::ContentDigest(l_Stream, quint64(l_Blob.size()), l_Key.constData(), &l_Digest), 0);
+        QCOMPARE(l_Digest, Bytes::Md5(content));
     }
 
     void writerRefusesWhatCannotDecode()
