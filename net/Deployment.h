@@ -21,7 +21,7 @@ public:
     static int StallTimeoutMs();
     /// Bound of one transfer's read buffer under a rate limit (KESTRUN_READ_BUFFER_BYTES); 8 MiB otherwise.
     static qint64 ReadBufferBytes();
-    /// Bytes a reply may hold before Qt stops reading its connection (KESTRUN_HELD_BODY_BYTES, 32 MiB): above
+    /// Bytes a reply may hold before Qt stops reading its connection (KESTRUN_HELD_BODY_BYTES, 24 MiB): above
     /// what a writer that keeps up ever holds, so that only a writer left behind has bytes held back (which Qt
     /// drops when the connection closes) and memory stays bounded.
     static qint64 HeldBodyBytes();
