@@ -24,7 +24,7 @@ namespace {
 
 QStringList Lines(const QByteArray& p_Text)
 {
-    return QString::fromLatin1(p_Text).split('\n', Orvane::Compat::SkipEmptyParts);
+    return QString::fromLatin1(p_Text).replace("\r\n", "\n").split('\n', Orvane::Compat::SkipEmptyParts);
 }
 
 /// casc-tool's exit status and output lines.
@@ -477,6 +477,9 @@ void ArchivesTest::unwrittenSlots()
     }
     if (failure == "full")
     {
+#ifdef Q_OS_WIN
+        QSKIP("no /dev/full to stand for a full disk");
+#endif
         if (!QFile::link("/dev/full", l_Run.ArchivePath(0)))
             QSKIP("no /dev/full to stand for a full disk");
         for (const QString& l_Key : l_Listed)

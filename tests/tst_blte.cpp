@@ -349,8 +349,8 @@ private slots:
         if (stdoutText == "CONTENT" || stdoutText == "BLOB")
             QVERIFY(l_Run.Out == (stdoutText == "BLOB" ? l_Blob : l_Content));
         else
-            QCOMPARE(QString(l_Run.Out), stdoutText);
-        QVERIFY(status == 0 ? stdoutText != "BLOB" || l_Run.Err == l_Key.toLatin1() + "\n" : !l_Run.Err.isEmpty());
+            QCOMPARE(l_Run.OutText(), stdoutText);
+        QVERIFY(status == 0 ? stdoutText != "BLOB" || l_Run.ErrText() == l_Key + "\n" : !l_Run.Err.isEmpty());
         if (args.contains("-o") && !args.contains("-") && status == 0)
             QVERIFY(ReadFile(l_Dir.filePath(args.at(args.indexOf("-o") + 1))) == (args.at(1) == "decode" ? l_Content : l_Again));
     }

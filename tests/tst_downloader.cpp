@@ -233,13 +233,16 @@ private slots:
         // Far past the checks below: a stall time-out must not be what ends the stalled transfer.
         qputenv("KESTRUN_STALL_TIMEOUT_MS", "60000");
         m_Server.SetFault("/f", fault);
+        // Connections of earlier rows that the server has not yet heard closed (slow under Wine on a
+        // busy machine) are not this transfer's.
+        const int l_OpenBefore = m_Server.OpenConnections();
         HTTP_DownloadFileRequest* l_Request = Download(resume);
         QTRY_VERIFY_WITH_TIMEOUT(m_LastProgress.FileSize > 0 || m_Restarts > 0, 20000);
         QVERIFY(StopAndWait(l_Request));
         // The server sees the connection of the body in flight closed (between the answers of a
         // restart, the downloader gone); then, while a transfer left running would have moved, no
         // request comes and the file stays as it is.
-        QTRY_VERIFY_WITH_TIMEOUT(fault.Status != 0 ? NoDownloader() : m_Server.OpenConnections() == 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(fault.Status != 0 ? NoDownloader() : m_Server.OpenConnections() <= l_OpenBefore, 30000);
         const int l_Requests = m_Server.Requests().size();
         const qint64 l_Size = QFileInfo(Target()).size();
         QVERIFY(!QTest::qWaitFor([&] {

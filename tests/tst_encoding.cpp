@@ -297,7 +297,9 @@ void EncodingTest::newestIndexPerBucket()
     for (const char* l_Name : {"0000000001.idx", "0000000003.idx", "0000000002.idx", "0a00000001.idx", "0f0000000a.idx",
                                "1000000001.idx", "0b.txt"})
         QVERIFY(WriteFile(l_Folder + "data/data/" + l_Name, ""));
+#ifndef Q_OS_WIN // QFile::link makes a shell shortcut there: a plain file, not a link to skip
     QVERIFY(QFile::link(l_Folder + "data/data/0000000001.idx", l_Folder + "data/data/0500000001.idx"));
+#endif
     QStringList l_Names;
     for (const QString& l_Path : CASCLocalIndex::List(l_Folder))
         l_Names.append(QFileInfo(l_Path).fileName());

@@ -980,6 +980,7 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&] {
                 l_Out += l_Process.readAllStandardOutput();
+                l_Out.replace("\r\n", "\n"); // Windows' text mode
                 return l_Out.contains("Content store:") || l_Process.state() == QProcess::NotRunning;
             },
             15000));

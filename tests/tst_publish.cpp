@@ -105,7 +105,7 @@ class tst_publish : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(QFileInfo(KESTRUN_BIN_DIR "/orvane-publish").isExecutable());
+        QVERIFY(QFileInfo(KESTRUN_BIN_DIR "/orvane-publish" KESTRUN_EXE_SUFFIX).isExecutable());
         m_Input = m_Temp.path() + "/game";
         MakeGame(m_Input);
     }
@@ -244,6 +244,14 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, code);
         QFETCH(QString, message);
+#ifdef Q_OS_WIN
+        if (kind.startsWith("link:"))
+            QSKIP("no symbolic link on Windows: QFile::link makes a shell shortcut, a plain file");
+        if (kind == "fifo")
+            QSKIP("no FIFO on Windows");
+        if (name.contains('\\') || name.contains('?') || message.contains("letter case"))
+            QSKIP("a Windows file system cannot hold this input: the refusal is of names it cannot create");
+#endif
         QTemporaryDir l_Game;
         MakeGame(l_Game.path());
         const QString l_Path = l_Game.path() + "/" + name;

@@ -3,6 +3,7 @@
 // never leaves a slot that the download database does not list and that is not whole.
 #include "support/BlobRanges.h"
 #include "support/CdnPath.h"
+#include "support/Files.h"
 #include "support/StoreRepair.h"
 #include "support/WarningLog.h"
 #include "casc/CASCArchivesManager.h"
@@ -33,7 +34,7 @@ const QStringList s_Store = {"--files", "48", "--min-size", "2K", "--max-size", 
 bool EmptyInstall(const CascStore& p_Store, const QString& p_Into)
 {
     QDir(p_Into).removeRecursively();
-    if (QProcess::execute("cp", {"-a", p_Store.Install(), p_Into}) != 0)
+    if (!CopyTree(p_Store.Install(), p_Into))
         return false;
     for (const QString& l_Name : QDir(p_Into + "/data/data").entryList({"data.*"}, QDir::Files))
         if (!QFile::remove(p_Into + "/data/data/" + l_Name))
@@ -63,9 +64,22 @@ int StreamChild(int argc, char** argv)
 int OpenArchives(const QString& p_Install)
 {
     int l_Open = 0;
+#ifdef Q_OS_WIN
+    // No /proc here, but an open file (Qt shares it for reading and writing, never for deleting) cannot
+    // be renamed.
+    const QString l_Folder = p_Install + "data/data/";
+    for (const QString& l_Name : QDir(l_Folder).entryList({"data.*"}, QDir::Files))
+    {
+        const bool l_Free = QFile::rename(l_Folder + l_Name, l_Folder + "probe." + l_Name);
+        l_Open += !l_Free;
+        if (l_Free && !QFile::rename(l_Folder + "probe." + l_Name, l_Folder + l_Name))
+            return -1;
+    }
+#else
     const QString l_Prefix = QFileInfo(p_Install + "data/data").canonicalFilePath() + "/data.";
     for (const QFileInfo& l_Fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
         l_Open += l_Fd.symLinkTarget().startsWith(l_Prefix);
+#endif
     return l_Open;
 }
 

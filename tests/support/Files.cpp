@@ -33,3 +33,29 @@ QStringList Listing(const QString& p_Root)
     l_Out.sort();
     return l_Out;
 }
+
+bool CopyTree(const QString& p_From, const QString& p_To)
+{
+    const QDir l_From(p_From);
+    if (!QDir().mkpath(p_To))
+        return false;
+    for (QDirIterator l_It(p_From, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+         l_It.hasNext();)
+    {
+        const QFileInfo l_Info(l_It.next());
+        const QString l_Target = p_To + "/" + l_From.relativeFilePath(l_Info.filePath());
+        if (l_Info.isDir())
+        {
+            if (!QDir().mkpath(l_Target))
+                return false;
+            continue;
+        }
+        if (!QFile::copy(l_Info.filePath(), l_Target))
+            return false;
+        QFile l_Copy(l_Target);
+        if (l_Info.isWritable() && (!l_Copy.open(QIODevice::ReadWrite) ||
+                                    !l_Copy.setFileTime(l_Info.lastModified(), QFileDevice::FileModificationTime)))
+            return false;
+    }
+    return true;
+}

@@ -12,3 +12,6 @@ bool WriteFile(const QString& p_Path, const QByteArray& p_Bytes);
 /// Every file below p_Root (hidden ones too) with its size, modification time and bytes' digest, sorted:
 /// two listings differ when anything was written, added or removed.
 QStringList Listing(const QString& p_Root);
+/// Copies the folder p_From with all below it to p_To (created), keeping the files' times; false when any
+/// part is not copied. No outside program: Windows has no cp.
+bool CopyTree(const QString& p_From, const QString& p_To);

@@ -15,7 +15,7 @@ inline QString QuietAfterStop(TestHttpServer& p_Server, int p_ClosedBefore, int 
                               std::function<qint64()> p_Size = nullptr, const QString& p_Path = QString())
 {
     if (p_ClosedBefore >= 0 &&
-        !QTest::qWaitFor([&] { return p_Server.ClosedConnections() > p_ClosedBefore; }, 10000))
+        !QTest::qWaitFor([&] { return p_Server.ClosedConnections() > p_ClosedBefore; }, 30000))
         return QStringLiteral("the stopped transfer's connection stayed open");
     const int l_Requests = p_Server.Requests(p_Path).size();
     const qint64 l_Size = p_Size ? p_Size() : 0;

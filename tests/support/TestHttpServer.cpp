@@ -52,7 +52,7 @@ public:
         connect(m_Socket, &QTcpSocket::bytesWritten, this, [this] { Pump(); });
         connect(m_Socket, &QTcpSocket::disconnected, this, [this] {
             m_Busy = false; // the pace timer may still fire before the deletion
-            m_Owner->Locked([&] { ++m_Owner->m_Closed, --m_Owner->m_Open; });
+            Closed();
             deleteLater();
         });
     }
@@ -249,7 +249,20 @@ private:
         m_Busy = false;
         m_Pace.stop();
         m_File.reset();
-        p_Close ? m_Socket->disconnectFromHost() : NextRequest();
+        if (!p_Close)
+            return NextRequest();
+        // Closed from this side now: Qt on Windows hears no more of a socket it is closing, so a client
+        // that lets go of the bytes still queued is never seen leaving there.
+        Closed();
+        m_Socket->disconnectFromHost();
+    }
+
+    /// Counts the connection closed, once.
+    void Closed()
+    {
+        if (std::exchange(m_Counted, true))
+            return;
+        m_Owner->Locked([&] { ++m_Owner->m_Closed, --m_Owner->m_Open; });
     }
 
     TestHttpServer* m_Owner;
@@ -264,6 +277,7 @@ private:
     qint64 m_Position = 0, m_End = 0, m_Sent = 0, m_Budget = 0;
     qint64 m_BodyEnd = 0; ///< end of the resource's bytes; up to m_End the body runs on (ExtraBytes)
     bool m_Paused = false; ///< the pause of PauseAfterBytes was taken
+    bool m_Counted = false; ///< counted among the closed connections
 };
 
 bool TestHttpServer::Start(quint16 p_Port)

@@ -9,6 +9,9 @@ bool TestTlsServer::Start(const QString& p_Folder, const QString& p_Names, QStri
 {
     if (!QSslSocket::supportsSsl())
         return *p_Why = "no TLS support in this Qt", false;
+#ifdef Q_OS_WIN
+    return *p_Why = "no openssl program on Windows: no certificate can be made for the test server", false;
+#endif
     const QString l_Openssl = QStandardPaths::findExecutable("openssl");
     if (l_Openssl.isEmpty())
         return *p_Why = "the openssl tool is not installed: no certificate can be made for the test server", false;
