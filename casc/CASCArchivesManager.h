@@ -218,7 +218,7 @@ private:
 
     CASCApplication* m_Owner;                          // set once; the owner outlives it
     QNetworkAccessManager* m_NetworkManager = nullptr; // Init's thread; recreated by each Init
-    CASCEncodingMap m_EncodingMap;                     // Init's thread; read-only while the scan's tasks run
+    CASCEncodingMap m_EncodingMap;                     // Init's thread; read-only while the scan's tasks or the slot writer's jobs run
     std::vector<CASCArchiveFileEntry> m_ToDownload;    // Init's thread
     std::vector<CASCSlotCheck::Verdict> m_ScanVerdicts; // Init's thread
     QString m_DownloadDbPath;                          // Init's thread
