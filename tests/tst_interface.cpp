@@ -76,8 +76,8 @@ private slots:
         QFETCH(QVariant, value);
         QFETCH(bool, installed);
         QFETCH(QString, folder);
-        FakeHost l_Host;
         Kestrun l_App;
+        FakeHost l_Host; // after the app: it stops draining before the app goes
         l_Host.Attach(&l_App);
         l_Host.Settings[key] = value;
         const auto l_Before = l_Host.Settings;

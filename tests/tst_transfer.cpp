@@ -580,8 +580,8 @@ private slots:
         QFETCH(QVariant, stored);
         QFETCH(qint64, rate);
         QFETCH(bool, warned);
-        FakeHost l_Host;
         BareApplication l_App;
+        FakeHost l_Host; // after the app: it stops draining before the app goes
         l_Host.Attach(&l_App);
         if (stored.isValid())
             l_Host.Settings[l_App.SettingKey(".DownloadRateLimit")] = stored;

@@ -25,7 +25,8 @@ public:
     FakeHost();
     ~FakeHost() override;
 
-    /// Fills p_App's callback table and starts draining its queues.
+    /// Fills p_App's callback table and starts draining its queues. p_App must outlive
+    /// the drain: declare the host after the application, or Detach() first.
     void Attach(Orvane::Launcher::Application* p_App);
     /// Stops draining (before the application is deleted).
     void Detach();
