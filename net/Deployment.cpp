@@ -51,7 +51,7 @@ qint64 Deployment::ReadBufferBytes()
 
 qint64 Deployment::HeldBodyBytes()
 {
-    return std::max<qint64>(64 * 1024, Number("KESTRUN_HELD_BODY_BYTES", 24 * 1024 * 1024));
+    return std::max<qint64>(64 * 1024, Number("KESTRUN_HELD_BODY_BYTES", 8 * 1024 * 1024));
 }
 
 int Deployment::MaxSelfRestarts()

@@ -21,9 +21,10 @@ public:
     static int StallTimeoutMs();
     /// Bound of one transfer's read buffer under a rate limit (KESTRUN_READ_BUFFER_BYTES); 8 MiB otherwise.
     static qint64 ReadBufferBytes();
-    /// Bytes a reply may hold before Qt stops reading its connection (KESTRUN_HELD_BODY_BYTES, 24 MiB): above
+    /// Bytes a reply may hold before Qt stops reading its connection (KESTRUN_HELD_BODY_BYTES, 8 MiB): above
     /// what a writer that keeps up ever holds, so that only a writer left behind has bytes held back (which Qt
-    /// drops when the connection closes) and memory stays bounded.
+    /// drops when the connection closes). Qt holds about half as much again in its own buffers: at 24 MiB a
+    /// starved writer took the process to 84 MiB.
     static qint64 HeldBodyBytes();
     /// Self-restarts in a row without progress before a transfer is given up (KESTRUN_MAX_SELF_RESTARTS).
     static int MaxSelfRestarts();
