@@ -63,7 +63,7 @@ void CASCBaseVerifier::Scan()
     if (!l_Cdn || !l_Version)
     {
         m_ScanFailed = true;
-        m_Owner->RaiseError(Errors::Network, "CASCBaseVerifier::Scan(): no CDN configuration for world region " +
+        m_Owner->RaiseError(Errors::NoCdn, "CASCBaseVerifier::Scan(): no CDN configuration for world region " +
                                                  QString::number(l_Region));
         return;
     }
