@@ -5,6 +5,7 @@
 #include "casc/CASCFetchLoop.h"
 #include "casc/CASCSlotCheck.h"
 #include "casc/CASCSlotWriter.h"
+#include "casc/CASCSpillCopy.h"
 #include "platform/QtCompat.h"
 
 #include <QFuture>
@@ -104,8 +105,6 @@ public:
     static constexpr quint64 MergeSpan = 4 * 1024 * 1024;
     /// A blob above this goes through the spill file instead of memory.
     static constexpr quint64 InMemoryBlob = 16 * 1024 * 1024;
-    /// A spilled blob is copied into its slot in pieces of this size, looking at the stop between them.
-    static constexpr qint64 CopyPiece = 4 * 1024 * 1024;
     static constexpr quint64 FreeSpaceCheckAbove = 1073741824;
     static constexpr int DatabaseIntervalMs = 60000;
     /// How often the download database is rewritten while streaming (tests shorten it).
@@ -158,12 +157,12 @@ private:
     QFile* SlotArchive(size_t p_Entry);
     /// The 30-byte entry header of list entry p_Entry's slot.
     QByteArray EntryHeader(size_t p_Entry, const QByteArray& p_Key) const;
-    /// Copies the spilled blob of p_Request into its slot off this thread, in pieces that look at
-    /// the stop, and checks the slot as the scan would; SpillCopied takes the outcome.
+    /// Copies the spilled blob of p_Request into its slot off this thread (CASCSpillCopy); SpillCopied
+    /// takes the outcome.
     void CopySpill(CASCFetchRequest* p_Request);
-    enum class Copy : quint8 { Whole, Stopped, Failed, Refused };
     /// The outcome of copy p_Id of p_Request's blob (Failed with no message: already reported).
-    void SpillCopied(CASCFetchRequest* p_Request, quint64 p_Id, Copy p_Outcome, const QString& p_Message);
+    void SpillCopied(CASCFetchRequest* p_Request, quint64 p_Id, CASCSpillCopy::Outcome p_Outcome,
+                     const QString& p_Message);
     void SlotWritten(size_t p_Entry);
     QString ArchivePath(quint8 p_Archive) const;
     void RewriteIfDue();

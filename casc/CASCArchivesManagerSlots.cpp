@@ -1,8 +1,8 @@
 #include "casc/CASCArchivesManager.h"
 
 #include "casc/CASCFetchRequest.h"
+#include "casc/CASCSpillCopy.h"
 #include "casc/CascLog.h"
-#include "platform/FileWriter.h"
 #include "platform/Platform.h"
 #include "platform/PlatformPath.h"
 
@@ -124,73 +124,36 @@ void CASCArchivesManager::CopySpill(CASCFetchRequest* p_Request)
     }
     const size_t l_Entry = p_Request->_Entries.front();
     if (!SlotArchive(l_Entry))
-        return SpillCopied(p_Request, p_Request->_CopyId, Copy::Failed, QString());
+        return SpillCopied(p_Request, p_Request->_CopyId, CASCSpillCopy::Outcome::Failed, QString());
     const CASCArchiveFileEntry& l_Slot = m_ToDownload[l_Entry];
-    const QString l_Archive = ArchivePath(l_Slot._Archive);
-    const QString l_Spill = p_Request->_Blobs->Spill();
+    CASCSpillCopy::Job l_Job;
+    l_Job._Archive = ArchivePath(l_Slot._Archive);
+    l_Job._Spill = p_Request->_Blobs->Spill();
     const QByteArray l_Key = p_Request->_Blobs->Key(0);
-    const QByteArray l_Header = EntryHeader(l_Entry, l_Key);
-    const QByteArray l_IndexKey = RecordKey(l_Slot._IndexRecord);
-    const quint32 l_Offset = l_Slot._Offset;
-    const quint32 l_Size = RecordSize(l_Slot._IndexRecord);
+    l_Job._Header = EntryHeader(l_Entry, l_Key);
+    l_Job._IndexKey = RecordKey(l_Slot._IndexRecord);
+    l_Job._Offset = l_Slot._Offset;
+    l_Job._Size = RecordSize(l_Slot._IndexRecord);
     const QString l_Url = p_Request->_Url;
     const quint64 l_Id = ++m_CopySerial;
     p_Request->_CopyId = l_Id;
     p_Request->_Copying = true;
-    // Up to 2 GiB: off this thread, which keeps serving the transfers and the stop. Its own
-    // handle on the archive, whose other slots this thread may write meanwhile.
-    m_CopyRun = QtConcurrent::run([=] {
-        Copy l_Outcome = Copy::Whole;
-        QString l_Message;
-        QString l_Error;
-        QFile l_Out(l_Archive);
-        QFile l_In(l_Spill);
-        if (!l_Out.open(QIODevice::ReadWrite | QIODevice::Unbuffered) || !l_In.open(QIODevice::ReadOnly) ||
-            !l_Out.seek(l_Offset))
-        {
-            l_Outcome = Copy::Failed;
-            l_Message = QStringLiteral("Failed to open archive or download file");
-        }
-        QByteArray l_Piece = l_Header;
-        for (qint64 l_Left = l_Size; l_Outcome == Copy::Whole && l_Left > 0;)
-        {
-            if (m_Fetch->Stopped() || m_CopyCancel)
-            {
-                l_Outcome = Copy::Stopped;
-                break;
-            }
-            const QByteArray l_Read = l_In.read(std::min<qint64>(l_Left, CopyPiece));
-            l_Piece.append(l_Read);
-            if (l_Read.isEmpty() || Launcher::FileWriter::Write(l_Out, l_Piece, &l_Error) != l_Piece.size())
-            {
-                l_Outcome = Copy::Failed;
-                l_Message = "Failed to write archive : " + l_Archive + (l_Error.isEmpty() ? QString() : " " + l_Error);
-            }
-            l_Left -= l_Read.size();
-            l_Piece.clear();
-        }
-        l_Out.close();
-        if (l_Outcome == Copy::Whole)
-        {
-            // Checked where it now lies, as the scan will.
-            QFile l_Written(l_Archive);
-            const CASCSlotCheck::Verdict l_Verdict =
-                l_Written.open(QIODevice::ReadOnly)
-                    ? CASCSlotCheck::Check(l_Written, l_Written.size(), l_Offset, l_Size, l_IndexKey.constData(), m_EncodingMap)
-                    : CASCSlotCheck::Verdict::MissingArchive;
-            if (l_Verdict != CASCSlotCheck::Verdict::Whole)
-            {
-                l_Outcome = Copy::Refused;
-                l_Message = PublishedFault(l_Key, l_Verdict, l_Url);
-            }
-        }
+    // Up to 2 GiB: off this thread, which keeps serving the transfers and the stop.
+    m_CopyRun = QtConcurrent::run([this, l_Job, l_Key, l_Url, l_Id, p_Request] {
+        const CASCSpillCopy::Result l_Copied =
+            CASCSpillCopy::Run(l_Job, m_EncodingMap, [this] { return m_Fetch->Stopped() || m_CopyCancel; });
+        const QString l_Message = l_Copied._Outcome == CASCSpillCopy::Outcome::Refused
+                                      ? PublishedFault(l_Key, l_Copied._Verdict, l_Url)
+                                      : l_Copied._Message;
+        const CASCSpillCopy::Outcome l_Outcome = l_Copied._Outcome;
         QMetaObject::invokeMethod(this, [this, p_Request, l_Id, l_Outcome, l_Message] {
             SpillCopied(p_Request, l_Id, l_Outcome, l_Message);
         }, Qt::QueuedConnection);
     });
 }
 
-void CASCArchivesManager::SpillCopied(CASCFetchRequest* p_Request, quint64 p_Id, Copy p_Outcome, const QString& p_Message)
+void CASCArchivesManager::SpillCopied(CASCFetchRequest* p_Request, quint64 p_Id, CASCSpillCopy::Outcome p_Outcome,
+                                      const QString& p_Message)
 {
     auto l_It = std::find_if(m_InFlight.begin(), m_InFlight.end(),
                              [p_Request](const std::unique_ptr<CASCFetchRequest>& p_R) { return p_R.get() == p_Request; });
@@ -200,17 +163,17 @@ void CASCArchivesManager::SpillCopied(CASCFetchRequest* p_Request, quint64 p_Id,
     const size_t l_Entry = p_Request->_Entries.front();
     switch (p_Outcome)
     {
-    case Copy::Stopped:
+    case CASCSpillCopy::Outcome::Stopped:
         // Kept with its spill file: the resume copies it again.
         return CopySpill(p_Request);
-    case Copy::Whole:
+    case CASCSpillCopy::Outcome::Whole:
         SlotWritten(l_Entry);
         break;
-    case Copy::Failed:
+    case CASCSpillCopy::Outcome::Failed:
         if (!p_Message.isEmpty())
             SlotFailed(l_Entry, Errors::LocalStorage, p_Message);
         break;
-    case Copy::Refused:
+    case CASCSpillCopy::Outcome::Refused:
         SlotFailed(l_Entry, Errors::Network, p_Message);
         break;
     }
