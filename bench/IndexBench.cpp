@@ -3,10 +3,10 @@
 //   kestrun-bench-index load DIR                     loads them and prints time and memory
 #include "casc/CASCApplication.h"
 #include "casc/CASCIndexManager.h"
+#include "platform/Md5.h"
 #include "tools/forge/ArchiveIndexWriter.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -50,7 +50,7 @@ int Write(const QString& p_Dir, int p_Archives, int p_Entries)
             l_Offset += l_Entry.m_Size;
         }
         const QByteArray l_Index = Forge::ArchiveIndexWriter::Build(l_Entries);
-        const QString l_Name = QString::fromLatin1(QCryptographicHash::hash(l_Index, QCryptographicHash::Md5).toHex());
+        const QString l_Name = QString::fromLatin1(Orvane::Md5::Hash(l_Index).toHex());
         QFile l_File(p_Dir + "/data/indices/" + l_Name + ".index");
         if (!l_File.open(QIODevice::WriteOnly) || l_File.write(l_Index) != l_Index.size())
             return 1;

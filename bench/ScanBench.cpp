@@ -7,10 +7,10 @@
 #include "casc/CASCArchivesManager.h"
 #include "casc/CASCEncodingFile.h"
 #include "casc/CASCLocalIndex.h"
+#include "platform/Md5.h"
 #include "tools/ScanCommand.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtConcurrent>
@@ -59,8 +59,8 @@ QByteArray EncodingFile(int p_Entries)
         {
             const QByteArray l_Seed = QByteArray::number(l_I);
             l_Bytes.append("\x01\x00\x00\x00\x10\x00", 6);
-            l_Bytes.append(QCryptographicHash::hash(l_Seed + 'c', QCryptographicHash::Md5));
-            l_Bytes.append(QCryptographicHash::hash(l_Seed, QCryptographicHash::Md5));
+            l_Bytes.append(Orvane::Md5::Hash(l_Seed + 'c'));
+            l_Bytes.append(Orvane::Md5::Hash(l_Seed));
         }
         l_Out.append(l_Bytes.leftJustified(4096, '\0'));
     }
@@ -117,8 +117,8 @@ qint64 LimitArchive(const QString& p_Path, const std::vector<CASCLocalIndexEntry
         if (l_Slot.size() < 42)
             continue;
         const uchar* l_Blob = reinterpret_cast<const uchar*>(l_Slot.constData()) + 30;
-        QCryptographicHash l_BlobHash(QCryptographicHash::Md5), l_ContentHash(QCryptographicHash::Md5);
-        l_BlobHash.addData(reinterpret_cast<const char*>(l_Blob), l_Slot.size() - 30);
+        Orvane::Md5 l_BlobHash, l_ContentHash;
+        l_BlobHash.Add(reinterpret_cast<const char*>(l_Blob), l_Slot.size() - 30);
         const quint32 l_Header = qFromBigEndian<quint32>(l_Blob + 4);
         const quint32 l_Chunks = qFromBigEndian<quint32>(l_Blob + 8) & 0xFFFFFF;
         const uchar* l_Data = l_Blob + l_Header;
@@ -132,11 +132,11 @@ qint64 LimitArchive(const QString& p_Path, const std::vector<CASCLocalIndexEntry
                 uncompress(reinterpret_cast<Bytef*>(l_Content.data()), &l_Length, l_Data + 1, l_Encoded - 1);
             else
                 memcpy(l_Content.data(), l_Data + 1, l_Encoded - 1);
-            l_ContentHash.addData(l_Content.constData(), int(l_Length));
+            l_ContentHash.Add(l_Content.constData(), int(l_Length));
             l_Data += l_Encoded;
         }
-        l_BlobHash.result();
-        l_ContentHash.result();
+        l_BlobHash.Result();
+        l_ContentHash.Result();
     }
     return l_Bytes;
 }

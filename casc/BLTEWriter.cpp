@@ -1,8 +1,8 @@
 #include "casc/BLTEWriter.h"
 
 #include "casc/Bytes.h"
+#include "platform/Md5.h"
 
-#include <QCryptographicHash>
 #include <QtEndian>
 
 #include <zlib.h>
@@ -80,7 +80,7 @@ bool BLTEWriter::Encode(const QByteArray& p_Content, const Options& p_Options, Q
             return false;
         Bytes::AppendBigEndian32(l_Table, quint32(l_Chunk.size()));
         Bytes::AppendBigEndian32(l_Table, quint32(l_Size));
-        l_Table.append(Bytes::Md5(l_Chunk));
+        l_Table.append(Md5::Hash(l_Chunk));
         l_Chunks.append(l_Chunk);
     }
 
@@ -105,7 +105,7 @@ QByteArray BLTEWriter::EncodingKey(const QByteArray& p_Blob)
     if (l_HeaderSize > quint32(p_Blob.size()))
         return QByteArray();
     const int l_Hashed = l_HeaderSize == 0 ? p_Blob.size() : int(l_HeaderSize);
-    return QCryptographicHash::hash(p_Blob.left(l_Hashed), QCryptographicHash::Md5);
+    return Md5::Hash(p_Blob.constData(), l_Hashed);
 }
 
 } // namespace CASC

@@ -1,6 +1,5 @@
 #include "casc/Bytes.h"
 
-#include <QCryptographicHash>
 #include <QtEndian>
 
 namespace Orvane {
@@ -18,11 +17,6 @@ void Bytes::AppendLittleEndian32(QByteArray& p_Out, quint32 p_Value)
     uchar l_Bytes[4];
     qToLittleEndian(p_Value, l_Bytes);
     p_Out.append(reinterpret_cast<const char*>(l_Bytes), 4);
-}
-
-QByteArray Bytes::Md5(const QByteArray& p_Data)
-{
-    return QCryptographicHash::hash(p_Data, QCryptographicHash::Md5);
 }
 
 QString Bytes::Hex(const QByteArray& p_Raw)

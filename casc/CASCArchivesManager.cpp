@@ -1,23 +1,17 @@
 #include "casc/CASCArchivesManager.h"
 
 #include "casc/BLTEHandler.h"
-#include "casc/CASCArchiveTransfer.h"
-#include "casc/CASCBlobRequest.h"
 #include "casc/CASCApplication.h"
 #include "casc/CASCEncodingFile.h"
-#include "casc/CASCHttpGet.h"
 #include "casc/CASCKey.h"
 #include "casc/CASCVersion.h"
 #include "casc/CascLog.h"
-#include "net/ModuleNetwork.h"
 
 #include <QDataStream>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace Orvane {
@@ -25,7 +19,7 @@ namespace CASC {
 
 CASCArchivesManager::CASCArchivesManager(CASCApplication* p_Owner)
     : m_Owner(p_Owner)
-    , m_Transfer(new CASCArchiveTransfer)
+    , m_Fetch(NewFetchLoop())
     , m_SlotWriter(new CASCSlotWriter(m_EncodingMap, this, [this](const CASCSlotWriter::Result& p_Result) {
         SlotHandled(p_Result);
     }))
@@ -40,9 +34,8 @@ CASCArchivesManager::~CASCArchivesManager()
     m_CopyCancel = true;
     m_CopyRun.waitForFinished();
     m_SlotWriter->Drain();
-    // The transfers are the manager's children: nothing of theirs reaches this half-destroyed object.
-    CASCHttpGet::Release(m_NetworkManager);
-    delete m_Transfer;
+    // Nothing of the transfers reaches this half-destroyed object.
+    m_Fetch->Release();
 }
 
 void CASCArchivesManager::Init(QString p_DownloadDbPath)
@@ -50,16 +43,14 @@ void CASCArchivesManager::Init(QString p_DownloadDbPath)
     // The writer's jobs read the encoding map, which this Init replaces.
     m_SlotWriter->Drain();
     m_DownloadDbPath = p_DownloadDbPath;
-    CASCHttpGet::Release(m_NetworkManager);
-    m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
-    m_NetworkManager->moveToThread(QThread::currentThread());
+    m_Fetch->Renew(true);
 
     const QString l_Key = EncodingKey();
     qCWarning(CascLog).noquote() << "CASCArchivesManager::Init() encoding file : " + l_Key;
     // The key names a file that a failed decode deletes: nothing but a digest may.
     if (!CASCKey::IsKey(l_Key))
     {
-        Raise(3, l_Key.isEmpty() ? QStringLiteral("CASCArchivesManager::Init() no encoding key in the build configuration")
+        Raise(Errors::EncodingFile, l_Key.isEmpty() ? QStringLiteral("CASCArchivesManager::Init() no encoding key in the build configuration")
                                  : "CASCArchivesManager::Init() invalid encoding key : \"" + l_Key + "\"");
         return;
     }
@@ -74,8 +65,8 @@ void CASCArchivesManager::Init(QString p_DownloadDbPath)
     if (l_Base.isEmpty())
         return;
     const QString l_Url = l_Base + "data/" + l_Key.left(2) + "/" + l_Key.mid(2, 2) + "/" + l_Key;
-    GetFileSize(l_Url, [this, l_Url, l_Local, l_Key](QString, quint64 p_Answered) {
-        Step([this, l_Url, l_Local, l_Key, p_Answered] { DownloadEncodingFile(l_Url, l_Local, l_Key, p_Answered); });
+    m_Fetch->AskSize(l_Url, [this, l_Url, l_Local, l_Key](quint64 p_Answered) {
+        m_Fetch->Step([this, l_Url, l_Local, l_Key, p_Answered] { DownloadEncodingFile(l_Url, l_Local, l_Key, p_Answered); });
     });
 }
 
@@ -89,23 +80,21 @@ void CASCArchivesManager::DownloadEncodingFile(const QString& p_Url, const QStri
     const quint64 l_Size = !l_Sizes.isEmpty() && l_Sizes.last() > 0 ? quint64(l_Sizes.last()) : p_Answered;
     if (l_Size == 0)
     {
-        Raise(2, "CASCArchivesManager::Init() unknown size of the encoding file " + p_Url);
+        Raise(Errors::Network, "CASCArchivesManager::Init() unknown size of the encoding file " + p_Url);
         return;
     }
-    m_BytesTotal = l_Size;
-    m_BytesDone = 0;
-    m_Rate.Start(0);
+    m_Fetch->StartCount(l_Size);
     m_FileNumber = 1;
     m_ToDownload.clear();
-    m_OnDownloadStarted(1, 1, 0, m_BytesDone, m_BytesTotal, 0);
+    m_OnDownloadStarted(1, 1, 0, m_Fetch->Done(), m_Fetch->Total(), 0);
     // Under a temporary name until complete: a kill never leaves a cut copy behind.
     const QString l_Partial = p_Local + ".part";
-    StartDownload(p_Url, l_Partial, 0, qint64(l_Size) - 1, [this, l_Partial, p_Local, p_Key] {
-        m_OnDownloadCompleted(1, 1, 100, m_BytesDone, m_BytesTotal, 0);
+    m_Fetch->Fetch(p_Url, l_Partial, 0, qint64(l_Size) - 1, -1, [this, l_Partial, p_Local, p_Key] {
+        m_OnDownloadCompleted(1, 1, 100, m_Fetch->Done(), m_Fetch->Total(), 0);
         QFile::remove(p_Local);
         if (!QFile::rename(l_Partial, p_Local))
         {
-            Raise(1, "Failed to open archive or download file");
+            Raise(Errors::LocalStorage, "Failed to open archive or download file");
             return;
         }
         DecodeEncodingFile(p_Local, p_Key);
@@ -129,14 +118,14 @@ void CASCArchivesManager::DecodeEncodingFile(const QString& p_Path, const QStrin
             }, Qt::QueuedConnection);
     };
     m_EncodingRun = QtConcurrent::run([this, l_CallOff, l_Post, p_Path, p_Key] {
-        const auto l_Outcome = [this, l_Post, l_CallOff, p_Path](int p_Kind, const QString& p_Message) {
+        const auto l_Outcome = [this, l_Post, l_CallOff, p_Path](Errors::Type p_Kind, const QString& p_Message) {
             l_Post([this, l_CallOff, p_Kind, p_Message, p_Path] { EncodingParsed(l_CallOff, p_Kind, p_Message, p_Path); });
         };
         QFile l_File(p_Path);
         if (!l_File.open(QIODevice::ReadOnly))
         {
             // Silence here would leave the run waiting for ever.
-            return l_Outcome(1, "CASCArchivesManager::Init() cannot read the encoding file " + p_Path + " : " +
+            return l_Outcome(Errors::LocalStorage, "CASCArchivesManager::Init() cannot read the encoding file " + p_Path + " : " +
                                     l_File.errorString());
         }
         const QByteArray l_Expected = QByteArray::fromHex(p_Key.toLatin1()).leftJustified(16, '\0', true);
@@ -145,7 +134,7 @@ void CASCArchivesManager::DecodeEncodingFile(const QString& p_Path, const QStrin
         const qint32 l_Result = BLTEHandler::ExtractData(l_Stream, quint64(l_File.size()), l_Expected.constData(), l_Decoded);
         l_File.close();
         if (l_Result != BLTEHandler::Ok)
-            return l_Outcome(3, "CASCArchivesManager::Init() Encoding extracting error : " + QString::number(l_Result) +
+            return l_Outcome(Errors::EncodingFile, "CASCArchivesManager::Init() Encoding extracting error : " + QString::number(l_Result) +
                                     " removing file");
         l_Post([this] {
             m_OnBusy();
@@ -164,20 +153,20 @@ void CASCArchivesManager::DecodeEncodingFile(const QString& p_Path, const QStrin
                 m_EncodingMap = std::move(*l_Map);
             qCWarning(CascLog).noquote() << QString::number(m_EncodingMap.Size()) + " md5 hashs";
         });
-        l_Outcome(l_Ok ? 0 : 3, l_Ok ? QString() : QStringLiteral("CASCArchivesManager::Init() Encoding reading error, removing file"));
+        l_Outcome(Errors::EncodingFile, l_Ok ? QString() : QStringLiteral("CASCArchivesManager::Init() Encoding reading error, removing file"));
     });
 }
 
-void CASCArchivesManager::EncodingParsed(std::shared_ptr<std::atomic<bool>> p_CallOff, int p_Kind,
+void CASCArchivesManager::EncodingParsed(std::shared_ptr<std::atomic<bool>> p_CallOff, Errors::Type p_Kind,
                                          const QString& p_Message, const QString& p_Path)
 {
     // Reported even after a stop, as the parse on this thread was: the caller holds what follows.
     if (*p_CallOff)
         return;
-    if (p_Kind == 0)
+    if (p_Message.isEmpty())
         return m_OnEncodingLoaded();
     Raise(p_Kind, p_Message);
-    if (p_Kind == 3)
+    if (p_Kind == Errors::EncodingFile)
         QFile::remove(p_Path);
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 #include "casc/CASCArchiveFileEntry.h"
 #include "casc/CASCEncodingMap.h"
+#include "casc/CASCErrors.h"
+#include "casc/CASCFetchLoop.h"
 #include "casc/CASCSlotCheck.h"
 #include "casc/CASCSlotWriter.h"
-#include "casc/CASCTransferRate.h"
+#include "casc/CASCSpillCopy.h"
 #include "platform/QtCompat.h"
 
 #include <QFuture>
-#include <QNetworkReply>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -20,18 +21,11 @@
 #include <vector>
 
 class QFile;
-class QNetworkAccessManager;
 
 namespace Orvane {
-namespace Launcher {
-class Transfer;
-struct TransferResult;
-} // namespace Launcher
 namespace CASC {
 
 class CASCApplication;
-struct CASCArchiveTransfer;
-struct CASCBlobRequest;
 
 /// The encoding file, the local data archives, the install scan and the streamed download of
 /// missing content. Lives on the thread that calls Init; only the scan's tasks run elsewhere.
@@ -88,7 +82,7 @@ public:
 
     QStringList ListIndexFiles() const;
     std::vector<CASCArchiveFileEntry> ReadIndexFile(const QString& p_Path) const;
-    /// The entries of every local index; false, raised with kind 1 naming the file, when a
+    /// The entries of every local index; false, raised as a local-storage fault naming the file, when a
     /// bucket has no index or one cannot be read, or (p_Cut set, nothing raised) on a stop.
     bool ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_Entries, bool* p_Cut = nullptr);
 
@@ -111,8 +105,6 @@ public:
     static constexpr quint64 MergeSpan = 4 * 1024 * 1024;
     /// A blob above this goes through the spill file instead of memory.
     static constexpr quint64 InMemoryBlob = 16 * 1024 * 1024;
-    /// A spilled blob is copied into its slot in pieces of this size, looking at the stop between them.
-    static constexpr qint64 CopyPiece = 4 * 1024 * 1024;
     static constexpr quint64 FreeSpaceCheckAbove = 1073741824;
     static constexpr int DatabaseIntervalMs = 60000;
     /// How often the download database is rewritten while streaming (tests shorten it).
@@ -120,11 +112,6 @@ public:
     static constexpr int MaxAttempts = 3;
     /// "BLTE" and the header size: no blob is shorter.
     static constexpr quint32 BLTEHeaderSize = 8;
-
-private slots:
-    void HTTP_OnError(QNetworkReply::NetworkError p_Error);
-    void HTTP_OnReadyRead(qint64 p_Bytes);
-    void HTTP_DownloadFinished();
 
 private:
     struct ScanResult
@@ -138,39 +125,28 @@ private:
 
     /// Decodes and parses on the thread pool; the outcome is posted back.
     void DecodeEncodingFile(const QString& p_Path, const QString& p_Key);
-    /// The pool's outcome, on this thread: p_Kind 0 loaded, else the error to raise.
-    void EncodingParsed(std::shared_ptr<std::atomic<bool>> p_CallOff, int p_Kind, const QString& p_Message,
+    /// The pool's outcome, on this thread: an empty p_Message when loaded, else the error to raise.
+    void EncodingParsed(std::shared_ptr<std::atomic<bool>> p_CallOff, Errors::Type p_Kind, const QString& p_Message,
                         const QString& p_Path);
     /// The encoding file's closed-range transfer, once its size is known.
     void DownloadEncodingFile(const QString& p_Url, const QString& p_Local, const QString& p_Key, quint64 p_Answered);
-    void GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize);
-    void StartDownload(const QString& p_Url, const QString& p_Path, quint64 p_From, qint64 p_To,
-                       std::function<void()> p_Completion);
-    /// A transfer on the engine, stopped by StopDownload before or while it runs.
-    Launcher::Transfer* NewTransfer();
-    void IssueRequest();
-    /// Why a completed answer is not the range asked; empty when it is.
-    QString Refusal(const Launcher::TransferResult& p_Result) const;
-    /// Asks the stopped transfer again from its first byte.
-    void Restart();
-    /// The current transfer failed: asks again while attempts are left, else TransferFailed.
-    void FailTransfer(int p_Kind, const QString& p_Message);
-    /// A transfer is given up: a streamed slot stays listed and the stream goes on; the encoding
-    /// file's transfer raises p_Message and stops until ResumeDownload.
-    void TransferFailed(int p_Kind, const QString& p_Message);
+    /// The loop of this manager's transfers, a child (the encoding file goes through it whole).
+    CASCFetchLoop* NewFetchLoop();
+    /// The encoding file's ".part" file, bounded by the range; why not when it cannot be.
+    static QString Prepare(CASCFetchRequest& p_File, Errors::Type* p_Kind);
+    /// Whether the encoding file's answer is the range asked, whole.
+    static CASCFetchLoop::Verdict Judge(CASCFetchRequest& p_File, const Launcher::TransferResult& p_Result);
     /// List entry p_Entry cannot be written: it stays listed, the others go on.
-    void SlotFailed(size_t p_Entry, int p_Kind, const QString& p_Message);
-    /// Runs p_Step now, or after ResumeDownload when stopped.
-    void Step(std::function<void()> p_Step);
+    void SlotFailed(size_t p_Entry, Errors::Type p_Kind, const QString& p_Message);
     /// Requests for p_Entries (list positions in CDN archive and offset order), adjacent blobs merged;
     /// queued at the front (another attempt) or the back.
     void PlanRequests(const std::vector<size_t>& p_Entries, int p_Attempts, bool p_Front);
     /// Starts queued requests while fewer than MaxInFlight run; finishes the stream when none is left.
     void DownloadNextFile();
-    void IssueBlobRequest(CASCBlobRequest* p_Request, const QString& p_Base);
-    void BlobRequestEnded(CASCBlobRequest* p_Request);
+    void IssueBlobRequest(CASCFetchRequest* p_Request, const QString& p_Base);
+    void BlobRequestEnded(CASCFetchRequest* p_Request);
     /// Why a blob request's answer fell short (kind in p_Kind); empty when the answer was right.
-    QString BlobRefusal(const CASCBlobRequest& p_Request, int* p_Kind) const;
+    QString BlobRefusal(const CASCFetchRequest& p_Request, Errors::Type* p_Kind) const;
     /// Hands a checked blob held in memory behind 30 bytes of header room (p_Slot) to the slot writer,
     /// which writes it with its header into the slot of list entry p_Entry if the scan would take it.
     /// False (the slot failed) when its archive cannot be opened or grown.
@@ -181,12 +157,12 @@ private:
     QFile* SlotArchive(size_t p_Entry);
     /// The 30-byte entry header of list entry p_Entry's slot.
     QByteArray EntryHeader(size_t p_Entry, const QByteArray& p_Key) const;
-    /// Copies the spilled blob of p_Request into its slot off this thread, in pieces that look at
-    /// the stop, and checks the slot as the scan would; SpillCopied takes the outcome.
-    void CopySpill(CASCBlobRequest* p_Request);
-    enum class Copy : quint8 { Whole, Stopped, Failed, Refused };
+    /// Copies the spilled blob of p_Request into its slot off this thread (CASCSpillCopy); SpillCopied
+    /// takes the outcome.
+    void CopySpill(CASCFetchRequest* p_Request);
     /// The outcome of copy p_Id of p_Request's blob (Failed with no message: already reported).
-    void SpillCopied(CASCBlobRequest* p_Request, quint64 p_Id, Copy p_Outcome, const QString& p_Message);
+    void SpillCopied(CASCFetchRequest* p_Request, quint64 p_Id, CASCSpillCopy::Outcome p_Outcome,
+                     const QString& p_Message);
     void SlotWritten(size_t p_Entry);
     QString ArchivePath(quint8 p_Archive) const;
     void RewriteIfDue();
@@ -214,35 +190,29 @@ private:
     static quint16 RecordArchive(const CASCIndexRecord* p_Record);
     static QByteArray RecordKey(const CASCIndexRecord* p_Record);
     QString RecordArchiveName(const CASCIndexRecord* p_Record) const;
-    void Raise(int p_Kind, const QString& p_Message);
+    void Raise(Errors::Type p_Kind, const QString& p_Message);
 
     CASCApplication* m_Owner;                          // set once; the owner outlives it
-    QNetworkAccessManager* m_NetworkManager = nullptr; // Init's thread; recreated by each Init
+    CASCFetchLoop* m_Fetch;                            // Init's thread (its stop: any thread); a child
     CASCEncodingMap m_EncodingMap;                     // Init's thread; read-only while the scan's tasks or the slot writer's jobs run
     std::vector<CASCArchiveFileEntry> m_ToDownload;    // Init's thread
     std::vector<CASCSlotCheck::Verdict> m_ScanVerdicts; // Init's thread
     QString m_DownloadDbPath;                          // Init's thread
     Compat::ElapsedTimer m_DatabaseTimer;              // Init's thread
     int m_FileNumber = 0;                              // Init's thread; 1-based: slots done + 1
-    quint64 m_BytesTotal = 0;                          // Init's thread
-    quint64 m_BytesDone = 0;                           // Init's thread
-    CASCTransferRate m_Rate;                           // Init's thread
-    CASCArchiveTransfer* m_Transfer;                   // Init's thread; owned, reused for every file
-    std::atomic<bool> m_Stopped{false};                // any thread; set by StopDownload
     std::atomic<bool> m_ScanCancel{false};             // any thread; the scan's tasks read it per slot
     bool m_ScanCancelled = false;                      // Init's thread
     std::atomic<bool> m_Scanning{false};               // any thread; ScanInstall is running
-    std::function<void()> m_Held;                      // Init's thread; the step a stop holds
     bool m_Streaming = false;                          // Init's thread; a stream is between start and end
     bool m_StreamFailed = false;                       // Init's thread; the last stream ended with slots unwritten
     std::vector<CASCArchiveFileEntry> m_Failed;        // Init's thread; slots of this stream not written
     enum class Slot : quint8 { Listed, Written, Failed };
     std::vector<Slot> m_SlotState;                     // Init's thread; per entry of the list while streaming
     int m_SlotsDone = 0;                               // Init's thread; written or failed
-    std::deque<std::unique_ptr<CASCBlobRequest>> m_Pending;   // Init's thread; requests not yet made
-    std::vector<std::unique_ptr<CASCBlobRequest>> m_InFlight; // Init's thread
+    std::deque<std::unique_ptr<CASCFetchRequest>> m_Pending;   // Init's thread; requests not yet made
+    std::vector<std::unique_ptr<CASCFetchRequest>> m_InFlight; // Init's thread
     std::map<quint8, std::unique_ptr<QFile>> m_Archives;       // Init's thread; open while streaming
-    int m_FailureKind = 0;                             // Init's thread; the stream's first failure
+    Errors::Type m_FailureKind = Errors::NoCdn;        // Init's thread; the stream's first failure
     QString m_Failure;                                 // Init's thread
     QString m_ExpandProblem;                           // Init's thread; why the last ExpandFile failed
     int m_DatabaseIntervalMs = DatabaseIntervalMs;     // Init's thread

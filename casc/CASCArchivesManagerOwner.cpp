@@ -72,9 +72,9 @@ QString CASCArchivesManager::RecordArchiveName(const CASCIndexRecord* p_Record) 
     return l_Name ? *l_Name : QString();
 }
 
-void CASCArchivesManager::Raise(int p_Kind, const QString& p_Message)
+void CASCArchivesManager::Raise(Errors::Type p_Kind, const QString& p_Message)
 {
-    m_Owner->RaiseError(Errors::Type(p_Kind), p_Message);
+    m_Owner->RaiseError(p_Kind, p_Message);
 }
 
 } // namespace CASC

@@ -55,7 +55,7 @@ bool CASCArchivesManager::ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_En
             ++l_Next;
             continue;
         }
-        Raise(1, "CASCArchivesManager::ScanInstall() missing index file : " + l_Folder + l_Prefix + "*.idx");
+        Raise(Errors::LocalStorage, "CASCArchivesManager::ScanInstall() missing index file : " + l_Folder + l_Prefix + "*.idx");
         return false;
     }
     for (const QString& l_Path : l_Paths)
@@ -71,7 +71,7 @@ bool CASCArchivesManager::ReadIndexFiles(std::vector<CASCArchiveFileEntry>& p_En
         int l_Skipped = 0;
         if (!CASCLocalIndex::Read(l_Path, l_Entries, l_Error, &l_Skipped))
         {
-            Raise(1, "CASCArchivesManager::ScanInstall() damaged index file : " + l_Error);
+            Raise(Errors::LocalStorage, "CASCArchivesManager::ScanInstall() damaged index file : " + l_Error);
             return false;
         }
         if (l_Skipped > 0)
@@ -232,7 +232,7 @@ void CASCArchivesManager::RewriteDatabase(size_t p_From)
         l_Keys.push_back(RecordKey(m_ToDownload[l_I]._IndexRecord));
     QString l_Error;
     if (!CASCDownloadDatabase::Write(m_DownloadDbPath, l_Keys, &l_Error))
-        Raise(1, "Failed to write the download list " + l_Error);
+        Raise(Errors::LocalStorage, "Failed to write the download list " + l_Error);
 }
 
 } // namespace CASC

@@ -1,20 +1,15 @@
 #include "casc/CASCArchivesManager.h"
 
-#include "casc/CASCBlobRequest.h"
+#include "casc/CASCFetchRequest.h"
 #include "casc/CASCDownloadDatabase.h"
 #include "casc/CASCErrors.h"
 #include "casc/CASCHttpGet.h"
 #include "casc/CascLog.h"
-#include "platform/FileWriter.h"
-#include "platform/Platform.h"
-#include "platform/PlatformPath.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QTimer>
-#include <QtEndian>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -28,10 +23,10 @@ using Launcher::TransferVerdict;
 void CASCArchivesManager::StartStreaming()
 {
     m_SlotWriter->Drain(); // outcomes of an earlier stream name entries of its own list
-    m_BytesTotal = 0;
+    quint64 l_Total = 0;
     for (const CASCArchiveFileEntry& l_Entry : m_ToDownload)
-        m_BytesTotal += RecordSize(l_Entry._IndexRecord);
-    m_BytesDone = 0;
+        l_Total += RecordSize(l_Entry._IndexRecord);
+    m_Fetch->StartCount(l_Total);
     m_FileNumber = 1;
     m_Streaming = true;
     m_StreamFailed = false;
@@ -41,9 +36,8 @@ void CASCArchivesManager::StartStreaming()
     m_InFlight.clear();
     m_SlotState.assign(m_ToDownload.size(), Slot::Listed);
     m_SlotsDone = 0;
-    m_Rate.Start(0);
     m_DatabaseTimer.start();
-    m_OnDownloadStarted(1, int(m_ToDownload.size()), 0, m_BytesDone, m_BytesTotal, 0);
+    m_OnDownloadStarted(1, int(m_ToDownload.size()), 0, m_Fetch->Done(), m_Fetch->Total(), 0);
 
     std::vector<size_t> l_Fetched;
     for (size_t l_I = 0; l_I < m_ToDownload.size(); ++l_I)
@@ -53,13 +47,13 @@ void CASCArchivesManager::StartStreaming()
         const QString l_KeyHex = QString::fromLatin1(RecordKey(l_Record).toHex());
         // Local problems are not fetched: no answer can mend them.
         if (RecordSize(l_Record) < BLTEHeaderSize)
-            SlotFailed(l_I, 1, QStringLiteral("Index record of %1 bytes is shorter than a blob header for entry ")
+            SlotFailed(l_I, Errors::LocalStorage, QStringLiteral("Index record of %1 bytes is shorter than a blob header for entry ")
                                    .arg(RecordSize(l_Record)) + l_KeyHex);
         else if (quint64(RecordSize(l_Record)) + CASCSlotCheck::EntryHeaderSize > l_Entry._Size)
-            SlotFailed(l_I, 1, QStringLiteral("Blob of %1 bytes does not fit its slot of %2 for entry ")
+            SlotFailed(l_I, Errors::LocalStorage, QStringLiteral("Blob of %1 bytes does not fit its slot of %2 for entry ")
                                    .arg(RecordSize(l_Record)).arg(l_Entry._Size) + l_KeyHex);
         else if (RecordArchiveName(l_Record).size() < 4)
-            SlotFailed(l_I, 1, "No CDN archive for entry " + l_KeyHex);
+            SlotFailed(l_I, Errors::LocalStorage, "No CDN archive for entry " + l_KeyHex);
         else
             l_Fetched.push_back(l_I);
     }
@@ -80,29 +74,30 @@ void CASCArchivesManager::StartStreaming()
 
 void CASCArchivesManager::PlanRequests(const std::vector<size_t>& p_Entries, int p_Attempts, bool p_Front)
 {
-    std::vector<std::unique_ptr<CASCBlobRequest>> l_Planned;
+    std::vector<std::unique_ptr<CASCFetchRequest>> l_Planned;
     for (const size_t l_Entry : p_Entries)
     {
         const CASCIndexRecord* l_Record = m_ToDownload[l_Entry]._IndexRecord;
         const quint64 l_From = RecordOffset(l_Record);
         const quint64 l_To = l_From + RecordSize(l_Record) - 1;
-        CASCBlobRequest* l_Last = l_Planned.empty() ? nullptr : l_Planned.back().get();
+        CASCFetchRequest* l_Last = l_Planned.empty() ? nullptr : l_Planned.back().get();
         if (l_Last && !l_Last->_Spills && RecordSize(l_Record) <= InMemoryBlob)
         {
             const CASCIndexRecord* l_Previous = m_ToDownload[l_Last->_Entries.back()]._IndexRecord;
             if (RecordIsPatch(l_Previous) == RecordIsPatch(l_Record) && RecordArchive(l_Previous) == RecordArchive(l_Record) &&
-                l_From > l_Last->_To && l_From - l_Last->_To - 1 <= MergeGap && l_To - l_Last->_From < MergeSpan)
+                l_From > quint64(l_Last->_To) && l_From - quint64(l_Last->_To) - 1 <= MergeGap &&
+                l_To - l_Last->_From < MergeSpan)
             {
                 l_Last->_Entries.push_back(l_Entry);
-                l_Last->_To = l_To;
+                l_Last->_To = qint64(l_To);
                 continue;
             }
         }
-        std::unique_ptr<CASCBlobRequest> l_Request(new CASCBlobRequest);
+        std::unique_ptr<CASCFetchRequest> l_Request(new CASCFetchRequest);
         l_Request->_Entries.push_back(l_Entry);
         l_Request->_Attempts = p_Attempts;
         l_Request->_From = l_From;
-        l_Request->_To = l_To;
+        l_Request->_To = qint64(l_To);
         l_Request->_Spills = RecordSize(l_Record) > InMemoryBlob;
         l_Planned.push_back(std::move(l_Request));
     }
@@ -114,20 +109,7 @@ void CASCArchivesManager::PlanRequests(const std::vector<size_t>& p_Entries, int
             m_Pending.push_back(std::move(l_Request));
 }
 
-void CASCArchivesManager::Step(std::function<void()> p_Step)
-{
-    if (m_Stopped)
-        m_Held = std::move(p_Step);
-    else
-        p_Step();
-}
-
-void CASCArchivesManager::TransferFailed(int p_Kind, const QString& p_Message)
-{
-    Raise(p_Kind, p_Message);
-}
-
-void CASCArchivesManager::SlotFailed(size_t p_Entry, int p_Kind, const QString& p_Message)
+void CASCArchivesManager::SlotFailed(size_t p_Entry, Errors::Type p_Kind, const QString& p_Message)
 {
     qCWarning(CascLog).noquote() << "CASCArchivesManager::SlotFailed() " + p_Message;
     if (m_Failure.isEmpty())
@@ -144,22 +126,22 @@ void CASCArchivesManager::DownloadNextFile()
 {
     if (!m_Streaming)
         return;
-    if (!m_Stopped)
+    if (!m_Fetch->Stopped())
     {
         // Copies a stop cut run again from their spill file; nothing is asked twice for them.
-        std::vector<CASCBlobRequest*> l_Held;
-        for (const std::unique_ptr<CASCBlobRequest>& l_Request : m_InFlight)
+        std::vector<CASCFetchRequest*> l_Held;
+        for (const std::unique_ptr<CASCFetchRequest>& l_Request : m_InFlight)
             if (l_Request->_CopyHeld)
                 l_Held.push_back(l_Request.get());
-        for (CASCBlobRequest* l_Request : l_Held)
+        for (CASCFetchRequest* l_Request : l_Held)
             CopySpill(l_Request);
     }
-    while (!m_Stopped && int(m_InFlight.size()) < MaxInFlight && !m_Pending.empty())
+    while (!m_Fetch->Stopped() && int(m_InFlight.size()) < MaxInFlight && !m_Pending.empty())
     {
         // One request at a time goes through the spill file: it has one name.
         auto l_Next = m_Pending.begin();
         const bool l_Spilling = std::any_of(m_InFlight.begin(), m_InFlight.end(),
-                                            [](const std::unique_ptr<CASCBlobRequest>& p_R) { return p_R->_Spills; });
+                                            [](const std::unique_ptr<CASCFetchRequest>& p_R) { return p_R->_Spills; });
         while (l_Spilling && l_Next != m_Pending.end() && (*l_Next)->_Spills)
             ++l_Next;
         if (l_Next == m_Pending.end())
@@ -171,24 +153,24 @@ void CASCArchivesManager::DownloadNextFile()
         {
             // No host to ask: what is not asked yet stays listed, and the stream ends (raising
             // this once) when the requests in flight have.
-            for (const std::unique_ptr<CASCBlobRequest>& l_Request : m_Pending)
+            for (const std::unique_ptr<CASCFetchRequest>& l_Request : m_Pending)
                 for (const size_t l_Entry : l_Request->_Entries)
                     if (m_SlotState[l_Entry] == Slot::Listed)
                         SlotFailed(l_Entry, Errors::NoCdn, l_Problem);
             m_Pending.clear();
             break;
         }
-        std::unique_ptr<CASCBlobRequest> l_Request = std::move(*l_Next);
+        std::unique_ptr<CASCFetchRequest> l_Request = std::move(*l_Next);
         m_Pending.erase(l_Next);
-        CASCBlobRequest* l_Issued = l_Request.get();
+        CASCFetchRequest* l_Issued = l_Request.get();
         m_InFlight.push_back(std::move(l_Request));
         IssueBlobRequest(l_Issued, l_Base);
     }
-    if (!m_Stopped && m_Pending.empty() && m_InFlight.empty() && m_SlotWriter->Pending() == 0)
+    if (!m_Fetch->Stopped() && m_Pending.empty() && m_InFlight.empty() && m_SlotWriter->Pending() == 0)
         FinishStreaming();
 }
 
-void CASCArchivesManager::IssueBlobRequest(CASCBlobRequest* p_Request, const QString& p_Base)
+void CASCArchivesManager::IssueBlobRequest(CASCFetchRequest* p_Request, const QString& p_Base)
 {
     const CASCIndexRecord* l_First = m_ToDownload[p_Request->_Entries.front()]._IndexRecord;
     const QString l_Name = RecordArchiveName(l_First);
@@ -211,44 +193,37 @@ void CASCArchivesManager::IssueBlobRequest(CASCBlobRequest* p_Request, const QSt
         QDir().mkpath(Folder() + "data/orvane");
         QFile::remove(l_Spill);
     }
-    const qint64 l_Span = qint64(p_Request->_To - p_Request->_From + 1);
-    p_Request->_Sink = std::make_shared<CASCBlobSink>(
+    const qint64 l_Span = p_Request->Expected();
+    p_Request->_Blobs = std::make_shared<CASCBlobSink>(
         std::move(l_Parts), l_Span, l_Spill,
         [this, p_Request](size_t p_Part, QByteArray* p_Slot) {
             // A spilled blob is copied into its slot once its transfer has ended (CopySpill).
             if (!p_Slot)
                 return true;
-            return HandOverSlot(p_Request->_Entries[p_Part], p_Request->_Sink->Key(p_Part), p_Slot, p_Request->_Url);
+            return HandOverSlot(p_Request->_Entries[p_Part], p_Request->_Blobs->Key(p_Part), p_Slot, p_Request->_Url);
         },
         [this](qint64 p_Bytes) {
-            m_BytesDone += quint64(p_Bytes);
+            m_Fetch->Count(quint64(p_Bytes));
             ProgressTick();
         });
-    Transfer* l_Engine = NewTransfer();
-    CASCHttpGet::KeepWith(l_Engine, p_Request->_Sink);
-    p_Request->_Engine = l_Engine;
-    connect(l_Engine, &Transfer::Ended, this, [this, p_Request] { BlobRequestEnded(p_Request); });
-    Launcher::TransferRequest l_Asked;
-    l_Asked.Url = p_Request->_Url;
-    l_Asked.From = qint64(p_Request->_From);
-    l_Asked.To = qint64(p_Request->_To);
-    l_Engine->Start(l_Asked, p_Request->_Sink.get());
+    p_Request->_Sink = p_Request->_Blobs;
+    m_Fetch->Issue(*p_Request, this, [this, p_Request](Transfer*) { BlobRequestEnded(p_Request); });
 }
 
-QString CASCArchivesManager::BlobRefusal(const CASCBlobRequest& p_Request, int* p_Kind) const
+QString CASCArchivesManager::BlobRefusal(const CASCFetchRequest& p_Request, Errors::Type* p_Kind) const
 {
     const TransferResult& l_Result = p_Request._Engine->Result();
     const Launcher::TransferEnding& l_Ending = l_Result.Ending;
     const TransferVerdict l_Verdict = l_Result.Outcome.Verdict;
-    *p_Kind = 2;
+    *p_Kind = Errors::Network;
     const QString l_For = " for file : " + p_Request._Url;
     // An answer to another request than the one asked is named as such, whatever else went wrong.
     if (l_Verdict != TransferVerdict::WriteFailed && l_Ending.Status == 200 && p_Request._From != 0)
         return "Status 200 instead of 206" + l_For;
     if (l_Verdict == TransferVerdict::WriteFailed)
     {
-        *p_Kind = 1;
-        return "Failed to write download file : " + p_Request._Sink->Spill() + " " + l_Result.Reason;
+        *p_Kind = Errors::LocalStorage;
+        return "Failed to write download file : " + p_Request._Blobs->Spill() + " " + l_Result.Reason;
     }
     if (l_Verdict == TransferVerdict::TooLarge)
         return "More bytes than asked" + l_For;
@@ -262,7 +237,7 @@ QString CASCArchivesManager::BlobRefusal(const CASCBlobRequest& p_Request, int* 
         return QStringLiteral("Range from %1 not the one asked").arg(l_Ending.RangeStart) + l_For;
     if (l_Ending.Encoded)
         return "Compressed answer" + l_For;
-    const qint64 l_Expected = qint64(p_Request._To - p_Request._From + 1);
+    const qint64 l_Expected = p_Request.Expected();
     if (l_Result.BodyBytes != l_Expected)
         return QStringLiteral("Received %1 of %2 bytes").arg(l_Result.BodyBytes).arg(l_Expected) + l_For;
     if (l_Verdict != TransferVerdict::Complete)
@@ -270,14 +245,14 @@ QString CASCArchivesManager::BlobRefusal(const CASCBlobRequest& p_Request, int* 
     return QString();
 }
 
-void CASCArchivesManager::BlobRequestEnded(CASCBlobRequest* p_Request)
+void CASCArchivesManager::BlobRequestEnded(CASCFetchRequest* p_Request)
 {
     auto l_It = std::find_if(m_InFlight.begin(), m_InFlight.end(),
-                             [p_Request](const std::unique_ptr<CASCBlobRequest>& p_R) { return p_R.get() == p_Request; });
+                             [p_Request](const std::unique_ptr<CASCFetchRequest>& p_R) { return p_R.get() == p_Request; });
     if (l_It == m_InFlight.end())
         return;
     RewriteIfDue();
-    if (p_Request->_Spills && p_Request->_Sink->Written(0) && m_SlotState[p_Request->_Entries.front()] == Slot::Listed)
+    if (p_Request->_Spills && p_Request->_Blobs->Written(0) && m_SlotState[p_Request->_Entries.front()] == Slot::Listed)
     {
         // The whole blob is in the spill file and passed its checks: it stays in flight while
         // it is copied into its slot.
@@ -286,23 +261,24 @@ void CASCArchivesManager::BlobRequestEnded(CASCBlobRequest* p_Request)
         p_Request->_Engine = nullptr;
         return CopySpill(p_Request);
     }
-    std::unique_ptr<CASCBlobRequest> l_Request = std::move(*l_It);
+    std::unique_ptr<CASCFetchRequest> l_Request = std::move(*l_It);
     m_InFlight.erase(l_It);
     Transfer* l_Engine = l_Request->_Engine;
     if (l_Engine)
         l_Engine->deleteLater();
-    const CASCBlobSink& l_Sink = *l_Request->_Sink;
+    const CASCBlobSink& l_Sink = *l_Request->_Blobs;
     // What this request did not write is asked again; its bytes are not counted twice.
     std::vector<size_t> l_Left;
+    quint64 l_Unreceived = 0;
     for (size_t l_Part = 0; l_Part < l_Request->_Entries.size(); ++l_Part)
     {
         const size_t l_Entry = l_Request->_Entries[l_Part];
         if (l_Sink.Written(l_Part) || m_SlotState[l_Entry] != Slot::Listed)
             continue;
         l_Left.push_back(l_Entry);
-        m_BytesDone -= l_Sink.Received(l_Part);
+        l_Unreceived += l_Sink.Received(l_Part);
     }
-    m_Rate.Lower(m_BytesDone);
+    m_Fetch->Uncount(l_Unreceived);
     if (l_Left.empty())
         return DownloadNextFile();
     if (!l_Engine || l_Engine->Result().Outcome.Verdict == TransferVerdict::Stopped)
@@ -312,7 +288,7 @@ void CASCArchivesManager::BlobRequestEnded(CASCBlobRequest* p_Request)
         CloseArchivesIfIdle();
         return DownloadNextFile();
     }
-    int l_Kind = 2;
+    Errors::Type l_Kind = Errors::Network;
     QString l_Problem = BlobRefusal(*l_Request, &l_Kind);
     if (l_Problem.isEmpty())
     {
@@ -323,7 +299,7 @@ void CASCArchivesManager::BlobRequestEnded(CASCBlobRequest* p_Request)
             l_Problem = "Blob not written for file : " + l_Request->_Url;
     }
     const int l_Attempts = l_Request->_Attempts + 1;
-    if (l_Attempts < MaxAttempts && l_Kind != 1)
+    if (l_Attempts < MaxAttempts && l_Kind != Errors::LocalStorage)
     {
         qCWarning(CascLog).noquote() << "CASCArchivesManager::FailTransfer() asking again: " + l_Problem;
         PlanRequests(l_Left, l_Attempts, true);
@@ -340,218 +316,6 @@ void CASCArchivesManager::SlotWritten(size_t p_Entry)
     m_SlotState[p_Entry] = Slot::Written;
     ++m_SlotsDone;
     m_FileNumber = std::min(m_SlotsDone + 1, qMax(1, int(m_ToDownload.size())));
-}
-
-QString CASCArchivesManager::PublishedFault(const QByteArray& p_Key, CASCSlotCheck::Verdict p_Verdict,
-                                            const QString& p_Url) const
-{
-    return "Blob " + QString::fromLatin1(p_Key.toHex()) + " of the published store is refused (" +
-           CASCSlotCheck::Name(p_Verdict) + ") for file : " + p_Url;
-}
-
-QString CASCArchivesManager::ArchivePath(quint8 p_Archive) const
-{
-    return Folder() + "data/data/data." + QString::asprintf("%03d", p_Archive);
-}
-
-QFile* CASCArchivesManager::SlotArchive(size_t p_Entry)
-{
-    const CASCArchiveFileEntry& l_Entry = m_ToDownload[p_Entry];
-    std::unique_ptr<QFile>& l_Archive = m_Archives[l_Entry._Archive];
-    if (!l_Archive)
-    {
-        l_Archive.reset(new QFile(ArchivePath(l_Entry._Archive)));
-        if (!l_Archive->open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        {
-            l_Archive.reset();
-            SlotFailed(p_Entry, 1, "Failed to open archive or download file");
-            return nullptr;
-        }
-    }
-    m_ExpandProblem.clear();
-    if (!ExpandFile(l_Archive.get(), quint64(l_Entry._Offset) + l_Entry._Size))
-    {
-        SlotFailed(p_Entry, 1, m_ExpandProblem.isEmpty() ? QStringLiteral("Failed to expand the archive to the desired capacity")
-                                                         : m_ExpandProblem);
-        return nullptr;
-    }
-    return l_Archive.get();
-}
-
-QByteArray CASCArchivesManager::EntryHeader(size_t p_Entry, const QByteArray& p_Key) const
-{
-    // The encoding key last byte first, the slot's size (header and blob), no flags, no checksums.
-    QByteArray l_Header(CASCSlotCheck::EntryHeaderSize, '\0');
-    for (int l_I = 0; l_I < 16; ++l_I)
-        l_Header[l_I] = p_Key.at(15 - l_I);
-    qToLittleEndian<quint32>(RecordSize(m_ToDownload[p_Entry]._IndexRecord) + CASCSlotCheck::EntryHeaderSize,
-                             reinterpret_cast<uchar*>(l_Header.data() + 16));
-    return l_Header;
-}
-
-bool CASCArchivesManager::HandOverSlot(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot,
-                                       const QString& p_Url)
-{
-    const CASCArchiveFileEntry& l_Entry = m_ToDownload[p_Entry];
-    if (!SlotArchive(p_Entry))
-        return false;
-    // The blob was received behind room for its header: header and blob go in one write.
-    const QByteArray l_Header = EntryHeader(p_Entry, p_Key);
-    std::copy(l_Header.constBegin(), l_Header.constEnd(), p_Slot->data());
-    CASCSlotWriter::Job l_Job;
-    l_Job._Entry = p_Entry;
-    l_Job._Archive = ArchivePath(l_Entry._Archive);
-    l_Job._Offset = l_Entry._Offset;
-    l_Job._Slot = std::move(*p_Slot);
-    l_Job._Key = p_Key;
-    l_Job._Url = p_Url;
-    m_SlotWriter->Submit(std::move(l_Job));
-    return true;
-}
-
-void CASCArchivesManager::SlotHandled(const CASCSlotWriter::Result& p_Result)
-{
-    const CASCSlotWriter::Job& l_Job = p_Result._Job;
-    // A new stream may have begun since (Init drains the writer, so only a stop and resume): the slot
-    // is still this list's.
-    if (l_Job._Entry >= m_SlotState.size() || m_SlotState[l_Job._Entry] != Slot::Listed)
-        return;
-    switch (p_Result._Outcome)
-    {
-    case CASCSlotWriter::Outcome::Written:
-        SlotWritten(l_Job._Entry);
-        break;
-    case CASCSlotWriter::Outcome::Refused:
-        SlotFailed(l_Job._Entry, 2, PublishedFault(l_Job._Key, p_Result._Verdict, l_Job._Url));
-        break;
-    case CASCSlotWriter::Outcome::WriteFailed:
-        SlotFailed(l_Job._Entry, 1, "Failed to write archive : " + l_Job._Archive +
-                                        (p_Result._Error.isEmpty() ? QString() : " " + p_Result._Error));
-        break;
-    }
-    if (m_SlotWriter->Pending() == 0)
-    {
-        RewriteIfDue();
-        DownloadNextFile();
-    }
-}
-
-void CASCArchivesManager::CopySpill(CASCBlobRequest* p_Request)
-{
-    p_Request->_CopyHeld = false;
-    if (m_Stopped)
-    {
-        p_Request->_CopyHeld = true;
-        CloseArchivesIfIdle();
-        return;
-    }
-    const size_t l_Entry = p_Request->_Entries.front();
-    if (!SlotArchive(l_Entry))
-        return SpillCopied(p_Request, p_Request->_CopyId, Copy::Failed, QString());
-    const CASCArchiveFileEntry& l_Slot = m_ToDownload[l_Entry];
-    const QString l_Archive = ArchivePath(l_Slot._Archive);
-    const QString l_Spill = p_Request->_Sink->Spill();
-    const QByteArray l_Key = p_Request->_Sink->Key(0);
-    const QByteArray l_Header = EntryHeader(l_Entry, l_Key);
-    const QByteArray l_IndexKey = RecordKey(l_Slot._IndexRecord);
-    const quint32 l_Offset = l_Slot._Offset;
-    const quint32 l_Size = RecordSize(l_Slot._IndexRecord);
-    const QString l_Url = p_Request->_Url;
-    const quint64 l_Id = ++m_CopySerial;
-    p_Request->_CopyId = l_Id;
-    p_Request->_Copying = true;
-    // Up to 2 GiB: off this thread, which keeps serving the transfers and the stop. Its own
-    // handle on the archive, whose other slots this thread may write meanwhile.
-    m_CopyRun = QtConcurrent::run([=] {
-        Copy l_Outcome = Copy::Whole;
-        QString l_Message;
-        QString l_Error;
-        QFile l_Out(l_Archive);
-        QFile l_In(l_Spill);
-        if (!l_Out.open(QIODevice::ReadWrite | QIODevice::Unbuffered) || !l_In.open(QIODevice::ReadOnly) ||
-            !l_Out.seek(l_Offset))
-        {
-            l_Outcome = Copy::Failed;
-            l_Message = QStringLiteral("Failed to open archive or download file");
-        }
-        QByteArray l_Piece = l_Header;
-        for (qint64 l_Left = l_Size; l_Outcome == Copy::Whole && l_Left > 0;)
-        {
-            if (m_Stopped || m_CopyCancel)
-            {
-                l_Outcome = Copy::Stopped;
-                break;
-            }
-            const QByteArray l_Read = l_In.read(std::min<qint64>(l_Left, CopyPiece));
-            l_Piece.append(l_Read);
-            if (l_Read.isEmpty() || Launcher::FileWriter::Write(l_Out, l_Piece, &l_Error) != l_Piece.size())
-            {
-                l_Outcome = Copy::Failed;
-                l_Message = "Failed to write archive : " + l_Archive + (l_Error.isEmpty() ? QString() : " " + l_Error);
-            }
-            l_Left -= l_Read.size();
-            l_Piece.clear();
-        }
-        l_Out.close();
-        if (l_Outcome == Copy::Whole)
-        {
-            // Checked where it now lies, as the scan will.
-            QFile l_Written(l_Archive);
-            const CASCSlotCheck::Verdict l_Verdict =
-                l_Written.open(QIODevice::ReadOnly)
-                    ? CASCSlotCheck::Check(l_Written, l_Written.size(), l_Offset, l_Size, l_IndexKey.constData(), m_EncodingMap)
-                    : CASCSlotCheck::Verdict::MissingArchive;
-            if (l_Verdict != CASCSlotCheck::Verdict::Whole)
-            {
-                l_Outcome = Copy::Refused;
-                l_Message = PublishedFault(l_Key, l_Verdict, l_Url);
-            }
-        }
-        QMetaObject::invokeMethod(this, [this, p_Request, l_Id, l_Outcome, l_Message] {
-            SpillCopied(p_Request, l_Id, l_Outcome, l_Message);
-        }, Qt::QueuedConnection);
-    });
-}
-
-void CASCArchivesManager::SpillCopied(CASCBlobRequest* p_Request, quint64 p_Id, Copy p_Outcome, const QString& p_Message)
-{
-    auto l_It = std::find_if(m_InFlight.begin(), m_InFlight.end(),
-                             [p_Request](const std::unique_ptr<CASCBlobRequest>& p_R) { return p_R.get() == p_Request; });
-    if (l_It == m_InFlight.end() || p_Request->_CopyId != p_Id)
-        return;
-    p_Request->_Copying = false;
-    const size_t l_Entry = p_Request->_Entries.front();
-    switch (p_Outcome)
-    {
-    case Copy::Stopped:
-        // Kept with its spill file: the resume copies it again.
-        return CopySpill(p_Request);
-    case Copy::Whole:
-        SlotWritten(l_Entry);
-        break;
-    case Copy::Failed:
-        if (!p_Message.isEmpty())
-            SlotFailed(l_Entry, 1, p_Message);
-        break;
-    case Copy::Refused:
-        SlotFailed(l_Entry, 2, p_Message);
-        break;
-    }
-    m_InFlight.erase(l_It);
-    RewriteIfDue();
-    QTimer::singleShot(0, this, [this] { DownloadNextFile(); });
-}
-
-void CASCArchivesManager::CloseArchivesIfIdle()
-{
-    // Open for writing, an archive is closed to other processes (the game client, a backup)
-    // on Windows: a stopped or failed stream lets go of them; a resume opens them again.
-    if (!m_Stopped)
-        return;
-    for (const std::unique_ptr<CASCBlobRequest>& l_Request : m_InFlight)
-        if (l_Request->_Engine || l_Request->_Copying)
-            return;
-    m_Archives.clear();
 }
 
 void CASCArchivesManager::RewriteIfDue()
@@ -584,7 +348,7 @@ void CASCArchivesManager::FinishStreaming()
         Raise(m_FailureKind, m_Failure);
         return;
     }
-    m_OnDownloadCompleted(l_Count, l_Count, 100, m_BytesDone, m_BytesTotal, 0);
+    m_OnDownloadCompleted(l_Count, l_Count, 100, m_Fetch->Done(), m_Fetch->Total(), 0);
     m_ToDownload.clear();
     m_ScanVerdicts.clear();
     // Nothing is left to fetch: a run that stops now must not fetch it all again.
@@ -602,33 +366,7 @@ void CASCArchivesManager::RewriteRemaining()
             l_Keys.push_back(RecordKey(m_ToDownload[l_I]._IndexRecord));
     QString l_Error;
     if (!CASCDownloadDatabase::Write(m_DownloadDbPath, l_Keys, &l_Error))
-        Raise(1, "Failed to write the download list " + l_Error);
-}
-
-bool CASCArchivesManager::ExpandFile(QFile* p_File, quint64 p_Capacity)
-{
-    const quint64 l_Size = quint64(p_File->size());
-    if (p_Capacity <= l_Size)
-        return true;
-    const quint64 l_Growth = p_Capacity - l_Size;
-    // The install folder's own volume, asked without touching the process's current directory.
-    // An unknown figure (-1) lets the writes find out.
-    const qint64 l_Free = Launcher::Platform::FreeDiskSpace(Launcher::PlatformPath(Folder()));
-    // The caller reports the reason with the slot it was growing the archive for.
-    if (l_Free >= 0 && quint64(l_Free) < l_Growth && p_Capacity > FreeSpaceCheckAbove)
-    {
-        m_ExpandProblem = QStringLiteral("No enought free space on disk");
-        return false;
-    }
-    // A resize, not zeros written here. It is not free: on NTFS it takes the room at once, and the
-    // first write past the old end makes the file system write zeros over the gap before it (as
-    // many bytes as the gap, in that write's time); elsewhere the gap stays a hole until written.
-    if (!p_File->resize(qint64(p_Capacity)))
-    {
-        m_ExpandProblem = "Failed to write archive : " + p_File->fileName();
-        return false;
-    }
-    return true;
+        Raise(Errors::LocalStorage, "Failed to write the download list " + l_Error);
 }
 
 } // namespace CASC

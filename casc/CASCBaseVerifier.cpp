@@ -4,20 +4,16 @@
 #include "casc/CASCHttpGet.h"
 #include "casc/CASCIndexFile.h"
 #include "casc/CASCKey.h"
+#include "platform/Md5.h"
 #include "platform/QtCompat.h"
 #include "net/Deployment.h"
-#include "net/ModuleNetwork.h"
-#include "net/Transfer.h"
-#include "net/TransferSink.h"
 #include "casc/CASCVersion.h"
 #include "casc/CascLog.h"
 
 #include <QDebug>
+#include <QNetworkReply>
 #include <QDir>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QCryptographicHash>
-#include <QThread>
 
 namespace Orvane {
 namespace CASC {
@@ -33,28 +29,38 @@ bool FooterHolds(const QByteArray& p_Index)
     if (p_Index.size() < FooterSize)
         return false;
     const QByteArray l_Footer = p_Index.right(FooterSize);
-    return QCryptographicHash::hash(l_Footer.mid(8, 12) + QByteArray(8, '\0'), QCryptographicHash::Md5).left(8) ==
+    return Md5::Hash(l_Footer.mid(8, 12) + QByteArray(8, '\0')).left(8) ==
            l_Footer.mid(20, 8);
 }
 
 } // namespace
 
-CASCBaseVerifier::CASCBaseVerifier(CASCApplication* p_Owner) : m_Owner(p_Owner), m_Transfer(new Transfer) {}
+CASCBaseVerifier::CASCBaseVerifier(CASCApplication* p_Owner) : m_Owner(p_Owner)
+{
+    CASCFetchLoop::Hooks l_Hooks;
+    l_Hooks._Raise = [this](Errors::Type p_Kind, const QString& p_Message) { m_Owner->RaiseError(p_Kind, p_Message); };
+    l_Hooks._Prepare = [this](CASCFetchRequest& p_File, Errors::Type*) { return Prepare(p_File); };
+    l_Hooks._Judge = [this](CASCFetchRequest& p_File, const Launcher::TransferResult& p_Result) {
+        return Judge(p_File, p_Result);
+    };
+    l_Hooks._Tick = [this] { Tick(); };
+    l_Hooks._Refresh = [this](std::function<void()> p_Go) { Refresh(std::move(p_Go)); };
+    l_Hooks._Name = QStringLiteral("CASCBaseVerifier");
+    m_Fetch = new CASCFetchLoop(this, std::move(l_Hooks));
+}
 
 CASCBaseVerifier::~CASCBaseVerifier()
 {
     // The replies go with their manager; a partial download stays under its ".part" name.
-    CASCHttpGet::Release(m_NetworkManager);
+    m_Fetch->Release();
 }
 
 void CASCBaseVerifier::Scan()
 {
     m_Missing.clear();
-    m_Held = nullptr;
+    m_Fetch->DropHeld();
     m_ScanFailed = m_SizeFailed = false;
-    CASCHttpGet::Abandon(m_NetworkManager);
-    m_NetworkManager = Launcher::ModuleNetwork::NewManager(nullptr);
-    m_NetworkManager->moveToThread(QThread::currentThread());
+    m_Fetch->Renew(false);
 
     const int l_Region = m_Owner->GetRegion();
     const CASCVersionEntry& l_Entry = m_Owner->GetVersionInfo(l_Region);
@@ -63,7 +69,7 @@ void CASCBaseVerifier::Scan()
     if (!l_Cdn || !l_Version)
     {
         m_ScanFailed = true;
-        m_Owner->RaiseError(Errors::Network, "CASCBaseVerifier::Scan(): no CDN configuration for world region " +
+        m_Owner->RaiseError(Errors::NoCdn, "CASCBaseVerifier::Scan(): no CDN configuration for world region " +
                                                  QString::number(l_Region));
         return;
     }
@@ -115,7 +121,7 @@ void CASCBaseVerifier::Start()
     }
     m_SizeIndex = 0;
     m_Sizes.clear();
-    m_TotalBytes = m_DoneBytes = 0;
+    m_Fetch->StartCount(0);
     GetNextFileSize();
 }
 
@@ -138,277 +144,158 @@ QString CASCBaseVerifier::CheckFile(const QString& p_Part, const QString& p_Path
 
 void CASCBaseVerifier::GetNextFileSize()
 {
-    if (m_Stopped)
-    {
-        m_Held = [this] { GetNextFileSize(); };
-        return;
-    }
+    if (m_Fetch->Stopped())
+        return m_Fetch->Step([this] { GetNextFileSize(); });
     if (m_SizeIndex < m_Missing.size())
     {
-        GetFileSize(m_Missing.at(m_SizeIndex).second, [this](QString, quint64 p_Size) {
-            m_TotalBytes += p_Size;
+        GetFileSize(m_Missing.at(m_SizeIndex).second, [this](quint64 p_Size) {
+            m_Fetch->SetTotal(m_Fetch->Total() + p_Size);
             m_Sizes.append(p_Size);
             ++m_SizeIndex;
             GetNextFileSize(); // held there when a stop came meanwhile
         });
         return;
     }
+    const quint64 l_Total = m_Fetch->Total();
     qCWarning(CascLog).noquote().nospace()
-        << "CASCBaseVerifier::GetNextFileSize() Total bytes " << m_TotalBytes << " in mo " << (m_TotalBytes >> 20);
+        << "CASCBaseVerifier::GetNextFileSize() Total bytes " << l_Total << " in mo " << (l_Total >> 20);
     m_FileNumber = 1;
-    m_DoneBytes = 0;
-    m_Rate.Start(0);
+    m_Fetch->StartCount(l_Total);
     if (m_OnDownloadStarted)
-        m_OnDownloadStarted(1, m_Missing.size(), 0, 0, m_TotalBytes, 0);
+        m_OnDownloadStarted(1, m_Missing.size(), 0, 0, l_Total, 0);
     DownloadNextFile();
 }
 
-Launcher::Transfer* CASCBaseVerifier::NewTransfer()
+void CASCBaseVerifier::GetFileSize(const QString& p_Url, std::function<void(quint64)> p_OnSize)
 {
-    // A child of the manager: a new Scan takes it away with the manager.
-    auto* l_Transfer = new Launcher::Transfer(m_NetworkManager, m_NetworkManager);
-    // Asked before the request goes out and while it runs: a stop is never lost.
-    l_Transfer->SetStopWhen([this] { return m_Stopped; });
-    return l_Transfer;
-}
-
-void CASCBaseVerifier::GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize)
-{
-    Launcher::Transfer* l_Transfer = NewTransfer();
-    connect(l_Transfer, &Launcher::Transfer::Ended, this, [this, l_Transfer, p_Url, p_OnSize] {
-        l_Transfer->deleteLater();
-        const Launcher::TransferResult& l_Result = l_Transfer->Result();
-        if (l_Result.Outcome.Verdict == Launcher::TransferVerdict::Stopped)
-        {
-            // Held; the resume asks again.
-            if (m_Stopped)
-                m_Held = [this] { GetNextFileSize(); };
-            else
-                GetNextFileSize();
-            return;
-        }
-        const int l_Status = l_Result.Ending.Status;
-        if (l_Status < 200 || l_Status > 299)
-        {
-            // Every failure is reported, so that the sequence never waits on a size that cannot come.
-            int l_Code = CASCHttpGet::FailureCode(l_Result);
-            if (l_Code == 0)
-                l_Code = QNetworkReply::ProtocolFailure;
-            // In the size phase the resume asks again from there; later the failed transfer does.
-            m_SizeFailed = m_SizeIndex < m_Missing.size();
-            m_Owner->RaiseError(Errors::Network, CASCHttpGet::ErrorMessage(l_Code, p_Url));
-            return;
-        }
-        p_OnSize(p_Url, quint64(qMax<qint64>(0, l_Result.FullSize)));
-    });
-    Launcher::TransferRequest l_Asked;
-    l_Asked.Url = p_Url;
-    l_Asked.SizeOnly = true;
-    l_Transfer->Start(l_Asked, nullptr);
+    // In the size phase the resume asks again from there; later the failed transfer does.
+    m_Fetch->AskSize(p_Url, std::move(p_OnSize), [this] { m_SizeFailed = m_SizeIndex < m_Missing.size(); });
 }
 
 void CASCBaseVerifier::DownloadNextFile()
 {
-    if (m_Stopped)
-    {
-        m_Held = [this] { DownloadNextFile(); };
-        return;
-    }
+    if (m_Fetch->Stopped())
+        return m_Fetch->Step([this] { DownloadNextFile(); });
     const int l_Count = m_Missing.size();
     if (m_FileNumber != l_Count + 1)
     {
         const QPair<QString, QString> l_File = m_Missing.at(m_FileNumber - 1);
-        m_Transfer->m_Check = [l_File](const QString& p_Part) { return CheckFile(p_Part, l_File.first); };
         // Bounded by its size answer; a configuration (or a file whose size was not told) by the
         // document bound, as it is read whole to be checked.
         const quint64 l_Size = m_FileNumber - 1 < m_Sizes.size() ? m_Sizes.at(m_FileNumber - 1) : 0;
-        m_Transfer->m_Cap = l_Size > 0 ? qint64(l_Size) : Launcher::Deployment::MaxDocumentBytes();
-        StartDownload(l_File.second, l_File.first, [this] {
+        const qint64 l_Cap = l_Size > 0 ? qint64(l_Size) : Launcher::Deployment::MaxDocumentBytes();
+        m_Fetch->Fetch(l_File.second, l_File.first, 0, -1, l_Cap, [this] {
             ++m_FileNumber;
             DownloadNextFile();
         });
         return;
     }
     if (m_OnDownloadCompleted)
-        m_OnDownloadCompleted(l_Count, l_Count, 100, m_DoneBytes, m_TotalBytes, 0);
+        m_OnDownloadCompleted(l_Count, l_Count, 100, m_Fetch->Done(), m_Fetch->Total(), 0);
     m_Missing.clear();
     if (m_OnFinished)
         m_OnFinished();
 }
 
-void CASCBaseVerifier::StartDownload(const QString& p_Url, const QString& p_Path, std::function<void()> p_OnComplete)
+QString CASCBaseVerifier::Prepare(CASCFetchRequest& p_File)
 {
-    m_Transfer->m_Url = p_Url;
-    m_Transfer->m_Path = p_Path;
-    m_Transfer->m_OnComplete = std::move(p_OnComplete);
-    Request();
-}
-
-CASCBaseVerifier::Transfer::~Transfer() = default;
-
-void CASCBaseVerifier::Request()
-{
-    Transfer& l_Transfer = *m_Transfer;
-    l_Transfer.m_Received = 0;
-    l_Transfer.m_Stopped = false;
-    l_Transfer.m_Failed = false;
     // The file appears under its own name only once complete: a kill leaves no short base file.
-    QDir().mkpath(QFileInfo(l_Transfer.m_Path).absolutePath());
-    const QString l_Part = l_Transfer.m_Path + ".part";
+    QDir().mkpath(QFileInfo(p_File._Path).absolutePath());
+    const QString l_Part = p_File._Path + ".part";
     QFile::remove(l_Part);
-    l_Transfer.m_Sink = Launcher::TransferSink::File(l_Part, l_Transfer.m_Cap);
-    Launcher::Transfer* l_Engine = NewTransfer();
-    CASCHttpGet::KeepWith(l_Engine, l_Transfer.m_Sink);
-    l_Transfer.m_Engine = l_Engine;
-    connect(l_Engine, &Launcher::Transfer::BodyWritten, this, &CASCBaseVerifier::HTTP_OnReadyRead);
-    connect(l_Engine, &Launcher::Transfer::Ended, this, &CASCBaseVerifier::HTTP_DownloadFinished);
-    Launcher::TransferRequest l_Asked;
-    l_Asked.Url = l_Transfer.m_Url;
-    l_Asked.ExpectedSize = l_Transfer.m_Cap;
-    l_Engine->Start(l_Asked, l_Transfer.m_Sink.get());
+    p_File._Sink = Launcher::TransferSink::File(l_Part, p_File._Cap);
+    return QString();
 }
 
-void CASCBaseVerifier::Fail(int p_Kind, const QString& p_Message)
+CASCFetchLoop::Verdict CASCBaseVerifier::Judge(CASCFetchRequest& p_File, const Launcher::TransferResult& p_Result)
 {
-    Transfer& l_Transfer = *m_Transfer;
-    l_Transfer.m_Stopped = true;
-    l_Transfer.m_Failed = true;
-    if (Launcher::Transfer* l_Engine = l_Transfer.m_Engine)
+    CASCFetchLoop::Verdict l_Verdict;
+    const QString l_Part = p_File._Sink->Path();
+    switch (p_Result.Outcome.Verdict)
     {
-        // What it still signals belongs to no transfer.
-        l_Transfer.m_Engine = nullptr;
-        l_Engine->disconnect(this);
-        l_Engine->deleteLater();
-    }
-    m_Owner->RaiseError(Errors::Type(p_Kind), p_Message);
-}
-
-void CASCBaseVerifier::HTTP_OnReadyRead(qint64 p_Bytes)
-{
-    Transfer& l_Transfer = *m_Transfer;
-    if (!l_Transfer.m_Engine || sender() != l_Transfer.m_Engine)
-        return;
-    l_Transfer.m_Received += p_Bytes;
-    m_DoneBytes += quint64(p_Bytes);
-    Tick(false);
-}
-
-void CASCBaseVerifier::Tick(bool p_Always)
-{
-    if (m_Transfer->m_Stopped || (!p_Always && !m_Rate.Due()))
-        return;
-    const quint64 l_Speed = m_Rate.Sample(m_DoneBytes);
-    const float l_Total = m_TotalBytes == 0 ? 1.0f : float(m_TotalBytes);
-    const int l_Percent = int(float(m_DoneBytes) / l_Total * 100.0f);
-    if (m_OnDownloadProgress)
-        m_OnDownloadProgress(m_FileNumber, m_Missing.size(), l_Percent, m_DoneBytes, m_TotalBytes, l_Speed);
-}
-
-void CASCBaseVerifier::HTTP_DownloadFinished()
-{
-    Transfer& l_Transfer = *m_Transfer;
-    Launcher::Transfer* l_Engine = l_Transfer.m_Engine;
-    if (!l_Engine || sender() != l_Engine)
-        return;
-    l_Engine->deleteLater();
-    l_Transfer.m_Engine = nullptr;
-    const Launcher::TransferResult l_Result = l_Engine->Result();
-    const QString l_Part = l_Transfer.m_Sink->Path();
-    switch (l_Result.Outcome.Verdict)
-    {
-    case Launcher::TransferVerdict::Stopped:
-        l_Transfer.m_Stopped = true;
-        if (!m_Stopped)
-            ResumeDownload(); // the resume came before the stop was acknowledged
-        return;
     case Launcher::TransferVerdict::WriteFailed:
-        Fail(Errors::LocalStorage, "Error CASCBaseVerifier cannot write " + l_Part + " : " + l_Result.Reason);
-        return;
+        l_Verdict._Kind = Errors::LocalStorage;
+        l_Verdict._Message = "Error CASCBaseVerifier cannot write " + l_Part + " : " + p_Result.Reason;
+        return l_Verdict;
     case Launcher::TransferVerdict::TooLarge:
         QFile::remove(l_Part);
-        Fail(Errors::Network, "Error CASCBaseVerifier " + l_Transfer.m_Url + " is larger than " +
-                                  QString::number(l_Transfer.m_Cap) + " bytes");
-        return;
+        l_Verdict._Message =
+            "Error CASCBaseVerifier " + p_File._Url + " is larger than " + QString::number(p_File._Cap) + " bytes";
+        return l_Verdict;
     case Launcher::TransferVerdict::Complete:
         break;
     default:
     {
         // Every error counts, a redirect or another answer that carries no file too.
-        const int l_Code = CASCHttpGet::FailureCode(l_Result);
-        if (l_Code != 0)
-            return HTTP_OnError(QNetworkReply::NetworkError(l_Code));
-        Fail(Errors::Network, "HTTP status " + QString::number(l_Result.Ending.Status) + " when retrieving file " +
-                                  l_Transfer.m_Url);
-        return;
+        const int l_Code = CASCHttpGet::FailureCode(p_Result);
+        // The cancel that follows a stop is no failure.
+        l_Verdict._Quiet = l_Code == QNetworkReply::OperationCanceledError;
+        l_Verdict._Message = l_Code != 0 ? CASCHttpGet::ErrorMessage(l_Code, p_File._Url)
+                                         : "HTTP status " + QString::number(p_Result.Ending.Status) +
+                                               " when retrieving file " + p_File._Url;
+        return l_Verdict;
     }
     }
-    const QString l_Wrong = l_Transfer.m_Check ? l_Transfer.m_Check(l_Part) : QString();
+    const QString l_Wrong = CheckFile(l_Part, p_File._Path);
     if (!l_Wrong.isEmpty())
     {
         // A captive portal or a wrong mirror: nothing of it is kept.
         QFile::remove(l_Part);
-        Fail(Errors::Network, "Error CASCBaseVerifier " + l_Transfer.m_Url + " " + l_Wrong);
-        return;
+        l_Verdict._Message = "Error CASCBaseVerifier " + p_File._Url + " " + l_Wrong;
+        return l_Verdict;
     }
-    QFile::remove(l_Transfer.m_Path);
-    if (!QFile::rename(l_Part, l_Transfer.m_Path))
+    QFile::remove(p_File._Path);
+    if (!QFile::rename(l_Part, p_File._Path))
     {
-        Fail(Errors::LocalStorage, "Error CASCBaseVerifier cannot write " + l_Transfer.m_Path);
-        return;
+        l_Verdict._Kind = Errors::LocalStorage;
+        l_Verdict._Message = "Error CASCBaseVerifier cannot write " + p_File._Path;
+        return l_Verdict;
     }
-    Tick(false);
-    if (l_Transfer.m_OnComplete)
-        l_Transfer.m_OnComplete();
+    l_Verdict._Whole = true;
+    return l_Verdict;
 }
 
-void CASCBaseVerifier::HTTP_OnError(QNetworkReply::NetworkError p_Error)
+void CASCBaseVerifier::Tick()
 {
-    // The cancel that follows a stop is no failure.
-    if (p_Error == QNetworkReply::OperationCanceledError)
+    quint64 l_Speed = 0;
+    int l_Percent = 0;
+    if (m_Fetch->File()._Stopped || !m_Fetch->Sample(&l_Speed, &l_Percent))
         return;
-    Fail(Errors::Network, CASCHttpGet::ErrorMessage(p_Error, m_Transfer->m_Url));
+    if (m_OnDownloadProgress)
+        m_OnDownloadProgress(m_FileNumber, m_Missing.size(), l_Percent, m_Fetch->Done(), m_Fetch->Total(), l_Speed);
 }
 
 void CASCBaseVerifier::StopDownload()
 {
     // The transfer in flight and every next step read the flag.
-    m_Stopped = true;
+    m_Fetch->Stop();
 }
 
 void CASCBaseVerifier::ResumeDownload()
 {
-    m_Stopped = false;
-    if (std::function<void()> l_Held = std::move(m_Held))
-    {
-        m_Held = nullptr;
-        l_Held();
+    if (m_Fetch->Resume())
         return;
-    }
     if (m_SizeFailed)
     {
         m_SizeFailed = false;
         GetNextFileSize();
         return;
     }
-    Transfer& l_Transfer = *m_Transfer;
-    if (!l_Transfer.m_Stopped || l_Transfer.m_Url.isEmpty() || l_Transfer.m_Engine)
-        return;
-    // From the first byte again: the partial bytes leave the count.
-    m_DoneBytes -= quint64(l_Transfer.m_Received);
-    l_Transfer.m_Received = 0;
-    m_Rate.Restart(m_DoneBytes);
-    if (!l_Transfer.m_Failed)
-        return Request();
-    // The size told before may have been a wrong body's: the bound comes from a new answer.
-    GetFileSize(l_Transfer.m_Url, [this](QString, quint64 p_Size) {
+    m_Fetch->Restart();
+}
+
+void CASCBaseVerifier::Refresh(std::function<void()> p_Go)
+{
+    const QString l_Url = m_Fetch->File()._Url;
+    GetFileSize(l_Url, [this, p_Go](quint64 p_Size) {
         const int l_Index = m_FileNumber - 1;
         if (l_Index >= 0 && l_Index < m_Sizes.size())
         {
-            m_TotalBytes = m_TotalBytes - m_Sizes.at(l_Index) + p_Size;
+            m_Fetch->SetTotal(m_Fetch->Total() - m_Sizes.at(l_Index) + p_Size);
             m_Sizes[l_Index] = p_Size;
         }
-        m_Transfer->m_Cap = p_Size > 0 ? qint64(p_Size) : Launcher::Deployment::MaxDocumentBytes();
-        Request();
+        m_Fetch->SetCap(p_Size > 0 ? qint64(p_Size) : Launcher::Deployment::MaxDocumentBytes());
+        p_Go();
     });
 }
 

@@ -1,22 +1,13 @@
 #pragma once
-#include "casc/CASCTransferRate.h"
+#include "casc/CASCFetchLoop.h"
 
 #include <QList>
-#include <QNetworkReply>
 #include <QObject>
 #include <QPair>
-#include <QPointer>
 
 #include <functional>
-#include <memory>
-
-class QNetworkAccessManager;
 
 namespace Orvane {
-namespace Launcher {
-class Transfer;
-class TransferSink;
-} // namespace Launcher
 namespace CASC {
 
 class CASCApplication;
@@ -48,6 +39,7 @@ public:
     /// Sizes, then downloads, what Scan listed; m_OnFinished at once when nothing is missing.
     void Start();
     void GetNextFileSize();
+    /// Holds the transfer in flight and every next step until ResumeDownload.
     void StopDownload();
     /// Fetches the stopped file again from its first byte (or asks again for a size that failed).
     void ResumeDownload();
@@ -55,57 +47,29 @@ public:
     /// (local path, URL) of each missing file, in fetch order.
     const QList<QPair<QString, QString>>& GetMissingFiles() const { return m_Missing; }
 
-private slots:
-    void HTTP_OnError(QNetworkReply::NetworkError p_Error);
-    void HTTP_OnReadyRead(qint64 p_Bytes);
-    void HTTP_DownloadFinished();
-
 private:
-    struct Transfer
-    {
-        QString m_Url;
-        QString m_Path;                    ///< final name; bytes go to m_Path + ".part" until complete
-        QPointer<Launcher::Transfer> m_Engine; ///< null when none runs
-        std::shared_ptr<Launcher::TransferSink> m_Sink; ///< m_Path + ".part", bounded by the file's size
-        qint64 m_Cap = -1;                 ///< bytes the file may have
-        bool m_Failed = false;             ///< ended by a failure: its size answer is asked again
-        qint64 m_Received = 0;
-        bool m_Stopped = false;
-        std::function<void()> m_OnComplete;
-        /// Why the bytes received are not the file; empty when they are. Runs before the rename.
-        std::function<QString(const QString& p_Part)> m_Check;
-        ~Transfer();
-    };
-
     void Check(const CASCCdnEntry& p_Cdn, const QString& p_Key, const QString& p_Kind);
-    void GetFileSize(const QString& p_Url, std::function<void(QString, quint64)> p_OnSize);
-    /// A transfer on the engine, stopped by StopDownload before or while it runs.
-    Launcher::Transfer* NewTransfer();
+    /// Asks the size of p_Url; a failure in the size phase waits there for the resume.
+    void GetFileSize(const QString& p_Url, std::function<void(quint64)> p_OnSize);
     void DownloadNextFile();
-    void StartDownload(const QString& p_Url, const QString& p_Path, std::function<void()> p_OnComplete);
     /// What can be checked of a base file before it takes its name: a configuration's MD5, an
     /// index's entries and footer.
     static QString CheckFile(const QString& p_Part, const QString& p_Path);
-    /// Issues the current transfer's GET into a fresh ".part" file.
-    void Request();
-    /// Raises p_Message and freezes the current transfer until ResumeDownload.
-    void Fail(int p_Kind, const QString& p_Message);
-    void Tick(bool p_Always);
+    /// The file goes to its ".part" name, bounded by its size, until complete.
+    QString Prepare(CASCFetchRequest& p_File);
+    CASCFetchLoop::Verdict Judge(CASCFetchRequest& p_File, const Launcher::TransferResult& p_Result);
+    /// A failed file's size is asked again before it is: the one told before may have been a wrong body's.
+    void Refresh(std::function<void()> p_Go);
+    void Tick();
 
     CASCApplication* m_Owner;                          // set once; the owner outlives it
-    QNetworkAccessManager* m_NetworkManager = nullptr; // Scan's thread; replaced by each Scan
+    CASCFetchLoop* m_Fetch;                            // Scan's thread; a child
     QList<QPair<QString, QString>> m_Missing;          // Scan's thread
     int m_SizeIndex = 0;                               // Scan's thread
     int m_FileNumber = 0;                              // Scan's thread; 1-based
     QList<quint64> m_Sizes;                            // Scan's thread; the size answer of each missing file
-    quint64 m_TotalBytes = 0;                          // Scan's thread
-    quint64 m_DoneBytes = 0;                           // Scan's thread
-    CASCTransferRate m_Rate;                           // Scan's thread
-    std::unique_ptr<Transfer> m_Transfer;              // Scan's thread; reused for every file
     bool m_ScanFailed = false;                         // Scan's thread; a bad key was reported
     bool m_SizeFailed = false;                         // Scan's thread; the size phase waits for a resume
-    bool m_Stopped = false;                            // Scan's thread; StopDownload holds every next step
-    std::function<void()> m_Held;                      // Scan's thread; the step a stop holds
 };
 
 } // namespace CASC

@@ -10,7 +10,7 @@ namespace CASC {
 namespace Errors {
 enum Type : qint32
 {
-    NoCdn = 0,        ///< the chosen region has no CDN entry
+    NoCdn = 0,        ///< the chosen region has no CDN entry, or no CDN configuration came for it
     LocalStorage = 1, ///< a local file cannot be read, written or holds bad entries
     Network = 2,      ///< an HTTP fetch failed
     EncodingFile = 3, ///< the encoding file cannot be decoded; zeroed keys in an archive index

@@ -94,7 +94,7 @@ void CASCIndexManager::Load()
     const CASCVersion* l_Version = m_Owner->GetVersion();
     if (!l_Version)
     {
-        m_Owner->RaiseError(Errors::LocalStorage, "Error CASCIndexManager::Load no CDN configuration");
+        m_Owner->RaiseError(Errors::NoCdn, "Error CASCIndexManager::Load no CDN configuration");
         return;
     }
     const CASCCDNConfig l_Config = l_Version->GetCDNConfig();

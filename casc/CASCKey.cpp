@@ -1,6 +1,6 @@
 #include "casc/CASCKey.h"
 
-#include <QCryptographicHash>
+#include "platform/Md5.h"
 
 namespace Orvane {
 namespace CASC {
@@ -18,7 +18,7 @@ bool CASCKey::IsKey(const QString& p_Key)
 bool CASCKey::Matches(const QByteArray& p_Body, const QString& p_Key)
 {
     return IsKey(p_Key) &&
-           QCryptographicHash::hash(p_Body, QCryptographicHash::Md5) == QByteArray::fromHex(p_Key.toLatin1());
+           Md5::Hash(p_Body) == QByteArray::fromHex(p_Key.toLatin1());
 }
 
 } // namespace CASC

@@ -5,6 +5,7 @@
 #include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
 #include "casc/Bytes.h"
+#include "platform/Md5.h"
 #include "casc/BLTEWriter.h"
 
 #include <QBuffer>
@@ -62,7 +63,7 @@ QByteArray Chunked(const QList<QByteArray>& p_Chunks, const QList<quint32>& p_De
     for (int l_I = 0; l_I < p_Chunks.size(); ++l_I)
     {
         l_Blob += BigEndian32(quint32(p_Chunks.at(l_I).size())) + BigEndian32(p_Declared.at(l_I));
-        l_Blob += l_I == p_BadSumAt ? QByteArray(16, 'x') : Bytes::Md5(p_Chunks.at(l_I));
+        l_Blob += l_I == p_BadSumAt ? QByteArray(16, 'x') : Orvane::Md5::Hash(p_Chunks.at(l_I));
     }
     for (const QByteArray& l_Chunk : p_Chunks)
         l_Blob += l_Chunk;
@@ -150,7 +151,7 @@ private slots:
         QVERIFY(BLTEWriter::Encode(content, l_Options, l_Blob));
         const QByteArray l_Key = BLTEWriter::EncodingKey(l_Blob);
         const quint32 l_HeaderSize = qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(l_Blob.constData() + 4));
-        QCOMPARE(l_Key, Bytes::Md5(table ? l_Blob.left(int(l_HeaderSize)) : l_Blob));
+        QCOMPARE(l_Key, Orvane::Md5::Hash(table ? l_Blob.left(int(l_HeaderSize)) : l_Blob));
 
         QBuffer l_Device(&l_Blob);
         l_Device.open(QIODevice::ReadOnly);
@@ -170,7 +171,7 @@ private slots:
         l_Device.seek(0);
         QByteArray l_Digest;
         QCOMPARE(BLTEHandler::ContentDigest(l_Stream, quint64(l_Blob.size()), l_Key.constData(), &l_Digest), 0);
-        QCOMPARE(l_Digest, Bytes::Md5(content));
+        QCOMPARE(l_Digest, Orvane::Md5::Hash(content));
     }
 
     void writerRefusesWhatCannotDecode()
@@ -204,7 +205,7 @@ private slots:
             if (p_Key.isEmpty())
             {
                 const quint32 l_H = qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(p_Blob.constData() + 4));
-                p_Key = Bytes::Md5(l_H ? p_Blob.left(int(l_H)) : p_Blob.left(int(p_Size < 0 ? p_Blob.size() : p_Size)));
+                p_Key = Orvane::Md5::Hash(l_H ? p_Blob.left(int(l_H)) : p_Blob.left(int(p_Size < 0 ? p_Blob.size() : p_Size)));
             }
             QTest::newRow(p_Name) << p_Blob << p_Key << p_Size << p_Code << p_Warning << p_Output;
         };
@@ -212,9 +213,9 @@ private slots:
         QByteArray l_Reversed = l_One;
         std::reverse(l_Reversed.begin(), l_Reversed.begin() + 4);
         l_Row("reversed magic", l_Reversed, 1, "\"BLTEHandler::ExtractData() Invalid magic header\"", l_Left, -1,
-              Bytes::Md5(l_Reversed.left(36)));
+              Orvane::Md5::Hash(l_Reversed.left(36)));
         l_Row("wrong key", l_One, 2,
-              "\"BLTEHandler::ExtractData() Data corrupted computed hash : \" \"" + Bytes::Md5(l_One.left(36)).toHex()
+              "\"BLTEHandler::ExtractData() Data corrupted computed hash : \" \"" + Orvane::Md5::Hash(l_One.left(36)).toHex()
                   + "\" \" gived : \" \"" + QByteArray(16, 0x11).toHex() + "\"",
               l_Left, -1, QByteArray(16, 0x11));
         l_Row("size below 12", l_One, 3, "\"BLTEHandler::ExtractData() Invalid chunked header lenght\"", l_Left, 11);
@@ -259,9 +260,9 @@ private slots:
         // A header size far beyond the blob: the short read never matches, even against its own hash.
         QByteArray l_Forged = "BLTE" + BigEndian32(0x7FFFFFFF) + QByteArray(12, 'z');
         l_Row("header beyond the device", l_Forged, 2,
-              "\"BLTEHandler::ExtractData() Data corrupted computed hash : \" \"" + Bytes::Md5(l_Forged + QByteArray(29, 'a')).toHex()
-                  + "\" \" gived : \" \"" + Bytes::Md5(l_Forged + QByteArray(29, 'a')).toHex() + "\"",
-              l_Left, -1, Bytes::Md5(l_Forged + QByteArray(29, 'a')));
+              "\"BLTEHandler::ExtractData() Data corrupted computed hash : \" \"" + Orvane::Md5::Hash(l_Forged + QByteArray(29, 'a')).toHex()
+                  + "\" \" gived : \" \"" + Orvane::Md5::Hash(l_Forged + QByteArray(29, 'a')).toHex() + "\"",
+              l_Left, -1, Orvane::Md5::Hash(l_Forged + QByteArray(29, 'a')));
     }
 
     void failures()

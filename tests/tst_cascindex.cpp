@@ -4,6 +4,7 @@
 #include "support/TestBuild.h"
 #include "support/WarningLog.h"
 #include "casc/CASCApplication.h"
+#include "casc/CASCBaseVerifier.h"
 #include "casc/CASCIndexManager.h"
 #include "platform/Md5.h"
 
@@ -74,6 +75,8 @@ private slots:
     void rejectedIndexIsRemoved_data();
     void rejectedIndexIsRemoved();
     void cancelledLoad();
+    void noCdnConfiguration_data();
+    void noCdnConfiguration();
 };
 
 void CascIndexTest::forgedStore_data()
@@ -252,6 +255,32 @@ void CascIndexTest::rejectedIndexIsRemoved()
     l_Rig.m_App->GetIndexManager()->Load();
     QCOMPARE(l_Rig.m_Errors->count(), 1);
     QCOMPARE(QFile::exists(l_Path), !removed);
+}
+
+void CascIndexTest::noCdnConfiguration_data()
+{
+    QTest::addColumn<bool>("verifier"); // else the index manager
+    QTest::addColumn<QString>("message");
+    QTest::newRow("index manager") << false << "Error CASCIndexManager::Load no CDN configuration";
+    QTest::newRow("base-file verifier") << true << "CASCBaseVerifier::Scan(): no CDN configuration for world region 1";
+}
+
+void CascIndexTest::noCdnConfiguration()
+{
+    // Before any configuration came, every class that needs one reports the same kind (the host
+    // shows it as a number).
+    QFETCH(bool, verifier);
+    QFETCH(QString, message);
+    QTemporaryDir l_Dir;
+    CASCApplication l_App(0, l_Dir.path() + "/", "http://127.0.0.1:1/");
+    QSignalSpy l_Errors(&l_App, &CASCApplication::OnError);
+    if (verifier)
+        l_App.GetBaseVerifier()->Scan();
+    else
+        l_App.GetIndexManager()->Load();
+    QCOMPARE(l_Errors.count(), 1);
+    QCOMPARE(l_Errors.at(0)[0].value<Errors::Type>(), Errors::NoCdn);
+    QCOMPARE(l_Errors.at(0)[1].toString(), message);
 }
 
 void CascIndexTest::cancelledLoad()

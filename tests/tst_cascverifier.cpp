@@ -139,6 +139,7 @@ private slots:
     void wrongBodies_data();
     void wrongBodies();
     void stopWhileSizing();
+    void stopWhileSizingAgain();
 };
 
 void CascVerifierTest::forgedStore()
@@ -461,6 +462,40 @@ void CascVerifierTest::stopWhileSizing()
     QTRY_COMPARE_WITH_TIMEOUT(l_Calls.m_Finished, 1, 20000);
     QVERIFY(l_Rig.m_Errors->isEmpty());
     QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), ValidIndex(50, 2));
+}
+
+void CascVerifierTest::stopWhileSizingAgain()
+{
+    // A failed file's size is asked again on the resume; a stop during that question holds it
+    // alone: the files already fetched are not fetched again, nor is the download started anew.
+    CascRig l_Rig;
+    const QByteArray l_Second = ValidIndex(3000);
+    Synthetic(l_Rig, {ValidIndex(40, 1), l_Second, ValidIndex(60, 3)});
+    QVERIFY(l_Rig.Init());
+    Calls l_Calls;
+    int l_Starts = 0;
+    Begin(l_Rig, l_Calls, [&] {
+        ++l_Starts;
+        l_Rig.m_Server.SetFault(Served(2), With(&TestHttpServer::Fault::Status, 404));
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(l_Rig.m_Errors->count(), 1, 20000);
+    l_Rig.m_Server.ClearFaults();
+    l_Rig.m_Server.SetFault(Served(2), With(&TestHttpServer::Fault::DelayMs, 300, 1));
+    const int l_Asked = l_Rig.m_Server.Requests(Served(2)).size();
+    const int l_Closed = l_Rig.m_Server.ClosedConnections();
+    CASCBaseVerifier* l_Verifier = l_Rig.m_App->GetBaseVerifier();
+    l_Verifier->ResumeDownload();
+    QTRY_COMPARE_WITH_TIMEOUT(l_Rig.m_Server.Requests(Served(2)).size(), l_Asked + 1, 20000);
+    l_Verifier->StopDownload();
+    QTRY_VERIFY_WITH_TIMEOUT(l_Rig.m_Server.ClosedConnections() > l_Closed, 20000);
+    l_Verifier->ResumeDownload();
+    QTRY_COMPARE_WITH_TIMEOUT(l_Calls.m_Finished, 1, 20000);
+    QCOMPARE(l_Rig.m_Errors->count(), 1);
+    QCOMPARE(TestBuild::Read(IndexPath(l_Rig, 2)), l_Second);
+    QCOMPARE(l_Starts, 1);
+    // The first file: its size, then its body, once each.
+    QCOMPARE(l_Rig.m_Server.Requests(Served(1)).size(), 2);
+    QCOMPARE(l_Calls.m_Completed, QList<Call>{(Call{3, 3, 100, 3100, 3100, 0})});
 }
 
 QTEST_GUILESS_MAIN(CascVerifierTest)

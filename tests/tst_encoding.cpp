@@ -6,6 +6,7 @@
 #include "support/WarningLog.h"
 #include "casc/BLTEWriter.h"
 #include "casc/Bytes.h"
+#include "platform/Md5.h"
 #include "casc/CASCArchivesManager.h"
 #include "casc/CASCDownloadDatabase.h"
 #include "casc/CASCEncodingFile.h"
@@ -37,7 +38,7 @@ namespace {
 
 QByteArray Key(int p_Seed, int p_Salt = 0)
 {
-    return Bytes::Md5(QByteArray::number(p_Seed) + ':' + QByteArray::number(p_Salt));
+    return Orvane::Md5::Hash(QByteArray::number(p_Seed) + ':' + QByteArray::number(p_Salt));
 }
 
 /// One table-A entry: count word (keys, top size byte), size, content key, encoding keys.

@@ -5,6 +5,7 @@
 #include "support/WarningLog.h"
 #include "casc/BLTEHandler.h"
 #include "casc/Bytes.h"
+#include "platform/Md5.h"
 #include "casc/CASCEncodingFile.h"
 #include "casc/CASCIndexFile.h"
 #include "casc/CASCLocalIndex.h"
@@ -259,7 +260,7 @@ void ForgeTest::store()
     {
         const QString l_Key = l_Configs[l_Which].toString();
         const QByteArray l_Text = ReadFile(l_Store.m_CdnRoot + "config/" + KeyedPath(l_Key));
-        QCOMPARE(QString(Bytes::Md5(l_Text).toHex()), l_Key);
+        QCOMPARE(QString(Orvane::Md5::Hash(l_Text).toHex()), l_Key);
         QCOMPARE(ReadFile(l_Store.m_Install + "data/config/" + KeyedPath(l_Key)), l_Text);
         QVERIFY(!l_Text.contains('\r'));
         if (QByteArray(l_Which) == "build")
@@ -312,7 +313,7 @@ void ForgeTest::store()
             QDataStream l_Stream(&l_Data);
             QByteArray l_Content;
             QCOMPARE(BLTEHandler::ExtractData(l_Stream, Be32(l_Entry, 16), l_Entry.constData(), l_Content), 0);
-            QCOMPARE(QString(Bytes::Md5(l_Content).toHex()), l_Blob["contentKey"].toString());
+            QCOMPARE(QString(Orvane::Md5::Hash(l_Content).toHex()), l_Blob["contentKey"].toString());
             ++l_Listed;
         }
     }

@@ -1,6 +1,7 @@
 #include "tools/forge/ArchiveIndexWriter.h"
 
 #include "casc/Bytes.h"
+#include "platform/Md5.h"
 
 #include <QtEndian>
 
@@ -31,19 +32,19 @@ QByteArray ArchiveIndexWriter::Build(std::vector<Entry> p_Entries)
         }
         l_Block.append(QByteArray(BlockSize - l_Block.size(), '\0'));
         l_LastKeys.append(p_Entries[l_End - 1].m_EncodingKey);
-        l_BlockHashes.append(Bytes::Md5(l_Block).left(8));
+        l_BlockHashes.append(Md5::Hash(l_Block).left(8));
         l_Blocks.append(l_Block);
     }
 
     const QByteArray l_Toc = l_LastKeys + l_BlockHashes;
-    QByteArray l_Footer = Bytes::Md5(l_Toc).left(8);
+    QByteArray l_Footer = Md5::Hash(l_Toc).left(8);
     // version, two reserved bytes, block size in KiB, offset bytes, size bytes, key bytes, hash bytes
     const char l_Format[] = {1, 0, 0, 4, 4, 4, 16, 8};
     l_Footer.append(l_Format, sizeof(l_Format));
     uchar l_Count[4];
     qToLittleEndian(quint32(p_Entries.size()), l_Count);
     l_Footer.append(reinterpret_cast<const char*>(l_Count), 4);
-    l_Footer.append(Bytes::Md5(l_Footer.mid(8) + QByteArray(8, '\0')).left(8));
+    l_Footer.append(Md5::Hash(l_Footer.mid(8) + QByteArray(8, '\0')).left(8));
 
     return l_Blocks + l_Toc + l_Footer;
 }

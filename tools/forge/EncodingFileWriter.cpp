@@ -1,6 +1,7 @@
 #include "tools/forge/EncodingFileWriter.h"
 
 #include "casc/Bytes.h"
+#include "platform/Md5.h"
 
 #include <QList>
 
@@ -33,7 +34,7 @@ quint32 Table(std::vector<EncodingFileWriter::Entry>& p_Entries, int p_PerPage,
         for (size_t l_I = l_First; l_I < l_End; ++l_I)
             l_Page.append(p_Bytes(p_Entries[l_I]));
         l_Page.append(QByteArray(EncodingFileWriter::PageSize - l_Page.size(), '\0'));
-        p_Index.append(p_Entries[l_First].*p_Key).append(Bytes::Md5(l_Page));
+        p_Index.append(p_Entries[l_First].*p_Key).append(Md5::Hash(l_Page));
         p_Pages.append(l_Page);
         ++l_PageCount;
     }

@@ -1,6 +1,7 @@
 #include "tools/forge/ForgeContent.h"
 
 #include "casc/Bytes.h"
+#include "platform/Md5.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -64,7 +65,7 @@ std::vector<ContentFile> ForgeContent::Generate(const ForgeOptions& p_Options)
         for (int l_Try = 0; l_Try < 16; ++l_Try)
         {
             l_File.m_Data = OneFile(l_Random, p_Options.m_MinSize, l_Span);
-            if (l_Seen.insert(Bytes::Md5(l_File.m_Data)).second)
+            if (l_Seen.insert(Md5::Hash(l_File.m_Data)).second)
                 break;
         }
         l_Files.push_back(std::move(l_File));

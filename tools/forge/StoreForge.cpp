@@ -2,6 +2,7 @@
 
 #include "casc/BLTEWriter.h"
 #include "casc/Bytes.h"
+#include "platform/Md5.h"
 #include "tools/forge/ArchiveIndexWriter.h"
 #include "tools/forge/ConfigFileWriter.h"
 #include "tools/forge/EncodingFileWriter.h"
@@ -85,7 +86,7 @@ StoreForge::Result StoreForge::EncodeContent(ForgedStore& p_Store, QString& p_Er
     std::map<QByteArray, size_t> l_ByIndexKey;
     for (ContentFile& l_File : l_Files)
     {
-        const QByteArray l_ContentKey = Bytes::Md5(l_File.m_Data);
+        const QByteArray l_ContentKey = Md5::Hash(l_File.m_Data);
         const auto l_Known = l_ByContent.find(l_ContentKey);
         if (l_Known != l_ByContent.end())
         {
@@ -133,7 +134,7 @@ void StoreForge::BuildCdnSide(ForgedStore& p_Store)
         }
         const QByteArray l_Index = ArchiveIndexWriter::Build(l_Entries);
         // The number keeps two archives without entries apart.
-        const QString l_Name = Bytes::Hex(Bytes::Md5(l_Index + QByteArray::number(qulonglong(l_A))));
+        const QString l_Name = Bytes::Hex(Md5::Hash(l_Index + QByteArray::number(qulonglong(l_A))));
         p_Store.m_CdnIndices.push_back(l_Index);
         p_Store.m_CdnArchiveNames.append(l_Name);
         (p_Store.m_CdnLayout[l_A].m_Patch ? l_PatchNames : l_DataNames).append(l_Name);
@@ -151,7 +152,7 @@ void StoreForge::BuildCdnSide(ForgedStore& p_Store)
     }
     const QByteArray l_Encoding = EncodingFileWriter::Build(l_Entries, {EncodingRecipe(l_Options)});
     BLTEWriter::Encode(l_Encoding, WriterOptions(l_Options, true), p_Store.m_Encoding);
-    p_Store.m_EncodingContentKey = Bytes::Hex(Bytes::Md5(l_Encoding));
+    p_Store.m_EncodingContentKey = Bytes::Hex(Md5::Hash(l_Encoding));
     p_Store.m_EncodingKey = Bytes::Hex(BLTEWriter::EncodingKey(p_Store.m_Encoding));
     p_Store.m_EncodingContentSize = l_Encoding.size();
 
