@@ -1,6 +1,7 @@
 #include "launcher/Application.h"
 #include "launcher/LauncherLog.h"
 #include "net/ApplicationAsyncHttpDownloader.h"
+#include "net/ByteSize.h"
 #include "net/Deployment.h"
 #include "net/DownloadThread.h"
 #include "net/ModuleNetwork.h"
@@ -272,7 +273,7 @@ qint64 Application::StoredRateLimit()
     const QString l_Text = l_Stored.toString().trimmed();
     if (l_Text.isEmpty())
         return 0;
-    const qint64 l_Rate = RateLimiter::Parse(l_Text);
+    const qint64 l_Rate = ByteSize::Parse(l_Text);
     if (l_Rate >= 0)
         return l_Rate;
     // Unreadable: unlimited, and said so, rather than a silent 0.
