@@ -1,4 +1,5 @@
 #pragma once
+#include "net/TransferBody.h"
 #include "net/TransferRequest.h"
 #include "net/TransferVerdict.h"
 #include "platform/QtCompat.h"
@@ -67,13 +68,6 @@ public:
     QNetworkReply* Reply() const { return m_Reply; }
     bool HasEnded() const { return m_Ended; }
 
-    /// Every request of the module: tolerant URL, redirects left to Follow, identity encoding, the module's User-Agent.
-    static QNetworkRequest NewRequest(const QString& p_Url);
-    /// The request of p_Request's body: NewRequest, its Range, and pipelining when p_Request allows it.
-    static QNetworkRequest BodyRequest(const TransferRequest& p_Request);
-    /// The read buffer of p_Request's reply (QNetworkReply::setReadBufferSize; 0 unbounded).
-    static qint64 ReadBufferFor(const TransferRequest& p_Request, const RateLimiter* p_Limiter);
-    static QByteArray UserAgent();
     /// A document (a body fetched whole into memory) is delivered only whole: a success status, its
     /// Content-Length reached or its chunked or close-delimited end read, nothing cut, stalled or stopped.
     static bool WholeDocument(const TransferResult& p_Result);
@@ -140,9 +134,7 @@ private:
     bool m_Accepted = false;     ///< its body goes into the sink
     bool m_EndPending = false;   ///< judged; waits for the limiter's debt
     bool m_Ended = false;
-    qint64 m_Cap = -1;           ///< bytes the sink may hold; -1 unbounded
-    qint64 m_Skip = 0;           ///< first bytes of the body still to read past (the sink holds them)
-    qint64 m_BodyRead = 0;       ///< bytes of the accepted body read from the reply, skipped ones included
+    TransferBody m_Body;         ///< the accepted body's bound and reads
     qint64 m_Dropped = 0;        ///< bytes of an error page read and dropped
     QStringList m_TlsProblems;
     TransferResult m_Result;

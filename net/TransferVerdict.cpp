@@ -75,6 +75,23 @@ int TransferClassifier::RetryAfter(const QByteArray& p_Value)
     return l_Ok && l_Seconds >= 0 ? int(std::min<qint64>(l_Seconds, 1000000)) : -1;
 }
 
+bool TransferClassifier::Unreachable(QNetworkReply::NetworkError p_Error)
+{
+    switch (p_Error)
+    {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::SslHandshakeFailedError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+    case QNetworkReply::ProtocolUnknownError:
+        return true;
+    default:
+        return false;
+    }
+}
+
 const char* TransferClassifier::Name(TransferVerdict p_Verdict)
 {
     switch (p_Verdict)

@@ -58,6 +58,8 @@ public:
     static bool IsBody(int p_Status) { return p_Status == 200 || p_Status == 206; }
     /// "Retry-After: SECONDS"; -1 when absent or not a number (a date is read as absent).
     static int RetryAfter(const QByteArray& p_Value);
+    /// Whether p_Error, with no answer, means the host cannot be reached (refused, unknown, TLS, proxy).
+    static bool Unreachable(QNetworkReply::NetworkError p_Error);
     static const char* Name(TransferVerdict p_Verdict);
 };
 
