@@ -185,18 +185,19 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     KESTRUN_OWNED_BY(thread());
     LaunchedDownloadThread();
     auto* l_Downloader = new ApplicationAsyncHttpDownloader();
-    l_Downloader->m_Host = m_DownloadThread;
+    ApplicationAsyncHttpDownloader::Setup l_Setup;
+    l_Setup.Host = m_DownloadThread;
     // Read when each transfer starts: a change holds from the next file on.
-    l_Downloader->m_RateLimit = StoredRateLimit();
-    l_Downloader->m_SizeHint = std::exchange(m_NextDownloadSize, -1);
-    l_Downloader->m_Next = std::exchange(m_NextAhead, NextFile());
+    l_Setup.RateLimit = StoredRateLimit();
+    l_Setup.SizeHint = std::exchange(m_NextDownloadSize, -1);
+    l_Setup.Next = std::exchange(m_NextAhead, NextFile());
     l_Downloader->moveToThread(m_DownloadThread);
     // The host is called from this object's thread only.
     // A network error of one transfer names the host and the cause; the file's own check decides whether
     // it failed, so it is a notice (the transfer is asked again, from another CDN host when there is one).
     const QUrl l_Url(p_Url);
     const QString l_Host = l_Url.port() > 0 ? l_Url.host() + ":" + QString::number(l_Url.port()) : l_Url.host();
-    l_Downloader->m_ReportError = [this, l_Host](QString p_Text, bool p_Flag) {
+    l_Setup.ReportError = [this, l_Host](QString p_Text, bool p_Flag) {
         bool l_Code = false;
         const int l_Error = p_Text.startsWith(QLatin1String("Http Error ")) ? p_Text.mid(11).toInt(&l_Code) : 0;
         // A refused connection is told by the queue, which knows whether another host serves the file.
@@ -216,7 +217,7 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     // The clean-up action deletes the downloader only if it takes its entry first; it holds the table,
     // not this object, so that it may even run after this object went.
     std::shared_ptr<DownloaderTable> l_Table = m_Downloaders;
-    l_Downloader->m_PostToApplication = [this, l_Table, l_Downloader](Task p_CleanUp) {
+    l_Setup.PostToApplication = [this, l_Table, l_Downloader](Task p_CleanUp) {
         PostWorkerTask([l_Table, l_Downloader, p_CleanUp] {
             {
                 QMutexLocker l_Lock(&l_Table->Mutex);
@@ -236,10 +237,11 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     }
     // The record is freed on this object's thread, after every queued slot that reads it.
     // Owned by the queued call: freed after it ran, or with it when this object goes first.
-    l_Downloader->m_ReleaseRecord = [this](HTTP_DownloadFileRequest* p_Request) {
+    l_Setup.ReleaseRecord = [this](HTTP_DownloadFileRequest* p_Request) {
         std::shared_ptr<HTTP_DownloadFileRequest> l_Owned(p_Request);
         QMetaObject::invokeMethod(this, [l_Owned] {}, Qt::QueuedConnection);
     };
+    l_Downloader->SetUp(std::move(l_Setup));
 
     connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), this,
             SLOT(AppInt_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), Qt::DirectConnection);

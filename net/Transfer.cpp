@@ -398,8 +398,8 @@ void Transfer::Take(bool p_Paced)
         m_Result.Reason = "Could not write " + m_Sink->Path() + ": " + m_Sink->ErrorText();
         break;
     case TransferBody::Taken::OverCap:
-        qCWarning(NetLog) << "Transfer more than" << m_Body.Cap() << "bytes, aborting \"" << UrlText::Safe(m_Request.Url)
-                          << "\"";
+        qCWarning(NetLog) << "Transfer more than" << m_Body.Cap() << "bytes, aborting \""
+                          << UrlText::Safe(m_Request.Url) << "\"";
         m_Result.Ending.OverCap = true;
         break;
     }
