@@ -243,12 +243,13 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     };
     l_Downloader->SetUp(std::move(l_Setup));
 
-    connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), this,
-            SLOT(AppInt_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), Qt::DirectConnection);
-    connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)), this,
-            SLOT(AppInt_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)), Qt::DirectConnection);
-    connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), this,
-            SLOT(AppInt_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), Qt::DirectConnection);
+    using Downloader = ApplicationAsyncHttpDownloader;
+    connect(l_Downloader, &Downloader::AsyncOnHTTPDownloadProgressUpdate, this,
+            &Application::AppInt_OnHTTPDownloadProgressUpdate, Qt::DirectConnection);
+    connect(l_Downloader, &Downloader::AsyncOnHTTPDownloadProgressComplete, this,
+            &Application::AppInt_OnHTTPDownloadProgressComplete, Qt::DirectConnection);
+    connect(l_Downloader, &Downloader::AsyncOnHTTPDownloadRestarted, this, &Application::AppInt_OnHTTPDownloadRestarted,
+            Qt::DirectConnection);
 
     m_SpeedTimer.restart();
     return l_Downloader->Start(p_Url, p_Path, p_Resume);
@@ -301,8 +302,8 @@ HTTP_GetContentRequest* Application::HTTP_GetContent(QString p_Url, std::functio
 
     QMutexLocker l_Lock(&m_ContentRequestsMutex);
     auto* l_Transfer = new Transfer(m_NetworkManager, this);
-    connect(l_Transfer, SIGNAL(BodyWritten(qint64)), this, SLOT(HTTP_GetContent_OnReadyRead()));
-    connect(l_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_GetContent_DownloadFinished()));
+    connect(l_Transfer, &Transfer::BodyWritten, this, &Application::HTTP_GetContent_OnReadyRead);
+    connect(l_Transfer, &Transfer::Ended, this, &Application::HTTP_GetContent_DownloadFinished);
     TransferRequest l_Asked;
     l_Asked.Url = p_Url;
     l_Transfer->Start(l_Asked, l_Request->Sink.get());
@@ -400,7 +401,7 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
     QNetworkAccessManager* l_Manager = m_SizeManagers[m_NextSizeManager++ % m_SizeManagers.size()];
     auto* l_Transfer = new Transfer(l_Manager, this);
     l_Transfer->SetLimiter(&RateLimiter::Shared());
-    connect(l_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_GetContentSize_MedaDataChanged()));
+    connect(l_Transfer, &Transfer::Ended, this, &Application::HTTP_GetContentSize_MedaDataChanged);
     TransferRequest l_Asked;
     l_Asked.Url = p_Url;
     l_Asked.SizeOnly = true;

@@ -166,11 +166,11 @@ bool ApplicationAsyncHttpDownloader::StartDownload()
     m_Transfer = new Transfer(m_NetworkManager, this);
     m_Transfer->SetLimiter(m_Limiter);
     m_Transfer->SetStopWhen([this] { return StopNow(); });
-    connect(m_Transfer, SIGNAL(HeadersReceived()), this, SLOT(HTTP_MedaDataChanged()), Qt::DirectConnection);
-    connect(m_Transfer, SIGNAL(BodyWritten(qint64)), this, SLOT(HTTP_OnReadyRead()), Qt::DirectConnection);
-    connect(m_Transfer, SIGNAL(Progress(qint64, qint64)), this, SLOT(HTTP_OnProgressUpdate(qint64, qint64)),
-            Qt::DirectConnection);
-    connect(m_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_DownloadFinished()), Qt::DirectConnection);
+    using Self = ApplicationAsyncHttpDownloader;
+    connect(m_Transfer, &Transfer::HeadersReceived, this, &Self::HTTP_MedaDataChanged, Qt::DirectConnection);
+    connect(m_Transfer, &Transfer::BodyWritten, this, &Self::HTTP_OnReadyRead, Qt::DirectConnection);
+    connect(m_Transfer, &Transfer::Progress, this, &Self::HTTP_OnProgressUpdate, Qt::DirectConnection);
+    connect(m_Transfer, &Transfer::Ended, this, &Self::HTTP_DownloadFinished, Qt::DirectConnection);
     connect(m_Transfer, &Transfer::Sent, this, [this] { AskAhead(); }, Qt::DirectConnection);
     TransferRequest l_Asked = TransferRequest::Append(m_Request->Url, m_Request->FileSize);
     l_Asked.SizeHint = m_Setup.SizeHint;
