@@ -89,24 +89,33 @@ void HttpAnswer::Read(const QNetworkReply* p_Reply, TransferResult& p_Result)
 }
 
 #ifndef QT_NO_SSL
-QString HttpAnswer::TlsProblem(const QSslError& p_Error)
+QStringList HttpAnswer::TlsProblems(QStringList p_Known, const QList<QSslError>& p_Errors)
 {
-    switch (p_Error.error())
+    for (const QSslError& l_Error : p_Errors)
     {
-    case QSslError::HostNameMismatch:
-        return QStringLiteral("the server's name does not match its certificate");
-    case QSslError::CertificateExpired:
-        return QStringLiteral("the server's certificate has expired");
-    case QSslError::SelfSignedCertificate:
-    case QSslError::SelfSignedCertificateInChain:
-    case QSslError::UnableToGetLocalIssuerCertificate:
-    case QSslError::UnableToVerifyFirstCertificate:
-    case QSslError::CertificateUntrusted:
-    case QSslError::UnableToGetIssuerCertificate:
-        return QStringLiteral("the server's certificate is not trusted");
-    default:
-        return "TLS: " + p_Error.errorString();
+        switch (l_Error.error())
+        {
+        case QSslError::HostNameMismatch:
+            p_Known << "the server's name does not match its certificate";
+            break;
+        case QSslError::CertificateExpired:
+            p_Known << "the server's certificate has expired";
+            break;
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+        case QSslError::UnableToGetIssuerCertificate:
+            p_Known << "the server's certificate is not trusted";
+            break;
+        default:
+            p_Known << "TLS: " + l_Error.errorString();
+            break;
+        }
     }
+    p_Known.removeDuplicates();
+    return p_Known;
 }
 #endif
 

@@ -4,6 +4,7 @@
 #include <QSslError>
 #endif
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace Orvane {
@@ -34,8 +35,8 @@ public:
     static void Read(const QNetworkReply* p_Reply, TransferResult& p_Result);
 
 #ifndef QT_NO_SSL
-    /// What is wrong with the server's certificate, in the user's words.
-    static QString TlsProblem(const QSslError& p_Error);
+    /// p_Known and what is wrong with the server's certificate by p_Errors, in the user's words, each once.
+    static QStringList TlsProblems(QStringList p_Known, const QList<QSslError>& p_Errors);
 #endif
 };
 

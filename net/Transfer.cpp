@@ -1,6 +1,5 @@
 #include "net/NetLog.h"
 #include "net/Transfer.h"
-#include "net/Deployment.h"
 #include "net/HttpAnswer.h"
 #include "net/RateLimiter.h"
 #include "net/TransferBody.h"
@@ -109,8 +108,7 @@ void Transfer::Tick()
         m_SinceActivity.restart();
         return;
     }
-    const int l_Bound = m_Request.SizeOnly ? Deployment::SizeTimeoutMs() : Deployment::StallTimeoutMs();
-    if (m_SinceActivity.elapsed() >= l_Bound)
+    if (m_SinceActivity.elapsed() >= m_Request.SilenceMs())
     {
         qCWarning(NetLog) << "Transfer nothing received for" << m_SinceActivity.elapsed() << "ms, aborting \""
                           << UrlText::Safe(m_Request.Url) << "\"";
@@ -130,8 +128,7 @@ void Transfer::Issue()
     m_Answered = m_Accepted = false;
     m_TlsProblems.clear();
 
-    m_At = m_Request.Url;
-    m_Redirects = 0;
+    m_Chain.Start(m_Request);
     const bool l_Adopted = m_Sent != nullptr;
     Send(m_Request, m_Request.SizeOnly && !m_HeadRefused);
     // Nothing of the answer is read before this function returns: the file is opened while the request
@@ -197,9 +194,7 @@ void Transfer::Watch()
 #ifndef QT_NO_SSL
     connect(m_Reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError>& p_Errors) {
         // Never ignored: the handshake fails and the reason is told.
-        for (const QSslError& l_Error : p_Errors)
-            m_TlsProblems << HttpAnswer::TlsProblem(l_Error);
-        m_TlsProblems.removeDuplicates();
+        m_TlsProblems = HttpAnswer::TlsProblems(m_TlsProblems, p_Errors);
     });
 #endif
 }
@@ -210,13 +205,9 @@ void Transfer::Follow()
     l_Old->disconnect(this);
     l_Old->deleteLater();
     TransferEnding& l_Ending = m_Result.Ending;
-    const int l_Status = HttpAnswer::Status(l_Old);
-    const QUrl l_From(m_At, QUrl::TolerantMode);
-    const QUrl l_To = HttpAnswer::RedirectTarget(l_Old, l_From);
+    TransferRequest l_Hop;
     QString l_Refused;
-    QNetworkReply::NetworkError l_Error = HttpAnswer::RedirectRefusal(l_From, l_To, &l_Refused);
-    if (l_Error == QNetworkReply::NoError && m_Redirects >= MaxRedirects)
-        l_Refused = "too many redirects", l_Error = QNetworkReply::TooManyRedirectsError;
+    const QNetworkReply::NetworkError l_Error = m_Chain.Follow(l_Old, &l_Hop, &l_Refused);
     if (StopAsked() || l_Error != QNetworkReply::NoError)
     {
         // The chain ends here, with no answer: the kept bytes stay. A host that sends its files where they
@@ -226,18 +217,12 @@ void Transfer::Follow()
         l_Ending.Unreachable = l_Error == QNetworkReply::ProtocolUnknownError;
         if (!l_Refused.isEmpty())
         {
-            qCWarning(NetLog) << "Transfer" << l_Refused << l_Status << "for \"" << UrlText::Safe(m_Request.Url)
-                              << "\"";
+            qCWarning(NetLog) << "Transfer" << l_Refused << HttpAnswer::Status(l_Old) << "for \""
+                              << UrlText::Safe(m_Request.Url) << "\"";
             m_Result.Reason = l_Refused;
         }
         return Judge();
     }
-    ++m_Redirects;
-    m_At = QString::fromUtf8(l_To.toEncoded());
-    // The hop goes to a connection not known to pipeline; its answer is read as the first one would be.
-    TransferRequest l_Hop = m_Request;
-    l_Hop.Url = m_At;
-    l_Hop.Pipelined = false;
     Send(l_Hop, l_Old->operation() == QNetworkAccessManager::HeadOperation);
     Watch();
     m_SinceActivity.restart();
@@ -312,40 +297,8 @@ void Transfer::OnMetaData()
 
     if (!TransferClassifier::IsBody(l_Status))
         return; // an error page is not the resource: read and dropped (the connection stays usable), judged at the end
-    if (l_Ending.Encoded)
+    if (!m_Body.Accept(m_Request, m_Result, l_AcceptRanges, m_Sink))
         return Cut();
-    // A 206 to a request without Range is a part from the first byte or nothing.
-    const qint64 l_Asked = std::max<qint64>(0, m_Request.From);
-    if (l_Status == 206 && l_Ending.RangeStart != l_Asked)
-    {
-        qCWarning(NetLog) << "Transfer answered from byte" << l_Ending.RangeStart << "instead of" << l_Asked << "for \""
-                          << UrlText::Safe(m_Request.Url) << "\"";
-        return Cut();
-    }
-    // Where the body's first byte lies in the resource.
-    const qint64 l_From = l_Status == 206 ? l_Asked : 0;
-    qint64 l_Skip = 0;
-    if (l_Status == 200 && m_Request.From > 0 && l_Ending.Kept > 0)
-    {
-        l_Ending.RangesSupported = l_AcceptRanges.contains("bytes");
-        if (l_Ending.RangesSupported)
-        {
-            // Ranges work here, only not this time: the kept bytes stay, the whole body is not appended.
-            qCWarning(NetLog) << "Transfer range ignored (200) for \"" << UrlText::Safe(m_Request.Url)
-                              << "\", bytes kept";
-            return Cut();
-        }
-        // The kept bytes stay: the body's first bytes are read past, the rest appended. A cut here leaves the
-        // part as long as it was; a resource that changed fails its digest as it would have.
-        qCWarning(NetLog) << "Transfer the server cannot do ranges: reading \"" << UrlText::Safe(m_Request.Url)
-                          << "\" past its first" << l_Ending.Kept << "bytes";
-        l_Skip = l_Ending.Kept;
-    }
-    if (l_AcceptRanges == "none")
-        l_Ending.RangesSupported = false;
-    // Bound: the sink's own cap, and the length of this body: a body that runs on past it is cut, not appended.
-    m_Body.Begin(l_Skip, l_Ending.Kept, m_Sink ? m_Sink->Cap() : -1,
-                 TransferBody::Length(m_Request, l_Status, l_From, m_Result.ContentLength, l_Ending.RangeTotal));
     m_Accepted = true;
     emit HeadersReceived();
 }
@@ -461,9 +414,7 @@ void Transfer::OnFinished()
     m_Result.TlsFailed = l_Ending.Error == QNetworkReply::SslHandshakeFailedError || !m_TlsProblems.isEmpty();
     if (!l_Ending.BodyComplete || !TransferClassifier::IsBody(l_Ending.Status))
         m_Result.Reason = l_Ending.Stalled && l_Ending.Status < 300
-                              ? "timed out: nothing received for " +
-                                    QString::number((m_Request.SizeOnly ? Deployment::SizeTimeoutMs()
-                                                                        : Deployment::StallTimeoutMs()) / 1000) + " s"
+                              ? QString("timed out: nothing received for %1 s").arg(m_Request.SilenceMs() / 1000)
                               : Describe(l_Ending.Error, l_Ending.Status, m_TlsProblems, l_Reply->errorString());
     l_Reply->disconnect(this);
     l_Reply->deleteLater();

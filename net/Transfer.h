@@ -1,4 +1,5 @@
 #pragma once
+#include "net/RedirectChain.h"
 #include "net/TransferBody.h"
 #include "net/TransferRequest.h"
 #include "net/TransferVerdict.h"
@@ -44,7 +45,7 @@ class Transfer : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MaxRedirects = 5;
+    static constexpr int MaxRedirects = RedirectChain::Max;
 
     Transfer(QNetworkAccessManager* p_Manager, QObject* p_Parent = nullptr);
     ~Transfer() override;
@@ -126,8 +127,7 @@ private:
     Compat::ElapsedTimer m_Waiting;
     int m_DelayMs = 0;
     bool m_Issued = false;
-    QString m_At;                ///< where the request in flight went: m_Request.Url, or a redirect's target
-    int m_Redirects = 0;         ///< followed since the request went out
+    RedirectChain m_Chain;       ///< the redirects followed since the request went out
     bool m_Redirecting = false;  ///< the reply in flight is a redirect: its body is dropped, its end leads on
     bool m_HeadRefused = false;  ///< the HEAD of a size request was refused: asked again with GET
     bool m_Answered = false;     ///< the final answer's headers were judged

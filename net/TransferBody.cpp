@@ -1,8 +1,12 @@
 #include "net/TransferBody.h"
+#include "net/NetLog.h"
 #include "net/RateLimiter.h"
+#include "net/Transfer.h"
 #include "net/TransferRequest.h"
 #include "net/TransferSink.h"
+#include "net/UrlText.h"
 
+#include <QDebug>
 #include <QNetworkReply>
 
 #include <algorithm>
@@ -27,17 +31,52 @@ qint64 TransferBody::Length(const TransferRequest& p_Request, int p_Status, qint
     return l_Body;
 }
 
-void TransferBody::Begin(qint64 p_Skip, qint64 p_Kept, qint64 p_SinkCap, qint64 p_Length)
+bool TransferBody::Accept(const TransferRequest& p_Request, TransferResult& p_Result, const QByteArray& p_AcceptRanges,
+                          const TransferSink* p_Sink)
 {
-    m_Skip = p_Skip;
-    m_Read = 0;
-    m_Cap = p_SinkCap;
-    if (p_Length >= 0)
+    TransferEnding& l_Ending = p_Result.Ending;
+    const int l_Status = l_Ending.Status;
+    if (l_Ending.Encoded)
+        return false;
+    // A 206 to a request without Range is a part from the first byte or nothing.
+    const qint64 l_Asked = std::max<qint64>(0, p_Request.From);
+    if (l_Status == 206 && l_Ending.RangeStart != l_Asked)
     {
-        // A body that runs on past its length is cut, not appended.
-        const qint64 l_Bound = p_Kept + std::max<qint64>(0, p_Length - m_Skip);
+        qCWarning(NetLog) << "Transfer answered from byte" << l_Ending.RangeStart << "instead of" << l_Asked << "for \""
+                          << UrlText::Safe(p_Request.Url) << "\"";
+        return false;
+    }
+    // Where the body's first byte lies in the resource.
+    const qint64 l_From = l_Status == 206 ? l_Asked : 0;
+    m_Skip = 0;
+    if (l_Status == 200 && p_Request.From > 0 && l_Ending.Kept > 0)
+    {
+        l_Ending.RangesSupported = p_AcceptRanges.contains("bytes");
+        if (l_Ending.RangesSupported)
+        {
+            // Ranges work here, only not this time: the kept bytes stay, the whole body is not appended.
+            qCWarning(NetLog) << "Transfer range ignored (200) for \"" << UrlText::Safe(p_Request.Url)
+                              << "\", bytes kept";
+            return false;
+        }
+        // The kept bytes stay: the body's first bytes are read past, the rest appended. A cut here leaves the
+        // part as long as it was; a resource that changed fails its digest as it would have.
+        qCWarning(NetLog) << "Transfer the server cannot do ranges: reading \"" << UrlText::Safe(p_Request.Url)
+                          << "\" past its first" << l_Ending.Kept << "bytes";
+        m_Skip = l_Ending.Kept;
+    }
+    if (p_AcceptRanges == "none")
+        l_Ending.RangesSupported = false;
+    // Bound: the sink's own cap, and the length of this body: a body that runs on past it is cut, not appended.
+    m_Read = 0;
+    m_Cap = p_Sink ? p_Sink->Cap() : -1;
+    const qint64 l_Length = Length(p_Request, l_Status, l_From, p_Result.ContentLength, l_Ending.RangeTotal);
+    if (l_Length >= 0)
+    {
+        const qint64 l_Bound = l_Ending.Kept + std::max<qint64>(0, l_Length - m_Skip);
         m_Cap = m_Cap >= 0 ? std::min(m_Cap, l_Bound) : l_Bound;
     }
+    return true;
 }
 
 TransferBody::Taken TransferBody::Take(QNetworkReply* p_Reply, TransferSink* p_Sink, RateLimiter* p_Limiter,

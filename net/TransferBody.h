@@ -3,6 +3,7 @@
 
 #include <functional>
 
+class QByteArray;
 class QNetworkReply;
 
 namespace Orvane {
@@ -11,10 +12,11 @@ namespace Launcher {
 class RateLimiter;
 class TransferSink;
 struct TransferRequest;
+struct TransferResult;
 
-/// The accepted body of one answer on its way into the sink: how much of it the sink may hold, the first bytes
-/// to read past (a whole body sent to a Range the sink partly holds), and the reads themselves. Used on the
-/// transfer's thread.
+/// The body of one answer on its way into the sink: whether it fits what is asked and kept, how much of it the
+/// sink may hold, the first bytes to read past (a whole body sent to a Range the sink partly holds), and the
+/// reads themselves. Used on the transfer's thread.
 class TransferBody
 {
 public:
@@ -26,14 +28,11 @@ public:
         WriteFailed, ///< the sink refused the bytes
     };
 
-    /// The body's length as the request or the answer gives it, -1 unknown: asked range, Content-Length,
-    /// Content-Range total, the size an earlier answer gave. p_From: where the body's first byte lies.
-    static qint64 Length(const TransferRequest& p_Request, int p_Status, qint64 p_From, qint64 p_ContentLength,
-                         qint64 p_RangeTotal);
-
-    /// A new body: p_Skip first bytes to read past, bound by p_SinkCap (-1 none) and by p_Length (-1 unknown)
-    /// past the p_Kept bytes the sink holds already.
-    void Begin(qint64 p_Skip, qint64 p_Kept, qint64 p_SinkCap, qint64 p_Length);
+    /// Whether the final answer's body (200 or 206, headers read into p_Result) fits what p_Request asked and
+    /// what p_Sink keeps; if so it is the new body, bound by p_Sink's cap and its own length. False: cut it
+    /// (compressed, another offset, a whole body to a Range where ranges work).
+    bool Accept(const TransferRequest& p_Request, TransferResult& p_Result, const QByteArray& p_AcceptRanges,
+                const TransferSink* p_Sink);
 
     /// Reads at most p_Allowed bytes of p_Reply into p_Sink (paying p_Limiter, null: none), asking p_Stop
     /// between reads; p_Written hears each piece the sink took.
@@ -45,6 +44,11 @@ public:
     qint64 Read() const { return m_Read; }
 
 private:
+    /// The body's length as the request or the answer gives it, -1 unknown: asked range, Content-Length,
+    /// Content-Range total, the size an earlier answer gave. p_From: where the body's first byte lies.
+    static qint64 Length(const TransferRequest& p_Request, int p_Status, qint64 p_From, qint64 p_ContentLength,
+                         qint64 p_RangeTotal);
+
     // All: the transfer's thread.
     qint64 m_Cap = -1;  ///< bytes the sink may hold; -1 unbounded
     qint64 m_Skip = 0;  ///< first bytes of the body still to read past (the sink holds them)

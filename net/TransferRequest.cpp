@@ -46,5 +46,10 @@ qint64 TransferRequest::ReadBuffer(const RateLimiter* p_Limiter) const
     return Deployment::HeldBodyBytes();
 }
 
+int TransferRequest::SilenceMs() const
+{
+    return SizeOnly ? Deployment::SizeTimeoutMs() : Deployment::StallTimeoutMs();
+}
+
 } // namespace Launcher
 } // namespace Orvane

@@ -38,6 +38,8 @@ struct TransferRequest
     QNetworkRequest Network() const;
     /// The read buffer of its reply (QNetworkReply::setReadBufferSize; 0 unbounded) under p_Limiter (null: none).
     qint64 ReadBuffer(const RateLimiter* p_Limiter) const;
+    /// How long its answer may stay silent before it counts as stalled.
+    int SilenceMs() const;
 };
 
 } // namespace Launcher
