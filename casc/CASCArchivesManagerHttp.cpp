@@ -16,7 +16,6 @@ namespace CASC {
 
 using Launcher::Transfer;
 using Launcher::TransferResult;
-using Launcher::TransferVerdict;
 
 Launcher::Transfer* CASCArchivesManager::NewTransfer()
 {
@@ -35,7 +34,7 @@ void CASCArchivesManager::GetFileSize(const QString& p_Url, std::function<void(Q
     connect(l_Transfer, &Transfer::Ended, this, [this, l_Transfer, p_Url, p_OnSize] {
         l_Transfer->deleteLater();
         const TransferResult& l_Result = l_Transfer->Result();
-        if (l_Result.Outcome.Verdict == TransferVerdict::Stopped)
+        if (l_Result.Outcome == TransferResult::Verdict::Stopped)
         {
             // Held, and asked again by the resume.
             Step([this, p_Url, p_OnSize] { GetFileSize(p_Url, p_OnSize); });
@@ -115,7 +114,7 @@ void CASCArchivesManager::IssueRequest()
 QString CASCArchivesManager::Refusal(const TransferResult& p_Result) const
 {
     const CASCArchiveTransfer& l_Transfer = *m_Transfer;
-    const Launcher::TransferEnding& l_Ending = p_Result.Ending;
+    const Launcher::TransferResult::Facts& l_Ending = p_Result.Ending;
     if (l_Ending.Status == 200 && l_Transfer._From != 0)
         return QStringLiteral("Status 200 instead of 206");
     if (l_Ending.Status == 206 && l_Ending.RangeStart != qint64(l_Transfer._From))
@@ -189,27 +188,27 @@ void CASCArchivesManager::HTTP_DownloadFinished()
     const TransferResult l_Result = l_Engine->Result();
 
     // An answer to another request than the one asked is named as such, whatever else went wrong.
-    if (l_Result.Outcome.Verdict != TransferVerdict::Stopped && l_Result.Outcome.Verdict != TransferVerdict::WriteFailed &&
+    if (l_Result.Outcome != TransferResult::Verdict::Stopped && l_Result.Outcome != TransferResult::Verdict::WriteFailed &&
         l_Result.Ending.Status == 200 && l_Transfer._From != 0)
         return FailTransfer(2, "Status 200 instead of 206 for file : " + l_Transfer._Url);
-    switch (l_Result.Outcome.Verdict)
+    switch (l_Result.Outcome)
     {
-    case TransferVerdict::Stopped:
+    case TransferResult::Verdict::Stopped:
         // Held until ResumeDownload asks it again, unless the resume came first.
         l_Transfer._Stopped = true;
         if (!m_Stopped)
             Restart();
         return;
-    case TransferVerdict::WriteFailed:
+    case TransferResult::Verdict::WriteFailed:
         l_Transfer._Attempts = MaxAttempts; // asking again would meet the same disk
         FailTransfer(1, "Failed to write download file : " + l_Transfer._Path + " " + l_Result.Reason);
         return;
-    case TransferVerdict::TooLarge:
+    case TransferResult::Verdict::TooLarge:
         FailTransfer(2, "More bytes than asked for file : " + l_Transfer._Url);
         return;
-    case TransferVerdict::Complete:
+    case TransferResult::Verdict::Complete:
         break;
-    case TransferVerdict::Refused:
+    case TransferResult::Verdict::Refused:
         break; // named below
     default:
     {
@@ -220,7 +219,7 @@ void CASCArchivesManager::HTTP_DownloadFinished()
     }
     }
     const QString l_Refused = Refusal(l_Result);
-    if (!l_Refused.isEmpty() || l_Result.Outcome.Verdict != TransferVerdict::Complete)
+    if (!l_Refused.isEmpty() || l_Result.Outcome != TransferResult::Verdict::Complete)
     {
         FailTransfer(2, (l_Refused.isEmpty() ? "Status " + QString::number(l_Result.Ending.Status) : l_Refused) +
                             " for file : " + l_Transfer._Url);

@@ -23,7 +23,6 @@ namespace CASC {
 
 using Launcher::Transfer;
 using Launcher::TransferResult;
-using Launcher::TransferVerdict;
 
 void CASCArchivesManager::StartStreaming()
 {
@@ -238,21 +237,21 @@ void CASCArchivesManager::IssueBlobRequest(CASCBlobRequest* p_Request, const QSt
 QString CASCArchivesManager::BlobRefusal(const CASCBlobRequest& p_Request, int* p_Kind) const
 {
     const TransferResult& l_Result = p_Request._Engine->Result();
-    const Launcher::TransferEnding& l_Ending = l_Result.Ending;
-    const TransferVerdict l_Verdict = l_Result.Outcome.Verdict;
+    const Launcher::TransferResult::Facts& l_Ending = l_Result.Ending;
+    const TransferResult::Verdict l_Verdict = l_Result.Outcome;
     *p_Kind = 2;
     const QString l_For = " for file : " + p_Request._Url;
     // An answer to another request than the one asked is named as such, whatever else went wrong.
-    if (l_Verdict != TransferVerdict::WriteFailed && l_Ending.Status == 200 && p_Request._From != 0)
+    if (l_Verdict != TransferResult::Verdict::WriteFailed && l_Ending.Status == 200 && p_Request._From != 0)
         return "Status 200 instead of 206" + l_For;
-    if (l_Verdict == TransferVerdict::WriteFailed)
+    if (l_Verdict == TransferResult::Verdict::WriteFailed)
     {
         *p_Kind = 1;
         return "Failed to write download file : " + p_Request._Sink->Spill() + " " + l_Result.Reason;
     }
-    if (l_Verdict == TransferVerdict::TooLarge)
+    if (l_Verdict == TransferResult::Verdict::TooLarge)
         return "More bytes than asked" + l_For;
-    if (l_Verdict != TransferVerdict::Complete && l_Verdict != TransferVerdict::Refused)
+    if (l_Verdict != TransferResult::Verdict::Complete && l_Verdict != TransferResult::Verdict::Refused)
     {
         const int l_Code = CASCHttpGet::FailureCode(l_Result);
         if (l_Code != 0)
@@ -265,7 +264,7 @@ QString CASCArchivesManager::BlobRefusal(const CASCBlobRequest& p_Request, int* 
     const qint64 l_Expected = qint64(p_Request._To - p_Request._From + 1);
     if (l_Result.BodyBytes != l_Expected)
         return QStringLiteral("Received %1 of %2 bytes").arg(l_Result.BodyBytes).arg(l_Expected) + l_For;
-    if (l_Verdict != TransferVerdict::Complete)
+    if (l_Verdict != TransferResult::Verdict::Complete)
         return "Status " + QString::number(l_Ending.Status) + l_For;
     return QString();
 }
@@ -305,7 +304,7 @@ void CASCArchivesManager::BlobRequestEnded(CASCBlobRequest* p_Request)
     m_Rate.Lower(m_BytesDone);
     if (l_Left.empty())
         return DownloadNextFile();
-    if (!l_Engine || l_Engine->Result().Outcome.Verdict == TransferVerdict::Stopped)
+    if (!l_Engine || l_Engine->Result().Outcome == TransferResult::Verdict::Stopped)
     {
         // Held until ResumeDownload asks it again, unless the resume came first.
         PlanRequests(l_Left, l_Request->_Attempts, true);

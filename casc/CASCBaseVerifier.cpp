@@ -178,7 +178,7 @@ void CASCBaseVerifier::GetFileSize(const QString& p_Url, std::function<void(QStr
     connect(l_Transfer, &Launcher::Transfer::Ended, this, [this, l_Transfer, p_Url, p_OnSize] {
         l_Transfer->deleteLater();
         const Launcher::TransferResult& l_Result = l_Transfer->Result();
-        if (l_Result.Outcome.Verdict == Launcher::TransferVerdict::Stopped)
+        if (l_Result.Outcome == Launcher::TransferResult::Verdict::Stopped)
         {
             // Held; the resume asks again.
             if (m_Stopped)
@@ -314,22 +314,22 @@ void CASCBaseVerifier::HTTP_DownloadFinished()
     l_Transfer.m_Engine = nullptr;
     const Launcher::TransferResult l_Result = l_Engine->Result();
     const QString l_Part = l_Transfer.m_Sink->Path();
-    switch (l_Result.Outcome.Verdict)
+    switch (l_Result.Outcome)
     {
-    case Launcher::TransferVerdict::Stopped:
+    case Launcher::TransferResult::Verdict::Stopped:
         l_Transfer.m_Stopped = true;
         if (!m_Stopped)
             ResumeDownload(); // the resume came before the stop was acknowledged
         return;
-    case Launcher::TransferVerdict::WriteFailed:
+    case Launcher::TransferResult::Verdict::WriteFailed:
         Fail(Errors::LocalStorage, "Error CASCBaseVerifier cannot write " + l_Part + " : " + l_Result.Reason);
         return;
-    case Launcher::TransferVerdict::TooLarge:
+    case Launcher::TransferResult::Verdict::TooLarge:
         QFile::remove(l_Part);
         Fail(Errors::Network, "Error CASCBaseVerifier " + l_Transfer.m_Url + " is larger than " +
                                   QString::number(l_Transfer.m_Cap) + " bytes");
         return;
-    case Launcher::TransferVerdict::Complete:
+    case Launcher::TransferResult::Verdict::Complete:
         break;
     default:
     {

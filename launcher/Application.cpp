@@ -205,7 +205,7 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
             return;
         if (l_Code)
         {
-            p_Text = l_Host + ": " + Transfer::Describe(QNetworkReply::NetworkError(l_Error), 0, {}, p_Text) +
+            p_Text = l_Host + ": " + TransferResult::Describe(QNetworkReply::NetworkError(l_Error), 0, {}, p_Text) +
                      "; the file is asked for again";
             p_Flag = true;
         }
@@ -327,7 +327,7 @@ void Application::HTTP_GetContent_DownloadFinished()
     if (!l_Request)
         return;
     const TransferResult& l_Result = l_Transfer->Result();
-    const TransferEnding& l_Ending = l_Result.Ending;
+    const TransferResult::Facts& l_Ending = l_Result.Ending;
     l_Request->Data = std::move(l_Request->Sink->Data());
     const QString l_Safe = UrlText::Safe(l_Request->Url);
     QNetworkReply::NetworkError l_Told = QNetworkReply::NoError;
@@ -340,7 +340,7 @@ void Application::HTTP_GetContent_DownloadFinished()
     else if (l_Ending.Error == QNetworkReply::UnknownContentError)
         l_Told = QNetworkReply::UnknownContentError;
     else if (l_Ending.Error == QNetworkReply::RemoteHostClosedError ||
-             (TransferClassifier::IsBody(l_Ending.Status) && !l_Ending.BodyComplete && !l_Ending.Stalled &&
+             (TransferResult::IsBody(l_Ending.Status) && !l_Ending.BodyComplete && !l_Ending.Stalled &&
               !l_Ending.StopAsked && l_Ending.Error == QNetworkReply::NoError))
     {
         // The caller hears of a body cut short as of any closed connection.
@@ -350,14 +350,14 @@ void Application::HTTP_GetContent_DownloadFinished()
     }
     else if (l_Ending.Stalled)
         qCWarning(LauncherLog) << "Application::HTTP_GetContent no data, aborting" << l_Safe;
-    if (!TransferClassifier::IsBody(l_Ending.Status) || l_Ending.Encoded)
+    if (!TransferResult::IsBody(l_Ending.Status) || l_Ending.Encoded)
     {
         // An error page is not the document: the caller gets nothing, as from a dead server.
         qCWarning(LauncherLog) << "Application::HTTP_GetContent status" << l_Ending.Status << "for" << l_Safe
                                << l_Result.Reason;
         l_Request->Data.clear();
     }
-    else if (!Transfer::WholeDocument(l_Result))
+    else if (!TransferResult::WholeDocument(l_Result))
     {
         // Half a document parses as a wrong one (half a host name in the CDN list): nothing is.
         qCWarning(LauncherLog) << "Application::HTTP_GetContent incomplete, dropping" << l_Request->Data.size()
@@ -426,7 +426,7 @@ void Application::HTTP_GetContentSize_MedaDataChanged()
                                << l_Result.Reason;
         l_Size = 0;
     }
-    else if (!TransferClassifier::IsBody(l_Status))
+    else if (!TransferResult::IsBody(l_Status))
     {
         // The length of an error page says nothing about the file.
         qCWarning(LauncherLog) << "Application::HTTP_GetContentSize status" << l_Status << "for"

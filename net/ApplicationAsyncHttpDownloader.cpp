@@ -364,31 +364,31 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
 
     qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished << " << bool(m_Request->StopRequested)
                       << " << " << m_Request->Resume << " << " << m_Request->RestartPending << " << "
-                      << TransferClassifier::Name(l_Result.Outcome.Verdict) << l_Result.Ending.Status;
+                      << TransferResult::Name(l_Result.Outcome) << l_Result.Ending.Status;
 
     bool l_Restart = false;
-    switch (l_Result.Outcome.Verdict)
+    switch (l_Result.Outcome)
     {
-    case TransferVerdict::Complete:
+    case TransferResult::Verdict::Complete:
         m_Request->EndedWhole = true;
         m_Setup.Host->Ahead().KeptAlive(m_Request->Url);
         break;
-    case TransferVerdict::Check:
+    case TransferResult::Verdict::Check:
         qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_OnError nothing left to fetch at byte"
                           << m_Request->FileSize << "of \"" << m_Request->FilePath << "\"";
         m_Request->EndedWhole = true;
         break;
-    case TransferVerdict::Resume:
-    case TransferVerdict::Refused:
+    case TransferResult::Verdict::Resume:
+    case TransferResult::Verdict::Refused:
         // Resumed by itself: logged, not shown (the user hears of what does not recover).
         TellError(l_Result.Ending.Error, false);
-        l_Restart = PlanRestart(&ApplicationAsyncHttpDownloader::Reissue, l_Result.Outcome.BackOffMs);
+        l_Restart = PlanRestart(&ApplicationAsyncHttpDownloader::Reissue, l_Result.BackOffMs);
         break;
-    case TransferVerdict::StartAgain:
+    case TransferResult::Verdict::StartAgain:
         TellError(QNetworkReply::UnknownContentError, false);
         l_Restart = PlanRestart(&ApplicationAsyncHttpDownloader::FreshRestart, 0);
         break;
-    case TransferVerdict::Permanent:
+    case TransferResult::Verdict::Permanent:
         // The caller's verification decides (another host, a restart).
         HTTP_OnError(l_Result.Ending.Error == QNetworkReply::NoError ? QNetworkReply::UnknownContentError
                                                                      : l_Result.Ending.Error);
@@ -396,7 +396,7 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
             qCWarning(NetLog) << "ApplicationAsyncHttpDownloader::HTTP_DownloadFinished" << l_Result.Reason << "for \""
                               << UrlText::Safe(m_Request->Url) << "\"";
         break;
-    case TransferVerdict::WriteFailed:
+    case TransferResult::Verdict::WriteFailed:
         if (l_Result.OpenFailed)
         {
             // As when the file cannot be opened before the request: told as a completion with no file.
@@ -410,8 +410,8 @@ void ApplicationAsyncHttpDownloader::HTTP_DownloadFinished()
         m_Request->WriteError = m_File.Sink()->ErrorText();
         m_Request->WriteFailed = true;
         break;
-    case TransferVerdict::Stopped:
-    case TransferVerdict::TooLarge:
+    case TransferResult::Verdict::Stopped:
+    case TransferResult::Verdict::TooLarge:
         break;
     }
 

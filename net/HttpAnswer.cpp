@@ -1,5 +1,5 @@
 #include "net/HttpAnswer.h"
-#include "net/Transfer.h"
+#include "net/TransferResult.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -71,12 +71,12 @@ qint64 HttpAnswer::RangeTotal(const QNetworkReply* p_Reply)
 
 void HttpAnswer::Read(const QNetworkReply* p_Reply, TransferResult& p_Result)
 {
-    TransferEnding& l_Ending = p_Result.Ending;
+    TransferResult::Facts& l_Ending = p_Result.Ending;
     const int l_Status = Status(p_Reply);
     l_Ending.Status = l_Status;
     l_Ending.RangeStart = RangeStart(p_Reply);
     l_Ending.RangeTotal = RangeTotal(p_Reply);
-    l_Ending.RetryAfterSeconds = TransferClassifier::RetryAfter(p_Reply->rawHeader("Retry-After"));
+    l_Ending.RetryAfterSeconds = TransferResult::RetryAfter(p_Reply->rawHeader("Retry-After"));
     bool l_HasLength = false;
     const qint64 l_Length = p_Reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&l_HasLength);
     p_Result.ContentLength = l_HasLength ? l_Length : -1;

@@ -123,7 +123,7 @@ void Transfer::Issue()
     const bool l_OpenLater = m_Sink && m_Sink->OpensAfterSending();
     if (m_Sink && !l_OpenLater && !OpenSink())
         return Judge();
-    m_Result.Ending = TransferEnding();
+    m_Result.Ending = TransferResult::Facts();
     m_Result.Ending.AskedFrom = m_Request.SizeOnly ? -1 : m_Request.From;
     m_Answered = m_Accepted = false;
     m_TlsProblems.clear();
@@ -204,7 +204,7 @@ void Transfer::Follow()
     QNetworkReply* l_Old = std::exchange(m_Reply, nullptr);
     l_Old->disconnect(this);
     l_Old->deleteLater();
-    TransferEnding& l_Ending = m_Result.Ending;
+    TransferResult::Facts& l_Ending = m_Result.Ending;
     TransferRequest l_Hop;
     QString l_Refused;
     const QNetworkReply::NetworkError l_Error = m_Chain.Follow(l_Old, &l_Hop, &l_Refused);
@@ -266,7 +266,7 @@ void Transfer::OnMetaData()
         return;
     m_Answered = true;
     HttpAnswer::Read(m_Reply, m_Result);
-    TransferEnding& l_Ending = m_Result.Ending;
+    TransferResult::Facts& l_Ending = m_Result.Ending;
     const QByteArray l_AcceptRanges = m_Reply->rawHeader("Accept-Ranges").trimmed().toLower();
 
     if (m_Request.SizeOnly)
@@ -295,7 +295,7 @@ void Transfer::OnMetaData()
         return Cut();
     }
 
-    if (!TransferClassifier::IsBody(l_Status))
+    if (!TransferResult::IsBody(l_Status))
         return; // an error page is not the resource: read and dropped (the connection stays usable), judged at the end
     if (!m_Body.Accept(m_Request, m_Result, l_AcceptRanges, m_Sink))
         return Cut();
@@ -401,7 +401,7 @@ void Transfer::OnFinished()
         return Follow();
     // Everything the reply holds reaches the sink before the ending is judged.
     Take(false);
-    TransferEnding& l_Ending = m_Result.Ending;
+    TransferResult::Facts& l_Ending = m_Result.Ending;
     if (StopAsked())
         l_Ending.StopAsked = true;
     if (l_Ending.Error == QNetworkReply::NoError && l_Reply->error() != QNetworkReply::OperationCanceledError)
@@ -409,13 +409,14 @@ void Transfer::OnFinished()
     if (m_Accepted)
         l_Ending.BodyComplete = m_Result.ContentLength >= 0 ? m_Body.Read() >= m_Result.ContentLength
                                                             : l_Ending.Error == QNetworkReply::NoError;
-    if (TransferClassifier::Unreachable(l_Ending.Error))
+    if (TransferResult::Unreachable(l_Ending.Error))
         l_Ending.Unreachable = !m_Answered;
     m_Result.TlsFailed = l_Ending.Error == QNetworkReply::SslHandshakeFailedError || !m_TlsProblems.isEmpty();
-    if (!l_Ending.BodyComplete || !TransferClassifier::IsBody(l_Ending.Status))
+    if (!l_Ending.BodyComplete || !TransferResult::IsBody(l_Ending.Status))
         m_Result.Reason = l_Ending.Stalled && l_Ending.Status < 300
                               ? QString("timed out: nothing received for %1 s").arg(m_Request.SilenceMs() / 1000)
-                              : Describe(l_Ending.Error, l_Ending.Status, m_TlsProblems, l_Reply->errorString());
+                              : TransferResult::Describe(l_Ending.Error, l_Ending.Status, m_TlsProblems,
+                                                         l_Reply->errorString());
     l_Reply->disconnect(this);
     l_Reply->deleteLater();
     m_Reply = nullptr;
@@ -426,7 +427,7 @@ void Transfer::Judge()
 {
     if (m_Sink)
         m_Sink->Close();
-    m_Result.Outcome = TransferClassifier::Classify(m_Result.Ending);
+    m_Result.Classify();
     // Over the limit: the next transfer waits until these bytes are paid for.
     m_EndPending = m_Limiter && !m_Request.SizeOnly && !StopAsked() && m_Limiter->MsUntilPaid() > 0;
     if (!m_EndPending)
@@ -443,40 +444,6 @@ void Transfer::End()
     if (m_Watchdog)
         m_Watchdog->stop();
     emit Ended();
-}
-
-bool Transfer::WholeDocument(const TransferResult& p_Result)
-{
-    const TransferEnding& l_Ending = p_Result.Ending;
-    return TransferClassifier::IsBody(l_Ending.Status) && !l_Ending.Encoded && l_Ending.BodyComplete &&
-           !l_Ending.Stalled && !l_Ending.OverCap && !l_Ending.StopAsked && !l_Ending.WriteFailed &&
-           (l_Ending.Error == QNetworkReply::NoError || l_Ending.Error == QNetworkReply::OperationCanceledError);
-}
-
-QString Transfer::Describe(QNetworkReply::NetworkError p_Error, int p_Status, const QStringList& p_TlsProblems,
-                           const QString& p_QtText)
-{
-    if (!p_TlsProblems.isEmpty())
-        return p_TlsProblems.join("; ");
-    if (p_Error == QNetworkReply::SslHandshakeFailedError)
-        return "the secure connection failed: " + UrlText::Scrub(p_QtText);
-    if (p_Status >= 300)
-        return "the server answered " + QString::number(p_Status) + (p_Status == 404 ? " (not found)" : "");
-    // In the user's words; a proxy is told apart from the server it stands for.
-    switch (p_Error)
-    {
-        case QNetworkReply::NoError: return QString();
-        case QNetworkReply::ConnectionRefusedError: return QStringLiteral("connection refused");
-        case QNetworkReply::HostNotFoundError: return QStringLiteral("host name not found");
-        case QNetworkReply::TimeoutError: return QStringLiteral("timed out");
-        case QNetworkReply::RemoteHostClosedError: return QStringLiteral("the server closed the connection");
-        case QNetworkReply::ProxyConnectionRefusedError: return QStringLiteral("the proxy refused the connection");
-        case QNetworkReply::ProxyConnectionClosedError: return QStringLiteral("the proxy closed the connection");
-        case QNetworkReply::ProxyNotFoundError: return QStringLiteral("the proxy's host name was not found");
-        case QNetworkReply::ProxyTimeoutError: return QStringLiteral("the proxy timed out");
-        case QNetworkReply::ProxyAuthenticationRequiredError: return QStringLiteral("the proxy asks for credentials");
-        default: return UrlText::Scrub(p_QtText);
-    }
 }
 
 } // namespace Launcher

@@ -2,7 +2,7 @@
 #include "net/RedirectChain.h"
 #include "net/TransferBody.h"
 #include "net/TransferRequest.h"
-#include "net/TransferVerdict.h"
+#include "net/TransferResult.h"
 #include "platform/QtCompat.h"
 
 #include <QNetworkReply>
@@ -22,24 +22,11 @@ namespace Launcher {
 class RateLimiter;
 class TransferSink;
 
-/// How one transfer ended.
-struct TransferResult
-{
-    TransferOutcome Outcome;
-    TransferEnding Ending;
-    qint64 ContentLength = -1; ///< of the final answer; -1 absent
-    qint64 FullSize = 0;       ///< the whole resource as the server gave it (Content-Range total, Content-Length of a 200); 0 unknown
-    qint64 BodyBytes = 0;      ///< bytes of this answer's body put into the sink
-    QString Reason;            ///< why it failed, for the user (no credentials in it); empty when complete
-    bool TlsFailed = false;    ///< the secure connection could not be made (Reason says why)
-    bool OpenFailed = false;   ///< the sink could not be opened (WriteFailed, nothing received)
-};
-
 /// One HTTP transfer into a sink: the only place where requests are made and answers judged. It sets identity
 /// encoding and the User-Agent, follows redirects (at most MaxRedirects, never from https down to http), watches
 /// for stalls, paces reads through the rate limiter, honours a stop before and during the transfer, bounds the
 /// bytes it takes, checks status and Content-Range, drains what the reply holds before judging, and classifies
-/// the ending once (TransferClassifier). Lives on the thread of its network manager; Ended() is emitted once.
+/// the ending once (TransferResult). Lives on the thread of its network manager; Ended() is emitted once.
 class Transfer : public QObject
 {
     Q_OBJECT
@@ -68,13 +55,6 @@ public:
     /// The reply of the request in flight; null before it goes out and after the end.
     QNetworkReply* Reply() const { return m_Reply; }
     bool HasEnded() const { return m_Ended; }
-
-    /// A document (a body fetched whole into memory) is delivered only whole: a success status, its
-    /// Content-Length reached or its chunked or close-delimited end read, nothing cut, stalled or stopped.
-    static bool WholeDocument(const TransferResult& p_Result);
-    /// A reason for p_Error a user can act on (TLS problems named); no credentials in it.
-    static QString Describe(QNetworkReply::NetworkError p_Error, int p_Status, const QStringList& p_TlsProblems,
-                            const QString& p_QtText);
 
 signals:
     /// The request went out (or a reply sent ahead was taken over).

@@ -1,7 +1,7 @@
 #include "net/TransferBody.h"
 #include "net/NetLog.h"
 #include "net/RateLimiter.h"
-#include "net/Transfer.h"
+#include "net/TransferResult.h"
 #include "net/TransferRequest.h"
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
@@ -34,7 +34,7 @@ qint64 TransferBody::Length(const TransferRequest& p_Request, int p_Status, qint
 bool TransferBody::Accept(const TransferRequest& p_Request, TransferResult& p_Result, const QByteArray& p_AcceptRanges,
                           const TransferSink* p_Sink)
 {
-    TransferEnding& l_Ending = p_Result.Ending;
+    TransferResult::Facts& l_Ending = p_Result.Ending;
     const int l_Status = l_Ending.Status;
     if (l_Ending.Encoded)
         return false;
