@@ -6,7 +6,7 @@
 // whole link, every connection sharing it (--shared-rate). Prints the port it
 // listens on (127.0.0.1 only) and exits after --max-seconds (default 3600).
 #include "LinkLoop.h"
-#include "net/RateLimiter.h"
+#include "net/ByteSize.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -38,7 +38,7 @@ int main(int argc, char** argv)
         if (l_Index + 1 >= l_Args.size())
             return Usage();
         const QString& l_Name = l_Args[l_Index];
-        const qint64 l_Value = Orvane::Launcher::RateLimiter::Parse(l_Args[++l_Index]);
+        const qint64 l_Value = Orvane::Launcher::ByteSize::Parse(l_Args[++l_Index]);
         if (l_Value < 0)
             return Usage();
         if (l_Name == "--upstream")

@@ -12,7 +12,6 @@ namespace Orvane {
 namespace CASC {
 
 using Launcher::TransferResult;
-using Launcher::TransferVerdict;
 
 // The whole-file transfer (the encoding file) as the fetch loop runs it, and the stop and resume.
 
@@ -54,27 +53,27 @@ QString CASCArchivesManager::Prepare(CASCFetchRequest& p_File, Errors::Type* p_K
 CASCFetchLoop::Verdict CASCArchivesManager::Judge(CASCFetchRequest& p_File, const TransferResult& p_Result)
 {
     CASCFetchLoop::Verdict l_Verdict;
-    const TransferVerdict l_Ended = p_Result.Outcome.Verdict;
-    const Launcher::TransferEnding& l_Ending = p_Result.Ending;
+    const TransferResult::Verdict l_Ended = p_Result.Outcome;
+    const Launcher::TransferResult::Facts& l_Ending = p_Result.Ending;
     const QString l_For = " for file : " + p_File._Url;
     // An answer to another request than the one asked is named as such, whatever else went wrong.
-    if (l_Ended != TransferVerdict::WriteFailed && l_Ending.Status == 200 && p_File._From != 0)
+    if (l_Ended != TransferResult::Verdict::WriteFailed && l_Ending.Status == 200 && p_File._From != 0)
     {
         l_Verdict._Message = "Status 200 instead of 206" + l_For;
         return l_Verdict;
     }
     switch (l_Ended)
     {
-    case TransferVerdict::WriteFailed:
+    case TransferResult::Verdict::WriteFailed:
         l_Verdict._Kind = Errors::LocalStorage;
         l_Verdict._Final = true; // asking again would meet the same disk
         l_Verdict._Message = "Failed to write download file : " + p_File._Path + " " + p_Result.Reason;
         return l_Verdict;
-    case TransferVerdict::TooLarge:
+    case TransferResult::Verdict::TooLarge:
         l_Verdict._Message = "More bytes than asked" + l_For;
         return l_Verdict;
-    case TransferVerdict::Complete:
-    case TransferVerdict::Refused: // named below
+    case TransferResult::Verdict::Complete:
+    case TransferResult::Verdict::Refused: // named below
         break;
     default:
     {
@@ -96,7 +95,7 @@ CASCFetchLoop::Verdict CASCArchivesManager::Judge(CASCFetchRequest& p_File, cons
         l_Refused = QStringLiteral("Compressed answer");
     else if (p_File._Received != p_File.Expected())
         l_Refused = QStringLiteral("Received %1 of %2 bytes").arg(p_File._Received).arg(p_File.Expected());
-    if (!l_Refused.isEmpty() || l_Ended != TransferVerdict::Complete)
+    if (!l_Refused.isEmpty() || l_Ended != TransferResult::Verdict::Complete)
     {
         l_Verdict._Message = (l_Refused.isEmpty() ? "Status " + QString::number(l_Ending.Status) : l_Refused) + l_For;
         return l_Verdict;

@@ -18,7 +18,6 @@ namespace CASC {
 
 using Launcher::Transfer;
 using Launcher::TransferResult;
-using Launcher::TransferVerdict;
 
 void CASCArchivesManager::StartStreaming()
 {
@@ -213,21 +212,21 @@ void CASCArchivesManager::IssueBlobRequest(CASCFetchRequest* p_Request, const QS
 QString CASCArchivesManager::BlobRefusal(const CASCFetchRequest& p_Request, Errors::Type* p_Kind) const
 {
     const TransferResult& l_Result = p_Request._Engine->Result();
-    const Launcher::TransferEnding& l_Ending = l_Result.Ending;
-    const TransferVerdict l_Verdict = l_Result.Outcome.Verdict;
+    const Launcher::TransferResult::Facts& l_Ending = l_Result.Ending;
+    const TransferResult::Verdict l_Verdict = l_Result.Outcome;
     *p_Kind = Errors::Network;
     const QString l_For = " for file : " + p_Request._Url;
     // An answer to another request than the one asked is named as such, whatever else went wrong.
-    if (l_Verdict != TransferVerdict::WriteFailed && l_Ending.Status == 200 && p_Request._From != 0)
+    if (l_Verdict != TransferResult::Verdict::WriteFailed && l_Ending.Status == 200 && p_Request._From != 0)
         return "Status 200 instead of 206" + l_For;
-    if (l_Verdict == TransferVerdict::WriteFailed)
+    if (l_Verdict == TransferResult::Verdict::WriteFailed)
     {
         *p_Kind = Errors::LocalStorage;
         return "Failed to write download file : " + p_Request._Blobs->Spill() + " " + l_Result.Reason;
     }
-    if (l_Verdict == TransferVerdict::TooLarge)
+    if (l_Verdict == TransferResult::Verdict::TooLarge)
         return "More bytes than asked" + l_For;
-    if (l_Verdict != TransferVerdict::Complete && l_Verdict != TransferVerdict::Refused)
+    if (l_Verdict != TransferResult::Verdict::Complete && l_Verdict != TransferResult::Verdict::Refused)
     {
         const int l_Code = CASCHttpGet::FailureCode(l_Result);
         if (l_Code != 0)
@@ -240,7 +239,7 @@ QString CASCArchivesManager::BlobRefusal(const CASCFetchRequest& p_Request, Erro
     const qint64 l_Expected = p_Request.Expected();
     if (l_Result.BodyBytes != l_Expected)
         return QStringLiteral("Received %1 of %2 bytes").arg(l_Result.BodyBytes).arg(l_Expected) + l_For;
-    if (l_Verdict != TransferVerdict::Complete)
+    if (l_Verdict != TransferResult::Verdict::Complete)
         return "Status " + QString::number(l_Ending.Status) + l_For;
     return QString();
 }
@@ -281,7 +280,7 @@ void CASCArchivesManager::BlobRequestEnded(CASCFetchRequest* p_Request)
     m_Fetch->Uncount(l_Unreceived);
     if (l_Left.empty())
         return DownloadNextFile();
-    if (!l_Engine || l_Engine->Result().Outcome.Verdict == TransferVerdict::Stopped)
+    if (!l_Engine || l_Engine->Result().Outcome == TransferResult::Verdict::Stopped)
     {
         // Held until ResumeDownload asks it again, unless the resume came first.
         PlanRequests(l_Left, l_Request->_Attempts, true);

@@ -211,18 +211,18 @@ CASCFetchLoop::Verdict CASCBaseVerifier::Judge(CASCFetchRequest& p_File, const L
 {
     CASCFetchLoop::Verdict l_Verdict;
     const QString l_Part = p_File._Sink->Path();
-    switch (p_Result.Outcome.Verdict)
+    switch (p_Result.Outcome)
     {
-    case Launcher::TransferVerdict::WriteFailed:
+    case Launcher::TransferResult::Verdict::WriteFailed:
         l_Verdict._Kind = Errors::LocalStorage;
         l_Verdict._Message = "Error CASCBaseVerifier cannot write " + l_Part + " : " + p_Result.Reason;
         return l_Verdict;
-    case Launcher::TransferVerdict::TooLarge:
+    case Launcher::TransferResult::Verdict::TooLarge:
         QFile::remove(l_Part);
         l_Verdict._Message =
             "Error CASCBaseVerifier " + p_File._Url + " is larger than " + QString::number(p_File._Cap) + " bytes";
         return l_Verdict;
-    case Launcher::TransferVerdict::Complete:
+    case Launcher::TransferResult::Verdict::Complete:
         break;
     default:
     {

@@ -14,7 +14,6 @@ namespace CASC {
 
 using Launcher::Transfer;
 using Launcher::TransferResult;
-using Launcher::TransferVerdict;
 
 CASCFetchLoop::CASCFetchLoop(QObject* p_Parent, Hooks p_Hooks) : QObject(p_Parent), m_Hooks(std::move(p_Hooks)) {}
 
@@ -76,7 +75,7 @@ void CASCFetchLoop::AskSize(const QString& p_Url, std::function<void(quint64)> p
     connect(l_Transfer, &Transfer::Ended, this, [this, l_Transfer, p_Url, p_OnSize, p_OnFailed] {
         l_Transfer->deleteLater();
         const TransferResult& l_Result = l_Transfer->Result();
-        if (l_Result.Outcome.Verdict == TransferVerdict::Stopped)
+        if (l_Result.Outcome == TransferResult::Verdict::Stopped)
         {
             // Held, and asked again by the resume.
             Step([this, p_Url, p_OnSize, p_OnFailed] { AskSize(p_Url, p_OnSize, p_OnFailed); });
@@ -174,7 +173,7 @@ void CASCFetchLoop::FileEnded(Transfer* p_Engine)
     l_Engine->deleteLater();
     l_File._Engine = nullptr;
     const TransferResult l_Result = l_Engine->Result();
-    if (l_Result.Outcome.Verdict == TransferVerdict::Stopped)
+    if (l_Result.Outcome == TransferResult::Verdict::Stopped)
     {
         // Held until the resume asks it again, unless the resume came first.
         l_File._Stopped = true;

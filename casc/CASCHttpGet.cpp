@@ -15,17 +15,16 @@ namespace Orvane {
 namespace CASC {
 
 using Launcher::Transfer;
-using Launcher::TransferClassifier;
 using Launcher::TransferResult;
 
 int CASCHttpGet::FailureCode(const TransferResult& p_Result)
 {
-    const Launcher::TransferEnding& l_Ending = p_Result.Ending;
+    const Launcher::TransferResult::Facts& l_Ending = p_Result.Ending;
     if (l_Ending.Stalled)
         return QNetworkReply::TimeoutError;
     if (l_Ending.Error != QNetworkReply::NoError && l_Ending.Error != QNetworkReply::OperationCanceledError)
         return l_Ending.Error;
-    if (l_Ending.OverCap || (TransferClassifier::IsBody(l_Ending.Status) && !l_Ending.BodyComplete))
+    if (l_Ending.OverCap || (TransferResult::IsBody(l_Ending.Status) && !l_Ending.BodyComplete))
         return QNetworkReply::RemoteHostClosedError;
     return QNetworkReply::NoError;
 }
@@ -109,7 +108,7 @@ void CASCHttpGet::Start(QNetworkAccessManager* p_Manager, const QString& p_Url, 
         }
         // An error page is not the document: the parse finds nothing in it; nor is a part of one.
         QByteArray l_Body;
-        if (Transfer::WholeDocument(l_Result))
+        if (TransferResult::WholeDocument(l_Result))
             l_Body = std::move(l_Sink->Data());
         p_Success(p_Url, l_Body);
     });

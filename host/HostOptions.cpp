@@ -1,6 +1,6 @@
 #include "host/HostOptions.h"
 #include "launcher/LauncherLocale.h"
-#include "net/RateLimiter.h"
+#include "net/ByteSize.h"
 #include "KestrunVersion.h"
 #include "cli/CommandLine.h"
 
@@ -182,7 +182,7 @@ bool HostOptions::Parse(const QStringList& p_Arguments, QString* p_Error)
         Proxy = l_Value;
     for (const QString& l_Value : l_Global.Values("limit-rate"))
     {
-        LimitRate = Launcher::RateLimiter::Parse(l_Value);
+        LimitRate = Launcher::ByteSize::Parse(l_Value);
         if (LimitRate < 0)
             return l_Fail("--limit-rate needs bytes per second with an optional K, M or G suffix, not \"" + l_Value + "\"");
     }

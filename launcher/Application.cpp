@@ -1,6 +1,7 @@
 #include "launcher/Application.h"
 #include "launcher/LauncherLog.h"
 #include "net/ApplicationAsyncHttpDownloader.h"
+#include "net/ByteSize.h"
 #include "net/Deployment.h"
 #include "net/DownloadThread.h"
 #include "net/ModuleNetwork.h"
@@ -184,18 +185,19 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     KESTRUN_OWNED_BY(thread());
     LaunchedDownloadThread();
     auto* l_Downloader = new ApplicationAsyncHttpDownloader();
-    l_Downloader->m_Host = m_DownloadThread;
+    ApplicationAsyncHttpDownloader::Setup l_Setup;
+    l_Setup.Host = m_DownloadThread;
     // Read when each transfer starts: a change holds from the next file on.
-    l_Downloader->m_RateLimit = StoredRateLimit();
-    l_Downloader->m_SizeHint = std::exchange(m_NextDownloadSize, -1);
-    l_Downloader->m_Next = std::exchange(m_NextAhead, NextFile());
+    l_Setup.RateLimit = StoredRateLimit();
+    l_Setup.SizeHint = std::exchange(m_NextDownloadSize, -1);
+    l_Setup.Next = std::exchange(m_NextAhead, NextFile());
     l_Downloader->moveToThread(m_DownloadThread);
     // The host is called from this object's thread only.
     // A network error of one transfer names the host and the cause; the file's own check decides whether
     // it failed, so it is a notice (the transfer is asked again, from another CDN host when there is one).
     const QUrl l_Url(p_Url);
     const QString l_Host = l_Url.port() > 0 ? l_Url.host() + ":" + QString::number(l_Url.port()) : l_Url.host();
-    l_Downloader->m_ReportError = [this, l_Host](QString p_Text, bool p_Flag) {
+    l_Setup.ReportError = [this, l_Host](QString p_Text, bool p_Flag) {
         bool l_Code = false;
         const int l_Error = p_Text.startsWith(QLatin1String("Http Error ")) ? p_Text.mid(11).toInt(&l_Code) : 0;
         // A refused connection is told by the queue, which knows whether another host serves the file.
@@ -203,7 +205,7 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
             return;
         if (l_Code)
         {
-            p_Text = l_Host + ": " + Transfer::Describe(QNetworkReply::NetworkError(l_Error), 0, {}, p_Text) +
+            p_Text = l_Host + ": " + TransferResult::Describe(QNetworkReply::NetworkError(l_Error), 0, {}, p_Text) +
                      "; the file is asked for again";
             p_Flag = true;
         }
@@ -215,7 +217,7 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     // The clean-up action deletes the downloader only if it takes its entry first; it holds the table,
     // not this object, so that it may even run after this object went.
     std::shared_ptr<DownloaderTable> l_Table = m_Downloaders;
-    l_Downloader->m_PostToApplication = [this, l_Table, l_Downloader](Task p_CleanUp) {
+    l_Setup.PostToApplication = [this, l_Table, l_Downloader](Task p_CleanUp) {
         PostWorkerTask([l_Table, l_Downloader, p_CleanUp] {
             {
                 QMutexLocker l_Lock(&l_Table->Mutex);
@@ -235,17 +237,19 @@ HTTP_DownloadFileRequest* Application::HTTP_DownloadFile(QString p_Url, QString 
     }
     // The record is freed on this object's thread, after every queued slot that reads it.
     // Owned by the queued call: freed after it ran, or with it when this object goes first.
-    l_Downloader->m_ReleaseRecord = [this](HTTP_DownloadFileRequest* p_Request) {
+    l_Setup.ReleaseRecord = [this](HTTP_DownloadFileRequest* p_Request) {
         std::shared_ptr<HTTP_DownloadFileRequest> l_Owned(p_Request);
         QMetaObject::invokeMethod(this, [l_Owned] {}, Qt::QueuedConnection);
     };
+    l_Downloader->SetUp(std::move(l_Setup));
 
-    connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), this,
-            SLOT(AppInt_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), Qt::DirectConnection);
-    connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)), this,
-            SLOT(AppInt_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)), Qt::DirectConnection);
-    connect(l_Downloader, SIGNAL(AsyncOnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), this,
-            SLOT(AppInt_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), Qt::DirectConnection);
+    using Downloader = ApplicationAsyncHttpDownloader;
+    connect(l_Downloader, &Downloader::AsyncOnHTTPDownloadProgressUpdate, this,
+            &Application::AppInt_OnHTTPDownloadProgressUpdate, Qt::DirectConnection);
+    connect(l_Downloader, &Downloader::AsyncOnHTTPDownloadProgressComplete, this,
+            &Application::AppInt_OnHTTPDownloadProgressComplete, Qt::DirectConnection);
+    connect(l_Downloader, &Downloader::AsyncOnHTTPDownloadRestarted, this, &Application::AppInt_OnHTTPDownloadRestarted,
+            Qt::DirectConnection);
 
     m_SpeedTimer.restart();
     return l_Downloader->Start(p_Url, p_Path, p_Resume);
@@ -272,7 +276,7 @@ qint64 Application::StoredRateLimit()
     const QString l_Text = l_Stored.toString().trimmed();
     if (l_Text.isEmpty())
         return 0;
-    const qint64 l_Rate = RateLimiter::Parse(l_Text);
+    const qint64 l_Rate = ByteSize::Parse(l_Text);
     if (l_Rate >= 0)
         return l_Rate;
     // Unreadable: unlimited, and said so, rather than a silent 0.
@@ -298,8 +302,8 @@ HTTP_GetContentRequest* Application::HTTP_GetContent(QString p_Url, std::functio
 
     QMutexLocker l_Lock(&m_ContentRequestsMutex);
     auto* l_Transfer = new Transfer(m_NetworkManager, this);
-    connect(l_Transfer, SIGNAL(BodyWritten(qint64)), this, SLOT(HTTP_GetContent_OnReadyRead()));
-    connect(l_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_GetContent_DownloadFinished()));
+    connect(l_Transfer, &Transfer::BodyWritten, this, &Application::HTTP_GetContent_OnReadyRead);
+    connect(l_Transfer, &Transfer::Ended, this, &Application::HTTP_GetContent_DownloadFinished);
     TransferRequest l_Asked;
     l_Asked.Url = p_Url;
     l_Transfer->Start(l_Asked, l_Request->Sink.get());
@@ -323,7 +327,7 @@ void Application::HTTP_GetContent_DownloadFinished()
     if (!l_Request)
         return;
     const TransferResult& l_Result = l_Transfer->Result();
-    const TransferEnding& l_Ending = l_Result.Ending;
+    const TransferResult::Facts& l_Ending = l_Result.Ending;
     l_Request->Data = std::move(l_Request->Sink->Data());
     const QString l_Safe = UrlText::Safe(l_Request->Url);
     QNetworkReply::NetworkError l_Told = QNetworkReply::NoError;
@@ -336,7 +340,7 @@ void Application::HTTP_GetContent_DownloadFinished()
     else if (l_Ending.Error == QNetworkReply::UnknownContentError)
         l_Told = QNetworkReply::UnknownContentError;
     else if (l_Ending.Error == QNetworkReply::RemoteHostClosedError ||
-             (TransferClassifier::IsBody(l_Ending.Status) && !l_Ending.BodyComplete && !l_Ending.Stalled &&
+             (TransferResult::IsBody(l_Ending.Status) && !l_Ending.BodyComplete && !l_Ending.Stalled &&
               !l_Ending.StopAsked && l_Ending.Error == QNetworkReply::NoError))
     {
         // The caller hears of a body cut short as of any closed connection.
@@ -346,14 +350,14 @@ void Application::HTTP_GetContent_DownloadFinished()
     }
     else if (l_Ending.Stalled)
         qCWarning(LauncherLog) << "Application::HTTP_GetContent no data, aborting" << l_Safe;
-    if (!TransferClassifier::IsBody(l_Ending.Status) || l_Ending.Encoded)
+    if (!TransferResult::IsBody(l_Ending.Status) || l_Ending.Encoded)
     {
         // An error page is not the document: the caller gets nothing, as from a dead server.
         qCWarning(LauncherLog) << "Application::HTTP_GetContent status" << l_Ending.Status << "for" << l_Safe
                                << l_Result.Reason;
         l_Request->Data.clear();
     }
-    else if (!Transfer::WholeDocument(l_Result))
+    else if (!TransferResult::WholeDocument(l_Result))
     {
         // Half a document parses as a wrong one (half a host name in the CDN list): nothing is.
         qCWarning(LauncherLog) << "Application::HTTP_GetContent incomplete, dropping" << l_Request->Data.size()
@@ -397,7 +401,7 @@ void Application::HTTP_GetContentSize(QString p_Url, std::function<void(QString,
     QNetworkAccessManager* l_Manager = m_SizeManagers[m_NextSizeManager++ % m_SizeManagers.size()];
     auto* l_Transfer = new Transfer(l_Manager, this);
     l_Transfer->SetLimiter(&RateLimiter::Shared());
-    connect(l_Transfer, SIGNAL(Ended()), this, SLOT(HTTP_GetContentSize_MedaDataChanged()));
+    connect(l_Transfer, &Transfer::Ended, this, &Application::HTTP_GetContentSize_MedaDataChanged);
     TransferRequest l_Asked;
     l_Asked.Url = p_Url;
     l_Asked.SizeOnly = true;
@@ -422,7 +426,7 @@ void Application::HTTP_GetContentSize_MedaDataChanged()
                                << l_Result.Reason;
         l_Size = 0;
     }
-    else if (!TransferClassifier::IsBody(l_Status))
+    else if (!TransferResult::IsBody(l_Status))
     {
         // The length of an error page says nothing about the file.
         qCWarning(LauncherLog) << "Application::HTTP_GetContentSize status" << l_Status << "for"

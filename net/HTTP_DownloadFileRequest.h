@@ -11,14 +11,14 @@ class QNetworkReply;
 namespace Orvane {
 namespace Launcher {
 
-/// One file download, shared by the downloader thread (which writes it) and the
+/// One file download, shared by the download thread (which writes it) and the
 /// application (which reads it and writes StopRequested). The fields the application reads while the transfer
 /// runs (progress) are atomic; the others it reads only in the completion slot, after the downloader's last
 /// write (the queued signal orders them).
 struct HTTP_DownloadFileRequest
 {
-    QString Url;      ///< set before the download thread starts, then only read (both threads)
-    QString FilePath; ///< set before the download thread starts, then only read (both threads)
+    QString Url;      ///< set before the transfer starts, then only read (both threads)
+    QString FilePath; ///< set before the transfer starts, then only read (both threads)
     QNetworkReply* Reply = nullptr;
     Compat::ElapsedTimer SpeedTimer;
     qint64 SpeedSampleBytes = 0;

@@ -1,12 +1,18 @@
 #pragma once
 #include <QNetworkReply>
+#ifndef QT_NO_SSL
+#include <QSslError>
+#endif
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace Orvane {
 namespace Launcher {
 
-/// How an answer's headers read: status, redirects, ranges. Used by the transfer engine.
+struct TransferResult;
+
+/// How an answer's headers read: status, redirects, ranges, certificate problems. Used by the transfer engine.
 class HttpAnswer
 {
 public:
@@ -24,6 +30,14 @@ public:
     /// -1 for a part that is absent or unreadable.
     static qint64 RangeStart(const QNetworkReply* p_Reply);
     static qint64 RangeTotal(const QNetworkReply* p_Reply);
+    /// Puts the final answer's headers into p_Result: status, Content-Range, Retry-After, Content-Encoding,
+    /// Content-Length and the whole resource's size they give.
+    static void Read(const QNetworkReply* p_Reply, TransferResult& p_Result);
+
+#ifndef QT_NO_SSL
+    /// p_Known and what is wrong with the server's certificate by p_Errors, in the user's words, each once.
+    static QStringList TlsProblems(QStringList p_Known, const QList<QSslError>& p_Errors);
+#endif
 };
 
 } // namespace Launcher

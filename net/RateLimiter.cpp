@@ -9,28 +9,6 @@
 namespace Orvane {
 namespace Launcher {
 
-qint64 RateLimiter::Parse(QString p_Text)
-{
-    p_Text = p_Text.trimmed();
-    if (p_Text.endsWith('B', Qt::CaseInsensitive))
-        p_Text.chop(1); // "512KB", "512B"
-    qint64 l_Unit = 1;
-    if (p_Text.endsWith('K', Qt::CaseInsensitive))
-        l_Unit = 1024;
-    else if (p_Text.endsWith('M', Qt::CaseInsensitive))
-        l_Unit = 1024 * 1024;
-    else if (p_Text.endsWith('G', Qt::CaseInsensitive))
-        l_Unit = 1024 * 1024 * 1024;
-    if (l_Unit > 1)
-        p_Text.chop(1);
-    bool l_Ok = false;
-    const qint64 l_Value = p_Text.toLongLong(&l_Ok);
-    // Digits only (no sign, no spaces inside), and far from overflowing.
-    if (!l_Ok || p_Text.isEmpty() || !p_Text.at(0).isDigit() || l_Value > MaxRate || l_Value * l_Unit > MaxRate)
-        return -1;
-    return l_Value * l_Unit;
-}
-
 RateLimiter& RateLimiter::Shared()
 {
     static RateLimiter s_Limiter;

@@ -1,7 +1,6 @@
 #pragma once
 #include <QElapsedTimer>
 #include <QMutex>
-#include <QString>
 #include <QtGlobal>
 
 namespace Orvane {
@@ -13,12 +12,6 @@ namespace Launcher {
 class RateLimiter
 {
 public:
-    /// The one parser of a rate, for the stored setting and the command line: digits with an optional K, M or G
-    /// suffix (1024, 1024², 1024³), upper or lower case, an optional trailing "B"; 0 means unlimited.
-    /// -1 when malformed or above MaxRate.
-    static qint64 Parse(QString p_Text);
-    static constexpr qint64 MaxRate = qint64(1) << 40;
-
     /// The limiter of the module's transfers.
     static RateLimiter& Shared();
 

@@ -54,8 +54,8 @@ void RequestAhead::Ask(const TransferRequest& p_Request)
         return;
     m_Request = p_Request;
     m_Request.Pipelined = true;
-    m_Reply = m_Manager->get(Transfer::BodyRequest(m_Request));
-    m_Reply->setReadBufferSize(std::min(HeldBytes, Transfer::ReadBufferFor(m_Request, nullptr)));
+    m_Reply = m_Manager->get(m_Request.Network());
+    m_Reply->setReadBufferSize(std::min(HeldBytes, m_Request.ReadBuffer(nullptr)));
 #ifndef QT_NO_SSL
     connect(m_Reply, &QNetworkReply::sslErrors, this, [this] { m_Tainted = true; });
 #endif

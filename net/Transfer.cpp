@@ -1,13 +1,11 @@
 #include "net/NetLog.h"
 #include "net/Transfer.h"
-#include "net/Deployment.h"
 #include "net/HttpAnswer.h"
 #include "net/RateLimiter.h"
+#include "net/TransferBody.h"
 #include "net/TransferSink.h"
 #include "net/UrlText.h"
 #include "platform/ThreadOwner.h"
-
-#include "KestrunVersion.h"
 
 #include <QDebug>
 #include <QNetworkAccessManager>
@@ -24,7 +22,6 @@ namespace Launcher {
 
 namespace {
 constexpr int c_TickMs = 20;                // bound of a stop acknowledgement on a silent connection
-constexpr qint64 c_SizeReadBuffer = 16384;  // a size asked with GET: the body is never wanted
 constexpr qint64 c_MaxErrorPage = 65536;    // an error page longer than this is cut rather than read
 } // namespace
 
@@ -59,49 +56,6 @@ void Transfer::SetStopWhen(std::function<bool()> p_Stop)
 {
     KESTRUN_OWNED_BY(m_Manager->thread());
     m_StopWhen = std::move(p_Stop);
-}
-
-QByteArray Transfer::UserAgent()
-{
-    return QByteArray("Kestrun/") + KESTRUN_VERSION;
-}
-
-QNetworkRequest Transfer::NewRequest(const QString& p_Url)
-{
-    QNetworkRequest l_Request(QUrl(p_Url, QUrl::TolerantMode));
-    // Redirects are followed here (Follow), not by Qt: Qt 5 may send a redirected request once more to the
-    // host that redirected it when its network thread runs late, and an answer then arrives twice.
-    l_Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    // A compressed answer would break ranges and sizes.
-    l_Request.setRawHeader("Accept-Encoding", "identity");
-    l_Request.setHeader(QNetworkRequest::UserAgentHeader, UserAgent());
-    return l_Request;
-}
-
-QNetworkRequest Transfer::BodyRequest(const TransferRequest& p_Request)
-{
-    QNetworkRequest l_Request = NewRequest(p_Request.Url);
-    if (p_Request.From >= 0 && !p_Request.SizeOnly)
-        l_Request.setRawHeader("Range", "bytes=" + QByteArray::number(p_Request.From) + "-" +
-                                            (p_Request.To >= 0 ? QByteArray::number(p_Request.To) : QByteArray()));
-    if (p_Request.Pipelined && !p_Request.SizeOnly)
-        l_Request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
-    return l_Request;
-}
-
-qint64 Transfer::ReadBufferFor(const TransferRequest& p_Request, const RateLimiter* p_Limiter)
-{
-    // Bounded from the first byte, whatever the size: unbounded, a reply nobody reads yet (one sent ahead, one
-    // whose file is still being created) or one whose writer falls behind holds the rest of its file in memory.
-    // Qt drops the bytes it holds back for the bound when the connection closes, and it holds back only while
-    // the reply holds the bound already: high enough that a writer that keeps up never gets there, a cut then
-    // costs no byte that arrived. Under a limit a small buffer makes the server feel it instead of filling
-    // memory at full speed.
-    if (p_Request.SizeOnly)
-        return c_SizeReadBuffer;
-    if (p_Limiter && p_Limiter->Limited())
-        return qBound<qint64>(16 * 1024, p_Limiter->Rate() / 4, Deployment::ReadBufferBytes());
-    return Deployment::HeldBodyBytes();
 }
 
 void Transfer::Start(const TransferRequest& p_Request, TransferSink* p_Sink, int p_DelayMs, QNetworkReply* p_Sent)
@@ -154,8 +108,7 @@ void Transfer::Tick()
         m_SinceActivity.restart();
         return;
     }
-    const int l_Bound = m_Request.SizeOnly ? Deployment::SizeTimeoutMs() : Deployment::StallTimeoutMs();
-    if (m_SinceActivity.elapsed() >= l_Bound)
+    if (m_SinceActivity.elapsed() >= m_Request.SilenceMs())
     {
         qCWarning(NetLog) << "Transfer nothing received for" << m_SinceActivity.elapsed() << "ms, aborting \""
                           << UrlText::Safe(m_Request.Url) << "\"";
@@ -170,13 +123,12 @@ void Transfer::Issue()
     const bool l_OpenLater = m_Sink && m_Sink->OpensAfterSending();
     if (m_Sink && !l_OpenLater && !OpenSink())
         return Judge();
-    m_Result.Ending = TransferEnding();
+    m_Result.Ending = TransferResult::Facts();
     m_Result.Ending.AskedFrom = m_Request.SizeOnly ? -1 : m_Request.From;
     m_Answered = m_Accepted = false;
     m_TlsProblems.clear();
 
-    m_At = m_Request.Url;
-    m_Redirects = 0;
+    m_Chain.Start(m_Request);
     const bool l_Adopted = m_Sent != nullptr;
     Send(m_Request, m_Request.SizeOnly && !m_HeadRefused);
     // Nothing of the answer is read before this function returns: the file is opened while the request
@@ -203,13 +155,13 @@ void Transfer::Send(const TransferRequest& p_Request, bool p_Head)
     if (m_Sent)
         m_Reply = std::exchange(m_Sent, nullptr);
     else if (p_Head)
-        m_Reply = m_Manager->head(BodyRequest(p_Request));
+        m_Reply = m_Manager->head(p_Request.Network());
     else
-        m_Reply = m_Manager->get(BodyRequest(p_Request));
+        m_Reply = m_Manager->get(p_Request.Network());
     // Bounded at once: Qt's network thread learns the bound from a queued message, and what it hands over
     // before that counts against no bound for the whole answer (bounded after a slow file creation, a
     // 40 MiB body bounded at 8 MiB waited in memory almost whole).
-    m_Reply->setReadBufferSize(ReadBufferFor(p_Request, m_Limiter));
+    m_Reply->setReadBufferSize(p_Request.ReadBuffer(m_Limiter));
 }
 
 void Transfer::Watch()
@@ -242,30 +194,7 @@ void Transfer::Watch()
 #ifndef QT_NO_SSL
     connect(m_Reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError>& p_Errors) {
         // Never ignored: the handshake fails and the reason is told.
-        for (const QSslError& l_Error : p_Errors)
-        {
-            switch (l_Error.error())
-            {
-            case QSslError::HostNameMismatch:
-                m_TlsProblems << "the server's name does not match its certificate";
-                break;
-            case QSslError::CertificateExpired:
-                m_TlsProblems << "the server's certificate has expired";
-                break;
-            case QSslError::SelfSignedCertificate:
-            case QSslError::SelfSignedCertificateInChain:
-            case QSslError::UnableToGetLocalIssuerCertificate:
-            case QSslError::UnableToVerifyFirstCertificate:
-            case QSslError::CertificateUntrusted:
-            case QSslError::UnableToGetIssuerCertificate:
-                m_TlsProblems << "the server's certificate is not trusted";
-                break;
-            default:
-                m_TlsProblems << "TLS: " + l_Error.errorString();
-                break;
-            }
-        }
-        m_TlsProblems.removeDuplicates();
+        m_TlsProblems = HttpAnswer::TlsProblems(m_TlsProblems, p_Errors);
     });
 #endif
 }
@@ -275,14 +204,10 @@ void Transfer::Follow()
     QNetworkReply* l_Old = std::exchange(m_Reply, nullptr);
     l_Old->disconnect(this);
     l_Old->deleteLater();
-    TransferEnding& l_Ending = m_Result.Ending;
-    const int l_Status = HttpAnswer::Status(l_Old);
-    const QUrl l_From(m_At, QUrl::TolerantMode);
-    const QUrl l_To = HttpAnswer::RedirectTarget(l_Old, l_From);
+    TransferResult::Facts& l_Ending = m_Result.Ending;
+    TransferRequest l_Hop;
     QString l_Refused;
-    QNetworkReply::NetworkError l_Error = HttpAnswer::RedirectRefusal(l_From, l_To, &l_Refused);
-    if (l_Error == QNetworkReply::NoError && m_Redirects >= MaxRedirects)
-        l_Refused = "too many redirects", l_Error = QNetworkReply::TooManyRedirectsError;
+    const QNetworkReply::NetworkError l_Error = m_Chain.Follow(l_Old, &l_Hop, &l_Refused);
     if (StopAsked() || l_Error != QNetworkReply::NoError)
     {
         // The chain ends here, with no answer: the kept bytes stay. A host that sends its files where they
@@ -292,18 +217,12 @@ void Transfer::Follow()
         l_Ending.Unreachable = l_Error == QNetworkReply::ProtocolUnknownError;
         if (!l_Refused.isEmpty())
         {
-            qCWarning(NetLog) << "Transfer" << l_Refused << l_Status << "for \"" << UrlText::Safe(m_Request.Url)
-                              << "\"";
+            qCWarning(NetLog) << "Transfer" << l_Refused << HttpAnswer::Status(l_Old) << "for \""
+                              << UrlText::Safe(m_Request.Url) << "\"";
             m_Result.Reason = l_Refused;
         }
         return Judge();
     }
-    ++m_Redirects;
-    m_At = QString::fromUtf8(l_To.toEncoded());
-    // The hop goes to a connection not known to pipeline; its answer is read as the first one would be.
-    TransferRequest l_Hop = m_Request;
-    l_Hop.Url = m_At;
-    l_Hop.Pipelined = false;
     Send(l_Hop, l_Old->operation() == QNetworkAccessManager::HeadOperation);
     Watch();
     m_SinceActivity.restart();
@@ -346,23 +265,9 @@ void Transfer::OnMetaData()
     if (l_Status == 0)
         return;
     m_Answered = true;
-    TransferEnding& l_Ending = m_Result.Ending;
-    l_Ending.Status = l_Status;
-    l_Ending.RangeStart = HttpAnswer::RangeStart(m_Reply);
-    l_Ending.RangeTotal = HttpAnswer::RangeTotal(m_Reply);
-    l_Ending.RetryAfterSeconds = TransferClassifier::RetryAfter(m_Reply->rawHeader("Retry-After"));
+    HttpAnswer::Read(m_Reply, m_Result);
+    TransferResult::Facts& l_Ending = m_Result.Ending;
     const QByteArray l_AcceptRanges = m_Reply->rawHeader("Accept-Ranges").trimmed().toLower();
-    bool l_HasLength = false;
-    const qint64 l_Length = m_Reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&l_HasLength);
-    m_Result.ContentLength = l_HasLength ? l_Length : -1;
-    if (l_Status == 206)
-        m_Result.FullSize = std::max<qint64>(0, l_Ending.RangeTotal);
-    else if (l_Status == 200)
-        m_Result.FullSize = std::max<qint64>(0, m_Result.ContentLength);
-    else if (l_Status == 416)
-        m_Result.FullSize = std::max<qint64>(0, l_Ending.RangeTotal);
-    const QByteArray l_Encoding = m_Reply->rawHeader("Content-Encoding").trimmed().toLower();
-    l_Ending.Encoded = !l_Encoding.isEmpty() && l_Encoding != "identity";
 
     if (m_Request.SizeOnly)
     {
@@ -390,60 +295,10 @@ void Transfer::OnMetaData()
         return Cut();
     }
 
-    if (!TransferClassifier::IsBody(l_Status))
+    if (!TransferResult::IsBody(l_Status))
         return; // an error page is not the resource: read and dropped (the connection stays usable), judged at the end
-    if (l_Ending.Encoded)
+    if (!m_Body.Accept(m_Request, m_Result, l_AcceptRanges, m_Sink))
         return Cut();
-    // A 206 to a request without Range is a part from the first byte or nothing.
-    const qint64 l_Asked = std::max<qint64>(0, m_Request.From);
-    if (l_Status == 206 && l_Ending.RangeStart != l_Asked)
-    {
-        qCWarning(NetLog) << "Transfer answered from byte" << l_Ending.RangeStart << "instead of" << l_Asked << "for \""
-                          << UrlText::Safe(m_Request.Url) << "\"";
-        return Cut();
-    }
-    // Where the body's first byte lies in the resource.
-    const qint64 l_From = l_Status == 206 ? l_Asked : 0;
-    m_Skip = 0;
-    m_BodyRead = 0;
-    if (l_Status == 200 && m_Request.From > 0 && l_Ending.Kept > 0)
-    {
-        l_Ending.RangesSupported = l_AcceptRanges.contains("bytes");
-        if (l_Ending.RangesSupported)
-        {
-            // Ranges work here, only not this time: the kept bytes stay, the whole body is not appended.
-            qCWarning(NetLog) << "Transfer range ignored (200) for \"" << UrlText::Safe(m_Request.Url)
-                              << "\", bytes kept";
-            return Cut();
-        }
-        // The kept bytes stay: the body's first bytes are read past, the rest appended. A cut here leaves the
-        // part as long as it was; a resource that changed fails its digest as it would have.
-        qCWarning(NetLog) << "Transfer the server cannot do ranges: reading \"" << UrlText::Safe(m_Request.Url)
-                          << "\" past its first" << l_Ending.Kept << "bytes";
-        m_Skip = l_Ending.Kept;
-    }
-    if (l_AcceptRanges == "none")
-        l_Ending.RangesSupported = false;
-    // Bound: the sink's own cap, and the length of this body as the request or the answer gives it (asked
-    // range, Content-Length, Content-Range total, the size an earlier answer gave): a body that runs on past
-    // it is cut, not appended.
-    m_Cap = m_Sink ? m_Sink->Cap() : -1;
-    qint64 l_Body = -1;
-    if (m_Request.ExpectedSize >= 0)
-        l_Body = m_Request.ExpectedSize - l_From;
-    if (l_Status == 206 && m_Request.To >= 0)
-        l_Body = m_Request.To - l_From + 1;
-    if (l_Body < 0 && m_Result.ContentLength >= 0)
-        l_Body = m_Result.ContentLength;
-    if (l_Body < 0 && l_Status == 206 && l_Ending.RangeTotal >= 0)
-        l_Body = l_Ending.RangeTotal - l_From;
-    if (l_Body < 0 && l_Status == 200 && m_Request.SizeHint > 0)
-        l_Body = m_Request.SizeHint;
-    if (l_Body >= 0)
-    {
-        const qint64 l_Bound = l_Ending.Kept + std::max<qint64>(0, l_Body - m_Skip);
-        m_Cap = m_Cap >= 0 ? std::min(m_Cap, l_Bound) : l_Bound;
-    }
     m_Accepted = true;
     emit HeadersReceived();
 }
@@ -477,67 +332,31 @@ void Transfer::Take(bool p_Paced)
     const qint64 l_Allowed = (p_Paced && m_Limiter) ? std::min(l_Available, m_Limiter->Allowance()) : l_Available;
     if (l_Allowed <= 0)
         return;
-    // Read into the sink's room and written from it: no array per chunk, and a hashed file is hashed from
-    // the same place.
-    qint64 l_Left = l_Allowed;
-    bool l_Over = false;
-    bool l_Written = true;
-    while (l_Left > 0 && m_Reply && !l_Over && l_Written)
+    const TransferBody::Taken l_Taken = m_Body.Take(
+        m_Reply, m_Sink, m_Limiter, l_Allowed, [this] { return StopAsked(); },
+        [this](qint64 p_Bytes) {
+            m_Result.BodyBytes += p_Bytes;
+            emit BodyWritten(p_Bytes);
+        });
+    switch (l_Taken)
     {
-        // A stop is not kept waiting for what the reply holds (up to the read bound) to reach the disk.
-        if (StopAsked())
-        {
-            m_Result.Ending.StopAsked = true;
-            break;
-        }
-        if (m_Skip > 0)
-        {
-            // The first bytes of a whole body the sink holds already.
-            const qint64 l_Skipped = m_Reply->skip(std::min(m_Skip, l_Left));
-            if (l_Skipped <= 0)
-                break;
-            m_Skip -= l_Skipped;
-            m_BodyRead += l_Skipped;
-            l_Left -= l_Skipped;
-            if (m_Limiter)
-                m_Limiter->Spend(l_Skipped);
-            continue;
-        }
-        qint64 l_Room = l_Left;
-        char* l_Into = m_Sink->Room(&l_Room);
-        const qint64 l_Read = m_Reply->read(l_Into, l_Room);
-        if (l_Read <= 0)
-            break;
-        l_Left -= l_Read;
-        m_BodyRead += l_Read;
-        if (m_Limiter)
-            m_Limiter->Spend(l_Read);
-        qint64 l_Keep = l_Read;
-        if (m_Cap >= 0 && m_Sink->Size() + l_Keep > m_Cap)
-        {
-            l_Keep = std::max<qint64>(0, m_Cap - m_Sink->Size());
-            l_Over = true;
-        }
-        const qint64 l_Before = m_Sink->Size();
-        l_Written = l_Keep == 0 || m_Sink->WriteRoom(l_Keep);
-        const qint64 l_Taken = m_Sink->Size() - l_Before;
-        m_Result.BodyBytes += l_Taken;
-        if (l_Taken > 0)
-            emit BodyWritten(l_Taken);
-    }
-    if (!l_Written)
-    {
+    case TransferBody::Taken::Ok:
+        return;
+    case TransferBody::Taken::Stopped:
+        m_Result.Ending.StopAsked = true;
+        return;
+    case TransferBody::Taken::WriteFailed:
         qCWarning(NetLog) << "Transfer Error can't write \"" << m_Sink->Path() << "\"" << m_Sink->ErrorText();
         m_Result.Ending.WriteFailed = true;
         m_Result.Reason = "Could not write " + m_Sink->Path() + ": " + m_Sink->ErrorText();
-    }
-    else if (l_Over)
-    {
-        qCWarning(NetLog) << "Transfer more than" << m_Cap << "bytes, aborting \"" << UrlText::Safe(m_Request.Url)
-                          << "\"";
+        break;
+    case TransferBody::Taken::OverCap:
+        qCWarning(NetLog) << "Transfer more than" << m_Body.Cap() << "bytes, aborting \""
+                          << UrlText::Safe(m_Request.Url) << "\"";
         m_Result.Ending.OverCap = true;
+        break;
     }
-    if ((l_Over || !l_Written) && m_Reply)
+    if (m_Reply)
     {
         m_Accepted = false; // nothing more is taken
         m_Reply->abort();
@@ -582,35 +401,22 @@ void Transfer::OnFinished()
         return Follow();
     // Everything the reply holds reaches the sink before the ending is judged.
     Take(false);
-    TransferEnding& l_Ending = m_Result.Ending;
+    TransferResult::Facts& l_Ending = m_Result.Ending;
     if (StopAsked())
         l_Ending.StopAsked = true;
     if (l_Ending.Error == QNetworkReply::NoError && l_Reply->error() != QNetworkReply::OperationCanceledError)
         l_Ending.Error = l_Reply->error();
     if (m_Accepted)
-        l_Ending.BodyComplete = m_Result.ContentLength >= 0 ? m_BodyRead >= m_Result.ContentLength
+        l_Ending.BodyComplete = m_Result.ContentLength >= 0 ? m_Body.Read() >= m_Result.ContentLength
                                                             : l_Ending.Error == QNetworkReply::NoError;
-    switch (l_Ending.Error)
-    {
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::SslHandshakeFailedError:
-    case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyNotFoundError:
-    case QNetworkReply::ProxyAuthenticationRequiredError:
-    case QNetworkReply::ProtocolUnknownError:
+    if (TransferResult::Unreachable(l_Ending.Error))
         l_Ending.Unreachable = !m_Answered;
-        break;
-    default:
-        break;
-    }
     m_Result.TlsFailed = l_Ending.Error == QNetworkReply::SslHandshakeFailedError || !m_TlsProblems.isEmpty();
-    if (!l_Ending.BodyComplete || !TransferClassifier::IsBody(l_Ending.Status))
+    if (!l_Ending.BodyComplete || !TransferResult::IsBody(l_Ending.Status))
         m_Result.Reason = l_Ending.Stalled && l_Ending.Status < 300
-                              ? "timed out: nothing received for " +
-                                    QString::number((m_Request.SizeOnly ? Deployment::SizeTimeoutMs()
-                                                                        : Deployment::StallTimeoutMs()) / 1000) + " s"
-                              : Describe(l_Ending.Error, l_Ending.Status, m_TlsProblems, l_Reply->errorString());
+                              ? QString("timed out: nothing received for %1 s").arg(m_Request.SilenceMs() / 1000)
+                              : TransferResult::Describe(l_Ending.Error, l_Ending.Status, m_TlsProblems,
+                                                         l_Reply->errorString());
     l_Reply->disconnect(this);
     l_Reply->deleteLater();
     m_Reply = nullptr;
@@ -621,7 +427,7 @@ void Transfer::Judge()
 {
     if (m_Sink)
         m_Sink->Close();
-    m_Result.Outcome = TransferClassifier::Classify(m_Result.Ending);
+    m_Result.Classify();
     // Over the limit: the next transfer waits until these bytes are paid for.
     m_EndPending = m_Limiter && !m_Request.SizeOnly && !StopAsked() && m_Limiter->MsUntilPaid() > 0;
     if (!m_EndPending)
@@ -638,40 +444,6 @@ void Transfer::End()
     if (m_Watchdog)
         m_Watchdog->stop();
     emit Ended();
-}
-
-bool Transfer::WholeDocument(const TransferResult& p_Result)
-{
-    const TransferEnding& l_Ending = p_Result.Ending;
-    return TransferClassifier::IsBody(l_Ending.Status) && !l_Ending.Encoded && l_Ending.BodyComplete &&
-           !l_Ending.Stalled && !l_Ending.OverCap && !l_Ending.StopAsked && !l_Ending.WriteFailed &&
-           (l_Ending.Error == QNetworkReply::NoError || l_Ending.Error == QNetworkReply::OperationCanceledError);
-}
-
-QString Transfer::Describe(QNetworkReply::NetworkError p_Error, int p_Status, const QStringList& p_TlsProblems,
-                           const QString& p_QtText)
-{
-    if (!p_TlsProblems.isEmpty())
-        return p_TlsProblems.join("; ");
-    if (p_Error == QNetworkReply::SslHandshakeFailedError)
-        return "the secure connection failed: " + UrlText::Scrub(p_QtText);
-    if (p_Status >= 300)
-        return "the server answered " + QString::number(p_Status) + (p_Status == 404 ? " (not found)" : "");
-    // In the user's words; a proxy is told apart from the server it stands for.
-    switch (p_Error)
-    {
-        case QNetworkReply::NoError: return QString();
-        case QNetworkReply::ConnectionRefusedError: return QStringLiteral("connection refused");
-        case QNetworkReply::HostNotFoundError: return QStringLiteral("host name not found");
-        case QNetworkReply::TimeoutError: return QStringLiteral("timed out");
-        case QNetworkReply::RemoteHostClosedError: return QStringLiteral("the server closed the connection");
-        case QNetworkReply::ProxyConnectionRefusedError: return QStringLiteral("the proxy refused the connection");
-        case QNetworkReply::ProxyConnectionClosedError: return QStringLiteral("the proxy closed the connection");
-        case QNetworkReply::ProxyNotFoundError: return QStringLiteral("the proxy's host name was not found");
-        case QNetworkReply::ProxyTimeoutError: return QStringLiteral("the proxy timed out");
-        case QNetworkReply::ProxyAuthenticationRequiredError: return QStringLiteral("the proxy asks for credentials");
-        default: return UrlText::Scrub(p_QtText);
-    }
 }
 
 } // namespace Launcher

@@ -1,6 +1,8 @@
 #pragma once
+#include "net/RedirectChain.h"
+#include "net/TransferBody.h"
 #include "net/TransferRequest.h"
-#include "net/TransferVerdict.h"
+#include "net/TransferResult.h"
 #include "platform/QtCompat.h"
 
 #include <QNetworkReply>
@@ -20,30 +22,17 @@ namespace Launcher {
 class RateLimiter;
 class TransferSink;
 
-/// How one transfer ended.
-struct TransferResult
-{
-    TransferOutcome Outcome;
-    TransferEnding Ending;
-    qint64 ContentLength = -1; ///< of the final answer; -1 absent
-    qint64 FullSize = 0;       ///< the whole resource as the server gave it (Content-Range total, Content-Length of a 200); 0 unknown
-    qint64 BodyBytes = 0;      ///< bytes of this answer's body put into the sink
-    QString Reason;            ///< why it failed, for the user (no credentials in it); empty when complete
-    bool TlsFailed = false;    ///< the secure connection could not be made (Reason says why)
-    bool OpenFailed = false;   ///< the sink could not be opened (WriteFailed, nothing received)
-};
-
 /// One HTTP transfer into a sink: the only place where requests are made and answers judged. It sets identity
 /// encoding and the User-Agent, follows redirects (at most MaxRedirects, never from https down to http), watches
 /// for stalls, paces reads through the rate limiter, honours a stop before and during the transfer, bounds the
 /// bytes it takes, checks status and Content-Range, drains what the reply holds before judging, and classifies
-/// the ending once (TransferClassifier). Lives on the thread of its network manager; Ended() is emitted once.
+/// the ending once (TransferResult). Lives on the thread of its network manager; Ended() is emitted once.
 class Transfer : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int MaxRedirects = 5;
+    static constexpr int MaxRedirects = RedirectChain::Max;
 
     Transfer(QNetworkAccessManager* p_Manager, QObject* p_Parent = nullptr);
     ~Transfer() override;
@@ -66,20 +55,6 @@ public:
     /// The reply of the request in flight; null before it goes out and after the end.
     QNetworkReply* Reply() const { return m_Reply; }
     bool HasEnded() const { return m_Ended; }
-
-    /// Every request of the module: tolerant URL, redirects left to Follow, identity encoding, the module's User-Agent.
-    static QNetworkRequest NewRequest(const QString& p_Url);
-    /// The request of p_Request's body: NewRequest, its Range, and pipelining when p_Request allows it.
-    static QNetworkRequest BodyRequest(const TransferRequest& p_Request);
-    /// The read buffer of p_Request's reply (QNetworkReply::setReadBufferSize; 0 unbounded).
-    static qint64 ReadBufferFor(const TransferRequest& p_Request, const RateLimiter* p_Limiter);
-    static QByteArray UserAgent();
-    /// A document (a body fetched whole into memory) is delivered only whole: a success status, its
-    /// Content-Length reached or its chunked or close-delimited end read, nothing cut, stalled or stopped.
-    static bool WholeDocument(const TransferResult& p_Result);
-    /// A reason for p_Error a user can act on (TLS problems named); no credentials in it.
-    static QString Describe(QNetworkReply::NetworkError p_Error, int p_Status, const QStringList& p_TlsProblems,
-                            const QString& p_QtText);
 
 signals:
     /// The request went out (or a reply sent ahead was taken over).
@@ -132,17 +107,14 @@ private:
     Compat::ElapsedTimer m_Waiting;
     int m_DelayMs = 0;
     bool m_Issued = false;
-    QString m_At;                ///< where the request in flight went: m_Request.Url, or a redirect's target
-    int m_Redirects = 0;         ///< followed since the request went out
+    RedirectChain m_Chain;       ///< the redirects followed since the request went out
     bool m_Redirecting = false;  ///< the reply in flight is a redirect: its body is dropped, its end leads on
     bool m_HeadRefused = false;  ///< the HEAD of a size request was refused: asked again with GET
     bool m_Answered = false;     ///< the final answer's headers were judged
     bool m_Accepted = false;     ///< its body goes into the sink
     bool m_EndPending = false;   ///< judged; waits for the limiter's debt
     bool m_Ended = false;
-    qint64 m_Cap = -1;           ///< bytes the sink may hold; -1 unbounded
-    qint64 m_Skip = 0;           ///< first bytes of the body still to read past (the sink holds them)
-    qint64 m_BodyRead = 0;       ///< bytes of the accepted body read from the reply, skipped ones included
+    TransferBody m_Body;         ///< the accepted body's bound and reads
     qint64 m_Dropped = 0;        ///< bytes of an error page read and dropped
     QStringList m_TlsProblems;
     TransferResult m_Result;

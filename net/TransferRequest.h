@@ -2,8 +2,12 @@
 #include <QString>
 #include <QtGlobal>
 
+class QNetworkRequest;
+
 namespace Orvane {
 namespace Launcher {
+
+class RateLimiter;
 
 /// What one transfer asks for.
 struct TransferRequest
@@ -28,6 +32,14 @@ struct TransferRequest
         l_Request.ExpectedSize = p_ExpectedSize;
         return l_Request;
     }
+
+    /// The request as it goes out: tolerant URL, redirects left to the transfer, identity encoding, the
+    /// module's User-Agent, the Range, and pipelining when allowed.
+    QNetworkRequest Network() const;
+    /// The read buffer of its reply (QNetworkReply::setReadBufferSize; 0 unbounded) under p_Limiter (null: none).
+    qint64 ReadBuffer(const RateLimiter* p_Limiter) const;
+    /// How long its answer may stay silent before it counts as stalled.
+    int SilenceMs() const;
 };
 
 } // namespace Launcher

@@ -1,6 +1,5 @@
 // orvane-launcher as a user runs it: a process loading the real plugin, talking to a loopback server.
 #include "host/StatusView.h"
-#include "net/RateLimiter.h"
 #include "support/TestBuild.h"
 #include "support/TestHttpProxy.h"
 #include "support/TestHttpServer.h"
@@ -748,39 +747,6 @@ private slots:
         l_Seen.sort(); // size requests run side by side
         l_Direct.sort();
         QCOMPARE(l_Seen, proxied ? l_Direct : QStringList());
-    }
-
-    /// The one reading of a rate, shared by --limit-rate and the stored setting: K and M are 1024
-    /// and 1024 * 1024, 0 means no limit, anything else is refused (-1).
-    void rateParse_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<qint64>("bytes");
-        QTest::newRow("bytes") << "100" << qint64(100);
-        QTest::newRow("K") << "512K" << qint64(512 * 1024);
-        QTest::newRow("M") << "4M" << qint64(4 * 1024 * 1024);
-        QTest::newRow("k") << "512k" << qint64(512 * 1024);
-        QTest::newRow("KB") << "512KB" << qint64(512 * 1024);
-        QTest::newRow("G") << "1G" << qint64(1024 * 1024 * 1024);
-        QTest::newRow("no limit") << "0" << qint64(0);
-        QTest::newRow("spaces around") << " 2M " << qint64(2 * 1024 * 1024);
-        QTest::newRow("empty") << "" << qint64(-1);
-        QTest::newRow("unit alone") << "K" << qint64(-1);
-        QTest::newRow("negative") << "-5" << qint64(-1);
-        QTest::newRow("sign") << "+5" << qint64(-1);
-        QTest::newRow("fraction") << "1.5M" << qint64(-1);
-        QTest::newRow("other unit") << "5T" << qint64(-1);
-        QTest::newRow("unknown unit") << "2X" << qint64(-1);
-        QTest::newRow("words") << "fast" << qint64(-1);
-        QTest::newRow("overflow") << "99999999999999999999" << qint64(-1);
-        QTest::newRow("overflow through the unit") << "9999999999999M" << qint64(-1);
-    }
-
-    void rateParse()
-    {
-        QFETCH(QString, text);
-        QFETCH(qint64, bytes);
-        QCOMPARE(Orvane::Launcher::RateLimiter::Parse(text), bytes);
     }
 
     void limitRateBoundsTheInstall_data()

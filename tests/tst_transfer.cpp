@@ -24,20 +24,20 @@
 using namespace Orvane::Launcher;
 using Fault = TestHttpServer::Fault;
 
-Q_DECLARE_METATYPE(TransferEnding)
-Q_DECLARE_METATYPE(TransferVerdict)
+Q_DECLARE_METATYPE(TransferResult::Facts)
+Q_DECLARE_METATYPE(TransferResult::Verdict)
 
 namespace {
-TransferEnding Answer(int p_Status, qint64 p_AskedFrom = -1, qint64 p_Kept = 0)
+TransferResult::Facts Answer(int p_Status, qint64 p_AskedFrom = -1, qint64 p_Kept = 0)
 {
-    TransferEnding l_Ending;
+    TransferResult::Facts l_Ending;
     l_Ending.Status = p_Status;
     l_Ending.AskedFrom = p_AskedFrom;
     l_Ending.Kept = p_Kept;
     return l_Ending;
 }
 template <class F>
-TransferEnding With(TransferEnding p_Ending, F p_Change)
+TransferResult::Facts With(TransferResult::Facts p_Ending, F p_Change)
 {
     p_Change(p_Ending);
     return p_Ending;
@@ -92,83 +92,83 @@ private slots:
 
     void classify_data()
     {
-        QTest::addColumn<TransferEnding>("ending");
-        QTest::addColumn<TransferVerdict>("verdict");
+        QTest::addColumn<TransferResult::Facts>("ending");
+        QTest::addColumn<TransferResult::Verdict>("verdict");
         QTest::addColumn<int>("backOffMs");
-        using V = TransferVerdict;
-        const auto l_Closed = [](TransferEnding& e) { e.Error = QNetworkReply::RemoteHostClosedError; };
-        const auto l_Whole = [](TransferEnding& e) { e.BodyComplete = true; };
+        using V = TransferResult::Verdict;
+        const auto l_Closed = [](TransferResult::Facts& e) { e.Error = QNetworkReply::RemoteHostClosedError; };
+        const auto l_Whole = [](TransferResult::Facts& e) { e.BodyComplete = true; };
         QTest::newRow("200 whole") << With(Answer(200), l_Whole) << V::Complete << 0;
-        QTest::newRow("206 from the asked byte, whole") << With(Answer(206, 500, 500), [](TransferEnding& e) {
+        QTest::newRow("206 from the asked byte, whole") << With(Answer(206, 500, 500), [](TransferResult::Facts& e) {
             e.RangeStart = 500, e.BodyComplete = true;
         }) << V::Complete << 0;
         QTest::newRow("200 closed mid-body") << With(Answer(200), l_Closed) << V::Resume << 0;
-        QTest::newRow("206 closed mid-body") << With(Answer(206, 500, 500), [](TransferEnding& e) {
+        QTest::newRow("206 closed mid-body") << With(Answer(206, 500, 500), [](TransferResult::Facts& e) {
             e.RangeStart = 500, e.Error = QNetworkReply::RemoteHostClosedError;
         }) << V::Resume << 0;
         QTest::newRow("closed before any answer") << With(Answer(0, 500, 500), l_Closed) << V::Resume << 0;
-        QTest::newRow("stalled") << With(Answer(200), [](TransferEnding& e) { e.Stalled = true; }) << V::Resume << 0;
-        QTest::newRow("time-out") << With(Answer(0), [](TransferEnding& e) { e.Error = QNetworkReply::TimeoutError; })
+        QTest::newRow("stalled") << With(Answer(200), [](TransferResult::Facts& e) { e.Stalled = true; }) << V::Resume << 0;
+        QTest::newRow("time-out") << With(Answer(0), [](TransferResult::Facts& e) { e.Error = QNetworkReply::TimeoutError; })
                                   << V::Resume << 0;
         QTest::newRow("500") << Answer(500, 500, 500) << V::Resume << 0;
         QTest::newRow("503: back-off") << Answer(503, 500, 500) << V::Resume << 1000;
-        QTest::newRow("503 Retry-After 3") << With(Answer(503, 500, 500), [](TransferEnding& e) {
+        QTest::newRow("503 Retry-After 3") << With(Answer(503, 500, 500), [](TransferResult::Facts& e) {
             e.RetryAfterSeconds = 3;
         }) << V::Resume << 3000;
         QTest::newRow("429: back-off, bytes kept") << Answer(429, 500, 500) << V::Resume << 1000;
-        QTest::newRow("429 Retry-After 0") << With(Answer(429, 500, 500), [](TransferEnding& e) {
+        QTest::newRow("429 Retry-After 0") << With(Answer(429, 500, 500), [](TransferResult::Facts& e) {
             e.RetryAfterSeconds = 0;
         }) << V::Resume << 0;
-        QTest::newRow("429 Retry-After an hour: bounded") << With(Answer(429, 500, 500), [](TransferEnding& e) {
+        QTest::newRow("429 Retry-After an hour: bounded") << With(Answer(429, 500, 500), [](TransferResult::Facts& e) {
             e.RetryAfterSeconds = 3600;
         }) << V::Resume << 10000;
         QTest::newRow("408: resumed") << Answer(408, 500, 500) << V::Resume << 0;
         QTest::newRow("redirect left at the end of a chain") << Answer(302, 500, 500) << V::Resume << 0;
-        QTest::newRow("416 at the file's length") << With(Answer(416, 500, 500), [](TransferEnding& e) {
+        QTest::newRow("416 at the file's length") << With(Answer(416, 500, 500), [](TransferResult::Facts& e) {
             e.RangeTotal = 500;
         }) << V::Check << 0;
         QTest::newRow("416 without a total") << Answer(416, 500, 500) << V::Check << 0;
-        QTest::newRow("416: the file is longer than the resource") << With(Answer(416, 500, 500), [](TransferEnding& e) {
+        QTest::newRow("416: the file is longer than the resource") << With(Answer(416, 500, 500), [](TransferResult::Facts& e) {
             e.RangeTotal = 400;
         }) << V::StartAgain << 0;
-        QTest::newRow("416 saying the resource is longer") << With(Answer(416, 500, 500), [](TransferEnding& e) {
+        QTest::newRow("416 saying the resource is longer") << With(Answer(416, 500, 500), [](TransferResult::Facts& e) {
             e.RangeTotal = 900;
         }) << V::Resume << 0;
-        QTest::newRow("206 from the wrong offset") << With(Answer(206, 500, 500), [](TransferEnding& e) {
+        QTest::newRow("206 from the wrong offset") << With(Answer(206, 500, 500), [](TransferResult::Facts& e) {
             e.RangeStart = 0;
         }) << V::Refused << 0;
         QTest::newRow("206 to a request without Range, not from the first byte")
-            << With(Answer(206), [](TransferEnding& e) { e.RangeStart = 300, e.BodyComplete = true; }) << V::Refused << 0;
+            << With(Answer(206), [](TransferResult::Facts& e) { e.RangeStart = 300, e.BodyComplete = true; }) << V::Refused << 0;
         QTest::newRow("206 to a request without Range, from the first byte")
-            << With(Answer(206), [](TransferEnding& e) { e.RangeStart = 0, e.BodyComplete = true; }) << V::Complete << 0;
+            << With(Answer(206), [](TransferResult::Facts& e) { e.RangeStart = 0, e.BodyComplete = true; }) << V::Complete << 0;
         QTest::newRow("200 to a Range, server does ranges") << Answer(200, 500, 500) << V::Refused << 0;
         QTest::newRow("200 to a Range, server cannot do ranges, whole")
-            << With(Answer(200, 500, 500), [](TransferEnding& e) { e.RangesSupported = false, e.BodyComplete = true; })
+            << With(Answer(200, 500, 500), [](TransferResult::Facts& e) { e.RangesSupported = false, e.BodyComplete = true; })
             << V::Complete << 0;
         QTest::newRow("compressed body despite identity")
-            << With(Answer(200), [](TransferEnding& e) { e.Encoded = true, e.BodyComplete = true; }) << V::Refused << 0;
+            << With(Answer(200), [](TransferResult::Facts& e) { e.Encoded = true, e.BodyComplete = true; }) << V::Refused << 0;
         QTest::newRow("404") << Answer(404, 500, 500) << V::Permanent << 0;
         QTest::newRow("410") << Answer(410, 500, 500) << V::Permanent << 0;
         QTest::newRow("403") << Answer(403, 500, 500) << V::Permanent << 0;
-        QTest::newRow("refused connection") << With(Answer(0), [](TransferEnding& e) {
+        QTest::newRow("refused connection") << With(Answer(0), [](TransferResult::Facts& e) {
             e.Error = QNetworkReply::ConnectionRefusedError, e.Unreachable = true;
         }) << V::Permanent << 0;
-        QTest::newRow("stop wins") << With(Answer(404), [](TransferEnding& e) { e.StopAsked = true; })
+        QTest::newRow("stop wins") << With(Answer(404), [](TransferResult::Facts& e) { e.StopAsked = true; })
                                    << V::Stopped << 0;
-        QTest::newRow("write failure wins") << With(Answer(200), [](TransferEnding& e) {
+        QTest::newRow("write failure wins") << With(Answer(200), [](TransferResult::Facts& e) {
             e.WriteFailed = true, e.StopAsked = true;
         }) << V::WriteFailed << 0;
-        QTest::newRow("over the cap") << With(Answer(200), [](TransferEnding& e) { e.OverCap = true; })
+        QTest::newRow("over the cap") << With(Answer(200), [](TransferResult::Facts& e) { e.OverCap = true; })
                                       << V::TooLarge << 0;
     }
 
     void classify()
     {
-        QFETCH(TransferEnding, ending);
-        QFETCH(TransferVerdict, verdict);
+        QFETCH(TransferResult::Facts, ending);
+        QFETCH(TransferResult::Verdict, verdict);
         QFETCH(int, backOffMs);
-        const TransferOutcome l_Outcome = TransferClassifier::Classify(ending);
-        QCOMPARE(TransferClassifier::Name(l_Outcome.Verdict), TransferClassifier::Name(verdict));
+        const TransferResult l_Outcome = TransferResult::Classified(ending);
+        QCOMPARE(TransferResult::Name(l_Outcome.Outcome), TransferResult::Name(verdict));
         QCOMPARE(l_Outcome.BackOffMs, backOffMs);
     }
 
@@ -182,7 +182,7 @@ private slots:
         const TransferResult l_Result = Run(TransferRequest::Append(m_Server.Url("f"), 0), l_Sink.get(), nullptr,
                                             [](Transfer& p_T) { p_T.SetLimiter(&RateLimiter::Shared()); });
         RateLimiter::Shared().SetRate(0);
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "resume");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "resume");
         QFile l_File(m_Dir->filePath("f.part"));
         QVERIFY(l_File.open(QIODevice::ReadOnly));
         const int l_Kept = int(l_File.size());
@@ -192,7 +192,7 @@ private slots:
         m_Server.ClearRequests();
         const TransferResult l_Second = Run(TransferRequest::Append(m_Server.Url("f"), l_Sink->Size()), l_Sink.get());
         QCOMPARE(m_Server.Requests("/f").value(0).Range, QByteArray("bytes=" + QByteArray::number(l_Kept) + "-"));
-        QCOMPARE(TransferClassifier::Name(l_Second.Outcome.Verdict), "complete");
+        QCOMPARE(TransferResult::Name(l_Second.Outcome), "complete");
         QVERIFY(l_File.seek(0) && l_File.readAll() == m_Body);
     }
 
@@ -226,7 +226,7 @@ private slots:
                                             [](Transfer& p_T) { p_T.SetLimiter(&RateLimiter::Shared()); });
         RateLimiter::Shared().SetRate(0);
         QVERIFY(!l_Result.Ending.Stalled);
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "complete");
         QCOMPARE(l_Sink.Held, qint64(l_Body.size()));
         QCOMPARE(m_Server.Requests("/pause").size(), 1);
     }
@@ -235,8 +235,8 @@ private slots:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("retryAfter");
-        QTest::addColumn<TransferVerdict>("verdict");
-        using V = TransferVerdict;
+        QTest::addColumn<TransferResult::Verdict>("verdict");
+        using V = TransferResult::Verdict;
         QTest::newRow("503") << 503 << -1 << V::Resume;
         QTest::newRow("429 Retry-After 0") << 429 << 0 << V::Resume;
         QTest::newRow("412") << 412 << -1 << V::Permanent;
@@ -247,7 +247,7 @@ private slots:
         // An error answer to a resume never touches the kept bytes, and its page is not appended.
         QFETCH(int, status);
         QFETCH(int, retryAfter);
-        QFETCH(TransferVerdict, verdict);
+        QFETCH(TransferResult::Verdict, verdict);
         Fault l_Fault = With(&Fault::Status, status);
         l_Fault.RetryAfter = retryAfter;
         m_Server.SetFault("/f", l_Fault);
@@ -257,8 +257,8 @@ private slots:
         l_File.close();
         auto l_Sink = TransferSink::File(l_Path);
         const TransferResult l_Result = Run(TransferRequest::Append(m_Server.Url("f"), 300000), l_Sink.get());
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), TransferClassifier::Name(verdict));
-        QCOMPARE(l_Result.Outcome.BackOffMs, status == 429 || status == 503 ? (retryAfter >= 0 ? retryAfter * 1000 : 1000) : 0);
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), TransferResult::Name(verdict));
+        QCOMPARE(l_Result.BackOffMs, status == 429 || status == 503 ? (retryAfter >= 0 ? retryAfter * 1000 : 1000) : 0);
         QCOMPARE(QFileInfo(l_Path).size(), qint64(300000));
         QCOMPARE(l_Result.Ending.Status, status);
     }
@@ -288,7 +288,7 @@ private slots:
         QCOMPARE(l_Seen.size(), 1);
         QCOMPARE(l_Seen[0].AcceptEncoding, QByteArray("identity"));
         QCOMPARE(l_Seen[0].UserAgent, QByteArray("Kestrun/" KESTRUN_VERSION));
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "complete");
         if (sizeOnly)
             QCOMPARE(l_Result.ContentLength, qint64(m_Body.size()));
         else
@@ -302,7 +302,7 @@ private slots:
             Run(TransferRequest::Append(m_Server.Url("f"), 0), l_Sink.get(), nullptr, [](Transfer& p_T) {
                 p_T.SetStopWhen([] { return true; });
             });
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "stopped");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "stopped");
         QVERIFY(m_Server.Requests().isEmpty());
     }
 
@@ -321,7 +321,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(l_Sink->Size() == 70000, 20000);
         l_Stop = true;
         QTRY_VERIFY_WITH_TIMEOUT(l_Ended, 5000);
-        QCOMPARE(TransferClassifier::Name(l_Transfer.Result().Outcome.Verdict), "stopped");
+        QCOMPARE(TransferResult::Name(l_Transfer.Result().Outcome), "stopped");
         QCOMPARE(QFileInfo(m_Dir->filePath("f.part")).size(), qint64(70000));
     }
 
@@ -331,7 +331,7 @@ private slots:
         TransferRequest l_Request = TransferRequest::Append(m_Server.Url("f"), 0, 600000);
         auto l_Sink = TransferSink::Memory(-1);
         const TransferResult l_Result = Run(l_Request, l_Sink.get());
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "too large");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "too large");
         QCOMPARE(l_Sink->Data().size(), 600000);
     }
 
@@ -388,7 +388,7 @@ private slots:
             });
         });
         qunsetenv("KESTRUN_HELD_BODY_BYTES");
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "complete");
         QCOMPARE(l_Sink.Held, l_Size);
         // Qt may hand over a little past the bound before it hears of it (a loaded machine): twice is the limit.
         QVERIFY2(l_MostWaiting <= 2 * l_Bound, QByteArray::number(l_MostWaiting));
@@ -425,7 +425,7 @@ private slots:
         qunsetenv("KESTRUN_HELD_BODY_BYTES");
         auto l_Sink = TransferSink::File(m_Dir->filePath("ahead"));
         const TransferResult l_Result = Run(l_Request, l_Sink.get(), nullptr, {}, l_Ahead.Take(l_Request));
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "complete");
         QVERIFY(ReadFile(m_Dir->filePath("ahead")) == l_Big);
     }
 
@@ -458,7 +458,7 @@ private slots:
         const TransferResult l_Result =
             Run(l_Request, &l_Sink, nullptr, [&](Transfer& p_T) { p_T.SetStopWhen([&] { return l_Stop.load(); }); },
                 l_Ahead.Take(l_Request));
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "stopped");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "stopped");
         QVERIFY2(l_Sink.Held <= 512 * 1024, QByteArray::number(l_Sink.Held));
     }
 
@@ -487,7 +487,7 @@ private slots:
         auto l_Sink = TransferSink::File(m_Dir->filePath("cut"));
         l_Sink->HashWhileWriting();
         const TransferResult l_Result = Run(l_Request, l_Sink.get());
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "resume");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "resume");
         const QByteArray l_Kept = ReadFile(m_Dir->filePath("cut"));
         QCOMPARE(l_Kept.size(), cut);
         QVERIFY(l_Kept == l_Big.left(cut));
@@ -519,7 +519,7 @@ private slots:
         auto l_Sink = TransferSink::File(l_Path);
         l_Sink->HashWhileWriting();
         const TransferResult l_Result = Run(TransferRequest::Append(m_Server.Url("f"), 400000), l_Sink.get());
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), qPrintable(verdict));
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), qPrintable(verdict));
         QVERIFY(ReadFile(l_Path) == m_Body.left(kept));
         QCOMPARE(m_Server.Requests("/f").value(0).Range, QByteArray("bytes=400000-"));
     }
@@ -546,7 +546,7 @@ private slots:
         TransferRequest l_Request = TransferRequest::Append(m_Server.Url("f"), kept);
         l_Request.SizeHint = hinted ? m_Body.size() : -1;
         const TransferResult l_Result = Run(l_Request, l_Sink.get());
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "too large");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "too large");
         QVERIFY(ReadFile(l_Path) == m_Body);
     }
 
@@ -558,7 +558,7 @@ private slots:
         l_Request.To = 1999;
         auto l_Sink = TransferSink::Memory(-1);
         const TransferResult l_Result = Run(l_Request, l_Sink.get());
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "complete");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "complete");
         QVERIFY(l_Sink->Data() == m_Body.mid(1000, 1000));
         QCOMPARE(m_Server.Requests("/f").value(0).Range, QByteArray("bytes=1000-1999"));
     }
@@ -632,7 +632,7 @@ private slots:
         auto l_Sink = TransferSink::Memory(1000);
         const TransferResult l_Result = Run(TransferRequest::Append(l_Url, 0), l_Sink.get());
         QVERIFY2(l_Result.Reason.contains(reason), qPrintable(l_Result.Reason));
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), "permanent");
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), "permanent");
         QVERIFY(l_Sink->Data().isEmpty());
     }
 
@@ -700,7 +700,7 @@ private slots:
         auto l_Sink = TransferSink::File(l_Path);
         const TransferResult l_Result =
             Run(TransferRequest::Append(m_Server.Url("r" + QString::number(hops)), l_Kept), l_Sink.get());
-        QCOMPARE(TransferClassifier::Name(l_Result.Outcome.Verdict), qPrintable(verdict));
+        QCOMPARE(TransferResult::Name(l_Result.Outcome), qPrintable(verdict));
         const QList<TestHttpServer::Request> l_Asked = m_Server.Requests();
         for (const TestHttpServer::Request& l_Request : l_Asked)
             QCOMPARE(l_Request.Range, QByteArray("bytes=400000-"));
@@ -778,7 +778,7 @@ private slots:
         auto l_Taken = TransferSink::File(m_Dir->filePath("ahead"));
         const TransferResult l_Later = Run(l_Request, l_Taken.get(), nullptr, {}, l_Sent);
 
-        QCOMPARE(TransferClassifier::Name(l_Later.Outcome.Verdict), TransferClassifier::Name(l_AtTurn.Outcome.Verdict));
+        QCOMPARE(TransferResult::Name(l_Later.Outcome), TransferResult::Name(l_AtTurn.Outcome));
         QCOMPARE(l_Later.Ending.Status, l_AtTurn.Ending.Status);
         QCOMPARE(l_Later.BodyBytes, l_AtTurn.BodyBytes);
         QVERIFY(ReadFile(m_Dir->filePath("ahead")) == ReadFile(m_Dir->filePath("now")));

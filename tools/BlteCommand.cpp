@@ -4,7 +4,7 @@
 #include "casc/BLTEWriter.h"
 #include "tools/CascToolExit.h"
 #include "cli/CommandLine.h"
-#include "tools/SizeArgument.h"
+#include "net/ByteSize.h"
 #include "platform/Platform.h"
 
 #include <QBuffer>
@@ -66,7 +66,7 @@ bool ParseArguments(const QString& p_Command, const QStringList& p_Args, BlteArg
             return p_Error = "--key needs 32 hexadecimal digits, got " + l_Value, false;
     }
     if (p_Command == "encode" && l_Line.IsSet("chunk") &&
-        !Orvane::Publish::SizeArgument::Parse(l_Line.Value("chunk"), p_Parsed.ChunkSize))
+        (p_Parsed.ChunkSize = Orvane::Launcher::ByteSize::Parse(l_Line.Value("chunk"))) < 0)
         return p_Error = "--chunk needs a byte count, got " + l_Line.Value("chunk"), false;
     if (p_Command == "encode" && l_Line.IsSet("mode"))
     {

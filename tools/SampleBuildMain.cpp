@@ -1,6 +1,6 @@
 // orvane-samplebuild: writes a made-up game folder to publish in demos and tests.
 #include "tools/SampleBuild.h"
-#include "tools/SizeArgument.h"
+#include "net/ByteSize.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -52,7 +52,7 @@ int main(int p_Argc, char** p_Argv)
             if (l_Arg == "--files")
                 l_Files = l_Value.toInt(&l_Ok);
             else if (l_Arg == "--size")
-                l_Ok = SizeArgument::Parse(l_Value, l_Size);
+                l_Ok = (l_Size = Orvane::Launcher::ByteSize::Parse(l_Value)) >= 0;
             else
                 l_Seed = l_Value.toULongLong(&l_Ok);
             l_Ok = l_Ok && l_Files >= SampleBuild::MinimumFileCount() && l_Files <= 1000000;

@@ -1,6 +1,6 @@
 #include "tools/forge/ForgeOptions.h"
 #include "cli/CommandLine.h"
-#include "tools/SizeArgument.h"
+#include "net/ByteSize.h"
 
 #include "platform/QtCompat.h"
 
@@ -161,7 +161,8 @@ ForgeOptions::ParseResult ForgeOptions::Parse(const QStringList& p_Arguments, Fo
         return l_Refuse(QStringLiteral("%1 must be a number from %2 to %3").arg(l_Written()).arg(p_Min).arg(p_Max));
     };
     auto l_Bytes = [&](qint64 p_Max, qint64& p_Out) {
-        if (Orvane::Publish::SizeArgument::Parse(l_Value, p_Out) && p_Out <= p_Max)
+        p_Out = Orvane::Launcher::ByteSize::Parse(l_Value);
+        if (p_Out >= 0 && p_Out <= p_Max)
             return true;
         return l_Refuse(
             QStringLiteral("%1 must be a byte count from 0 to %2 (K, M suffixes allowed)").arg(l_Written()).arg(p_Max));
