@@ -17,7 +17,6 @@ namespace Launcher {
 class Application;
 class CdnHosts;
 class ManifestPass;
-class PartFile;
 struct HTTP_DownloadFileRequest;
 
 /// The download queue of a phase: the files to fetch, their sizes, the turn, one transfer at a time, each
@@ -67,6 +66,8 @@ public:
     void Stop(bool p_StoreRuns);
     void Resume();
     void Unload();
+    /// In the phase's list file the current entry's line goes, p_AppendPath (if any) is added.
+    void UpdateListFile(const QString& p_AppendPath);
     /// Writes what the list file owes now (a stop, a phase end, an exit); p_Close also forgets it.
     void FlushListFile(bool p_Close);
 
@@ -91,7 +92,6 @@ private:
     qint64 RemainingBytes() const;
     /// Waits stopped for the user (ResumeDownload carries on) after telling p_Text and the two figures.
     void WaitForSpace(const QString& p_Text, qint64 p_Needed, qint64 p_Free);
-    void UpdateListFile(const QString& p_AppendPath);
     /// The progress figures from what is done (and the speed sample of the transfer's tail).
     void ShowDone(qint64 p_Done, qint64 p_LastSample);
 

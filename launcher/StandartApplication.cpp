@@ -18,7 +18,7 @@ StandartApplication::StandartApplication(const QString& p_Name, const QString& p
       m_Queue(*this, m_Cdn, m_Passes,
               DownloadQueue::Hooks{
                   [this](const QString& p_Folder) { return AvailableDiskSpace(p_Folder); },
-                  [this] { StartStreamedPhase(false, m_Passes.Current()); },
+                  [this] { StartStreamedPhase(false); },
                   [this](bool p_WaitForTurn, quint64 p_Pass) { StartPhaseDownloads(p_WaitForTurn, p_Pass); },
                   [this](quint64 p_Pass) { CheckContentStore(p_Pass); }})
 {

@@ -64,10 +64,14 @@ public:
     quint64 CurrentPass() const { return m_Passes.Current(); }
     void BuildBaseList();
     void BuildBaseList(quint64 p_Pass);
+    /// Ends the base phase and posts BuildStreamedList; p_WaitForTurn: the download turn is not held yet.
+    void StartStreamedPhase(bool p_WaitForTurn);
     void BuildStreamedList(bool p_WaitForTurn);
     void BuildStreamedList(bool p_WaitForTurn, quint64 p_Pass);
     void RequestFileSizes();
     void RequestFileSizes(quint64 p_Pass);
+    /// Rewrites the list file of the current phase: the current entry's line goes, p_AppendPath is added.
+    void UpdateListFile(QString p_AppendPath);
     /// The content-store hand-off: at the end of pass p_Pass, with ".IsCASCEnabled" true, runs the phases.
     void CheckContentStore(quint64 p_Pass);
 

@@ -51,6 +51,12 @@ void StandartApplication::BuildBaseList(quint64 p_Pass, const ListInput& p_Input
                        });
 }
 
+void StandartApplication::StartStreamedPhase(bool p_WaitForTurn)
+{
+    KESTRUN_OWNED_BY(thread());
+    StartStreamedPhase(p_WaitForTurn, m_Passes.Current());
+}
+
 void StandartApplication::StartStreamedPhase(bool p_WaitForTurn, quint64 p_Pass)
 {
     if (!m_Passes.IsCurrent(p_Pass))
@@ -118,6 +124,11 @@ void StandartApplication::RequestFileSizes(quint64 p_Pass)
     m_Queue.RequestSizes(false, p_Pass);
 }
 
+void StandartApplication::UpdateListFile(QString p_AppendPath)
+{
+    m_Queue.UpdateListFile(p_AppendPath);
+}
+
 void StandartApplication::StartPhaseDownloads(bool p_WaitForTurn, quint64 p_Pass)
 {
     if (!m_Passes.IsCurrent(p_Pass))
@@ -132,7 +143,7 @@ void StandartApplication::StartBaseDownloads()
 {
     if (m_Queue.Empty())
     {
-        StartStreamedPhase(false, m_Passes.Current());
+        StartStreamedPhase(false);
         return;
     }
     m_Queue.BeginDownloads(QStringLiteral("Downloading base files..."));
