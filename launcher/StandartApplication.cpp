@@ -1,54 +1,67 @@
 #include "launcher/StandartApplication.h"
-#include "casc/CASCArchivesManager.h"
-#include "platform/ThreadOwner.h"
-#include "casc/CASCApplication.h"
 #include "launcher/InstallFolder.h"
+#include "launcher/PartFile.h"
+#include "launcher/StatusRecord.h"
 #include "platform/Platform.h"
+#include "platform/PlatformPath.h"
+#include "platform/ThreadOwner.h"
 
 #include <QDir>
 #include <QFile>
-#include <QThread>
-#include <QTimer>
+#include <QFileInfo>
 
 namespace Orvane {
 namespace Launcher {
 
 StandartApplication::StandartApplication(const QString& p_Name, const QString& p_FolderName)
-    : Application(p_Name, p_FolderName)
+    : Application(p_Name, p_FolderName),
+      m_Queue(*this, m_Cdn, m_Passes,
+              DownloadQueue::Hooks{
+                  [this](const QString& p_Folder) { return AvailableDiskSpace(p_Folder); },
+                  [this] { StartStreamedPhase(false); },
+                  [this](bool p_WaitForTurn, quint64 p_Pass) { StartPhaseDownloads(p_WaitForTurn, p_Pass); },
+                  [this](quint64 p_Pass) { CheckContentStore(p_Pass); }})
 {
-    connect(this, SIGNAL(OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)), this,
-            SLOT(App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest*)));
-    connect(this, SIGNAL(OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)), this,
-            SLOT(App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest*)));
-    connect(this, SIGNAL(OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)), this,
-            SLOT(App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest*)));
-    m_ListFileTimer = new QTimer(this);
-    m_ListFileTimer->setSingleShot(true);
-    m_ListFileTimer->setInterval(1000);
-    connect(m_ListFileTimer, &QTimer::timeout, this, [this] { FlushListFile(false); });
+    connect(this, &Application::OnHTTPDownloadProgressUpdate, this,
+            &StandartApplication::App_OnHTTPDownloadProgressUpdate);
+    connect(this, &Application::OnHTTPDownloadProgressComplete, this,
+            &StandartApplication::App_OnHTTPDownloadProgressComplete);
+    connect(this, &Application::OnHTTPDownloadRestarted, this, &StandartApplication::App_OnHTTPDownloadRestarted);
 }
 
 StandartApplication::~StandartApplication()
 {
-    CallOffCheck();
-    m_CheckRun.waitForFinished();
-    FlushListFile(true);
-    delete m_CASCApplication;
+    m_Queue.Unload();
 }
 
-void StandartApplication::SetPercent(qint64 p_Done, qint64 p_Total)
+qint64 StandartApplication::AvailableDiskSpace(const QString& p_Folder)
 {
-    KESTRUN_OWNED_BY(thread());
-    // A size answered as unknown (0) lets Done pass Total for a while: never past 100.
-    m_Status.Percent = int32_t(qBound<qint64>(0, p_Done * 100 / (p_Total <= 0 ? 1 : p_Total), 100));
+    return Platform::FreeDiskSpace(PlatformPath(p_Folder));
 }
 
 void StandartApplication::Init()
 {
     KESTRUN_OWNED_BY(thread());
-    m_Status.ApplicationState = 0;
+    m_Status.ApplicationState = ApplicationState::Initialising;
     StateChanged();
-    PostMainTask([this] { RequestVersion(); });
+    PostMainTask([this] { m_Remote.RequestVersion(); });
+}
+
+void StandartApplication::OnBuildReceived()
+{
+    KESTRUN_OWNED_BY(thread());
+    m_FullScan = false;
+    if (!GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
+    {
+        SetLocalSetting(SettingKey(".ManifestBuilt"), true);
+        m_FullScan = true;
+    }
+    OnManifestReceived();
+}
+
+void StandartApplication::SelectBaseUrl(const ManifestFile& p_File, bool p_Log)
+{
+    m_Cdn.Select(p_File, p_Log);
 }
 
 void StandartApplication::OnManifestReceived()
@@ -74,7 +87,7 @@ void StandartApplication::OnManifestReceived()
 
     if (!IsInstalled())
     {
-        m_Status.ApplicationState = 1;
+        m_Status.ApplicationState = ApplicationState::NotInstalled;
         StateChanged();
         // Absent reads as false: an uninstall leaves no setting of the application behind.
         if (GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
@@ -82,15 +95,15 @@ void StandartApplication::OnManifestReceived()
     }
     else
     {
-        m_Status.ApplicationState = 2;
-        m_Status.Detail = m_Manifest.BuildStr;
+        m_Status.ApplicationState = ApplicationState::Installed;
+        m_Status.Detail = m_Remote.Build().BuildStr;
         m_Status.DetailVisible = true;
         m_Status.DetailValue = 0;
         m_Status.Done = 0;
-        m_Status.Total = qint64(m_Manifest.BaseFiles.size());
+        m_Status.Total = qint64(m_Remote.Build().BaseFiles.size());
         m_Status.Percent = 0;
         m_Status.Busy = true;
-        m_Status.DownloadStatus = 5;
+        m_Status.DownloadStatus = DownloadStatus::Checking;
         StateChanged();
         if (m_FullScan)
         {
@@ -101,7 +114,7 @@ void StandartApplication::OnManifestReceived()
                 if (!m_InstallationPath.isEmpty() && QFile::exists(m_InstallationPath + l_Name))
                     QFile::remove(m_InstallationPath + l_Name);
         }
-        const ListInput l_Input = ListInputOf(m_Manifest.BaseFiles);
+        const ListInput l_Input = ListInputOf(m_Remote.Build().BaseFiles);
         PostWorkerTask([this, l_Pass, l_Input] { BuildBaseList(l_Pass, l_Input); });
     }
 
@@ -176,7 +189,7 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
     if (p_DeleteFiles)
     {
         InstallFolder l_Folder(m_InstallationPath);
-        for (const std::vector<ManifestFile>* l_List : {&m_Manifest.BaseFiles, &m_Manifest.StreamedFiles})
+        for (const std::vector<ManifestFile>* l_List : {&m_Remote.Build().BaseFiles, &m_Remote.Build().StreamedFiles})
         {
             for (const ManifestFile& l_Entry : *l_List)
             {
@@ -206,75 +219,80 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
         if (l_Key.contains(l_Needle, Qt::CaseInsensitive))
             RemoveLocalSetting(l_Key);
 
-    m_DownloadList.clear();
-    m_CurrentRequest = nullptr;
+    m_Queue.Forget();
     OnManifestReceived();
 }
 
 void StandartApplication::StopDownload()
 {
     KESTRUN_OWNED_BY(thread());
-    // A running transfer is always reached, also one whose list a new pass already emptied.
-    HTTP_DownloadFileRequest* l_Request = m_CurrentRequest;
-    if (l_Request)
-    {
-        l_Request->StopRequested = true;
-        while (!l_Request->Stopped)
-            QThread::msleep(10);
-        // The stopped transfer is over: its late completion changes nothing, and
-        // the entry keeps its index and its list line for ResumeDownload.
-        m_CurrentRequest = nullptr;
-        m_Restarts.clear();
-    }
-    // Between two files the next one's request may have gone out already.
-    DropRequestAhead();
-    // A finished file still being checked stays at the index with its whole ".part": ResumeDownload
-    // asks for the rest, is told there is none, and checks it again.
-    CallOffCheck();
-    FlushListFile(false);
+    m_Queue.Stop(m_ContentStore.Active());
+    m_ContentStore.Stop();
+}
 
-    if (!m_CASCMode && (m_DownloadList.empty() || m_CurrentIndex >= m_DownloadList.size()))
-    {
-        if (l_Request)
-            ReleaseDownloadTurn();
-        ShowInstalled();
-        return;
-    }
-    if (l_Request || m_WaitingForSpace || !m_CASCMode)
-    {
-        // Between two files the next one is not started (DownloadCurrentFile checks the status).
-        ReleaseDownloadTurn();
-        m_Status.DownloadStatus = 4;
-        StateChanged();
-    }
-    if (m_CASCMode && m_CASCApplication)
-        StopContentStore();
+void StandartApplication::ResumeDownload()
+{
+    KESTRUN_OWNED_BY(thread());
+    if (m_ContentStore.Active())
+        m_ContentStore.Resume();
+    else
+        m_Queue.Resume();
 }
 
 void StandartApplication::Uninit()
 {
     KESTRUN_OWNED_BY(thread());
     // The host unloads the module next: no transfer may outlive it, no completion stays unwritten.
-    if (m_CurrentRequest)
+    if (m_Queue.Transferring())
         StopDownload();
-    if (m_CASCMode && m_CASCApplication)
+    m_ContentStore.Unload();
+    m_Queue.Unload();
+}
+
+void StandartApplication::ApplyFileAttributes()
+{
+    InstallFolder l_Folder(m_InstallationPath);
+    for (const ManifestFile& l_File : m_Remote.Build().BaseFiles)
     {
-        m_CASCApplication->GetArchivesManager()->CancelScan();
-        StopContentStore();
+        if (!StatusRecord::LauncherRunning(*this))
+            return;
+        if (!(l_File.Flags & (FlagReadOnly | FlagFullPermissions)) || !l_Folder.Contains(l_File.Path))
+            continue;
+        const QString l_Path = m_InstallationPath + l_File.Path;
+        if (QFileInfo(l_Path).isFile())
+            PartFile::ApplyAttributes(l_Path, l_File.Flags);
     }
-    // A scan or index load in flight ends at its next slot or file: it is waited for.
-    m_CASCWork.lock();
-    m_CASCWork.unlock();
-    // A file check still running would go on after the unload: its ".part" and line stay for the next run.
-    CallOffCheck();
-    m_CheckRun.waitForFinished();
-    FlushListFile(true);
+}
+
+void StandartApplication::App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request)
+{
+    m_Queue.OnProgress(p_Request);
+}
+
+void StandartApplication::App_OnHTTPDownloadRestarted(HTTP_DownloadFileRequest* p_Request)
+{
+    m_Queue.OnRestarted(p_Request);
+}
+
+void StandartApplication::App_OnHTTPDownloadProgressComplete(HTTP_DownloadFileRequest* p_Request)
+{
+    m_Queue.OnComplete(p_Request);
+}
+
+void StandartApplication::CheckContentStore(quint64 p_Pass)
+{
+    // A newer pass hands over itself when it ends.
+    if (!m_Passes.IsCurrent(p_Pass))
+        return;
+    if (!GetLocalSetting(SettingKey(".IsCASCEnabled"), false).toBool())
+        return;
+    m_ContentStore.Start();
 }
 
 std::vector<std::pair<QString, QString>> StandartApplication::GetAvailableLocales()
 {
     std::vector<std::pair<QString, QString>> l_Locales;
-    for (const auto& l_Entry : m_Manifest.AvailableLocales)
+    for (const auto& l_Entry : m_Remote.Build().AvailableLocales)
         l_Locales.push_back(l_Entry.second);
     return l_Locales;
 }

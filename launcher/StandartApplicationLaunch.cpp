@@ -27,7 +27,7 @@ bool StandartApplication::Start(QString p_Login, QString p_Password)
     int32_t l_Flag = FlagClient32;
     if (s_Is64BitSystem())
     {
-        for (const ManifestFile& l_Entry : m_Manifest.BaseFiles)
+        for (const ManifestFile& l_Entry : m_Remote.Build().BaseFiles)
         {
             if (l_Entry.Flags & FlagClient64)
             {
@@ -37,7 +37,7 @@ bool StandartApplication::Start(QString p_Login, QString p_Password)
         }
     }
 
-    for (const ManifestFile& l_Entry : m_Manifest.BaseFiles)
+    for (const ManifestFile& l_Entry : m_Remote.Build().BaseFiles)
     {
         if (!(l_Entry.Flags & l_Flag))
             continue;

@@ -59,7 +59,7 @@ struct StoreGame
         App.GetInstallationPath();
     }
 
-    bool Ended() { return !App.m_CASCMode && !App.m_Status.Busy; }
+    bool Ended() { return !App.ContentStore().Active() && !App.m_Status.Busy; }
     bool RunToEnd() { return Host.WaitFor([this] { return Ended(); }, 60000); }
 
     /// Every local archive equals the forged one.
@@ -165,12 +165,12 @@ private slots:
         QFETCH(bool, started);
         StoreGame l_Game;
         l_Game.Host.Settings["wow_bfa.IsCASCEnabled"] = enabled;
-        const quint64 l_Pass = l_Game.App.m_Pass;
+        const quint64 l_Pass = l_Game.App.CurrentPass();
         if (!currentPass)
             l_Game.App.BeginPass();
         l_Game.App.CheckContentStore(l_Pass);
-        QCOMPARE(l_Game.App.m_CASCMode, started);
-        QCOMPARE(l_Game.App.m_CASCApplication != nullptr, started);
+        QCOMPARE(l_Game.App.ContentStore().Active(), started);
+        QCOMPARE(l_Game.App.ContentStore().Store() != nullptr, started);
         if (started)
         {
             QCOMPARE(l_Game.App.m_Status.Message, QString("Getting CDN configuration..."));
@@ -182,7 +182,7 @@ private slots:
     void installsTheStore()
     {
         StoreGame l_Game;
-        l_Game.App.CheckContentStore(l_Game.App.m_Pass);
+        l_Game.App.CheckContentStore(l_Game.App.CurrentPass());
         QVERIFY(l_Game.RunToEnd());
         QVERIFY(l_Game.Host.Errors.isEmpty());
         QVERIFY(l_Game.Whole());
@@ -194,7 +194,7 @@ private slots:
 
         // A second run scans, finds the store whole and fetches nothing.
         l_Game.Server.ClearRequests();
-        l_Game.App.CheckContentStore(l_Game.App.m_Pass);
+        l_Game.App.CheckContentStore(l_Game.App.CurrentPass());
         QVERIFY(l_Game.RunToEnd());
         QCOMPARE(l_Game.Requests("/data/", true) + l_Game.Requests("/patch/", true), 0);
         QVERIFY(l_Game.Host.Errors.isEmpty());
@@ -249,23 +249,23 @@ private slots:
                     QThread::msleep(1);
             };
 
-        l_App.CheckContentStore(l_App.m_Pass);
+        l_App.CheckContentStore(l_App.CurrentPass());
         if (phase == 5)
         {
             // The index load waits behind the first gate; the scan will wait behind the second.
-            QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 3; }));
+            QVERIFY(l_Game.Host.WaitFor([&] { return int(l_App.ContentStore().CurrentPhase()) == 3; }));
             l_Second.Close(l_App);
             l_First.Open = true;
         }
         const bool l_Transfer = phase == 2 || phase == 7;
         QVERIFY(l_Game.Host.WaitFor([&] {
-            return l_App.m_CASCPhase == phase && (!l_Transfer || (l_App.m_Status.DownloadStatus == 3 && l_App.m_Status.Done > 0)) &&
+            return int(l_App.ContentStore().CurrentPhase()) == phase && (!l_Transfer || (l_App.m_Status.DownloadStatus == 3 && l_App.m_Status.Done > 0)) &&
                    (phase != 4 || l_Parser) && (phase != 1 || !l_Game.Server.Requests("/wow/versions").isEmpty());
         }));
         QVERIFY(l_Parser != thread());
         if (phase == 7)
         {
-            CASC::CASCArchivesManager* l_Manager = l_App.m_CASCApplication->GetArchivesManager();
+            CASC::CASCArchivesManager* l_Manager = l_App.ContentStore().Store()->GetArchivesManager();
             const CASC::CASCArchivesManager::DownloadProgress l_Shown = l_Manager->m_OnDownloadCompleted;
             l_Manager->m_OnDownloadCompleted = [&l_Completed, l_Shown](int p_File, int p_Files, int p_Percent,
                                                                       quint64 p_Done, quint64 p_Total, quint64 p_Speed) {
@@ -289,8 +289,8 @@ private slots:
         else
         {
             // The step that ran returns; the next phase is held, nothing is fetched for it.
-            QVERIFY(l_Game.Host.WaitFor([&] { return bool(l_App.m_CASCHeld); }));
-            QCOMPARE(l_App.m_CASCPhase, phase);
+            QVERIFY(l_Game.Host.WaitFor([&] { return l_App.ContentStore().Holding(); }));
+            QCOMPARE(int(l_App.ContentStore().CurrentPhase()), phase);
             if (nextRequest == "ENCODING")
                 nextRequest = l_Game.Summary["encoding"].toObject()["encodingKey"].toString();
             if (!nextRequest.isEmpty())
@@ -301,7 +301,7 @@ private slots:
         QCOMPARE(l_Game.Requests("/data/", true) + l_Game.Requests("/patch/", true), 0);
         QCOMPARE(l_App.m_Status.DownloadStatus, 4);
         // The stop raised nothing and ended nothing.
-        QVERIFY(l_App.m_CASCMode && l_Game.Host.Errors.isEmpty());
+        QVERIFY(l_App.ContentStore().Active() && l_Game.Host.Errors.isEmpty());
 
         // The resumed run asks for each slot not yet whole, once, and for nothing else (neighbours may
         // share a request).
@@ -325,7 +325,7 @@ private slots:
         l_Log.Silence = [](const QString&) { return true; };
         const QString l_Broken = l_Game.ArchivePaths().first();
         l_Game.Server.SetFault(l_Broken, With(&TestHttpServer::Fault::Status, 404));
-        l_Game.App.CheckContentStore(l_Game.App.m_Pass);
+        l_Game.App.CheckContentStore(l_Game.App.CurrentPass());
         QVERIFY(l_Game.RunToEnd());
         QVERIFY(!l_Game.Host.Errors.isEmpty());
         QVERIFY2(l_Game.Host.Errors.first().startsWith("Error 2 "), qPrintable(l_Game.Host.Errors.first()));
@@ -335,7 +335,7 @@ private slots:
         l_Game.Server.ClearFaults();
         l_Game.Server.ClearRequests();
         l_Game.Host.Errors.clear();
-        l_Game.App.CheckContentStore(l_Game.App.m_Pass);
+        l_Game.App.CheckContentStore(l_Game.App.CurrentPass());
         QVERIFY(l_Game.RunToEnd());
         QVERIFY2(l_Game.Host.Errors.isEmpty(), qPrintable(l_Game.Host.Errors.join('\n')));
         QVERIFY(l_Game.Whole());
@@ -402,7 +402,7 @@ void tst_contentstore::faultSchedule()
         const int l_Action = int(l_Random.bounded(3)); // 0 none, 1 stop and resume, 2 kill
         QElapsedTimer l_Clock;
         l_Clock.start();
-        l_App.CheckContentStore(l_App.m_Pass);
+        l_App.CheckContentStore(l_App.CurrentPass());
         if (l_Action > 0)
         {
             QTest::qWait(int(l_Random.bounded(600))); // a random moment, not a wait for something
@@ -443,7 +443,7 @@ void tst_contentstore::faultSchedule()
     l_Game.Server.ClearFaults();
     l_Game.Server.ClearResources();
     l_Game.Host.Errors.clear();
-    l_App.CheckContentStore(l_App.m_Pass);
+    l_App.CheckContentStore(l_App.CurrentPass());
     QVERIFY(l_Game.RunToEnd());
     QVERIFY2(l_Game.Host.Errors.isEmpty(), qPrintable(l_Game.Host.Errors.join('\n')));
     QVERIFY(l_Game.Whole());
@@ -471,10 +471,10 @@ void tst_contentstore::newPassEndsTheRun()
     Launcher::Kestrun& l_App = l_Game.App;
     WorkerGate l_Gate;
     l_Gate.Close(l_App);
-    l_App.CheckContentStore(l_App.m_Pass);
-    QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 3; }));
-    const quint64 l_Run = l_App.m_CASCRun;
-    const auto* l_Old = l_App.m_CASCApplication;
+    l_App.CheckContentStore(l_App.CurrentPass());
+    QVERIFY(l_Game.Host.WaitFor([&] { return int(l_App.ContentStore().CurrentPhase()) == 3; }));
+    const quint64 l_Run = l_App.ContentStore().Run();
+    const auto* l_Old = l_App.ContentStore().Store();
     if (pass == "repair")
         l_App.Repair();
     else if (pass == "rebuild")
@@ -483,9 +483,9 @@ void tst_contentstore::newPassEndsTheRun()
         l_App.Install(l_Game.Temp.path() + "/other/", true);
     else
         l_App.Uninstall(false);
-    QVERIFY(l_App.m_CASCRun > l_Run);
-    QVERIFY(l_App.m_CASCApplication != l_Old || !l_Old);
-    QVERIFY(!l_App.m_CASCMode);
+    QVERIFY(l_App.ContentStore().Run() > l_Run);
+    QVERIFY(l_App.ContentStore().Store() != l_Old || !l_Old);
+    QVERIFY(!l_App.ContentStore().Active());
     l_Game.Server.ClearRequests();
     l_Gate.Open = true;
     l_App.StopDownload();
@@ -500,11 +500,11 @@ void tst_contentstore::newPassEndsTheRun()
     QCOMPARE(l_Log.Starting("CASCIndexManager::Load() cancelled").size(), 1);
     QVERIFY2(l_Log.Lines().filter("entries loaded").isEmpty(), qPrintable(l_Log.Lines().filter("entries loaded").join('\n')));
     QCOMPARE(l_Game.Requests(l_Game.Summary["encoding"].toObject()["encodingKey"].toString()), 0);
-    QVERIFY(l_App.m_CASCPhase < 3);
+    QVERIFY(int(l_App.ContentStore().CurrentPhase()) < 3);
     if (pass == "uninstall")
     {
         QVERIFY(l_Game.Host.WaitFor([&] { return !l_App.m_Status.Busy; }, 20000));
-        QVERIFY(!l_App.m_CASCMode);
+        QVERIFY(!l_App.ContentStore().Active());
         QVERIFY(!l_Game.Host.Settings.value("wow_bfa.Installed").toBool());
         QCOMPARE(l_Game.Requests("/data/") + l_Game.Requests("/patch/"), 0);
     }
@@ -517,11 +517,11 @@ void tst_contentstore::uninitCancelsTheScan()
     Launcher::Kestrun& l_App = l_Game.App;
     WorkerGate l_First, l_Second;
     l_First.Close(l_App);
-    l_App.CheckContentStore(l_App.m_Pass);
-    QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 3; }));
+    l_App.CheckContentStore(l_App.CurrentPass());
+    QVERIFY(l_Game.Host.WaitFor([&] { return int(l_App.ContentStore().CurrentPhase()) == 3; }));
     l_Second.Close(l_App);
     l_First.Open = true;
-    QVERIFY(l_Game.Host.WaitFor([&] { return l_App.m_CASCPhase == 5; }));
+    QVERIFY(l_Game.Host.WaitFor([&] { return int(l_App.ContentStore().CurrentPhase()) == 5; }));
     WriteFile(l_Game.Folder + "ToDownloadCASC.db", "listed\n");
     WarningLog l_Log;
     l_App.Uninit();

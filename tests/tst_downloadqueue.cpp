@@ -227,7 +227,7 @@ private slots:
                  qPrintable(Errors().join("; ")));
         QCOMPARE(Wrong() + Listed(), QStringList({"Data/bad.MPQ", "Data/bad.MPQ"}));
         // The host delivered what it had: a part this machine could not create, or a wrong body, is not its fault.
-        QCOMPARE(m_Run.App->m_FailedCdnHosts, QStringList());
+        QCOMPARE(m_Run.App->Cdn().Failed(), QStringList());
         // Once the fault is gone, the next run fetches it.
         m_Run.Close();
         if (badBytes)
@@ -294,7 +294,7 @@ private slots:
         // The bytes already on disk count once: progress never passes the total.
         qint64 l_MaxDone = 0;
         connect(m_Run.App.get(), &Application::OnHTTPDownloadProgressUpdate, this, [&] {
-            l_MaxDone = m_Run.App->m_BasePhase ? qMax(l_MaxDone, qint64(m_Run.App->m_Status.Done)) : l_MaxDone;
+            l_MaxDone = m_Run.App->Queue().BasePhase() ? qMax(l_MaxDone, qint64(m_Run.App->m_Status.Done)) : l_MaxDone;
         });
         m_Run.App->ResumeDownload();
         QVERIFY(WaitIdle());
@@ -485,7 +485,7 @@ private slots:
         {
             m_Run.App->Repair();
             m_Run.App->StopDownload(); // returns once the transfer acknowledged
-            QVERIFY(!m_Run.App->m_CurrentRequest);
+            QVERIFY(!m_Run.App->Queue().Transferring());
             m_Run.App->Uninstall(true);
             QVERIFY(!QFile::exists(l_Part));
         }
@@ -586,7 +586,7 @@ private slots:
         QVERIFY(m_Run.Host->WaitFor([&] { return !m_Run.Host->LauncherRunning; }));
         QVERIFY(m_Run.Host->WaitFor([&] { return ApplicationAsyncHttpDownloader::LiveCount() == 0; }) &&
                 WaitMainQueueEmpty());
-        QVERIFY(m_Run.Host->WaitFor([&] { return !m_Run.App->m_CurrentRequest; }, 3000));
+        QVERIFY(m_Run.Host->WaitFor([&] { return !m_Run.App->Queue().Transferring(); }, 3000));
         m_Run.App->StopDownload();
         m_Run.App->ResumeDownload();
         m_Run.App->Uninit();
@@ -756,7 +756,7 @@ private slots:
         QVERIFY(Installed({"Data/empty.MPQ", "Data/whole.MPQ", "Data/c.MPQ"}, {{"Data/whole.MPQ", m_Build.Files[1].Bytes}}));
         QVERIFY(Run());
         QCOMPARE(Wrong() + Listed(), QStringList());
-        QCOMPARE(m_Run.App->m_FailedCdnHosts, QStringList());
+        QCOMPARE(m_Run.App->Cdn().Failed(), QStringList());
     }
 
     /// At every file start and completion, each file not yet in place is still named by its list (or
@@ -784,13 +784,13 @@ private slots:
             if (!p_Line.startsWith("Selected CDN ") || !m_Run.App)
                 return;
             l_Check();
-            if (m_Run.App->m_BasePhase && m_Run.App->m_CurrentIndex == 2 && !l_Stopped)
+            if (m_Run.App->Queue().BasePhase() && m_Run.App->Queue().CurrentIndex() == 2 && !l_Stopped)
                 l_Stopped = true, m_Run.App->StopDownload();
         };
         QVERIFY(Launch());
         connect(m_Run.App.get(), &Application::OnHTTPDownloadProgressComplete, this, l_Check);
         QVERIFY(m_Run.Host->WaitFor([&] { return l_Stopped; }) && WaitMainQueueEmpty());
-        QVERIFY(m_Run.App->m_Status.DownloadStatus == 4 && !m_Run.App->m_CurrentRequest && Balanced());
+        QVERIFY(m_Run.App->m_Status.DownloadStatus == 4 && !m_Run.App->Queue().Transferring() && Balanced());
         m_Run.Close();
         QCOMPARE(Listed(true) + Listed(), QStringList({"<no list>", "Data/t2.MPQ", "Data/t3.MPQ"}));
         QVERIFY(Launch());

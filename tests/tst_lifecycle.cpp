@@ -17,7 +17,9 @@ struct Game : GameFixture
 {
     explicit Game(bool p_Installed = false) : GameFixture(p_Installed)
     {
-        App.m_Manifest.BuildStr = "8.3.0.34769";
+        Manifest l_Build;
+        l_Build.BuildStr = "8.3.0.34769";
+        App.UseBuild(l_Build);
         Add(FlagClient32, "Wow.exe");
         Add(0, "Data/a.bin");
         Add(0, "Data/sub/b.bin");
@@ -66,8 +68,8 @@ private slots:
         QFETCH(QByteArray, config);
         Game l_Game(action == "repair" || action == "rebuild");
         QVERIFY(WriteFile(l_Game.Folder + "Screenshots/shot.jpg", "keep"));
-        l_Game.App.m_DownloadList.push_back(ManifestFile());
-        l_Game.App.m_FullScan = !fullScan;
+        l_Game.App.SetQueueForTest({ManifestFile()}, 0, nullptr);
+        l_Game.App.SetFullScan(!fullScan);
         const QString l_Previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(l_Game.Temp.path())); // the launcher's folder
         const QString l_Expected = action == "launcher" ? QDir::currentPath() + "/Battle for Azeroth/" : l_Game.Folder;
@@ -86,9 +88,9 @@ private slots:
         QCOMPARE(l_Game.App.m_InstallationPath, l_Expected);
         if (action != "repair")
             QCOMPARE(l_Game.Host.Settings.value("wow_bfa.ManifestBuilt"), QVariant(true));
-        QCOMPARE(l_Game.App.m_FullScan, fullScan);
+        QCOMPARE(l_Game.App.FullScan(), fullScan);
         QCOMPARE(l_Game.ListFilesLeft(), listFilesLeft);
-        QVERIFY(QFile::exists(l_Game.Folder + "Screenshots/shot.jpg") && l_Game.App.m_DownloadList.empty());
+        QVERIFY(QFile::exists(l_Game.Folder + "Screenshots/shot.jpg") && l_Game.App.Queue().Empty());
         const ApplicationStatus& l_Status = l_Game.App.m_Status;
         QVERIFY(l_Status.ApplicationState == 2 && l_Status.DownloadStatus == 5 && l_Status.Busy);
         QCOMPARE(l_Game.WorkerTasks(), size_t(1)); // the manifest pass
@@ -106,7 +108,7 @@ private slots:
         l_Game.App.m_Status.ApplicationState = 1;
         l_Game.App.Repair();
         QCOMPARE(l_Game.Host.Settings, l_Settings);
-        QVERIFY(l_Game.App.m_Status.ApplicationState == 1 && !l_Game.App.m_StateChanged && !l_Game.App.m_FullScan);
+        QVERIFY(l_Game.App.m_Status.ApplicationState == 1 && !l_Game.App.m_StateChanged && !l_Game.App.FullScan());
         QCOMPARE(l_Game.WorkerTasks(), size_t(0));
 
         // Installed, the folder never read: entries must not resolve against the launcher's folder.
@@ -161,10 +163,7 @@ private slots:
 
         // A transfer in flight, acknowledging a stop a little later, as the downloader thread does at its next event.
         HTTP_DownloadFileRequest l_Request;
-        l_Game.App.m_DownloadList.resize(2);
-        l_Game.App.m_CurrentIndex = 1;
-        l_Game.App.m_CurrentRequest = &l_Request;
-        l_Game.App.m_HoldsTurn = true;
+        l_Game.App.SetQueueForTest(std::vector<ManifestFile>(2), 1, &l_Request); // the turn held too
         std::thread l_Transfer([&l_Request] {
             while (!l_Request.StopRequested)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -176,7 +175,7 @@ private slots:
         l_Request.StopRequested = true;
         l_Transfer.join();
         QVERIFY(l_Acknowledged && l_Game.Host.UnlockCount == 1);
-        QVERIFY(l_Game.App.m_CurrentRequest == nullptr && l_Game.App.m_DownloadList.empty());
+        QVERIFY(!l_Game.App.Queue().Transferring() && l_Game.App.Queue().Empty());
         QCOMPARE(l_Game.Host.Settings.keys(), l_Others);
         QVERIFY(l_Game.App.m_Status.ApplicationState == 1 && l_Game.WorkerTasks() == 0);
         for (const QString& l_Name : extras ? l_Outside : QStringList())
@@ -198,8 +197,7 @@ private slots:
     void stopWithNothingLeft()
     {
         Game l_Game;
-        l_Game.App.m_DownloadList.resize(2);
-        l_Game.App.m_CurrentIndex = 2;
+        l_Game.App.SetQueueForTest(std::vector<ManifestFile>(2), 2, nullptr);
         ApplicationStatus& l_Status = l_Game.App.m_Status;
         l_Status.ApplicationState = 1;
         l_Status.Busy = l_Status.DetailVisible = true;

@@ -147,16 +147,16 @@ private slots:
         l_Game.Host.Settings["wow_bfa.InstallLocale"] = row.Locale;
         Kestrun& l_App = l_Game.App;
         bool l_Ok = false;
-        l_App.m_Manifest = ParseManifest(l_Build.ManifestJson(), &l_Ok);
-        l_App.m_FullScan = row.FullScan;
+        l_App.UseBuild(ParseManifest(l_Build.ManifestJson(), &l_Ok));
+        l_App.SetFullScan(row.FullScan);
         l_App.BuildBaseList();
         l_Game.RunMainTasks(); // the results are applied on the application's thread
-        QCOMPARE(Paths(l_App.m_DownloadList), row.Base);
+        QCOMPARE(Paths(l_App.Queue().List()), row.Base);
         QCOMPARE(ReadFile(l_Folder + "ToDownloadBase.db"), row.BaseAfter);
-        l_App.m_DownloadList.clear();
+        l_App.SetQueueForTest({}, 0, nullptr);
         l_App.BuildStreamedList(false);
         l_Game.RunMainTasks();
-        QCOMPARE(Paths(l_App.m_DownloadList), row.Streamed);
+        QCOMPARE(Paths(l_App.Queue().List()), row.Streamed);
         QCOMPARE(ReadFile(l_Folder + "ToDownload.db"), row.StreamedAfter);
         QCOMPARE(l_Game.Host.LockCount.load(), 1);
         QCOMPARE(l_Game.Host.UnlockCount.load(), row.Streamed.isEmpty() ? 1 : 0);

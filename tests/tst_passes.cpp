@@ -40,11 +40,11 @@ private slots:
             l_Host.Detach(); // nothing drains the queues: what a step posts stays visible
             l_Host.Settings["wow_bfa.Installed"] = true;
             l_Host.Settings["wow_bfa.InstallFolder"] = l_Dir.path() + "/";
-            l_App.m_Manifest = ParseManifest(l_Build.ManifestJson(), nullptr);
+            l_App.UseBuild(ParseManifest(l_Build.ManifestJson(), nullptr));
             l_App.GetInstallationPath();
-            const quint64 l_Old = l_App.m_Pass;
+            const quint64 l_Old = l_App.CurrentPass();
             l_App.BeginPass();
-            l_App.m_DownloadList.push_back(l_App.m_Manifest.BaseFiles[0]); // the newer pass's
+            l_App.SetQueueForTest({l_App.Build().BaseFiles[0]}, 0, nullptr); // the newer pass's
             l_App.m_Status.Message = "newer pass";
             const ApplicationStatus l_Was = l_App.m_Status, &l_Is = l_App.m_Status;
             const std::function<void()> l_Steps[] = {
@@ -52,7 +52,7 @@ private slots:
                 [&] { l_App.RequestFileSizes(l_Old); }, [&] { l_App.WaitForStreamedTurn(l_Old); }};
             l_Steps[l_Step]();
             // The newer pass's list, status and lock stay; no list file written, nothing posted.
-            QVERIFY(l_App.m_DownloadList.size() == 1 && QDir(l_Dir.path()).entryList(QDir::Files).isEmpty());
+            QVERIFY(l_App.Queue().List().size() == 1 && QDir(l_Dir.path()).entryList(QDir::Files).isEmpty());
             QVERIFY(l_Is.Message == l_Was.Message && l_Is.Done == l_Was.Done &&
                     l_Is.DownloadStatus == l_Was.DownloadStatus && l_Host.LockCount.load() == 0 &&
                     l_App.m_MainTasks.empty() && l_App.m_WorkerTasks.empty());

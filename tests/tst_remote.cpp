@@ -73,7 +73,7 @@ private slots:
         QCOMPARE(m_Run.Host->Errors, l_Error.isEmpty() ? QStringList() : QStringList({l_Error}));
         QCOMPARE(m_Server->Requests().size(), l_Error.isEmpty() ? 3 : path.contains("info") ? 2 : 1);
         QCOMPARE(m_Run.App->m_Status.ApplicationState, l_Error.isEmpty() ? 1 : 0);
-        QVERIFY(!l_Error.isEmpty() || m_Server->Requests()[0].Path + " " + m_Run.App->m_Manifest.BuildId == path + " b42");
+        QVERIFY(!l_Error.isEmpty() || m_Server->Requests()[0].Path + " " + m_Run.App->Build().BuildId == path + " b42");
     }
 
     void cdnList_data()
@@ -94,17 +94,17 @@ private slots:
         m_Server->SetResource("/srv/cdns.info", text);
         WarningLog l_Log;
         QVERIFY(RunChain());
-        QCOMPARE(m_Run.App->m_CdnList, l_Hosts);
+        QCOMPARE(m_Run.App->Cdn().Hosts(), l_Hosts);
         QCOMPARE(l_Log.Starting("Selected CDN "),
-                 QStringList({"Selected CDN Battle for Azeroth " + UrlText::Safe(m_Run.App->m_BaseUrl)}));
+                 QStringList({"Selected CDN Battle for Azeroth " + UrlText::Safe(m_Run.App->Cdn().BaseUrl())}));
         for (const QString& l_Line : l_Log.Lines())
             QVERIFY2(!l_Line.contains(":pw@"), qPrintable(l_Line));
         ManifestFile l_Cdn, l_Server;
         l_Server.Flags = 0x40;
-        QCOMPARE((m_Run.App->SelectBaseUrl(l_Server, false), m_Run.App->m_BaseUrl), Deployment::ServerBaseUrl());
+        QCOMPARE((m_Run.App->SelectBaseUrl(l_Server, false), m_Run.App->Cdn().BaseUrl()), Deployment::ServerBaseUrl());
         QSet<QString> l_Seen;
         for (int l_I = 0; l_I < 100; ++l_I)
-            l_Seen << (m_Run.App->SelectBaseUrl(l_Cdn, false), m_Run.App->m_BaseUrl);
+            l_Seen << (m_Run.App->SelectBaseUrl(l_Cdn, false), m_Run.App->Cdn().BaseUrl());
         QSet<QString> l_Expected;
         for (const QString& l_Host : l_Hosts)
             l_Expected << "http://" + l_Host + "/";
@@ -116,7 +116,7 @@ private slots:
     {
         m_Server->SetFault("/srv/cdns.info", With(&TestHttpServer::Fault::Status, 404));
         QVERIFY(RunChain());
-        QVERIFY(m_Run.App->m_CdnList.isEmpty() && m_Run.App->m_BaseUrl == Deployment::ServerBaseUrl());
+        QVERIFY(m_Run.App->Cdn().Hosts().isEmpty() && m_Run.App->Cdn().BaseUrl() == Deployment::ServerBaseUrl());
     }
 
     /// A folder whose manifest was never built gets a full scan, and the setting is then stored.
@@ -128,7 +128,7 @@ private slots:
             m_Run.Host->Settings["wow_bfa.InstallFolder"] = l_Dir.path() + "/game/";
             m_Run.Host->LauncherRunning = false; // the manifest pass stops at once
         }));
-        QVERIFY(m_Run.App->m_FullScan && m_Run.Host->Settings.value("wow_bfa.ManifestBuilt").toBool());
+        QVERIFY(m_Run.App->FullScan() && m_Run.Host->Settings.value("wow_bfa.ManifestBuilt").toBool());
     }
 };
 

@@ -34,7 +34,9 @@ struct GameFixture
         Orvane::Launcher::ManifestFile l_File;
         l_File.Flags = p_Flags;
         l_File.Path = l_File.Location = p_Path;
-        (p_Streamed ? App.m_Manifest.StreamedFiles : App.m_Manifest.BaseFiles).push_back(l_File);
+        Orvane::Launcher::Manifest l_Build = App.Build();
+        (p_Streamed ? l_Build.StreamedFiles : l_Build.BaseFiles).push_back(l_File);
+        App.UseBuild(l_Build);
     }
 
     QString Config() const { return Folder + "WTF/Config.wtf"; }

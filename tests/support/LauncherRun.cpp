@@ -15,7 +15,7 @@ void LauncherRun::Start(const std::function<void()>& p_Prepare)
 bool LauncherRun::WaitIdle(int p_TimeoutMs)
 {
     const Orvane::Launcher::ApplicationStatus& l_S = App->m_Status;
-    return Host->WaitFor([&] { return l_S.ApplicationState == 2 && !l_S.Busy && !App->m_CurrentRequest; },
+    return Host->WaitFor([&] { return l_S.ApplicationState == 2 && !l_S.Busy && !App->Queue().Transferring(); },
                          p_TimeoutMs);
 }
 
