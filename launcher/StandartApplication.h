@@ -90,8 +90,8 @@ public:
     void SelectBaseUrl(const ManifestFile& p_File, bool p_Log);
 
     // Launch and client configuration.
-    /// Whether the 64-bit client suits this machine (Platform::Is64BitSystem; tests replace it).
-    static bool (*s_Is64BitSystem)();
+    /// Replaces the check of whether the 64-bit client suits this machine (tests).
+    static void SetIs64BitSystem(bool (*p_Check)()) { s_Is64BitSystem = p_Check; }
     void PatchWoWTextFile(QString p_FilePath, QString p_Key, QString p_Line, bool p_Create);
     /// Starts p_Path detached; empty when it runs, else why the system refused it.
     static QString StartClient(const QString& p_Path, const QStringList& p_Arguments);
@@ -123,6 +123,8 @@ protected:
     virtual qint64 AvailableDiskSpace(const QString& p_Folder);
 
 private:
+    /// Whether the 64-bit client suits this machine: Platform::Is64BitSystem. Set before any application runs.
+    static bool (*s_Is64BitSystem)();
     /// Sets m_StateChanged (after every write of the status record, which belongs to the app thread).
     void StateChanged()
     {

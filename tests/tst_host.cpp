@@ -821,7 +821,14 @@ private slots:
         QVERIFY2(l_Run.Code == 0, l_Run.Describe());
         QSettings(l_Game.Settings, QSettings::IniFormat).setValue("wow_bfa.FirstStart", firstStart);
         if (removeClient)
+        {
             QVERIFY(QFile::remove(l_Game.Folder + "/Wow.exe"));
+            // The update check that a start's Init begins fetches the client again; held back here, or a
+            // busy machine may have it back before the start.
+            TestHttpServer::Fault l_Slow;
+            l_Slow.BytesPerSecond = 1;
+            l_Game.Server.SetFault(TestBuild::ServedPath(l_Game.Build.Files[0]), l_Slow);
+        }
         l_Run = Run(l_Game.Args({"start"}));
         QVERIFY2(l_Run.Code == 1 && l_Run.ErrText().contains("Battle for Azeroth could not be started: ") &&
                      l_Run.ErrText().contains(reason) && !l_Run.OutText().contains("started"),

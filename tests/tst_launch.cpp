@@ -60,7 +60,7 @@ class tst_launch : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { StandartApplication::s_Is64BitSystem = &Fake64BitSystem; }
+    void initTestCase() { StandartApplication::SetIs64BitSystem(&Fake64BitSystem); }
 
     void startChoosesClient_data()
     {
