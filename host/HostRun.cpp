@@ -138,7 +138,7 @@ void HostRun::Tick()
     switch (m_Phase)
     {
         case Phase::WaitState:
-            if (m_App->m_Status.ApplicationState != 0)
+            if (m_App->m_Status.ApplicationState != Launcher::ApplicationState::Initialising)
                 OnStateKnown();
             else if (HostCallbacks::ModuleErrorCount() > 0 && Quiet() && m_Options.Command == "status")
                 ReportLocalState(ServerFailure());
@@ -193,7 +193,7 @@ void HostRun::ObserveStatus()
         m_LastProgress.restart();
     m_LastStatus = l_Status;
     // OnManifestReceived shows the build there for an installed game; later steps hide or reuse the line.
-    if (l_Status.ApplicationState == 2 && l_Status.DetailVisible && l_Status.DetailValue == 0 &&
+    if (l_Status.ApplicationState == Launcher::ApplicationState::Installed && l_Status.DetailVisible && l_Status.DetailValue == 0 &&
         !l_Status.Detail.isEmpty())
         m_BuildText = l_Status.Detail;
     if (m_ShowProgress)
@@ -215,9 +215,9 @@ QString HostRun::IdleReason()
                l_Seconds + " s";
     QString l_What = l_Status.Message.trimmed().isEmpty() ? StatusView::StateText(l_Status) : l_Status.Message.trimmed();
     QString l_Reason = "no progress for " + l_Seconds + " s (" + l_What + ")";
-    if (l_Status.DownloadStatus == 0 && HostCallbacks::TurnHeldElsewhere())
+    if (l_Status.DownloadStatus == Launcher::DownloadStatus::WaitingForTurn && HostCallbacks::TurnHeldElsewhere())
         l_Reason += "; another launcher process holds the download turn";
-    else if (l_Status.DownloadStatus == 1)
+    else if (l_Status.DownloadStatus == Launcher::DownloadStatus::GameRunning)
         l_Reason += "; the game is running";
     return l_Reason + "; giving up (raise --idle-timeout to wait longer)";
 }
@@ -246,7 +246,7 @@ void HostRun::ContinueShutdown()
     m_Timer.stop();
 
     const Launcher::ApplicationStatus& l_Status = m_App->m_Status;
-    if (l_Status.Busy || l_Status.DownloadStatus == 3)
+    if (l_Status.Busy || l_Status.DownloadStatus == Launcher::DownloadStatus::Downloading)
     {
         // Blocks until the downloader has let go of its ".part" file.
         m_App->StopDownload();

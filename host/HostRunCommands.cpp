@@ -108,7 +108,7 @@ void HostRun::RecordProgress(bool p_Now)
     if (!m_App || !Fetching() || m_Completed || !m_App->IsInstalled())
         return;
     const Launcher::ApplicationStatus& l_Status = m_App->m_Status;
-    const bool l_Transfer = l_Status.DownloadStatus == 3 || (l_Status.DownloadStatus == 4 && l_Status.Total > 0);
+    const bool l_Transfer = l_Status.DownloadStatus == Launcher::DownloadStatus::Downloading || (l_Status.DownloadStatus == Launcher::DownloadStatus::Stopped && l_Status.Total > 0);
     m_Fetched = m_Fetched || l_Transfer;
     if (!m_Fetched || (!p_Now && m_LastRecord.isValid() && m_LastRecord.elapsed() < 1000))
         return;
@@ -251,8 +251,8 @@ void HostRun::CheckSettled()
 {
     Launcher::ApplicationStatus l_Status = m_App->m_Status;
     bool l_Errors = HostCallbacks::ModuleErrorCount() > 0;
-    bool l_Candidate = (l_Status.ApplicationState == 2 && !l_Status.Busy) || l_Status.DownloadStatus == 4 ||
-                       l_Status.ApplicationState == 1 ||
+    bool l_Candidate = (l_Status.ApplicationState == Launcher::ApplicationState::Installed && !l_Status.Busy) || l_Status.DownloadStatus == Launcher::DownloadStatus::Stopped ||
+                       l_Status.ApplicationState == Launcher::ApplicationState::NotInstalled ||
                        (l_Errors && !l_Status.Busy);
     if (!l_Candidate || !Quiet())
     {
@@ -286,11 +286,11 @@ void HostRun::CheckSettled()
 
 void HostRun::OnSettled(const Launcher::ApplicationStatus& p_Status)
 {
-    bool l_Installed = m_App->IsInstalled() && p_Status.ApplicationState == 2;
+    bool l_Installed = m_App->IsInstalled() && p_Status.ApplicationState == Launcher::ApplicationState::Installed;
     // Errors on the way (a CDN host down, a transfer restarted) may have been
     // recovered: a full check tells, and only what it leaves reported counts.
     // A content-store run reports its errors as they end it: a second pass would only repeat them.
-    if (l_Installed && !m_Verifying && !m_Options.ContentStore && p_Status.DownloadStatus != 4 &&
+    if (l_Installed && !m_Verifying && !m_Options.ContentStore && p_Status.DownloadStatus != Launcher::DownloadStatus::Stopped &&
         HostCallbacks::ModuleErrorCount() > 0 && HostCallbacks::HostErrorCount() == 0)
     {
         m_Verifying = true;
@@ -311,7 +311,7 @@ void HostRun::OnSettled(const Launcher::ApplicationStatus& p_Status)
         Finish(1, QString::number(l_Errors) + (l_Errors == 1 ? " error" : " errors") +
                       (m_Verifying ? " reported by the check of every file" : " reported") +
                       "; the game is not fully up to date (run update or repair to try again)");
-    else if (p_Status.DownloadStatus == 4)
+    else if (p_Status.DownloadStatus == Launcher::DownloadStatus::Stopped)
         Finish(1, "the download stopped before the end");
     else if (m_Options.ContentStore && ContentStoreState::SlotsToFetch(m_App->GetInstallationPath()) != 0)
     {
@@ -361,7 +361,7 @@ void HostRun::CheckPaused()
     if (!m_Worker.Idle())
         return;
     const Launcher::ApplicationStatus& l_Status = m_App->m_Status;
-    if (l_Status.Busy || l_Status.DownloadStatus == 3)
+    if (l_Status.Busy || l_Status.DownloadStatus == Launcher::DownloadStatus::Downloading)
         m_App->StopDownload();
     HostCallbacks::SetRunning(true);
     RunOperation();

@@ -42,7 +42,7 @@ QString StatusView::HumanDuration(qint64 p_Seconds)
 
 QString StatusView::StateText(const Launcher::ApplicationStatus& p_Status)
 {
-    if (p_Status.ApplicationState == 0)
+    if (p_Status.ApplicationState == Launcher::ApplicationState::Initialising)
         return QStringLiteral("Initialising");
     if (p_Status.Busy)
     {
@@ -57,9 +57,9 @@ QString StatusView::StateText(const Launcher::ApplicationStatus& p_Status)
             default: break;
         }
     }
-    if (p_Status.DownloadStatus == 4)
+    if (p_Status.DownloadStatus == Launcher::DownloadStatus::Stopped)
         return QStringLiteral("Stopped");
-    return p_Status.ApplicationState == 1 ? QStringLiteral("Not installed") : QStringLiteral("Installed");
+    return p_Status.ApplicationState == Launcher::ApplicationState::NotInstalled ? QStringLiteral("Not installed") : QStringLiteral("Installed");
 }
 
 QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int p_Width, qint64 p_Rate)
@@ -72,17 +72,17 @@ QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int 
     // The figures after the bar, the ones that matter most first.
     QStringList l_Figures{l_Unknown ? QStringLiteral("  ...") : QString::number(l_Percent).rightJustified(4) + "%"};
     // Bytes while transferring (or stopped in a transfer), sizes summed while preparing, files while checking.
-    bool l_Bytes = p_Status.DownloadStatus == 3 || p_Status.DownloadStatus == 4;
-    if (p_Status.Total > 0 && (p_Status.Busy || p_Status.DownloadStatus == 4))
+    bool l_Bytes = p_Status.DownloadStatus == Launcher::DownloadStatus::Downloading || p_Status.DownloadStatus == Launcher::DownloadStatus::Stopped;
+    if (p_Status.Total > 0 && (p_Status.Busy || p_Status.DownloadStatus == Launcher::DownloadStatus::Stopped))
     {
         if (l_Bytes)
             l_Figures << "  " + HumanBytes(p_Status.Done) + " / " + HumanBytes(p_Status.Total);
-        else if (p_Status.DownloadStatus == 2)
+        else if (p_Status.DownloadStatus == Launcher::DownloadStatus::Preparing)
             l_Figures << "  " + HumanBytes(p_Status.Total) + " to fetch";
-        else if (p_Status.DownloadStatus == 5)
+        else if (p_Status.DownloadStatus == Launcher::DownloadStatus::Checking)
             l_Figures << "  " + QString::number(p_Status.Done) + " / " + QString::number(p_Status.Total) + " files";
     }
-    if (p_Status.Busy && p_Status.DownloadStatus == 3 && p_Rate > 0)
+    if (p_Status.Busy && p_Status.DownloadStatus == Launcher::DownloadStatus::Downloading && p_Rate > 0)
     {
         l_Figures << "  " + HumanBytes(p_Rate) + "/s";
         qint64 l_Left = p_Status.Total - p_Status.Done;
@@ -90,7 +90,7 @@ QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int 
             l_Figures << "  " + HumanDuration((l_Left + p_Rate - 1) / p_Rate) + " left";
     }
     // The content store counts its transfers: file k of n.
-    if (p_Status.DetailVisible && p_Status.DetailValue > 0 && p_Status.DownloadStatus == 3)
+    if (p_Status.DetailVisible && p_Status.DetailValue > 0 && p_Status.DownloadStatus == Launcher::DownloadStatus::Downloading)
         l_Figures << "  " + p_Status.Detail.toLower();
 
     QString l_Message = p_Status.Message.trimmed();
@@ -134,14 +134,14 @@ QString StatusView::FormatLine(const Launcher::ApplicationStatus& p_Status, int 
 bool StatusView::Measured(const Launcher::ApplicationStatus& p_Status)
 {
     // Bytes while transferring or stopped in a transfer, files while checking: a figure against a total.
-    const bool l_Counted = p_Status.DownloadStatus == 3 || p_Status.DownloadStatus == 4 || p_Status.DownloadStatus == 5;
+    const bool l_Counted = p_Status.DownloadStatus == Launcher::DownloadStatus::Downloading || p_Status.DownloadStatus == Launcher::DownloadStatus::Stopped || p_Status.DownloadStatus == Launcher::DownloadStatus::Checking;
     return l_Counted && p_Status.Total > 0;
 }
 
 int StatusView::ShownPercent(const Launcher::ApplicationStatus& p_Status)
 {
     // Bytes: the share really done (a stop may leave the module's 100 of a step of unknown length).
-    if ((p_Status.DownloadStatus == 3 || p_Status.DownloadStatus == 4) && p_Status.Total > 0)
+    if ((p_Status.DownloadStatus == Launcher::DownloadStatus::Downloading || p_Status.DownloadStatus == Launcher::DownloadStatus::Stopped) && p_Status.Total > 0)
         return int(qBound<qint64>(0, p_Status.Done * 100 / p_Status.Total, 100));
     return qBound(0, int(p_Status.Percent), 100);
 }
@@ -185,7 +185,7 @@ void StatusView::Show(const Launcher::ApplicationStatus& p_Status, qint64 p_NowM
     }
     if (!m_Clock.isValid())
         m_Clock.start();
-    if (p_Status.Busy && p_Status.DownloadStatus == 3)
+    if (p_Status.Busy && p_Status.DownloadStatus == Launcher::DownloadStatus::Downloading)
         m_Rate.Add(p_NowMs >= 0 ? p_NowMs : m_Clock.elapsed(), p_Moved >= 0 ? p_Moved : p_Status.Done);
     else
         m_Rate.Reset();

@@ -3,6 +3,7 @@
 #include "net/HTTP_DownloadFileRequest.h"
 #include "net/NextFile.h"
 #include "launcher/LauncherLocale.h"
+#include "launcher/StatusValues.h"
 
 #include <QMap>
 #include <QMutex>
@@ -49,8 +50,8 @@ enum Type
 /// Status record the host displays; every write is followed by setting m_StateChanged.
 struct ApplicationStatus
 {
-    int32_t ApplicationState = 0; ///< 0 initialising, 1 not installed, 2 installed
-    int32_t DownloadStatus = 0;   ///< 0 turn, 1 game running, 2 preparing, 3 downloading, 4 stopped, 5 checking
+    int32_t ApplicationState = 0; ///< an ApplicationState:: value (StatusValues.h)
+    int32_t DownloadStatus = 0;   ///< a DownloadStatus:: value (StatusValues.h)
     bool Busy = false;
     int32_t Percent = 0;
     int64_t Done = 0;

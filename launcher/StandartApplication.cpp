@@ -43,7 +43,7 @@ void StandartApplication::Init()
 {
     KESTRUN_OWNED_BY(thread());
     m_Status.ApplicationState = ApplicationState::Initialising;
-    StateChanged();
+    StatusRecord::Changed(*this);
     PostMainTask([this] { m_Remote.RequestVersion(); });
 }
 
@@ -88,7 +88,7 @@ void StandartApplication::OnManifestReceived()
     if (!IsInstalled())
     {
         m_Status.ApplicationState = ApplicationState::NotInstalled;
-        StateChanged();
+        StatusRecord::Changed(*this);
         // Absent reads as false: an uninstall leaves no setting of the application behind.
         if (GetLocalSetting(SettingKey(".ManifestBuilt"), false).toBool())
             SetLocalSetting(SettingKey(".ManifestBuilt"), false);
@@ -104,7 +104,7 @@ void StandartApplication::OnManifestReceived()
         m_Status.Percent = 0;
         m_Status.Busy = true;
         m_Status.DownloadStatus = DownloadStatus::Checking;
-        StateChanged();
+        StatusRecord::Changed(*this);
         if (m_FullScan)
         {
             // The scan rewrites both lists when it ends; until then no old list may be trusted. A scan cut

@@ -125,12 +125,6 @@ protected:
 private:
     /// Whether the 64-bit client suits this machine: Platform::Is64BitSystem. Set before any application runs.
     static bool (*s_Is64BitSystem)();
-    /// Sets m_StateChanged (after every write of the status record, which belongs to the app thread).
-    void StateChanged()
-    {
-        KESTRUN_OWNED_BY(thread());
-        m_StateChanged = true;
-    }
     /// The CDN list has come: the pass of the build starts.
     void OnBuildReceived();
     /// Deletes the three list files of the install folder (failures ignored).

@@ -69,7 +69,7 @@ void StandartApplication::StartStreamedPhase(bool p_WaitForTurn, quint64 p_Pass)
     m_Status.Done = 0;
     m_Status.Total = qint64(m_Remote.Build().StreamedFiles.size());
     m_Status.DownloadStatus = DownloadStatus::Checking;
-    StateChanged();
+    StatusRecord::Changed(*this);
     const ListInput l_Input = ListInputOf(m_Remote.Build().StreamedFiles);
     PostWorkerTask([this, p_WaitForTurn, p_Pass, l_Input] { BuildStreamedList(p_WaitForTurn, p_Pass, l_Input); });
 }

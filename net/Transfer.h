@@ -54,7 +54,6 @@ public:
     const TransferResult& Result() const { return m_Result; }
     /// The reply of the request in flight; null before it goes out and after the end.
     QNetworkReply* Reply() const { return m_Reply; }
-    bool HasEnded() const { return m_Ended; }
 
 signals:
     /// The request went out (or a reply sent ahead was taken over).
