@@ -150,7 +150,9 @@ private:
     /// Hands a checked blob held in memory behind 30 bytes of header room (p_Slot) to the slot writer,
     /// which writes it with its header into the slot of list entry p_Entry if the scan would take it.
     /// False (the slot failed) when its archive cannot be opened or grown.
-    bool HandOverSlot(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot, const QString& p_Url);
+    /// p_ContentKey: the content key its arrival gave, or empty.
+    bool HandOverSlot(size_t p_Entry, const QByteArray& p_Key, const QByteArray& p_ContentKey, QByteArray* p_Slot,
+                      const QString& p_Url);
     /// The slot writer's outcome for one slot.
     void SlotHandled(const CASCSlotWriter::Result& p_Result);
     /// The archive of list entry p_Entry, open and grown to hold its slot; null (the slot failed) when not.

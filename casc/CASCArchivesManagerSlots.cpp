@@ -66,8 +66,8 @@ QByteArray CASCArchivesManager::EntryHeader(size_t p_Entry, const QByteArray& p_
     return l_Header;
 }
 
-bool CASCArchivesManager::HandOverSlot(size_t p_Entry, const QByteArray& p_Key, QByteArray* p_Slot,
-                                       const QString& p_Url)
+bool CASCArchivesManager::HandOverSlot(size_t p_Entry, const QByteArray& p_Key, const QByteArray& p_ContentKey,
+                                       QByteArray* p_Slot, const QString& p_Url)
 {
     const CASCArchiveFileEntry& l_Entry = m_ToDownload[p_Entry];
     if (!SlotArchive(p_Entry))
@@ -81,6 +81,7 @@ bool CASCArchivesManager::HandOverSlot(size_t p_Entry, const QByteArray& p_Key, 
     l_Job._Offset = l_Entry._Offset;
     l_Job._Slot = std::move(*p_Slot);
     l_Job._Key = p_Key;
+    l_Job._ContentKey = p_ContentKey;
     l_Job._Url = p_Url;
     m_SlotWriter->Submit(std::move(l_Job));
     return true;

@@ -199,7 +199,8 @@ void CASCArchivesManager::IssueBlobRequest(CASCFetchRequest* p_Request, const QS
             // A spilled blob is copied into its slot once its transfer has ended (CopySpill).
             if (!p_Slot)
                 return true;
-            return HandOverSlot(p_Request->_Entries[p_Part], p_Request->_Blobs->Key(p_Part), p_Slot, p_Request->_Url);
+            return HandOverSlot(p_Request->_Entries[p_Part], p_Request->_Blobs->Key(p_Part),
+                                p_Request->_Blobs->ContentKey(p_Part), p_Slot, p_Request->_Url);
         },
         [this](qint64 p_Bytes) {
             m_Fetch->Count(quint64(p_Bytes));

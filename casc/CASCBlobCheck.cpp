@@ -128,17 +128,34 @@ void CASCBlobCheck::ChunkBytes(const char* p_Data, qint64 p_Size)
     {
         const Chunk& l_Chunk = m_Chunks[m_Chunk];
         const qint64 l_Take = std::min<qint64>(l_Chunk._Size - m_ChunkDone, p_Size);
-        m_Md5.Add(p_Data, l_Take);
+        int l_Mode = 0; // the chunk's mode byte, not content: left out of the content lane
+        if (m_ChunkDone == 0)
+        {
+            m_ChunkInPair = m_Plain && p_Data[0] == 'N';
+            m_Plain = m_ChunkInPair;
+            l_Mode = 1;
+        }
+        if (m_ChunkInPair)
+            m_Pair.Add(p_Data, l_Take, p_Data + l_Mode, l_Take - l_Mode);
+        else
+            m_Md5.Add(p_Data, l_Take);
         m_ChunkDone += quint32(l_Take);
         p_Data += l_Take;
         p_Size -= l_Take;
         if (m_ChunkDone < l_Chunk._Size)
             continue;
-        if (std::memcmp(m_Md5.Result().constData(), l_Chunk._Md5, 16) != 0)
+        char l_Digest[16];
+        if (m_ChunkInPair)
+            m_Pair.Result(0, l_Digest);
+        else
+            std::memcpy(l_Digest, m_Md5.Result().constData(), 16);
+        if (std::memcmp(l_Digest, l_Chunk._Md5, 16) != 0)
             return Fail(QStringLiteral("Blob does not decode"));
         m_ChunkDone = 0;
         if (++m_Chunk == m_Chunks.size())
         {
+            if (m_Plain)
+                m_ContentKey = m_Pair.Result(1);
             m_Stage = Stage::Done;
             return;
         }

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/Md5.h"
+#include "platform/Md5Pair.h"
 
 #include <QByteArray>
 #include <QString>
@@ -12,8 +13,9 @@ namespace CASC {
 /// Checks a BLTE blob while its bytes arrive, with one MD5 pass over them: the header against
 /// the blob's index key as soon as the header is in, then each chunk against its checksum as
 /// the chunk completes. The header's MD5 (the encoding key) covers the chunk table and each
-/// chunk's MD5 covers its bytes, so a blob that passes is the blob its key names. Used on one
-/// thread.
+/// chunk's MD5 covers its bytes, so a blob that passes is the blob its key names. While every
+/// chunk is plain ('N'), the same pass also gives the content key (the MD5 of what the blob
+/// decodes to), so that accepting it needs no second pass. Used on one thread.
 class CASCBlobCheck
 {
 public:
@@ -30,6 +32,9 @@ public:
     const QString& Problem() const { return m_Problem; }
     /// The 16-byte encoding key, once the header (or a blob without a table) is in.
     const QByteArray& Key() const { return m_Key; }
+    /// The 16-byte content key of a blob that passed with a chunk table of plain chunks only;
+    /// empty for any other (its content is known only once it is decoded).
+    const QByteArray& ContentKey() const { return m_ContentKey; }
 
     /// The largest header taken: 12 bytes and a table of 24 bytes per chunk, about 175000 chunks
     /// (a 2 GiB blob in 16 KiB chunks needs 3 MiB).
@@ -47,8 +52,12 @@ private:
     quint64 m_Received = 0;
     QByteArray m_Header; ///< the prefix, then the whole header
     quint32 m_HeaderSize = 0;
-    Md5 m_Md5;
+    Md5 m_Md5;                 ///< the header, a blob without a table, chunks once one was not plain
+    Md5Pair m_Pair;            ///< lane 0: a plain chunk; lane 1: the content so far
+    bool m_Plain = true;       ///< every chunk so far is plain: lane 1 holds the content
+    bool m_ChunkInPair = false; ///< the chunk being received goes through m_Pair
     QByteArray m_Key;
+    QByteArray m_ContentKey;
     struct Chunk
     {
         quint32 _Size;

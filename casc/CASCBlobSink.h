@@ -52,6 +52,8 @@ public:
     /// Bytes of blob p_Part received by this request.
     quint32 Received(size_t p_Part) const { return m_State[p_Part]._Received; }
     const QByteArray& Key(size_t p_Part) const { return m_State[p_Part]._Check->Key(); }
+    /// Blob p_Part's content key when its arrival gave it (plain chunks only), else empty.
+    const QByteArray& ContentKey(size_t p_Part) const { return m_State[p_Part]._Check->ContentKey(); }
     /// The spill file (empty when in memory).
     const QString& Spill() const { return m_Spill; }
 

@@ -74,8 +74,17 @@ CASCSlotCheck::Verdict CASCSlotCheck::Check(QFile& p_Archive, qint64 p_ArchiveSi
 }
 
 CASCSlotCheck::Verdict CASCSlotCheck::CheckReceived(const char* p_Blob, quint32 p_BlobSize, const QByteArray& p_Key,
-                                                    const CASCEncodingMap& p_Map)
+                                                    const QByteArray& p_ContentKey, const CASCEncodingMap& p_Map)
 {
+    if (p_ContentKey.size() == 16)
+    {
+        // Plain chunks, each checked on arrival, with a table: they decode to themselves.
+        const CASCEncodingRecord* l_Record = p_Map.Find(p_Key.constData());
+        if (!l_Record)
+            return Verdict::MissingMd5;
+        return std::memcmp(p_ContentKey.constData(), l_Record->ContentKey, 16) == 0 ? Verdict::Whole
+                                                                                     : Verdict::ContentMismatch;
+    }
     QByteArray l_Bytes = QByteArray::fromRawData(p_Blob, int(p_BlobSize));
     QBuffer l_Buffer(&l_Bytes);
     l_Buffer.open(QIODevice::ReadOnly);

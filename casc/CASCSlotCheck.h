@@ -31,9 +31,10 @@ public:
 
     /// The same acceptance for a blob received in memory (p_BlobSize bytes at p_Blob) whose key
     /// (p_Key, 16 bytes) and chunk checksums were checked as it arrived: chunk table, decoding
-    /// and content key, so that nothing is written that a scan would list again.
+    /// and content key, so that nothing is written that a scan would list again. A content key
+    /// that its arrival gave (p_ContentKey, plain chunks only) spares the decoding.
     static Verdict CheckReceived(const char* p_Blob, quint32 p_BlobSize, const QByteArray& p_Key,
-                                 const CASCEncodingMap& p_Map);
+                                 const QByteArray& p_ContentKey, const CASCEncodingMap& p_Map);
 
     /// Short name for reports ("content-mismatch").
     static const char* Name(Verdict p_Verdict);

@@ -52,7 +52,7 @@ void CASCSlotWriter::Submit(Job p_Job)
         Result l_Result;
         const quint32 l_BlobSize = quint32(p_Job._Slot.size() - CASCSlotCheck::EntryHeaderSize);
         l_Result._Verdict = CASCSlotCheck::CheckReceived(p_Job._Slot.constData() + CASCSlotCheck::EntryHeaderSize,
-                                                         l_BlobSize, p_Job._Key, *l_Map);
+                                                         l_BlobSize, p_Job._Key, p_Job._ContentKey, *l_Map);
         if (l_Result._Verdict != CASCSlotCheck::Verdict::Whole)
             l_Result._Outcome = Outcome::Refused;
         else

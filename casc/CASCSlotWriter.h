@@ -28,6 +28,7 @@ public:
         quint32 _Offset = 0;     ///< of the slot in it
         QByteArray _Slot;        ///< the entry header, then the blob
         QByteArray _Key;         ///< the blob's encoding key
+        QByteArray _ContentKey;  ///< its content key when its arrival gave it, else empty
         QString _Url;            ///< where it came from
     };
     struct Result

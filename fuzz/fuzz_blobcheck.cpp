@@ -1,8 +1,9 @@
 // Blobs arrive from the CDN in pieces of any size: the check made while they arrive must never
 // read past what it was given, must hold no more than the blob the index announces, and must pass
 // only a blob that the whole-blob reader takes as the one its key names (same key, every chunk's
-// checksum right). Input: a byte of split points (its top bit: the index announces 2^31 - 1 bytes,
-// as a hostile one may), then the blob.
+// checksum right); a content key it gives on the way is the one the blob decodes to. Input: a byte
+// of split points (its top bit: the index announces 2^31 - 1 bytes, as a hostile one may), then
+// the blob.
 #include "casc/BLTEHandler.h"
 #include "casc/CASCBlobCheck.h"
 
@@ -52,6 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* p_Data, size_t p_Size)
         return 0;
     if (l_Check.Key() != l_Key)
         std::abort();
+    if (!l_Check.ContentKey().isEmpty())
+    {
+        l_Device.seek(0);
+        QByteArray l_Digest;
+        if (BLTEHandler::ContentDigest(l_Stream, quint64(l_Blob.size()), l_Key.constData(), &l_Digest) != BLTEHandler::Ok ||
+            l_Digest != l_Check.ContentKey())
+            std::abort();
+    }
     l_Device.seek(0);
     QByteArray l_Output;
     const qint32 l_Result = BLTEHandler::ExtractData(l_Stream, quint64(l_Blob.size()), l_Key.constData(), l_Output);

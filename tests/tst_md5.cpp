@@ -1,5 +1,6 @@
 // The MD5 every verification relies on: known digests, and the same digest however the bytes arrive.
 #include "platform/Md5.h"
+#include "platform/Md5Pair.h"
 #include "platform/Md5Worker.h"
 
 #include <QRandomGenerator>
@@ -7,6 +8,7 @@
 #include <QtTest>
 
 using Orvane::Md5;
+using Orvane::Md5Pair;
 using Orvane::Md5Worker;
 
 class tst_md5 : public QObject
@@ -130,6 +132,59 @@ private slots:
             const int l_From = resetAt >= 0 ? resetAt : 0;
             QCOMPARE(l_Worker.Result().toHex(), Md5::Hash(l_Data.mid(l_From)).toHex());
         }
+    }
+    void pairGivesBothDigests_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("lag");      // the second lane leaves out the first lag bytes of each run
+        QTest::addColumn<int>("runBytes"); // the first lane starts over after every run of this many bytes
+        QTest::addColumn<int>("maxPiece");
+        QTest::newRow("empty") << 0 << 0 << 1 << 1;
+        QTest::newRow("one block each") << 64 << 0 << 64 << 64;
+        QTest::newRow("lanes a byte apart") << 100000 << 1 << 100000 << 5000;
+        QTest::newRow("chunks of a blob, a mode byte each") << 300000 << 1 << 16384 << 7000;
+        QTest::newRow("55, 56 and 64 bytes to pad") << 56 * 3 + 64 << 1 << 57 << 13;
+        QTest::newRow("byte by byte") << 1000 << 1 << 129 << 1;
+        QTest::newRow("pieces of many blocks") << 1000000 << 0 << 1000000 << 300000;
+        QTest::newRow("pieces of many blocks, lanes apart") << 2000000 << 63 << 262144 << 600000;
+    }
+
+    // One pass gives each lane the digest of exactly its own bytes, however the pieces fall: a
+    // content-store chunk's checksum (lane one, over each chunk) and the content key (lane two, over
+    // every chunk without its mode byte) come from it.
+    void pairGivesBothDigests()
+    {
+        QFETCH(int, size);
+        QFETCH(int, lag);
+        QFETCH(int, runBytes);
+        QFETCH(int, maxPiece);
+        runBytes = qMax(runBytes, 1);
+        lag = qMin(lag, runBytes);
+        QRandomGenerator l_Random(quint32(size) * 31 + quint32(lag));
+        QByteArray l_Data(size, Qt::Uninitialized);
+        for (char& l_Byte : l_Data)
+            l_Byte = char(l_Random.bounded(256));
+        Md5Pair l_Pair;
+        QByteArray l_Second;
+        for (int l_Run = 0; l_Run < size; l_Run += runBytes)
+        {
+            const QByteArray l_Bytes = l_Data.mid(l_Run, runBytes);
+            l_Second += l_Bytes.mid(lag);
+            int l_At = 0;
+            while (l_At < l_Bytes.size())
+            {
+                const int l_Piece = qMin(l_Bytes.size() - l_At, int(l_Random.bounded(1, maxPiece + 1)));
+                const int l_Skip = qBound(0, lag - l_At, l_Piece);
+                l_Pair.Add(l_Bytes.constData() + l_At, l_Piece, l_Bytes.constData() + l_At + l_Skip, l_Piece - l_Skip);
+                l_At += l_Piece;
+            }
+            QCOMPARE(l_Pair.Result(0).toHex(), Md5::Hash(l_Bytes).toHex());
+        }
+        QCOMPARE(l_Pair.Result(1).toHex(), Md5::Hash(l_Second).toHex());
+        // Both lanes start over: the next blob's digests owe nothing to this one.
+        l_Pair.Add("abc", 3, "a", 1);
+        QCOMPARE(l_Pair.Result(0).toHex(), QByteArray("900150983cd24fb0d6963f7d28e17f72"));
+        QCOMPARE(l_Pair.Result(1).toHex(), QByteArray("0cc175b9c0f1b6a831c399e269772661"));
     }
 };
 

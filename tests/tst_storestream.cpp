@@ -7,9 +7,13 @@
 #include "support/StoreRepair.h"
 #include "support/WarningLog.h"
 #include "casc/CASCArchivesManager.h"
+#include "casc/BLTEHandler.h"
+#include "casc/BLTEWriter.h"
 #include "casc/CASCBlobCheck.h"
 #include "casc/CASCDownloadDatabase.h"
+#include "platform/Md5.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -146,6 +150,8 @@ private slots:
     void killAtAnyMoment();
     void hostileHeaderSizes_data();
     void hostileHeaderSizes();
+    void contentKeyOnArrival_data();
+    void contentKeyOnArrival();
     void unacceptableBlobIsThePublishedStoresFault_data();
     void unacceptableBlobIsThePublishedStoresFault();
     void stopDuringTheCopyOfALargeBlob();
@@ -364,11 +370,109 @@ void tst_storestream::hostileHeaderSizes()
         QCOMPARE(l_Check.Problem(), QString("Blob does not decode"));
 }
 
+namespace {
+
+/// A blob with a chunk table whose chunks are the given modes ('N' plain, 'Z' zlib), each over
+/// p_ChunkSize bytes of its own content.
+QByteArray ChunkedBlob(const QByteArray& p_Modes, int p_ChunkSize, QByteArray* p_Content)
+{
+    QByteArray l_Table, l_Chunks;
+    for (int l_I = 0; l_I < p_Modes.size(); ++l_I)
+    {
+        QByteArray l_Content(p_ChunkSize, Qt::Uninitialized);
+        for (int l_B = 0; l_B < l_Content.size(); ++l_B)
+            l_Content[l_B] = char((l_B * 7 + l_I * 13) % 251);
+        *p_Content += l_Content;
+        const QByteArray l_Chunk = p_Modes.at(l_I) + (p_Modes.at(l_I) == 'Z' ? qCompress(l_Content).mid(4) : l_Content);
+        for (const quint32 l_Size : {quint32(l_Chunk.size()), quint32(l_Content.size())})
+            for (int l_Shift = 24; l_Shift >= 0; l_Shift -= 8)
+                l_Table.append(char(l_Size >> l_Shift));
+        l_Table += Orvane::Md5::Hash(l_Chunk);
+        l_Chunks += l_Chunk;
+    }
+    const quint32 l_HeaderSize = quint32(12 + l_Table.size());
+    QByteArray l_Blob("BLTE");
+    for (int l_Shift = 24; l_Shift >= 0; l_Shift -= 8)
+        l_Blob.append(char(l_HeaderSize >> l_Shift));
+    l_Blob.append(char(0x0F));
+    for (int l_Shift = 16; l_Shift >= 0; l_Shift -= 8)
+        l_Blob.append(char(p_Modes.size() >> l_Shift));
+    return l_Blob + l_Table + l_Chunks;
+}
+
+} // namespace
+
+void tst_storestream::contentKeyOnArrival_data()
+{
+    QTest::addColumn<QByteArray>("modes"); // empty: a blob without a chunk table
+    QTest::addColumn<int>("chunkSize");
+    QTest::addColumn<bool>("known");
+    QTest::newRow("one plain chunk") << QByteArray("N") << 5000 << true;
+    QTest::newRow("plain chunks") << QByteArray("NNNN") << 70001 << true;
+    QTest::newRow("plain chunks of one byte") << QByteArray("NNN") << 1 << true;
+    QTest::newRow("zlib chunks") << QByteArray("ZZ") << 9000 << false;
+    QTest::newRow("zlib, then plain") << QByteArray("ZN") << 9000 << false;
+    QTest::newRow("plain, then zlib") << QByteArray("NNZ") << 9000 << false;
+    QTest::newRow("no chunk table") << QByteArray() << 9000 << false;
+}
+
+void tst_storestream::contentKeyOnArrival()
+{
+    // The pass that checks the chunks as they arrive also gives the content key of a blob of plain
+    // chunks (so writing it takes no second pass): always the key the blob decodes to, however the
+    // bytes arrive. Any other blob gets none, and is decoded before it is written.
+    QFETCH(QByteArray, modes);
+    QFETCH(int, chunkSize);
+    QFETCH(bool, known);
+    QByteArray l_Content, l_Blob;
+    if (modes.isEmpty())
+    {
+        BLTEWriter::Options l_Options;
+        l_Options.ChunkMode = BLTEWriter::Mode::Plain;
+        l_Options.WithTable = false;
+        l_Content = QByteArray(chunkSize, 'c');
+        QVERIFY(BLTEWriter::Encode(l_Content, l_Options, l_Blob));
+    }
+    else
+        l_Blob = ChunkedBlob(modes, chunkSize, &l_Content);
+    const QByteArray l_Key = BLTEWriter::EncodingKey(l_Blob);
+    QBuffer l_Device(&l_Blob);
+    l_Device.open(QIODevice::ReadOnly);
+    QDataStream l_Stream(&l_Device);
+    QByteArray l_Decoded;
+    QCOMPARE(BLTEHandler::ContentDigest(l_Stream, quint64(l_Blob.size()), l_Key.constData(), &l_Decoded), qint32(BLTEHandler::Ok));
+    QCOMPARE(l_Decoded, Orvane::Md5::Hash(l_Content));
+    QRandomGenerator l_Random(quint32(l_Blob.size()));
+    for (const int l_MaxPiece : {1, 63, 4096, l_Blob.size()})
+    {
+        CASCBlobCheck l_Check(quint32(l_Blob.size()), l_Key.left(9));
+        for (int l_At = 0; l_At < l_Blob.size();)
+        {
+            const int l_Piece = qMin(l_Blob.size() - l_At, int(l_Random.bounded(1, l_MaxPiece + 1)));
+            l_Check.Add(l_Blob.constData() + l_At, l_Piece);
+            l_At += l_Piece;
+        }
+        QVERIFY2(l_Check.Passed(), qPrintable(l_Check.Problem()));
+        QCOMPARE(l_Check.ContentKey().toHex(), known ? l_Decoded.toHex() : QByteArray());
+    }
+    // A chunk that does not match its checksum gives no key: the blob is refused.
+    if (!modes.isEmpty())
+    {
+        l_Blob[l_Blob.size() - 1] = char(l_Blob.at(l_Blob.size() - 1) ^ 1);
+        CASCBlobCheck l_Check(quint32(l_Blob.size()), l_Key.left(9));
+        l_Check.Add(l_Blob.constData(), l_Blob.size());
+        QVERIFY(l_Check.Failed());
+        QVERIFY(l_Check.ContentKey().isEmpty());
+    }
+}
+
 void tst_storestream::unacceptableBlobIsThePublishedStoresFault_data()
 {
     QTest::addColumn<bool>("large"); // through the scratch file
-    QTest::newRow("held in memory") << false;
-    QTest::newRow("through the scratch file") << true;
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("held in memory, zlib chunks") << false << "Z";
+    QTest::newRow("held in memory, plain chunks") << false << "N";
+    QTest::newRow("through the scratch file") << true << "N";
 }
 
 void tst_storestream::unacceptableBlobIsThePublishedStoresFault()
@@ -377,12 +481,13 @@ void tst_storestream::unacceptableBlobIsThePublishedStoresFault()
     // own key: no scan takes its slot, so it is not written and not called whole; the run reports it
     // once, with its key, and does not ask for it again. The other blobs are written whole.
     QFETCH(bool, large);
+    QFETCH(QString, mode);
     StoreRepair l_Rig;
     const qint64 l_Large = qint64(CASCArchivesManager::InMemoryBlob) + 300000;
     QVERIFY(l_Rig.Forge(large ? QStringList{"--files", "2", "--min-size", QString::number(l_Large), "--max-size",
                                             QString::number(l_Large), "--chunk", "1M", "--mode", "N",
                                             "--local-archives", "1", "--wrong-content", "1"}
-                              : s_Store + QStringList{"--wrong-content", "5"}));
+                              : s_Store + QStringList{"--wrong-content", "5", "--mode", mode}));
     const int l_Bad = large ? 1 : 5;
     QTemporaryDir l_Dir;
     const QString l_Install = l_Dir.filePath("install") + "/";
