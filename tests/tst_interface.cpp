@@ -6,6 +6,7 @@
 #include <QMetaMethod>
 #include <QtTest>
 
+#include <cstddef>
 #include <cstring>
 #include <numeric>
 #include <thread>
@@ -34,6 +35,69 @@ QStringList OwnMethods(const QMetaObject& p_Meta)
     return l_Out;
 }
 } // namespace
+
+// Every member the host reads, as the module declares it and as the host was compiled to read it.
+#define KESTRUN_HOST_VIEW(X)                                           \
+    X(ShowMessageBox, ShowMessageBox)                                  \
+    X(GetLocalSetting, GetLocalSetting)                                \
+    X(SetLocalSetting, SetLocalSetting)                                \
+    X(GetLocalSettingKeys, GetLocalSettingKeys)                        \
+    X(RemoveLocalSetting, RemoveLocalSetting)                          \
+    X(GetLauncherLocale, GetLauncherLocale)                            \
+    X(IsDownloadLocked, IsDownloadLocked)                              \
+    X(LockDownload, LockDownload)                                      \
+    X(UnlockDownload, UnlockDownload)                                  \
+    X(IsLauncherRunning, IsLauncherRunning)                            \
+    X(IsDevChannel, IsDevChannel)                                      \
+    X(m_HostWords, HostWords)                                          \
+    X(m_StateChanged, StateChanged)                                    \
+    X(m_Name, Name)                                                    \
+    X(m_FolderName, FolderName)                                        \
+    X(m_InstallationPath, InstallationPath)                            \
+    X(m_NetworkManager, NetworkManager)                                \
+    X(m_UnusedRequests, UnusedRequests)                                \
+    X(m_UnusedRequestsMutex, UnusedRequestsMutex)                      \
+    X(m_ContentRequests, ContentRequests)                              \
+    X(m_ContentRequestsMutex, ContentRequestsMutex)                    \
+    X(m_ContentSizeRequests, ContentSizeRequests)                      \
+    X(m_ContentSizeRequestsMutex, ContentSizeRequestsMutex)            \
+    X(m_MainTasks, MainTasks)                                          \
+    X(m_MainTasksMutex, MainTasksMutex)                                \
+    X(m_WorkerTasks, WorkerTasks)                                      \
+    X(m_WorkerTasksMutex, WorkerTasksMutex)                            \
+    X(m_HostTasks, HostTasks)                                          \
+    X(m_HostTasksMutex, HostTasksMutex)                                \
+    X(m_HostNumber, HostNumber)                                        \
+    X(m_HostMutex, HostMutex)                                          \
+    X(m_Status.ApplicationState, Status.ApplicationState)              \
+    X(m_Status.DownloadStatus, Status.DownloadStatus)                  \
+    X(m_Status.Busy, Status.Busy)                                      \
+    X(m_Status.Percent, Status.Percent)                                \
+    X(m_Status.Done, Status.Done)                                      \
+    X(m_Status.Total, Status.Total)                                    \
+    X(m_Status.Speed, Status.Speed)                                    \
+    X(m_Status.Detail, Status.Detail)                                  \
+    X(m_Status.DetailValue, Status.DetailValue)                        \
+    X(m_Status.DetailVisible, Status.DetailVisible)                    \
+    X(m_Status.Message, Status.Message)                                \
+    X(m_SpeedSamples, SpeedSamples)                                    \
+    X(m_SpeedSampleIndex, SpeedSampleIndex)                            \
+    X(m_SpeedTimer, SpeedTimer)
+
+// The same rows at compile time: a build whose tests cannot run where it is built (the 32-bit Windows
+// build on a machine without 32-bit programs) still refuses a layout the host would misread.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#endif
+#define KESTRUN_SAME_OFFSET(p_Module, p_Host)                                                               \
+    static_assert(offsetof(Kestrun, p_Module) == offsetof(Orvane::Test::HostView, p_Host),                  \
+                  #p_Module " is not where the host reads it");
+KESTRUN_HOST_VIEW(KESTRUN_SAME_OFFSET)
+#undef KESTRUN_SAME_OFFSET
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 class tst_interface : public QObject
 {
@@ -151,52 +215,8 @@ private slots:
         const auto l_Row = [&](const char* p_Name, const void* p_Module, const void* p_Host) {
             QTest::newRow(p_Name) << l_At(l_App, p_Module) << l_At(l_View, p_Host);
         };
-#define KESTRUN_ROW(p_Module, p_Host) l_Row(#p_Module, &l_App.p_Module, &l_View.p_Host)
-        KESTRUN_ROW(ShowMessageBox, ShowMessageBox);
-        KESTRUN_ROW(GetLocalSetting, GetLocalSetting);
-        KESTRUN_ROW(SetLocalSetting, SetLocalSetting);
-        KESTRUN_ROW(GetLocalSettingKeys, GetLocalSettingKeys);
-        KESTRUN_ROW(RemoveLocalSetting, RemoveLocalSetting);
-        KESTRUN_ROW(GetLauncherLocale, GetLauncherLocale);
-        KESTRUN_ROW(IsDownloadLocked, IsDownloadLocked);
-        KESTRUN_ROW(LockDownload, LockDownload);
-        KESTRUN_ROW(UnlockDownload, UnlockDownload);
-        KESTRUN_ROW(IsLauncherRunning, IsLauncherRunning);
-        KESTRUN_ROW(IsDevChannel, IsDevChannel);
-        KESTRUN_ROW(m_HostWords, HostWords);
-        KESTRUN_ROW(m_StateChanged, StateChanged);
-        KESTRUN_ROW(m_Name, Name);
-        KESTRUN_ROW(m_FolderName, FolderName);
-        KESTRUN_ROW(m_InstallationPath, InstallationPath);
-        KESTRUN_ROW(m_NetworkManager, NetworkManager);
-        KESTRUN_ROW(m_UnusedRequests, UnusedRequests);
-        KESTRUN_ROW(m_UnusedRequestsMutex, UnusedRequestsMutex);
-        KESTRUN_ROW(m_ContentRequests, ContentRequests);
-        KESTRUN_ROW(m_ContentRequestsMutex, ContentRequestsMutex);
-        KESTRUN_ROW(m_ContentSizeRequests, ContentSizeRequests);
-        KESTRUN_ROW(m_ContentSizeRequestsMutex, ContentSizeRequestsMutex);
-        KESTRUN_ROW(m_MainTasks, MainTasks);
-        KESTRUN_ROW(m_MainTasksMutex, MainTasksMutex);
-        KESTRUN_ROW(m_WorkerTasks, WorkerTasks);
-        KESTRUN_ROW(m_WorkerTasksMutex, WorkerTasksMutex);
-        KESTRUN_ROW(m_HostTasks, HostTasks);
-        KESTRUN_ROW(m_HostTasksMutex, HostTasksMutex);
-        KESTRUN_ROW(m_HostNumber, HostNumber);
-        KESTRUN_ROW(m_HostMutex, HostMutex);
-        KESTRUN_ROW(m_Status.ApplicationState, Status.ApplicationState);
-        KESTRUN_ROW(m_Status.DownloadStatus, Status.DownloadStatus);
-        KESTRUN_ROW(m_Status.Busy, Status.Busy);
-        KESTRUN_ROW(m_Status.Percent, Status.Percent);
-        KESTRUN_ROW(m_Status.Done, Status.Done);
-        KESTRUN_ROW(m_Status.Total, Status.Total);
-        KESTRUN_ROW(m_Status.Speed, Status.Speed);
-        KESTRUN_ROW(m_Status.Detail, Status.Detail);
-        KESTRUN_ROW(m_Status.DetailValue, Status.DetailValue);
-        KESTRUN_ROW(m_Status.DetailVisible, Status.DetailVisible);
-        KESTRUN_ROW(m_Status.Message, Status.Message);
-        KESTRUN_ROW(m_SpeedSamples, SpeedSamples);
-        KESTRUN_ROW(m_SpeedSampleIndex, SpeedSampleIndex);
-        KESTRUN_ROW(m_SpeedTimer, SpeedTimer);
+#define KESTRUN_ROW(p_Module, p_Host) l_Row(#p_Module, &l_App.p_Module, &l_View.p_Host);
+        KESTRUN_HOST_VIEW(KESTRUN_ROW)
 #undef KESTRUN_ROW
     }
 
