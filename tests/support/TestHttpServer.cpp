@@ -43,7 +43,14 @@ public:
     {
         m_Socket->setParent(this);
         m_Pace.setInterval(c_PaceMs);
-        connect(&m_Pace, &QTimer::timeout, this, [this] { Refill(); Pump(); });
+        connect(&m_Pace, &QTimer::timeout, this, [this] {
+            Refill();
+            Pump();
+            // Under Wine a reset from a client that left with bytes unread may raise no event on a socket
+            // that waits to write: a write tried now fails and ends it, as the client's leaving should.
+            if (m_Socket->bytesToWrite() > 0)
+                m_Socket->flush();
+        });
         connect(m_Socket, &QTcpSocket::readyRead, this, [this] {
             m_Input += m_Socket->readAll();
             if (!m_Busy)
