@@ -1,10 +1,11 @@
 # Sourced by the scripts: the Windows toolchain, from Debian's packages only.
-#   windows_toolchain NAME [TRIPLE]
+#   windows_toolchain NAME [TRIPLE [fetch]]
 #       installs the MinGW-w64 cross compilers (POSIX threads) and Wine (wine32 after dpkg
 #       --add-architecture i386), then cross-builds zlib and Qt (Core, Network, Concurrent, Test; no GUI;
 #       TLS through Schannel) for TRIPLE (i686-w64-mingw32, the launcher's 32 bits, or
 #       x86_64-w64-mingw32) from Debian's source packages into /var/cache/kestrun/, named by versions and
-#       target, when missing.
+#       target, when missing. With "fetch", Qt's source is only fetched: everything that needs apt is
+#       done, and a later call builds without it.
 # Sets: WIN_TRIPLE, WIN_QT (Qt prefix), WIN_ZLIB (zlib prefix), WIN_GCC_DLLS, WIN_SYSROOT_DLLS.
 # KESTRUN_CACHE_DIR overrides /var/cache/kestrun.
 
@@ -102,22 +103,27 @@ windows_build_zlib() {
 
 # The work folder outlives an interrupted build (a killed session, a full disk): the next call goes on
 # from where make stopped instead of starting again, and it is removed once Qt is installed.
+# windows_fetch_qt NAME: unpacks and mends Qt's source into the work folder (the download only).
+windows_fetch_qt() {
+    local l_name=$1 l_work=$WIN_QT.work l_src
+    [ -e "$WIN_QT/.complete" ] || [ -e "$l_work/fetched" ] && return 0
+    echo "$l_name: fetching Qt $WIN_QT_VERSION's source for $WIN_TRIPLE"
+    rm -rf "$WIN_QT" "$l_work"
+    mkdir -p "$l_work"
+    (cd "$l_work" && windows_fetch_source qtbase-opensource-src "$WIN_QT_VERSION") || return 1
+    l_src=$(find "$l_work/" -mindepth 1 -maxdepth 1 -type d -name 'qtbase*' | head -n 1)
+    # MinGW's import libraries are spelled in lower case; a case-sensitive file system finds no libSecur32.a.
+    grep -rlE -- '-l(Secur32|Crypt32|Ws2_32|Iphlpapi|Dnsapi)\b' "$l_src/src" "$l_src/mkspecs" 2>/dev/null |
+        xargs -r sed -i -E 's/-lSecur32\b/-lsecur32/g; s/-lCrypt32\b/-lcrypt32/g; s/-lWs2_32\b/-lws2_32/g;
+                              s/-lIphlpapi\b/-liphlpapi/g; s/-lDnsapi\b/-ldnsapi/g'
+    touch "$l_work/fetched"
+}
+
 windows_build_qt() {
     local l_name=$1 l_work=$WIN_QT.work l_src l_start=$SECONDS l_before=0
     [ -e "$WIN_QT/.complete" ] && return 0
+    windows_fetch_qt "$l_name" || return 1
     echo "$l_name: cross-building Qt $WIN_QT_VERSION for $WIN_TRIPLE into $WIN_QT (once per machine; about 10-30 minutes of two idle cores)"
-    rm -rf "$WIN_QT"
-    if [ ! -e "$l_work/fetched" ]; then
-        rm -rf "$l_work"
-        mkdir -p "$l_work"
-        (cd "$l_work" && windows_fetch_source qtbase-opensource-src "$WIN_QT_VERSION") || return 1
-        l_src=$(find "$l_work/" -mindepth 1 -maxdepth 1 -type d -name 'qtbase*' | head -n 1)
-        # MinGW's import libraries are spelled in lower case; a case-sensitive file system finds no libSecur32.a.
-        grep -rlE -- '-l(Secur32|Crypt32|Ws2_32|Iphlpapi|Dnsapi)\b' "$l_src/src" "$l_src/mkspecs" 2>/dev/null |
-            xargs -r sed -i -E 's/-lSecur32\b/-lsecur32/g; s/-lCrypt32\b/-lcrypt32/g; s/-lWs2_32\b/-lws2_32/g;
-                                  s/-lIphlpapi\b/-liphlpapi/g; s/-lDnsapi\b/-ldnsapi/g'
-        touch "$l_work/fetched"
-    fi
     l_src=$(find "$l_work/" -mindepth 1 -maxdepth 1 -type d -name 'qtbase*' | head -n 1)
     [ -f "$l_work/seconds" ] && l_before=$(cat "$l_work/seconds")
     (
@@ -154,7 +160,7 @@ windows_build_qt() {
 }
 
 windows_toolchain() {
-    local l_name=$1 l_gcc
+    local l_name=$1 l_gcc l_fetch_only=${3:-}
     WIN_TRIPLE=${2:-i686-w64-mingw32}
     windows_install_packages "$l_name"
     mkdir -p "$WIN_CACHE"
@@ -176,6 +182,10 @@ windows_toolchain() {
     # One build at a time on a shared machine; a second caller waits and reuses it.
     (
         flock 8
-        windows_build_zlib "$l_name" && windows_build_qt "$l_name"
+        if [ "$l_fetch_only" = fetch ]; then
+            windows_build_zlib "$l_name" && windows_fetch_qt "$l_name"
+        else
+            windows_build_zlib "$l_name" && windows_build_qt "$l_name"
+        fi
     ) 8>"$WIN_CACHE/toolchain-$WIN_TRIPLE.lock"
 }
