@@ -4,7 +4,8 @@
 source "$(dirname "$0")/lib.sh"
 e2e_setup 8M 60
 
-launcher install "$INSTALL" || fail "install exited with $?"
+# On Windows the folder is given with its drive letter and backslashes.
+launcher install "$(e2e_native_path "$INSTALL")" || fail "install exited with $?"
 e2e_verify enUS
 launcher status >/dev/null || fail "status after install exited with $?"
 

@@ -7,7 +7,7 @@ e2e_setup 16M 40
 
 launcher_bg install "$INSTALL"
 e2e_wait_for "a partly fetched file" 60 e2e_part_at_least 786432 || fail "no .part file grew to 768 KiB"
-kill -KILL "$LAUNCHER_PID"
+e2e_kill_launcher KILL
 e2e_wait_exit "$LAUNCHER_PID" 10
 l_part="$INSTALL/$E2E_SLOW_FILE.part"
 [ -f "$l_part" ] || fail "the .part file vanished with the killed launcher"

@@ -5,7 +5,8 @@
 source "$(dirname "$0")/lib.sh"
 e2e_store_setup --files 150 --min-size 2K --max-size 96K --local-archives 3 --patch-archives 1 --seed 11
 
-launcher --json install "$INSTALL" --content-store >"$WORK/install.json" 2>"$WORK/install.err" ||
+# On Windows the folder is given with its drive letter and backslashes.
+launcher --json install "$(e2e_native_path "$INSTALL")" --content-store >"$WORK/install.json" 2>"$WORK/install.err" ||
     fail "install --content-store exited with $? ($(tail -n 3 "$WORK/install.err"))"
 e2e_store_verify
 
@@ -31,7 +32,8 @@ grep -q '"contentStore":true' "$WORK/install.json" || fail "the result does not 
 
 # status tells that the game uses the content store and has nothing left to fetch.
 launcher status >"$WORK/status.out" || fail "status exited with $?"
-grep -q "^Content store: *yes$" "$WORK/status.out" || fail "status: $(cat "$WORK/status.out")"
+# A Windows program ends its lines with CR LF.
+grep -qE $'^Content store: *yes\r?$' "$WORK/status.out" || fail "status: $(cat "$WORK/status.out")"
 
 # Without the scan's list nothing is known of the slots: status says so instead of "yes".
 rm -f "${INSTALL}ToDownloadCASC.db"

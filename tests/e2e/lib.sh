@@ -17,6 +17,15 @@ SETTINGS=$WORK/launcher.ini
 NGINX_PREFIX=$WORK/nginx
 # Every wait in these tests has a deadline; a hung launcher is a failure, not a hang.
 LAUNCHER_TIMEOUT=${E2E_LAUNCHER_TIMEOUT:-180}
+# How the build's programs start. A Windows cross build names the runner CMake runs its programs
+# with (wine-run, its DLL folders and prefix, "|" between the words) and the ".exe" suffix; the
+# tests then call them through small scripts in PROGRAMS, made by e2e_programs. Elsewhere PROGRAMS
+# is BIN itself.
+E2E_RUNNER=()
+[ -z "${KESTRUN_E2E_RUNNER:-}" ] || IFS='|' read -r -a E2E_RUNNER <<<"$KESTRUN_E2E_RUNNER"
+EXE=${KESTRUN_E2E_EXE_SUFFIX:-}
+PLUGIN=${KESTRUN_E2E_PLUGIN:-$BIN/libkestrun.so}
+PROGRAMS=$BIN
 
 source "$SOURCE_DIR/scripts/lib/nginx.sh"
 source "$SOURCE_DIR/scripts/lib/sample.sh"
@@ -27,6 +36,7 @@ fail() { echo "[$E2E_NAME] FAIL: $*" >&2; exit 1; }
 e2e_cleanup() {
     local l_status=$?
     nginx_stop "$NGINX_PREFIX" || true
+    e2e_programs_stop
     if [ "$l_status" = 0 ]; then
         rm -rf "$WORK"
     else
@@ -63,19 +73,59 @@ e2e_ensure_nginx() {
     nginx_bin >/dev/null 2>&1 || fail "nginx is not installed (apt-get install nginx-light)"
 }
 
+# e2e_require PROGRAM...: each program of the build is there (a Windows build: NAME.exe; "plugin":
+# the launcher's plugin).
+e2e_require() {
+    local l_tool l_file
+    for l_tool in "$@"; do
+        l_file=$BIN/$l_tool$EXE
+        [ "$l_tool" = plugin ] && l_file=$PLUGIN
+        [ -e "$l_file" ] || fail "$l_file is not built"
+    done
+}
+
+# e2e_programs: PROGRAMS holds a script per program that starts it through the runner (WORK/programs;
+# the script execs, so that $! of a background start is the program's own process). Under Wine the
+# first program of a prefix starts Wine's services, which hold the descriptors it was given (CTest's
+# pipe) as long as any program of the prefix runs: a stand-in started first, on /dev/null, starts
+# them and keeps them up until the test ends (beyond the tests' 300 s time-out, it ends by itself).
+E2E_KEEPER_PID=
+e2e_programs() {
+    [ "${#E2E_RUNNER[@]}" -gt 0 ] || return 0
+    PROGRAMS=$WORK/programs
+    mkdir -p "$PROGRAMS"
+    local l_tool l_runner
+    l_runner=$(printf '%q ' "${E2E_RUNNER[@]}")
+    for l_tool in orvane-launcher orvane-publish orvane-samplebuild casc-tool; do
+        printf '#!/usr/bin/env bash\nexec %s%q "$@"\n' "$l_runner" "$BIN/$l_tool$EXE" >"$PROGRAMS/$l_tool"
+        chmod +x "$PROGRAMS/$l_tool"
+    done
+    if [ -n "${KESTRUN_E2E_KEEPER:-}" ]; then
+        "${E2E_RUNNER[@]}" "$KESTRUN_E2E_KEEPER" 600 </dev/null >/dev/null 2>&1 &
+        E2E_KEEPER_PID=$!
+        # Once a program has run to its end, the services are up.
+        "${E2E_RUNNER[@]}" "$KESTRUN_E2E_KEEPER" 0 </dev/null >/dev/null 2>&1 || fail "$KESTRUN_E2E_KEEPER does not run"
+    fi
+}
+e2e_programs_stop() {
+    [ -n "$E2E_KEEPER_PID" ] || return 0
+    kill -KILL "$E2E_KEEPER_PID" 2>/dev/null || true
+    wait "$E2E_KEEPER_PID" 2>/dev/null || true
+    E2E_KEEPER_PID=
+}
+
 # e2e_setup [SIZE] [FILES]: sample game, published, served; CDN list = the two CDN ports.
 # With E2E_SLOW_FILE=PATH (and E2E_SLOW_RATE, default 512k), that one file is served
 # slowly, so that a test can stop or kill the launcher while it is being fetched.
 e2e_setup() {
     local l_size=${1:-8M} l_files=${2:-60}
-    for l_tool in orvane-launcher orvane-publish orvane-samplebuild libkestrun.so; do
-        [ -e "$BIN/$l_tool" ] || fail "$BIN/$l_tool is not built"
-    done
+    e2e_require orvane-launcher orvane-publish orvane-samplebuild plugin
     e2e_ensure_nginx
     rm -rf "$WORK"
     mkdir -p "$WORK"
     trap e2e_cleanup EXIT
-    sample_generate "$BIN" "$GAME" "$l_size" "$l_files" >/dev/null
+    e2e_programs
+    sample_generate "$PROGRAMS" "$GAME" "$l_size" "$l_files" >/dev/null
     mkdir -p "$WWW"
     if [ -n "${E2E_SLOW_FILE:-}" ]; then
         # Files are published under their digest: files/XX/MD5.
@@ -91,12 +141,12 @@ e2e_setup() {
 
 # e2e_publish CDN_HOST...: (re)publishes the sample game as build "1.0".
 e2e_publish() {
-    sample_publish "$BIN" "$GAME" "$WWW" "${E2E_BUILD:-1.0}" "$@" || fail "orvane-publish failed"
+    sample_publish "$PROGRAMS" "$GAME" "$WWW" "${E2E_BUILD:-1.0}" "$@" || fail "orvane-publish failed"
 }
 
 # launcher ARGS...: runs orvane-launcher against the test server, bounded in time.
 launcher() {
-    timeout --signal=KILL "$LAUNCHER_TIMEOUT" "$BIN/orvane-launcher" --plugin "$BIN/libkestrun.so" ${E2E_LAUNCHER_OPTIONS:-} \
+    timeout --signal=KILL "$LAUNCHER_TIMEOUT" "$PROGRAMS/orvane-launcher" --plugin "$PLUGIN" ${E2E_LAUNCHER_OPTIONS:-} \
         --settings "$SETTINGS" --server "$SERVER_URL" "$@"
 }
 
@@ -104,10 +154,38 @@ launcher() {
 # timeout wrapper, so that LAUNCHER_PID is the launcher itself (a signal sent to
 # it reaches it); output goes to $WORK/launcher-bg.log.
 launcher_bg() {
-    "$BIN/orvane-launcher" --plugin "$BIN/libkestrun.so" ${E2E_LAUNCHER_OPTIONS:-} \
+    "$PROGRAMS/orvane-launcher" --plugin "$PLUGIN" ${E2E_LAUNCHER_OPTIONS:-} \
         --settings "$SETTINGS" --server "$SERVER_URL" "$@" >"$WORK/launcher-bg.log" 2>&1 &
     LAUNCHER_PID=$!
 }
+
+# e2e_native_path PATH: PATH as the build's programs spell it natively: on Windows (Wine maps "/" to
+# drive Z:) with the drive letter and backslashes, which the programs must take as well as a Unix path.
+e2e_native_path() {
+    if [ "$EXE" = .exe ]; then
+        local l_path=$1
+        printf 'Z:%s' "${l_path//\//\\}"
+    else
+        printf '%s' "$1"
+    fi
+}
+
+# e2e_kill_launcher SIGNAL: sends SIGNAL to the background launcher. Its process is the program's
+# own (PROGRAMS' scripts exec). Under a runner, a process found by its command line (the program
+# and this test's settings) gets it too, should the runner ever hand the program to another one,
+# and a KILL returns once no such process is left.
+e2e_kill_launcher() {
+    kill -"$1" "$LAUNCHER_PID" 2>/dev/null || true
+    [ "${#E2E_RUNNER[@]}" -gt 0 ] || return 0
+    local l_pid
+    for l_pid in $(e2e_launcher_pids); do
+        [ "$l_pid" = "$LAUNCHER_PID" ] || { e2e_log "signal $1 to process $l_pid too"; kill -"$1" "$l_pid" 2>/dev/null || true; }
+    done
+    [ "$1" != KILL ] || e2e_wait_for "the killed launcher" 30 e2e_no_launcher ||
+        fail "the launcher still runs after kill -KILL: $(e2e_launcher_pids)"
+}
+e2e_launcher_pids() { pgrep -f -- "orvane-launcher$EXE .*--settings $SETTINGS( |$)" || true; }
+e2e_no_launcher() { [ -z "$(e2e_launcher_pids)" ]; }
 
 # e2e_wait_exit PID SECONDS: waits for a background launcher; its status in WAIT_STATUS.
 e2e_wait_exit() {
@@ -150,7 +228,12 @@ e2e_verify() {
     l_mode=$(stat -c %a "$INSTALL/Fonts/FRIZQT__.TTF")
     [ $((8#$l_mode & 8#222)) = 0 ] || fail "read-only file (0x01) has mode $l_mode"
     l_mode=$(stat -c %a "$INSTALL/Utils/BlizzardError.exe")
-    [ "$l_mode" = 777 ] || fail "full-permission file (0x02) has mode $l_mode"
+    if [ "$EXE" = .exe ]; then
+        # Windows has only the read-only attribute (Wine: no write bit) to clear.
+        [ $((8#$l_mode & 8#200)) != 0 ] || fail "full-permission file (0x02) has mode $l_mode"
+    else
+        [ "$l_mode" = 777 ] || fail "full-permission file (0x02) has mode $l_mode"
+    fi
     e2e_log "verified $l_count files"
 }
 
@@ -187,22 +270,21 @@ e2e_part_at_least() {
 # its ".idx" files, served by one nginx; CASC_CDN is the host the launcher asks for the region
 # tables (--casc-cdn). NGINX_SERVER_EXTRA applies as in e2e_setup.
 e2e_store_setup() {
-    for l_tool in orvane-launcher orvane-publish casc-tool libkestrun.so; do
-        [ -e "$BIN/$l_tool" ] || fail "$BIN/$l_tool is not built"
-    done
+    e2e_require orvane-launcher orvane-publish casc-tool plugin
     command -v python3 >/dev/null || fail "python3 is needed"
     source "$SOURCE_DIR/scripts/lib/store.sh"
     e2e_ensure_nginx
     rm -rf "$WORK"
     mkdir -p "$WORK" "$WWW"
     trap e2e_cleanup EXIT
+    e2e_programs
     STORE=$WORK/store
     nginx_start "$NGINX_PREFIX" "$WWW" || fail "nginx did not start"
     SERVER_URL="http://127.0.0.1:$NGINX_SERVER_PORT/"
     CASC_CDN=127.0.0.1:$NGINX_CDN1_PORT
-    store_forge "$BIN" "$STORE" "127.0.0.1:$NGINX_CDN1_PORT 127.0.0.1:$NGINX_CDN2_PORT" "$@" ||
+    store_forge "$PROGRAMS" "$STORE" "127.0.0.1:$NGINX_CDN1_PORT 127.0.0.1:$NGINX_CDN2_PORT" "$@" ||
         fail "casc-tool forge failed"
-    store_publish "$BIN" "$STORE" "$WWW" "127.0.0.1:$NGINX_CDN1_PORT" "127.0.0.1:$NGINX_CDN2_PORT" ||
+    store_publish "$PROGRAMS" "$STORE" "$WWW" "127.0.0.1:$NGINX_CDN1_PORT" "127.0.0.1:$NGINX_CDN2_PORT" ||
         fail "publishing the store's .idx files failed"
     E2E_LAUNCHER_OPTIONS="--casc-cdn $CASC_CDN ${E2E_LAUNCHER_OPTIONS:-}"
 }
@@ -229,7 +311,7 @@ e2e_store_verify() {
     store_compare "$INSTALL" "$STORE" || fail "the installed store differs from the forged one"
     [ -f "${INSTALL}ToDownloadCASC.db" ] || fail "no ToDownloadCASC.db: the store was never scanned"
     [ ! -s "${INSTALL}ToDownloadCASC.db" ] || fail "ToDownloadCASC.db still lists $(wc -l <"${INSTALL}ToDownloadCASC.db") slots"
-    "$BIN/casc-tool" scan "$INSTALL" >"$WORK/scan.out" 2>&1 || fail "casc-tool scan: $(head -n 3 "$WORK/scan.out")"
+    "$PROGRAMS/casc-tool" scan "$INSTALL" >"$WORK/scan.out" 2>&1 || fail "casc-tool scan: $(head -n 3 "$WORK/scan.out")"
     e2e_log "store verified: $(ls "${INSTALL}data/data" | grep -c '^data\.') archives equal to the forged ones"
 }
 
