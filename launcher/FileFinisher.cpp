@@ -229,22 +229,28 @@ void FileFinisher::WaitForRelease(const ManifestFile& p_Entry, const Transfer& p
     // An antivirus lets go within a second; a backup tool or a program left open may take minutes.
     const int l_Pause = qMin(250 << qMin(p_Attempt, 4u), 2000);
     QTimer::singleShot(l_Pause, &m_App, [this, l_Wait, l_Pass, p_Entry, p_Done, p_Have, p_Attempt] {
-        // A stop, a new pass or the launcher closing meanwhile: the ".part" and its line stay.
-        if (l_Wait != m_HeldWait || !m_Queue.StillCurrent(l_Pass, p_Entry.Path))
+        // Called off (a stop, a new pass): nothing to do.
+        if (l_Wait != m_HeldWait)
             return;
+        // The launcher closing meanwhile: the ".part" and its line stay for the next run.
+        if (!m_Queue.StillCurrent(l_Pass, p_Entry.Path))
+            return EndWait();
         if (!MoveIntoPlace(p_Entry, p_Have))
             return WaitForRelease(p_Entry, p_Done, p_Have, p_Attempt + 1);
-        m_Held = false;
-        m_App.m_Status.Message = m_MessageBeforeHeld;
-        StatusRecord::Changed(m_App);
+        EndWait();
         m_Queue.Next(p_Done.LastSample);
     });
 }
 
 void FileFinisher::CallOff()
 {
-    KESTRUN_OWNED_BY(m_App.thread());
     m_Digest.CallOff();
+    EndWait();
+}
+
+void FileFinisher::EndWait()
+{
+    KESTRUN_OWNED_BY(m_App.thread());
     if (!m_Held)
         return;
     m_Held = false;

@@ -92,6 +92,8 @@ private:
     /// The old file of the current entry is held: tells the user (the first time), then tries again after a
     /// growing pause, with no limit, until it is placed, the pass stops or the launcher closes.
     void WaitForRelease(const ManifestFile& p_Entry, const Transfer& p_Done, qint64 p_Have, unsigned p_Attempt);
+    /// The wait for a held file ends (placed, called off): the status message it replaced comes back.
+    void EndWait();
     /// Queues the entry again at the end of the list; p_Discarded bytes were thrown away (they raise Total).
     void Restart(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line, bool p_Count = true);
     /// Restarts the entry while its file has restarts left, else gives it up.
