@@ -310,12 +310,17 @@ void DownloadQueue::Requeue(const ManifestFile& p_Entry)
 void DownloadQueue::Retry(quint64 p_Pass, const QString& p_Path)
 {
     KESTRUN_OWNED_BY(m_App.thread());
-    if (!m_Passes.IsCurrent(p_Pass) || m_App.m_Status.DownloadStatus != DownloadStatus::Downloading ||
-        !StatusRecord::LauncherRunning(m_App) || m_CurrentIndex >= m_DownloadList.size() ||
-        m_DownloadList[m_CurrentIndex].Path != p_Path)
+    if (!StillCurrent(p_Pass, p_Path))
         return;
     m_Cdn.Select(m_DownloadList[m_CurrentIndex], true);
     DownloadCurrentFile();
+}
+
+bool DownloadQueue::StillCurrent(quint64 p_Pass, const QString& p_Path) const
+{
+    return m_Passes.IsCurrent(p_Pass) && m_App.m_Status.DownloadStatus == DownloadStatus::Downloading &&
+           StatusRecord::LauncherRunning(m_App) && m_CurrentIndex < m_DownloadList.size() &&
+           m_DownloadList[m_CurrentIndex].Path == p_Path;
 }
 
 void DownloadQueue::OnProgress(HTTP_DownloadFileRequest* p_Request)

@@ -104,6 +104,7 @@ private:
     void Next(qint64 p_LastSample) override { NextFile(p_LastSample); }
     void WaitStopped(const QString& p_Text) override;
     void Retry(quint64 p_Pass, const QString& p_Path) override;
+    bool StillCurrent(quint64 p_Pass, const QString& p_Path) const override;
 
     Application& m_App;
     CdnHosts& m_Cdn;

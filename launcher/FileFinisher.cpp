@@ -110,21 +110,23 @@ void FileFinisher::Finish(const ManifestFile& p_Entry, const Transfer& p_Done)
     // Hashed by the downloader as it wrote the file, unless the file changed since (its size).
     if (!p_Done.WrittenMd5.isEmpty() && l_Have == p_Done.WrittenMd5Bytes)
     {
-        Place(p_Entry, p_Done, l_Have, p_Done.WrittenMd5, true);
-        return m_Queue.Next(p_Done.LastSample);
+        if (Place(p_Entry, p_Done, l_Have, p_Done.WrittenMd5, true))
+            m_Queue.Next(p_Done.LastSample);
+        return;
     }
     if (l_Have < 0)
     {
-        Place(p_Entry, p_Done, l_Have, QString(), false);
-        return m_Queue.Next(p_Done.LastSample);
+        if (Place(p_Entry, p_Done, l_Have, QString(), false))
+            m_Queue.Next(p_Done.LastSample);
+        return;
     }
     // A whole file read back from disk can take minutes (a ".part" answered 416): never on this thread.
     m_Digest.Start(l_File.Part(), [this, p_Entry, p_Done, l_Have](const QString& p_Md5, FileHasher::Result p_Result) {
         // The launcher closes: the ".part" and its list line stay for the next run.
         if (p_Result == FileHasher::Interrupted)
             return;
-        Place(p_Entry, p_Done, l_Have, p_Md5, p_Result == FileHasher::Done);
-        m_Queue.Next(p_Done.LastSample);
+        if (Place(p_Entry, p_Done, l_Have, p_Md5, p_Result == FileHasher::Done))
+            m_Queue.Next(p_Done.LastSample);
     });
 }
 
@@ -156,7 +158,7 @@ void FileFinisher::PauseBeforeRetry(const ManifestFile& p_Entry, const Transfer&
     QTimer::singleShot(l_Seconds * 1000, &m_App, [this, l_Pass, l_Path] { m_Queue.Retry(l_Pass, l_Path); });
 }
 
-void FileFinisher::Place(const ManifestFile& p_Entry, const Transfer& p_Done, qint64 p_Have, const QString& p_Md5,
+bool FileFinisher::Place(const ManifestFile& p_Entry, const Transfer& p_Done, qint64 p_Have, const QString& p_Md5,
                          bool p_Read)
 {
     KESTRUN_OWNED_BY(m_App.thread());
@@ -173,22 +175,88 @@ void FileFinisher::Place(const ManifestFile& p_Entry, const Transfer& p_Done, qi
         l_File.Discard();
         RestartOrGiveUp(p_Entry, qMax<qint64>(0, p_Have),
                         p_Read ? "(MD5) Download restarted for " : "(IO) Download restarted for ");
-        return;
+        return true;
     }
+    if (MoveIntoPlace(p_Entry, p_Have))
+        return true;
+    WaitForRelease(p_Entry, p_Done, p_Have, 0);
+    return false;
+}
+
+bool FileFinisher::MoveIntoPlace(const ManifestFile& p_Entry, qint64 p_Have)
+{
+    KESTRUN_OWNED_BY(m_App.thread());
+    const PartFile l_File(m_App.m_InstallationPath, p_Entry);
     QString l_OldError;
-    const bool l_Placed = l_File.MoveIntoPlace(&l_OldError);
+    const PartFile::Placing l_Placing = l_File.MoveIntoPlace(&l_OldError);
+    if (l_Placing == PartFile::Placing::InUse)
+        return false;
     if (!l_OldError.isEmpty())
         m_App.ShowMessageBox("File " + l_File.Final() + " error : " + l_OldError, false);
-    if (!l_Placed)
+    if (l_Placing == PartFile::Placing::Refused)
     {
         // The verified ".part" stays: the next transfer finds it whole.
         RestartOrGiveUp(p_Entry, 0, "(RENAME) Download restarted for ");
-        return;
+        return true;
     }
     m_Queue.AddCompleted(p_Have);
     m_Restarts.remove(p_Entry.Path);
     // Only now, with the file in place, does its line leave the list.
     m_Queue.UpdateListLine(QString());
+    return true;
+}
+
+void FileFinisher::WaitForRelease(const ManifestFile& p_Entry, const Transfer& p_Done, qint64 p_Have,
+                                  unsigned p_Attempt)
+{
+    KESTRUN_OWNED_BY(m_App.thread());
+    const QString l_Final = m_App.m_InstallationPath + p_Entry.Path;
+    if (p_Attempt == 0)
+    {
+        // Fetching it again would not help: the checked ".part" keeps every byte and waits, the file stays listed.
+        qCWarning(LauncherLog).noquote() << "(INUSE) Download waits for " + p_Entry.Location;
+        m_App.ShowMessageBox("File " + l_Final +
+                                 " error : it is in use by another program, which keeps it from being replaced; the "
+                                 "download is kept and replaces it as soon as that program lets go of it.",
+                             false);
+        m_MessageBeforeHeld = m_App.m_Status.Message;
+        m_App.m_Status.Message = "Waiting for " + l_Final + " (in use by another program)...";
+        StatusRecord::Changed(m_App);
+    }
+    m_Held = true;
+    const quint64 l_Wait = ++m_HeldWait;
+    const quint64 l_Pass = m_Passes.Current();
+    // An antivirus lets go within a second; a backup tool or a program left open may take minutes.
+    const int l_Pause = qMin(250 << qMin(p_Attempt, 4u), 2000);
+    QTimer::singleShot(l_Pause, &m_App, [this, l_Wait, l_Pass, p_Entry, p_Done, p_Have, p_Attempt] {
+        // Called off (a stop, a new pass): nothing to do.
+        if (l_Wait != m_HeldWait)
+            return;
+        // The launcher closing meanwhile: the ".part" and its line stay for the next run.
+        if (!m_Queue.StillCurrent(l_Pass, p_Entry.Path))
+            return EndWait();
+        if (!MoveIntoPlace(p_Entry, p_Have))
+            return WaitForRelease(p_Entry, p_Done, p_Have, p_Attempt + 1);
+        EndWait();
+        m_Queue.Next(p_Done.LastSample);
+    });
+}
+
+void FileFinisher::CallOff()
+{
+    m_Digest.CallOff();
+    EndWait();
+}
+
+void FileFinisher::EndWait()
+{
+    KESTRUN_OWNED_BY(m_App.thread());
+    if (!m_Held)
+        return;
+    m_Held = false;
+    ++m_HeldWait;
+    m_App.m_Status.Message = m_MessageBeforeHeld;
+    StatusRecord::Changed(m_App);
 }
 
 } // namespace Launcher

@@ -16,7 +16,8 @@ struct HTTP_DownloadFileRequest;
 
 /// The end of one file's transfer: its ".part" checked (its digest taken as it was written, or read back
 /// off this thread), then placed, continued, restarted (at most five times) or given up until the next run;
-/// a lost connection with no other host is retried after a growing pause.
+/// a lost connection with no other host is retried after a growing pause; a file another program holds open
+/// (Windows) keeps its checked ".part", which replaces it once that program lets go.
 ///
 /// Threads: every member belongs to the application's thread; the digest read back runs on Qt's pool
 /// (FileDigest) and comes back through the main queue.
@@ -56,6 +57,8 @@ public:
         virtual void WaitStopped(const QString& p_Text) = 0;
         /// Fetches the current entry again if it is still p_Path in pass p_Pass, downloading.
         virtual void Retry(quint64 p_Pass, const QString& p_Path) = 0;
+        /// The current entry is still p_Path in pass p_Pass, downloading, and the launcher runs.
+        virtual bool StillCurrent(quint64 p_Pass, const QString& p_Path) const = 0;
 
     protected:
         ~Queue() = default;
@@ -68,10 +71,11 @@ public:
     /// Checks the finished ".part" of p_Entry, then places or restarts it and goes on. The launcher closing
     /// during the digest changes nothing: the ".part" and its line stay for the next run.
     void Finish(const ManifestFile& p_Entry, const Transfer& p_Done);
-    /// A digest runs: nothing else starts meanwhile.
-    bool Checking() const { return m_Digest.Running(); }
-    /// The running digest no longer counts (stop of the pass, unload); Wait waits for its run.
-    void CallOff() { m_Digest.CallOff(); }
+    /// A digest runs, or a checked file waits for its old file to be let go: nothing else starts meanwhile.
+    bool Checking() const { return m_Digest.Running() || m_Held; }
+    /// The running digest and a wait for a held file no longer count (stop of the pass, unload); Wait waits
+    /// for the digest's run. A file that waited keeps its ".part" for the resume or the next run.
+    void CallOff();
     void Wait() { m_Digest.Wait(); }
     /// A stop: every file has its restarts again.
     void ForgetRestarts() { m_Restarts.clear(); }
@@ -80,8 +84,16 @@ public:
 
 private:
     void PauseBeforeRetry(const ManifestFile& p_Entry, const Transfer& p_Done);
-    /// With the digest of p_Entry's ".part" (p_Have bytes): moves it into place, or restarts the entry.
-    void Place(const ManifestFile& p_Entry, const Transfer& p_Done, qint64 p_Have, const QString& p_Md5, bool p_Read);
+    /// With the digest of p_Entry's ".part" (p_Have bytes): moves it into place, or restarts the entry. False
+    /// while the old file is held: the entry is not settled yet.
+    bool Place(const ManifestFile& p_Entry, const Transfer& p_Done, qint64 p_Have, const QString& p_Md5, bool p_Read);
+    /// Moves the checked ".part" of p_Entry into place; false while the old file is held.
+    bool MoveIntoPlace(const ManifestFile& p_Entry, qint64 p_Have);
+    /// The old file of the current entry is held: tells the user (the first time), then tries again after a
+    /// growing pause, with no limit, until it is placed, the pass stops or the launcher closes.
+    void WaitForRelease(const ManifestFile& p_Entry, const Transfer& p_Done, qint64 p_Have, unsigned p_Attempt);
+    /// The wait for a held file ends (placed, called off): the status message it replaced comes back.
+    void EndWait();
     /// Queues the entry again at the end of the list; p_Discarded bytes were thrown away (they raise Total).
     void Restart(const ManifestFile& p_Entry, qint64 p_Discarded, const char* p_Line, bool p_Count = true);
     /// Restarts the entry while its file has restarts left, else gives it up.
@@ -101,6 +113,12 @@ private:
     /// Paths given up on after the restart limit in this run (kept in their list file).
     QStringList m_GivenUp; ///< app thread
     FileDigest m_Digest;   ///< app thread (its run: Qt's pool, on copies)
+    /// The current entry's checked ".part" waits for its old file to be let go.
+    bool m_Held = false; ///< app thread
+    /// Counts the waits for a held file; a retry of an earlier one (called off) finds it changed.
+    quint64 m_HeldWait = 0; ///< app thread
+    /// The status message the wait replaced, shown again when it ends.
+    QString m_MessageBeforeHeld; ///< app thread
 };
 
 } // namespace Launcher

@@ -31,7 +31,7 @@ void PartFile::Discard() const
     QFile::remove(m_Part);
 }
 
-bool PartFile::MoveIntoPlace(QString* p_OldError) const
+PartFile::Placing PartFile::MoveIntoPlace(QString* p_OldError) const
 {
     p_OldError->clear();
     QFile l_Old(m_Final);
@@ -41,12 +41,17 @@ bool PartFile::MoveIntoPlace(QString* p_OldError) const
         l_Old.setPermissions(l_Old.permissions() | QFileDevice::WriteOwner | QFileDevice::WriteUser |
                              QFileDevice::WriteGroup | QFileDevice::WriteOther);
         if (!l_Old.remove())
+        {
+            // Free again once its holder closes it: the verified ".part" waits for that.
+            if (Platform::InUse(PlatformPath(m_Final)))
+                return Placing::InUse;
             *p_OldError = l_Old.errorString();
+        }
     }
     if (!QFile::rename(m_Part, m_Final))
-        return false;
+        return Placing::Refused;
     ApplyAttributes(m_Final, m_Flags);
-    return true;
+    return Placing::Placed;
 }
 
 void PartFile::ApplyAttributes(const QString& p_Path, int32_t p_Flags)

@@ -22,10 +22,16 @@ public:
     void CreateEmpty() const;
     /// Bad bytes never reach the final name: the ".part" goes.
     void Discard() const;
+    enum class Placing
+    {
+        Placed,
+        InUse,  ///< another program holds the old file open: both files stay as they are
+        Refused ///< the ".part" could not be renamed: it stays
+    };
     /// Replaces the file by its ".part" (an old file goes first, read-only or not) and gives it the
-    /// entry's attributes. False when the ".part" could not be renamed: it stays. p_OldError tells why an
-    /// old file could not be removed (empty: it could).
-    bool MoveIntoPlace(QString* p_OldError) const;
+    /// entry's attributes. p_OldError tells why an old file could not be removed (empty: it could, or it
+    /// is in use).
+    Placing MoveIntoPlace(QString* p_OldError) const;
 
     /// Flags 0x01 (read-only) and 0x02 (full permissions) of p_Flags on the file at p_Path.
     static void ApplyAttributes(const QString& p_Path, int32_t p_Flags);

@@ -127,6 +127,7 @@ void StandartApplication::Install(const QString& p_Folder, bool p_NewFolder)
     KESTRUN_OWNED_BY(thread());
     // A running check must not write its lists into the folder being set up.
     BeginPass();
+    m_HeldDeletes.Cancel();
     SetLocalSetting(SettingKey(".Installed"), true);
     // Every path is the folder followed by a relative path: without its separator "/games/wow" would put the
     // files beside it ("/games/wowData/...") while the checks look inside it.
@@ -185,6 +186,7 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
     // A transfer left running would go on writing into the forgotten installation, a check its lists.
     StopDownload();
     BeginPass();
+    m_HeldDeletes.Cancel();
 
     if (p_DeleteFiles)
     {
@@ -204,10 +206,18 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
                         continue;
                     Platform::ClearReadOnly(l_Extra.toUtf8().toStdString());
                     l_File.setPermissions(l_File.permissions() | QFileDevice::WriteOwner | QFileDevice::WriteUser);
-                    if (!l_File.remove())
-                        ShowMessageBox("File " + l_Extra + " error : " + l_File.errorString(), false);
-                    else
+                    if (l_File.remove())
                         l_Folder.RemoveEmptyParents(l_Extra);
+                    else if (Platform::InUse(PlatformPath(l_Extra)))
+                    {
+                        ShowMessageBox("File " + l_Extra +
+                                           " error : it is in use by another program, which keeps it from being "
+                                           "deleted; it is deleted as soon as that program lets go of it.",
+                                       false);
+                        m_HeldDeletes.Add(m_InstallationPath, l_Extra);
+                    }
+                    else
+                        ShowMessageBox("File " + l_Extra + " error : " + l_File.errorString(), false);
                 }
             }
         }
@@ -221,6 +231,7 @@ void StandartApplication::Uninstall(bool p_DeleteFiles)
 
     m_Queue.Forget();
     OnManifestReceived();
+    m_HeldDeletes.Start();
 }
 
 void StandartApplication::StopDownload()

@@ -2,6 +2,7 @@
 #include "launcher/Application.h"
 #include "launcher/CdnHosts.h"
 #include "launcher/ContentStoreRun.h"
+#include "launcher/DeferredDeletes.h"
 #include "launcher/DownloadQueue.h"
 #include "launcher/Manifest.h"
 #include "launcher/ManifestPass.h"
@@ -146,6 +147,8 @@ private:
     ManifestPass m_Passes{*this};          ///< app thread writes the pass number, the worker queue reads it
     DownloadQueue m_Queue;                 ///< app thread (its digests: Qt's pool; its turn waits: worker queue)
     ContentStoreRun m_ContentStore{*this}; ///< app thread (the worker queue holds its work lock)
+    /// Files the last uninstall found held open by another program, deleted once it lets go.
+    DeferredDeletes m_HeldDeletes{*this};  ///< app thread (its retries: timers on it)
 
 private slots:
     void App_OnHTTPDownloadProgressUpdate(HTTP_DownloadFileRequest* p_Request);

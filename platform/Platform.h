@@ -26,6 +26,11 @@ public:
     /// existing target and takes 8-bit names); false when the system refuses.
     static bool RenameOver(const std::string& p_From, const std::string& p_To);
 
+    /// True when another handle holds p_Path open without letting it be deleted or renamed over (a program
+    /// that opened it without delete sharing, on Windows); such a file is free again once that handle closes.
+    /// Always false elsewhere, where an open file never stops a rename or a delete.
+    static bool InUse(const std::string& p_Path);
+
     /// Bytes free for the current user on the volume holding p_Path; -1 when unknown.
     static int64_t FreeDiskSpace(const std::string& p_Path);
 

@@ -52,6 +52,11 @@ bool Platform::RenameOver(const std::string& p_From, const std::string& p_To)
     return std::rename(p_From.c_str(), p_To.c_str()) == 0;
 }
 
+bool Platform::InUse(const std::string&)
+{
+    return false;
+}
+
 int64_t Platform::FreeDiskSpace(const std::string& p_Path)
 {
     std::string l_Path = p_Path.empty() ? std::string(".") : p_Path;

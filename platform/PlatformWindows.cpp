@@ -137,6 +137,22 @@ bool Platform::RenameOver(const std::string& p_From, const std::string& p_To)
     return ::MoveFileExW(FilePath(p_From).c_str(), FilePath(p_To).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+bool Platform::InUse(const std::string& p_Path)
+{
+    // Delete access with every sharing allowed is refused only for a sharing violation: a handle open on
+    // the file denies deletion. The error of the failed rename does not tell (a rename over a held file
+    // answers ERROR_ACCESS_DENIED, as a read-only file or a missing right do).
+    HANDLE l_File = ::CreateFileW(FilePath(p_Path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (l_File == INVALID_HANDLE_VALUE)
+    {
+        const DWORD l_Error = ::GetLastError();
+        return l_Error == ERROR_SHARING_VIOLATION || l_Error == ERROR_LOCK_VIOLATION;
+    }
+    ::CloseHandle(l_File);
+    return false;
+}
+
 int64_t Platform::FreeDiskSpace(const std::string& p_Path)
 {
     std::wstring l_Path = FilePath(p_Path.empty() ? std::string(".") : p_Path);

@@ -6,6 +6,7 @@
 #include "net/ApplicationAsyncHttpDownloader.h"
 #include "launcher/DownloadListFile.h"
 
+#include <QProcess>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -46,6 +47,38 @@ struct FileSizeLimit
     }
     struct rlimit m_Was;
     void (*m_Signal)(int);
+};
+#endif
+
+#ifdef KESTRUN_TEST_CLIENT_PATH
+/// The stand-in client holding a file open without delete or write sharing, as the game, an antivirus or a
+/// backup tool may, until Release (or its end).
+struct Holder
+{
+    QProcess Process;
+    QString Marker;
+
+    bool Start(const QString& p_File, const QString& p_Marker)
+    {
+        Marker = p_Marker;
+        Process.start(KESTRUN_TEST_CLIENT_PATH, {"--hold", p_File, p_Marker});
+        return QTest::qWaitFor([&] { return QFile::exists(Marker) || Process.state() == QProcess::NotRunning; },
+                               60000) &&
+               QFile::exists(Marker);
+    }
+    bool Release()
+    {
+        QFile::remove(Marker);
+        return Process.waitForFinished(60000) && Process.exitCode() == 0;
+    }
+    ~Holder()
+    {
+        if (Process.state() == QProcess::NotRunning)
+            return;
+        QFile::remove(Marker);
+        if (!Process.waitForFinished(30000))
+            Process.kill(), Process.waitForFinished(30000);
+    }
 };
 #endif
 
@@ -666,6 +699,90 @@ private slots:
         QVERIFY(QFile::setPermissions(l_Old, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         QCOMPARE(l_Mode & 0555, 0555);
         QVERIFY(!Errors().isEmpty()); // it could not be replaced, and the user was told
+    }
+
+    void heldFileWaitsForItsHolder_data()
+    {
+        QTest::addColumn<bool>("uninstall");
+        QTest::addColumn<bool>("stop");
+        QTest::newRow("an update replaces it") << false << false;
+        QTest::newRow("an update stopped while it waits, then resumed") << false << true;
+        QTest::newRow("an uninstall deletes it") << true << false;
+    }
+    /// A file another program holds open without delete sharing can be neither replaced nor deleted: the user
+    /// is told which file and why, once; the download keeps every byte (through a stop too) and is not
+    /// fetched again; nothing reports done while it is held. Once the program lets go, the same run
+    /// replaces (or deletes) it.
+    void heldFileWaitsForItsHolder()
+    {
+#ifndef KESTRUN_TEST_CLIENT_PATH
+        QSKIP("no file lock here: an open file never stops a rename or a delete");
+#else
+        QFETCH(bool, uninstall);
+        QFETCH(bool, stop);
+        m_Build.Add("Data/held.MPQ", Bytes(60000, 1));
+        m_Build.Add("Data/other.MPQ", Bytes(3000, 2));
+        m_Build.Publish(*m_Server);
+        QVERIFY(Run());
+        QCOMPARE(Wrong() + Errors(), QStringList());
+        m_Run.Close();
+        const QString l_Held = m_Folder + "Data/held.MPQ";
+        const QByteArray l_Old = m_Build.Files[0].Bytes;
+        if (!uninstall)
+        {
+            m_Build.Build = "b2";
+            m_Build.BuildStr = "8.3.7 b2";
+            m_Build.Files[0].Bytes = Bytes(70000, 3);
+            m_Build.Publish(*m_Server);
+        }
+        m_Server->ClearRequests();
+        Holder l_Holder;
+        QVERIFY(l_Holder.Start(l_Held, m_Dir->path() + "/held.marker"));
+        WarningLog l_Log;
+        QVERIFY(Launch());
+        if (uninstall)
+        {
+            QVERIFY(WaitIdle());
+            m_Run.App->Uninstall(true);
+        }
+        QVERIFY(m_Run.Host->WaitFor([&] { return !Errors().isEmpty(); }, 60000));
+        QVERIFY2(Errors().size() == 1 && Errors()[0].startsWith("File " + l_Held + " error : ") &&
+                     Errors()[0].contains("in use by another program"),
+                 qPrintable(Errors().join("; ")));
+        // Not taken for a failed download: nothing is restarted or given up.
+        QCOMPARE(l_Log.Starting("(").join('\n'), uninstall ? QString() : "(INUSE) Download waits for files/Data/held.MPQ");
+        QCOMPARE(ReadFile(l_Held), l_Old);
+        if (uninstall)
+            QVERIFY(!QFile::exists(m_Folder + "Data/other.MPQ") && m_Run.App->m_Status.ApplicationState == 1);
+        else
+            QVERIFY(ReadFile(l_Held + ".part") == m_Build.Files[0].Bytes);
+        QVERIFY(m_Run.App->m_Status.Busy);
+        if (stop)
+        {
+            m_Run.App->StopDownload();
+            QVERIFY(m_Run.App->m_Status.DownloadStatus == 4 && ReadFile(l_Held + ".part") == m_Build.Files[0].Bytes);
+        }
+
+        QVERIFY(l_Holder.Release());
+        if (stop)
+            m_Run.App->ResumeDownload();
+        if (uninstall)
+        {
+            QVERIFY(m_Run.Host->WaitFor([&] { return !QFile::exists(l_Held) && !m_Run.App->m_Status.Busy; }, 60000));
+            QVERIFY(!QDir(m_Folder + "Data").exists() && m_Run.App->m_Status.ApplicationState == 1);
+        }
+        else
+        {
+            QVERIFY(m_Run.WaitIdle(60000));
+            QCOMPARE(Wrong() + Listed(), QStringList());
+            int l_Gets = 0; // the held file's bytes came once; a resume asks only past its whole ".part"
+            const QByteArray l_PastWhole = "bytes=" + QByteArray::number(m_Build.Files[0].Bytes.size()) + "-";
+            for (const TestHttpServer::Request& l_Request : m_Server->Requests(TestBuild::ServedPath(m_Build.Files[0])))
+                l_Gets += l_Request.Method == "GET" && l_Request.Range != l_PastWhole ? 1 : 0;
+            QCOMPARE(l_Gets, 1);
+        }
+        QCOMPARE(Errors().size(), 1);
+#endif
     }
 
     /// A stop while one file is checked and the next one's request travels ahead ends that request too:

@@ -2,17 +2,43 @@
 // With KESTRUN_TEST_CLIENT_MARKER set it writes its file name, its arguments and its working folder to
 // that file (one per line, written aside and renamed) and ends; otherwise it stays up for as many
 // seconds as its first argument says.
+// "--hold FILE MARKER": holds FILE open as a game client, an antivirus or a backup tool may (reading,
+// sharing neither writes nor deletion), creates MARKER once it does, and lets go when MARKER is removed
+// (or when it is killed).
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
+#include <windows.h>
+
+namespace {
+int Hold(const QString& p_File, const QString& p_Marker)
+{
+    HANDLE l_Held = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(p_File).utf16()),
+                                  GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (l_Held == INVALID_HANDLE_VALUE)
+        return 2;
+    QFile l_Marker(p_Marker);
+    if (!l_Marker.open(QIODevice::WriteOnly))
+        return 3;
+    l_Marker.close();
+    // The test's side is a separate program: a file it removes is the one signal both sides see under Wine.
+    while (QFile::exists(p_Marker))
+        QThread::msleep(20);
+    ::CloseHandle(l_Held);
+    return 0;
+}
+} // namespace
+
 int main(int argc, char** argv)
 {
     QCoreApplication l_App(argc, argv);
     const QString l_Marker = qEnvironmentVariable("KESTRUN_TEST_CLIENT_MARKER");
     const QStringList l_Arguments = QCoreApplication::arguments();
+    if (l_Arguments.value(1) == QLatin1String("--hold") && l_Arguments.size() == 4)
+        return Hold(l_Arguments[2], l_Arguments[3]);
     if (l_Marker.isEmpty())
     {
         QThread::sleep(l_Arguments.value(1).toULong());
