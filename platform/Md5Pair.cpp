@@ -99,16 +99,22 @@ void Load(quint32* p_Words, const uchar* p_Block)
         p_Words[l_I] = qFromLittleEndian<quint32>(p_Block + 4 * l_I);
 }
 
+/// Adds a block's result to the digest's state.
+void Fold(quint32* p_State, quint32 p_A, quint32 p_B, quint32 p_C, quint32 p_D)
+{
+    p_State[0] += p_A;
+    p_State[1] += p_B;
+    p_State[2] += p_C;
+    p_State[3] += p_D;
+}
+
 void Compress1(quint32* p_State, const uchar* p_Block)
 {
     quint32 l_X0[16];
     Load(l_X0, p_Block);
     quint32 a0 = p_State[0], b0 = p_State[1], c0 = p_State[2], d0 = p_State[3];
     MD5_ROUNDS(MD5_STEP1)
-    p_State[0] += a0;
-    p_State[1] += b0;
-    p_State[2] += c0;
-    p_State[3] += d0;
+    Fold(p_State, a0, b0, c0, d0);
 }
 
 void Compress2(quint32* p_First, const uchar* p_FirstBlock, quint32* p_Second, const uchar* p_SecondBlock)
@@ -119,14 +125,8 @@ void Compress2(quint32* p_First, const uchar* p_FirstBlock, quint32* p_Second, c
     quint32 a0 = p_First[0], b0 = p_First[1], c0 = p_First[2], d0 = p_First[3];
     quint32 a1 = p_Second[0], b1 = p_Second[1], c1 = p_Second[2], d1 = p_Second[3];
     MD5_ROUNDS(MD5_STEP2)
-    p_First[0] += a0;
-    p_First[1] += b0;
-    p_First[2] += c0;
-    p_First[3] += d0;
-    p_Second[0] += a1;
-    p_Second[1] += b1;
-    p_Second[2] += c1;
-    p_Second[3] += d1;
+    Fold(p_First, a0, b0, c0, d0);
+    Fold(p_Second, a1, b1, c1, d1);
 }
 
 } // namespace
