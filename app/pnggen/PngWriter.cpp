@@ -117,6 +117,11 @@ bool PngWriter::Write(const std::string& p_Path, int p_Width, int p_Height, int 
         return false;
     bool l_Ok = std::fwrite(l_File.data(), 1, l_File.size(), l_Out) == l_File.size();
     l_Ok = (std::fclose(l_Out) == 0) && l_Ok;
+#ifdef _WIN32
+    // The C library's rename on Windows refuses a target that exists: a rebuild draws over the last images.
+    if (l_Ok)
+        std::remove(p_Path.c_str());
+#endif
     if (!l_Ok || std::rename(l_Temp.c_str(), p_Path.c_str()) != 0)
     {
         std::remove(l_Temp.c_str());
