@@ -80,8 +80,7 @@ void DeferredDeletes::Retry(quint64 p_Round, unsigned p_Attempt)
         return;
     }
     ShowWaiting();
-    // An antivirus lets go within a second; a backup tool or a program left open may take minutes.
-    QTimer::singleShot(qMin(250 << qMin(p_Attempt, 4u), 2000), &m_App,
+    QTimer::singleShot(HeldPauseMs(p_Attempt), &m_App,
                        [this, p_Round, p_Attempt] { Retry(p_Round, p_Attempt + 1); });
 }
 

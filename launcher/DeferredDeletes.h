@@ -24,6 +24,10 @@ public:
     /// A new installation begins: the files stay where they are (they may well be its own again).
     void Cancel();
 
+    /// The pause before try p_Attempt on a file another program holds (0, the first, after 250 ms): an
+    /// antivirus lets go within a second, a backup tool or a program left open may take minutes.
+    static int HeldPauseMs(unsigned p_Attempt) { return qMin(250 << qMin(p_Attempt, 4u), 2000); }
+
 private:
     /// Tries every waiting file again; the next try follows a growing pause while any is still held.
     void Retry(quint64 p_Round, unsigned p_Attempt);

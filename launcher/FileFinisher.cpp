@@ -1,6 +1,7 @@
 // The end of one file's transfer: check, place, continue, restart or give up.
 #include "launcher/FileFinisher.h"
 #include "launcher/CdnHosts.h"
+#include "launcher/DeferredDeletes.h"
 #include "launcher/LauncherLog.h"
 #include "launcher/ManifestPass.h"
 #include "launcher/PartFile.h"
@@ -226,8 +227,7 @@ void FileFinisher::WaitForRelease(const ManifestFile& p_Entry, const Transfer& p
     m_Held = true;
     const quint64 l_Wait = ++m_HeldWait;
     const quint64 l_Pass = m_Passes.Current();
-    // An antivirus lets go within a second; a backup tool or a program left open may take minutes.
-    const int l_Pause = qMin(250 << qMin(p_Attempt, 4u), 2000);
+    const int l_Pause = DeferredDeletes::HeldPauseMs(p_Attempt);
     QTimer::singleShot(l_Pause, &m_App, [this, l_Wait, l_Pass, p_Entry, p_Done, p_Have, p_Attempt] {
         // Called off (a stop, a new pass): nothing to do.
         if (l_Wait != m_HeldWait)
