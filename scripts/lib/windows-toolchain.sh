@@ -10,6 +10,7 @@
 # KESTRUN_CACHE_DIR overrides /var/cache/kestrun.
 
 WIN_CACHE=${KESTRUN_CACHE_DIR:-/var/cache/kestrun}
+. "$(dirname "${BASH_SOURCE[0]}")/run-32bit.sh"
 
 # apt-get source needs deb-src lines: the same archives as the binary packages, for sources.
 windows_add_source_lines() {
