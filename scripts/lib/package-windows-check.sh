@@ -64,7 +64,7 @@ VERSION=$(sed -n 's/^project(Kestrun VERSION \([^ ]*\) .*/\1/p' "$ROOT/CMakeList
 run() {
     local l_what=$1
     shift
-    (cd "$WORK/run" && WINEPATH= timeout --signal=KILL 300 "$ROOT/scripts/lib/wine-run" --prefix="$BUILD/wine-prefix" \
+    (cd "$WORK/run" && WINEPATH='' timeout --signal=KILL 300 "$ROOT/scripts/lib/wine-run" --prefix="$BUILD/wine-prefix" \
         "$@" </dev/null >"$WORK/out.txt" 2>&1) || {
         local l_status=$?
         cat "$WORK/out.txt" >&2

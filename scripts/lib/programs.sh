@@ -12,7 +12,7 @@
 
 programs_load() {
     local l_bin=$1 l_env=${2:-}
-    KESTRUN_RUNNER= KESTRUN_EXE_SUFFIX= KESTRUN_PLUGIN= KESTRUN_KEEPER=
+    KESTRUN_RUNNER='' KESTRUN_EXE_SUFFIX='' KESTRUN_PLUGIN='' KESTRUN_KEEPER=''
     if [ -n "$l_env" ]; then
         [ -f "$l_env" ] || { echo "programs: $l_env is missing (configure the build again)" >&2; return 1; }
         # shellcheck disable=SC1090
