@@ -14,7 +14,8 @@
 # when absent) and the port that answered, so that a test can tell which host served what.
 # Tuning: NGINX_WORKERS (default 1), NGINX_ACCESS_LOG=off to skip the access log,
 # NGINX_LIMIT_RATE (bytes per second per request after a first second at that rate, e.g. 2m;
-# default unlimited), NGINX_SERVER_EXTRA (directives added to each server block),
+# default unlimited), NGINX_SERVER_EXTRA (directives added to each server block), NGINX_HTTP_EXTRA
+# (directives added to the http block, e.g. a second access log),
 # NGINX_BIN (default: nginx from PATH or /usr/sbin/nginx).
 
 nginx_bin() {
@@ -79,6 +80,7 @@ $l_temps
     keepalive_requests 100000;
     keepalive_timeout 120s;
     limit_rate ${NGINX_LIMIT_RATE:-0};
+    ${NGINX_HTTP_EXTRA:-}
     server { listen 127.0.0.1:$l_server; root $l_root; ${NGINX_SERVER_EXTRA:-} }
     server { listen 127.0.0.1:$l_cdn1; root $l_root; ${NGINX_SERVER_EXTRA:-} }
     server { listen 127.0.0.1:$l_cdn2; root $l_root; ${NGINX_SERVER_EXTRA:-} }

@@ -17,15 +17,11 @@ SETTINGS=$WORK/launcher.ini
 NGINX_PREFIX=$WORK/nginx
 # Every wait in these tests has a deadline; a hung launcher is a failure, not a hang.
 LAUNCHER_TIMEOUT=${E2E_LAUNCHER_TIMEOUT:-180}
-# How the build's programs start. A Windows cross build names the runner CMake runs its programs
-# with (wine-run, its DLL folders and prefix, "|" between the words) and the ".exe" suffix; the
-# tests then call them through small scripts in PROGRAMS, made by e2e_programs. Elsewhere PROGRAMS
-# is BIN itself.
-E2E_RUNNER=()
-[ -z "${KESTRUN_E2E_RUNNER:-}" ] || IFS='|' read -r -a E2E_RUNNER <<<"$KESTRUN_E2E_RUNNER"
-EXE=${KESTRUN_E2E_EXE_SUFFIX:-}
-PLUGIN=${KESTRUN_E2E_PLUGIN:-$BIN/libkestrun.so}
-PROGRAMS=$BIN
+# How the build's programs start (scripts/lib/programs.sh): a Windows cross build names its runner
+# (Wine) in KESTRUN_PROGRAMS_ENV; the tests then call them through small scripts in PROGRAMS, made by
+# e2e_programs. Elsewhere PROGRAMS is BIN itself.
+source "$SOURCE_DIR/scripts/lib/programs.sh"
+programs_load "$BIN" "${KESTRUN_PROGRAMS_ENV:-}" || exit 1
 
 source "$SOURCE_DIR/scripts/lib/nginx.sh"
 source "$SOURCE_DIR/scripts/lib/sample.sh"
@@ -84,35 +80,13 @@ e2e_require() {
     done
 }
 
-# e2e_programs: PROGRAMS holds a script per program that starts it through the runner (WORK/programs;
-# the script execs, so that $! of a background start is the program's own process). Under Wine the
-# first program of a prefix starts Wine's services, which hold the descriptors it was given (CTest's
-# pipe) as long as any program of the prefix runs: a stand-in started first, on /dev/null, starts
-# them and keeps them up until the test ends (beyond the tests' 300 s time-out, it ends by itself).
-E2E_KEEPER_PID=
+# e2e_programs: PROGRAMS holds a script per program that starts it through the runner (WORK/programs),
+# and Wine's services are up, held by a stand-in until the test ends.
 e2e_programs() {
-    [ "${#E2E_RUNNER[@]}" -gt 0 ] || return 0
-    PROGRAMS=$WORK/programs
-    mkdir -p "$PROGRAMS"
-    local l_tool l_runner
-    l_runner=$(printf '%q ' "${E2E_RUNNER[@]}")
-    for l_tool in orvane-launcher orvane-publish orvane-samplebuild casc-tool; do
-        printf '#!/usr/bin/env bash\nexec %s%q "$@"\n' "$l_runner" "$BIN/$l_tool$EXE" >"$PROGRAMS/$l_tool"
-        chmod +x "$PROGRAMS/$l_tool"
-    done
-    if [ -n "${KESTRUN_E2E_KEEPER:-}" ]; then
-        "${E2E_RUNNER[@]}" "$KESTRUN_E2E_KEEPER" 600 </dev/null >/dev/null 2>&1 &
-        E2E_KEEPER_PID=$!
-        # Once a program has run to its end, the services are up.
-        "${E2E_RUNNER[@]}" "$KESTRUN_E2E_KEEPER" 0 </dev/null >/dev/null 2>&1 || fail "$KESTRUN_E2E_KEEPER does not run"
-    fi
+    programs_wrap "$WORK/programs"
+    programs_keeper_start || fail "the stand-in that holds Wine's services does not run"
 }
-e2e_programs_stop() {
-    [ -n "$E2E_KEEPER_PID" ] || return 0
-    kill -KILL "$E2E_KEEPER_PID" 2>/dev/null || true
-    wait "$E2E_KEEPER_PID" 2>/dev/null || true
-    E2E_KEEPER_PID=
-}
+e2e_programs_stop() { programs_keeper_stop; }
 
 # e2e_setup [SIZE] [FILES]: sample game, published, served; CDN list = the two CDN ports.
 # With E2E_SLOW_FILE=PATH (and E2E_SLOW_RATE, default 512k), that one file is served
@@ -159,16 +133,8 @@ launcher_bg() {
     LAUNCHER_PID=$!
 }
 
-# e2e_native_path PATH: PATH as the build's programs spell it natively: on Windows (Wine maps "/" to
-# drive Z:) with the drive letter and backslashes, which the programs must take as well as a Unix path.
-e2e_native_path() {
-    if [ "$EXE" = .exe ]; then
-        local l_path=$1
-        printf 'Z:%s' "${l_path//\//\\}"
-    else
-        printf '%s' "$1"
-    fi
-}
+# e2e_native_path PATH: PATH as the build's programs spell it natively (on Windows: Z:\...).
+e2e_native_path() { programs_native_path "$1"; }
 
 # e2e_kill_launcher SIGNAL: sends SIGNAL to the background launcher. Its process is the program's
 # own (PROGRAMS' scripts exec). Under a runner, a process found by its command line (the program
@@ -176,7 +142,7 @@ e2e_native_path() {
 # and a KILL returns once no such process is left.
 e2e_kill_launcher() {
     kill -"$1" "$LAUNCHER_PID" 2>/dev/null || true
-    [ "${#E2E_RUNNER[@]}" -gt 0 ] || return 0
+    [ "${#PROGRAMS_RUNNER[@]}" -gt 0 ] || return 0
     local l_pid
     for l_pid in $(e2e_launcher_pids); do
         [ "$l_pid" = "$LAUNCHER_PID" ] || { e2e_log "signal $1 to process $l_pid too"; kill -"$1" "$l_pid" 2>/dev/null || true; }
