@@ -43,9 +43,11 @@ struct Game : GameFixture
     /// What the client stand-in wrote, once it has written it.
     QStringList Started()
     {
-        if (!QTest::qWaitFor([this] { return QFile::exists(Marker()); }, 10000))
+        // Whole once it ends with its newline: under Wine a renamed file can show before it reads.
+        QByteArray l_Text;
+        if (!QTest::qWaitFor([&] { return (l_Text = ReadFile(Marker())).endsWith('\n'); }, 10000))
             return {};
-        const QStringList l_Lines = QString::fromUtf8(ReadFile(Marker())).trimmed().split('\n');
+        const QStringList l_Lines = QString::fromUtf8(l_Text).trimmed().split('\n');
         QFile::remove(Marker());
         return l_Lines;
     }

@@ -6,7 +6,7 @@
 # 2. Unpacked into an empty folder and run under Wine with no DLL folder on WINEPATH (no Qt, no MinGW),
 #    each program answers --help, and orvane-launcher.exe loads the zip's kestrun.dll (info, and status
 #    on an empty settings file). BUILD's Wine prefix is used; it holds none of the build's DLLs.
-# KESTRUN_PACKAGE_RUN=0 leaves step 2 out (a 32-bit zip where 32-bit Wine runs only through an emulator).
+# KESTRUN_PACKAGE_RUN=0 leaves step 2 out (a machine where the zip's programs cannot run).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 ZIP=$1
