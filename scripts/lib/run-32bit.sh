@@ -54,9 +54,23 @@ run32_register() {
         "$RUN32_BINFMT" "$l_qemu" >"$l_dir/register"
 }
 
+# An emulator registered by something else (qemu-user-binfmt of Debian 12) too slow for Wine. The kernel
+# tries the newest entry first: while one is enabled, this script's own is registered again, last.
+run32_slow_emulator() {
+    local l_entry l_interpreter l_version
+    for l_entry in /proc/sys/fs/binfmt_misc/*; do
+        [ -f "$l_entry" ] && grep -qx enabled "$l_entry" 2>/dev/null || continue
+        l_interpreter=$(sed -n 's/^interpreter //p' "$l_entry")
+        case "$l_interpreter" in *qemu-i386*) ;; *) continue ;; esac
+        l_version=$("$l_interpreter" --version 2>/dev/null | sed -n '1s/^qemu-i386 version \([0-9.]*\).*/\1/p')
+        [ -n "$l_version" ] && dpkg --compare-versions "$l_version" ge "${RUN32_QEMU_MIN#*:}" || return 0
+    done
+    return 1
+}
+
 run32_available() {
     local l_name=$1
-    run32_wine_starts && return 0
+    run32_wine_starts && ! run32_slow_emulator && return 0
     [ "$(id -u)" = 0 ] || return 1
     [ -x /usr/lib/wine/wine ] || return 1
     run32_install_qemu "$l_name" || return 1
