@@ -211,17 +211,20 @@ void FileFinisher::WaitForRelease(const ManifestFile& p_Entry, const Transfer& p
                                   unsigned p_Attempt)
 {
     KESTRUN_OWNED_BY(m_App.thread());
-    const QString l_Final = m_App.m_InstallationPath + p_Entry.Path;
     if (p_Attempt == 0)
     {
+        const PartFile l_File(m_App.m_InstallationPath, p_Entry);
+        QString l_Held = l_File.Held();
+        if (l_Held.isEmpty())
+            l_Held = l_File.Final();
         // Fetching it again would not help: the checked ".part" keeps every byte and waits, the file stays listed.
         qCWarning(LauncherLog).noquote() << "(INUSE) Download waits for " + p_Entry.Location;
-        m_App.ShowMessageBox("File " + l_Final +
+        m_App.ShowMessageBox("File " + l_Held +
                                  " error : it is in use by another program, which keeps it from being replaced; the "
                                  "download is kept and replaces it as soon as that program lets go of it.",
                              false);
         m_MessageBeforeHeld = m_App.m_Status.Message;
-        m_App.m_Status.Message = "Waiting for " + l_Final + " (in use by another program)...";
+        m_App.m_Status.Message = "Waiting for " + l_Held + " (in use by another program)...";
         StatusRecord::Changed(m_App);
     }
     m_Held = true;

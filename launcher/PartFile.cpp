@@ -34,6 +34,10 @@ void PartFile::Discard() const
 PartFile::Placing PartFile::MoveIntoPlace(QString* p_OldError) const
 {
     p_OldError->clear();
+    // A ".part" held without delete sharing (an antivirus scanning it as it closed) cannot be renamed: the
+    // old file is kept until it can.
+    if (Platform::InUse(PlatformPath(m_Part)))
+        return Placing::InUse;
     QFile l_Old(m_Final);
     if (l_Old.exists())
     {
@@ -49,9 +53,16 @@ PartFile::Placing PartFile::MoveIntoPlace(QString* p_OldError) const
         }
     }
     if (!QFile::rename(m_Part, m_Final))
-        return Placing::Refused;
+        return Platform::InUse(PlatformPath(m_Part)) ? Placing::InUse : Placing::Refused;
     ApplyAttributes(m_Final, m_Flags);
     return Placing::Placed;
+}
+
+QString PartFile::Held() const
+{
+    if (Platform::InUse(PlatformPath(m_Part)))
+        return m_Part;
+    return Platform::InUse(PlatformPath(m_Final)) ? m_Final : QString();
 }
 
 void PartFile::ApplyAttributes(const QString& p_Path, int32_t p_Flags)

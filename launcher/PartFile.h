@@ -25,13 +25,16 @@ public:
     enum class Placing
     {
         Placed,
-        InUse,  ///< another program holds the old file open: both files stay as they are
+        InUse,  ///< another program holds the old file or the ".part" open: both stay as they are
         Refused ///< the ".part" could not be renamed: it stays
     };
     /// Replaces the file by its ".part" (an old file goes first, read-only or not) and gives it the
     /// entry's attributes. p_OldError tells why an old file could not be removed (empty: it could, or it
     /// is in use).
     Placing MoveIntoPlace(QString* p_OldError) const;
+
+    /// The one of the two that another program holds open (the ".part" first); empty when neither is.
+    QString Held() const;
 
     /// Flags 0x01 (read-only) and 0x02 (full permissions) of p_Flags on the file at p_Path.
     static void ApplyAttributes(const QString& p_Path, int32_t p_Flags);

@@ -4,7 +4,8 @@
 // seconds as its first argument says.
 // "--hold FILE MARKER": holds FILE open as a game client, an antivirus or a backup tool may (reading,
 // sharing neither writes nor deletion), creates MARKER once it does, and lets go when MARKER is removed
-// (or when it is killed).
+// (or when it is killed). "--scan FILE MARKER": the same, sharing reads and writes but not deletion, as an
+// antivirus scanning a file that was just closed.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -14,10 +15,10 @@
 #include <windows.h>
 
 namespace {
-int Hold(const QString& p_File, const QString& p_Marker)
+int Hold(const QString& p_File, const QString& p_Marker, DWORD p_Share)
 {
     HANDLE l_Held = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(p_File).utf16()),
-                                  GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  GENERIC_READ, p_Share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (l_Held == INVALID_HANDLE_VALUE)
         return 2;
     QFile l_Marker(p_Marker);
@@ -38,7 +39,9 @@ int main(int argc, char** argv)
     const QString l_Marker = qEnvironmentVariable("KESTRUN_TEST_CLIENT_MARKER");
     const QStringList l_Arguments = QCoreApplication::arguments();
     if (l_Arguments.value(1) == QLatin1String("--hold") && l_Arguments.size() == 4)
-        return Hold(l_Arguments[2], l_Arguments[3]);
+        return Hold(l_Arguments[2], l_Arguments[3], FILE_SHARE_READ);
+    if (l_Arguments.value(1) == QLatin1String("--scan") && l_Arguments.size() == 4)
+        return Hold(l_Arguments[2], l_Arguments[3], FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (l_Marker.isEmpty())
     {
         QThread::sleep(l_Arguments.value(1).toULong());
