@@ -59,6 +59,7 @@ Outcome Run(const QStringList& p_Arguments, const QStringList& p_Environment = {
     return Launch(l_Process, p_Arguments, p_Environment), Finished(l_Process);
 }
 
+#ifdef Q_OS_UNIX
 /// A run in the terminal script(1) gives it, after p_Setup (shell commands ending in "; ").
 Outcome InTerminal(const QStringList& p_Arguments, const QString& p_Setup = QString())
 {
@@ -69,6 +70,7 @@ Outcome InTerminal(const QStringList& p_Arguments, const QString& p_Setup = QStr
     l_Terminal.setProcessEnvironment(Environment());
     return ToolRun::Run(l_Terminal, "script", {"-qec", p_Setup + "exec " + l_Command.join(' '), "/dev/null"});
 }
+#endif
 
 /// The stdout lines of one event; *p_Ok turns false on a line that is not a JSON object.
 QList<QJsonObject> Events(const QString& p_Out, const QString& p_Event, bool* p_Ok)
@@ -648,6 +650,25 @@ private slots:
         QTest::newRow("set-locale tells what follows")
             << "installed elsewhere" << QStringList{"set-locale", "frFR"} << 0
             << "Locale set to frFR; its files come with the next update (orvane-launcher update).";
+    }
+
+    /// A script reads what the launcher writes to a pipe as UTF-8, whatever the system's 8-bit code page:
+    /// a locale's own name on stdout, a folder named in letters of several alphabets in an error.
+    void textThroughAPipeIsUtf8()
+    {
+        Published l_Game;
+        l_Game.Build.Locales[1].second = QString::fromUtf8("Fran\xc3\xa7" "ais");
+        QVERIFY(l_Game.Start());
+        const Outcome l_Locales = Run(l_Game.Args({"locales"}));
+        QVERIFY2(l_Locales.Code == 0 && l_Locales.Out.contains("  frFR  Fran\xc3\xa7" "ais"), l_Locales.Describe());
+
+        const QByteArray l_Name = "\xd0\x91\xd0\xb8\xd1\x82\xd0\xb2\xd0\xb0 \xce\x95\xce\xbb\xce\xbb\xce\xac\xce\xb4\xce\xb1 "
+                                  "\xe9\xad\x94\xe5\x85\xbd"; // Битва Ελλάδα 魔兽
+        const QString l_File = l_Game.Temp.path() + "/" + QString::fromUtf8(l_Name);
+        QVERIFY(WriteFile(l_File, "not a folder"));
+        const Outcome l_Refused = Run(l_Game.Args({"install", l_File}));
+        QVERIFY2(l_Refused.Code == 1 && (l_Refused.Out + l_Refused.Err).contains("/" + l_Name + " is not a folder"),
+                 l_Refused.Describe());
     }
 
     void commandRefusals()

@@ -24,3 +24,17 @@ if grep -q 'wow_bfa/files/' "$NGINX_PREFIX/access.log"; then
     fail "update of an up-to-date game fetched files again"
 fi
 e2e_verify enUS
+
+# In a terminal (on Windows a console, which takes wide characters), letters that the ANSI code page
+# cannot spell show as written; under this locale Wine's code page is a Western one. A file stands
+# where the folder should be, so that the error names it.
+l_name='Битва Ελλάδα 魔兽'
+: >"$WORK/$l_name"
+l_command=$(printf '%q ' timeout --signal=KILL "$LAUNCHER_TIMEOUT" "$PROGRAMS/orvane-launcher" --plugin "$PLUGIN" \
+    --settings "$WORK/terminal.ini" --server "$SERVER_URL" install "$(e2e_native_path "$WORK/$l_name")")
+# Wide enough that the line is not wrapped.
+l_screen=$(LC_ALL=C.UTF-8 script -qec "stty cols 500; exec $l_command" /dev/null </dev/null) && fail "install over a file succeeded in a terminal"
+case "$l_screen" in
+*"$l_name is not a folder"*) ;;
+*) fail "in a terminal the file's name did not show as written: $l_screen" ;;
+esac
