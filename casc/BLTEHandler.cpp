@@ -19,8 +19,7 @@ namespace {
 
 constexpr quint32 s_Magic = 0x45544C42; // "BLTE" read little-endian
 constexpr quint8 s_TableFormat = 0x0F;
-// No blob or content may outgrow what one byte array holds.
-constexpr qint64 s_MaxBytes = 0x7FFFFFFF - 64;
+constexpr qint64 s_MaxBytes = BLTEHandler::MaxBytes;
 // Deflate never expands more than 1032:1 (a 258-byte match per two 1-bit codes).
 constexpr qint64 s_MaxInflateRatio = 1032;
 

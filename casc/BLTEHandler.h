@@ -46,6 +46,8 @@ public:
                                 quint32* p_HeaderSize = nullptr, bool p_ChunksChecked = false);
 
     static constexpr qint64 HashSlice = 8192;
+    /// No blob, and no content a table declares, may outgrow what one byte array holds.
+    static constexpr qint64 MaxBytes = 0x7FFFFFFF - 64;
 
 private:
     /// The checks and decoding of ExtractData; p_Reserve hears the content's likely size, p_Take gets the

@@ -1,4 +1,5 @@
 #include "casc/CASCBlobCheck.h"
+#include "casc/BLTEHandler.h"
 
 #include <QtEndian>
 
@@ -105,6 +106,7 @@ void CASCBlobCheck::HeaderIn()
     if (l_Bytes[8] != s_TableFormat || l_Count == 0 || quint64(m_HeaderSize) != 12 + 24 * quint64(l_Count))
         return Fail(QStringLiteral("Blob does not decode"));
     quint64 l_Total = m_HeaderSize;
+    quint64 l_Content = 0;
     m_Chunks.resize(l_Count);
     for (quint32 l_I = 0; l_I < l_Count; ++l_I)
     {
@@ -114,9 +116,14 @@ void CASCBlobCheck::HeaderIn()
         if (m_Chunks[l_I]._Size == 0)
             return Fail(QStringLiteral("Blob does not decode"));
         l_Total += m_Chunks[l_I]._Size;
+        l_Content += qFromBigEndian<quint32>(l_Entry + 4);
     }
     if (l_Total != m_Size)
         return Fail(QStringLiteral("Blob does not decode"));
+    // The decoder refuses a table that declares more content than it takes, whatever the chunks hold:
+    // such a blob gets no content key, so that its decode decides, as for any other.
+    if (l_Content > quint64(BLTEHandler::MaxBytes) || m_Size > quint64(BLTEHandler::MaxBytes))
+        m_Plain = false;
     m_Header.clear();
     m_Header.squeeze();
     m_Stage = Stage::Chunks;

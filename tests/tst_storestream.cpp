@@ -152,6 +152,7 @@ private slots:
     void hostileHeaderSizes();
     void contentKeyOnArrival_data();
     void contentKeyOnArrival();
+    void noContentKeyWhereTheDecodeRefuses();
     void unacceptableBlobIsThePublishedStoresFault_data();
     void unacceptableBlobIsThePublishedStoresFault();
     void stopDuringTheCopyOfALargeBlob();
@@ -464,6 +465,28 @@ void tst_storestream::contentKeyOnArrival()
         QVERIFY(l_Check.Failed());
         QVERIFY(l_Check.ContentKey().isEmpty());
     }
+}
+
+void tst_storestream::noContentKeyWhereTheDecodeRefuses()
+{
+    // A table of plain chunks whose checksums are right but which declares more content than one array
+    // holds: the decode refuses the blob, so the pass on arrival gives no content key that would accept it.
+    QByteArray l_Content;
+    QByteArray l_Blob = ChunkedBlob("NN", 3000, &l_Content);
+    const int l_FirstDeclared = 12 + 4; // the prefix with the table's format and count, the first chunk's size
+    for (int l_B = 0; l_B < 4; ++l_B)
+        l_Blob[l_FirstDeclared + l_B] = char(0xFF);
+    const QByteArray l_Key = BLTEWriter::EncodingKey(l_Blob);
+    QBuffer l_Device(&l_Blob);
+    l_Device.open(QIODevice::ReadOnly);
+    QDataStream l_Stream(&l_Device);
+    QByteArray l_Decoded;
+    QCOMPARE(BLTEHandler::ContentDigest(l_Stream, quint64(l_Blob.size()), l_Key.constData(), &l_Decoded),
+             qint32(BLTEHandler::NotEnoughData));
+    CASCBlobCheck l_Check(quint32(l_Blob.size()), l_Key.left(9));
+    l_Check.Add(l_Blob.constData(), l_Blob.size());
+    QVERIFY2(l_Check.Passed(), qPrintable(l_Check.Problem()));
+    QCOMPARE(l_Check.ContentKey(), QByteArray());
 }
 
 void tst_storestream::unacceptableBlobIsThePublishedStoresFault_data()
